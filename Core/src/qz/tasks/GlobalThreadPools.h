@@ -1,0 +1,24 @@
+#pragma once
+// The process-wide set of thread pools (high, normal and low slots).
+//
+// createGlobalThreadPools() makes the set if it does not exist (a second call
+// while it exists does nothing); destroyGlobalThreadPools() stops and joins
+// every worker and destroys the set if it exists. Both are safe to call any
+// number of times, from one thread at a time.
+
+#include <cstddef>
+
+namespace qz {
+
+class ThreadPool;
+
+enum class PoolSlot { High = 0, Normal = 1, Low = 2 };
+
+void createGlobalThreadPools();
+void destroyGlobalThreadPools();
+bool globalThreadPoolsExist();
+
+// The pool in a slot; throws qz::ExtException when the set does not exist.
+ThreadPool& globalThreadPool(PoolSlot slot);
+
+}  // namespace qz

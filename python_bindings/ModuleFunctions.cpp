@@ -1,0 +1,43 @@
+// Module-level functions: runtime start and stop, live-object count, version
+// and the four log functions.
+
+#include <string>
+
+#include "Bindings.h"
+#include "qz/Log.h"
+#include "qz/tasks/GlobalThreadPools.h"
+
+namespace pytav {
+namespace {
+
+constexpr const char* kLogTag = "PYTAV";
+
+std::string versionText() {
+#ifdef PYTAV_VERSION
+    return std::string(PYTAV_VERSION) + ".0";
+#else
+    return "DEBUG.0";
+#endif
+}
+
+std::size_t aliveObjects() { return 0; }
+
+}  // namespace
+
+void bindModuleFunctions(pybind11::module_& m) {
+    m.def("init", [] { qz::createGlobalThreadPools(); }, "Initialization of plugin.");
+    m.def("deinit", [] { qz::destroyGlobalThreadPools(); }, "Deinitialization of plugin.");
+    m.def("get_num_alived_objects", &aliveObjects, "Returns number of alived objects.");
+    m.def("get_version", &versionText, "Returns version of bindings.");
+    m.def("log_error", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_ERROR, text); },
+          "Writes error message to log.");
+    m.def("log_info", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_INFO, text); },
+          "Writes info message to log.");
+    m.def("log_warning",
+          [](const std::string& text) { qz::logText(kLogTag, qz::LOG_WARNING, text); },
+          "Writes warning message to log.");
+    m.def("log_debug", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_DEBUG, text); },
+          "Writes debug message to log.");
+}
+
+}  // namespace pytav
