@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Bindings.h"
+#include "ClassRegistry.h"
 #include "qz/Log.h"
 #include "qz/tasks/GlobalThreadPools.h"
 
@@ -20,7 +21,8 @@ std::string versionText() {
 #endif
 }
 
-std::size_t aliveObjects() { return 0; }
+// Model objects made by the class registry and not yet released.
+std::size_t aliveObjects() { return model::ClassRegistry::instance().aliveCount(); }
 
 }  // namespace
 

@@ -7,7 +7,7 @@ deviation from the layout raises ``FormatError`` naming the byte offset.
 
 import os
 
-from . import format10
+from . import format10, format20
 from .errors import FormatError
 from .summary import summarize
 
@@ -15,7 +15,7 @@ __all__ = ["FormatError", "read", "summarize"]
 
 # Longest magic first: a format 2.0 file also starts with the format 10 magic.
 _DECODERS = (
-    (b"TAV2", None),
+    (format20.MAGIC, format20.decode),
     (format10.MAGIC, format10.decode),
 )
 

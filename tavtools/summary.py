@@ -22,7 +22,26 @@ def _box(box) -> str:
     return f"min {vec(box['min'])} max {vec(box['max'])}"
 
 
+def _summarize20(model: dict) -> str:
+    lines = ["TAV format 2.0", "transform nodes by class:"]
+    classes = Counter(node["class"] for node in model["transform_tree"])
+    width = max((len(name) for name in classes), default=0)
+    for name, count in sorted(classes.items()):
+        lines.append(f"  {name:<{width}}  {count}")
+    visibility = sum(node["tag"] == "ANVS" for node in model["visibility_tree"])
+    lines.append(f"visibility nodes: {visibility}")
+    lines.append(f"connectors: {len(model['connectors'])}")
+    lines.append(f"pool: {model['pool_size']} bytes")
+    lines.append(f"handles: {model['handle_count']}")
+    lines.append(f"bounding box: {_box(model['bounding_box'])}")
+    lines.append(f"user box: {_box(model['user_box'])}")
+    lines.append(f"light box: {_box(model['light_box'])}")
+    return "\n".join(lines)
+
+
 def summarize(model: dict) -> str:
+    if model["version"] == 20:
+        return _summarize20(model)
     classes = Counter(node["class"] for node in _all_nodes(model))
     vertices = 0
     triangles = 0

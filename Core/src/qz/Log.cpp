@@ -141,8 +141,8 @@ void writeMessage(const char* source, std::uint32_t level, const char* text) {
     append(line, used, " ");
     append(line, used, sourceTag);
     append(line, used, " (");
-    std::string thread = currentThreadName().substr(0, kTagLimit);
-    append(line, used, thread.c_str());
+    const std::string& thread = currentThreadName();
+    append(line, used, thread.data(), thread.size() < kTagLimit ? thread.size() : kTagLimit);
     append(line, used, "): ");
     append(line, used, text ? text : "<NULL>");
     if (used == 0 || line[used - 1] != '\n') {

@@ -1,0 +1,38 @@
+#pragma once
+// Allocation that never hands a null pointer on silently.
+//
+// qz::malloc and qz::realloc take memory from the system heap. When the heap
+// has nothing left they report the failure through reportOutOfMemory (tag
+// "qz_malloc" or "qz_realloc" and the requested byte count) and then throw
+// std::bad_alloc, so a caller never sees or uses a failed block.
+// Blocks are released with qz::free (or std::free: they come from the same heap).
+
+#include <cstddef>
+
+namespace qz {
+
+// Returns a block of at least `bytes` bytes (a zero-byte request yields a
+// valid one-byte block). Throws std::bad_alloc after the report on failure.
+void* malloc(std::size_t bytes);
+
+// Resizes `block` (which may be null) to `bytes` bytes and returns the new
+// block; a zero size keeps a valid one-byte block instead of freeing. On
+// failure the report is written, std::bad_alloc is thrown and `block` is left
+// untouched and still owned by the caller.
+void* realloc(void* block, std::size_t bytes);
+
+// Releases a block from qz::malloc/qz::realloc; null is ignored.
+void free(void* block) noexcept;
+
+// Reports an exhausted heap. The first report of the process is logged at
+// ALERT ("Out of memory in %s for %lld bytes.", source "QZCORESTATIC") and,
+// when a debugger is attached, stops in it; every later report is logged at
+// ERROR ("More out of memory in %s for %lld bytes."). Exactly one caller ever
+// writes the ALERT, however many threads fail together. Does not throw.
+void reportOutOfMemory(const char* tag, long long bytes) noexcept;
+
+// Test hook: clears the "first exhaustion reported" flag so the next report
+// is an ALERT again. Not for production use.
+void resetOutOfMemoryFlagForTests() noexcept;
+
+}  // namespace qz

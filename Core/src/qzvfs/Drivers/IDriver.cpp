@@ -1,0 +1,7 @@
+#include "qzvfs/Drivers/IDriver.h"
+
+namespace qzvfs {
+
+IDriver::~IDriver() = default;
+
+}  // namespace qzvfs

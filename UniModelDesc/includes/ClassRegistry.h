@@ -1,0 +1,114 @@
+#pragma once
+// The process-wide class registry: makes model objects by class name and
+// keeps the list of the objects it made that are still alive.
+//
+// Contract:
+//  - ClassRegistry::instance() is created on first use (thread-safe) with
+//    every model class registered (ClassRegistration.cpp holds the list, in
+//    registration order). It is never destroyed, so objects released during
+//    process exit still find it.
+//  - create(name) returns a new default-constructed object of the class
+//    registered under name; clone(source, name) a new object copy-constructed
+//    from source. Both set the object's owner to the registry and append it
+//    to the live-object list. An unregistered name (or, for clone, a source
+//    that is not of the named class) returns null and leaves everything
+//    unchanged.
+//  - aliveCount() is the number of registry-made objects not yet destroyed.
+//  - Every operation takes the registry's lock for its own bookkeeping only;
+//    constructors and destructors of model objects run outside it, so they
+//    may use the registry themselves.
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "IObject.h"
+
+namespace model {
+
+// Factory of one class.
+class IregClass {
+public:
+    virtual ~IregClass() = default;
+    // A new default-constructed object.
+    virtual IObject* create() const = 0;
+    // A new object copy-constructed from source; null when source is not of
+    // the factory's class.
+    virtual IObject* clone(const IObject& source) const = 0;
+};
+
+template <class T>
+class regClass final : public IregClass {
+public:
+    IObject* create() const override { return new T(); }
+    IObject* clone(const IObject& source) const override {
+        const T* typed = dynamic_cast<const T*>(&source);
+        return typed ? new T(*typed) : nullptr;
+    }
+};
+
+class ClassRegistry {
+public:
+    static ClassRegistry& instance();
+
+    ClassRegistry(const ClassRegistry&) = delete;
+    ClassRegistry& operator=(const ClassRegistry&) = delete;
+
+    Ptr<IObject> create(std::string_view name);
+    Ptr<IObject> clone(const IObject& source, std::string_view name);
+
+    // Typed forms: null also when the object is not a T (the object made is
+    // then released again at once).
+    template <class T>
+    Ptr<T> createAs(std::string_view name) {
+        return qz::dynamicPtrCast<T>(create(name));
+    }
+    template <class T>
+    Ptr<T> cloneAs(const IObject& source, std::string_view name) {
+        return qz::dynamicPtrCast<T>(clone(source, name));
+    }
+
+    std::size_t aliveCount() const;
+
+    // Registers factory under name. A name can be registered once; a second
+    // registration raises qz::ExtException.
+    void registerClass(std::string name, std::unique_ptr<IregClass> factory);
+    template <class T>
+    void registerClass(std::string name) {
+        registerClass(std::move(name), std::make_unique<regClass<T>>());
+    }
+
+    bool isRegistered(std::string_view name) const;
+    // Registered names in registration order.
+    std::vector<std::string> registeredNames() const;
+
+private:
+    friend struct IObjectDeleter;
+
+    ClassRegistry();
+
+    const IregClass* find(std::string_view name) const;
+    Ptr<IObject> adopt(IObject* object);
+    void unlist(const IObject* object) noexcept;
+
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>()(s);
+        }
+    };
+
+    mutable std::mutex mutex_;
+    std::unordered_map<std::string, std::unique_ptr<IregClass>, NameHash, std::equal_to<>> classes_;
+    std::vector<std::string> order_;
+    std::vector<const IObject*> alive_;
+};
+
+// Registers every model class, in registration order (ClassRegistration.cpp).
+void registerModelClasses(ClassRegistry& registry);
+
+}  // namespace model

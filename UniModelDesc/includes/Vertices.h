@@ -1,0 +1,110 @@
+#pragma once
+// model::Vertices: the per-semantic vertex attribute lists of one mesh.
+//
+// Contract
+// - Attributes are kept by semantic code (0..25, see VertexFormat.h) and
+//   iterated in ascending code order. A vertex's row in an attribute is the
+//   `components` floats starting at vertex index * components.
+// - Codes from outside are checked: setAttribute() with a code of 26 or more
+//   throws std::out_of_range ("qz::array: index out of range").
+// - An attribute with components 0 is tolerated (it holds no rows); nothing
+//   here ever divides by it.
+// - getAttribute() on an absent code throws qz::ExtException
+//   "Vertices don't have {} attribute." with the semantic's name.
+// - writeTo() throws qz::ExtException "Vertex data is invalid." when isValid()
+//   is false or the attributes hold different vertex counts.
+// - interleave()/deinterleave() throw std::out_of_range when the data holds
+//   fewer rows than the vertex count asks for.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+#include "VertexFormat.h"
+
+namespace io {
+class IBinaryFileW;
+}
+
+namespace model {
+
+struct VertexAttribute {
+    std::vector<float> data;
+    uint32_t components = 0;
+
+    // Whole rows held: data length / components (0 when components is 0).
+    size_t rowCount() const noexcept { return components ? data.size() / components : 0; }
+
+    friend bool operator==(const VertexAttribute&, const VertexAttribute&) = default;
+};
+
+class Vertices {
+public:
+    using AttributeMap = std::map<uint32_t, VertexAttribute>;
+
+    Vertices() = default;
+    // One empty attribute per non-zero format entry.
+    explicit Vertices(const VertexFormat& format) { setFormat(format); }
+
+    // Removes every attribute, then creates one empty attribute per non-zero
+    // format entry, with that many components.
+    void setFormat(const VertexFormat& format);
+
+    // Components of each present attribute at its code, 0 elsewhere. Throws
+    // qz::ExtException when an attribute has more than 255 components (a
+    // format entry can't hold it).
+    VertexFormat getFormat() const;
+
+    // Floats per vertex: the sum of `components` over the attributes.
+    size_t vertexSize() const noexcept;
+
+    // Rows of the attribute with the lowest code; 0 without attributes.
+    size_t vertexCount() const noexcept;
+
+    // True when every code's components (0 when absent) equal the format's.
+    bool matchesFormat(const VertexFormat& format) const noexcept;
+
+    VertexAttribute& getAttribute(uint32_t code);
+    const VertexAttribute& getAttribute(uint32_t code) const;
+    VertexAttribute* findAttribute(uint32_t code) noexcept;
+    const VertexAttribute* findAttribute(uint32_t code) const noexcept;
+
+    // Creates or replaces the attribute at `code`; returns it.
+    VertexAttribute& setAttribute(uint32_t code, uint32_t components, std::vector<float> data = {});
+
+    void eraseAttribute(uint32_t code) noexcept { attributes.erase(code); }
+
+    const AttributeMap& getAttributes() const noexcept { return attributes; }
+    size_t attributeCount() const noexcept { return attributes.size(); }
+
+    // Appends other's data attribute by attribute when both hold the same
+    // codes with the same components; returns false (and changes nothing)
+    // otherwise.
+    bool append(const Vertices& other);
+
+    // False when an attribute has data but components 0, or a data length
+    // that is not a multiple of components. Vertex counts are not compared.
+    bool isValid() const noexcept;
+
+    // vertexCount() * vertexSize() floats: per vertex, per attribute in code
+    // order (components 0 skipped), that vertex's row.
+    std::vector<float> interleave() const;
+
+    // Empties every attribute, then cuts `vertexCount` rows of vertexSize()
+    // floats from `floats` back into the attributes. `floats` may be longer;
+    // shorter throws std::out_of_range with the attributes unchanged.
+    void deinterleave(std::span<const float> floats, size_t vertexCount);
+
+    // u32 vertex count, u32 floats per vertex, then the interleaved floats
+    // (0 and 0 when there are no vertices).
+    void writeTo(io::IBinaryFileW& writer) const;
+
+    friend bool operator==(const Vertices&, const Vertices&) = default;
+
+private:
+    AttributeMap attributes;
+};
+
+}  // namespace model

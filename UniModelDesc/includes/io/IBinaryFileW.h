@@ -1,0 +1,42 @@
+#pragma once
+// io::IBinaryFileW: the byte sink the model writers write into.
+//
+// Contract: the primitive writers of qzvfs::FileHelpersW (writeU8 ...
+// writeDouble, writeBlobN, writeBytes) sit on top of write() and emit
+// little-endian bytes; they throw qz::ExtException when write() stores fewer
+// bytes than asked. A sink is created for one save and used by one thread.
+// The virtual operations keep this slot order.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "qzvfs/FileHelpersW.h"
+
+namespace io {
+
+class IBinaryFileW : public qzvfs::FileHelpersW<IBinaryFileW> {
+public:
+    virtual ~IBinaryFileW() = default;
+
+    // True while the sink accepts data.
+    virtual bool isOpen() const = 0;
+
+    // Stores `size` bytes at the current position; returns the count stored.
+    virtual size_t write(const void* data, size_t size) = 0;
+
+    // Sets the current position.
+    virtual void seek(uint64_t position) = 0;
+
+    // The current position.
+    virtual uint64_t tell() const = 0;
+
+    // A display name of the sink, for messages.
+    virtual std::string getName() const = 0;
+
+    // Writes a string. This base form writes a u32 byte length and the bytes
+    // (no terminator); throws qz::ExtException for a string of 4 GiB or more.
+    virtual void writeString(const std::string& s);
+};
+
+}  // namespace io

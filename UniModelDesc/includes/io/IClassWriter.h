@@ -1,0 +1,23 @@
+#pragma once
+// model::IClassWriter: serialises a whole model in one file format version.
+//
+// Contract: write() builds the complete file in memory and replaces `out`
+// with its bytes (resized to the file's length); it throws qz::ExtException
+// when the model can't be written, and `out` is then unspecified. version()
+// names the format: 10 or 20. A writer serves one save and is then destroyed.
+
+#include <cstdint>
+#include <vector>
+
+namespace model {
+
+class RootNode;
+
+class IClassWriter {
+public:
+    virtual ~IClassWriter() = default;
+    virtual void write(const RootNode& root, std::vector<uint8_t>& out) = 0;
+    virtual uint32_t version() const = 0;
+};
+
+}  // namespace model

@@ -1,0 +1,45 @@
+#pragma once
+// model::MemBinaryFileW: the in-memory sink of the format 10 writer.
+//
+// Contract
+// - write() INSERTS the bytes at the current position: bytes after it move
+//   up, the position advances by the size. At the end this is an append; a
+//   writer may seek back and insert a block (the string table) in front of
+//   what it wrote. A write at a position past the end throws
+//   std::out_of_range and stores nothing. seek() itself accepts any position.
+// - writeString() pools the string (stored once, see qz::StringPool) and
+//   writes its u32 pool index; strings with an embedded NUL can't be pooled
+//   and throw qz::ExtException.
+// - isOpen() is always true; getName() is "buffer".
+// - getData() exposes the bytes written so far; getStrings() the pool, whose
+//   serialize() gives the string table.
+
+#include <cstdint>
+#include <vector>
+
+#include "io/IBinaryFileW.h"
+#include "qz/StringPool.h"
+
+namespace model {
+
+class MemBinaryFileW final : public io::IBinaryFileW {
+public:
+    MemBinaryFileW();
+
+    bool isOpen() const override { return true; }
+    size_t write(const void* data, size_t size) override;
+    void seek(uint64_t position) override { this->position = position; }
+    uint64_t tell() const override { return position; }
+    std::string getName() const override { return "buffer"; }
+    void writeString(const std::string& s) override;
+
+    const std::vector<uint8_t>& getData() const noexcept { return data; }
+    const qz::StringPool& getStrings() const noexcept { return strings; }
+
+private:
+    std::vector<uint8_t> data;
+    uint64_t position = 0;
+    qz::StringPool strings;
+};
+
+}  // namespace model

@@ -1,0 +1,69 @@
+#pragma once
+// model::BaseMeshRenderNode: a render node drawn from vertex data and
+// indices (render nodes, number nodes, skinned meshes).
+//
+// Contract:
+//  - setGeometry(vertices, indices) takes both only when the vertex data
+//    matches the vertex format of the node's material (a PropertiesSet); it
+//    returns false and changes nothing otherwise (no material, a material
+//    without a vertex format, or a mismatch).
+//  - replaceGeometry() takes them unchecked, for passes that keep the
+//    material in step themselves; editGeometry(fn) lets fn change both in
+//    place. Every change of the vertex data goes through one of these three
+//    (or transformGeometry), so that data derived from the vertices (the
+//    per-parent boxes of render nodes) is recomputed each time.
+//  - The indices alone may be changed through getIndices() (they do not
+//    affect derived data).
+//  - getPrimitiveCount(): by primitive kind with n indices: 0 -> n; 1 -> n/2;
+//    2 -> n-1; 5 -> n/3; 6, 7 -> n-2; 3, 4 and kinds above 7 -> 0 (never
+//    below 0).
+//  - transformGeometry(i, M): applies M to the vertices of parent i (see
+//    vertexParentIndex; every vertex when positions have three components):
+//    positions as points, normals and tangent frames as directions. Returns
+//    true; std::out_of_range for i >= getNumParents().
+//  - vertexBelongsToParent(v, i): with four-component positions, vertex v
+//    belongs to the parent its fourth component names (rounded to the
+//    nearest integer); with three components, every vertex belongs to every
+//    parent; without positions, none does.
+
+#include <cstddef>
+#include <functional>
+
+#include "Indices.h"
+#include "Vertices.h"
+#include "nodes/BaseRenderNode.h"
+
+namespace model {
+
+class BaseMeshRenderNode : public BaseRenderNode {
+public:
+    ~BaseMeshRenderNode() override;
+
+    const Vertices& getVertices() const noexcept { return vertices_; }
+    const Indices& getIndices() const noexcept { return indices_; }
+    Indices& getIndices() noexcept { return indices_; }
+
+    bool setGeometry(Vertices vertices, Indices indices);
+    void replaceGeometry(Vertices vertices, Indices indices);
+    void editGeometry(const std::function<void(Vertices&, Indices&)>& edit);
+
+    std::size_t getPrimitiveCount() const noexcept;
+    static std::size_t primitiveCount(std::uint32_t kind, std::size_t indexCount) noexcept;
+
+    bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
+
+    static bool vertexBelongsToParent(const Vertices& vertices, std::size_t vertex, std::size_t parent);
+
+protected:
+    BaseMeshRenderNode();
+    BaseMeshRenderNode(const BaseMeshRenderNode& other);
+
+    // Called after every change of the vertex data.
+    virtual void onVerticesChanged() {}
+
+private:
+    Vertices vertices_;
+    Indices indices_;
+};
+
+}  // namespace model

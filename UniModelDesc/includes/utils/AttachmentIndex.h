@@ -1,0 +1,79 @@
+#pragma once
+// model::utils::AttachmentIndex: which base nodes hang off which tree
+// nodes, kept for the length of one optimisation run so that the passes'
+// attachment queries cost time in the size of the answer rather than in the
+// size of the model.
+//
+// Contract:
+//  - Built from a list of base nodes (a root node's getAllBaseNodes()): every
+//    (base node, parent index) whose parent is not null is filed under that
+//    parent. A base node listed more than once is indexed at its first
+//    place only, so whoever bakes a transform into the base nodes of a tree
+//    node does it once per base node.
+//  - getAttached(node) lists node's pairs in base-node list order, then
+//    parent order: what RootNode::getAttached gives for a list without
+//    repetitions. hasAttached(node) is whether that list is non-empty.
+//  - setParent(base, i, node) and replaceParent(old, new) change the base
+//    nodes' links (through BaseNode::setParent) and the index together.
+//    Every link change during the run must go through them; links changed
+//    any other way are not seen. setParent raises std::out_of_range for a
+//    base node the index was not built with or an index past its parents.
+//  - replaceParent(old, new) returns whether any link pointed at old; with
+//    old == new the links are set again and stay filed where they are.
+//  - The index holds counted references to the base nodes. Tree nodes are
+//    only looked up by address; the base nodes' own links keep them alive.
+//  - Costs: hasAttached O(1); setParent O(1) amortised; getAttached and
+//    replaceParent O(k log k) for the k pairs of the node.
+
+#include <cstddef>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "BaseNode.h"
+#include "Node.h"
+#include "nodes/RootNode.h"
+
+namespace model::utils {
+
+class AttachmentIndex {
+public:
+    explicit AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes);
+
+    AttachedList getAttached(const Node* node);
+    bool hasAttached(const Node* node) const;
+    std::size_t countAttached(const Node* node) const;
+
+    void setParent(const BaseNode& base, std::size_t index, const Ptr<Node>& node);
+    bool replaceParent(const Node* oldNode, const Ptr<Node>& newNode);
+
+private:
+    // One parent link of one base node. Slots are numbered in list order,
+    // so a node's pairs are in the right order when its slots are sorted.
+    struct Slot {
+        Ptr<BaseNode> base;
+        std::size_t index = 0;
+        const Node* parent = nullptr;
+    };
+
+    // The slots filed under one tree node. A slot that moved away stays in
+    // `slots` until the next tidy(); `live` is the exact number of slots
+    // whose parent is the node.
+    struct Bucket {
+        std::vector<std::size_t> slots;
+        std::size_t live = 0;
+        bool ordered = true;
+    };
+
+    void file(std::size_t slot, const Node* parent);
+    void unfile(std::size_t slot);
+    // Sorts the bucket and drops slots that have moved away or are doubled.
+    void tidy(Bucket& bucket, const Node* node);
+
+    std::vector<Slot> slots_;
+    // First slot and parent count of every indexed base node.
+    std::unordered_map<const BaseNode*, std::pair<std::size_t, std::size_t>> bases_;
+    std::unordered_map<const Node*, Bucket> buckets_;
+};
+
+}  // namespace model::utils

@@ -1,0 +1,23 @@
+#pragma once
+// model::utils::mergeEqualMaterials: makes the render nodes whose materials
+// are equal in content share one material object.
+//
+// Contract:
+//  - Walks the root node's render nodes in list order keeping a list of
+//    representatives: a material already there is left alone; one equal
+//    (BaseMaterial::isEqual) to a representative is replaced by that
+//    representative in every render node holding it; any other joins the
+//    representatives. Nodes without a material (and null entries) are
+//    skipped.
+//  - Then checks that no two render nodes hold equal but distinct materials
+//    and throws qz::ExtException "There is still equal properties sets."
+//    otherwise.
+//  - Returns whether the number of distinct materials changed.
+
+#include "nodes/RootNode.h"
+
+namespace model::utils {
+
+bool mergeEqualMaterials(RootNode& root);
+
+}  // namespace model::utils

@@ -1,0 +1,86 @@
+#pragma once
+// model::utils::NodeHelpers: the callbacks through which the graph passes
+// reach the model that owns the tree they change, and the walk that every
+// pass uses to find its candidates.
+//
+// A pass never asks the root node directly: the callbacks decide where
+// attachments are looked up (the root node's own scans, or an
+// AttachmentIndex kept for one run) and where removed nodes go.
+//
+// Contract of the members (all must be set before a pass runs):
+//  - onRemove(node): unlinks node from its parent, when it has one, and
+//    keeps a counted reference to it until the run ends (the removed list).
+//  - replaceParent(old, new): every base-node link to old now points at
+//    new; true when any link changed.
+//  - setTopNode(node): node becomes the model's top node.
+//  - hasAttached(node): some base node has node as a parent.
+//  - getAttached(node): every (base node, parent index) whose parent is
+//    node, in the root node's getAllBaseNodes order, then parent order.
+//  - setParent(base, index, node): sets one parent link of a base node; the
+//    passes change single links only through it, so that whoever answers
+//    the attachment queries sees every change.
+//
+// bindNodeHelpers(root, removed) answers from the root node's own scans
+// (each query walks every base node); bindNodeHelpers(root, index, removed)
+// answers from an index built from that root beforehand. Both append to
+// `removed`, which must outlive the helpers, and hold references to root
+// and index, which must too.
+
+#include <cstddef>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "ClassRegistry.h"
+#include "Node.h"
+#include "nodes/RootNode.h"
+#include "qz/ExtException.h"
+
+namespace model::utils {
+
+class AttachmentIndex;
+
+using RemovedList = std::vector<Ptr<Node>>;
+
+struct NodeHelpers {
+    std::function<void(const Ptr<Node>& node)> onRemove;
+    std::function<bool(const Node* oldNode, const Ptr<Node>& newNode)> replaceParent;
+    std::function<void(const Ptr<Node>& node)> setTopNode;
+    std::function<bool(const Node* node)> hasAttached;
+    std::function<AttachedList(const Node* node)> getAttached;
+    std::function<void(BaseNode& base, std::size_t index, const Ptr<Node>& node)> setParent;
+};
+
+NodeHelpers bindNodeHelpers(RootNode& root, RemovedList& removed);
+NodeHelpers bindNodeHelpers(RootNode& root, AttachmentIndex& index, RemovedList& removed);
+
+// The nodes of the tree below and including top for which select(node) is
+// true, in depth-first pre-order. The whole tree is walked before anything
+// may change, so a pass sees the tree as it was when it started.
+template <class Select>
+std::vector<Ptr<Node>> collectNodes(const Ptr<Node>& top, Select&& select) {
+    std::vector<Ptr<Node>> out;
+    if (!top) return out;
+    Node::traverse(static_cast<const Node*>(top.get()), [&](const Node* n) {
+        if (select(*n)) out.emplace_back(const_cast<Node*>(n));
+        return true;
+    });
+    return out;
+}
+
+// True when node has a parent that lets the passes remove or move it.
+inline bool isMovable(const Node& node) {
+    const Node* parent = node.parentNode();
+    return parent && !parent->protectsChildren();
+}
+
+// A new node of class T made by the class registry under className;
+// qz::ExtException when the registry can't make one.
+template <class T>
+Ptr<T> createNode(const char* className) {
+    Ptr<T> node = ClassRegistry::instance().createAs<T>(className);
+    if (!node) QZ_THROW(std::string("Can't create an object of class ") + className);
+    return node;
+}
+
+}  // namespace model::utils

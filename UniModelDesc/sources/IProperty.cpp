@@ -1,0 +1,118 @@
+#include "IProperty.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "AnimatedProperty.h"
+#include "PropertyValueTraits.h"
+#include "io/IBinaryFileR.h"
+#include "io/IBinaryFileW.h"
+
+namespace model {
+
+bool nearlyEqual(float a, float b) noexcept {
+    const float slack = FLT_EPSILON * std::max(std::fabs(a), std::fabs(b));
+    return std::fabs(a - b) <= 1e-5f + slack;
+}
+
+bool nearlyEqual(double a, double b) noexcept {
+    const double slack = DBL_EPSILON * std::max(std::fabs(a), std::fabs(b));
+    return std::fabs(a - b) <= 1e-5 + slack;
+}
+
+void IProperty::readFrom(io::IBinaryFileR& reader) { name_ = reader.readString(); }
+
+void IProperty::writeTo(io::IBinaryFileW& writer) const {
+    writer.writeString(getClassName());
+    writer.writeString(name_);
+}
+
+bool IProperty::sameClassAndName(const IProperty& other) const {
+    return name_ == other.name_ && std::strcmp(getClassName(), other.getClassName()) == 0;
+}
+
+void IAnimatedProperty::readFrom(io::IBinaryFileR& reader) {
+    IProperty::readFrom(reader);
+    argument_ = reader.readU32();
+}
+
+void IAnimatedProperty::writeTo(io::IBinaryFileW& writer) const {
+    IProperty::writeTo(writer);
+    writer.writeU32(argument_);
+}
+
+bool IAnimatedProperty::isEqual(const IProperty& other) const {
+    return sameClassAndName(other) &&
+           static_cast<const IAnimatedProperty&>(other).argument_ == argument_;
+}
+
+std::string ArgumentProperty::toString() const {
+    return getName() + " = argument(" + detail::formatUInt(getArgument()) + ");";
+}
+
+void ArgumentProperty::readFrom(io::IBinaryFileR& reader) {
+    IAnimatedProperty::readFrom(reader);
+    // The argument is stored twice; the second copy carries no information.
+    reader.readU32();
+}
+
+void ArgumentProperty::writeTo(io::IBinaryFileW& writer) const {
+    IAnimatedProperty::writeTo(writer);
+    writer.writeU32(getArgument());
+}
+
+PropertyPtr findProperty(const PropertyList& list, std::string_view name) {
+    for (const PropertyPtr& p : list)
+        if (p && p->getName() == name) return p;
+    return PropertyPtr();
+}
+
+void addOrReplaceProperty(PropertyList& list, const PropertyPtr& property) {
+    if (!property) return;
+    for (PropertyPtr& p : list)
+        if (p && p->getName() == property->getName()) {
+            p = property;
+            return;
+        }
+    list.push_back(property);
+}
+
+void forEachPropertyArgument(const PropertyList& list, const ArgumentCallback& callback) {
+    for (const PropertyPtr& p : list) {
+        const auto* animated = dynamic_cast<const IAnimatedProperty*>(p.get());
+        if (animated && animated->getArgument() != kNoArgument) callback(animated->getArgument());
+    }
+}
+
+namespace detail {
+
+std::string formatFloat(float v) { return formatDouble(v); }
+
+std::string formatDouble(double v) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "%f", v);
+    return buf;
+}
+
+std::string formatUInt(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%" PRIu32, v);
+    return buf;
+}
+
+std::string formatVector(const float* v, int n) {
+    std::string s = "vec" + std::to_string(n) + "(";
+    for (int i = 0; i < n; ++i) {
+        if (i) s += ",";
+        s += formatFloat(v[i]);
+    }
+    return s + ")";
+}
+
+}  // namespace detail
+
+}  // namespace model

@@ -1,0 +1,127 @@
+#include "io/10/ClassWriter10.h"
+
+#include <limits>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "io/10/NodeWriter10.h"
+#include "io/MemBinaryFileW.h"
+#include "nodes/BaseRenderNode.h"
+#include "nodes/BaseShellNode.h"
+#include "nodes/Connector.h"
+#include "nodes/LightNode.h"
+#include "nodes/RootNode.h"
+#include "qz/ExtException.h"
+
+namespace model {
+
+namespace {
+
+constexpr char kMagic[3] = {'T', 'A', 'V'};
+constexpr uint16_t kFormatVersion = 10;
+// The string table is only complete once everything else is written; it is
+// then inserted right after magic and version.
+constexpr uint64_t kStringTableOffset = sizeof kMagic + sizeof kFormatVersion;
+constexpr uint32_t kNoParent = 0xFFFFFFFFu;
+
+uint32_t count32(size_t n, const char* what) {
+    if (n > std::numeric_limits<uint32_t>::max())
+        QZ_THROW(fmt::format("Too many {} to write: {}.", what, n));
+    return static_cast<uint32_t>(n);
+}
+
+// The state of one write: the sink, the transform numbering and the material
+// list live exactly as long as one file is being built.
+class FileWriter10 {
+public:
+    explicit FileWriter10(const RootNode& root)
+        : root(root), materials(root.collectMaterials()), nodes(sink, transforms, materials) {}
+
+    void write(std::vector<uint8_t>& out) {
+        checkSection("CONNECTORS", root.getConnectors());
+        checkSection("SHELL_NODES", root.getShellNodes());
+        checkSection("LIGHT_NODES", root.getLights());
+        checkSection("RENDER_NODES", root.getRenderNodes());
+        numberTransforms();
+        sink.writeBytes(kMagic, sizeof kMagic);
+        sink.writeU16(kFormatVersion);
+        sink.writeU64(0);
+        root.accept(nodes);
+        writeTransforms();
+        writeSections();
+        insertStringTable();
+        out.assign(sink.getData().begin(), sink.getData().end());
+    }
+
+private:
+    // Walk order: depth-first pre-order from the top node.
+    void numberTransforms() {
+        Node::traverse(static_cast<const Node*>(root.getTopNode().get()), [this](const Node* node) {
+            transforms.emplace(node, static_cast<int32_t>(walk.size()));
+            walk.push_back(node);
+            return true;
+        });
+        count32(walk.size(), "transform nodes");
+    }
+
+    void writeTransforms() {
+        sink.writeU32(static_cast<uint32_t>(walk.size()));
+        for (const Node* node : walk) node->accept(nodes);
+        for (const Node* node : walk) {
+            const Node* parent = node->parentNode();
+            sink.writeU32(parent && transforms.count(parent) ? nodes.transformIndex(parent) : kNoParent);
+        }
+    }
+
+    // Before anything walks the lists (the root record counts their
+    // arguments), so that a hole is reported instead of followed.
+    template <class T>
+    static void checkSection(const char* name, const std::vector<Ptr<T>>& list) {
+        for (const Ptr<T>& node : list)
+            if (!node) QZ_THROW(fmt::format("Null node in the {} list of the root node.", name));
+    }
+
+    template <class T>
+    void writeSection(const char* name, const std::vector<Ptr<T>>& list) {
+        if (list.empty()) return;
+        sink.writeString(name);
+        sink.writeU32(count32(list.size(), name));
+        for (const Ptr<T>& node : list) node->accept(nodes);
+    }
+
+    void writeSections() {
+        const uint32_t count = uint32_t(!root.getConnectors().empty()) + uint32_t(!root.getShellNodes().empty()) +
+                               uint32_t(!root.getLights().empty()) + uint32_t(!root.getRenderNodes().empty());
+        sink.writeU32(count);
+        writeSection("CONNECTORS", root.getConnectors());
+        writeSection("SHELL_NODES", root.getShellNodes());
+        writeSection("LIGHT_NODES", root.getLights());
+        writeSection("RENDER_NODES", root.getRenderNodes());
+    }
+
+    void insertStringTable() {
+        std::vector<uint8_t> table;
+        sink.getStrings().serialize(table);
+        sink.seek(kStringTableOffset);
+        sink.writeU32(count32(table.size(), "string table bytes"));
+        sink.writeBytes(table.data(), table.size());
+    }
+
+    const RootNode& root;
+    MemBinaryFileW sink;
+    TransformIndexMap transforms;
+    std::vector<const Node*> walk;
+    const MaterialList materials;
+    NodeWriter10 nodes;
+};
+
+}  // namespace
+
+void ClassWriter10::write(const RootNode& root, std::vector<uint8_t>& out) {
+    std::vector<uint8_t> bytes;
+    FileWriter10(root).write(bytes);
+    out.swap(bytes);
+}
+
+}  // namespace model

@@ -1,0 +1,48 @@
+#include "io/MemBinaryFileW.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "qz/ExtException.h"
+#include "qz/Memory.h"
+
+namespace model {
+
+MemBinaryFileW::MemBinaryFileW() : strings(4096) { data.reserve(4096); }
+
+size_t MemBinaryFileW::write(const void* bytes, size_t size) {
+    if (position > data.size())
+        throw std::out_of_range(fmt::format(
+            "MemBinaryFileW: write at position {} past the end ({} bytes)", position, data.size()));
+    if (size == 0) return 0;
+    const size_t needed = data.size() + size;
+    if (needed > data.capacity()) {
+        const size_t grown = std::max(data.capacity() + data.capacity() / 2, needed);
+        try {
+            data.reserve(grown);
+        } catch (const std::bad_alloc&) {
+            qz::reportOutOfMemory("qz_malloc", static_cast<long long>(grown));
+            throw;
+        }
+    }
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    data.insert(data.begin() + static_cast<ptrdiff_t>(position), p, p + size);
+    position += size;
+    return size;
+}
+
+void MemBinaryFileW::writeString(const std::string& s) {
+    if (std::memchr(s.data(), '\0', s.size()) != nullptr)
+        QZ_THROW(fmt::format("String with an embedded NUL can't be pooled: \"{}\"", s.c_str()));
+    const int64_t index = strings.indexOf(s.c_str());
+    if (index < 0 || index > std::numeric_limits<uint32_t>::max())
+        QZ_THROW(fmt::format("String pool index {} doesn't fit a u32", index));
+    writeU32(static_cast<uint32_t>(index));
+}
+
+}  // namespace model

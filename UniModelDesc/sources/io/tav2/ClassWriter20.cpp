@@ -1,0 +1,121 @@
+#include "io/tav2/ClassWriter20.h"
+
+#include <limits>
+#include <unordered_set>
+
+#include <fmt/format.h>
+
+#include "io/tav2/NodeWriter20.h"
+#include "io/tav2/PropertyWriter20.h"
+#include "io/tav2/WriterUtils20.h"
+#include "nodes/Connector.h"
+#include "nodes/RootNode.h"
+#include "qz/ExtException.h"
+
+namespace model {
+
+namespace {
+
+constexpr std::uint32_t kMagic = makeKindTag("TAV2");
+constexpr std::uint32_t kPoolTag = makeKindTag("BUFF");
+constexpr std::uint32_t kTreesTag = makeKindTag("TRTR");
+
+void writeBox(qzvfs::MemWriter& sink, const BoundingBox& box) {
+    for (int i = 0; i < 3; ++i) sink.writeFloat(box.minimum[i]);
+    for (int i = 0; i < 3; ++i) sink.writeFloat(box.maximum[i]);
+}
+
+std::unique_ptr<qzvfs::MemWriter> newSink() {
+    return std::make_unique<qzvfs::MemWriter>(std::make_shared<qzvfs::MemBuffer>(4096));
+}
+
+ClassWriter20::NodeList numbered(const std::vector<NodePtr>& nodes) {
+    ClassWriter20::NodeList list;
+    list.reserve(nodes.size());
+    for (const NodePtr& node : nodes) list.emplace_back(node, static_cast<std::uint32_t>(list.size()));
+    return list;
+}
+
+}  // namespace
+
+ClassWriter20::ClassWriter20() : nodeWriter(std::make_unique<NodeWriter20>(*this)) {}
+
+ClassWriter20::~ClassWriter20() = default;
+
+std::uint32_t ClassWriter20::count32(std::size_t n, const char* what) {
+    if (n > std::numeric_limits<std::uint32_t>::max()) QZ_THROW(fmt::format("Too many {} to write: {}.", what, n));
+    return static_cast<std::uint32_t>(n);
+}
+
+void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
+    // Whatever happens, nothing of this save (copied trees, buffers) is kept
+    // beyond it.
+    struct Release {
+        ClassWriter20& w;
+        ~Release() {
+            w.transformList.clear();
+            w.visibilityList.clear();
+            w.sink.reset();
+            w.records.reset();
+            w.buff.reset();
+            w.propertyWriter.reset();
+        }
+    } release{*this};
+    sink = newSink();
+    records = newSink();
+    buff = std::make_unique<DataPool20>();
+    propertyWriter = std::make_unique<PropertyWriter20>(*this);
+
+    sink->writeU32(kMagic);
+    sink->writeU32(0);
+    sink->writeU32(root.calcNumHandles());
+    writeBox(*sink, root.getBoundingBox());
+    writeBox(*sink, root.getUserBox());
+    writeBox(*sink, root.getLightBox());
+
+    const PreparedTrees20 trees = prepareTrees20(root);
+    std::unordered_set<const Node*> carriers;
+    for (const ConnectorEntry20& entry : trees.connectors) carriers.insert(entry.transformSide.get());
+    const std::vector<NodePtr> transforms = flattenTree20(trees.transformTop, carriers);
+    const std::vector<NodePtr> visibilities = flattenTree20(trees.visibilityRoot, {});
+    const NodeIndex20 transformIndex(transforms);
+    const NodeIndex20 visibilityIndex(visibilities);
+    transformList = numbered(transforms);
+    visibilityList = numbered(visibilities);
+
+    // Records first: they add to the pool, which must be complete when it
+    // is written in front of them.
+    records->writeU32(kTreesTag);
+    records->writeU32(0);
+    records->writeU32(0);
+    writeTree(transformList, transformIndex);
+    writeTree(visibilityList, visibilityIndex);
+    for (const ConnectorEntry20& entry : trees.connectors) {
+        entry.connector->accept(*nodeWriter);
+        records->writeU32(transformIndex.indexOf(entry.transformSide.get()));
+        records->writeU32(visibilityIndex.indexOf(entry.visibilitySide.get()));
+    }
+
+    const std::vector<std::uint8_t>& pool = buff->bytes();
+    sink->writeU32(kPoolTag);
+    sink->writeU32(buff->size());
+    sink->writeBytes(pool.data(), pool.size());
+    const qzvfs::MemBufferPtr recordBytes = records->getBuffer();
+    sink->writeBytes(recordBytes->data(), recordBytes->size());
+
+    const qzvfs::MemBufferPtr file = sink->getBuffer();
+    out.assign(file->bytes().begin(), file->bytes().end());
+}
+
+void ClassWriter20::writeTree(const NodeList& list, const NodeIndex20& index) {
+    records->writeU32(count32(list.size(), "nodes"));
+    for (const auto& [node, number] : list) node->accept(*nodeWriter);
+    for (const auto& [node, number] : list) {
+        records->writeU32(number);
+        records->writeU32(count32(node->getNumChildren(), "children"));
+        for (const Node* child = node->firstChildNode(); child; child = child->nextSiblingNode())
+            records->writeU32(index.indexOf(child));
+    }
+}
+
+}  // namespace model

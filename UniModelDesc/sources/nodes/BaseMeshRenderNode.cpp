@@ -1,0 +1,74 @@
+#include "nodes/BaseMeshRenderNode.h"
+
+#include <cmath>
+
+#include "PropertiesSet.h"
+#include "nodes/GeometryTransform.h"
+
+namespace model {
+
+BaseMeshRenderNode::BaseMeshRenderNode() = default;
+BaseMeshRenderNode::BaseMeshRenderNode(const BaseMeshRenderNode& other) = default;
+BaseMeshRenderNode::~BaseMeshRenderNode() = default;
+
+bool BaseMeshRenderNode::setGeometry(Vertices vertices, Indices indices) {
+    const auto* material = dynamic_cast<const PropertiesSet*>(getMaterial().get());
+    if (!material || !vertices.matchesFormat(material->getVertexFormat())) return false;
+    replaceGeometry(std::move(vertices), std::move(indices));
+    return true;
+}
+
+void BaseMeshRenderNode::replaceGeometry(Vertices vertices, Indices indices) {
+    vertices_ = std::move(vertices);
+    indices_ = std::move(indices);
+    onVerticesChanged();
+}
+
+void BaseMeshRenderNode::editGeometry(const std::function<void(Vertices&, Indices&)>& edit) {
+    // Derived data must follow even when the edit gives up half-way.
+    struct Refresh {
+        BaseMeshRenderNode& node;
+        ~Refresh() { node.onVerticesChanged(); }
+    } refresh{*this};
+    edit(vertices_, indices_);
+}
+
+std::size_t BaseMeshRenderNode::primitiveCount(std::uint32_t kind, std::size_t n) noexcept {
+    switch (kind) {
+        case 0: return n;
+        case 1: return n / 2;
+        case 2: return n > 0 ? n - 1 : 0;
+        case 5: return n / 3;
+        case 6:
+        case 7: return n > 2 ? n - 2 : 0;
+        default: return 0;
+    }
+}
+
+std::size_t BaseMeshRenderNode::getPrimitiveCount() const noexcept {
+    return primitiveCount(indices_.primitiveKind, indices_.indices.size());
+}
+
+bool BaseMeshRenderNode::vertexBelongsToParent(const Vertices& vertices, std::size_t vertex, std::size_t parent) {
+    const VertexAttribute* positions = vertices.findAttribute(POSITION0);
+    if (!positions || positions->components < 3) return false;
+    if (positions->components == 3) return true;
+    const std::size_t at = vertex * positions->components + 3;
+    if (at >= positions->data.size()) return false;
+    const float index = std::round(positions->data[at]);
+    return index >= 0.0f && index == static_cast<float>(parent);
+}
+
+bool BaseMeshRenderNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
+    checkParentIndex(parentIndex, getNumParents());
+    editGeometry([&](Vertices& vertices, Indices&) {
+        // The selection reads the fourth components, which the transform
+        // leaves as they are.
+        geometry::transformVertices(vertices, m, [&vertices, parentIndex](std::size_t v) {
+            return vertexBelongsToParent(vertices, v, parentIndex);
+        });
+    });
+    return true;
+}
+
+}  // namespace model

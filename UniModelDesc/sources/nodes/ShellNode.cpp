@@ -1,0 +1,19 @@
+#include "nodes/ShellNode.h"
+
+#include "INodeVisitor.h"
+#include "nodes/GeometryTransform.h"
+
+namespace model {
+
+bool ShellNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
+    checkParentIndex(parentIndex, getNumParents());
+    geometry::transformVertices(vertices_, m, [](std::size_t) { return true; });
+    return true;
+}
+
+bool ShellNode::isEmpty() const { return indices_.indices.empty() || vertices_.vertexCount() == 0; }
+
+void ShellNode::accept(INodeVisitor& visitor) { visitor.visit(*this); }
+void ShellNode::accept(INodeVisitor& visitor) const { visitor.visit(*this); }
+
+}  // namespace model

@@ -1,0 +1,126 @@
+#include "utils/CompactTextureChannels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "PropertiesSet.h"
+#include "qz/ExtException.h"
+
+namespace model::utils {
+namespace {
+
+constexpr float kSameCoordinate = 0.001f;
+constexpr std::size_t kCheckedUses = 8;
+
+bool sameCoordinates(const VertexAttribute& a, const VertexAttribute& b) {
+    if (a.components != b.components || a.data.size() != b.data.size()) return false;
+    for (std::size_t i = 0; i < a.data.size(); ++i)
+        if (!(std::fabs(a.data[i] - b.data[i]) <= kSameCoordinate)) return false;
+    return true;
+}
+
+// Steps 2: removes duplicate coordinate lists; returns removed -> kept.
+std::map<std::uint32_t, std::uint32_t> removeDuplicateCoordinates(Vertices& vertices) {
+    std::map<std::uint32_t, std::uint32_t> duplicates;
+    std::vector<std::uint32_t> kept;
+    for (std::uint32_t semantic = TEXCOORD0; semantic <= TEXCOORD15; ++semantic) {
+        const VertexAttribute* a = vertices.findAttribute(semantic);
+        if (!a) continue;
+        const auto twin = std::find_if(kept.begin(), kept.end(), [&](std::uint32_t k) {
+            return sameCoordinates(*a, vertices.getAttribute(k));
+        });
+        if (twin == kept.end()) {
+            kept.push_back(semantic);
+        } else {
+            duplicates[semantic] = *twin;
+            vertices.eraseAttribute(semantic);
+        }
+    }
+    return duplicates;
+}
+
+void checkVertexSize(const Vertices& vertices, const VertexFormat& format) {
+    if (vertices.vertexSize() != vertexFormatSize(format)) QZ_THROW("Wrong vertex size.");
+}
+
+}  // namespace
+
+std::size_t compactTextureChannels(BaseMeshRenderNode& node) {
+    if (!node.getMaterial()) QZ_THROW("Material of render node isn't set.");
+    const auto* shared = dynamic_cast<const PropertiesSet*>(node.getMaterial().get());
+    if (!shared) QZ_THROW("Material of render node isn't a properties set.");
+    const Ptr<PropertiesSet> material = shared->copySet();
+    node.setMaterial(material);
+    TexCoordChannels& channels = material->getTexCoordChannels();
+    VertexFormat& format = material->getVertexFormat();
+
+    std::size_t removed = 0;
+    node.editGeometry([&](Vertices& vertices, Indices&) {
+        const std::map<std::uint32_t, std::uint32_t> duplicates = removeDuplicateCoordinates(vertices);
+        channels.remapChannels(duplicates);
+        removed = duplicates.size();
+
+        format = vertices.getFormat();
+
+        for (std::uint32_t channel = 0; channel < TEXCOORD_CHANNEL_COUNT; ++channel) {
+            const std::uint32_t semantic = TEXCOORD0 + channel;
+            if (format[semantic] != 0 && channels.findChannel(channel) == -1) {
+                vertices.eraseAttribute(semantic);
+                format[semantic] = 0;
+            }
+        }
+        checkVertexSize(vertices, format);
+
+        // Dense renumbering in order of first use.
+        std::vector<std::uint32_t> order;
+        for (std::size_t use = 0; use < TexCoordChannels::size(); ++use) {
+            const std::uint32_t e = channels[use];
+            if (e != TexCoordChannels::NONE && std::find(order.begin(), order.end(), e) == order.end())
+                order.push_back(e);
+        }
+        for (std::size_t use = 0; use < TexCoordChannels::size(); ++use) {
+            const std::uint32_t e = channels[use];
+            if (e != TexCoordChannels::NONE)
+                channels[use] = static_cast<std::uint32_t>(std::find(order.begin(), order.end(), e) - order.begin());
+        }
+        // Every list is taken out before any is put back, so moves onto a
+        // semantic that is itself moving away can't clobber each other.
+        std::vector<std::pair<std::uint32_t, VertexAttribute>> moving;
+        std::vector<std::pair<std::uint32_t, std::uint8_t>> movingFormat;
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            const std::uint32_t from = order[k] + TEXCOORD0;
+            const auto to = static_cast<std::uint32_t>(k + TEXCOORD0);
+            if (order[k] >= TEXCOORD_CHANNEL_COUNT) continue;
+            movingFormat.emplace_back(to, format[from]);
+            format[from] = 0;
+            if (VertexAttribute* a = vertices.findAttribute(from)) {
+                moving.emplace_back(to, std::move(*a));
+                vertices.eraseAttribute(from);
+            }
+        }
+        for (const auto& [to, components] : movingFormat) format[to] = components;
+        for (auto& [to, attribute] : moving) vertices.setAttribute(to, attribute.components, std::move(attribute.data));
+
+        for (std::size_t use = 0; use < kCheckedUses; ++use) {
+            const std::uint32_t e = channels[use];
+            if (e == TexCoordChannels::NONE) continue;
+            if (e >= TexCoordChannels::size()) QZ_THROW("Broken texture channels");
+            if (format[e + TEXCOORD0] == 0) QZ_THROW("Empty texture channel");
+        }
+        checkVertexSize(vertices, format);
+    });
+    return removed;
+}
+
+std::size_t compactTextureChannels(RootNode& root) {
+    std::size_t removed = 0;
+    for (const auto& node : root.getRenderNodes())
+        if (auto* mesh = dynamic_cast<BaseMeshRenderNode*>(node.get())) removed += compactTextureChannels(*mesh);
+    return removed;
+}
+
+}  // namespace model::utils

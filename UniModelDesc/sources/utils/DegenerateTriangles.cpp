@@ -1,0 +1,94 @@
+#include "utils/DegenerateTriangles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace model::utils {
+namespace {
+
+constexpr float kCloseDistance = 1e-4f;
+
+class DegenerateTest {
+public:
+    explicit DegenerateTest(const Vertices& vertices) {
+        const VertexAttribute* positions = vertices.findAttribute(POSITION0);
+        if (!positions || positions->components == 0) return;
+        data_ = positions->data.data();
+        stride_ = positions->components;
+        axes_ = std::min<std::size_t>(stride_, 3);
+        rows_ = positions->rowCount();
+    }
+
+    void checkIndices(const std::vector<std::uint32_t>& indices) const {
+        if (!data_) return;
+        for (std::uint32_t i : indices)
+            if (i >= rows_)
+                throw std::out_of_range("Triangle index " + std::to_string(i) + " is past the " +
+                                        std::to_string(rows_) + " positions.");
+    }
+
+    bool operator()(const std::uint32_t* t) const noexcept {
+        if (t[0] == t[1] || t[0] == t[2] || t[1] == t[2]) return true;
+        if (!data_) return false;
+        const float* p0 = data_ + std::size_t(t[0]) * stride_;
+        const float* p1 = data_ + std::size_t(t[1]) * stride_;
+        const float* p2 = data_ + std::size_t(t[2]) * stride_;
+        int close = 0;
+        for (std::size_t a = 0; a < axes_; ++a)
+            if (std::fabs(p0[a] - p1[a]) <= kCloseDistance && std::fabs(p0[a] - p2[a]) <= kCloseDistance) ++close;
+        return close >= 2;
+    }
+
+private:
+    const float* data_ = nullptr;
+    std::size_t stride_ = 0;
+    std::size_t axes_ = 0;
+    std::size_t rows_ = 0;
+};
+
+std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t>& indices) {
+    const std::size_t n = indices.size();
+    std::uint32_t* d = indices.data();
+    std::size_t read = 0;
+    std::size_t write = 0;
+    std::size_t removed = 0;
+    auto keep = [&] {
+        if (write != read) std::copy_n(d + read, 3, d + write);
+        write += 3;
+        read += 3;
+    };
+    while (read + 3 <= n) {
+        if (!degenerate(d + read)) {
+            keep();
+            continue;
+        }
+        ++removed;
+        read += 3;
+        // Erasing in place moves the next triangle into the current position,
+        // which the scan has already passed.
+        if (read + 3 <= n) keep();
+    }
+    if (removed == 0) return 0;
+    std::copy(d + read, d + n, d + write);
+    indices.resize(write + (n - read));
+    return removed;
+}
+
+}  // namespace
+
+std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
+                                      std::size_t runs) {
+    const DegenerateTest degenerate(vertices);
+    degenerate.checkIndices(indices);
+    std::size_t total = 0;
+    for (std::size_t run = 0; run < runs; ++run) {
+        const std::size_t removed = scanOnce(degenerate, indices);
+        if (removed == 0) break;
+        total += removed;
+    }
+    return total;
+}
+
+}  // namespace model::utils

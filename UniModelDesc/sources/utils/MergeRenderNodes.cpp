@@ -1,0 +1,334 @@
+#include "utils/MergeRenderNodes.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <unordered_map>
+#include <vector>
+
+#include "ClassRegistry.h"
+#include "qz/ExtException.h"
+#include "utils/MergeEqualMaterials.h"
+
+namespace model::utils {
+namespace {
+
+constexpr std::uint32_t kLineList = 1;
+constexpr std::uint32_t kTriangleList = 5;
+// Glass is drawn in its own order, so it is never merged.
+constexpr std::uint32_t kGlassBlending = 1;
+
+void requireMaterial(const BaseRenderNode& node) {
+    if (!node.getMaterial()) QZ_THROW("Material of render node isn't set.");
+}
+
+bool propertyListsEqual(const PropertyList& a, const PropertyList& b) {
+    if (a.size() != b.size()) return false;
+    std::size_t matched = 0;
+    for (const PropertyPtr& mine : a)
+        for (const PropertyPtr& theirs : b)
+            if (mine && mine->isEqual(theirs)) {
+                ++matched;
+                break;
+            }
+    return matched == a.size();
+}
+
+// The conditions every kind of mergeable node shares.
+MergeRefusal commonRefusal(const BaseRenderNode& a, const BaseRenderNode& b) {
+    requireMaterial(a);
+    requireMaterial(b);
+    if (&a == &b) return MergeRefusal::SameNode;
+    if (a.getNumParents() != 1 || b.getNumParents() != 1) return MergeRefusal::ParentCount;
+    if (a.getMaterial() != b.getMaterial()) return MergeRefusal::Material;
+    if (!propertyListsEqual(a.getProperties(), b.getProperties())) return MergeRefusal::Properties;
+    if (!parentsCanShareNode(a.getParent(0).get(), b.getParent(0).get())) return MergeRefusal::Parents;
+    return MergeRefusal::None;
+}
+
+// Vertex data whose attributes agree on the vertex count and indices that
+// stay inside it: anything else would be mixed up with the other members'
+// vertices once appended.
+bool geometryIsSound(const RenderNode& node) {
+    const Vertices& v = node.getVertices();
+    if (!v.isValid()) return false;
+    const std::size_t count = v.vertexCount();
+    for (const auto& [code, a] : v.getAttributes())
+        if (a.components != 0 && a.rowCount() != count) return false;
+    for (std::uint32_t i : node.getIndices().indices)
+        if (i >= count) return false;
+    return true;
+}
+
+bool sameLayout(const Vertices& a, const Vertices& b) {
+    const auto& x = a.getAttributes();
+    const auto& y = b.getAttributes();
+    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](const auto& p, const auto& q) {
+               return p.first == q.first && p.second.components == q.second.components;
+           });
+}
+
+bool holdsParentIndices(const Vertices& v) {
+    const VertexAttribute* positions = v.findAttribute(POSITION0);
+    return positions && positions->components >= 4;
+}
+
+bool sameEntry(const RenderParentEntry& a, const RenderParentEntry& b) {
+    return a.node == b.node && a.damageArgument == b.damageArgument;
+}
+
+MergeRefusal renderRefusal(const RenderNode& a, const RenderNode& b, bool aSound, bool bSound) {
+    const MergeRefusal common = commonRefusal(a, b);
+    if (common != MergeRefusal::None) return common;
+    if (a.getMaterial()->getBlending() == kGlassBlending) return MergeRefusal::Blending;
+    const std::uint32_t kind = a.getIndices().primitiveKind;
+    if (kind != b.getIndices().primitiveKind || (kind != kLineList && kind != kTriangleList))
+        return MergeRefusal::PrimitiveKind;
+    if (!aSound || !bSound || !sameLayout(a.getVertices(), b.getVertices())) return MergeRefusal::Geometry;
+    // Three-component positions have no room for the parent-entry index.
+    if (!holdsParentIndices(a.getVertices()) && !sameEntry(a.getParentEntries()[0], b.getParentEntries()[0]))
+        return MergeRefusal::Geometry;
+    return MergeRefusal::None;
+}
+
+template <class Set>
+MergeRefusal lightRefusal(const Set& a, const Set& b) {
+    const MergeRefusal common = commonRefusal(a, b);
+    if (common != MergeRefusal::None) return common;
+    for (const Set* set : {&a, &b})
+        for (const auto& light : set->getLights())
+            if (light.parentIndex >= set->getNumParents()) return MergeRefusal::Lights;
+    return MergeRefusal::None;
+}
+
+template <class T>
+void copyIdentity(T& merged, const BaseRenderNode& first) {
+    merged.setName(first.getName());
+    for (const PropertyPtr& p : first.getProperties()) merged.addProperty(p);
+    merged.setMaterial(first.getMaterial());
+}
+
+template <class T>
+Ptr<T> makeNode(const char* className) {
+    Ptr<T> node = ClassRegistry::instance().createAs<T>(className);
+    if (!node) QZ_THROW(std::string("Can't create ") + className);
+    return node;
+}
+
+Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
+    const RenderNode& first = *members.front();
+    Ptr<RenderNode> merged = makeNode<RenderNode>("model::RenderNode");
+    copyIdentity(*merged, first);
+
+    std::vector<RenderParentEntry> entries;
+    std::vector<std::size_t> entryOf;
+    for (const RenderNode* m : members) {
+        const RenderParentEntry& e = m->getParentEntries().front();
+        auto it = std::find_if(entries.begin(), entries.end(), [&](const RenderParentEntry& x) { return sameEntry(x, e); });
+        if (it == entries.end()) it = entries.insert(entries.end(), RenderParentEntry{e.node, e.damageArgument, {}});
+        entryOf.push_back(static_cast<std::size_t>(it - entries.begin()));
+    }
+
+    Vertices vertices = first.getVertices();
+    std::vector<std::size_t> starts{0};
+    for (std::size_t k = 1; k < members.size(); ++k) {
+        starts.push_back(vertices.vertexCount());
+        if (!vertices.append(members[k]->getVertices())) QZ_THROW("Render nodes with different vertex layouts merged.");
+    }
+    const std::size_t total = vertices.vertexCount();
+    if (total > std::size_t(std::numeric_limits<std::uint32_t>::max()) + 1)
+        QZ_THROW("Merged render node would hold too many vertices for 32-bit indices.");
+    starts.push_back(total);
+
+    if (VertexAttribute* positions = vertices.findAttribute(POSITION0); positions && positions->components >= 4) {
+        const std::size_t c = positions->components;
+        for (std::size_t k = 0; k < members.size(); ++k)
+            for (std::size_t v = starts[k]; v < starts[k + 1]; ++v)
+                positions->data[v * c + 3] = static_cast<float>(entryOf[k]);
+    }
+
+    Indices indices;
+    indices.primitiveKind = first.getIndices().primitiveKind;
+    for (std::size_t k = 0; k < members.size(); ++k) {
+        const auto offset = static_cast<std::uint32_t>(starts[k]);
+        for (std::uint32_t i : members[k]->getIndices().indices) indices.indices.push_back(i + offset);
+    }
+
+    merged->setParentEntries(std::move(entries));
+    merged->replaceGeometry(std::move(vertices), std::move(indices));
+    return merged;
+}
+
+Ptr<BaseRenderNode> mergeOmniSets(const std::vector<const FakeOmniLightsNode*>& members) {
+    const FakeOmniLightsNode& first = *members.front();
+    Ptr<FakeOmniLightsNode> merged = makeNode<FakeOmniLightsNode>("model::FakeOmniLightsNode");
+    copyIdentity(*merged, first);
+    merged->setVersion(first.getVersion());
+    std::vector<Ptr<Node>> parents;
+    std::vector<FakeOmniLight> lights;
+    for (const FakeOmniLightsNode* m : members)
+        for (FakeOmniLight light : m->getLights()) {
+            const Ptr<Node> parent = m->getParent(light.parentIndex);
+            auto it = std::find(parents.begin(), parents.end(), parent);
+            if (it == parents.end()) it = parents.insert(parents.end(), parent);
+            light.parentIndex = static_cast<std::uint32_t>(it - parents.begin());
+            lights.push_back(light);
+        }
+    merged->setParents(std::move(parents));
+    merged->setLights(std::move(lights));
+    return merged;
+}
+
+Ptr<BaseRenderNode> mergeSpotSets(const std::vector<const FakeSpotLightsNode*>& members) {
+    const FakeSpotLightsNode& first = *members.front();
+    Ptr<FakeSpotLightsNode> merged = makeNode<FakeSpotLightsNode>("model::FakeSpotLightsNode");
+    copyIdentity(*merged, first);
+    merged->setVersion(first.getVersion());
+    // A parent entry carries the direction its lights shine in: entries of
+    // one parent with different directions must both survive.
+    std::vector<FakeSpotParentEntry> entries;
+    std::vector<FakeSpotLight> lights;
+    for (const FakeSpotLightsNode* m : members)
+        for (FakeSpotLight light : m->getLights()) {
+            const FakeSpotParentEntry& e = m->getParentEntries().at(light.parentIndex);
+            auto it = std::find_if(entries.begin(), entries.end(), [&](const FakeSpotParentEntry& x) {
+                return x.node == e.node && x.direction == e.direction;
+            });
+            if (it == entries.end()) it = entries.insert(entries.end(), e);
+            light.parentIndex = static_cast<std::uint32_t>(it - entries.begin());
+            lights.push_back(light);
+        }
+    merged->setParentEntries(std::move(entries));
+    merged->setLights(std::move(lights));
+    return merged;
+}
+
+// Groups the nodes of exactly `type` in list order and replaces each group
+// of two or more by merge(members) at its first member's position. Returns
+// the number of groups replaced.
+template <class T>
+std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type,
+                          const std::function<MergeRefusal(const T&, const T&)>& refusal,
+                          const std::function<Ptr<BaseRenderNode>(const std::vector<const T*>&)>& merge,
+                          MergeStats& stats) {
+    std::vector<std::vector<std::size_t>> groups;
+    // Only nodes holding the same material can be merged, so each node is
+    // tried against the groups of its material alone, still in group order.
+    std::unordered_map<const BaseMaterial*, std::vector<std::size_t>> groupsByMaterial;
+    for (std::size_t pos = 0; pos < list.size(); ++pos) {
+        const BaseRenderNode* node = list[pos].get();
+        if (!node || node->getType() != type) continue;
+        requireMaterial(*node);
+        const T& typed = static_cast<const T&>(*node);
+        std::vector<std::size_t>& candidates = groupsByMaterial[node->getMaterial().get()];
+        bool placed = false;
+        for (std::size_t g : candidates) {
+            const MergeRefusal r = refusal(static_cast<const T&>(*list[groups[g].front()]), typed);
+            if (r == MergeRefusal::None) {
+                groups[g].push_back(pos);
+                placed = true;
+                break;
+            }
+            ++stats.refusals[static_cast<std::size_t>(r)];
+        }
+        if (!placed) {
+            candidates.push_back(groups.size());
+            groups.push_back({pos});
+        }
+    }
+
+    constexpr std::size_t kAlone = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> groupAt(list.size(), kAlone);
+    std::size_t merged = 0;
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        if (groups[g].size() > 1) {
+            ++merged;
+            for (std::size_t pos : groups[g]) groupAt[pos] = g;
+        }
+    if (merged == 0) return 0;
+
+    std::vector<Ptr<BaseRenderNode>> out;
+    out.reserve(list.size());
+    for (std::size_t pos = 0; pos < list.size(); ++pos) {
+        const std::size_t g = groupAt[pos];
+        if (g == kAlone) {
+            out.push_back(list[pos]);
+        } else if (groups[g].front() == pos) {
+            std::vector<const T*> members;
+            for (std::size_t p : groups[g]) members.push_back(static_cast<const T*>(list[p].get()));
+            out.push_back(merge(members));
+        }
+    }
+    list = std::move(out);
+    return merged;
+}
+
+}  // namespace
+
+bool parentsCanShareNode(const Node* a, const Node* b) {
+    if (!a || !b) return false;
+    const NodePtr common = Node::commonAncestor(a, b);
+    if (!common || common->getType() == NodeType::LodNode) return false;
+    return !RootNode::checkParentNodes(a, common.get()) && !RootNode::checkParentNodes(b, common.get());
+}
+
+MergeRefusal canMergeRenderNodes(const RenderNode& a, const RenderNode& b) {
+    return renderRefusal(a, b, geometryIsSound(a), geometryIsSound(b));
+}
+
+MergeRefusal canMergeLightSets(const FakeOmniLightsNode& a, const FakeOmniLightsNode& b) {
+    return lightRefusal(a, b);
+}
+
+MergeRefusal canMergeLightSets(const FakeSpotLightsNode& a, const FakeSpotLightsNode& b) {
+    return lightRefusal(a, b);
+}
+
+std::size_t removeEmptyRenderNodes(RootNode& root) {
+    auto& list = root.getRenderNodes();
+    const std::size_t before = list.size();
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [](const Ptr<BaseRenderNode>& node) {
+                                  if (!node) return false;
+                                  if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(node.get()))
+                                      return mesh->getPrimitiveCount() == 0;
+                                  if (const auto* omni = dynamic_cast<const FakeOmniLightsNode*>(node.get()))
+                                      return omni->getLights().empty();
+                                  if (const auto* spot = dynamic_cast<const FakeSpotLightsNode*>(node.get()))
+                                      return spot->getLights().empty();
+                                  return false;
+                              }),
+               list.end());
+    return before - list.size();
+}
+
+MergeStats mergeRenderNodes(RootNode& root) {
+    MergeStats stats;
+    stats.removedEmpty = removeEmptyRenderNodes(root);
+    mergeEqualMaterials(root);
+    auto& list = root.getRenderNodes();
+
+    // Soundness of a node's geometry is asked once per node, not per pair.
+    std::unordered_map<const RenderNode*, bool> sound;
+    auto isSound = [&](const RenderNode& n) {
+        auto it = sound.find(&n);
+        if (it == sound.end()) it = sound.emplace(&n, geometryIsSound(n)).first;
+        return it->second;
+    };
+    stats.mergedRenderGroups = groupAndMerge<RenderNode>(
+        list, NodeType::RenderNode,
+        [&](const RenderNode& a, const RenderNode& b) { return renderRefusal(a, b, isSound(a), isSound(b)); },
+        mergeMeshes, stats);
+    stats.mergedLightGroups = groupAndMerge<FakeOmniLightsNode>(
+        list, NodeType::FakeOmniLightsNode,
+        [](const FakeOmniLightsNode& a, const FakeOmniLightsNode& b) { return lightRefusal(a, b); }, mergeOmniSets,
+        stats);
+    stats.mergedLightGroups += groupAndMerge<FakeSpotLightsNode>(
+        list, NodeType::FakeSpotLightsNode,
+        [](const FakeSpotLightsNode& a, const FakeSpotLightsNode& b) { return lightRefusal(a, b); }, mergeSpotSets,
+        stats);
+    return stats;
+}
+
+}  // namespace model::utils

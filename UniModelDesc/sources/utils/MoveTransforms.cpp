@@ -1,0 +1,74 @@
+#include "utils/MoveTransforms.h"
+
+#include "nodes/TransformNode.h"
+
+namespace model::utils {
+
+namespace {
+
+// Step 2: bakes m into the base nodes hanging off t. True when every one of
+// them took it (or there were none), so the children may move on.
+bool bakeIntoGeometry(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& helpers, std::uint64_t& count) {
+    const AttachedList attached = helpers.getAttached(t.get());
+    bool allTook = true;
+    Ptr<Node> group;
+    for (const auto& [base, index] : attached) {
+        if (!base->transformGeometry(index, m)) {
+            allTook = false;
+            continue;
+        }
+        if (!group) {
+            // The baked geometry must stay where t is, but no longer under
+            // t's matrix: a new group in t's place holds it, with t below.
+            group = createNode<Node>("model::Node");
+            t->parentNode()->insertChildBefore(group, t);
+            group->addChild(t);
+        }
+        helpers.setParent(*base, index, group);
+        ++count;
+    }
+    return allTook;
+}
+
+// Step 3: hands m on to the children of t that can take it and moves them
+// up next to t.
+void moveChildrenUp(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& helpers, std::uint64_t& count) {
+    for (const Ptr<Node>& child : t->getChildren()) {
+        switch (child->getOptimizerKind()) {
+            case OptimizerTrait::kMergesTransform:
+                child->mergeTransform(m);
+                t->parentNode()->insertChildBefore(child, t);
+                ++count;
+                break;
+            case OptimizerTrait::kPassesThrough: {
+                Ptr<TransformNode> below = createNode<TransformNode>("model::TransformNode");
+                below->setName(t->getName());
+                below->setMatrix(m);
+                helpers.replaceParent(child.get(), below);
+                for (const Ptr<Node>& grandChild : child->getChildren()) below->addChild(grandChild);
+                child->addChild(below);
+                t->parentNode()->insertChildBefore(child, t);
+                ++count;
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers) {
+    const std::vector<Ptr<Node>> transforms =
+        collectNodes(top, [](const Node& n) { return n.getType() == NodeType::TransformNode; });
+    std::uint64_t count = 0;
+    for (const Ptr<Node>& t : transforms) {
+        if (!isMovable(*t)) break;
+        const Matrix44d m = static_cast<const TransformNode&>(*t).getMatrix();
+        if (bakeIntoGeometry(t, m, helpers, count)) moveChildrenUp(t, m, helpers, count);
+    }
+    return count;
+}
+
+}  // namespace model::utils

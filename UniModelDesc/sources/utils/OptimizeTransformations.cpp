@@ -1,0 +1,47 @@
+#include "utils/OptimizeTransformations.h"
+
+#include "utils/AttachmentIndex.h"
+#include "utils/MoveTransforms.h"
+#include "utils/RemoveDeadEnds.h"
+#include "utils/RemoveDummyNodes.h"
+#include "utils/ReplaceEmptyNodes.h"
+
+namespace model {
+
+namespace utils {
+
+std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
+    std::size_t iterations = 0;
+    for (;;) {
+        // Held here: replaceEmptyNodes may give the model a new top node,
+        // which the next iteration picks up.
+        const Ptr<Node> top = root.getTopNode();
+        if (!top) return iterations;
+        ++iterations;
+        const std::uint64_t replaced = replaceEmptyNodes(top, helpers);
+        const std::uint64_t dummies = removeDummyNodes(top, helpers);
+        std::uint64_t deadEnds = removeDeadEnds(top, helpers);
+        const std::uint64_t moved = moveTransforms(top, helpers);
+        if (deadEnds != 0)
+            while (const std::uint64_t more = removeDeadEnds(top, helpers)) deadEnds += more;
+        if (replaced + dummies + deadEnds + moved == 0) return iterations;
+    }
+}
+
+}  // namespace utils
+
+std::size_t optimizeTransformations(RootNode& root) {
+    utils::AttachmentIndex index(root.getAllBaseNodes());
+    utils::RemovedList removed;
+    // Renaming marks removed nodes for anyone still holding them (a script's
+    // node wrappers), whether or not the run got to its end.
+    struct MarkRemoved {
+        utils::RemovedList& removed;
+        ~MarkRemoved() {
+            for (const Ptr<Node>& node : removed) node->setName(utils::kDeletedNodeName);
+        }
+    } mark{removed};
+    return utils::iteratePasses(root, utils::bindNodeHelpers(root, index, removed));
+}
+
+}  // namespace model

@@ -1,0 +1,114 @@
+#include "utils/OptimizeVertices.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <unordered_set>
+#include <vector>
+
+#include "nodes/BaseMeshRenderNode.h"
+#include "nodes/ShellNode.h"
+#include "nodes/ShellSkinNode.h"
+#include "qz/tasks/GlobalThreadPools.h"
+#include "qz/tasks/TaskGroup.h"
+#include "qz/tasks/ThreadPool.h"
+#include "utils/DegenerateTriangles.h"
+#include "utils/MergeRenderNodes.h"
+#include "utils/VertexWeld.h"
+
+namespace model::utils {
+namespace {
+
+constexpr std::uint32_t kTriangleList = 5;
+
+// Runs job(k) for k in [0, count) on the pool and waits. Errors are kept per
+// job and the one of the lowest k is rethrown, so that which error a save
+// reports does not depend on timing.
+void runTasks(qz::ThreadPool& pool, std::size_t count, const std::function<void(std::size_t)>& job) {
+    if (count == 0) return;
+    std::vector<std::exception_ptr> errors(count);
+    const auto group = qz::TaskGroup::create("UNIMODELDESCSTATIC");
+    try {
+        for (std::size_t k = 0; k < count; ++k)
+            pool.submit(group, [&job, &errors, k] {
+                try {
+                    job(k);
+                } catch (...) {
+                    errors[k] = std::current_exception();
+                }
+            });
+    } catch (...) {
+        // The queued tasks refer to this frame.
+        group->wait();
+        throw;
+    }
+    group->wait();
+    for (const std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
+}
+
+// Each object once, in list order: two tasks must never share a node.
+template <class T, class List>
+std::vector<T*> distinctNodes(const List& list) {
+    std::vector<T*> out;
+    std::unordered_set<const T*> seen;
+    for (const auto& node : list) {
+        T* typed = dynamic_cast<T*>(node.get());
+        if (typed && seen.insert(typed).second) out.push_back(typed);
+    }
+    return out;
+}
+
+struct ShellGeometry {
+    Vertices* vertices;
+    Indices* indices;
+};
+
+ShellGeometry shellGeometry(BaseShellNode& shell) {
+    if (auto* s = dynamic_cast<ShellNode*>(&shell)) return {&s->getVertices(), &s->getIndices()};
+    if (auto* s = dynamic_cast<ShellSkinNode*>(&shell)) return {&s->getVertices(), &s->getIndices()};
+    return {nullptr, nullptr};
+}
+
+}  // namespace
+
+VertexPassTotals optimizeVertices(RootNode& root, float tolerance) {
+    return optimizeVertices(root, tolerance, qz::globalThreadPool(qz::PoolSlot::Normal));
+}
+
+VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPool& pool) {
+    std::atomic<std::size_t> renderWelded{0};
+    std::atomic<std::size_t> renderDegenerate{0};
+    const std::vector<BaseMeshRenderNode*> meshes = distinctNodes<BaseMeshRenderNode>(root.getRenderNodes());
+    runTasks(pool, meshes.size(), [&](std::size_t k) {
+        BaseMeshRenderNode& mesh = *meshes[k];
+        const std::size_t scans = mesh.getNumParents();
+        mesh.editGeometry([&](Vertices& vertices, Indices& indices) {
+            renderWelded += weldVertices(vertices, indices, tolerance);
+            if (indices.primitiveKind == kTriangleList)
+                renderDegenerate += removeDegenerateTriangles(vertices, indices.indices, scans);
+        });
+    });
+    removeEmptyRenderNodes(root);
+
+    std::atomic<std::size_t> shellWelded{0};
+    std::atomic<std::size_t> shellTriangles{0};
+    std::vector<ShellGeometry> shells;
+    for (BaseShellNode* shell : distinctNodes<BaseShellNode>(root.getShellNodes())) {
+        const ShellGeometry g = shellGeometry(*shell);
+        if (g.vertices) shells.push_back(g);
+    }
+    runTasks(pool, shells.size(), [&](std::size_t k) {
+        shellWelded += weldVertices(*shells[k].vertices, *shells[k].indices, tolerance);
+        shellTriangles += shells[k].indices->indices.size() / 3;
+    });
+    auto& shellList = root.getShellNodes();
+    shellList.erase(std::remove_if(shellList.begin(), shellList.end(),
+                                   [](const Ptr<BaseShellNode>& s) { return s && s->isEmpty(); }),
+                    shellList.end());
+
+    return {renderWelded + shellWelded, renderDegenerate + shellTriangles};
+}
+
+}  // namespace model::utils

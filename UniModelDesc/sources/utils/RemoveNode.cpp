@@ -1,0 +1,14 @@
+#include "utils/RemoveNode.h"
+
+namespace model::utils {
+
+bool removeNode(const NodeHelpers& helpers, const Ptr<Node>& node) {
+    if (!node) return false;
+    Node* parent = node->parentNode();
+    if (!parent) return false;
+    for (const Ptr<Node>& child : node->getChildren()) parent->insertChildBefore(child, node);
+    helpers.onRemove(node);
+    return true;
+}
+
+}  // namespace model::utils

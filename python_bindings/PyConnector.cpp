@@ -1,0 +1,48 @@
+// Python class Connector.
+
+#include "PyConnector.h"
+
+#include "Bindings.h"
+#include "ModelObjects.h"
+#include "StaticProperty.h"
+
+namespace py = pybind11;
+
+namespace pytav {
+
+Connector::Connector(const std::string& name)
+    : node_(createModelObject<model::Connector>("model::Connector")) {
+    node_->setName(name);
+}
+
+Connector::~Connector() = default;
+
+void Connector::setControlNode(const Node& node) { node_->setParent(0, node.getModelNode()); }
+
+void Connector::setPropertyFloat(const std::string& name, float value) {
+    auto property = createModelObject<model::FloatProperty>("model::Property<float>");
+    property->setName(name);
+    property->setValue(value);
+    node_->addProperty(property);
+}
+
+void Connector::setPropertyString(const std::string& name, const std::string& value) {
+    auto property = createModelObject<model::StringProperty>("model::Property<const char*>");
+    property->setName(name);
+    property->setValue(value);
+    node_->addProperty(property);
+}
+
+// --- Python class ------------------------------------------------------
+
+void declareConnector(py::module_& m) { py::class_<Connector>(m, "Connector"); }
+
+void bindConnector(py::module_& m) {
+    py::class_<Connector>(m.attr("Connector"))
+        .def(py::init<const std::string&>())
+        .def("setControlNode", &Connector::setControlNode)
+        .def("setPropertyFloat", &Connector::setPropertyFloat)
+        .def("setPropertyString", &Connector::setPropertyString);
+}
+
+}  // namespace pytav

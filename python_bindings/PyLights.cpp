@@ -1,0 +1,90 @@
+// Python classes OmniLight and SpotLight.
+
+#include "PyLights.h"
+
+#include "AnimatedProperty.h"
+#include "Bindings.h"
+#include "ModelObjects.h"
+
+namespace py = pybind11;
+
+namespace pytav {
+
+namespace {
+
+constexpr std::uint32_t kOmniKind = 0;
+constexpr std::uint32_t kSpotKind = 1;
+// A derived cone curve needs no more keys than its visible shape.
+constexpr float kThetaKeyTolerance = 0.001f;
+
+}  // namespace
+
+Light::Light(const std::string& name, std::uint32_t kind)
+    : light_(createModelObject<model::LightNode>("model::LightNode")) {
+    light_->setName(name);
+    light_->setLightKind(kind);
+}
+
+Light::~Light() = default;
+
+void Light::setColor(const PropertyFloat3& color) { light_->setColor(color.getProperty()); }
+void Light::setBrightness(const PropertyFloat& brightness) { light_->setBrightness(brightness.getProperty()); }
+void Light::setDistance(const PropertyFloat& distance) { light_->setDistance(distance.getProperty()); }
+void Light::setSpecularAmount(const PropertyFloat& amount) { light_->setSpecularAmount(amount.getProperty()); }
+void Light::setSoftness(const PropertyFloat& softness) { light_->setSoftness(softness.getProperty()); }
+void Light::setPhi(const PropertyFloat& phi) { light_->setPhi(phi.getProperty()); }
+void Light::setTheta(const PropertyFloat& theta) { light_->setTheta(theta.getProperty()); }
+
+void Light::setAngles(const PropertyFloat& a, const PropertyFloat& b) {
+    const model::PropertyPtr& phi = a.getProperty();
+    const float p = floatValueAtRest(*phi);
+    model::PropertyPtr theta;
+    if (const auto* animated = dynamic_cast<const model::AnimatedFloatProperty*>(b.getProperty().get())) {
+        std::vector<std::tuple<double, float>> keys;
+        keys.reserve(animated->getKeys().size());
+        for (const auto& k : animated->getKeys()) keys.emplace_back(k.time, p - p * k.value);
+        theta = makeAnimatedFloat(animated->getArgument(), std::move(keys), kThetaKeyTolerance);
+    } else {
+        theta = makeStaticFloat(p - p * floatValueAtRest(*b.getProperty()));
+    }
+    light_->setPhi(phi);
+    light_->setTheta(theta);
+}
+
+void Light::setControlNode(const Node& node) { light_->setParent(0, node.getModelNode()); }
+
+OmniLight::OmniLight(const std::string& name) : Light(name, kOmniKind) {}
+
+SpotLight::SpotLight(const std::string& name) : Light(name, kSpotKind) {}
+
+// --- Python classes ----------------------------------------------------
+
+void declareLights(py::module_& m) {
+    py::class_<OmniLight>(m, "OmniLight");
+    py::class_<SpotLight>(m, "SpotLight");
+}
+
+void bindLights(py::module_& m) {
+    py::class_<OmniLight>(m.attr("OmniLight"))
+        .def(py::init<const std::string&>())
+        .def("setColor", &OmniLight::setColor)
+        .def("setBrightness", &OmniLight::setBrightness)
+        .def("setDistance", &OmniLight::setDistance)
+        .def("setSpecularAmount", &OmniLight::setSpecularAmount)
+        .def("setSoftness", &OmniLight::setSoftness)
+        .def("setControlNode", &OmniLight::setControlNode);
+
+    py::class_<SpotLight>(m.attr("SpotLight"))
+        .def(py::init<const std::string&>())
+        .def("setColor", &SpotLight::setColor)
+        .def("setBrightness", &SpotLight::setBrightness)
+        .def("setDistance", &SpotLight::setDistance)
+        .def("setPhi", &SpotLight::setPhi)
+        .def("setTheta", &SpotLight::setTheta)
+        .def("setAngles", &SpotLight::setAngles)
+        .def("setSpecularAmount", &SpotLight::setSpecularAmount)
+        .def("setSoftness", &SpotLight::setSoftness)
+        .def("setControlNode", &SpotLight::setControlNode);
+}
+
+}  // namespace pytav

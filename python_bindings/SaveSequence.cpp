@@ -1,0 +1,122 @@
+// Model.save: the steps between a script's model and its file.
+
+#include "SaveSequence.h"
+
+#include <algorithm>
+
+#include "BaseMaterial.h"
+#include "VertexFormat.h"
+#include "nodes/BaseMeshRenderNode.h"
+#include "nodes/LightNode.h"
+#include "nodes/SkinNode.h"
+#include "qz/ExtException.h"
+#include "qz/tasks/GlobalThreadPools.h"
+#include "utils/CompactTextureChannels.h"
+#include "utils/MergeRenderNodes.h"
+#include "utils/OptimizeVertices.h"
+#include "utils/NumberNodeConverter.h"
+#include "utils/OptimizeTransformations.h"
+
+namespace pytav {
+
+namespace {
+
+// Shorter normals than this can't be normalised reliably by the renderer.
+constexpr float kMinNormalLengthSquared = 0.0001f;
+
+bool hasZeroNormal(const model::Vertices& vertices) {
+    const model::VertexAttribute* normals = vertices.findAttribute(model::NORMAL0);
+    if (!normals || normals->components != 3) return false;
+    const std::vector<float>& d = normals->data;
+    for (std::size_t i = 0; i + 3 <= d.size(); i += 3)
+        if (d[i] * d[i] + d[i + 1] * d[i + 1] + d[i + 2] * d[i + 2] < kMinNormalLengthSquared) return true;
+    return false;
+}
+
+}  // namespace
+
+void checkZeroNormals(const model::RootNode& root) {
+    std::string names;
+    for (const auto& node : root.getRenderNodes()) {
+        const auto* mesh = dynamic_cast<const model::BaseMeshRenderNode*>(node.get());
+        if (!mesh || !hasZeroNormal(mesh->getVertices())) continue;
+        if (!names.empty()) names += ", ";
+        names += mesh->getName();
+    }
+    if (!names.empty()) QZ_THROW("Nodes having zero normals: " + names);
+}
+
+bool mergeEqualPropertiesSets(model::RootNode& root) {
+    auto& nodes = root.getRenderNodes();
+    const std::size_t before = root.collectMaterials().size();
+
+    std::vector<model::Ptr<model::BaseMaterial>> representatives;
+    for (const auto& node : nodes) {
+        const model::Ptr<model::BaseMaterial> set = node->getMaterial();
+        if (!set) continue;
+        if (std::find(representatives.begin(), representatives.end(), set) != representatives.end()) continue;
+        const auto equal = std::find_if(representatives.begin(), representatives.end(),
+                                        [&](const auto& r) { return r->isEqual(*set); });
+        if (equal == representatives.end()) {
+            representatives.push_back(set);
+            continue;
+        }
+        for (const auto& other : nodes)
+            if (other->getMaterial() == set) other->setMaterial(*equal);
+    }
+
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const auto& a = nodes[i]->getMaterial();
+        if (!a) continue;
+        for (std::size_t j = i + 1; j < nodes.size(); ++j) {
+            const auto& b = nodes[j]->getMaterial();
+            if (b && a != b && a->isEqual(*b)) QZ_THROW("There is still equal properties sets.");
+        }
+    }
+    return root.collectMaterials().size() != before;
+}
+
+void checkBonesBoundingBox(const model::RootNode& root) {
+    if (root.getBoundingBox().isValid()) return;
+    for (const auto& node : root.getRenderNodes())
+        if (dynamic_cast<const model::SkinNode*>(node.get()))
+            QZ_THROW("if the model has bones, then you need to set a bounding box.");
+}
+
+void completeBoxes(model::RootNode& root) {
+    if (!root.getBoundingBox().isValid()) root.calcBoundingBox();
+    if (!root.getUserBox().isValid()) root.setUserBox(root.getBoundingBox());
+    if (root.getLights().empty())
+        root.setLightBox(model::BoundingBox::empty());
+    else if (!root.getLightBox().isValid())
+        root.calcLightBox();
+}
+
+std::string saveModel(model::RootNode& root, const char* path, std::uint32_t version) {
+    try {
+        root.prepareMeshes();
+        checkZeroNormals(root);
+
+        model::optimizeTransformations(root);
+
+        mergeEqualPropertiesSets(root);
+
+        model::numberNodeConverter(root);
+
+        // The vertex passes spread their work over the global pools; a
+        // script that never called init still gets its file.
+        if (!qz::globalThreadPoolsExist()) qz::createGlobalThreadPools();
+        model::utils::compactTextureChannels(root);
+        model::utils::mergeRenderNodes(root);
+        model::utils::optimizeVertices(root, 1e-5f);
+
+        checkBonesBoundingBox(root);
+        completeBoxes(root);
+        root.save(path ? std::string(path) : std::string(), static_cast<std::uint16_t>(version));
+    } catch (const qz::ExtException& e) {
+        return e.what();
+    }
+    return std::string();
+}
+
+}  // namespace pytav

@@ -1,0 +1,81 @@
+#pragma once
+// pytav::FixedMaterialRenderNode: the common part of the render nodes whose
+// material is fixed by their class (ColorNode, MirrorNode, DeckNode).
+//
+// Contract:
+//  - The constructor makes a "model::RenderNode" through the class registry,
+//    named `nodeName`, and a material (PropertiesSet) named `materialTitle`
+//    with the material name `materialName`, which the node holds at once.
+//    The material's vertex format and the wrapper's vertex map are set from
+//    `attributes` (semantic, components); every listed attribute starts
+//    empty.
+//  - appendPositions(xyz): appends one POSITION0 row (x, y, z, 0) per three
+//    values; the fourth component selects parent entry 0. A count that is
+//    not a multiple of three raises std::invalid_argument (ValueError) and
+//    changes nothing.
+//  - replaceAttribute(semantic, data): the attribute's data := data.
+//  - Builds use the checks below, each returning the empty text or a
+//    message for the script:
+//      checkAttributesSet(skip): "Vetex attribute {} isn't set." for the
+//        first empty attribute of the table, in table order, except those
+//        listed in `skip`;
+//      checkGeometry(vertices): every attribute holds whole rows for the
+//        vertex count of POSITION0 ("Vertex attribute {} has {} values,
+//        expected {} for {} vertices."), then every index is below that
+//        count ("Index {} is out of range for {} vertices.");
+//      takeGeometry(vertices): hands the vertex data and indices to the
+//        model node ("Vertex data doesn't match the material's vertex
+//        format." when it refuses them).
+//  - getModelNode() returns the model node once a build succeeded (the
+//    derived build calls markBuilt()), null before.
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PropertiesSet.h"
+#include "PyRenderNode.h"
+#include "Vertices.h"
+#include "nodes/RenderNode.h"
+
+namespace pytav {
+
+using AttributeTable = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+class FixedMaterialRenderNode : public IRenderNode {
+public:
+    ~FixedMaterialRenderNode() override;
+
+    model::Ptr<model::BaseRenderNode> getModelNode() const override;
+    std::string getNodeName() const override { return node_->getName(); }
+
+protected:
+    FixedMaterialRenderNode(const std::string& nodeName, const std::string& materialTitle,
+                            const char* materialName, AttributeTable attributes);
+
+    void appendPositions(const std::vector<float>& xyz);
+    void replaceAttribute(std::uint32_t semantic, std::vector<float> data);
+    void replaceIndices(std::vector<std::uint32_t> indices) { indices_ = std::move(indices); }
+
+    std::string checkAttributesSet(std::initializer_list<std::uint32_t> skip = {}) const;
+    std::string checkGeometry(const model::Vertices& vertices) const;
+    std::string takeGeometry(model::Vertices vertices);
+    void markBuilt() noexcept { built_ = true; }
+
+    model::RenderNode& node() const noexcept { return *node_; }
+    model::PropertiesSet& material() const noexcept { return *material_; }
+    const model::Vertices& vertices() const noexcept { return vertices_; }
+    const std::vector<std::uint32_t>& indices() const noexcept { return indices_; }
+
+private:
+    model::Ptr<model::RenderNode> node_;
+    model::Ptr<model::PropertiesSet> material_;
+    AttributeTable attributes_;
+    model::Vertices vertices_;
+    std::vector<std::uint32_t> indices_;
+    bool built_ = false;
+};
+
+}  // namespace pytav

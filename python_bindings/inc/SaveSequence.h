@@ -1,0 +1,45 @@
+#pragma once
+// The save sequence of a script's model: checks, graph optimisation, box
+// completion, and the hand-over to the root node's writer.
+//
+// Contract:
+//  - saveModel(root, path, version) runs the steps in their fixed order on
+//    root, changing it in place (the changes stay after a failed save). It
+//    returns the empty text when the file was written, else the message of
+//    the qz::ExtException that stopped it; nothing is written then. Other
+//    exceptions pass through. A null path is an absent path (the root node's
+//    save refuses it as a file it can't open). The version is cut to its low
+//    16 bits. The global thread pools are made on demand when the script
+//    never called init.
+//  - The single steps are exposed for the wrappers that need them; each
+//    raises qz::ExtException with the message a script gets.
+
+#include <cstdint>
+#include <string>
+
+#include "nodes/RootNode.h"
+
+namespace pytav {
+
+std::string saveModel(model::RootNode& root, const char* path, std::uint32_t version);
+
+// "Nodes having zero normals: " and the names (joined with ", ", each once,
+// in render-node order) of the mesh render nodes with a three-component
+// NORMAL0 whose squared length is below 0.0001 somewhere.
+void checkZeroNormals(const model::RootNode& root);
+
+// Makes render nodes with equal properties sets share one of them (the
+// first in render-node order). True when the number of distinct sets
+// changed. Raises "There is still equal properties sets." when two render
+// nodes still hold equal sets that are different objects.
+bool mergeEqualPropertiesSets(model::RootNode& root);
+
+// "if the model has bones, then you need to set a bounding box." when a
+// skinned render node meets an invalid bounding box.
+void checkBonesBoundingBox(const model::RootNode& root);
+
+// Invalid bounding box -> computed; invalid user box -> the bounding box;
+// light box -> empty without lights, computed when invalid.
+void completeBoxes(model::RootNode& root);
+
+}  // namespace pytav

@@ -1,0 +1,693 @@
+// Node kinds: registry names and types, per-class hooks, parent lists,
+// geometry baking and the per-parent boxes of render nodes.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "AnimatedProperty.h"
+#include "ClassRegistry.h"
+#include "INodeVisitor.h"
+#include "PropertiesSet.h"
+#include "StaticProperty.h"
+#include "nodes/ArgAnimatedBone.h"
+#include "nodes/ArgAnimationNode.h"
+#include "nodes/ArgVisibilityNode.h"
+#include "nodes/BillboardNode.h"
+#include "nodes/Bone.h"
+#include "nodes/Connector.h"
+#include "nodes/FakeOmniLightsNode.h"
+#include "nodes/FakeSpotLightsNode.h"
+#include "nodes/LightNode.h"
+#include "nodes/LodNode.h"
+#include "nodes/NumberNode.h"
+#include "nodes/RenderNode.h"
+#include "nodes/RootNode.h"
+#include "nodes/SegmentsNode.h"
+#include "nodes/ShellNode.h"
+#include "nodes/ShellSkinNode.h"
+#include "nodes/SkinNode.h"
+#include "nodes/TmpNumberRoot.h"
+
+using namespace model;
+
+namespace {
+
+ClassRegistry& registry() { return ClassRegistry::instance(); }
+
+template <class T>
+Ptr<T> make(const char* name) {
+    Ptr<T> p = registry().createAs<T>(name);
+    if (!p) throw std::runtime_error(std::string("can't create ") + name);
+    return p;
+}
+
+Matrix44d translation(double x, double y, double z) {
+    Matrix44d m;
+    m(3, 0) = x;
+    m(3, 1) = y;
+    m(3, 2) = z;
+    return m;
+}
+
+std::vector<uint32_t> arguments(const Node& node) {
+    std::vector<uint32_t> out;
+    node.forEachArgument([&out](uint32_t a) { out.push_back(a); });
+    return out;
+}
+std::vector<uint32_t> arguments(const BaseNode& node) {
+    std::vector<uint32_t> out;
+    node.forEachArgument([&out](uint32_t a) { out.push_back(a); });
+    return out;
+}
+
+// Records which visit a node's accept reached.
+struct SlotRecorder : INodeVisitor {
+    std::string hit;
+    void visit(const RootNode&) override { hit = "RootNode"; }
+    void visit(const Connector&) override { hit = "Connector"; }
+    void visit(const LightNode&) override { hit = "LightNode"; }
+    void visit(const NumberNode&) override { hit = "NumberNode"; }
+    void visit(const SkinNode&) override { hit = "SkinNode"; }
+    void visit(const RenderNode&) override { hit = "RenderNode"; }
+    void visit(const AnimatedFakeSpotLightsNode&) override { hit = "AnimatedFakeSpotLightsNode"; }
+    void visit(const FakeSpotLightsNode&) override { hit = "FakeSpotLightsNode"; }
+    void visit(const AnimatedFakeOmniLightsNode&) override { hit = "AnimatedFakeOmniLightsNode"; }
+    void visit(const FakeOmniLightsNode&) override { hit = "FakeOmniLightsNode"; }
+    void visit(const SegmentsNode&) override { hit = "SegmentsNode"; }
+    void visit(const ShellSkinNode&) override { hit = "ShellSkinNode"; }
+    void visit(const ShellNode&) override { hit = "ShellNode"; }
+    void visit(const LodNode&) override { hit = "LodNode"; }
+    void visit(const Bone&) override { hit = "Bone"; }
+    void visit(const BillboardNode&) override { hit = "BillboardNode"; }
+    void visit(const ArgVisibilityNode&) override { hit = "ArgVisibilityNode"; }
+    void visit(const ArgAnimatedBone&) override { hit = "ArgAnimatedBone"; }
+    void visit(const ArgAnimationNode&) override { hit = "ArgAnimationNode"; }
+    void visit(const TransformNode&) override { hit = "TransformNode"; }
+    void visit(const Node&) override { hit = "Node"; }
+};
+
+struct NodeClass {
+    const char* name;
+    NodeType type;
+    const char* visit;
+};
+
+const NodeClass kNodeClasses[] = {
+    {"model::FakeOmniLightsNode", NodeType::FakeOmniLightsNode, "FakeOmniLightsNode"},
+    {"model::AnimatedFakeOmniLightsNode", NodeType::AnimatedFakeOmniLightsNode, "AnimatedFakeOmniLightsNode"},
+    {"model::AnimatedFakeSpotLightsNode", NodeType::AnimatedFakeSpotLightsNode, "AnimatedFakeSpotLightsNode"},
+    {"model::FakeSpotLightsNode", NodeType::FakeSpotLightsNode, "FakeSpotLightsNode"},
+    {"model::NumberNode", NodeType::NumberNode, "NumberNode"},
+    {"model::RootNode", NodeType::RootNode, "RootNode"},
+    {"model::Node", NodeType::Node, "Node"},
+    {"model::RenderNode", NodeType::RenderNode, "RenderNode"},
+    {"model::LightNode", NodeType::LightNode, "LightNode"},
+    {"model::TransformNode", NodeType::TransformNode, "TransformNode"},
+    {"model::BillboardNode", NodeType::BillboardNode, "BillboardNode"},
+    {"model::SkinNode", NodeType::SkinNode, "SkinNode"},
+    {"model::ShellNode", NodeType::ShellNode, "ShellNode"},
+    {"model::ShellSkinNode", NodeType::ShellSkinNode, "ShellSkinNode"},
+    {"model::SegmentsNode", NodeType::SegmentsNode, "SegmentsNode"},
+    {"model::LodNode", NodeType::LodNode, "LodNode"},
+    {"model::ArgVisibilityNode", NodeType::ArgVisibilityNode, "ArgVisibilityNode"},
+    {"model::ArgAnimationNode", NodeType::ArgAnimationNode, "ArgAnimationNode"},
+    {"model::ArgScaleNode", NodeType::ArgAnimationNode, "ArgAnimationNode"},
+    {"model::ArgRotationNode", NodeType::ArgAnimationNode, "ArgAnimationNode"},
+    {"model::ArgPositionNode", NodeType::ArgAnimationNode, "ArgAnimationNode"},
+    {"model::Connector", NodeType::Connector, "Connector"},
+    {"model::Bone", NodeType::Bone, "Bone"},
+    {"model::ArgAnimatedBone", NodeType::ArgAnimatedBone, "ArgAnimatedBone"},
+    {"model::TmpNumberRoot", NodeType::TmpNumberRoot, "Node"},
+};
+
+}  // namespace
+
+// A factory left null, or one making the wrong class, would give a null or
+// a node answering with another type or visitor slot.
+TEST(NodeKindRegistry, EveryNodeNameMakesItsClass) {
+    for (const NodeClass& c : kNodeClasses) {
+        SCOPED_TRACE(c.name);
+        Ptr<INode> node = registry().createAs<INode>(c.name);
+        ASSERT_TRUE(node);
+        EXPECT_EQ(node->getType(), c.type);
+        SlotRecorder recorder;
+        node->accept(recorder);
+        EXPECT_EQ(recorder.hit, c.visit);
+        const INode& constNode = *node;
+        recorder.hit.clear();
+        constNode.accept(recorder);
+        EXPECT_EQ(recorder.hit, c.visit);
+    }
+}
+
+TEST(NodeKindRegistry, AllThirtySixNamesAreRegisteredInOrder) {
+    const std::vector<std::string> names = registry().registeredNames();
+    ASSERT_EQ(names.size(), 36u);
+    EXPECT_EQ(names.front(), "model::FakeOmniLightsNode");
+    EXPECT_EQ(names[5], "model::RootNode");
+    EXPECT_EQ(names[20], "model::ArgPositionNode");
+    EXPECT_EQ(names.back(), "model::TmpNumberRoot");
+    for (const std::string& name : names) EXPECT_TRUE(registry().create(name)) << name;
+}
+
+// A clone made under an alias name, or one that loses the version, would
+// write another class or version.
+TEST(NodeKindClone, KeepsClassAndVersion) {
+    auto billboard = make<BillboardNode>("model::BillboardNode");
+    auto billboardCopy = qz::dynamicPtrCast<BillboardNode>(billboard->clone());
+    ASSERT_TRUE(billboardCopy);
+    EXPECT_EQ(billboardCopy->getVersion(), 1u);
+
+    struct Expect {
+        const char* name;
+        uint32_t version;
+    };
+    for (Expect e : {Expect{"model::RootNode", 3}, Expect{"model::LightNode", 2},
+                     Expect{"model::FakeSpotLightsNode", 1}, Expect{"model::AnimatedFakeSpotLightsNode", 1},
+                     Expect{"model::RenderNode", 0}, Expect{"model::Connector", 0}}) {
+        SCOPED_TRACE(e.name);
+        auto node = make<BaseNode>(e.name);
+        EXPECT_EQ(node->getVersion(), e.version);
+        node->setVersion(e.version + 7);
+        auto copy = qz::dynamicPtrCast<BaseNode>(node->clone());
+        ASSERT_TRUE(copy);
+        EXPECT_EQ(copy->getType(), node->getType());
+        EXPECT_EQ(copy->getVersion(), e.version + 7);
+    }
+
+    auto scale = make<ArgAnimationNode>("model::ArgScaleNode");
+    scale->setPositionAnimations({PositionAnimation{4, {PositionKey{0.0, {1, 2, 3}}}}});
+    auto scaleCopy = qz::dynamicPtrCast<ArgAnimationNode>(scale->clone());
+    ASSERT_TRUE(scaleCopy);
+    EXPECT_EQ(scaleCopy->getPositionAnimations(), scale->getPositionAnimations());
+}
+
+TEST(NodeKindClone, RenderNodeCopySharesParentsAndMaterial) {
+    auto render = make<RenderNode>("model::RenderNode");
+    auto parent = make<Node>("model::Node");
+    render->setParent(0, parent);
+    render->setMaterial(Ptr<BaseMaterial>(new PropertiesSet()));
+    auto copy = qz::dynamicPtrCast<RenderNode>(render->clone());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->getParent(0), parent);
+    EXPECT_EQ(copy->getMaterial(), render->getMaterial());
+}
+
+TEST(NodeKindOptimizer, KindsAndProtection) {
+    struct Expect {
+        const char* name;
+        uint32_t kind;
+        bool protects;
+    };
+    for (Expect e : {Expect{"model::TransformNode", 0, false}, Expect{"model::ArgAnimationNode", 0, false},
+                     Expect{"model::Bone", 1, false}, Expect{"model::ArgAnimatedBone", 1, false},
+                     Expect{"model::BillboardNode", 1, false}, Expect{"model::LodNode", 1, true},
+                     Expect{"model::TmpNumberRoot", 1, false}, Expect{"model::Node", 2, false},
+                     Expect{"model::ArgVisibilityNode", 2, false}}) {
+        SCOPED_TRACE(e.name);
+        auto node = make<Node>(e.name);
+        EXPECT_EQ(node->getOptimizerKind(), e.kind);
+        EXPECT_EQ(node->protectsChildren(), e.protects);
+        EXPECT_EQ(node->controlsVisibility(), std::string(e.name) == "model::ArgVisibilityNode");
+    }
+}
+
+// Bones and billboards must keep their own matrix when a parent transform
+// is merged downwards; transforms and animation nodes take it.
+TEST(NodeKindOptimizer, MergeTransformOnlyForTransformsAndAnimations) {
+    const Matrix44d m = translation(1, 2, 3);
+    for (const char* name : {"model::TransformNode", "model::ArgAnimationNode", "model::Bone", "model::ArgAnimatedBone",
+                             "model::BillboardNode"}) {
+        SCOPED_TRACE(name);
+        auto node = make<TransformNode>(name);
+        node->setMatrix(translation(0, 0, 10));
+        node->mergeTransform(m);
+        const bool merges = std::string(name) == "model::TransformNode" || std::string(name) == "model::ArgAnimationNode";
+        EXPECT_EQ(node->getMatrix(), merges ? translation(1, 2, 13) : translation(0, 0, 10));
+    }
+}
+
+TEST(NodeKindTakeTransform, TransformHandsOnOrAbsorbs) {
+    TransformNode t;
+    t.setMatrix(translation(1, 0, 0));
+    EXPECT_EQ(t.takeTransform(translation(0, 2, 0), true), translation(1, 2, 0));
+    EXPECT_EQ(t.getMatrix(), Matrix44d::identity());
+
+    t.setMatrix(translation(1, 0, 0));
+    EXPECT_EQ(t.takeTransform(translation(0, 2, 0), false), Matrix44d::identity());
+    EXPECT_EQ(t.getMatrix(), translation(1, 2, 0));
+
+    Node plain;
+    EXPECT_EQ(plain.takeTransform(translation(4, 5, 6), true), translation(4, 5, 6));
+}
+
+// Animation nodes and bones always absorb, whatever the flag says.
+TEST(NodeKindTakeTransform, AnimationAndBoneAlwaysAbsorb) {
+    for (bool handOn : {true, false}) {
+        ArgAnimationNode a;
+        a.setBaseMatrix(translation(1, 0, 0));
+        EXPECT_EQ(a.takeTransform(translation(0, 0, 3), handOn), Matrix44d::identity());
+        EXPECT_EQ(a.getBaseMatrix(), translation(1, 0, 3));
+        Bone b;
+        EXPECT_EQ(b.takeTransform(translation(0, 0, 3), handOn), Matrix44d::identity());
+        EXPECT_EQ(b.getMatrix(), translation(0, 0, 3));
+    }
+}
+
+TEST(NodeKindTree, AccumulateMatrixAppliesChildFirst) {
+    auto top = make<TransformNode>("model::TransformNode");
+    auto plain = make<Node>("model::Node");
+    auto child = make<TransformNode>("model::TransformNode");
+    top->setMatrix(translation(0, 0, 5));
+    Matrix44d scale;
+    scale(0, 0) = 2;
+    child->setMatrix(scale);
+    top->addChild(plain);
+    plain->addChild(child);
+    Matrix44d m;
+    child->accumulateMatrix(DummyArguments(), m);
+    // (1, 0, 0) is scaled by the child, then moved by the top.
+    const auto p = m.transformPoint(1, 0, 0);
+    EXPECT_DOUBLE_EQ(p[0], 2);
+    EXPECT_DOUBLE_EQ(p[2], 5);
+}
+
+TEST(NodeKindTree, TmpNumberRootIsSavedAsPlainNode) {
+    TmpNumberRoot root;
+    EXPECT_EQ(root.getSavedType(), NodeType::Node);
+    root.addControls({NumberControl{1, 0.5f, -1, 0.0f}});
+    root.addControls({NumberControl{2, 1.0f, 3, 2.0f}});
+    ASSERT_EQ(root.getControls().size(), 2u);
+    EXPECT_EQ(root.getControls()[1].argument2, 3);
+}
+
+// --- saved types of animation nodes ---------------------------------------
+
+struct SavedTypeCase {
+    bool position, rotation, scale;
+    NodeType saved;
+};
+
+class NodeKindSavedType : public ::testing::TestWithParam<SavedTypeCase> {};
+
+TEST_P(NodeKindSavedType, FollowsFilledLists) {
+    const SavedTypeCase c = GetParam();
+    ArgAnimationNode node;
+    if (c.position) node.setPositionAnimations({PositionAnimation{1, {}}});
+    if (c.rotation) node.setRotationAnimations({RotationAnimation{2, {}}});
+    if (c.scale) node.setScaleAnimations({ScaleAnimation{3, {}, {}}});
+    EXPECT_EQ(node.getSavedType(), c.saved);
+    EXPECT_EQ(node.getType(), NodeType::ArgAnimationNode);
+
+    ArgAnimatedBone bone;
+    if (c.position) bone.setPositionAnimations({PositionAnimation{1, {}}});
+    if (c.rotation) bone.setRotationAnimations({RotationAnimation{2, {}}});
+    EXPECT_EQ(bone.getSavedType(), NodeType::ArgAnimatedBone);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllMixes, NodeKindSavedType,
+                         ::testing::Values(SavedTypeCase{false, false, false, NodeType::ArgScaleNode},
+                                           SavedTypeCase{false, false, true, NodeType::ArgScaleNode},
+                                           SavedTypeCase{false, true, false, NodeType::ArgRotationNode},
+                                           SavedTypeCase{false, true, true, NodeType::ArgAnimationNode},
+                                           SavedTypeCase{true, true, false, NodeType::ArgAnimationNode},
+                                           SavedTypeCase{true, true, true, NodeType::ArgAnimationNode},
+                                           SavedTypeCase{true, false, false, NodeType::ArgPositionNode},
+                                           SavedTypeCase{true, false, true, NodeType::ArgAnimationNode}));
+
+TEST(NodeKindAnimation, HasNoKeysLooksIntoEveryList) {
+    ArgAnimationNode node;
+    node.setPositionAnimations({PositionAnimation{1, {}}});
+    node.setScaleAnimations({ScaleAnimation{3, {}, {}}});
+    EXPECT_TRUE(node.hasNoKeys());
+    node.setScaleAnimations({ScaleAnimation{3, {RotationKey{}}, {}}});
+    EXPECT_FALSE(node.hasNoKeys());
+}
+
+TEST(NodeKindAnimation, ReportsPropertiesThenEveryEntryArgument) {
+    ArgAnimationNode node;
+    auto prop = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    prop->setArgument(40);
+    node.addProperty(prop);
+    node.setPositionAnimations({PositionAnimation{1, {}}, PositionAnimation{2, {}}});
+    node.setRotationAnimations({RotationAnimation{3, {}}});
+    node.setScaleAnimations({ScaleAnimation{4, {}, {}}});
+    EXPECT_EQ(arguments(node), (std::vector<uint32_t>{40, 1, 2, 3, 4}));
+}
+
+// --- visibility -----------------------------------------------------------
+
+namespace {
+struct FixedArguments : IModelArguments {
+    std::map<uint32_t, float> values;
+    float getArgument(uint32_t a) const override {
+        auto it = values.find(a);
+        return it == values.end() ? 0.0f : it->second;
+    }
+};
+}  // namespace
+
+TEST(NodeKindVisibility, RangesIncludeStartAndExcludeEnd) {
+    ArgVisibilityNode node;
+    // Range ends come from 32-bit inputs, as the argument values do.
+    node.setEntries({VisibilityEntry{5, {VisibilityRange{0.0, 0.5}, VisibilityRange{0.7f, 1.0}}}});
+    FixedArguments args;
+    struct Probe {
+        float value;
+        bool visible;
+    };
+    for (Probe p : {Probe{0.7f, true}, Probe{0.5f, false}, Probe{0.0f, true}, Probe{0.6f, false},
+                    Probe{1.0f, false}, Probe{-0.1f, false}}) {
+        args.values[5] = p.value;
+        EXPECT_EQ(node.isVisible(args), p.visible) << p.value;
+    }
+}
+
+TEST(NodeKindVisibility, EntryWithoutRangesHidesAndHidesChildren) {
+    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode");
+    auto child = make<TransformNode>("model::TransformNode");
+    vis->addChild(child);
+    FixedArguments args;
+    EXPECT_TRUE(child->isVisible(args));
+    vis->setEntries({VisibilityEntry{7, {VisibilityRange{-1.0, 1.0}}}, VisibilityEntry{8, {}}});
+    EXPECT_FALSE(vis->isVisible(args));
+    EXPECT_FALSE(child->isVisible(args));
+    EXPECT_EQ(arguments(*vis), (std::vector<uint32_t>{7, 8}));
+}
+
+// --- parents of base nodes ------------------------------------------------
+
+TEST(NodeKindParents, NewNodesAndBadIndices) {
+    struct Expect {
+        const char* name;
+        size_t parents;
+    };
+    for (Expect e : {Expect{"model::RenderNode", 1}, Expect{"model::NumberNode", 1}, Expect{"model::SkinNode", 0},
+                     Expect{"model::Connector", 1}, Expect{"model::LightNode", 1}, Expect{"model::ShellNode", 1},
+                     Expect{"model::SegmentsNode", 1}, Expect{"model::ShellSkinNode", 0},
+                     Expect{"model::FakeOmniLightsNode", 1}, Expect{"model::FakeSpotLightsNode", 1},
+                     Expect{"model::AnimatedFakeOmniLightsNode", 1}, Expect{"model::AnimatedFakeSpotLightsNode", 1},
+                     Expect{"model::RootNode", 0}}) {
+        SCOPED_TRACE(e.name);
+        auto node = make<BaseNode>(e.name);
+        ASSERT_EQ(node->getNumParents(), e.parents);
+        for (size_t i = 0; i < e.parents; ++i) EXPECT_FALSE(node->getParent(i));
+        if (std::string(e.name) == "model::RootNode") continue;
+        EXPECT_THROW(node->getParent(e.parents), std::out_of_range);
+        EXPECT_THROW(node->setParent(e.parents, make<Node>("model::Node")), std::out_of_range);
+        // Classes that bake nothing (connectors, lights, skinned shells)
+        // answer false for any index.
+        const NodeType t = node->getType();
+        if (t != NodeType::Connector && t != NodeType::LightNode && t != NodeType::ShellSkinNode) {
+            EXPECT_THROW(node->transformGeometry(e.parents, Matrix44d()), std::out_of_range);
+        }
+    }
+}
+
+TEST(NodeKindParents, RenderEntryValuesAreCheckedPerIndex) {
+    RenderNode r;
+    EXPECT_EQ(r.getDamageArgument(0), kNoArgument);
+    r.setDamageArgument(0, 12);
+    EXPECT_EQ(r.getDamageArgument(0), 12u);
+    EXPECT_THROW(r.getDamageArgument(1), std::out_of_range);
+    EXPECT_THROW(r.setDamageArgument(1, 3), std::out_of_range);
+    EXPECT_THROW(r.getParentBox(1), std::out_of_range);
+    EXPECT_EQ(r.addParentEntry(Ptr<Node>(new Node()), 9), 1u);
+    EXPECT_EQ(r.getDamageArgument(1), 9u);
+}
+
+TEST(NodeKindParents, SkinAndShellSkinParentsAreBones) {
+    SkinNode skin;
+    skin.setNumParents(3);
+    auto bone = make<Node>("model::Bone");
+    skin.setParent(2, bone);
+    EXPECT_EQ(skin.getNumParents(), 3u);
+    EXPECT_EQ(skin.getBones()[2], bone);
+    EXPECT_FALSE(skin.getBoundingBox().isValid());
+    EXPECT_EQ(skin.getDamageArgument(), kNoArgument);
+
+    ShellSkinNode shell;
+    shell.setBones({bone, bone});
+    EXPECT_EQ(shell.getNumParents(), 2u);
+    EXPECT_EQ(shell.getParent(1), bone);
+    EXPECT_FALSE(shell.getBoundingBox().isValid());
+    EXPECT_FALSE(shell.transformGeometry(0, translation(1, 0, 0)));
+}
+
+TEST(NodeKindParents, ConnectorAndLightBakeNothing) {
+    Connector c;
+    LightNode l;
+    RootNode root;
+    EXPECT_FALSE(c.transformGeometry(0, translation(1, 0, 0)));
+    EXPECT_FALSE(l.transformGeometry(0, translation(1, 0, 0)));
+    EXPECT_FALSE(root.transformGeometry(0, translation(1, 0, 0)));
+}
+
+// --- primitive counts -----------------------------------------------------
+
+struct PrimitiveCase {
+    uint32_t kind;
+    size_t indices;
+    size_t primitives;
+};
+
+class NodeKindPrimitives : public ::testing::TestWithParam<PrimitiveCase> {};
+
+TEST_P(NodeKindPrimitives, CountByKind) {
+    const PrimitiveCase c = GetParam();
+    RenderNode r;
+    r.getIndices().primitiveKind = c.kind;
+    r.getIndices().indices.assign(c.indices, 0);
+    EXPECT_EQ(r.getPrimitiveCount(), c.primitives);
+}
+
+// Kinds 2, 6 and 7 with too few indices must not wrap around below zero.
+INSTANTIATE_TEST_SUITE_P(AllKinds, NodeKindPrimitives,
+                         ::testing::Values(PrimitiveCase{5, 10, 3}, PrimitiveCase{3, 10, 0}, PrimitiveCase{0, 10, 10},
+                                           PrimitiveCase{1, 10, 5}, PrimitiveCase{2, 10, 9}, PrimitiveCase{2, 0, 0},
+                                           PrimitiveCase{4, 10, 0}, PrimitiveCase{6, 10, 8}, PrimitiveCase{7, 1, 0},
+                                           PrimitiveCase{6, 0, 0}, PrimitiveCase{8, 10, 0},
+                                           PrimitiveCase{0xFFFFFFFFu, 10, 0}));
+
+// --- geometry of render nodes ---------------------------------------------
+
+namespace {
+
+// Positions with four components: (x, y, z, parent index).
+Vertices positions4(const std::vector<float>& rows) {
+    Vertices v;
+    v.setAttribute(POSITION0, 4, rows);
+    return v;
+}
+
+Ptr<BaseMaterial> materialFor(const Vertices& v) {
+    auto m = Ptr<PropertiesSet>(new PropertiesSet());
+    m->getVertexFormat() = v.getFormat();
+    return m;
+}
+
+BoundingBox box(float a, float b, float c, float d, float e, float f) { return BoundingBox::fromValues(a, b, c, d, e, f); }
+
+}  // namespace
+
+// Boxes that went stale after a change of the vertex data would make the
+// bounding box of the model wrong.
+TEST(NodeKindRenderBoxes, FollowEveryChangeOfVertexData) {
+    RenderNode r;
+    r.addParentEntry(Ptr<Node>(new Node()));
+    r.addParentEntry(Ptr<Node>(new Node()));
+    // Parent indices 0, 1 (0.6 rounds up), 1.4 (rounds down), and 7 (no such entry).
+    const Vertices v = positions4({0, 0, 0, 0, 1, 1, 1, 0.0f,  //
+                                   5, 5, 5, 0.6f, 6, 7, 8, 1.4f,  //
+                                   100, 100, 100, 7});
+    r.setMaterial(materialFor(v));
+    ASSERT_TRUE(r.setGeometry(v, Indices()));
+    EXPECT_EQ(r.getParentBox(0), box(0, 0, 0, 1, 1, 1));
+    EXPECT_EQ(r.getParentBox(1), box(5, 5, 5, 6, 7, 8));
+    EXPECT_FALSE(r.getParentBox(2).isValid());
+
+    ASSERT_TRUE(r.transformGeometry(1, translation(10, 0, 0)));
+    EXPECT_EQ(r.getParentBox(0), box(0, 0, 0, 1, 1, 1));
+    EXPECT_EQ(r.getParentBox(1), box(15, 5, 5, 16, 7, 8));
+
+    r.editGeometry([](Vertices& vertices, Indices&) { vertices.getAttribute(POSITION0).data[0] = -3; });
+    EXPECT_EQ(r.getParentBox(0), box(-3, 0, 0, 1, 1, 1));
+
+    r.replaceGeometry(positions4({2, 2, 2, 2}), Indices());
+    EXPECT_FALSE(r.getParentBox(0).isValid());
+    EXPECT_EQ(r.getParentBox(2), box(2, 2, 2, 2, 2, 2));
+}
+
+TEST(NodeKindRenderBoxes, ThreeComponentPositionsBelongToEveryParent) {
+    RenderNode r;
+    r.addParentEntry(Ptr<Node>(new Node()));
+    Vertices v;
+    v.setAttribute(POSITION0, 3, {1, 2, 3, -1, 0, 4});
+    r.replaceGeometry(v, Indices());
+    EXPECT_EQ(r.getParentBox(0), box(-1, 0, 3, 1, 2, 4));
+    EXPECT_EQ(r.getParentBox(1), box(-1, 0, 3, 1, 2, 4));
+    // A new entry gets its box at once.
+    r.addParentEntry(Ptr<Node>());
+    EXPECT_EQ(r.getParentBox(2), box(-1, 0, 3, 1, 2, 4));
+}
+
+TEST(NodeKindRenderGeometry, SetterRefusesDataNotMatchingTheMaterial) {
+    RenderNode r;
+    const Vertices v = positions4({0, 0, 0, 0});
+    EXPECT_FALSE(r.setGeometry(v, Indices()));  // no material yet
+    Vertices other;
+    other.setAttribute(POSITION0, 3, {1, 1, 1});
+    r.setMaterial(materialFor(other));
+    Indices indices;
+    indices.indices = {0, 0, 0};
+    EXPECT_FALSE(r.setGeometry(v, indices));
+    EXPECT_EQ(r.getVertices().vertexCount(), 0u);
+    EXPECT_TRUE(r.getIndices().indices.empty());
+    EXPECT_TRUE(r.setGeometry(other, indices));
+    EXPECT_EQ(r.getIndices().indices.size(), 3u);
+}
+
+TEST(NodeKindRenderGeometry, TransformTouchesOnlyTheParentsVerticesAndTurnsNormals) {
+    RenderNode r;
+    r.addParentEntry(Ptr<Node>());
+    Vertices v = positions4({1, 0, 0, 0, 1, 0, 0, 1});
+    v.setAttribute(NORMAL0, 3, {1, 0, 0, 1, 0, 0});
+    v.setAttribute(TEXCOORD0, 2, {0.25f, 0.5f, 0.25f, 0.5f});
+    r.replaceGeometry(v, Indices());
+    // x goes to 3y, y to -x, then a move along z: a turn with a stretch.
+    Matrix44d m;
+    m(0, 0) = 0;
+    m(0, 1) = 3;
+    m(1, 0) = -1;
+    m(1, 1) = 0;
+    m(3, 2) = 5;
+    ASSERT_TRUE(r.transformGeometry(1, m));
+    EXPECT_EQ(r.getVertices().getAttribute(POSITION0).data, (std::vector<float>{1, 0, 0, 0, 0, 3, 5, 1}));
+    const auto& n = r.getVertices().getAttribute(NORMAL0).data;
+    EXPECT_EQ(n[0], 1);  // vertex 0 belongs to parent 0: untouched
+    // The surface x = const turns into y = const: its normal is +y, not the
+    // stretched 3y a plain direction transform would give.
+    EXPECT_NEAR(n[3], 0, 1e-6);
+    EXPECT_NEAR(n[4], 1, 1e-6);
+    EXPECT_NEAR(n[5], 0, 1e-6);
+    EXPECT_EQ(r.getVertices().getAttribute(TEXCOORD0).data[2], 0.25f);
+}
+
+TEST(NodeKindShells, ShellAndSegmentsBakeEveryPoint) {
+    ShellNode shell;
+    Vertices v;
+    v.setAttribute(POSITION0, 3, {1, 2, 3, 4, 5, 6});
+    shell.setVertices(v);
+    EXPECT_TRUE(shell.isEmpty());
+    shell.getIndices().indices = {0, 1, 1};
+    EXPECT_FALSE(shell.isEmpty());
+    ASSERT_TRUE(shell.transformGeometry(0, translation(1, 1, 1)));
+    EXPECT_EQ(shell.getVertices().getAttribute(POSITION0).data, (std::vector<float>{2, 3, 4, 5, 6, 7}));
+
+    SegmentsNode segments;
+    EXPECT_TRUE(segments.isEmpty());
+    segments.setSegments({Segment{osg::Vec3f(0, 0, 0), osg::Vec3f(1, 2, 3)}});
+    ASSERT_TRUE(segments.transformGeometry(0, translation(0, 0, -3)));
+    EXPECT_EQ(segments.getSegments()[0].start, osg::Vec3f(0, 0, -3));
+    EXPECT_EQ(segments.getSegments()[0].end, osg::Vec3f(1, 2, 0));
+}
+
+// --- fake lights ----------------------------------------------------------
+
+TEST(NodeKindFakeLights, TransformMovesOnlyLightsOfThatParent) {
+    FakeOmniLightsNode omni;
+    omni.setNumParents(2);
+    FakeOmniLight a, b;
+    a.position = {1, 0, 0};
+    b.position = {1, 0, 0};
+    b.parentIndex = 1;
+    omni.setLights({a, b});
+    Matrix44d m = translation(0, 4, 0);
+    m(3, 3) = 2;  // the homogeneous coordinate divides the result
+    ASSERT_TRUE(omni.transformGeometry(1, m));
+    EXPECT_EQ(omni.getLights()[0].position, (std::array<double, 3>{1, 0, 0}));
+    EXPECT_EQ(omni.getLights()[1].position, (std::array<double, 3>{0.5, 2, 0}));
+    EXPECT_EQ(omni.getParentBox(1), box(0.5f, 2, 0, 0.5f, 2, 0));
+}
+
+// A spot direction left in its old parent's space would point the wrong
+// way once the transform has been baked into the positions.
+TEST(NodeKindFakeLights, SpotDirectionTurnsWithItsParent) {
+    FakeSpotLightsNode spot;
+    EXPECT_EQ(spot.getVersion(), 1u);
+    spot.setDirection(0, osg::Vec3f(0, 0, 2));
+    FakeSpotLight light;
+    spot.setLights({light});
+    Matrix44d quarterTurnAboutX;
+    quarterTurnAboutX(1, 1) = 0;
+    quarterTurnAboutX(1, 2) = 1;
+    quarterTurnAboutX(2, 1) = -1;
+    quarterTurnAboutX(2, 2) = 0;
+    ASSERT_TRUE(spot.transformGeometry(0, quarterTurnAboutX));
+    EXPECT_NEAR(spot.getDirection(0).y(), -2, 1e-6);
+    EXPECT_NEAR(spot.getDirection(0).z(), 0, 1e-6);
+    EXPECT_THROW(spot.getDirection(1), std::out_of_range);
+}
+
+TEST(NodeKindFakeLights, AnimatedSetsReportTheirArgumentWhenSet) {
+    AnimatedFakeOmniLightsNode omni;
+    AnimatedFakeSpotLightsNode spot;
+    EXPECT_TRUE(arguments(omni).empty());
+    EXPECT_TRUE(arguments(spot).empty());
+    omni.setArgument(3);
+    spot.setArgument(4);
+    EXPECT_EQ(arguments(omni), std::vector<uint32_t>{3});
+    EXPECT_EQ(arguments(spot), std::vector<uint32_t>{4});
+}
+
+// --- lights and number nodes ----------------------------------------------
+
+TEST(NodeKindLight, DefaultsAndArgumentDrivenParameters) {
+    LightNode light;
+    EXPECT_EQ(light.getVersion(), 2u);
+    const char* names[] = {"color", "brightness", "phi", "theta", "distance", "specularAmount", "softness"};
+    for (size_t i = 0; i < LightNode::ParameterCount; ++i) {
+        ASSERT_TRUE(light.getParameters()[i]);
+        EXPECT_EQ(light.getParameters()[i]->getName(), names[i]);
+    }
+    EXPECT_EQ(std::string(light.getColor()->getClassName()), "model::Property<osg::Vec3f>");
+    EXPECT_EQ(qz::dynamicPtrCast<FloatProperty>(light.getSpecularAmount())->getValue(), 1.0f);
+    EXPECT_TRUE(light.getTexture().file.empty());
+    EXPECT_TRUE(arguments(light).empty());
+
+    auto animated = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    animated->setArgument(21);
+    animated->addKey(0, 2.0f);
+    animated->addKey(1, 9.0f);
+    animated->addKey(2, 4.0f);
+    light.setDistance(animated);
+    EXPECT_EQ(arguments(light), std::vector<uint32_t>{21});
+    EXPECT_EQ(light.getDistance(), 9.0f);
+    EXPECT_THROW(light.setBrightness(PropertyPtr()), qz::ExtException);
+    EXPECT_TRUE(light.getBrightness());
+}
+
+TEST(NodeKindNumber, ReportsControlArgumentsButNotNone) {
+    NumberNode number;
+    number.setDamageArgument(0, 50);
+    number.addControlEntry({NumberControl{1, 0, -1, 0}, NumberControl{-1, 0, 2, 0}});
+    EXPECT_EQ(arguments(number), (std::vector<uint32_t>{50, 1, 2}));
+}
+
+TEST(NodeKindRender, ReportsMaterialUniformsAndDamageArguments) {
+    RenderNode r;
+    auto material = Ptr<PropertiesSet>(new PropertiesSet());
+    auto uniform = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    uniform->setArgument(30);
+    material->addUniform(uniform);
+    r.setMaterial(material);
+    r.setDamageArgument(0, 31);
+    auto own = make<ArgumentProperty>("model::ArgumentProperty");
+    own->setArgument(32);
+    r.addProperty(own);
+    EXPECT_EQ(arguments(r), (std::vector<uint32_t>{32, 30, 31}));
+}

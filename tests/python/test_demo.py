@@ -1,0 +1,18 @@
+import subprocess
+import sys
+from pathlib import Path
+
+import tavtools
+
+DEMO = Path(__file__).resolve().parents[2] / "examples" / "demo.py"
+
+
+def test_demo_saves_a_model_with_animation_visibility_and_lights(tmp_path):
+    path = tmp_path / "demo.tav"
+    result = subprocess.run([sys.executable, str(DEMO), str(path)], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    data = tavtools.read(path)
+    assert tavtools.summarize(data) in result.stdout
+    classes = {node["class"] for node in data["nodes"]}
+    assert {"model::ArgRotationNode", "model::ArgVisibilityNode", "model::TransformNode"} <= classes
+    assert [light["kind"] for light in data["sections"]["LIGHT_NODES"]] == [0, 1]
