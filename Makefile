@@ -10,7 +10,7 @@ CPP_BUILD := build/cpp
 APT_PACKAGES := libfmt-dev libboost-dev libopenscenegraph-dev libgtest-dev
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup deps venv build cpp py test test-cpp test-py demo clean
+.PHONY: all setup deps venv build cpp py test test-cpp test-py demo bench clean
 
 all: build
 
@@ -69,6 +69,15 @@ test: test-cpp test-py
 
 demo: py
 	$(PY) examples/demo.py
+
+# Benchmarks print their ratios against a baseline run in the same process;
+# they are not part of `make test`.
+BENCH_BUILD := build/bench
+bench: py
+	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=OFF -DPYTAV_BENCH=ON >/dev/null
+	$(VENV)/bin/cmake --build $(BENCH_BUILD) -j $(JOBS)
+	$(BENCH_BUILD)/bench_pool20
+	@for b in bench/bench_*.py; do [ -e "$$b" ] || continue; echo "== $$b"; $(PY) $$b || exit 1; done
 
 clean:
 	rm -rf build

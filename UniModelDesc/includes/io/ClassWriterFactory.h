@@ -1,7 +1,7 @@
 #pragma once
 // makeClassWriter(version): the class writer of a file format version.
 //
-// Contract: a new writer for version 10 (and 20 once its writer exists);
+// Contract: a new writer for version 10 or 20;
 // null for any other version. The caller owns the writer.
 
 #include <cstdint>
