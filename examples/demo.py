@@ -7,6 +7,8 @@ Usage: python examples/demo.py [path]   (default: ./demo.tav)
 import math
 import sys
 
+import numpy as np
+
 import pytav
 import tavtools
 
@@ -23,6 +25,24 @@ def turn_about_z(degrees: float) -> tuple:
     return (math.cos(half), 0.0, 0.0, math.sin(half))
 
 
+def rotor_blades(rotor: pytav.Node) -> pytav.PBRNode:
+    """Two grey blades crossing at the hub, drawn from both sides."""
+    positions = np.array([
+        -2.0, -0.1, 0.0, 2.0, -0.1, 0.0, 2.0, 0.1, 0.0, -2.0, 0.1, 0.0,
+        -0.1, -2.0, 0.0, 0.1, -2.0, 0.0, 0.1, 2.0, 0.0, -0.1, 2.0, 0.0,
+    ], dtype=np.float32)
+    paint = pytav.ColorBaseBlock()
+    paint.setPositions(positions)
+    paint.setNormals(np.array([0.0, 0.0, 1.0] * 8, dtype=np.float32))
+    paint.setColor(pytav.PropertyFloat3((0.3, 0.3, 0.32)))
+    blades = pytav.PBRNode("blades", "rotor_paint")
+    blades.addBlock(paint)
+    blades.setIndices(np.array([0, 1, 2, 0, 2, 3, 4, 5, 6, 4, 6, 7], dtype=np.uint32))
+    blades.setTwoSided(True)
+    blades.setControlNode(rotor)
+    return blades
+
+
 def build() -> pytav.Model:
     model = pytav.Model()
     body = model.getRootTransform().addChild(pytav.Transform("body", translation(0, 0, 1.5)))
@@ -33,6 +53,11 @@ def build() -> pytav.Model:
     rotor.setRotationAnimation([
         (ROTOR_ARGUMENT, [(t / 4, turn_about_z(90 * t)) for t in range(5)]),
     ])
+    # The blades turn with the rotor; an animation node with nothing to move
+    # would be dropped when the model is saved.
+    message = model.addRenderNode(rotor_blades(rotor))
+    if message:
+        raise RuntimeError(message)
 
     # A beacon on a mast, switched on by its own argument, blinking red.
     mast = body.addChild(pytav.Transform("mast", translation(0, -1, 3)))

@@ -173,10 +173,6 @@ def _read_record(st: _State, allowed: tuple) -> dict:
     return node
 
 
-def _read_header_only(st: _State, node: dict) -> None:
-    """Shell records hold nothing after their tag and name."""
-
-
 def _read_plain_node(st: _State, node: dict) -> None:
     node["properties"] = _read_properties(st)
 
@@ -254,10 +250,10 @@ _NODE_RECORDS = {
     "ANND": ("model::ArgAnimationNode", _read_animation_node),
     "ANBN": ("model::ArgAnimatedBone", _read_animated_bone),
     "ANVS": ("model::ArgVisibilityNode", _read_visibility_node),
-    "SHLL": ("model::ShellNode", _read_header_only),
     "CNCT": ("model::Connector", _read_connector),
 }
-# Visibility nodes live only in the visibility tree, under a plain root.
+# Visibility nodes live only in the visibility tree, under a plain root;
+# shell records have a tag but no place in the trees or among connectors.
 _TRANSFORM_TAGS = ("NODE", "TRND", "BONE", "ANND", "ANBN")
 _VISIBILITY_TAGS = ("NODE", "ANVS")
 _CONNECTOR_TAGS = ("CNCT",)

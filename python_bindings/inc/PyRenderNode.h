@@ -7,10 +7,11 @@
 //  - build() turns the wrapper's settings into a model node. It returns the
 //    empty text when the node exists afterwards (getModelNode() then returns
 //    it), else a message for the script. Messages name no node: the caller
-//    prefixes the node's name when it logs them. build() must not raise for
-//    incomplete or inconsistent settings; it may raise qz::ExtException /
-//    std::out_of_range only for internal failures. A failed build leaves the
-//    previous model node (if any) in place.
+//    prefixes the node's name when it logs them. build() reports incomplete
+//    or inconsistent settings as messages; it raises (qz::ExtException,
+//    std::out_of_range) only for internal failures and for data it can't
+//    place at all. A failed build leaves the previous model node (if any) in
+//    place.
 //  - build() may be called more than once (the same wrapper added twice);
 //    each call starts from the settings again, never from data a previous
 //    build produced.

@@ -148,10 +148,12 @@ TEST_P(DegenerateScan, OnePassEqualsErasingInPlace) {
     const std::size_t expectedRemoved = eraseInPlace(v, expected, GetParam().runs);
     EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, GetParam().runs), expectedRemoved);
     EXPECT_EQ(idx, expected);
-    if (GetParam().runs > 0) EXPECT_GT(expectedRemoved, 0u);
+    if (GetParam().runs > 0) {
+        EXPECT_GT(expectedRemoved, 0u);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(RunsAndTails, DegenerateScan,
+INSTANTIATE_TEST_SUITE_P(VertexPassRunsAndTails, DegenerateScan,
                          testing::Values(ScanCase{1, 1, 0}, ScanCase{2, 2, 1}, ScanCase{3, 3, 2}, ScanCase{4, 8, 0},
                                          ScanCase{5, 0, 2}, ScanCase{6, 1, 1}));
 

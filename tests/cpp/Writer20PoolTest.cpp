@@ -6,8 +6,11 @@
 
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/tav2/DataPool20.h"
+#include "qz/ExtException.h"
 
 using model::DataPool20;
 
@@ -69,10 +72,11 @@ TEST(Writer20Pool, AgreesWithAPlainSearchOnRandomPools) {
     // Small alphabets make suffixes, repeats and matches across key data
     // common; every answer is compared with the obvious search.
     std::mt19937 random(20);
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 300; ++round) {
         DataPool20 pool;
         std::string mirror;
-        const int alphabet = 2 + round % 4;
+        // Every third round a wide alphabet gives nodes many children.
+        const int alphabet = round % 3 == 2 ? 40 + round % 200 : 2 + round % 4;
         for (int step = 0; step < 60; ++step) {
             if (random() % 4 == 0) {
                 std::string raw(random() % 9, '\0');
@@ -82,7 +86,7 @@ TEST(Writer20Pool, AgreesWithAPlainSearchOnRandomPools) {
                 continue;
             }
             std::string s(random() % 7, 'a');
-            for (char& c : s) c = char('a' + random() % alphabet);
+            for (char& c : s) c = char(1 + random() % alphabet);
             const uint64_t expected = expectedOffset(mirror, s);
             ASSERT_EQ(pool.addString(s), expected) << "round " << round << " step " << step;
             if (expected == mirror.size()) mirror += s + '\0';
@@ -91,7 +95,7 @@ TEST(Writer20Pool, AgreesWithAPlainSearchOnRandomPools) {
     }
 }
 
-TEST(Writer20Pool, LongStringsBeyondAnyShortKeyAreMatchedWhole) {
+TEST(Writer20Pool, NamesSharingALongTailAreToldApart) {
     // Many names that share a long tail and differ only at the front: a
     // search that compared only the ends would confuse them.
     DataPool20 pool;
@@ -102,4 +106,36 @@ TEST(Writer20Pool, LongStringsBeyondAnyShortKeyAreMatchedWhole) {
     EXPECT_EQ(pool.addString(tail), offsets[0] + 1);
     const uint64_t appended = pool.addString("x" + tail);
     EXPECT_EQ(appended, pool.size() - tail.size() - 2);
+}
+
+TEST(Writer20Pool, EveryByteBeforeACommonTailStaysFindable) {
+    // 255 strings that differ only in the byte before a shared tail, then
+    // the same with two bytes: nodes with hundreds of children.
+    DataPool20 pool;
+    std::string mirror;
+    std::vector<std::pair<std::string, uint64_t>> added;
+    for (int round = 1; round <= 2; ++round)
+        for (int c = 1; c < 256; ++c) {
+            const std::string s = std::string(round, char(c)) + "tail";
+            const uint64_t expected = expectedOffset(mirror, s);
+            ASSERT_EQ(pool.addString(s), expected) << c;
+            if (expected == mirror.size()) mirror += s + '\0';
+            added.emplace_back(s, expected);
+        }
+    for (const auto& [s, offset] : added) EXPECT_EQ(pool.addString(s), offset);
+    EXPECT_EQ(pool.addString("tail"), 1u);
+    EXPECT_EQ(pool.addString("ail"), 2u);
+    EXPECT_EQ(contents(pool), mirror);
+}
+
+TEST(Writer20Pool, WriteBeyond32BitOffsetsIsRefusedBeforeAppending) {
+    DataPool20 pool;
+    pool.writeU32(7);
+    try {
+        pool.write("x", size_t(0xFFFFFFFFu));  // more than fits: nothing is read
+        ADD_FAILURE() << "no error";
+    } catch (const qz::ExtException& e) {
+        EXPECT_STREQ(e.what(), "The data pool is too large for 32-bit offsets: 4294967299 bytes.");
+    }
+    EXPECT_EQ(pool.size(), 4u);
 }

@@ -97,8 +97,6 @@ def record(w, n):
     tag = n["tag"]
     w.tag(tag)
     w.string(n["name"])
-    if tag == "SHLL":
-        return
     if tag == "ANVS":
         w.u32(len(n["arguments"]))
         for entry in n["arguments"]:

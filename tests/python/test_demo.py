@@ -16,3 +16,8 @@ def test_demo_saves_a_model_with_animation_visibility_and_lights(tmp_path):
     classes = {node["class"] for node in data["nodes"]}
     assert {"model::ArgRotationNode", "model::ArgVisibilityNode", "model::TransformNode"} <= classes
     assert [light["kind"] for light in data["sections"]["LIGHT_NODES"]] == [0, 1]
+    # The rotor survives the save's graph passes because its blades hang from it.
+    rotor = next(node for node in data["nodes"] if node["name"] == "rotor")
+    assert rotor["class"] == "model::ArgRotationNode"
+    (blades,) = data["sections"]["RENDER_NODES"]
+    assert [parent["node"] for parent in blades["parents"]] == [rotor["index"]]

@@ -6,12 +6,15 @@ import pytav
 from pytav_files import light_parameter, lights, save_and_read
 
 NAME = "_DUMMY_NAME_"
+# A transform that lights hang from keeps its place in the saved tree: a
+# light cannot take the matrix into its own data.
+SHIFT = [(1, 0, 0, 1), (0, 1, 0, 2), (0, 0, 1, 3), (0, 0, 0, 1)]
 
 
 def saved_lights(tmp_path, *items) -> list:
     """Saves a model with the given lights under a transform "holder"."""
     model = pytav.Model()
-    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
+    holder = model.getRootTransform().addChild(pytav.Transform("holder", SHIFT))
     for light in items:
         light.setControlNode(holder)
         if isinstance(light, pytav.SpotLight):
@@ -106,13 +109,16 @@ def test_light_lives_on_in_the_model_after_its_wrapper_is_dropped(tmp_path):
 
 def test_control_node_can_be_replaced(tmp_path):
     model = pytav.Model()
-    a = model.getRootTransform().addChild(pytav.Node("a"))
-    b = model.getRootTransform().addChild(pytav.Node("b"))
+    a = model.getRootTransform().addChild(pytav.Transform("a", SHIFT))
+    b = model.getRootTransform().addChild(pytav.Transform("b", SHIFT))
     light = pytav.OmniLight("lamp")
     light.setControlNode(a)
     light.setControlNode(b)
     model.addOmniLight(light)
-    assert lights(save_and_read(model, tmp_path / "moved.tav"))[0]["parent"] == 2
+    data = save_and_read(model, tmp_path / "moved.tav")
+    # Nothing hangs from a any more, so the save drops it as a dead end.
+    assert [node["name"] for node in data["nodes"]] == ["root", "b"]
+    assert lights(data)[0]["parent"] == 1
 
 
 @pytest.mark.parametrize("call", [

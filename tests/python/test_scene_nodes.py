@@ -5,7 +5,7 @@ import struct
 import pytest
 
 import pytav
-from pytav_files import node_named, save_and_read
+from pytav_files import keep, node_named, save_and_read
 
 IDENTITY = [[1.0, 0.0, 0.0, 0.0], [0.0, 1.0, 0.0, 0.0], [0.0, 0.0, 1.0, 0.0], [0.0, 0.0, 0.0, 1.0]]
 # A column-vector matrix with a translation (5, 6, 7) and a distinct element.
@@ -18,10 +18,12 @@ def f32(value: float) -> float:
 
 
 def saved(tmp_path, *children) -> dict:
+    """Saves the children under the root, each holding a light so that the
+    save's graph passes keep it as it was built."""
     model = pytav.Model()
     root = model.getRootTransform()
     for child in children:
-        root.addChild(child)
+        keep(model, root.addChild(child))
     return save_and_read(model, tmp_path / "scene.tav")
 
 
@@ -39,7 +41,7 @@ def test_matrix_is_stored_transposed_with_translation_in_fourth_row(tmp_path, ma
 def test_set_matrix_replaces_the_matrix_even_after_attaching(tmp_path, cls):
     node = cls("n")
     model = pytav.Model()
-    model.getRootTransform().addChild(node)
+    keep(model, model.getRootTransform().addChild(node))
     node.setMatrix(COLUMN_ROWS)
     assert node_named(save_and_read(model, tmp_path / "m.tav"), "n")["matrix"] == ROW_FORM
 
@@ -47,6 +49,8 @@ def test_set_matrix_replaces_the_matrix_even_after_attaching(tmp_path, cls):
 def test_animation_base_matrix_and_inverted_bone_matrix_are_transposed(tmp_path):
     animation = pytav.AnimationNode("anim")
     animation.setBaseMatrix(COLUMN_ROWS)
+    # Without a key the save would turn it into a transform with this matrix.
+    animation.setRotationAnimation([(1, [(0, (1, 0, 0, 0))])])
     bone = pytav.Bone("bone")
     bone.setInvertedBaseBoneMatrix(COLUMN_ROWS)
     data = saved(tmp_path, animation, bone)
@@ -100,6 +104,12 @@ def test_lod_ranges_are_squared_distances_in_given_order(tmp_path, distances, ra
 
 # --- visibility -----------------------------------------------------------
 
+# A visibility node whose entries have no range at all is saved as a plain
+# node, which the save then folds away; this entry keeps one range in it.
+KEEPER_ENTRY = (8, [(0.0, 1.0)])
+KEEPER_RANGES = {"argument": 8, "ranges": [[-1.0, 1.0]]}
+
+
 @pytest.mark.parametrize("keys, ranges", [
     ([], []),
     ([(0.0, 1.0)], [[-1.0, 1.0]]),
@@ -115,8 +125,9 @@ def test_lod_ranges_are_squared_distances_in_given_order(tmp_path, distances, ra
 ])
 def test_visible_ranges_from_keys(tmp_path, keys, ranges):
     node = pytav.VisibilityNode("vis")
-    node.setArguments([(3, keys)])
-    assert node_named(saved(tmp_path, node), "vis")["arguments"] == [{"argument": 3, "ranges": ranges}]
+    node.setArguments([(3, keys), KEEPER_ENTRY])
+    assert node_named(saved(tmp_path, node), "vis")["arguments"] == [
+        {"argument": 3, "ranges": ranges}, KEEPER_RANGES]
 
 
 def test_visibility_entries_keep_input_order_and_replace_earlier_ones(tmp_path):
@@ -173,8 +184,11 @@ def test_unsorted_keys_are_sorted_by_time(tmp_path):
 
 @pytest.mark.parametrize("keys", [[], [(0.25, (1, 2, 3))]])
 def test_fewer_than_two_keys_are_kept_as_they_are(tmp_path, keys):
-    stored = animation(tmp_path, position=[(0, keys)])["position"][0]["keys"]
-    assert stored == [[t, *map(float, v)] for t, v in keys]
+    # The second entry's key keeps the node an animation node when the entry
+    # under test holds none (a node without any key is saved as a transform).
+    stored = animation(tmp_path, position=[(0, keys), (1, [(0.5, (9, 9, 9))])])["position"]
+    assert stored[0]["keys"] == [[t, *map(float, v)] for t, v in keys]
+    assert stored[1]["keys"] == [[0.5, 9.0, 9.0, 9.0]]
 
 
 def test_constant_keys_reduce_to_the_first(tmp_path):
@@ -250,15 +264,18 @@ def test_add_child_returns_the_object_passed_in():
 
 def test_add_child_calls_chain_into_a_line(tmp_path):
     model = pytav.Model()
-    model.getRootTransform().addChild(pytav.Transform("t")).addChild(pytav.Node("n"))
+    # A level-of-detail node keeps its children as they are, plain ones too.
+    model.getRootTransform().addChild(pytav.Lod("lod", [1])).addChild(pytav.Node("n"))
     data = save_and_read(model, tmp_path / "chain.tav")
-    assert [(n["name"], n["parent"]) for n in data["nodes"]] == [("root", None), ("t", 0), ("n", 1)]
+    assert [(n["name"], n["parent"]) for n in data["nodes"]] == [("root", None), ("lod", 0), ("n", 1)]
 
 
 def test_children_keep_order_and_moving_a_child_detaches_it(tmp_path):
     model = pytav.Model()
     root = model.getRootTransform()
-    a, b, c = pytav.Node("a"), pytav.Node("b"), pytav.Node("c")
+    # Level-of-detail parents keep the plain c wherever it hangs; a, left
+    # childless, stays for the light it holds.
+    a, b, c = keep(model, pytav.Lod("a", [1])), pytav.Lod("b", [1]), pytav.Node("c")
     root.addChild(a)
     root.addChild(b)
     a.addChild(c)
@@ -271,9 +288,13 @@ def test_children_keep_order_and_moving_a_child_detaches_it(tmp_path):
 
 def test_node_dropped_by_python_lives_on_in_the_tree(tmp_path):
     model = pytav.Model()
-    model.getRootTransform().addChild(pytav.Transform("kept", COLUMN_ROWS))
+    # Only the tree holds "kept": the light hangs off its bone child, which a
+    # transform neither folds into nor gives up.
+    keep(model, model.getRootTransform().addChild(pytav.Transform("kept", COLUMN_ROWS)).addChild(pytav.Bone("b")))
     gc.collect()
-    assert node_named(save_and_read(model, tmp_path / "kept.tav"), "kept")["matrix"] == ROW_FORM
+    data = save_and_read(model, tmp_path / "kept.tav")
+    assert node_named(data, "kept")["matrix"] == ROW_FORM
+    assert node_named(data, "b")["parent"] == node_named(data, "kept")["index"]
 
 
 def test_adding_a_node_below_itself_raises_runtime_error_with_message_only():

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "qz/ExtException.h"
@@ -22,9 +23,13 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kGridAxes = 3;
 
 // Cells are this many tolerances wide: a value then has a neighbour cell to
-// look into only when it lies within one tolerance of a cell border, which
-// is rare, while real meshes still hold about one position per cell.
-constexpr double kCellTolerances = 16.0;
+// look into only when it lies within one tolerance of a cell border (one
+// axis in 32), while real meshes still hold about one position per cell.
+constexpr double kCellTolerances = 64.0;
+
+// How many rows ahead the walk asks for the grid entry it will need: each
+// is a cache miss on large meshes, and the walk itself can't hide it.
+constexpr std::size_t kPrefetchDistance = 16;
 
 // Beyond this many cells from the origin the floats themselves are farther
 // apart than a tolerance, so only equal values can match and each value is
@@ -101,10 +106,10 @@ private:
     bool wholeAxis_ = false;
 };
 
-std::uint64_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exactBits) noexcept {
+std::uint32_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exactBits) noexcept {
     std::uint64_t h = mix(std::uint64_t(exactBits) + 0x9e3779b97f4a7c15ULL);
     for (std::int64_t k : keys) h = mix(h ^ (std::uint64_t(k) + 0x632be59bd9b4e019ULL));
-    return h;
+    return static_cast<std::uint32_t>(h >> 32);
 }
 
 // Rows that can't match any row: a NaN never compares within the tolerance,
@@ -117,12 +122,48 @@ bool matchesNothing(const float* row, std::size_t rowSize, std::size_t exact, bo
     return false;
 }
 
+bool rowsMatch(const float* a, const float* b, std::size_t rowSize, std::size_t exact, float tolerance) noexcept {
+    if (exact < rowSize && std::bit_cast<std::uint32_t>(a[exact]) != std::bit_cast<std::uint32_t>(b[exact]))
+        return false;
+    for (std::size_t f = 0; f < rowSize; ++f)
+        if (f != exact && !(std::fabs(a[f] - b[f]) <= tolerance)) return false;
+    return true;
+}
+
+// One row in the grid. Rows are sorted by the hash of their cell, and by row
+// within a hash, so a cell's rows lie together and its candidates later than
+// a given row follow that row directly.
+struct CellEntry {
+    std::uint32_t hash;
+    std::uint32_t row;
+    // The row's first float: most rows sharing a hash bucket but not the
+    // vertex are turned away here without reading the row itself.
+    float first;
+};
+
+// Stable LSD radix sort on the 32-bit hash: a few sequential passes instead
+// of one scattered access per row.
+void sortByHash(std::vector<CellEntry>& entries) {
+    constexpr unsigned kDigitBits = 11;
+    constexpr std::uint32_t kDigitMask = (1u << kDigitBits) - 1;
+    std::vector<CellEntry> scratch(entries.size());
+    std::vector<std::uint32_t> start(std::size_t(kDigitMask) + 1);
+    for (unsigned shift = 0; shift < 32; shift += kDigitBits) {
+        std::fill(start.begin(), start.end(), 0u);
+        for (const CellEntry& e : entries) ++start[(e.hash >> shift) & kDigitMask];
+        std::uint32_t sum = 0;
+        for (std::uint32_t& s : start) sum += std::exchange(s, sum);
+        for (const CellEntry& e : entries) scratch[start[(e.hash >> shift) & kDigitMask]++] = e;
+        entries.swap(scratch);
+    }
+}
+
 // owner[j]: the representative vertex j is merged into, kNone for the
 // representatives themselves.
 std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, std::size_t n, std::size_t rowSize,
                                                std::size_t exact, float tolerance) {
     std::vector<std::uint32_t> owner(n, kNone);
-    if (n < 2 || !(tolerance >= 0.0f)) return owner;
+    if (n < 2 || rowSize == 0 || !(tolerance >= 0.0f)) return owner;
 
     const CellKeys keys(tolerance);
     const std::size_t axes = std::min(rowSize, kGridAxes);
@@ -130,56 +171,75 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
     auto row = [&](std::size_t i) { return rows.data() + i * rowSize; };
     auto exactBits = [&](const float* r) { return hasExact ? std::bit_cast<std::uint32_t>(r[exact]) : 0u; };
 
-    // Buckets: the top bits of the cell hash, at least as many as rows. Each
-    // bucket lists its rows in ascending order (a counting sort).
-    unsigned bits = 4;
-    while ((std::size_t(1) << bits) < n) ++bits;
-    const std::size_t bucketCount = std::size_t(1) << bits;
-    const unsigned shift = 64 - bits;
-    std::vector<std::uint32_t> bucketOf(n, kNone);
-    std::vector<std::uint32_t> bucketStart(bucketCount + 1, 0);
+    std::vector<CellEntry> entries;
+    entries.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         const float* r = row(i);
         if (matchesNothing(r, rowSize, exact, keys.infiniteValuesMatch())) continue;
         std::int64_t k[kGridAxes] = {0, 0, 0};
         for (std::size_t a = 0; a < axes; ++a) k[a] = keys.key(r[a]);
-        const auto b = static_cast<std::uint32_t>(cellHash(k, exactBits(r)) >> shift);
-        bucketOf[i] = b;
-        ++bucketStart[b];
+        entries.push_back(CellEntry{cellHash(k, exactBits(r)), static_cast<std::uint32_t>(i), r[0]});
     }
-    std::uint32_t total = 0;
-    for (std::size_t b = 0; b < bucketCount; ++b) {
-        total += bucketStart[b];
-        bucketStart[b] = total;
+    sortByHash(entries);
+    std::vector<std::uint32_t> position(n, kNone);
+    for (std::size_t p = 0; p < entries.size(); ++p) position[entries[p].row] = static_cast<std::uint32_t>(p);
+
+    // Where each range of top hash bits starts, for looking up neighbour
+    // cells by hash.
+    unsigned topBits = 1;
+    while (topBits < 24 && (std::size_t(2) << topBits) < entries.size()) ++topBits;
+    const unsigned topShift = 32 - topBits;
+    std::vector<std::uint32_t> topStart((std::size_t(1) << topBits) + 1);
+    for (std::size_t t = 0, p = 0; t < topStart.size(); ++t) {
+        while (p < entries.size() && (entries[p].hash >> topShift) < t) ++p;
+        topStart[t] = static_cast<std::uint32_t>(p);
     }
-    bucketStart[bucketCount] = total;
-    std::vector<std::uint32_t> entries(total);
-    for (std::size_t i = n; i-- > 0;)
-        if (bucketOf[i] != kNone) entries[--bucketStart[bucketOf[i]]] = static_cast<std::uint32_t>(i);
+
+    const CellEntry* const begin = entries.data();
+    const CellEntry* const end = begin + entries.size();
+    // Claims every later row of hash `hash` from `from` on that matches row i.
+    auto claim = [&](std::size_t i, const float* a, std::uint32_t hash, const CellEntry* from) {
+        for (const CellEntry* e = from; e != end && e->hash == hash; ++e)
+            if (std::fabs(a[0] - e->first) <= tolerance && rowsMatch(a, row(e->row), rowSize, exact, tolerance))
+                owner[e->row] = static_cast<std::uint32_t>(i);
+    };
 
     for (std::size_t i = 0; i < n; ++i) {
-        if (owner[i] != kNone || bucketOf[i] == kNone) continue;
+#if defined(__GNUC__)
+        if (i + kPrefetchDistance < n && position[i + kPrefetchDistance] != kNone)
+            __builtin_prefetch(begin + position[i + kPrefetchDistance]);
+#endif
+        if (owner[i] != kNone || position[i] == kNone) continue;
         const float* a = row(i);
+        const CellEntry* self = begin + position[i];
+        claim(i, a, self->hash, self + 1);
+
         std::int64_t lo[kGridAxes] = {0, 0, 0};
         std::int64_t hi[kGridAxes] = {0, 0, 0};
-        for (std::size_t ax = 0; ax < axes; ++ax) keys.range(a[ax], lo[ax], hi[ax]);
-        const std::uint32_t eb = exactBits(a);
+        bool straddles = false;
+        for (std::size_t ax = 0; ax < axes; ++ax) {
+            keys.range(a[ax], lo[ax], hi[ax]);
+            straddles = straddles || lo[ax] != hi[ax];
+        }
+        if (!straddles) continue;
 
-        std::uint32_t probed[8];
-        std::size_t probedCount = 0;
+        const std::uint32_t eb = exactBits(a);
+        std::uint32_t probed[8] = {self->hash};
+        std::size_t probedCount = 1;
         std::int64_t k[kGridAxes];
         for (k[0] = lo[0]; k[0] <= hi[0]; ++k[0])
             for (k[1] = lo[1]; k[1] <= hi[1]; ++k[1])
                 for (k[2] = lo[2]; k[2] <= hi[2]; ++k[2]) {
-                    const auto b = static_cast<std::uint32_t>(cellHash(k, eb) >> shift);
-                    if (std::find(probed, probed + probedCount, b) != probed + probedCount) continue;
-                    if (probedCount < 8) probed[probedCount++] = b;
-                    const std::uint32_t* first = entries.data() + bucketStart[b];
-                    const std::uint32_t* last = entries.data() + bucketStart[b + 1];
-                    first = std::upper_bound(first, last, static_cast<std::uint32_t>(i));
-                    for (const std::uint32_t* e = first; e != last; ++e)
-                        if (weldRowsMatch(a, row(*e), rowSize, exact, tolerance))
-                            owner[*e] = static_cast<std::uint32_t>(i);
+                    const std::uint32_t hash = cellHash(k, eb);
+                    if (std::find(probed, probed + probedCount, hash) != probed + probedCount) continue;
+                    if (probedCount < 8) probed[probedCount++] = hash;
+                    const CellEntry* first = begin + topStart[hash >> topShift];
+                    const CellEntry* last = begin + topStart[(hash >> topShift) + 1];
+                    first = std::upper_bound(first, last, std::pair(hash, std::uint32_t(i)),
+                                             [](const std::pair<std::uint32_t, std::uint32_t>& v, const CellEntry& e) {
+                                                 return v.first < e.hash || (v.first == e.hash && v.second < e.row);
+                                             });
+                    claim(i, a, hash, first);
                 }
     }
     return owner;
@@ -189,11 +249,7 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
 
 bool weldRowsMatch(const float* a, const float* b, std::size_t rowSize, std::size_t exactIndex,
                    float tolerance) noexcept {
-    if (exactIndex < rowSize && std::bit_cast<std::uint32_t>(a[exactIndex]) != std::bit_cast<std::uint32_t>(b[exactIndex]))
-        return false;
-    for (std::size_t f = 0; f < rowSize; ++f)
-        if (f != exactIndex && !(std::fabs(a[f] - b[f]) <= tolerance)) return false;
-    return true;
+    return rowsMatch(a, b, rowSize, exactIndex, tolerance);
 }
 
 std::size_t weldExactIndex(const Vertices& vertices) noexcept {

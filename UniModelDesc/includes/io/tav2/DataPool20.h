@@ -19,10 +19,12 @@
 //   appended, and the offset of their first byte is returned. The empty
 //   string is thus the offset of the pool's first NUL.
 // - The search is answered from an index of every NUL-terminated suffix in
-//   the pool, brought up to date before each search, so a search costs the
-//   length of s plus the bytes appended since the last one. The index takes
-//   8 to 32 bytes per distinct NUL-terminated suffix of the pool.
+//   the pool, brought up to date before each search: a search costs the
+//   length of s plus the indexing of the bytes appended since the last one,
+//   whatever the pool's size. The index takes at most two 24-byte nodes per
+//   NUL-terminated run of the pool.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -35,7 +37,7 @@ namespace model {
 
 class DataPool20 : public qzvfs::FileHelpersW<DataPool20> {
 public:
-    DataPool20() = default;
+    DataPool20();
     DataPool20(const DataPool20&) = delete;
     DataPool20& operator=(const DataPool20&) = delete;
 
@@ -49,35 +51,55 @@ public:
 private:
     // Raises the too-large error when size more bytes would not fit.
     void checkRoom(size_t size) const;
-    // Indexes the suffixes of every NUL-terminated run completed since the
-    // last call.
+    // Indexes every NUL-terminated run completed since the last call.
     void indexNewRuns();
     void indexRun(std::size_t start, std::size_t nul);
-    // A table twice as large, refilled from the runs indexed so far.
-    void grow();
-    void remember(std::uint64_t key, std::uint32_t offset);
-    // The offset kept for key, or kEmpty.
-    std::uint32_t find(std::uint64_t key) const;
-    bool standsAt(std::uint32_t offset, std::string_view s) const;
-    // The search without the index, for the rare key two strings share.
-    std::uint32_t scan(std::string_view s) const;
+    // The child of node whose edge starts with byte, or kNone.
+    std::uint32_t child(std::uint32_t node, std::uint8_t byte) const;
+    void addChild(std::uint32_t node, std::uint32_t made);
+    // Puts made where old was among node's children (old moves below made).
+    void replaceChild(std::uint32_t node, std::uint32_t old, std::uint32_t made);
+    void putWide(std::uint64_t edge, std::uint32_t made);
+    std::uint32_t newNode(std::uint32_t offset, std::uint32_t depth, std::uint8_t byte);
+    // The byte `depth` places before the end of node's string.
+    std::uint8_t labelByte(std::uint32_t node, std::uint32_t depth) const;
 
     qzvfs::MemBuffer bytes_;
     // Bytes before this position belong to runs already indexed; it is
     // always just after a NUL (or 0).
     std::size_t indexedEnd_ = 0;
 
-    // Suffix key -> lowest offset at which a suffix with that key stands.
-    // The pool has about one entry per byte, so the table is kept small and
-    // flat: open addressing with linear probing, at most half full, each
-    // slot one u64 holding 32 bits of the key (the others chose the home
-    // slot) and the offset. Growing re-indexes the pool rather than storing
-    // whole keys.
-    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;  // no offset reaches it
-    static constexpr std::uint64_t kEmptySlot = ~std::uint64_t(0);
-    std::vector<std::uint64_t> slots_;
-    std::size_t used_ = 0;
-    int shift_ = 64;
+    // The index is a path-compressed trie of the runs between NULs, read
+    // backwards from their NUL. A node stands for the string of its depth
+    // that ends a run; it keeps the offset of that string's first place,
+    // which is where the bytes of the edge leading to it are read (so edges
+    // hold no bytes of their own), and a point inside an edge stands for
+    // the shorter strings found in the same place. Names that end alike
+    // share their path; each run adds at most two nodes. Node 0 is the empty
+    // string, at the pool's first NUL.
+    static constexpr std::uint32_t kNone = 0;  // node 0 is never a child
+    struct TrieNode {
+        std::uint32_t firstChild = kNone;
+        std::uint32_t nextSibling = kNone;
+        std::uint32_t offset = 0;
+        std::uint32_t depth = 0;
+        std::uint8_t byte = 0;        // first byte of the edge from the parent
+        std::uint8_t childCount = 0;  // up to kWide; a wide node counts no further
+    };
+    std::vector<TrieNode> nodes_;
+    // The empty string's children, by byte.
+    std::array<std::uint32_t, 256> rootChildren_{};
+    bool hasNul_ = false;
+    // A node with many children (key data makes them) keeps them in one
+    // open-addressed table keyed by (node, byte) instead of its sibling
+    // list, so no step of a search scans more than a few siblings.
+    static constexpr std::uint8_t kWide = 8;
+    struct Edge {
+        std::uint64_t key = ~std::uint64_t(0);
+        std::uint32_t child = kNone;
+    };
+    std::vector<Edge> wide_;
+    std::size_t wideUsed_ = 0;
 };
 
 }  // namespace model

@@ -31,8 +31,8 @@
 // NodeIndex20: position of each node in a flattened list; indexOf() raises
 // qz::ExtException "Unknown node." for a node not in the list.
 
+#include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -65,7 +65,16 @@ public:
     std::uint32_t indexOf(const Node* node) const;
 
 private:
-    std::unordered_map<const Node*, std::uint32_t> index_;
+    // Open addressing over the node addresses, at most half full: one
+    // lookup per topology entry of every node, without a map node each.
+    struct Slot {
+        const Node* node = nullptr;
+        std::uint32_t index = 0;
+    };
+    std::size_t home(const Node* node) const;
+
+    std::vector<Slot> slots_;
+    int shift_ = 64;
 };
 
 }  // namespace model

@@ -19,20 +19,22 @@ namespace {
 constexpr std::uint32_t kMagic = makeKindTag("TAV2");
 constexpr std::uint32_t kPoolTag = makeKindTag("BUFF");
 constexpr std::uint32_t kTreesTag = makeKindTag("TRTR");
+// Magic, reserved word, handle count and the three boxes.
+constexpr std::size_t kHeaderSize = 4 + 4 + 4 + 3 * 24;
 
 void writeBox(qzvfs::MemWriter& sink, const BoundingBox& box) {
     for (int i = 0; i < 3; ++i) sink.writeFloat(box.minimum[i]);
     for (int i = 0; i < 3; ++i) sink.writeFloat(box.maximum[i]);
 }
 
-std::unique_ptr<qzvfs::MemWriter> newSink() {
-    return std::make_unique<qzvfs::MemWriter>(std::make_shared<qzvfs::MemBuffer>(4096));
+std::unique_ptr<qzvfs::MemWriter> newSink(std::size_t reserve) {
+    return std::make_unique<qzvfs::MemWriter>(std::make_shared<qzvfs::MemBuffer>(reserve));
 }
 
-ClassWriter20::NodeList numbered(const std::vector<NodePtr>& nodes) {
+ClassWriter20::NodeList numbered(std::vector<NodePtr> nodes) {
     ClassWriter20::NodeList list;
     list.reserve(nodes.size());
-    for (const NodePtr& node : nodes) list.emplace_back(node, static_cast<std::uint32_t>(list.size()));
+    for (NodePtr& node : nodes) list.emplace_back(std::move(node), static_cast<std::uint32_t>(list.size()));
     return list;
 }
 
@@ -61,30 +63,23 @@ void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
             w.propertyWriter.reset();
         }
     } release{*this};
-    sink = newSink();
-    records = newSink();
+    records = newSink(4096);
     buff = std::make_unique<DataPool20>();
     propertyWriter = std::make_unique<PropertyWriter20>(*this);
-
-    sink->writeU32(kMagic);
-    sink->writeU32(0);
-    sink->writeU32(root.calcNumHandles());
-    writeBox(*sink, root.getBoundingBox());
-    writeBox(*sink, root.getUserBox());
-    writeBox(*sink, root.getLightBox());
 
     const PreparedTrees20 trees = prepareTrees20(root);
     std::unordered_set<const Node*> carriers;
     for (const ConnectorEntry20& entry : trees.connectors) carriers.insert(entry.transformSide.get());
-    const std::vector<NodePtr> transforms = flattenTree20(trees.transformTop, carriers);
-    const std::vector<NodePtr> visibilities = flattenTree20(trees.visibilityRoot, {});
+    std::vector<NodePtr> transforms = flattenTree20(trees.transformTop, carriers);
+    std::vector<NodePtr> visibilities = flattenTree20(trees.visibilityRoot, {});
     const NodeIndex20 transformIndex(transforms);
     const NodeIndex20 visibilityIndex(visibilities);
-    transformList = numbered(transforms);
-    visibilityList = numbered(visibilities);
+    transformList = numbered(std::move(transforms));
+    visibilityList = numbered(std::move(visibilities));
 
     // Records first: they add to the pool, which must be complete when it
-    // is written in front of them.
+    // is written in front of them. The file itself is then put together in
+    // one buffer of its final size.
     records->writeU32(kTreesTag);
     records->writeU32(0);
     records->writeU32(0);
@@ -97,10 +92,17 @@ void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
     }
 
     const std::vector<std::uint8_t>& pool = buff->bytes();
+    const qzvfs::MemBufferPtr recordBytes = records->getBuffer();
+    sink = newSink(kHeaderSize + 8 + pool.size() + recordBytes->size());
+    sink->writeU32(kMagic);
+    sink->writeU32(0);
+    sink->writeU32(root.calcNumHandles());
+    writeBox(*sink, root.getBoundingBox());
+    writeBox(*sink, root.getUserBox());
+    writeBox(*sink, root.getLightBox());
     sink->writeU32(kPoolTag);
     sink->writeU32(buff->size());
     sink->writeBytes(pool.data(), pool.size());
-    const qzvfs::MemBufferPtr recordBytes = records->getBuffer();
     sink->writeBytes(recordBytes->data(), recordBytes->size());
 
     const qzvfs::MemBufferPtr file = sink->getBuffer();

@@ -1,8 +1,6 @@
 #include "io/tav2/DataPool20.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 #include <fmt/format.h>
 
@@ -12,35 +10,17 @@ namespace model {
 
 namespace {
 
-// Suffix keys are built from the last byte towards the first, so the key of
-// every suffix of a run follows from the key of the next shorter one in one
-// step: indexing a run costs its length, not its length squared. The step is
-// a full 64-bit mix (not a polynomial), which keeps distinct strings apart
-// however they are chosen; a shared key is still checked against the bytes.
-constexpr std::uint64_t kEmptyKey = 0x6A09E667F3BCC909ull;
 constexpr std::uint64_t kMaxPoolSize = 0xFFFFFFFFull;
-constexpr std::size_t kFirstCapacity = 1024;
 
-std::uint64_t mix(std::uint64_t z) noexcept {
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
+std::uint64_t edgeKey(std::uint32_t node, std::uint8_t byte) { return std::uint64_t(node) << 8 | byte; }
+
+std::size_t edgeHome(std::uint64_t key, std::size_t mask) {
+    return std::size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
 }
-
-std::uint64_t prependByte(std::uint64_t key, std::uint8_t byte) noexcept {
-    return mix(key + 0x9E3779B97F4A7C15ull * (std::uint64_t(byte) + 1));
-}
-
-std::uint64_t keyOf(std::string_view s) noexcept {
-    std::uint64_t key = kEmptyKey;
-    for (size_t i = s.size(); i-- > 0;) key = prependByte(key, std::uint8_t(s[i]));
-    return key;
-}
-
-std::uint32_t fragmentOf(std::uint64_t slot) noexcept { return std::uint32_t(slot >> 32); }
-std::uint32_t offsetOf(std::uint64_t slot) noexcept { return std::uint32_t(slot); }
 
 }  // namespace
+
+DataPool20::DataPool20() : nodes_(1) {}
 
 void DataPool20::checkRoom(size_t size) const {
     if (size > kMaxPoolSize - bytes_.size())
@@ -57,18 +37,42 @@ size_t DataPool20::write(const void* data, size_t size) {
 std::uint32_t DataPool20::addString(std::string_view s) {
     s = s.substr(0, std::min(s.size(), s.find('\0')));
     indexNewRuns();
-    const std::uint32_t found = find(keyOf(s));
-    if (found != kEmpty) {
-        if (standsAt(found, s)) return found;
-        const std::uint32_t offset = scan(s);
-        if (offset != kEmpty) return offset;
+    const auto at = [&s](std::size_t depth) { return std::uint8_t(s[s.size() - 1 - depth]); };
+    std::uint32_t node = 0;
+    std::size_t depth = 0;
+    while (hasNul_) {
+        if (depth == s.size()) return nodes_[node].offset;
+        const std::uint32_t next = child(node, at(depth));
+        if (next == kNone) break;
+        const std::size_t end = std::min<std::size_t>(nodes_[next].depth, s.size());
+        std::size_t k = depth + 1;
+        while (k < end && labelByte(next, std::uint32_t(k)) == at(k)) ++k;
+        if (k < end) break;
+        // s ends on this edge: it stands inside the first place of `next`.
+        if (s.size() <= nodes_[next].depth) return nodes_[next].offset + (nodes_[next].depth - std::uint32_t(s.size()));
+        node = next;
+        depth = nodes_[next].depth;
     }
-    static const std::uint8_t nul = 0;
     checkRoom(s.size() + 1);
+    static const std::uint8_t nul = 0;
     const std::uint32_t offset = size();
     write(s.data(), s.size());
     write(&nul, 1);
     return offset;
+}
+
+std::uint8_t DataPool20::labelByte(std::uint32_t node, std::uint32_t depth) const {
+    const TrieNode& n = nodes_[node];
+    return bytes_.data()[n.offset + n.depth - 1 - depth];
+}
+
+std::uint32_t DataPool20::newNode(std::uint32_t offset, std::uint32_t depth, std::uint8_t byte) {
+    TrieNode made;
+    made.offset = offset;
+    made.depth = depth;
+    made.byte = byte;
+    nodes_.push_back(made);
+    return static_cast<std::uint32_t>(nodes_.size() - 1);
 }
 
 void DataPool20::indexNewRuns() {
@@ -76,83 +80,124 @@ void DataPool20::indexNewRuns() {
     const size_t end = bytes_.size();
     for (size_t nul = indexedEnd_; nul < end; ++nul) {
         if (data[nul] != 0) continue;
-        // A run adds at most one entry per byte and its NUL.
-        while (2 * (used_ + (nul + 1 - indexedEnd_)) > slots_.size()) grow();
+        if (!hasNul_) {
+            nodes_[0].offset = static_cast<std::uint32_t>(nul);
+            hasNul_ = true;
+        }
         indexRun(indexedEnd_, nul);
         indexedEnd_ = nul + 1;
     }
 }
 
-// Every string that stands at `nul` with its NUL is a suffix of the run
-// [start, nul).
+// Runs come in pool order, so a node made for a run keeps the first place of
+// its string; later runs only pass through it or split its edge.
 void DataPool20::indexRun(std::size_t start, std::size_t nul) {
     const std::uint8_t* data = bytes_.data();
-    std::uint64_t key = kEmptyKey;
-    for (size_t offset = nul;; --offset) {
-        if (offset != nul) key = prependByte(key, data[offset]);
-        remember(key, static_cast<std::uint32_t>(offset));
-        if (offset == start) break;
-    }
-}
-
-void DataPool20::grow() {
-    const std::size_t capacity = slots_.empty() ? kFirstCapacity : 2 * slots_.size();
-    slots_.assign(capacity, kEmptySlot);
-    shift_ = 64 - std::countr_zero(capacity);
-    used_ = 0;
-    const std::uint8_t* data = bytes_.data();
-    size_t start = 0;
-    for (size_t nul = 0; nul < indexedEnd_; ++nul) {
-        if (data[nul] != 0) continue;
-        indexRun(start, nul);
-        start = nul + 1;
-    }
-}
-
-void DataPool20::remember(std::uint64_t key, std::uint32_t offset) {
-    const std::uint32_t fragment = std::uint32_t(key);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = std::size_t(key >> shift_);; i = (i + 1) & mask) {
-        std::uint64_t& slot = slots_[i];
-        if (slot == kEmptySlot) {
-            slot = std::uint64_t(fragment) << 32 | offset;
-            ++used_;
+    const std::size_t length = nul - start;
+    const auto at = [data, nul](std::size_t depth) { return data[nul - 1 - depth]; };
+    std::uint32_t node = 0;
+    std::size_t depth = 0;
+    while (depth < length) {
+        const std::uint32_t next = child(node, at(depth));
+        if (next == kNone) {
+            addChild(node, newNode(std::uint32_t(start), std::uint32_t(length), at(depth)));
             return;
         }
-        if (fragmentOf(slot) == fragment) {
-            if (offset < offsetOf(slot)) slot = std::uint64_t(fragment) << 32 | offset;
-            return;
+        const std::uint32_t nextDepth = nodes_[next].depth;
+        const std::size_t end = std::min<std::size_t>(nextDepth, length);
+        std::size_t k = depth + 1;
+        while (k < end && labelByte(next, std::uint32_t(k)) == at(k)) ++k;
+        if (k == nextDepth) {
+            node = next;
+            depth = k;
+            continue;
         }
+        if (k == length) return;  // the whole run already stands earlier
+        // The run leaves the edge at depth k: a node there takes the edge's
+        // place, with the old end and the run below it.
+        const std::uint32_t fork = newNode(nodes_[next].offset + (nextDepth - std::uint32_t(k)), std::uint32_t(k),
+                                           nodes_[next].byte);
+        replaceChild(node, next, fork);
+        nodes_[next].byte = labelByte(next, std::uint32_t(k));
+        addChild(fork, next);
+        addChild(fork, newNode(std::uint32_t(start), std::uint32_t(length), at(k)));
+        return;
     }
 }
 
-std::uint32_t DataPool20::find(std::uint64_t key) const {
-    if (slots_.empty()) return kEmpty;
-    const std::uint32_t fragment = std::uint32_t(key);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = std::size_t(key >> shift_);; i = (i + 1) & mask) {
-        const std::uint64_t slot = slots_[i];
-        if (slot == kEmptySlot) return kEmpty;
-        if (fragmentOf(slot) == fragment) return offsetOf(slot);
+std::uint32_t DataPool20::child(std::uint32_t node, std::uint8_t byte) const {
+    if (node == 0) return rootChildren_[byte];
+    const TrieNode& parent = nodes_[node];
+    if (parent.childCount < kWide) {
+        for (std::uint32_t c = parent.firstChild; c != kNone; c = nodes_[c].nextSibling)
+            if (nodes_[c].byte == byte) return c;
+        return kNone;
+    }
+    const std::uint64_t key = edgeKey(node, byte);
+    const std::size_t mask = wide_.size() - 1;
+    for (std::size_t at = edgeHome(key, mask);; at = (at + 1) & mask) {
+        if (wide_[at].key == key) return wide_[at].child;
+        if (wide_[at].child == kNone) return kNone;
     }
 }
 
-bool DataPool20::standsAt(std::uint32_t offset, std::string_view s) const {
-    const std::size_t total = bytes_.size();
-    if (offset > total || total - offset < s.size() + 1) return false;
-    const std::uint8_t* at = bytes_.data() + offset;
-    return std::memcmp(at, s.data(), s.size()) == 0 && at[s.size()] == 0;
+void DataPool20::addChild(std::uint32_t node, std::uint32_t made) {
+    const std::uint8_t byte = nodes_[made].byte;
+    if (node == 0) {
+        rootChildren_[byte] = made;
+        return;
+    }
+    TrieNode& parent = nodes_[node];
+    if (parent.childCount + 1 < kWide) {
+        nodes_[made].nextSibling = parent.firstChild;
+        parent.firstChild = made;
+        ++parent.childCount;
+        return;
+    }
+    if (parent.childCount + 1 == kWide) {
+        // The node turns wide: its list moves into the table.
+        for (std::uint32_t c = parent.firstChild; c != kNone; c = nodes_[c].nextSibling)
+            putWide(edgeKey(node, nodes_[c].byte), c);
+        parent.childCount = kWide;
+    }
+    putWide(edgeKey(node, byte), made);
 }
 
-std::uint32_t DataPool20::scan(std::string_view s) const {
-    const std::uint8_t* begin = bytes_.data();
-    const std::uint8_t* end = begin + bytes_.size();
-    for (const std::uint8_t* nul = std::find(begin, end, 0); nul != end; nul = std::find(nul + 1, end, 0)) {
-        const size_t before = size_t(nul - begin);
-        if (before >= s.size() && standsAt(std::uint32_t(before - s.size()), s))
-            return std::uint32_t(before - s.size());
+void DataPool20::replaceChild(std::uint32_t node, std::uint32_t old, std::uint32_t made) {
+    const std::uint8_t byte = nodes_[old].byte;
+    if (node == 0) {
+        rootChildren_[byte] = made;
+        return;
     }
-    return kEmpty;
+    TrieNode& parent = nodes_[node];
+    if (parent.childCount >= kWide) {
+        const std::uint64_t key = edgeKey(node, byte);
+        const std::size_t mask = wide_.size() - 1;
+        std::size_t at = edgeHome(key, mask);
+        while (wide_[at].key != key) at = (at + 1) & mask;
+        wide_[at].child = made;
+        return;
+    }
+    std::uint32_t* link = &parent.firstChild;
+    while (*link != old) link = &nodes_[*link].nextSibling;
+    *link = made;
+    nodes_[made].nextSibling = nodes_[old].nextSibling;
+    nodes_[old].nextSibling = kNone;
+}
+
+void DataPool20::putWide(std::uint64_t key, std::uint32_t made) {
+    if (2 * (wideUsed_ + 1) > wide_.size()) {
+        std::vector<Edge> old = std::move(wide_);
+        wide_.assign(old.empty() ? 256 : 2 * old.size(), Edge{});
+        wideUsed_ = 0;
+        for (const Edge& e : old)
+            if (e.child != kNone) putWide(e.key, e.child);
+    }
+    const std::size_t mask = wide_.size() - 1;
+    std::size_t at = edgeHome(key, mask);
+    while (wide_[at].child != kNone) at = (at + 1) & mask;
+    wide_[at] = Edge{key, made};
+    ++wideUsed_;
 }
 
 }  // namespace model

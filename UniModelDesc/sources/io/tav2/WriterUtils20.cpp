@@ -1,6 +1,8 @@
 #include "io/tav2/WriterUtils20.h"
 
+#include <bit>
 #include <limits>
+#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -24,15 +26,17 @@ bool isVisibilityNode(const Node* node) { return dynamic_cast<const ArgVisibilit
 
 bool isLod(const Node* node) { return node && node->getType() == NodeType::LodNode; }
 
-const NodePtr& copyOf(const NodeCopies& copies, const Node* source) {
-    const auto found = copies.find(source);
-    if (found == copies.end()) QZ_THROW("Unknown node.");
-    return found->second;
-}
+// The attachment nodes of every connector, in the root's list order: its
+// parent, and the nearest visibility node from there up (null for none).
+struct Attachment {
+    const Connector* connector;
+    const Node* parent;
+    const Node* visibility;
+};
 
-std::vector<ConnectorEntry20> mapConnectors(const RootNode& root, const NodeCopies& copies) {
-    std::vector<ConnectorEntry20> entries;
-    entries.reserve(root.getConnectors().size());
+std::vector<Attachment> findAttachments(const RootNode& root) {
+    std::vector<Attachment> found;
+    found.reserve(root.getConnectors().size());
     for (const Ptr<Connector>& connector : root.getConnectors()) {
         if (!connector) QZ_THROW("Null connector in the connector list of the root node.");
         const NodePtr parent = connector->getParent(0);
@@ -41,13 +45,38 @@ std::vector<ConnectorEntry20> mapConnectors(const RootNode& root, const NodeCopi
             Node::walkUp(static_cast<const Node*>(parent.get()), [](const Node* n) { return !isVisibilityNode(n); });
         if (isLod(parent.get())) QZ_THROW("Remove connectors from lods.");
         if (isLod(visibility)) QZ_THROW("Remove connectors from lods.");
-        ConnectorEntry20 entry;
-        entry.connector = connector.get();
-        entry.transformSide = copyOf(copies, parent.get());
-        if (visibility) entry.visibilitySide = copyOf(copies, visibility);
-        entries.push_back(std::move(entry));
+        found.push_back({connector.get(), parent.get(), visibility});
     }
-    return entries;
+    return found;
+}
+
+// Source -> copy for the attachment nodes only. The copy has the source's
+// shape, so both trees are walked side by side; that spares a map of every
+// node of the model.
+std::unordered_map<const Node*, NodePtr> copiesOf(const std::vector<Attachment>& attachments, const Node* top,
+                                                  const NodePtr& copy) {
+    std::unordered_map<const Node*, NodePtr> copies;
+    for (const Attachment& a : attachments) {
+        copies.emplace(a.parent, NodePtr());
+        if (a.visibility) copies.emplace(a.visibility, NodePtr());
+    }
+    if (copies.empty() || !top) return copies;
+    std::vector<std::pair<const Node*, Node*>> pending{{top, copy.get()}};
+    while (!pending.empty()) {
+        const auto [source, copied] = pending.back();
+        pending.pop_back();
+        if (const auto wanted = copies.find(source); wanted != copies.end()) wanted->second = NodePtr(copied);
+        Node* c = copied->firstChildNode();
+        for (const Node* s = source->firstChildNode(); s && c; s = s->nextSiblingNode(), c = c->nextSiblingNode())
+            pending.emplace_back(s, c);
+    }
+    return copies;
+}
+
+const NodePtr& copyOf(const std::unordered_map<const Node*, NodePtr>& copies, const Node* source) {
+    const auto found = copies.find(source);
+    if (found == copies.end() || !found->second) QZ_THROW("Unknown node.");
+    return found->second;
 }
 
 // Moves every visibility node below top under visibilityRoot (see the header).
@@ -76,11 +105,20 @@ void splitVisibility(const NodePtr& top, const NodePtr& visibilityRoot) {
 }  // namespace
 
 PreparedTrees20 prepareTrees20(const RootNode& root) {
+    const std::vector<Attachment> attachments = findAttachments(root);
     PreparedTrees20 trees;
-    NodeCopies copies;
-    trees.transformTop = copyTree(root.getTopNode().get(), &copies);
+    const Node* top = root.getTopNode().get();
+    trees.transformTop = copyTree(top, nullptr);
     trees.visibilityRoot = newPlainNode();
-    trees.connectors = mapConnectors(root, copies);
+    const auto copies = copiesOf(attachments, top, trees.transformTop);
+    trees.connectors.reserve(attachments.size());
+    for (const Attachment& a : attachments) {
+        ConnectorEntry20 entry;
+        entry.connector = a.connector;
+        entry.transformSide = copyOf(copies, a.parent);
+        if (a.visibility) entry.visibilitySide = copyOf(copies, a.visibility);
+        trees.connectors.push_back(std::move(entry));
+    }
 
     // A visibility node leaves the transform tree, so a connector hanging
     // directly from one needs a node that stays behind in its place.
@@ -118,14 +156,26 @@ std::vector<NodePtr> flattenTree20(const NodePtr& top, const std::unordered_set<
 NodeIndex20::NodeIndex20(const std::vector<NodePtr>& list) {
     if (list.size() > std::numeric_limits<std::uint32_t>::max())
         QZ_THROW(fmt::format("Too many nodes to write: {}.", list.size()));
-    index_.reserve(list.size());
-    for (std::size_t i = 0; i < list.size(); ++i) index_.emplace(list[i].get(), static_cast<std::uint32_t>(i));
+    const std::size_t capacity = std::bit_ceil(2 * list.size() + 2);
+    slots_.resize(capacity);
+    shift_ = 64 - std::countr_zero(capacity);
+    const std::size_t mask = capacity - 1;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        std::size_t at = home(list[i].get());
+        while (slots_[at].node && slots_[at].node != list[i].get()) at = (at + 1) & mask;
+        if (!slots_[at].node) slots_[at] = Slot{list[i].get(), static_cast<std::uint32_t>(i)};
+    }
+}
+
+std::size_t NodeIndex20::home(const Node* node) const {
+    return std::size_t((reinterpret_cast<std::uintptr_t>(node) * 0x9E3779B97F4A7C15ull) >> shift_);
 }
 
 std::uint32_t NodeIndex20::indexOf(const Node* node) const {
-    const auto found = index_.find(node);
-    if (found == index_.end()) QZ_THROW("Unknown node.");
-    return found->second;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = home(node); slots_[at].node; at = (at + 1) & mask)
+        if (slots_[at].node == node) return slots_[at].index;
+    QZ_THROW("Unknown node.");
 }
 
 }  // namespace model

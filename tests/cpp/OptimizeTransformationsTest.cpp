@@ -1,0 +1,496 @@
+// Scene-graph optimisation: the tree edits, the four passes and the
+// iteration that runs them over a whole model.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ClassRegistry.h"
+#include "PropertiesSet.h"
+#include "nodes/ArgAnimatedBone.h"
+#include "nodes/ArgAnimationNode.h"
+#include "nodes/ArgVisibilityNode.h"
+#include "nodes/Bone.h"
+#include "nodes/Connector.h"
+#include "nodes/LodNode.h"
+#include "nodes/RenderNode.h"
+#include "nodes/RootNode.h"
+#include "nodes/TransformNode.h"
+#include "qz/ExtException.h"
+#include "utils/OptimizeTransformations.h"
+#include "utils/RemoveDeadEnds.h"
+#include "utils/RemoveNode.h"
+#include "utils/ReplaceEmptyNodes.h"
+#include "utils/ReplaceNode.h"
+
+using namespace model;
+
+namespace {
+
+template <class T>
+Ptr<T> make(const char* cls, const std::string& name = std::string()) {
+    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
+    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
+    if constexpr (std::is_base_of_v<Node, T>) p->setName(name);
+    return p;
+}
+
+Ptr<Node> plain(const std::string& name) { return make<Node>("model::Node", name); }
+
+Ptr<TransformNode> transform(const std::string& name, const Matrix44d& m) {
+    auto t = make<TransformNode>("model::TransformNode", name);
+    t->setMatrix(m);
+    return t;
+}
+
+Matrix44d translation(double x, double y, double z) {
+    Matrix44d m;
+    m(3, 0) = x;
+    m(3, 1) = y;
+    m(3, 2) = z;
+    return m;
+}
+
+// A quarter turn about z (x goes to y), then a shift.
+Matrix44d turnAndShift() {
+    Matrix44d m;
+    m(0, 0) = 0;
+    m(0, 1) = 1;
+    m(1, 0) = -1;
+    m(1, 1) = 0;
+    m(3, 0) = 10;
+    m(3, 1) = 20;
+    m(3, 2) = 30;
+    return m;
+}
+
+Ptr<PropertiesSet> meshMaterial() {
+    Ptr<PropertiesSet> m(new PropertiesSet());
+    m->getVertexFormat()[POSITION0] = 3;
+    m->getVertexFormat()[NORMAL0] = 3;
+    return m;
+}
+
+// One triangle with positions (1,0,0), (0,1,0), (0,0,1) and normals +x.
+Ptr<RenderNode> mesh(const std::string& name, const Ptr<Node>& parent) {
+    auto r = make<RenderNode>("model::RenderNode");
+    r->setName(name);
+    r->setMaterial(meshMaterial());
+    Vertices v;
+    v.setAttribute(POSITION0, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+    v.setAttribute(NORMAL0, 3, {1, 0, 0, 1, 0, 0, 1, 0, 0});
+    Indices i;
+    i.indices = {0, 1, 2};
+    EXPECT_TRUE(r->setGeometry(v, i));
+    r->setParent(0, parent);
+    return r;
+}
+
+std::vector<float> positionsOf(const RenderNode& r) { return r.getVertices().getAttribute(POSITION0).data; }
+std::vector<float> normalsOf(const RenderNode& r) { return r.getVertices().getAttribute(NORMAL0).data; }
+
+std::vector<std::string> childNames(const Node& n) {
+    std::vector<std::string> out;
+    for (const auto& c : n.getChildren()) out.push_back(c->getName());
+    return out;
+}
+
+// "name(child child ...)" of the whole tree, the shape a test compares.
+std::string shape(const Node& n) {
+    std::string s = n.getName();
+    if (!n.hasChildren()) return s;
+    s += "(";
+    bool first = true;
+    for (const auto& c : n.getChildren()) {
+        if (!first) s += " ";
+        first = false;
+        s += shape(*c);
+    }
+    return s + ")";
+}
+
+struct Model {
+    Ptr<RootNode> root = make<RootNode>("model::RootNode");
+    Ptr<Node> top = plain("root");
+    Model() { root->setTopNode(top); }
+    const Node& currentTop() const { return *root->getTopNode(); }
+};
+
+void expectMatrixNear(const Matrix44d& actual, const Matrix44d& expected) {
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(actual.m[i], expected.m[i], 1e-9) << "element " << i;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Tree edits
+// ---------------------------------------------------------------------------
+
+TEST(OptimizeTreeEdits, RemoveNodeWithoutParentChangesNothing) {
+    Model model;
+    auto child = plain("child");
+    model.top->addChild(child);
+    utils::RemovedList removed;
+    const auto helpers = utils::bindNodeHelpers(*model.root, removed);
+    EXPECT_FALSE(utils::removeNode(helpers, model.top));
+    EXPECT_FALSE(utils::removeNode(helpers, Ptr<Node>()));
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(shape(*model.top), "root(child)");
+}
+
+TEST(OptimizeTreeEdits, RemoveNodeLetsChildrenTakeItsPlaceInOrder) {
+    Model model;
+    auto mid = plain("mid");
+    model.top->addChild(plain("before"));
+    model.top->addChild(mid);
+    model.top->addChild(plain("after"));
+    for (const char* n : {"a", "b", "c"}) mid->addChild(plain(n));
+    utils::RemovedList removed;
+    EXPECT_TRUE(utils::removeNode(utils::bindNodeHelpers(*model.root, removed), mid));
+    EXPECT_EQ(shape(*model.top), "root(before a b c after)");
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(removed[0], mid);
+    EXPECT_FALSE(mid->getParent());
+}
+
+TEST(OptimizeTreeEdits, ReplaceNodeOfTopMakesNewTopAndMovesLinks) {
+    Model model;
+    model.top->addChild(plain("x"));
+    auto r = mesh("r", model.top);
+    model.root->addRenderNode(r);
+    auto fresh = plain("fresh");
+    utils::RemovedList removed;
+    utils::replaceNode(utils::bindNodeHelpers(*model.root, removed), model.top, fresh);
+    EXPECT_EQ(model.root->getTopNode(), fresh);
+    EXPECT_EQ(shape(*fresh), "fresh(x)");
+    EXPECT_EQ(r->getParent(0), fresh);
+    EXPECT_EQ(removed, utils::RemovedList{model.top});
+}
+
+TEST(OptimizeTreeEdits, ReplaceNodeRefusesNullsAndNodesFromItsOwnSubtree) {
+    Model model;
+    auto a = plain("a");
+    auto below = plain("below");
+    model.top->addChild(a);
+    a->addChild(below);
+    auto r = mesh("r", a);
+    model.root->addRenderNode(r);
+    utils::RemovedList removed;
+    const auto helpers = utils::bindNodeHelpers(*model.root, removed);
+    EXPECT_THROW(utils::replaceNode(helpers, a, below), qz::ExtException);
+    EXPECT_THROW(utils::replaceNode(helpers, a, a), qz::ExtException);
+    EXPECT_THROW(utils::replaceNode(helpers, a, Ptr<Node>()), qz::ExtException);
+    EXPECT_THROW(utils::replaceNode(helpers, Ptr<Node>(), a), qz::ExtException);
+    // Nothing half-done: the links and the tree are as before.
+    EXPECT_EQ(r->getParent(0), a);
+    EXPECT_EQ(shape(*model.top), "root(a(below))");
+    EXPECT_TRUE(removed.empty());
+}
+
+// ---------------------------------------------------------------------------
+// replaceEmptyNodes
+// ---------------------------------------------------------------------------
+
+TEST(OptimizeReplaceEmpty, KeylessAnimationNodeBecomesTransformWithItsTranslation) {
+    Model model;
+    auto anim = make<ArgAnimationNode>("model::ArgPositionNode", "anim");
+    anim->setBaseMatrix(translation(1, 2, 3));
+    anim->setBasePosition({4, 5, 6});
+    // Entries without keys do not animate anything.
+    anim->setPositionAnimations({{7, {}}});
+    anim->setRotationAnimations({{8, {}}});
+    model.top->addChild(anim);
+    utils::RemovedList removed;
+    EXPECT_EQ(utils::replaceEmptyNodes(model.top, utils::bindNodeHelpers(*model.root, removed)), 1u);
+    const auto& replacement = *model.top->getFirstChild();
+    ASSERT_EQ(replacement.getType(), NodeType::TransformNode);
+    EXPECT_EQ(replacement.getName(), "anim");
+    expectMatrixNear(static_cast<const TransformNode&>(replacement).getMatrix(), translation(5, 7, 9));
+}
+
+TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
+    Model model;
+    auto identityAnim = make<ArgAnimationNode>("model::ArgAnimationNode", "identityAnim");
+    auto keyed = make<ArgAnimationNode>("model::ArgAnimationNode", "keyed");
+    keyed->setPositionAnimations({{1, {{0.0, {0, 0, 0}}}}});
+    auto noEntries = make<ArgVisibilityNode>("model::ArgVisibilityNode", "noEntries");
+    auto noRanges = make<ArgVisibilityNode>("model::ArgVisibilityNode", "noRanges");
+    noRanges->setEntries({{1, {}}, {2, {}}});
+    auto someRange = make<ArgVisibilityNode>("model::ArgVisibilityNode", "someRange");
+    someRange->setEntries({{1, {}}, {2, {{0.0, 1.0}}}});
+    auto almostIdentity = transform("almostIdentity", translation(5e-6, 0, 0));
+    auto moved = transform("moved", translation(2e-5, 0, 0));
+    auto bone = make<ArgAnimatedBone>("model::ArgAnimatedBone", "bone");
+    bone->setBaseMatrix(translation(0, 3, 0));
+    Matrix44d boneMatrix = translation(9, 9, 9);
+    bone->setBoneMatrix(boneMatrix);
+    for (const Ptr<Node>& n : std::vector<Ptr<Node>>{identityAnim, keyed, noEntries, noRanges, someRange,
+                                                    almostIdentity, moved, bone})
+        model.top->addChild(n);
+
+    utils::RemovedList removed;
+    EXPECT_EQ(utils::replaceEmptyNodes(model.top, utils::bindNodeHelpers(*model.root, removed)), 5u);
+    std::vector<NodeType> types;
+    for (const auto& c : model.top->getChildren()) types.push_back(c->getType());
+    EXPECT_EQ(types, (std::vector<NodeType>{NodeType::Node, NodeType::ArgAnimationNode, NodeType::Node,
+                                            NodeType::Node, NodeType::ArgVisibilityNode, NodeType::Node,
+                                            NodeType::TransformNode, NodeType::Bone}));
+    EXPECT_EQ(childNames(*model.top), (std::vector<std::string>{"identityAnim", "keyed", "noEntries", "noRanges",
+                                                                 "someRange", "almostIdentity", "moved", "bone"}));
+    const auto& newBone = static_cast<const Bone&>(*model.top->getLastChild());
+    expectMatrixNear(newBone.getMatrix(), translation(0, 3, 0));
+    expectMatrixNear(newBone.getBoneMatrix(), boneMatrix);
+    // Removed in collection order.
+    ASSERT_EQ(removed.size(), 5u);
+    EXPECT_EQ(removed[0], identityAnim);
+    EXPECT_EQ(removed[4], bone);
+}
+
+// ---------------------------------------------------------------------------
+// The whole optimisation
+// ---------------------------------------------------------------------------
+
+TEST(OptimizeTransformations, IdentityTransformWithRenderNodeDisappears) {
+    Model model;
+    auto t = transform("T", Matrix44d());
+    model.top->addChild(t);
+    auto r = mesh("r", t);
+    model.root->addRenderNode(r);
+
+    utils::RemovedList removed;
+    utils::iteratePasses(*model.root, utils::bindNodeHelpers(*model.root, removed));
+    EXPECT_EQ(r->getParent(0), model.top);
+    EXPECT_FALSE(model.top->hasChildren());
+    // T first, then the plain node that stood in for it, both named T.
+    ASSERT_EQ(removed.size(), 2u);
+    EXPECT_EQ(removed[0], t);
+    EXPECT_EQ(removed[1]->getType(), NodeType::Node);
+    EXPECT_EQ(removed[1]->getName(), "T");
+    EXPECT_EQ(positionsOf(*r), (std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+}
+
+TEST(OptimizeTransformations, RemovedNodesAreRenamedDeleted) {
+    Model model;
+    auto t = transform("T", Matrix44d());
+    auto kept = make<LodNode>("model::LodNode", "lod");
+    model.top->addChild(t);
+    model.top->addChild(kept);
+    kept->addChild(plain("level0"));
+    model.root->addRenderNode(mesh("r", t));
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(t->getName(), "_DELETED_");
+    EXPECT_EQ(shape(model.currentTop()), "root(lod(level0))");
+}
+
+TEST(OptimizeTransformations, MatrixIsBakedIntoPositionsAndNormals) {
+    Model model;
+    auto t = transform("T", turnAndShift());
+    model.top->addChild(t);
+    auto r = mesh("r", t);
+    model.root->addRenderNode(r);
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(r->getParent(0), model.top);
+    EXPECT_FALSE(model.top->hasChildren());
+    EXPECT_EQ(positionsOf(*r), (std::vector<float>{10, 21, 30, 9, 20, 30, 10, 20, 31}));
+    const std::vector<float> normals = normalsOf(*r);
+    const std::vector<float> expected{0, 1, 0, 0, 1, 0, 0, 1, 0};
+    for (std::size_t i = 0; i < normals.size(); ++i) EXPECT_NEAR(normals[i], expected[i], 1e-6) << i;
+    EXPECT_EQ(t->getName(), "_DELETED_");
+}
+
+TEST(OptimizeTransformations, MatrixIsMergedIntoChildTransformsAndAnimationBases) {
+    Model model;
+    const Matrix44d m = turnAndShift();
+    auto t = transform("T", m);
+    auto child = transform("child", translation(1, 0, 0));
+    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
+    anim->setBaseMatrix(translation(0, 0, 2));
+    anim->setRotationAnimations({{3, {{0.0, {0, 0, 0, 1}}, {1.0, {0, 0, 1, 0}}}}});
+    model.top->addChild(t);
+    t->addChild(child);
+    t->addChild(anim);
+    // Bones keep their transforms in the tree; the animation node holds a mesh.
+    child->addChild(make<Bone>("model::Bone", "bone"));
+    model.root->addRenderNode(mesh("skinless", child->getFirstChild()));
+    model.root->addRenderNode(mesh("animated", anim));
+
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(shape(model.currentTop()), "root(child(bone) anim)");
+    expectMatrixNear(child->getMatrix(), translation(1, 0, 0) * m);
+    expectMatrixNear(anim->getBaseMatrix(), translation(0, 0, 2) * m);
+}
+
+TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
+    Model model;
+    auto t = transform("T", turnAndShift());
+    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
+    vis->setEntries({{4, {{0.0, 0.5}}}});
+    model.top->addChild(t);
+    t->addChild(vis);
+    auto r = mesh("r", vis);
+    model.root->addRenderNode(r);
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(shape(model.currentTop()), "root(vis)");
+    EXPECT_EQ(r->getParent(0), vis);
+    EXPECT_EQ(positionsOf(*r), (std::vector<float>{10, 21, 30, 9, 20, 30, 10, 20, 31}));
+}
+
+TEST(OptimizeTransformations, LodChildrenStayAndATransformBelowLodStopsThePass) {
+    Model model;
+    const Matrix44d m = translation(0, 0, 5);
+    auto before = transform("before", m);
+    auto lod = make<LodNode>("model::LodNode", "lod");
+    auto emptyLevel = plain("emptyLevel");
+    auto underLod = transform("underLod", m);
+    auto after = transform("after", m);
+    model.top->addChild(before);
+    model.top->addChild(lod);
+    lod->addChild(emptyLevel);
+    lod->addChild(underLod);
+    model.top->addChild(after);
+    auto rBefore = mesh("rBefore", before);
+    auto rLod = mesh("rLod", underLod);
+    auto rAfter = mesh("rAfter", after);
+    for (const auto& r : {rBefore, rLod, rAfter}) model.root->addRenderNode(r);
+
+    optimizeTransformations(*model.root);
+    // The transform before the LOD node (in walk order) is baked; the one
+    // below it and every one after it are left alone.
+    EXPECT_EQ(shape(model.currentTop()), "root(lod(emptyLevel underLod) after)");
+    EXPECT_EQ(rBefore->getParent(0), model.top);
+    EXPECT_EQ(positionsOf(*rBefore), (std::vector<float>{1, 0, 5, 0, 1, 5, 0, 0, 6}));
+    EXPECT_EQ(rLod->getParent(0), underLod);
+    EXPECT_EQ(rAfter->getParent(0), after);
+    EXPECT_EQ(positionsOf(*rAfter), (std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+    expectMatrixNear(underLod->getMatrix(), m);
+    expectMatrixNear(after->getMatrix(), m);
+    EXPECT_EQ(emptyLevel->getName(), "emptyLevel");
+}
+
+TEST(OptimizeTransformations, BoneChildKeepsItsTransform) {
+    Model model;
+    const Matrix44d m = turnAndShift();
+    auto t = transform("T", m);
+    auto bone = make<Bone>("model::Bone", "bone");
+    model.top->addChild(t);
+    t->addChild(bone);
+    auto onBone = mesh("onBone", bone);
+    auto onT = mesh("onT", t);
+    model.root->addRenderNode(onBone);
+    model.root->addRenderNode(onT);
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(shape(model.currentTop()), "root(T(bone))");
+    expectMatrixNear(t->getMatrix(), m);
+    EXPECT_EQ(onBone->getParent(0), bone);
+    EXPECT_EQ(positionsOf(*onBone), (std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+    // What hung off T itself is baked and moved up.
+    EXPECT_EQ(onT->getParent(0), model.top);
+    EXPECT_EQ(positionsOf(*onT), (std::vector<float>{10, 21, 30, 9, 20, 30, 10, 20, 31}));
+}
+
+TEST(OptimizeTransformations, RefusedGeometryKeepsTransformAndItsChildren) {
+    Model model;
+    const Matrix44d m = translation(3, 0, 0);
+    auto t = transform("T", m);
+    auto inner = transform("inner", translation(0, 1, 0));
+    auto bone = make<Bone>("model::Bone", "bone");
+    model.top->addChild(t);
+    t->addChild(inner);
+    inner->addChild(bone);
+    auto connector = make<Connector>("model::Connector");
+    connector->setParent(0, t);
+    model.root->addConnector(connector);
+    auto r = mesh("r", t);
+    model.root->addRenderNode(r);
+    model.root->addRenderNode(mesh("onBone", bone));
+
+    optimizeTransformations(*model.root);
+    // The mesh took the matrix and left; the connector can't, so T keeps
+    // its matrix and its child keeps its own.
+    EXPECT_EQ(shape(model.currentTop()), "root(T(inner(bone)))");
+    EXPECT_EQ(connector->getParent(0), t);
+    EXPECT_EQ(r->getParent(0), model.top);
+    EXPECT_EQ(positionsOf(*r), (std::vector<float>{4, 0, 0, 3, 1, 0, 3, 0, 1}));
+    expectMatrixNear(t->getMatrix(), m);
+    expectMatrixNear(inner->getMatrix(), translation(0, 1, 0));
+}
+
+TEST(OptimizeTransformations, GeometryBelowARefusingTransformIsBakedAllTheWay) {
+    Model model;
+    auto t = transform("T", translation(3, 0, 0));
+    auto inner = transform("inner", translation(0, 1, 0));
+    model.top->addChild(t);
+    t->addChild(inner);
+    auto connector = make<Connector>("model::Connector");
+    connector->setParent(0, t);
+    model.root->addConnector(connector);
+    auto r = mesh("r", inner);
+    model.root->addRenderNode(r);
+
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(shape(model.currentTop()), "root(T)");
+    EXPECT_EQ(r->getParent(0), model.top);
+    EXPECT_EQ(positionsOf(*r), (std::vector<float>{4, 1, 0, 3, 2, 0, 3, 1, 1}));
+}
+
+TEST(OptimizeTransformations, RenderNodeListedTwiceIsBakedOnce) {
+    Model model;
+    auto t = transform("T", translation(0, 0, 1));
+    model.top->addChild(t);
+    auto r = mesh("r", t);
+    model.root->addRenderNode(r);
+    model.root->addRenderNode(r);
+    optimizeTransformations(*model.root);
+    EXPECT_EQ(positionsOf(*r), (std::vector<float>{1, 0, 1, 0, 1, 1, 0, 0, 2}));
+}
+
+TEST(OptimizeTransformations, NothingToSimplifyEndsAfterOneIterationWithNamesKept) {
+    Model model;
+    auto lod = make<LodNode>("model::LodNode", "lod");
+    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
+    anim->setPositionAnimations({{1, {{0.0, {0, 0, 0}}, {1.0, {1, 0, 0}}}}});
+    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
+    vis->setEntries({{2, {{0.0, 1.0}}}});
+    model.top->addChild(lod);
+    lod->addChild(plain("near"));
+    lod->addChild(plain("far"));
+    model.top->addChild(anim);
+    anim->addChild(vis);
+    model.root->addRenderNode(mesh("r", vis));
+    EXPECT_EQ(optimizeTransformations(*model.root), 1u);
+    EXPECT_EQ(shape(model.currentTop()), "root(lod(near far) anim(vis))");
+}
+
+TEST(OptimizeTransformations, EmptyTopNodeIsReplacedAndModelTopChanges) {
+    Model model;
+    auto topTransform = transform("top", Matrix44d());
+    model.root->setTopNode(topTransform);
+    auto r = mesh("r", topTransform);
+    model.root->addRenderNode(r);
+    optimizeTransformations(*model.root);
+    const Ptr<Node>& top = model.root->getTopNode();
+    ASSERT_TRUE(top);
+    EXPECT_EQ(top->getType(), NodeType::Node);
+    EXPECT_EQ(top->getName(), "top");
+    EXPECT_EQ(r->getParent(0), top);
+    EXPECT_EQ(topTransform->getName(), "_DELETED_");
+}
+
+TEST(OptimizeTransformations, DeadChainsGoWithinOneIteration) {
+    Model model;
+    Ptr<Node> at = model.top;
+    for (int i = 0; i < 6; ++i) {
+        auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "v" + std::to_string(i));
+        vis->setEntries({{1, {{0.0, 1.0}}}});
+        at->addChild(vis);
+        at = vis;
+    }
+    EXPECT_EQ(optimizeTransformations(*model.root), 2u);
+    EXPECT_FALSE(model.top->hasChildren());
+}
+
+TEST(OptimizeTransformations, RootWithoutTopNodeRunsNoIteration) {
+    auto root = make<RootNode>("model::RootNode");
+    EXPECT_EQ(optimizeTransformations(*root), 0u);
+}
