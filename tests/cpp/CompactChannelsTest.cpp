@@ -45,7 +45,9 @@ std::vector<std::uint32_t> presentCoordinates(const Vertices& v) {
     return out;
 }
 
-std::vector<std::uint32_t> table(const PropertiesSet& m) { return {m.getTexCoordChannels().begin(), m.getTexCoordChannels().end()}; }
+std::vector<std::uint32_t> table(const PropertiesSet& m) {
+    return {m.getTexCoordChannels().begin(), m.getTexCoordChannels().end()};
+}
 
 std::string failureOf(Fixture& f) {
     try {
@@ -115,7 +117,8 @@ TEST(CompactChannels, ChannelsAreNumberedInOrderOfFirstUseAndListsSwapPlaces) {
     EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD1), (std::vector<float>{7, 7, 7, 7}));
     EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD2), (std::vector<float>{2, 2, 2, 2}));
     const auto t = table(setOf(node));
-    EXPECT_EQ((std::vector<std::uint32_t>{t[0], t[1], t[2], t[3], t[4]}), (std::vector<std::uint32_t>{0, 1, kNone, 2, 0}));
+    EXPECT_EQ((std::vector<std::uint32_t>{t[0], t[1], t[2], t[3], t[4]}),
+              (std::vector<std::uint32_t>{0, 1, kNone, 2, 0}));
     EXPECT_TRUE(node->getVertices().matchesFormat(setOf(node).getVertexFormat()));
 }
 

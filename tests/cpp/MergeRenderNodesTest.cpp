@@ -57,25 +57,6 @@ FakeOmniLight omniAt(double x) {
 
 }  // namespace
 
-TEST(MergeRenderNodes, TwoMeshesUnderOneParentBecomeOneNodeWithOneEntry) {
-    Scene s;
-    auto m = plainMaterial();
-    s.root->addRenderNode(triangle("a", s.top, m, 1));
-    s.root->addRenderNode(triangle("b", s.top, m, 2));
-    const auto stats = utils::mergeRenderNodes(*s.root);
-    EXPECT_EQ(stats.mergedRenderGroups, 1u);
-    ASSERT_EQ(s.root->getRenderNodes().size(), 1u);
-    const auto* merged = dynamic_cast<const RenderNode*>(s.root->getRenderNodes()[0].get());
-    ASSERT_NE(merged, nullptr);
-    EXPECT_EQ(merged->getName(), "a");
-    EXPECT_EQ(merged->getMaterial(), m);
-    ASSERT_EQ(merged->getNumParents(), 1u);
-    EXPECT_EQ(merged->getParent(0), s.top);
-    EXPECT_EQ(merged->getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(attributeData(merged->getVertices(), POSITION0),
-              (std::vector<float>{0, 0, 1, 0, 1, 0, 1, 0, 0, 1, 1, 0, 0, 0, 2, 0, 1, 0, 2, 0, 0, 1, 2, 0}));
-}
-
 TEST(MergeRenderNodes, MeshesUnderTwoParentsGetAnEntryEachAndTheFourthComponentSaysWhich) {
     Scene s;
     auto left = s.child(s.top, "model::TransformNode", "left");

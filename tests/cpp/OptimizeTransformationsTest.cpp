@@ -88,7 +88,6 @@ Ptr<RenderNode> mesh(const std::string& name, const Ptr<Node>& parent) {
 }
 
 std::vector<float> positionsOf(const RenderNode& r) { return r.getVertices().getAttribute(POSITION0).data; }
-std::vector<float> normalsOf(const RenderNode& r) { return r.getVertices().getAttribute(NORMAL0).data; }
 
 std::vector<std::string> childNames(const Node& n) {
     std::vector<std::string> out;
@@ -283,44 +282,6 @@ TEST(OptimizeTransformations, RemovedNodesAreRenamedDeleted) {
     EXPECT_EQ(shape(model.currentTop()), "root(lod(level0))");
 }
 
-TEST(OptimizeTransformations, MatrixIsBakedIntoPositionsAndNormals) {
-    Model model;
-    auto t = transform("T", turnAndShift());
-    model.top->addChild(t);
-    auto r = mesh("r", t);
-    model.root->addRenderNode(r);
-    optimizeTransformations(*model.root);
-    EXPECT_EQ(r->getParent(0), model.top);
-    EXPECT_FALSE(model.top->hasChildren());
-    EXPECT_EQ(positionsOf(*r), (std::vector<float>{10, 21, 30, 9, 20, 30, 10, 20, 31}));
-    const std::vector<float> normals = normalsOf(*r);
-    const std::vector<float> expected{0, 1, 0, 0, 1, 0, 0, 1, 0};
-    for (std::size_t i = 0; i < normals.size(); ++i) EXPECT_NEAR(normals[i], expected[i], 1e-6) << i;
-    EXPECT_EQ(t->getName(), "_DELETED_");
-}
-
-TEST(OptimizeTransformations, MatrixIsMergedIntoChildTransformsAndAnimationBases) {
-    Model model;
-    const Matrix44d m = turnAndShift();
-    auto t = transform("T", m);
-    auto child = transform("child", translation(1, 0, 0));
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
-    anim->setBaseMatrix(translation(0, 0, 2));
-    anim->setRotationAnimations({{3, {{0.0, {0, 0, 0, 1}}, {1.0, {0, 0, 1, 0}}}}});
-    model.top->addChild(t);
-    t->addChild(child);
-    t->addChild(anim);
-    // Bones keep their transforms in the tree; the animation node holds a mesh.
-    child->addChild(make<Bone>("model::Bone", "bone"));
-    model.root->addRenderNode(mesh("skinless", child->getFirstChild()));
-    model.root->addRenderNode(mesh("animated", anim));
-
-    optimizeTransformations(*model.root);
-    EXPECT_EQ(shape(model.currentTop()), "root(child(bone) anim)");
-    expectMatrixNear(child->getMatrix(), translation(1, 0, 0) * m);
-    expectMatrixNear(anim->getBaseMatrix(), translation(0, 0, 2) * m);
-}
-
 TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
     Model model;
     auto t = transform("T", turnAndShift());
@@ -334,59 +295,6 @@ TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
     EXPECT_EQ(shape(model.currentTop()), "root(vis)");
     EXPECT_EQ(r->getParent(0), vis);
     EXPECT_EQ(positionsOf(*r), (std::vector<float>{10, 21, 30, 9, 20, 30, 10, 20, 31}));
-}
-
-TEST(OptimizeTransformations, LodChildrenStayAndATransformBelowLodStopsThePass) {
-    Model model;
-    const Matrix44d m = translation(0, 0, 5);
-    auto before = transform("before", m);
-    auto lod = make<LodNode>("model::LodNode", "lod");
-    auto emptyLevel = plain("emptyLevel");
-    auto underLod = transform("underLod", m);
-    auto after = transform("after", m);
-    model.top->addChild(before);
-    model.top->addChild(lod);
-    lod->addChild(emptyLevel);
-    lod->addChild(underLod);
-    model.top->addChild(after);
-    auto rBefore = mesh("rBefore", before);
-    auto rLod = mesh("rLod", underLod);
-    auto rAfter = mesh("rAfter", after);
-    for (const auto& r : {rBefore, rLod, rAfter}) model.root->addRenderNode(r);
-
-    optimizeTransformations(*model.root);
-    // The transform before the LOD node (in walk order) is baked; the one
-    // below it and every one after it are left alone.
-    EXPECT_EQ(shape(model.currentTop()), "root(lod(emptyLevel underLod) after)");
-    EXPECT_EQ(rBefore->getParent(0), model.top);
-    EXPECT_EQ(positionsOf(*rBefore), (std::vector<float>{1, 0, 5, 0, 1, 5, 0, 0, 6}));
-    EXPECT_EQ(rLod->getParent(0), underLod);
-    EXPECT_EQ(rAfter->getParent(0), after);
-    EXPECT_EQ(positionsOf(*rAfter), (std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    expectMatrixNear(underLod->getMatrix(), m);
-    expectMatrixNear(after->getMatrix(), m);
-    EXPECT_EQ(emptyLevel->getName(), "emptyLevel");
-}
-
-TEST(OptimizeTransformations, BoneChildKeepsItsTransform) {
-    Model model;
-    const Matrix44d m = turnAndShift();
-    auto t = transform("T", m);
-    auto bone = make<Bone>("model::Bone", "bone");
-    model.top->addChild(t);
-    t->addChild(bone);
-    auto onBone = mesh("onBone", bone);
-    auto onT = mesh("onT", t);
-    model.root->addRenderNode(onBone);
-    model.root->addRenderNode(onT);
-    optimizeTransformations(*model.root);
-    EXPECT_EQ(shape(model.currentTop()), "root(T(bone))");
-    expectMatrixNear(t->getMatrix(), m);
-    EXPECT_EQ(onBone->getParent(0), bone);
-    EXPECT_EQ(positionsOf(*onBone), (std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-    // What hung off T itself is baked and moved up.
-    EXPECT_EQ(onT->getParent(0), model.top);
-    EXPECT_EQ(positionsOf(*onT), (std::vector<float>{10, 21, 30, 9, 20, 30, 10, 20, 31}));
 }
 
 TEST(OptimizeTransformations, RefusedGeometryKeepsTransformAndItsChildren) {

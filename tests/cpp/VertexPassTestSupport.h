@@ -25,7 +25,8 @@ inline model::Vertices positions4(const std::vector<float>& xyzw) {
 // POSITION0 (x, y, z, 0) from triples.
 inline model::Vertices points(const std::vector<float>& xyz) {
     std::vector<float> data;
-    for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3) data.insert(data.end(), {xyz[i], xyz[i + 1], xyz[i + 2], 0.0f});
+    for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3)
+        data.insert(data.end(), {xyz[i], xyz[i + 1], xyz[i + 2], 0.0f});
     return positions4(data);
 }
 

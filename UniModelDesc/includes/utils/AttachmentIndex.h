@@ -26,6 +26,7 @@
 //    replaceParent O(k log k) for the k pairs of the node.
 
 #include <cstddef>
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -57,23 +58,38 @@ private:
     };
 
     // The slots filed under one tree node. A slot that moved away stays in
-    // `slots` until the next tidy(); `live` is the exact number of slots
-    // whose parent is the node.
+    // `slots` until the next tidy(); the node's entry counts the slots whose
+    // parent is the node.
     struct Bucket {
         std::vector<std::size_t> slots;
-        std::size_t live = 0;
         bool ordered = true;
     };
+
+    // Open-addressing table from tree node to its bucket. The number of
+    // live slots sits in the entry itself, so hasAttached() reads one place;
+    // entries are never removed (a node's bucket is emptied instead).
+    struct Entry {
+        const Node* node = nullptr;
+        std::uint32_t bucket = 0;
+        std::uint32_t live = 0;
+    };
+
+    Entry* find(const Node* node);
+    const Entry* find(const Node* node) const;
+    Entry& entryFor(const Node* node);
+    void grow();
 
     void file(std::size_t slot, const Node* parent);
     void unfile(std::size_t slot);
     // Sorts the bucket and drops slots that have moved away or are doubled.
-    void tidy(Bucket& bucket, const Node* node);
+    void tidy(Bucket& bucket, std::uint32_t live, const Node* node);
 
     std::vector<Slot> slots_;
     // First slot and parent count of every indexed base node.
     std::unordered_map<const BaseNode*, std::pair<std::size_t, std::size_t>> bases_;
-    std::unordered_map<const Node*, Bucket> buckets_;
+    std::vector<Entry> table_;
+    std::size_t used_ = 0;
+    std::vector<Bucket> buckets_;
 };
 
 }  // namespace model::utils

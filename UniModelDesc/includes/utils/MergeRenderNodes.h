@@ -52,7 +52,7 @@ enum class MergeRefusal : std::size_t {
     SameNode,        // the same object
     ParentCount,     // a node with other than one parent
     Material,        // different material objects
-    Blending,        // blending 1 (transparent glass) must keep its draw order
+    Blending,        // blending 1 (glass materials) is never merged
     Properties,      // node property lists differ
     PrimitiveKind,   // different kinds, or kinds other than 1 and 5
     Parents,         // the parent test failed

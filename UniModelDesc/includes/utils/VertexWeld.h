@@ -12,9 +12,10 @@
 //    names its vertex's representative.
 //  - Two rows (all attributes of a vertex, in semantic order) match when
 //    every float differs by at most `tolerance` (|a - b| <= tolerance in
-//    32-bit arithmetic, so NaN and infinite values never match), except the
-//    fourth position component when POSITION0 has four or more components
-//    (a parent-entry index or packed bone indices), which must be bit-equal.
+//    32-bit arithmetic: NaN never matches, an infinite value only under an
+//    infinite tolerance), except the fourth position component when
+//    POSITION0 has four or more components (a parent-entry index or packed
+//    bone indices), which must be bit-equal.
 //    A negative or NaN tolerance merges nothing; 0 merges equal values
 //    (-0 and +0 included).
 //  - Returns the number of vertices removed (unreferenced plus merged).
@@ -39,14 +40,5 @@
 namespace model::utils {
 
 std::size_t weldVertices(Vertices& vertices, Indices& indices, float tolerance);
-
-// True when rows a and b (rowSize floats each) match under the rule above;
-// exactIndex is the float that must be bit-equal (rowSize or more for none).
-bool weldRowsMatch(const float* a, const float* b, std::size_t rowSize, std::size_t exactIndex,
-                   float tolerance) noexcept;
-
-// The float of a row that must be bit-equal for vertices laid out as
-// `vertices` (3 when POSITION0 has four or more components), else rowSize.
-std::size_t weldExactIndex(const Vertices& vertices) noexcept;
 
 }  // namespace model::utils

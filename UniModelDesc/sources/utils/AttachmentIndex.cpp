@@ -5,7 +5,21 @@
 
 namespace model::utils {
 
+namespace {
+
+std::size_t hashOf(const Node* node) {
+    // Heap addresses share their low bits; mix them in before masking.
+    std::uint64_t x = reinterpret_cast<std::uintptr_t>(node);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return static_cast<std::size_t>(x);
+}
+
+}  // namespace
+
 AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
+    table_.resize(64);
     for (const Ptr<BaseNode>& base : baseNodes) {
         if (!base) continue;
         const std::size_t count = base->getNumParents();
@@ -18,25 +32,69 @@ AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
     }
 }
 
+const AttachmentIndex::Entry* AttachmentIndex::find(const Node* node) const {
+    const std::size_t mask = table_.size() - 1;
+    for (std::size_t at = hashOf(node) & mask;; at = (at + 1) & mask) {
+        const Entry& e = table_[at];
+        if (e.node == node) return &e;
+        if (!e.node) return nullptr;
+    }
+}
+
+AttachmentIndex::Entry* AttachmentIndex::find(const Node* node) {
+    return const_cast<Entry*>(static_cast<const AttachmentIndex*>(this)->find(node));
+}
+
+AttachmentIndex::Entry& AttachmentIndex::entryFor(const Node* node) {
+    if (Entry* e = find(node)) return *e;
+    if (2 * (used_ + 1) > table_.size()) grow();
+    const std::size_t mask = table_.size() - 1;
+    std::size_t at = hashOf(node) & mask;
+    while (table_[at].node) at = (at + 1) & mask;
+    Entry& e = table_[at];
+    e.node = node;
+    e.bucket = static_cast<std::uint32_t>(buckets_.size());
+    e.live = 0;
+    buckets_.emplace_back();
+    ++used_;
+    return e;
+}
+
+void AttachmentIndex::grow() {
+    std::vector<Entry> old(table_.size() * 2);
+    old.swap(table_);
+    const std::size_t mask = table_.size() - 1;
+    for (const Entry& e : old) {
+        if (!e.node) continue;
+        std::size_t at = hashOf(e.node) & mask;
+        while (table_[at].node) at = (at + 1) & mask;
+        table_[at] = e;
+    }
+}
+
 void AttachmentIndex::file(std::size_t slot, const Node* parent) {
-    Bucket& bucket = buckets_[parent];
+    Entry& entry = entryFor(parent);
+    Bucket& bucket = buckets_[entry.bucket];
     if (!bucket.slots.empty() && bucket.slots.back() > slot) bucket.ordered = false;
     bucket.slots.push_back(slot);
-    ++bucket.live;
+    ++entry.live;
 }
 
 void AttachmentIndex::unfile(std::size_t slot) {
     const Node* parent = slots_[slot].parent;
     if (!parent) return;
-    const auto it = buckets_.find(parent);
-    if (it == buckets_.end()) return;
-    // Dropping an emptied bucket keeps stale slots from piling up under a
-    // node that is being emptied one link at a time.
-    if (--it->second.live == 0) buckets_.erase(it);
+    Entry* entry = find(parent);
+    if (!entry) return;
+    // Emptying a bucket as soon as its last slot leaves keeps stale slots
+    // from piling up under a node that is emptied one link at a time.
+    if (--entry->live == 0) {
+        buckets_[entry->bucket].slots.clear();
+        buckets_[entry->bucket].ordered = true;
+    }
 }
 
-void AttachmentIndex::tidy(Bucket& bucket, const Node* node) {
-    if (bucket.ordered && bucket.slots.size() == bucket.live) return;
+void AttachmentIndex::tidy(Bucket& bucket, std::uint32_t live, const Node* node) {
+    if (bucket.ordered && bucket.slots.size() == live) return;
     std::vector<std::size_t>& s = bucket.slots;
     std::sort(s.begin(), s.end());
     s.erase(std::unique(s.begin(), s.end()), s.end());
@@ -47,19 +105,20 @@ void AttachmentIndex::tidy(Bucket& bucket, const Node* node) {
 
 AttachedList AttachmentIndex::getAttached(const Node* node) {
     AttachedList out;
-    const auto it = buckets_.find(node);
-    if (it == buckets_.end()) return out;
-    tidy(it->second, node);
-    out.reserve(it->second.slots.size());
-    for (std::size_t slot : it->second.slots) out.emplace_back(slots_[slot].base, slots_[slot].index);
+    Entry* entry = find(node);
+    if (!entry || entry->live == 0) return out;
+    Bucket& bucket = buckets_[entry->bucket];
+    tidy(bucket, entry->live, node);
+    out.reserve(bucket.slots.size());
+    for (std::size_t slot : bucket.slots) out.emplace_back(slots_[slot].base, slots_[slot].index);
     return out;
 }
 
 bool AttachmentIndex::hasAttached(const Node* node) const { return countAttached(node) != 0; }
 
 std::size_t AttachmentIndex::countAttached(const Node* node) const {
-    const auto it = buckets_.find(node);
-    return it == buckets_.end() ? 0 : it->second.live;
+    const Entry* entry = find(node);
+    return entry ? entry->live : 0;
 }
 
 void AttachmentIndex::setParent(const BaseNode& base, std::size_t index, const Ptr<Node>& node) {
@@ -76,15 +135,19 @@ void AttachmentIndex::setParent(const BaseNode& base, std::size_t index, const P
 }
 
 bool AttachmentIndex::replaceParent(const Node* oldNode, const Ptr<Node>& newNode) {
-    const auto it = buckets_.find(oldNode);
-    if (it == buckets_.end()) return false;
-    tidy(it->second, oldNode);
+    Entry* entry = find(oldNode);
+    if (!entry || entry->live == 0) return false;
+    const std::uint32_t bucketIndex = entry->bucket;
+    tidy(buckets_[bucketIndex], entry->live, oldNode);
     if (oldNode == newNode.get()) {
-        for (std::size_t slot : it->second.slots) slots_[slot].base->setParent(slots_[slot].index, newNode);
+        for (std::size_t slot : buckets_[bucketIndex].slots) slots_[slot].base->setParent(slots_[slot].index, newNode);
         return true;
     }
-    const std::vector<std::size_t> moving = std::move(it->second.slots);
-    buckets_.erase(it);
+    // Taken out first: filing under the new node may move the table.
+    const std::vector<std::size_t> moving = std::move(buckets_[bucketIndex].slots);
+    buckets_[bucketIndex].slots.clear();
+    buckets_[bucketIndex].ordered = true;
+    entry->live = 0;
     for (std::size_t slot : moving) {
         Slot& s = slots_[slot];
         s.base->setParent(s.index, newNode);

@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::uint32_t kLineList = 1;
 constexpr std::uint32_t kTriangleList = 5;
-// Glass is drawn in its own order, so it is never merged.
+// Glass materials (blending 1) are never merged.
 constexpr std::uint32_t kGlassBlending = 1;
 
 void requireMaterial(const BaseRenderNode& node) {
@@ -125,7 +125,8 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
     std::vector<std::size_t> entryOf;
     for (const RenderNode* m : members) {
         const RenderParentEntry& e = m->getParentEntries().front();
-        auto it = std::find_if(entries.begin(), entries.end(), [&](const RenderParentEntry& x) { return sameEntry(x, e); });
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const RenderParentEntry& x) { return sameEntry(x, e); });
         if (it == entries.end()) it = entries.insert(entries.end(), RenderParentEntry{e.node, e.damageArgument, {}});
         entryOf.push_back(static_cast<std::size_t>(it - entries.begin()));
     }

@@ -34,11 +34,15 @@ std::size_t optimizeTransformations(RootNode& root) {
     utils::AttachmentIndex index(root.getAllBaseNodes());
     utils::RemovedList removed;
     // Renaming marks removed nodes for anyone still holding them (a script's
-    // node wrappers), whether or not the run got to its end.
+    // node wrappers), whether or not the run got to its end. Each node is
+    // released right after its renaming, while it is still in the cache.
     struct MarkRemoved {
         utils::RemovedList& removed;
         ~MarkRemoved() {
-            for (const Ptr<Node>& node : removed) node->setName(utils::kDeletedNodeName);
+            for (Ptr<Node>& node : removed) {
+                node->setName(utils::kDeletedNodeName);
+                node.reset();
+            }
         }
     } mark{removed};
     return utils::iteratePasses(root, utils::bindNodeHelpers(root, index, removed));

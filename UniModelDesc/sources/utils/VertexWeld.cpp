@@ -7,7 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "qz/ExtException.h"
@@ -27,8 +26,8 @@ constexpr std::size_t kGridAxes = 3;
 // axis in 32), while real meshes still hold about one position per cell.
 constexpr double kCellTolerances = 64.0;
 
-// How many rows ahead the walk asks for the grid entry it will need: each
-// is a cache miss on large meshes, and the walk itself can't hide it.
+// How many rows ahead the table slot of a row is asked for: on large meshes
+// each slot is a cache miss that the loop itself can't hide.
 constexpr std::size_t kPrefetchDistance = 16;
 
 // Beyond this many cells from the origin the floats themselves are farther
@@ -107,9 +106,11 @@ private:
 };
 
 std::uint32_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exactBits) noexcept {
-    std::uint64_t h = mix(std::uint64_t(exactBits) + 0x9e3779b97f4a7c15ULL);
-    for (std::int64_t k : keys) h = mix(h ^ (std::uint64_t(k) + 0x632be59bd9b4e019ULL));
-    return static_cast<std::uint32_t>(h >> 32);
+    const std::uint64_t h = std::uint64_t(keys[0]) * 0x9e3779b97f4a7c15ULL +
+                            std::uint64_t(keys[1]) * 0xc2b2ae3d27d4eb4fULL +
+                            std::uint64_t(keys[2]) * 0x165667b19e3779f9ULL +
+                            std::uint64_t(exactBits) * 0xd6e8feb86659fd93ULL;
+    return static_cast<std::uint32_t>(mix(h) >> 32);
 }
 
 // Rows that can't match any row: a NaN never compares within the tolerance,
@@ -130,33 +131,48 @@ bool rowsMatch(const float* a, const float* b, std::size_t rowSize, std::size_t 
     return true;
 }
 
-// One row in the grid. Rows are sorted by the hash of their cell, and by row
-// within a hash, so a cell's rows lie together and its candidates later than
-// a given row follow that row directly.
-struct CellEntry {
-    std::uint32_t hash;
-    std::uint32_t row;
-    // The row's first float: most rows sharing a hash bucket but not the
-    // vertex are turned away here without reading the row itself.
-    float first;
-};
-
-// Stable LSD radix sort on the 32-bit hash: a few sequential passes instead
-// of one scattered access per row.
-void sortByHash(std::vector<CellEntry>& entries) {
-    constexpr unsigned kDigitBits = 11;
-    constexpr std::uint32_t kDigitMask = (1u << kDigitBits) - 1;
-    std::vector<CellEntry> scratch(entries.size());
-    std::vector<std::uint32_t> start(std::size_t(kDigitMask) + 1);
-    for (unsigned shift = 0; shift < 32; shift += kDigitBits) {
-        std::fill(start.begin(), start.end(), 0u);
-        for (const CellEntry& e : entries) ++start[(e.hash >> shift) & kDigitMask];
-        std::uint32_t sum = 0;
-        for (std::uint32_t& s : start) sum += std::exchange(s, sum);
-        for (const CellEntry& e : entries) scratch[start[(e.hash >> shift) & kDigitMask]++] = e;
-        entries.swap(scratch);
+// The grid: an open-addressing table from cell hash to the first row of the
+// cell, and per row the next row of its cell (rows of one cell are chained
+// in ascending order, so a row's later candidates are simply its chain).
+class CellTable {
+public:
+    explicit CellTable(std::size_t rows) {
+        std::size_t size = 16;
+        while (size < rows + rows / 2) size <<= 1;
+        slots_.assign(size, Slot{0, kNone});
+        mask_ = size - 1;
     }
-}
+
+    void prefetch(std::uint32_t hash) const noexcept {
+#if defined(__GNUC__)
+        __builtin_prefetch(&slots_[hash & mask_]);
+#else
+        (void)hash;
+#endif
+    }
+
+    // The head of the chain for hash (kNone when there is none) as a slot to
+    // read or write.
+    std::uint32_t& head(std::uint32_t hash) noexcept {
+        std::size_t s = hash & mask_;
+        while (slots_[s].head != kNone && slots_[s].hash != hash) s = (s + 1) & mask_;
+        slots_[s].hash = hash;
+        return slots_[s].head;
+    }
+    std::uint32_t find(std::uint32_t hash) const noexcept {
+        std::size_t s = hash & mask_;
+        while (slots_[s].head != kNone && slots_[s].hash != hash) s = (s + 1) & mask_;
+        return slots_[s].head;
+    }
+
+private:
+    struct Slot {
+        std::uint32_t hash;
+        std::uint32_t head;
+    };
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
 
 // owner[j]: the representative vertex j is merged into, kNone for the
 // representatives themselves.
@@ -171,48 +187,47 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
     auto row = [&](std::size_t i) { return rows.data() + i * rowSize; };
     auto exactBits = [&](const float* r) { return hasExact ? std::bit_cast<std::uint32_t>(r[exact]) : 0u; };
 
-    std::vector<CellEntry> entries;
-    entries.reserve(n);
+    // Rows that match nothing stay out of the grid.
+    std::vector<std::uint8_t> outside(n, 0);
+    std::vector<std::uint32_t> hashOf(n);
     for (std::size_t i = 0; i < n; ++i) {
         const float* r = row(i);
-        if (matchesNothing(r, rowSize, exact, keys.infiniteValuesMatch())) continue;
+        if (matchesNothing(r, rowSize, exact, keys.infiniteValuesMatch())) {
+            outside[i] = 1;
+            continue;
+        }
         std::int64_t k[kGridAxes] = {0, 0, 0};
         for (std::size_t a = 0; a < axes; ++a) k[a] = keys.key(r[a]);
-        entries.push_back(CellEntry{cellHash(k, exactBits(r)), static_cast<std::uint32_t>(i), r[0]});
-    }
-    sortByHash(entries);
-    std::vector<std::uint32_t> position(n, kNone);
-    for (std::size_t p = 0; p < entries.size(); ++p) position[entries[p].row] = static_cast<std::uint32_t>(p);
-
-    // Where each range of top hash bits starts, for looking up neighbour
-    // cells by hash.
-    unsigned topBits = 1;
-    while (topBits < 24 && (std::size_t(2) << topBits) < entries.size()) ++topBits;
-    const unsigned topShift = 32 - topBits;
-    std::vector<std::uint32_t> topStart((std::size_t(1) << topBits) + 1);
-    for (std::size_t t = 0, p = 0; t < topStart.size(); ++t) {
-        while (p < entries.size() && (entries[p].hash >> topShift) < t) ++p;
-        topStart[t] = static_cast<std::uint32_t>(p);
+        hashOf[i] = cellHash(k, exactBits(r));
     }
 
-    const CellEntry* const begin = entries.data();
-    const CellEntry* const end = begin + entries.size();
-    // Claims every later row of hash `hash` from `from` on that matches row i.
-    auto claim = [&](std::size_t i, const float* a, std::uint32_t hash, const CellEntry* from) {
-        for (const CellEntry* e = from; e != end && e->hash == hash; ++e)
-            if (std::fabs(a[0] - e->first) <= tolerance && rowsMatch(a, row(e->row), rowSize, exact, tolerance))
-                owner[e->row] = static_cast<std::uint32_t>(i);
+    // Chains are built from the last row down, so each ends up ascending.
+    CellTable table(n);
+    std::vector<std::uint32_t> next(n, kNone);
+    for (std::size_t i = n; i-- > 0;) {
+        if (i >= kPrefetchDistance) table.prefetch(hashOf[i - kPrefetchDistance]);
+        if (outside[i]) continue;
+        std::uint32_t& head = table.head(hashOf[i]);
+        next[i] = head;
+        head = static_cast<std::uint32_t>(i);
+    }
+
+    auto claim = [&](std::size_t i, const float* a, std::uint32_t from) {
+        for (std::uint32_t j = from; j != kNone; j = next[j])
+            if (j > i && rowsMatch(a, row(j), rowSize, exact, tolerance)) owner[j] = static_cast<std::uint32_t>(i);
     };
 
     for (std::size_t i = 0; i < n; ++i) {
 #if defined(__GNUC__)
-        if (i + kPrefetchDistance < n && position[i + kPrefetchDistance] != kNone)
-            __builtin_prefetch(begin + position[i + kPrefetchDistance]);
+        // A later row of the same cell is usually far away in memory.
+        if (i + kPrefetchDistance < n && next[i + kPrefetchDistance] != kNone) {
+            __builtin_prefetch(row(next[i + kPrefetchDistance]));
+            __builtin_prefetch(&next[next[i + kPrefetchDistance]]);
+        }
 #endif
-        if (owner[i] != kNone || position[i] == kNone) continue;
+        if (owner[i] != kNone || outside[i]) continue;
         const float* a = row(i);
-        const CellEntry* self = begin + position[i];
-        claim(i, a, self->hash, self + 1);
+        claim(i, a, next[i]);
 
         std::int64_t lo[kGridAxes] = {0, 0, 0};
         std::int64_t hi[kGridAxes] = {0, 0, 0};
@@ -224,7 +239,7 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
         if (!straddles) continue;
 
         const std::uint32_t eb = exactBits(a);
-        std::uint32_t probed[8] = {self->hash};
+        std::uint32_t probed[8] = {hashOf[i]};
         std::size_t probedCount = 1;
         std::int64_t k[kGridAxes];
         for (k[0] = lo[0]; k[0] <= hi[0]; ++k[0])
@@ -233,34 +248,27 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
                     const std::uint32_t hash = cellHash(k, eb);
                     if (std::find(probed, probed + probedCount, hash) != probed + probedCount) continue;
                     if (probedCount < 8) probed[probedCount++] = hash;
-                    const CellEntry* first = begin + topStart[hash >> topShift];
-                    const CellEntry* last = begin + topStart[(hash >> topShift) + 1];
-                    first = std::upper_bound(first, last, std::pair(hash, std::uint32_t(i)),
-                                             [](const std::pair<std::uint32_t, std::uint32_t>& v, const CellEntry& e) {
-                                                 return v.first < e.hash || (v.first == e.hash && v.second < e.row);
-                                             });
-                    claim(i, a, hash, first);
+                    claim(i, a, table.find(hash));
                 }
     }
     return owner;
 }
 
-}  // namespace
-
-bool weldRowsMatch(const float* a, const float* b, std::size_t rowSize, std::size_t exactIndex,
-                   float tolerance) noexcept {
-    return rowsMatch(a, b, rowSize, exactIndex, tolerance);
-}
-
-std::size_t weldExactIndex(const Vertices& vertices) noexcept {
+// The float of a row that must be bit-equal: the fourth position component,
+// when there is one.
+std::size_t exactIndexOf(const Vertices& vertices) noexcept {
     const VertexAttribute* positions = vertices.findAttribute(POSITION0);
     if (positions && positions->components >= 4) return 3;
     return vertices.vertexSize();
 }
 
+}  // namespace
+
 std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance) {
     std::vector<std::uint32_t>& indices = indexList.indices;
     const std::size_t count = vertices.vertexCount();
+    // Vertex numbers must fit the 32-bit lists below, kNone excluded.
+    if (count >= kNone) QZ_THROW("Vertex data holds too many vertices to weld.");
 
     // Old number -> position among the kept vertices (kNone: unreferenced).
     std::vector<std::uint32_t> keptNumber(count, kNone);
@@ -273,8 +281,6 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
         if (a.components != 0 && a.rowCount() != count) consistent = false;
     if (!consistent) QZ_THROW("Vertex data is invalid.");
 
-    // Vertex numbers must fit the 32-bit lists below, kNone excluded.
-    if (count >= kNone) QZ_THROW("Vertex data holds too many vertices to weld.");
     std::vector<std::uint32_t> kept;
     kept.reserve(count);
     for (std::size_t v = 0; v < count; ++v)
@@ -293,12 +299,13 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
         if (c == 0) continue;
         const float* src = a.data.data();
         float* dst = rows.data() + offset;
-        for (std::size_t k = 0; k < n; ++k) std::memcpy(dst + k * rowSize, src + std::size_t(kept[k]) * c, c * sizeof(float));
+        for (std::size_t k = 0; k < n; ++k)
+            std::memcpy(dst + k * rowSize, src + std::size_t(kept[k]) * c, c * sizeof(float));
         offset += c;
     }
 
     const std::vector<std::uint32_t> owner =
-        findRepresentatives(rows, n, rowSize, weldExactIndex(vertices), tolerance);
+        findRepresentatives(rows, n, rowSize, exactIndexOf(vertices), tolerance);
     std::vector<std::uint32_t> finalNumber(n);
     std::size_t representatives = 0;
     for (std::size_t j = 0; j < n; ++j) {
