@@ -10,7 +10,7 @@ CPP_BUILD := build/cpp
 APT_PACKAGES := libfmt-dev libboost-dev libopenscenegraph-dev libgtest-dev
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup deps venv build cpp py test test-cpp test-py demo bench clean
+.PHONY: all setup deps venv build cpp py test test-cpp test-py demo bench clean sanitize fuzz
 
 all: build
 
@@ -69,6 +69,12 @@ test: test-cpp test-py
 
 demo: py
 	$(PY) examples/demo.py
+	mkdir -p build/demo
+	$(PY) -m tavtools convert examples/sample.gltf build/demo/sample10.tav --format 10
+	$(PY) -m tavtools convert examples/sample.gltf build/demo/sample20.tav --format 20
+	$(PY) -m tavtools summary build/demo/sample10.tav
+	$(PY) -m tavtools summary build/demo/sample20.tav
+	$(PY) -m tavtools preview build/demo/sample10.tav -o build/demo/sample.png
 
 # Benchmarks print their ratios against a baseline run in the same process;
 # they are not part of `make test`.
@@ -76,8 +82,32 @@ BENCH_BUILD := build/bench
 bench: py
 	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=OFF -DPYTAV_BENCH=ON >/dev/null
 	$(VENV)/bin/cmake --build $(BENCH_BUILD) -j $(JOBS)
-	$(BENCH_BUILD)/bench_pool20
+	@for b in bench_pool20 bench_optimize bench_save10; do echo "== $$b"; $(BENCH_BUILD)/$$b || exit 1; done
 	@for b in bench/bench_*.py; do [ -e "$$b" ] || continue; echo "== $$b"; $(PY) $$b || exit 1; done
+
+# AddressSanitizer + UndefinedBehaviorSanitizer (leak detection on): the C++
+# tests and the whole Python suite against an instrumented extension. Any
+# report fails the run; tools/lsan.supp silences only the interpreter's and
+# NumPy's own allocations.
+SAN_CPP := build/asan-cpp
+SAN_PY := build/asan-py
+SAN_ENV := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:strict_init_order=1:detect_stack_use_after_return=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+sanitize: setup
+	$(VENV)/bin/cmake -S . -B $(SAN_CPP) -G Ninja -DPYTAV_SANITIZE=ON -DPYTAV_TESTS=ON -DPYTAV_PYTHON=OFF >/dev/null
+	$(VENV)/bin/cmake --build $(SAN_CPP) -j $(JOBS)
+	$(SAN_ENV) $(SAN_CPP)/pytav_cpp_tests --gtest_brief=1
+	$(VENV)/bin/cmake -S . -B $(SAN_PY) -G Ninja -DPYTAV_SANITIZE=ON -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=ON \
+	  -DPython_EXECUTABLE=$(CURDIR)/$(PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
+	$(VENV)/bin/cmake --build $(SAN_PY) -j $(JOBS)
+	$(SAN_ENV) LD_PRELOAD=$$(gcc -print-file-name=libasan.so) PYTHONMALLOC=malloc \
+	  SKBUILD_EDITABLE_SKIP=$(CURDIR)/build/py PYTHONPATH=$(CURDIR)/$(SAN_PY) \
+	  $(PY) -m pytest -q -p no:cacheprovider tests/python
+
+# The random API sequences of tests/python/test_fuzz_api.py, ten times as many.
+fuzz: py
+	PYTAV_FUZZ_EXAMPLES=2000 $(PY) -m pytest -q tests/python/test_fuzz_api.py
 
 clean:
 	rm -rf build
