@@ -12,6 +12,7 @@
 #include "qz/ExtException.h"
 #include "qz/tasks/GlobalThreadPools.h"
 #include "utils/CompactTextureChannels.h"
+#include "utils/MergeEqualMaterials.h"
 #include "utils/MergeRenderNodes.h"
 #include "utils/OptimizeVertices.h"
 #include "utils/NumberNodeConverter.h"
@@ -46,36 +47,6 @@ void checkZeroNormals(const model::RootNode& root) {
     if (!names.empty()) QZ_THROW("Nodes having zero normals: " + names);
 }
 
-bool mergeEqualPropertiesSets(model::RootNode& root) {
-    auto& nodes = root.getRenderNodes();
-    const std::size_t before = root.collectMaterials().size();
-
-    std::vector<model::Ptr<model::BaseMaterial>> representatives;
-    for (const auto& node : nodes) {
-        const model::Ptr<model::BaseMaterial> set = node->getMaterial();
-        if (!set) continue;
-        if (std::find(representatives.begin(), representatives.end(), set) != representatives.end()) continue;
-        const auto equal = std::find_if(representatives.begin(), representatives.end(),
-                                        [&](const auto& r) { return r->isEqual(*set); });
-        if (equal == representatives.end()) {
-            representatives.push_back(set);
-            continue;
-        }
-        for (const auto& other : nodes)
-            if (other->getMaterial() == set) other->setMaterial(*equal);
-    }
-
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const auto& a = nodes[i]->getMaterial();
-        if (!a) continue;
-        for (std::size_t j = i + 1; j < nodes.size(); ++j) {
-            const auto& b = nodes[j]->getMaterial();
-            if (b && a != b && a->isEqual(*b)) QZ_THROW("There is still equal properties sets.");
-        }
-    }
-    return root.collectMaterials().size() != before;
-}
-
 void checkBonesBoundingBox(const model::RootNode& root) {
     if (root.getBoundingBox().isValid()) return;
     for (const auto& node : root.getRenderNodes())
@@ -99,7 +70,7 @@ std::string saveModel(model::RootNode& root, const char* path, std::uint32_t ver
 
         model::optimizeTransformations(root);
 
-        mergeEqualPropertiesSets(root);
+        model::utils::mergeEqualMaterials(root);
 
         model::numberNodeConverter(root);
 

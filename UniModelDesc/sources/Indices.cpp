@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -25,13 +26,13 @@ void Indices::writeTo(io::IBinaryFileW& writer) const {
     writer.writeU32(primitiveKind);
     switch (code) {
     case 0:
-        for (uint32_t i : indices) writer.writeU8(static_cast<uint8_t>(i));
+        writer.writeU8s(std::vector<uint8_t>(indices.begin(), indices.end()));
         break;
     case 1:
-        for (uint32_t i : indices) writer.writeU16(static_cast<uint16_t>(i));
+        writer.writeU16s(std::vector<uint16_t>(indices.begin(), indices.end()));
         break;
     default:
-        for (uint32_t i : indices) writer.writeU32(i);
+        writer.writeU32s(indices);
         break;
     }
 }

@@ -1,5 +1,6 @@
 #include "Vertices.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -10,6 +11,31 @@
 #include "qz/ExtException.h"
 
 namespace model {
+
+namespace {
+
+// An attribute's floats seen as a column of rows, gathered once so that big
+// meshes are interleaved without walking the attribute map for every vertex.
+struct Column {
+    const float* data;
+    size_t components;
+};
+
+std::vector<Column> columnsOf(const Vertices::AttributeMap& attributes) {
+    std::vector<Column> columns;
+    for (const auto& [code, a] : attributes)
+        if (a.components != 0) columns.push_back({a.data.data(), a.components});
+    return columns;
+}
+
+// Writes rows [first, first + rows) interleaved at out; returns the end.
+float* interleaveRows(const std::vector<Column>& columns, size_t first, size_t rows, float* out) {
+    for (size_t v = first; v < first + rows; ++v)
+        for (const Column& c : columns) out = std::copy_n(c.data + v * c.components, c.components, out);
+    return out;
+}
+
+}  // namespace
 
 void Vertices::setFormat(const VertexFormat& format) {
     attributes.clear();
@@ -110,13 +136,8 @@ std::vector<float> Vertices::interleave() const {
         if (a.components != 0 && a.rowCount() < count)
             throw std::out_of_range(fmt::format("Vertex attribute {} holds {} rows, {} vertices need interleaving",
                                                 semanticName(code), a.rowCount(), count));
-    std::vector<float> out;
-    out.reserve(count * vertexSize());
-    for (size_t v = 0; v < count; ++v)
-        for (const auto& [code, a] : attributes) {
-            const float* row = a.data.data() + v * a.components;
-            out.insert(out.end(), row, row + a.components);
-        }
+    std::vector<float> out(count * vertexSize());
+    interleaveRows(columnsOf(attributes), 0, count, out.data());
     return out;
 }
 
@@ -152,7 +173,17 @@ void Vertices::writeTo(io::IBinaryFileW& writer) const {
     writer.writeU32(static_cast<uint32_t>(count));
     writer.writeU32(static_cast<uint32_t>(size));
     if (count == 0) return;
-    for (float f : interleave()) writer.writeFloat(f);
+    // Interleaved a block of rows at a time: a big mesh needs no second copy
+    // of its whole vertex data on the way to the file.
+    constexpr size_t kBlockFloats = size_t(1) << 14;
+    const size_t rowsPerBlock = std::max<size_t>(1, kBlockFloats / size);
+    std::vector<float> block(rowsPerBlock * size);
+    const std::vector<Column> columns = columnsOf(attributes);
+    for (size_t first = 0; first < count; first += rowsPerBlock) {
+        const size_t rows = std::min(rowsPerBlock, count - first);
+        interleaveRows(columns, first, rows, block.data());
+        writer.writeFloats(std::span<const float>(block.data(), rows * size));
+    }
 }
 
 }  // namespace model

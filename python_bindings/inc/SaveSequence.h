@@ -28,12 +28,6 @@ std::string saveModel(model::RootNode& root, const char* path, std::uint32_t ver
 // NORMAL0 whose squared length is below 0.0001 somewhere.
 void checkZeroNormals(const model::RootNode& root);
 
-// Makes render nodes with equal properties sets share one of them (the
-// first in render-node order). True when the number of distinct sets
-// changed. Raises "There is still equal properties sets." when two render
-// nodes still hold equal sets that are different objects.
-bool mergeEqualPropertiesSets(model::RootNode& root);
-
 // "if the model has bones, then you need to set a bounding box." when a
 // skinned render node meets an invalid bounding box.
 void checkBonesBoundingBox(const model::RootNode& root);

@@ -9,6 +9,9 @@
 // floats are split into bytes lowest first, so the output does not depend on
 // the host's byte order. A write that stores fewer bytes than asked for is a
 // hard error: qz::ExtException ("Short write ...").
+// The array writers (writeU8s ... writeFloats) store a whole span in one
+// write on a little-endian host, where the memory image is the encoding, and
+// element by element elsewhere.
 // The writeBlobN helpers copy an object's bytes as they lie in memory (float
 // and double vectors, matrices); they require a little-endian host, where the
 // memory image already is the file encoding.
@@ -16,6 +19,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <type_traits>
 
 #include <fmt/format.h>
@@ -51,6 +55,11 @@ public:
     void writeFloat(float v) { writeU32(std::bit_cast<uint32_t>(v)); }
     void writeDouble(double v) { writeU64(std::bit_cast<uint64_t>(v)); }
 
+    void writeU8s(std::span<const uint8_t> v) { put(v.data(), v.size_bytes()); }
+    void writeU16s(std::span<const uint16_t> v) { array(v); }
+    void writeU32s(std::span<const uint32_t> v) { array(v); }
+    void writeFloats(std::span<const float> v) { array(v); }
+
     template <class T> void writeBlob8(const T& v) { blob<8>(v); }
     template <class T> void writeBlob12(const T& v) { blob<12>(v); }
     template <class T> void writeBlob16(const T& v) { blob<16>(v); }
@@ -70,6 +79,18 @@ private:
         static_assert(std::endian::native == std::endian::little,
                       "memory images are only the file encoding on little-endian hosts");
         put(&v, N);
+    }
+
+    template <class T>
+    void array(std::span<const T> v) {
+        if constexpr (std::endian::native == std::endian::little) {
+            put(v.data(), v.size_bytes());
+        } else {
+            for (T x : v) {
+                if constexpr (sizeof(T) == 2) writeU16(x);
+                else writeU32(std::bit_cast<uint32_t>(x));
+            }
+        }
     }
 
     void put(const void* data, size_t size) {

@@ -11,8 +11,12 @@
 //   writes its u32 pool index; strings with an embedded NUL can't be pooled
 //   and throw qz::ExtException.
 // - isOpen() is always true; getName() is "buffer".
-// - getData() exposes the bytes written so far; getStrings() the pool, whose
-//   serialize() gives the string table.
+// - getData() exposes the bytes written so far; takeData() moves them out
+//   and leaves the sink empty; getStrings() the pool, whose serialize() gives
+//   the string table.
+// - reserve(size) makes room for size bytes in all, so that a writer that
+//   knows its output is big avoids growing the buffer step by step; it
+//   throws std::bad_alloc (after the out-of-memory report) like a write.
 
 #include <cstdint>
 #include <vector>
@@ -34,6 +38,8 @@ public:
     void writeString(const std::string& s) override;
 
     const std::vector<uint8_t>& getData() const noexcept { return data; }
+    std::vector<uint8_t> takeData() noexcept;
+    void reserve(size_t size);
     const qz::StringPool& getStrings() const noexcept { return strings; }
 
 private:

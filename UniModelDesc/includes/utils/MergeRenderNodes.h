@@ -34,7 +34,10 @@
 //  Nodes listed twice stay listed twice; null entries stay where they are.
 //
 // Returns what the pass did; the refusal counts are kept per reason for
-// diagnostics only.
+// diagnostics only, and count only the pairs actually compared: a node is
+// compared only with groups whose first node holds the same material and
+// has the same nearest visibility node at or above its parent (or the same
+// tree top when there is none), since every other pair fails the tests.
 
 #include <array>
 #include <cstddef>

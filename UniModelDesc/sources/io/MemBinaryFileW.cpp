@@ -21,19 +21,28 @@ size_t MemBinaryFileW::write(const void* bytes, size_t size) {
             "MemBinaryFileW: write at position {} past the end ({} bytes)", position, data.size()));
     if (size == 0) return 0;
     const size_t needed = data.size() + size;
-    if (needed > data.capacity()) {
-        const size_t grown = std::max(data.capacity() + data.capacity() / 2, needed);
-        try {
-            data.reserve(grown);
-        } catch (const std::bad_alloc&) {
-            qz::reportOutOfMemory("qz_malloc", static_cast<long long>(grown));
-            throw;
-        }
-    }
+    if (needed > data.capacity()) reserve(std::max(data.capacity() + data.capacity() / 2, needed));
     const auto* p = static_cast<const uint8_t*>(bytes);
     data.insert(data.begin() + static_cast<ptrdiff_t>(position), p, p + size);
     position += size;
     return size;
+}
+
+void MemBinaryFileW::reserve(size_t size) {
+    if (size <= data.capacity()) return;
+    try {
+        data.reserve(size);
+    } catch (const std::bad_alloc&) {
+        qz::reportOutOfMemory("qz_malloc", static_cast<long long>(size));
+        throw;
+    }
+}
+
+std::vector<uint8_t> MemBinaryFileW::takeData() noexcept {
+    std::vector<uint8_t> out;
+    out.swap(data);
+    position = 0;
+    return out;
 }
 
 void MemBinaryFileW::writeString(const std::string& s) {

@@ -1,6 +1,9 @@
 #include "utils/MergeEqualMaterials.h"
 
-#include <algorithm>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "BaseMaterial.h"
@@ -8,34 +11,57 @@
 #include "qz/ExtException.h"
 
 namespace model::utils {
+namespace {
+
+// Materials differing in name or blending are never equal, so a material is
+// only compared with the representatives of its own bucket: big models with
+// thousands of materials stay linear instead of comparing every pair.
+using BucketKey = std::pair<std::string, std::uint32_t>;
+
+BucketKey bucketOf(const BaseMaterial& material) { return {material.getName(), material.getBlending()}; }
+
+}  // namespace
 
 bool mergeEqualMaterials(RootNode& root) {
     auto& nodes = root.getRenderNodes();
-    const std::size_t before = root.collectMaterials().size();
 
-    std::vector<Ptr<BaseMaterial>> representatives;
+    // Walks the nodes in list order: the first material of a content becomes
+    // its representative, later equal ones map onto it. Mapping first and
+    // replacing afterwards gives what replacing in every holder at once gives.
+    std::map<BucketKey, std::vector<BaseMaterial*>> buckets;
+    std::unordered_map<const BaseMaterial*, Ptr<BaseMaterial>> replacement;
+    std::size_t distinctBefore = 0;
     for (const auto& node : nodes) {
         if (!node) continue;
         const Ptr<BaseMaterial> material = node->getMaterial();
-        if (!material) continue;
-        if (std::find(representatives.begin(), representatives.end(), material) != representatives.end()) continue;
-        const auto equal = std::find_if(representatives.begin(), representatives.end(),
-                                        [&](const Ptr<BaseMaterial>& r) { return r->isEqual(*material); });
-        if (equal == representatives.end()) {
-            representatives.push_back(material);
-            continue;
-        }
-        for (const auto& other : nodes)
-            if (other && other->getMaterial() == material) other->setMaterial(*equal);
+        if (!material || replacement.count(material.get())) continue;
+        ++distinctBefore;
+        std::vector<BaseMaterial*>& bucket = buckets[bucketOf(*material)];
+        Ptr<BaseMaterial> representative = material;
+        for (BaseMaterial* r : bucket)
+            if (r->isEqual(*material)) {
+                representative = Ptr<BaseMaterial>(r);
+                break;
+            }
+        if (representative == material) bucket.push_back(material.get());
+        replacement.emplace(material.get(), std::move(representative));
     }
+    for (const auto& node : nodes)
+        if (node && node->getMaterial()) {
+            const Ptr<BaseMaterial>& r = replacement.at(node->getMaterial().get());
+            if (r != node->getMaterial()) node->setMaterial(r);
+        }
 
     // Two nodes holding equal but distinct materials means two distinct
-    // materials in use are equal, so comparing the distinct ones suffices.
-    const std::vector<Ptr<BaseMaterial>> inUse = root.collectMaterials();
-    for (std::size_t i = 0; i < inUse.size(); ++i)
-        for (std::size_t j = i + 1; j < inUse.size(); ++j)
-            if (inUse[i]->isEqual(*inUse[j])) QZ_THROW("There is still equal properties sets.");
-    return inUse.size() != before;
+    // materials in use are equal; only one bucket can hold such a pair.
+    std::size_t distinctAfter = 0;
+    for (const auto& [key, bucket] : buckets) {
+        distinctAfter += bucket.size();
+        for (std::size_t i = 0; i < bucket.size(); ++i)
+            for (std::size_t j = i + 1; j < bucket.size(); ++j)
+                if (bucket[i]->isEqual(*bucket[j])) QZ_THROW("There is still equal properties sets.");
+    }
+    return distinctAfter != distinctBefore;
 }
 
 }  // namespace model::utils

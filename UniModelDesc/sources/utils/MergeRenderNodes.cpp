@@ -205,6 +205,48 @@ Ptr<BaseRenderNode> mergeSpotSets(const std::vector<const FakeSpotLightsNode*>& 
     return merged;
 }
 
+// Which nodes can possibly be merged: two parents pass the parent test
+// only when the nearest visibility node at or above each is the same (or,
+// without one, when they share a tree), so that node (or the tree's top)
+// anchors a parent. Anchors are remembered along every walked path, which
+// keeps the cost linear in the tree size however many nodes ask.
+class ParentAnchors {
+public:
+    const Node* anchorOf(const Node* node) {
+        std::vector<const Node*> path;
+        const Node* anchor = nullptr;
+        for (const Node* n = node; n; n = n->parentNode()) {
+            if (auto it = known_.find(n); it != known_.end()) {
+                anchor = it->second;
+                break;
+            }
+            path.push_back(n);
+            if (n->getType() == NodeType::ArgVisibilityNode || !n->parentNode()) {
+                anchor = n;
+                break;
+            }
+        }
+        for (const Node* n : path) known_.emplace(n, anchor);
+        return anchor;
+    }
+
+private:
+    std::unordered_map<const Node*, const Node*> known_;
+};
+
+struct CandidateKey {
+    const BaseMaterial* material;
+    const Node* anchor;
+    bool operator==(const CandidateKey&) const = default;
+};
+
+struct CandidateKeyHash {
+    std::size_t operator()(const CandidateKey& k) const noexcept {
+        const std::hash<const void*> h;
+        return h(k.material) * 31 + h(k.anchor);
+    }
+};
+
 // Groups the nodes of exactly `type` in list order and replaces each group
 // of two or more by merge(members) at its first member's position. Returns
 // the number of groups replaced.
@@ -214,15 +256,23 @@ std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type,
                           const std::function<Ptr<BaseRenderNode>(const std::vector<const T*>&)>& merge,
                           MergeStats& stats) {
     std::vector<std::vector<std::size_t>> groups;
-    // Only nodes holding the same material can be merged, so each node is
-    // tried against the groups of its material alone, still in group order.
-    std::unordered_map<const BaseMaterial*, std::vector<std::size_t>> groupsByMaterial;
+    // A node is tried only against the groups, still in group order, whose
+    // first node holds its material and shares its parent anchor: every
+    // other group would refuse it. A node without exactly one parent in a
+    // tree can join no group and no one can join its group.
+    ParentAnchors anchors;
+    std::unordered_map<CandidateKey, std::vector<std::size_t>, CandidateKeyHash> candidatesOf;
     for (std::size_t pos = 0; pos < list.size(); ++pos) {
         const BaseRenderNode* node = list[pos].get();
         if (!node || node->getType() != type) continue;
         requireMaterial(*node);
+        const Ptr<Node> parent = node->getNumParents() == 1 ? node->getParent(0) : Ptr<Node>();
+        if (!parent) {
+            groups.push_back({pos});
+            continue;
+        }
         const T& typed = static_cast<const T&>(*node);
-        std::vector<std::size_t>& candidates = groupsByMaterial[node->getMaterial().get()];
+        std::vector<std::size_t>& candidates = candidatesOf[{node->getMaterial().get(), anchors.anchorOf(parent.get())}];
         bool placed = false;
         for (std::size_t g : candidates) {
             const MergeRefusal r = refusal(static_cast<const T&>(*list[groups[g].front()]), typed);

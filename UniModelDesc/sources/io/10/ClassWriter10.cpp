@@ -7,6 +7,7 @@
 
 #include "io/10/NodeWriter10.h"
 #include "io/MemBinaryFileW.h"
+#include "nodes/BaseMeshRenderNode.h"
 #include "nodes/BaseRenderNode.h"
 #include "nodes/BaseShellNode.h"
 #include "nodes/Connector.h"
@@ -44,6 +45,7 @@ public:
         checkSection("LIGHT_NODES", root.getLights());
         checkSection("RENDER_NODES", root.getRenderNodes());
         numberTransforms();
+        sink.reserve(geometryBytes() + kSmallRecordsRoom);
         sink.writeBytes(kMagic, sizeof kMagic);
         sink.writeU16(kFormatVersion);
         sink.writeU64(0);
@@ -51,10 +53,28 @@ public:
         writeTransforms();
         writeSections();
         insertStringTable();
-        out.assign(sink.getData().begin(), sink.getData().end());
+        out = sink.takeData();
     }
 
 private:
+    // Room beyond the vertex and index data for everything else in a file of
+    // ordinary size, so that big meshes are written without regrowing the
+    // buffer and the string table goes in front without a reallocation.
+    static constexpr size_t kSmallRecordsRoom = size_t(1) << 20;
+
+    // The vertex and index bytes of the mesh render nodes (indices counted
+    // at their widest).
+    size_t geometryBytes() const {
+        size_t bytes = 0;
+        for (const auto& node : root.getRenderNodes())
+            if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(node.get())) {
+                const Vertices& v = mesh->getVertices();
+                bytes += v.vertexCount() * v.vertexSize() * sizeof(float) +
+                         mesh->getIndices().indices.size() * sizeof(uint32_t);
+            }
+        return bytes;
+    }
+
     // Walk order: depth-first pre-order from the top node.
     void numberTransforms() {
         Node::traverse(static_cast<const Node*>(root.getTopNode().get()), [this](const Node* node) {

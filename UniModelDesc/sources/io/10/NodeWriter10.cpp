@@ -278,7 +278,7 @@ void NodeWriter10::writeAnimatedLightsTail(const BaseRenderNode& node, uint32_t 
     sink.writeU32(argument);
     sink.writeU32(kSamplesPerFakeLight);
     sink.writeU32(count32(data.size()));
-    for (float f : data) sink.writeFloat(f);
+    sink.writeFloats(data);
 }
 
 // ---------------------------------------------------------------------------
