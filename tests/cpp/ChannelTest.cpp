@@ -10,12 +10,6 @@ namespace {
 
 using model::TexCoordChannels;
 
-TEST(ChannelTable, DefaultsToNoneEverywhere) {
-    const TexCoordChannels table;
-    for (uint32_t e : table) EXPECT_EQ(e, TexCoordChannels::NONE);
-    EXPECT_EQ(table.size(), 13u);
-}
-
 TEST(ChannelTable, IndexPastTheTableIsOutOfRange) {
     TexCoordChannels table;
     const TexCoordChannels& constTable = table;

@@ -138,25 +138,6 @@ TEST(CompactChannels, ChannelWithoutCoordinatesFailsOnlyInTheFirstEightUses) {
     }
 }
 
-TEST(CompactChannels, SharedMaterialBecomesEqualPrivateCopies) {
-    Fixture f;
-    Vertices v = points({0, 0, 0, 1, 1, 1});
-    v.setAttribute(TEXCOORD1, 2, {1, 2, 3, 4});
-    auto shared = materialFor(v);
-    shared->getTexCoordChannels()[0] = 1;
-    auto a = meshNode("a", f.top, shared, v, indexList({0, 1, 1}));
-    auto b = meshNode("b", f.top, shared, v, indexList({0, 1, 1}));
-    f.root->addRenderNode(a);
-    f.root->addRenderNode(b);
-    utils::compactTextureChannels(*f.root);
-    EXPECT_NE(a->getMaterial(), shared);
-    EXPECT_NE(a->getMaterial(), b->getMaterial());
-    EXPECT_TRUE(a->getMaterial()->isEqual(*b->getMaterial()));
-    // The original is not touched.
-    EXPECT_EQ(shared->getTexCoordChannels()[0], 1u);
-    EXPECT_EQ(shared->getVertexFormat()[TEXCOORD1], 2);
-}
-
 TEST(CompactChannels, MeshWithoutMaterialFailsAndLightSetsAreSkipped) {
     Fixture f;
     auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights");

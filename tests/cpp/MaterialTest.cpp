@@ -38,29 +38,6 @@ std::vector<uint8_t> bytesOf(const PropertiesSet& m) {
     return sink.bytes;
 }
 
-TEST(MaterialTest, NewSetHasTheDocumentedDefaults) {
-    auto m = makeSet();
-    EXPECT_EQ(m->getName(), "");
-    EXPECT_EQ(m->getBlending(), 0u);
-    EXPECT_EQ(m->getDepthBias(), 0);
-    EXPECT_EQ(m->getShadowsBit0(), 1);
-    EXPECT_EQ(m->getShadowsBit2(), 0);
-    EXPECT_EQ(m->getCulling(), 1);
-    EXPECT_EQ(m->getMaterialName(), "");
-    EXPECT_EQ(m->getDecal(), 0);
-    EXPECT_EQ(m->getBillboard(), 0);
-    EXPECT_EQ(m->getBillboardSetting1(), 0u);
-    EXPECT_EQ(m->getBillboardSetting2(), 6u);
-    EXPECT_TRUE(m->getUniforms().empty());
-    for (std::size_t i = 0; i < 26; ++i) EXPECT_EQ(m->getVertexFormat()[i], 0);
-    for (std::size_t i = 0; i < 13; ++i) EXPECT_EQ(m->getTexCoordChannels()[i], 0xFFFFFFFFu);
-    for (std::size_t slot = 0; slot < 19; ++slot) {
-        const Texture& t = m->getTexture(slot);
-        EXPECT_FALSE(t.isUsed());
-        EXPECT_TRUE(t.isEqual(Texture()));
-    }
-}
-
 TEST(MaterialTest, IndicesPastTheFixedTablesAreRefused) {
     auto m = makeSet();
     const PropertiesSet& c = *m;
@@ -283,26 +260,6 @@ TEST(MaterialTest, RecordListsEveryEntryInOrder) {
     e.str("ANIMATED_UNIFORMS").u32(1);
     e.str("model::ArgumentProperty").str("arg").u32(4).u32(4);
     EXPECT_EQ(bytesOf(*m), e.v);
-}
-
-TEST(MaterialTest, RecordWithBothSlotTwoAndThirteenHoldsOnlyThirteenAndLeavesTheSetAlone) {
-    auto m = makeSet();
-    m->setTexture(2, makeTexture("two.dds"));
-    m->setTexture(13, makeTexture("thirteen.dds"));
-    const std::vector<uint8_t> bytes = bytesOf(*m);
-    const std::string text(bytes.begin(), bytes.end());
-    EXPECT_EQ(text.find("two.dds"), std::string::npos);
-    const std::size_t at = text.find("TEXTURES");
-    ASSERT_NE(at, std::string::npos);
-    // Count 1, then slot 13.
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + at + 8, bytes.begin() + at + 16),
-              Bytes().u32(1).u32(13).v);
-    EXPECT_EQ(m->getTexture(2).file, "two.dds");
-
-    auto only2 = makeSet();
-    only2->setTexture(2, makeTexture("two.dds"));
-    const std::vector<uint8_t> b2 = bytesOf(*only2);
-    EXPECT_NE(std::string(b2.begin(), b2.end()).find("two.dds"), std::string::npos);
 }
 
 TEST(MaterialTest, BillboardAndDecalAddTheirEntriesAtTheEnd) {

@@ -7,7 +7,6 @@
 #include "AnimatedProperty.h"
 #include "BaseNode.h"
 #include "ClassRegistry.h"
-#include "INodeVisitor.h"
 #include "Node.h"
 #include "StaticProperty.h"
 
@@ -34,33 +33,6 @@ std::vector<std::string> propertyNames(const PropertyList& list) {
     for (const auto& p : list) names.push_back(p->getName());
     return names;
 }
-
-// Records which visit slot a node reached.
-class SlotVisitor final : public INodeVisitor {
-public:
-    int slot = 0;
-    void visit(const RootNode&) override { slot = 1; }
-    void visit(const Connector&) override { slot = 2; }
-    void visit(const LightNode&) override { slot = 3; }
-    void visit(const NumberNode&) override { slot = 4; }
-    void visit(const SkinNode&) override { slot = 5; }
-    void visit(const RenderNode&) override { slot = 6; }
-    void visit(const AnimatedFakeSpotLightsNode&) override { slot = 7; }
-    void visit(const FakeSpotLightsNode&) override { slot = 8; }
-    void visit(const AnimatedFakeOmniLightsNode&) override { slot = 9; }
-    void visit(const FakeOmniLightsNode&) override { slot = 10; }
-    void visit(const SegmentsNode&) override { slot = 11; }
-    void visit(const ShellSkinNode&) override { slot = 12; }
-    void visit(const ShellNode&) override { slot = 13; }
-    void visit(const LodNode&) override { slot = 14; }
-    void visit(const Bone&) override { slot = 15; }
-    void visit(const BillboardNode&) override { slot = 16; }
-    void visit(const ArgVisibilityNode&) override { slot = 17; }
-    void visit(const ArgAnimatedBone&) override { slot = 18; }
-    void visit(const ArgAnimationNode&) override { slot = 19; }
-    void visit(const TransformNode&) override { slot = 20; }
-    void visit(const Node&) override { slot = 21; }
-};
 
 // A tree node with its own matrix, standing in for the transform kinds.
 class MatrixNode final : public Node {
@@ -125,35 +97,6 @@ TEST(NodeTest, ChangingTheVersionReplacesTheVersionPropertyInPlaceWithoutTouchin
     EXPECT_EQ(propertyNames(n->getProperties()), (std::vector<std::string>{"__VERSION__", "after"}));
     EXPECT_EQ(n->getVersion(), 2u);
     EXPECT_EQ(copy->getVersion(), 1u);
-}
-
-TEST(NodeTest, PlainNodeAnswersTheHooksAsAGroupNode) {
-    NodePtr n = makeNode();
-    EXPECT_EQ(n->getType(), NodeType::Node);
-    EXPECT_EQ(n->getSavedType(), NodeType::Node);
-    EXPECT_EQ(n->getOptimizerKind(), OptimizerTrait::kPassesThrough);
-    EXPECT_FALSE(n->protectsChildren());
-    EXPECT_FALSE(n->controlsVisibility());
-    const Matrix44d m = translation(1, 2, 3);
-    EXPECT_EQ(n->takeTransform(m, true), m);
-    EXPECT_EQ(n->takeTransform(m, false), m);
-    n->mergeTransform(m);  // ignored
-    Matrix44d acc;
-    n->accumulateMatrix(DummyArguments(), acc);
-    EXPECT_TRUE(acc.isIdentity(0.0));
-    n->setName("x");
-    n->setName(static_cast<const char*>(nullptr));
-    EXPECT_EQ(n->getName(), "");
-}
-
-TEST(NodeTest, AcceptReachesTheNodeVisitOperationFromBothForms) {
-    NodePtr n = makeNode();
-    SlotVisitor v;
-    n->accept(v);
-    EXPECT_EQ(v.slot, 21);
-    v.slot = 0;
-    static_cast<const Node&>(*n).accept(v);
-    EXPECT_EQ(v.slot, 21);
 }
 
 TEST(NodeTest, AccumulateMatrixAppliesTheNodeFirstThenEachAncestor) {
@@ -266,15 +209,6 @@ TEST(NodeTest, IdentityTestAllowsTheFloatTolerancePerElement) {
         EXPECT_TRUE(near.isIdentity()) << i;
         EXPECT_FALSE(far.isIdentity()) << i;
     }
-}
-
-TEST(NodeTest, TransformPointDividesByTheHomogeneousCoordinate) {
-    Matrix44d m;
-    m(3, 3) = 2.0;
-    const auto p = m.transformPoint(4, 6, 8);
-    EXPECT_DOUBLE_EQ(p[0], 2.0);
-    EXPECT_DOUBLE_EQ(p[1], 3.0);
-    EXPECT_DOUBLE_EQ(p[2], 4.0);
 }
 
 }  // namespace

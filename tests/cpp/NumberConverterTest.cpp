@@ -108,7 +108,10 @@ TEST(NumberConverter, ModelWithoutNumberRootIsLeftAlone) {
     EXPECT_EQ(display.root->getRenderNodes()[0], plainMesh);
 }
 
-TEST(NumberConverter, ThreeDigitsSharingAMaterialBecomeOneNumberNode) {
+// The saved record is checked from Python; what the file cannot show is
+// that the damage argument carries over and the digits' material is left as
+// it was while the number node gets a copy with the digit index.
+TEST(NumberConverter, NumberNodeKeepsDamageArgumentAndCopiesTheMaterial) {
     Display display(3);
     auto other = display.digit(display.material, display.holder, 7);
     display.root->addRenderNode(other);
@@ -122,30 +125,9 @@ TEST(NumberConverter, ThreeDigitsSharingAMaterialBecomeOneNumberNode) {
     EXPECT_EQ(list[0], other);
     ASSERT_EQ(list[1]->getType(), NodeType::NumberNode);
     const auto& number = static_cast<const NumberNode&>(*list[1]);
-
-    EXPECT_EQ(number.getName(), "counter");
-    ASSERT_EQ(number.getNumParents(), 1u);
-    EXPECT_EQ(number.getParent(0), display.holder);
     EXPECT_EQ(number.getDamageArgument(0), 42u);
-    EXPECT_EQ(number.getControlEntries(), std::vector<NumberControlList>{controls(3)});
-    EXPECT_EQ(number.getVertices().getAttribute(COLOR1).data,
-              (std::vector<float>{0, 0, 0, 1, 1, 1, 2, 2, 2}));
-    EXPECT_EQ(number.getVertices().getAttribute(COLOR1).components, 1u);
-    EXPECT_EQ(number.getVertices().getAttribute(POSITION0).data,
-              (std::vector<float>{0, 0, 0, 1, 0, 0, 0, 1, 0, 2, 0, 0, 3, 0, 0, 2, 1, 0, 4, 0, 0, 5, 0, 0, 4, 1, 0}));
-    EXPECT_EQ(number.getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-
-    // The number node has a material of its own; the digits' one is as it was.
-    const auto& merged = dynamic_cast<const PropertiesSet&>(*number.getMaterial());
     EXPECT_NE(number.getMaterial(), display.material);
-    EXPECT_EQ(merged.getVertexFormat()[COLOR1], 1);
-    EXPECT_EQ(merged.getVertexFormat()[POSITION0], 3);
-    EXPECT_EQ(merged.getName(), "digits");
     EXPECT_EQ(display.material->getVertexFormat()[COLOR1], 0);
-    EXPECT_TRUE(number.getVertices().matchesFormat(merged.getVertexFormat()));
-
-    EXPECT_FALSE(display.numberRoot->getParent());
-    EXPECT_FALSE(display.holder->hasChildren());
     // The number roots are gone: a second run finds nothing.
     EXPECT_FALSE(numberNodeConverter(*display.root));
 }
@@ -184,22 +166,11 @@ TEST_P(NumberConverterFailure, ReportsItsMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, NumberConverterFailure,
     ::testing::Values(
-        Failure{"SkinnedDigit",
-                [](Display& d) {
-                    d.root->addRenderNode(digit<SkinNode>("model::SkinNode", d.material, d.numberRoot, 0));
-                },
-                "Only render nodes can be digits."},
         Failure{"NumberNodeAsDigit",
                 [](Display& d) {
                     d.root->addRenderNode(digit<NumberNode>("model::NumberNode", d.material, d.numberRoot, 0));
                 },
                 "Only render nodes can be digits."},
-        Failure{"RootWithChild",
-                [](Display& d) {
-                    d.addDigit(0);
-                    d.numberRoot->addChild(make<Node>("model::Node"));
-                },
-                "TmpNumberRoot must be childfree."},
         Failure{"DigitBelowANodeOfTheRoot",
                 [](Display& d) {
                     auto below = make<Node>("model::Node");
@@ -210,19 +181,6 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"DigitWithTwoParents",
                 [](Display& d) { d.addDigit(0)->addParentEntry(d.numberRoot); },
                 "Number of control nodes must be == 1."},
-        Failure{"TwoMaterialsForTwoControls",
-                [](Display& d) {
-                    d.numberRoot->setControls(controls(2));
-                    d.addDigit(0);
-                    d.addDigit(1, positionsOnly());
-                },
-                "Can't merge digits."},
-        Failure{"NineDigits",
-                [](Display& d) {
-                    d.numberRoot->setControls(controls(9));
-                    for (int i = 0; i < 9; ++i) d.addDigit(float(i));
-                },
-                "Can't merge digits."},
         Failure{"MaterialAlreadyHasDigitIndex",
                 [](Display& d) {
                     d.material->getVertexFormat()[COLOR1] = 1;
@@ -232,11 +190,6 @@ INSTANTIATE_TEST_SUITE_P(
                         v.setAttribute(COLOR1, 1, {0, 0, 0});
                         r->replaceGeometry(v, r->getIndices());
                     }
-                },
-                "Can't merge digits."},
-        Failure{"FewerControlsThanDigits",
-                [](Display& d) {
-                    for (int i = 0; i < 4; ++i) d.addDigit(float(i));
                 },
                 "Can't merge digits."},
         Failure{"IndexPastItsDigit",

@@ -191,23 +191,6 @@ TEST(OptimizeTreeEdits, ReplaceNodeRefusesNullsAndNodesFromItsOwnSubtree) {
 // replaceEmptyNodes
 // ---------------------------------------------------------------------------
 
-TEST(OptimizeReplaceEmpty, KeylessAnimationNodeBecomesTransformWithItsTranslation) {
-    Model model;
-    auto anim = make<ArgAnimationNode>("model::ArgPositionNode", "anim");
-    anim->setBaseMatrix(translation(1, 2, 3));
-    anim->setBasePosition({4, 5, 6});
-    // Entries without keys do not animate anything.
-    anim->setPositionAnimations({{7, {}}});
-    anim->setRotationAnimations({{8, {}}});
-    model.top->addChild(anim);
-    utils::RemovedList removed;
-    EXPECT_EQ(utils::replaceEmptyNodes(model.top, utils::bindNodeHelpers(*model.root, removed)), 1u);
-    const auto& replacement = *model.top->getFirstChild();
-    ASSERT_EQ(replacement.getType(), NodeType::TransformNode);
-    EXPECT_EQ(replacement.getName(), "anim");
-    expectMatrixNear(static_cast<const TransformNode&>(replacement).getMatrix(), translation(5, 7, 9));
-}
-
 TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     Model model;
     auto identityAnim = make<ArgAnimationNode>("model::ArgAnimationNode", "identityAnim");
@@ -249,25 +232,6 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
 // ---------------------------------------------------------------------------
 // The whole optimisation
 // ---------------------------------------------------------------------------
-
-TEST(OptimizeTransformations, IdentityTransformWithRenderNodeDisappears) {
-    Model model;
-    auto t = transform("T", Matrix44d());
-    model.top->addChild(t);
-    auto r = mesh("r", t);
-    model.root->addRenderNode(r);
-
-    utils::RemovedList removed;
-    utils::iteratePasses(*model.root, utils::bindNodeHelpers(*model.root, removed));
-    EXPECT_EQ(r->getParent(0), model.top);
-    EXPECT_FALSE(model.top->hasChildren());
-    // T first, then the plain node that stood in for it, both named T.
-    ASSERT_EQ(removed.size(), 2u);
-    EXPECT_EQ(removed[0], t);
-    EXPECT_EQ(removed[1]->getType(), NodeType::Node);
-    EXPECT_EQ(removed[1]->getName(), "T");
-    EXPECT_EQ(positionsOf(*r), (std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-}
 
 TEST(OptimizeTransformations, RemovedNodesAreRenamedDeleted) {
     Model model;
@@ -351,23 +315,6 @@ TEST(OptimizeTransformations, RenderNodeListedTwiceIsBakedOnce) {
     model.root->addRenderNode(r);
     optimizeTransformations(*model.root);
     EXPECT_EQ(positionsOf(*r), (std::vector<float>{1, 0, 1, 0, 1, 1, 0, 0, 2}));
-}
-
-TEST(OptimizeTransformations, NothingToSimplifyEndsAfterOneIterationWithNamesKept) {
-    Model model;
-    auto lod = make<LodNode>("model::LodNode", "lod");
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
-    anim->setPositionAnimations({{1, {{0.0, {0, 0, 0}}, {1.0, {1, 0, 0}}}}});
-    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
-    vis->setEntries({{2, {{0.0, 1.0}}}});
-    model.top->addChild(lod);
-    lod->addChild(plain("near"));
-    lod->addChild(plain("far"));
-    model.top->addChild(anim);
-    anim->addChild(vis);
-    model.root->addRenderNode(mesh("r", vis));
-    EXPECT_EQ(optimizeTransformations(*model.root), 1u);
-    EXPECT_EQ(shape(model.currentTop()), "root(lod(near far) anim(vis))");
 }
 
 TEST(OptimizeTransformations, EmptyTopNodeIsReplacedAndModelTopChanges) {

@@ -41,11 +41,6 @@ TEST(PoolStringPool, PrefixesAreDistinctStrings) {
     EXPECT_EQ(pool.indexOf("abcd"), 2);
 }
 
-TEST(PoolStringPool, EmptyPoolSerialisesToNothing) {
-    qz::StringPool pool(4096);
-    EXPECT_EQ(table(pool), "");
-}
-
 class PoolLongString : public ::testing::TestWithParam<size_t> {};
 
 // Blocks of 8 bytes: strings of 7 bytes fill one exactly, longer ones must

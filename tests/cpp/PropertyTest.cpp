@@ -59,24 +59,6 @@ struct ClassFacts {
 
 class PropertyClasses : public ::testing::TestWithParam<ClassFacts> {};
 
-TEST_P(PropertyClasses, NewPropertyCarriesItsClassConstantsAndDefaults) {
-    const ClassFacts& f = GetParam();
-    PropertyPtr p = makeByName(f.className);
-    ASSERT_TRUE(p);
-    EXPECT_STREQ(p->getClassName(), f.className);
-    EXPECT_EQ(p->getName(), "UnNamed");
-    EXPECT_EQ(p->getValueType(), f.valueType);
-    EXPECT_EQ(p->isAnimated(), f.animated);
-    const std::uint32_t tag = p->getKindTag();
-    EXPECT_EQ(std::memcmp(&tag, f.tag, 4), 0) << f.tag;
-    if (auto* a = dynamic_cast<IAnimatedProperty*>(p.get())) {
-        EXPECT_EQ(a->getArgument(), kNoArgument);
-    }
-    SlotVisitor v;
-    p->accept(v);
-    EXPECT_EQ(v.slot, f.visitSlot);
-}
-
 TEST_P(PropertyClasses, WrittenPropertyReadsBackEqual) {
     const ClassFacts& f = GetParam();
     PropertyPtr p = makeByName(f.className);
@@ -121,14 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ClassFacts{"model::AnimatedProperty<osg::Vec2f>", "AFL2", 2, true, 3},
                       ClassFacts{"model::AnimatedProperty<osg::Vec3f>", "AFL3", 3, true, 2},
                       ClassFacts{"model::AnimatedProperty<osg::Vec4f>", "AFL4", 4, true, 1}));
-
-TEST(PropertyTest, NewStaticValuesAreZeroAndNewAnimatedOnesHaveNoKeys) {
-    EXPECT_EQ(make<FloatProperty>("f")->getValue(), 0.0f);
-    EXPECT_EQ(make<UIntProperty>("u")->getValue(), 0u);
-    EXPECT_EQ(make<Vec4fProperty>("v")->getValue(), osg::Vec4f(0, 0, 0, 0));
-    EXPECT_EQ(make<StringProperty>("s")->getValue(), "");
-    EXPECT_TRUE(make<AnimatedVec4fProperty>("k")->getKeys().empty());
-}
 
 struct FloatPair {
     float a, b;

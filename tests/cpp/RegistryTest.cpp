@@ -143,30 +143,6 @@ TEST(RegistryTest, DuplicateRegistrationIsRefused) {
     EXPECT_FALSE(registry().isRegistered("model::NullFactoryForTest"));
 }
 
-TEST(RegistryTest, ClassesAreRegisteredInTheFixedOrder) {
-    const std::vector<std::string> expected = {
-        "model::Node",
-        "model::Property<float>",
-        "model::Property<unsigned int>",
-        "model::Property<osg::Vec2f>",
-        "model::Property<osg::Vec3f>",
-        "model::Property<osg::Vec4f>",
-        "model::Property<const char*>",
-        "model::ArgumentProperty",
-        "model::AnimatedProperty<float>",
-        "model::AnimatedProperty<osg::Vec2f>",
-        "model::AnimatedProperty<osg::Vec3f>",
-        "model::AnimatedProperty<osg::Vec4f>",
-    };
-    // Other node kinds may be registered in between; the relative order of
-    // these must hold.
-    const std::vector<std::string> names = registry().registeredNames();
-    std::size_t at = 0;
-    for (const std::string& name : names)
-        if (at < expected.size() && name == expected[at]) ++at;
-    EXPECT_EQ(at, expected.size());
-}
-
 TEST(RegistryTest, ConcurrentCreateCopyAndReleaseLeaveTheCountWhereItWas) {
     const std::size_t before = registry().aliveCount();
     Ptr<IObject> shared = registry().create("model::Property<float>");

@@ -102,38 +102,6 @@ std::string messageOf(const std::function<void()>& fn) {
 
 }  // namespace
 
-TEST(RootNodeBasics, HasNoParentsAndIgnoresSetParent) {
-    RootNode root;
-    EXPECT_EQ(root.getNumParents(), 0u);
-    EXPECT_EQ(root.getVersion(), 3u);
-    root.setParent(0, make<Node>("model::Node"));
-    root.setParent(5, make<Node>("model::Node"));
-    EXPECT_EQ(root.getNumParents(), 0u);
-    EXPECT_FALSE(root.getParent(0));
-    EXPECT_FALSE(root.getBoundingBox().isValid());
-    EXPECT_FALSE(root.getUserBox().isValid());
-    EXPECT_FALSE(root.getLightBox().isValid());
-}
-
-TEST(RootNodeBasics, CloneKeepsListsBoxesAndExtraFields) {
-    auto root = make<RootNode>("model::RootNode");
-    root->setTopNode(make<Node>("model::Node"));
-    root->addConnector(make<Connector>("model::Connector"));
-    root->setUserBox(box(0, 0, 0, 1, 1, 1));
-    root->setField16(7);
-    root->setField64(1ull << 40);
-    root->setExtraString("x");
-    auto copy = qz::dynamicPtrCast<RootNode>(root->clone());
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->getTopNode(), root->getTopNode());
-    EXPECT_EQ(copy->getConnectors(), root->getConnectors());
-    EXPECT_EQ(copy->getUserBox(), root->getUserBox());
-    EXPECT_EQ(copy->getField16(), 7);
-    EXPECT_EQ(copy->getField64(), 1ull << 40);
-    EXPECT_EQ(copy->getExtraString(), "x");
-    EXPECT_EQ(copy->getVersion(), 3u);
-}
-
 TEST(RootNodeAttached, OrderQueriesAndReplacement) {
     RootNode root;
     auto a = make<Node>("model::Node");
@@ -268,15 +236,6 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
 
 // --- boxes ----------------------------------------------------------------
 
-TEST(RootNodeBoxes, EmptyModelGetsTheEmptyBox) {
-    RootNode root;
-    root.setBoundingBox(box(0, 0, 0, 1, 1, 1));
-    root.calcBoundingBox();
-    EXPECT_EQ(root.getBoundingBox(), BoundingBox::empty());
-    EXPECT_FLOAT_EQ(root.getBoundingBox().minimum.x(), 3.4028235e38f);
-    EXPECT_FLOAT_EQ(root.getBoundingBox().maximum.z(), -3.4028235e38f);
-}
-
 // Parent 0 holds the vertices and sits under a moved transform; parent 1
 // holds none and sits far away: it must not stretch the box.
 TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
@@ -317,15 +276,6 @@ TEST(RootNodeBoxes, FakeLightsCountByTheirPositions) {
     root.addRenderNode(lights);
     root.calcBoundingBox();
     EXPECT_EQ(root.getBoundingBox(), box(-1, 0, 0, 2, 3, 4));
-}
-
-TEST(RootNodeBoxes, LightBoxGrowsByTheLargestDistance) {
-    RootNode root;
-    root.setBoundingBox(box(0, 0, 0, 1, 1, 1));
-    root.addLight(lightWithDistance(5));
-    root.addLight(lightWithDistance(12));
-    root.calcLightBox();
-    EXPECT_EQ(root.getLightBox(), box(-12, -12, -12, 13, 13, 13));
 }
 
 TEST(RootNodeBoxes, AnimatedDistanceUsesItsLargestKeyAndNegativesCountAsZero) {
@@ -441,17 +391,6 @@ TEST(RootNodeSave, UnopenablePathFailsAfterSerialising) {
     EXPECT_TRUE(folderEntries(dir.path()).empty());
 }
 
-TEST(RootNodeSave, WritesTheWritersBytesAndReplacesTheOldFile) {
-    TempDir dir;
-    const std::string path = dir / "model.tav";
-    writeFile(path, std::string(100, 'o'));
-    RootNode root;
-    FakeWriter writer;
-    root.save(path, writer);
-    EXPECT_EQ(readFile(path), writer.bytes);
-    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"model.tav"});
-}
-
 TEST(RootNodeSave, WriterFailureLeavesTheOldFile) {
     TempDir dir;
     const std::string path = dir / "model.tav";
@@ -488,17 +427,4 @@ TEST(RootNodeSave, ShortWriteFailsAndLeavesTheOldFile) {
     EXPECT_EQ(message, "Can't write " + path);
     EXPECT_EQ(readFile(path), old);
     EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"model.tav"});
-}
-
-TEST(RootNodeSave, VersionTenWritesAFormatTenFile) {
-    TempDir dir;
-    const std::string path = dir / "model.tav";
-    RootNode root;
-    auto top = make<Node>("model::Node");
-    top->setName("root");
-    root.setTopNode(top);
-    root.save(path, 10);
-    const std::string bytes = readFile(path);
-    ASSERT_GE(bytes.size(), 5u);
-    EXPECT_EQ(bytes.substr(0, 5), std::string("TAV\x0A\x00", 5));
 }

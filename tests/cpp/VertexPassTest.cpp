@@ -173,25 +173,6 @@ TEST(VertexPass, IndexWithoutPositionIsRefusedBeforeAnyChange) {
     EXPECT_EQ(idx.size(), 6u);
 }
 
-TEST(VertexPass, OutputIsByteIdenticalWithOneAndTwoWorkers) {
-    auto one = busyModel(11);
-    auto two = busyModel(11);
-    auto p1 = pool(1);
-    auto p2 = pool(2);
-    const auto totals1 = utils::optimizeVertices(*one, kTolerance, *p1);
-    const auto totals2 = utils::optimizeVertices(*two, kTolerance, *p2);
-    EXPECT_EQ(totals1.weldedVertices, totals2.weldedVertices);
-    EXPECT_EQ(totals1.removedPrimitives, totals2.removedPrimitives);
-    EXPECT_GT(totals1.weldedVertices, 0u);
-    EXPECT_TRUE(writer10test::sameBytes(writer10test::writeModel(*two), writer10test::writeModel(*one)));
-    // Repeated runs on two workers agree too.
-    for (int i = 0; i < 5; ++i) {
-        auto again = busyModel(11);
-        utils::optimizeVertices(*again, kTolerance, *p2);
-        ASSERT_TRUE(writer10test::sameBytes(writer10test::writeModel(*again), writer10test::writeModel(*one)));
-    }
-}
-
 TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntry) {
     auto top = make<Node>("model::Node", "root");
     auto root = writer10test::rootWithTop(top);

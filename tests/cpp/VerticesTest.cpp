@@ -53,24 +53,6 @@ TEST(VerticesFormat, CodePastTheTableIsOutOfRange) {
     EXPECT_EQ(v.attributeCount(), 0u);
 }
 
-TEST(VerticesFormat, SizeIsTheSumOfComponentsAndFormatRoundTrips) {
-    model::VertexFormat format{};
-    format[model::POSITION0] = 4;
-    format[model::NORMAL0] = 3;
-    format[model::TEXCOORD0] = 2;
-    Vertices v(format);
-    EXPECT_EQ(v.vertexSize(), 9u);
-    EXPECT_EQ(model::vertexFormatSize(format), 9u);
-    EXPECT_EQ(v.attributeCount(), 3u);
-    EXPECT_EQ(v.getFormat(), format);
-    EXPECT_TRUE(v.matchesFormat(format));
-    format[model::COLOR0] = 4;
-    EXPECT_FALSE(v.matchesFormat(format));
-
-    v.setFormat(model::VertexFormat{});
-    EXPECT_EQ(v.attributeCount(), 0u);
-}
-
 TEST(VerticesFormat, ComponentCountAFormatCantHoldIsAnError) {
     Vertices v;
     v.setAttribute(model::COLOR0, 256);
@@ -195,27 +177,6 @@ TEST(VerticesAppend, MismatchReturnsFalseAndChangesNothing) {
     for (const Vertices* other : {&fewer, &otherCode, &otherComponents}) {
         EXPECT_FALSE(a.append(*other));
         EXPECT_EQ(a, original);
-    }
-}
-
-TEST(VerticesWrite, CountSizeThenInterleavedFloats) {
-    Vertices v;
-    v.setAttribute(model::POSITION0, 1, {1.0f, 2.0f});
-    v.setAttribute(model::TEXCOORD0, 1, {-2.5f, 0.0f});
-    model::MemBinaryFileW sink;
-    v.writeTo(sink);
-    const Bytes expected = {2, 0, 0, 0, 2, 0, 0, 0,  //
-                            0, 0, 0x80, 0x3F, 0, 0, 0x20, 0xC0, 0, 0, 0, 0x40, 0, 0, 0, 0};
-    EXPECT_EQ(sink.getData(), expected);
-}
-
-TEST(VerticesWrite, NoVerticesWritesZeroAndZero) {
-    for (bool withEmptyAttribute : {false, true}) {
-        Vertices v;
-        if (withEmptyAttribute) v.setAttribute(model::POSITION0, 3);
-        model::MemBinaryFileW sink;
-        v.writeTo(sink);
-        EXPECT_EQ(sink.getData(), (Bytes{0, 0, 0, 0, 0, 0, 0, 0}));
     }
 }
 

@@ -156,12 +156,6 @@ TEST(VfsPlatform, SizeTimeAndStatusOfWrittenFile) {
     EXPECT_EQ(fs().modificationTime((dir / "missing").c_str()), 0);
 }
 
-TEST(VfsPlatform, RootIsTheOneDrive) {
-    Listing listing;
-    fs().enumerateDrives(Listing::collect, &listing);
-    EXPECT_EQ(listing.entries, std::vector<std::string>{"/|"});
-}
-
 TEST(VfsPlatform, FullPathResolvesDotsByText) {
     const std::string cwd = fs().fullPath(nullptr);
     ASSERT_FALSE(cwd.empty());

@@ -3,10 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
 #include "StaticProperty.h"
 #include "Writer10TestSupport.h"
 #include "nodes/ArgAnimatedBone.h"
@@ -498,105 +494,4 @@ TEST(Writer10Layout, OneWriterWritesTheSameFileTwice) {
     writer.write(*root, second);
     EXPECT_EQ(first, second);
     EXPECT_EQ(writer.version(), 10u);
-}
-
-// Leaves sample files for the Python inspector when PYTAV_SAMPLE_DIR names
-// a folder; does nothing otherwise.
-TEST(Writer10Samples, WritesSampleFilesWhenAsked) {
-    const char* dir = std::getenv("PYTAV_SAMPLE_DIR");
-    if (!dir || !*dir) GTEST_SKIP() << "PYTAV_SAMPLE_DIR not set";
-    std::filesystem::create_directories(dir);
-    const auto save = [dir](const char* file, const RootNode& root) {
-        const std::vector<uint8_t> bytes = writeModel(root);
-        std::ofstream(std::filesystem::path(dir) / file, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    };
-    save("root_only.tav", *rootWithTop());
-    save("fake_lights.tav", *fakeLightsModel());
-
-    // Every other kind in one model.
-    auto top = make<Node>("model::Node", "root");
-    auto arm = make<TransformNode>("model::TransformNode", "arm");
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
-    anim->setRotationAnimations({{5, {{0.0, {0, 0, 0, 1}}, {1.0, {0, 0, 1, 0}}}}});
-    auto board = make<BillboardNode>("model::BillboardNode", "board");
-    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
-    vis->setEntries({{9, {{0.0, 0.5}}}});
-    auto lod = make<LodNode>("model::LodNode", "lod");
-    lod->setRanges({{0, 100}});
-    auto bone = make<Bone>("model::Bone", "bone");
-    auto abone = make<ArgAnimatedBone>("model::ArgAnimatedBone", "abone");
-    top->addChild(arm);
-    arm->addChild(anim);
-    anim->addChild(board);
-    top->addChild(vis);
-    vis->addChild(lod);
-    top->addChild(bone);
-    bone->addChild(abone);
-    auto root = rootWithTop(top);
-    root->setBoundingBox(BoundingBox::fromValues(-1, -1, -1, 1, 1, 1));
-
-    auto mat = material("def_material", "paint");
-    mat->setTexture(0, makeTexture("albedo.dds"));
-    auto uniform = make<FloatProperty>("model::Property<float>");
-    uniform->setName("specFactor");
-    uniform->setValue(0.5f);
-    mat->addUniform(uniform);
-    VertexFormat format{};
-    format[POSITION0] = 3;
-    mat->setVertexFormat(format);
-    Vertices vertices(format);
-    vertices.getAttribute(POSITION0).data = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-    Indices tri;
-    tri.indices = {0, 1, 2};
-    auto mesh = renderNode("mesh", anim, mat);
-    mesh->setGeometry(vertices, tri);
-    auto skin = make<SkinNode>("model::SkinNode", "skin");
-    skin->setMaterial(mat);
-    skin->setBones({bone, abone});
-    skin->setBoundingBox(BoundingBox::fromValues(0, 0, 0, 1, 1, 1));
-    auto number = make<NumberNode>("model::NumberNode", "number");
-    number->setParent(0, lod);
-    number->setMaterial(mat);
-    number->addControlEntry({{3, 0.5f, -1, 0.0f}});
-    root->addRenderNode(mesh);
-    root->addRenderNode(skin);
-    root->addRenderNode(number);
-
-    auto hull = make<ShellNode>("model::ShellNode", "hull");
-    hull->setParent(0, arm);
-    hull->setVertices(vertices);
-    hull->setIndices(tri);
-    auto rails = make<SegmentsNode>("model::SegmentsNode", "rails");
-    rails->setParent(0, top);
-    rails->setSegments({{{0, 0, 0}, {1, 1, 1}}});
-    root->addShellNode(hull);
-    root->addShellNode(rails);
-    auto lamp = make<LightNode>("model::LightNode", "lamp");
-    lamp->setParent(0, board);
-    root->addLight(lamp);
-    auto hook = make<Connector>("model::Connector", "hook");
-    hook->setParent(0, arm);
-    root->addConnector(hook);
-    // Boxes present and absent, several parents, textures, low bytes.
-    board->setBillboardSetting1(0x102);
-    board->setBillboardSetting2(7);
-    anim->setScaleAnimations({{6, {{0.0, {0, 0, 0, 1}}}, {{0.0, {1, 1, 1}}, {1.0, {2, 2, 2}}}}});
-    mesh->addParentEntry(lod, 11);
-    lamp->setLightKind(1);
-    lamp->setTexture(makeTexture("flare.dds"));
-    auto bare = make<SkinNode>("model::SkinNode", "bare");
-    bare->setMaterial(mat);
-    bare->setBones({bone});
-    bare->replaceGeometry(vertices, tri);
-    root->addRenderNode(bare);
-    for (bool withBox : {true, false}) {
-        auto skinHull = make<ShellSkinNode>("model::ShellSkinNode", withBox ? "boxed" : "unboxed");
-        skinHull->setBones({bone, abone});
-        if (withBox) skinHull->setBoundingBox(BoundingBox::fromValues(-2, -2, -2, 2, 2, 2));
-        skinHull->setVertices(vertices);
-        skinHull->setIndices(tri);
-        root->addShellNode(skinHull);
-    }
-    save("all_kinds.tav", *root);
 }

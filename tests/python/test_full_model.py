@@ -151,30 +151,3 @@ def test_mesh_records_hold_their_geometry_and_materials(saved):
     assert sorted(textures(materials[nodes["pbr"]["material"]])) == [0, 1, 9]
 
 
-def test_fake_light_records_hold_lights_and_curves(saved):
-    nodes = by_name(saved["sections"]["RENDER_NODES"])
-    omni_light = {"position": [1.0, 2.0, 3.0], "uv": [[0.0, 1.0], [0.5, 0.5]], "size": 0.25, "parent": 0}
-    assert nodes["omni"]["lights"] == [omni_light]
-    assert textures(saved["materials"][nodes["omni"]["material"]]) == {0: "omni.dds"}
-    assert nodes["animated_omni"]["lights"] == [omni_light, omni_light]
-    assert nodes["animated_omni"]["argument"] == 6
-    curve = nodes["animated_omni"]["animation"]
-    assert curve[:128] == [float(np.float32(i / 127)) for i in range(128)]
-    assert curve[128:] == [0.5] * 128
-    (spot_light,) = nodes["spot"]["lights"]
-    assert spot_light["back_uv"] == [[0.0, 0.5], [0.5, 0.0]] and spot_light["back_side"] == 1
-    assert nodes["spot"]["parents"][0]["direction"] == [0.0, 0.0, -1.0]
-    assert nodes["animated_spot"]["argument"] == 7
-    assert nodes["animated_spot"]["animation"][0] == 1.0 and nodes["animated_spot"]["animation"][127] == 0.0
-
-
-def test_shell_segments_connector_and_light_records_hold_their_data(saved):
-    sections = saved["sections"]
-    shell, segments = sections["SHELL_NODES"]
-    assert shell["vertices"] == [0, 0, 0, 1, 0, 0, 0, 1, 0] and shell["indices"] == [0, 1, 2]
-    assert segments["segments"] == [{"start": [0, 0, 0], "end": [1, 2, 3]}]
-    (connector,) = sections["CONNECTORS"]
-    assert [(p["name"], p["value"]) for p in connector["properties"]] == [("type", "hook")]
-    lamp, beam = sections["LIGHT_NODES"]
-    assert lamp["light_properties"][1]["value"] == 3.0
-    assert [beam["light_properties"][i]["value"] for i in (2, 3)] == [40.0, 30.0]

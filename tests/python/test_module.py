@@ -40,14 +40,6 @@ def test_log_functions_write_text_unchanged_on_one_line(call, level, text):
     assert match.group(2) == text
 
 
-def test_init_and_deinit_are_idempotent():
-    pytav.init()
-    pytav.init()
-    pytav.deinit()
-    pytav.deinit()
-    pytav.init()
-    pytav.deinit()
-
 
 def test_functions_have_docstrings_and_positional_arguments_only():
     assert "Initialization of plugin." in pytav.init.__doc__
