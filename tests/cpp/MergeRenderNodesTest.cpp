@@ -16,6 +16,7 @@
 #include "nodes/TransformNode.h"
 #include "qz/ExtException.h"
 #include "utils/CompactTextureChannels.h"
+#include "utils/MergeEqualMaterials.h"
 #include "utils/MergeRenderNodes.h"
 
 using namespace model;
@@ -194,6 +195,53 @@ TEST(MergeRenderNodes, GroupsFormInListOrderAndTakeTheFirstMembersPlace) {
     // Number nodes keep their per-parent controls, so they stay as they are.
     EXPECT_EQ(names(*s.root), (std::vector<std::string>{"x1", "a1", "number"}));
     EXPECT_EQ(s.root->getRenderNodes()[2], number);
+}
+
+TEST(MergeRenderNodes, MeshesMergeAcrossTheListWithinOneVisibilityScopeOnly) {
+    Scene s;
+    auto m = plainMaterial();
+    auto vis1 = s.child(s.top, "model::ArgVisibilityNode", "vis1");
+    auto n1 = s.child(vis1, "model::Node", "n1");
+    auto n2 = s.child(vis1, "model::TransformNode", "n2");
+    auto vis2 = s.child(s.top, "model::ArgVisibilityNode", "vis2");
+    auto n3 = s.child(vis2, "model::Node", "n3");
+    auto n4 = s.child(s.top, "model::Node", "n4");
+    // Interleaved so that every node meets groups it must not join first.
+    for (const auto& [name, parent] : std::vector<std::pair<std::string, Ptr<Node>>>{
+             {"t1", n1}, {"t2", n3}, {"t3", n4}, {"t4", n2}, {"t5", s.top}, {"t6", vis2}})
+        s.root->addRenderNode(triangle(name, parent, m, 0));
+    const auto stats = utils::mergeRenderNodes(*s.root);
+    EXPECT_EQ(stats.mergedRenderGroups, 3u);
+    EXPECT_EQ(names(*s.root), (std::vector<std::string>{"t1", "t2", "t3"}));
+    std::vector<const Node*> parents;
+    for (const auto& n : s.root->getRenderNodes())
+        for (std::size_t i = 0; i < n->getNumParents(); ++i) parents.push_back(n->getParent(i).get());
+    EXPECT_EQ(parents, (std::vector<const Node*>{n1.get(), n2.get(), n3.get(), vis2.get(), n4.get(), s.top.get()}));
+}
+
+TEST(MergeEqualMaterials, EqualContentSharesTheFirstObjectAndOtherNamesOrBlendingsStayApart) {
+    Scene s;
+    auto a = plainMaterial();
+    a->setName("a");
+    auto b = plainMaterial();
+    b->setName("b");
+    auto a2 = plainMaterial();
+    a2->setName("a");
+    auto b2 = plainMaterial();
+    b2->setName("b");
+    auto glassA = plainMaterial();
+    glassA->setName("a");
+    glassA->setBlending(1);
+    const std::vector<Ptr<PropertiesSet>> held{a, b, a2, glassA, b2};
+    std::vector<Ptr<RenderNode>> nodes;
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        nodes.push_back(triangle("t" + std::to_string(i), s.top, held[i], float(i)));
+        s.root->addRenderNode(nodes.back());
+    }
+    EXPECT_TRUE(utils::mergeEqualMaterials(*s.root));
+    const std::vector<Ptr<BaseMaterial>> expected{a, b, a, glassA, b};
+    for (std::size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(nodes[i]->getMaterial(), expected[i]) << i;
+    EXPECT_FALSE(utils::mergeEqualMaterials(*s.root));
 }
 
 TEST(MergeRenderNodes, EmptyNodesGoFirstButLightSetsOnlyWithoutLights) {
