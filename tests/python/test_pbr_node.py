@@ -161,6 +161,24 @@ def test_two_sided_node_gets_back_faces(tmp_path):
     assert len(record["indices"]) == 12
 
 
+def test_second_save_does_not_add_back_faces_again(tmp_path):
+    # Two two-sided nodes under one transform: the save merges them, and the
+    # merged node must remember that its back faces are already there.
+    model = pytav.Model()
+    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
+    for name in ("left", "right"):
+        node = pbr_node(base_block(), name=name)
+        node.setTwoSided(True)
+        node.setControlNode(holder)
+        assert model.addRenderNode(node) == ""
+    first, second = tmp_path / "first.tav", tmp_path / "second.tav"
+    assert model.save(str(first), 10) == ""
+    assert model.save(str(second), 10) == ""
+    (record,) = tavtools.read(first)["sections"]["RENDER_NODES"]
+    assert len(record["indices"]) == 2 * 2 * 6  # two nodes of two triangles, each with its back
+    assert second.read_bytes() == first.read_bytes()
+
+
 def test_skin_node_has_control_node_then_bones_as_parents(tmp_path):
     bones = [pytav.Bone(f"bone{i}") for i in range(3)]
     block = pytav.BoneBlock()

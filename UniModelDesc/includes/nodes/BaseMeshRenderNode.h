@@ -25,6 +25,10 @@
 //    belongs to the parent its fourth component names (rounded to the
 //    nearest integer); with three components, every vertex belongs to every
 //    parent; without positions, none does.
+//  - hasBackFaces(): whether the node already holds the back faces that a
+//    save adds to two-sided meshes (RootNode::prepareMeshes sets it, nodes
+//    made from such nodes by the save's passes inherit it, copies keep it),
+//    so that saving a model again does not add them a second time.
 
 #include <cstddef>
 #include <functional>
@@ -54,6 +58,9 @@ public:
 
     static bool vertexBelongsToParent(const Vertices& vertices, std::size_t vertex, std::size_t parent);
 
+    bool hasBackFaces() const noexcept { return backFaces_; }
+    void setHasBackFaces(bool added) noexcept { backFaces_ = added; }
+
 protected:
     BaseMeshRenderNode();
     BaseMeshRenderNode(const BaseMeshRenderNode& other);
@@ -64,6 +71,7 @@ protected:
 private:
     Vertices vertices_;
     Indices indices_;
+    bool backFaces_ = false;
 };
 
 }  // namespace model

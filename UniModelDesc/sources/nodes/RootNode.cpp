@@ -165,6 +165,8 @@ void RootNode::prepareMeshes() {
         if (!mesh) continue;
         const auto* material = dynamic_cast<const PropertiesSet*>(mesh->getMaterial().get());
         if (!material || material->getCulling() != 0 || mesh->getIndices().primitiveKind != 5) continue;
+        // A model saved before already has them.
+        if (mesh->hasBackFaces()) continue;
         const std::size_t count = mesh->getVertices().vertexCount();
         // Attributes of different lengths can't be doubled row by row; such
         // data is refused by the writers anyway.
@@ -192,6 +194,7 @@ void RootNode::prepareMeshes() {
                 list.push_back(b + offset);
             }
         });
+        mesh->setHasBackFaces(true);
     }
 }
 

@@ -158,6 +158,8 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
 
     merged->setParentEntries(std::move(entries));
     merged->replaceGeometry(std::move(vertices), std::move(indices));
+    // Members share one material, so they are two-sided alike.
+    merged->setHasBackFaces(first.hasBackFaces());
     return merged;
 }
 

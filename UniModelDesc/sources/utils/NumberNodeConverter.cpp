@@ -131,6 +131,7 @@ bool numberNodeConverter(RootNode& root) {
         for (const auto& sameMaterial : byMaterial) {
             Ptr<NumberNode> number = utils::createNode<NumberNode>("model::NumberNode");
             if (!mergeDigits(*number, sameMaterial, group.numberRoot->getControls())) QZ_THROW("Can't merge digits.");
+            number->setHasBackFaces(sameMaterial.front()->hasBackFaces());
             number->setName(group.numberRoot->getName());
             number->setParent(0, group.numberRoot->getParent());
             root.addRenderNode(number);
