@@ -3,6 +3,7 @@
 #include "PyPBRNode.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -53,7 +54,11 @@ void PBRNode::setTransparentMode(int mode) {
     if (mode >= 0 && mode <= 3) material_->setBlending(std::uint32_t(mode));
 }
 
-void PBRNode::setDecalId(int id) { material_->setDecal(std::uint8_t(id)); }
+void PBRNode::setDecalId(std::uint32_t id) {
+    // Cutting the id to its low byte would silently pick another decal.
+    if (id > 255) throw std::invalid_argument(fmt::format("Decal id {} is above 255.", id));
+    material_->setDecal(static_cast<std::uint8_t>(id));
+}
 
 void PBRNode::addBlock(const py::object& object) {
     if (object.is_none()) return;

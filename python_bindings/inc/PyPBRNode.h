@@ -53,7 +53,8 @@ public:
     void setIndices(std::vector<std::uint32_t> indices) { indices_.indices = std::move(indices); }
     void setShadowCaster(int mode);
     void setTransparentMode(int mode);
-    void setDecalId(int id);
+    // The material's decal field is 8 bits: ids above 255 raise ValueError.
+    void setDecalId(std::uint32_t id);
     // `block` is the Python object of an IBlock (or None).
     void addBlock(const pybind11::object& block);
     void setTwoSided(bool twoSided) noexcept { twoSided_ = twoSided; }

@@ -141,8 +141,15 @@ def test_transparent_mode_outside_zero_to_three_is_ignored(tmp_path, setup, blen
     assert _saved_material(tmp_path, *setup)["blending"] == blending
 
 
-def test_decal_id_is_written(tmp_path):
-    assert _saved_material(tmp_path, ("setDecalId", 3))["decal"] == 3
+@pytest.mark.parametrize("decal", [3, 255])
+def test_decal_id_is_written(tmp_path, decal):
+    assert _saved_material(tmp_path, ("setDecalId", decal))["decal"] == decal
+
+
+@pytest.mark.parametrize("decal, error", [(256, ValueError), (300, ValueError), (-1, TypeError)])
+def test_decal_id_outside_a_byte_is_refused_not_cut(decal, error):
+    with pytest.raises(error):
+        pytav.PBRNode("n", "m").setDecalId(decal)
 
 
 def test_mode_setters_act_after_blocks_too(tmp_path):
