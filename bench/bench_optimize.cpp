@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ClassRegistry.h"
 #include "PropertiesSet.h"
 #include "nodes/ArgAnimationNode.h"
@@ -26,22 +27,13 @@
 #include "utils/OptimizeTransformations.h"
 
 using namespace model;
+using bench::make;
 
 namespace {
 
 constexpr int kUnit = 100;
 constexpr int kChain = 10;
 constexpr int kGrid = 10;
-
-template <class T>
-Ptr<T> make(const char* cls) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) {
-        std::fprintf(stderr, "can't create %s\n", cls);
-        std::exit(2);
-    }
-    return p;
-}
 
 Matrix44d shift(double x, double y, double z) {
     Matrix44d m;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ClassRegistry.h"
 #include "StaticProperty.h"
 #include "io/tav2/ClassWriter20.h"
@@ -20,18 +21,9 @@
 #include "nodes/RootNode.h"
 
 using namespace model;
+using bench::make;
 
 namespace {
-
-template <class T>
-Ptr<T> make(const char* cls) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) {
-        std::fprintf(stderr, "can't create %s\n", cls);
-        std::exit(2);
-    }
-    return p;
-}
 
 // Names share long tails and every node carries a string property, so the
 // pool holds many suffixes; every tenth node adds key data to the pool.

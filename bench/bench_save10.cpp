@@ -18,28 +18,20 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ClassRegistry.h"
 #include "PropertiesSet.h"
 #include "nodes/RenderNode.h"
 #include "nodes/RootNode.h"
 
 using namespace model;
+using bench::make;
 
 namespace {
 
 constexpr int kSide = 1000;
 constexpr int kRuns = 5;
 constexpr double kLimit = 4.0;
-
-template <class T>
-Ptr<T> make(const char* cls) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) {
-        std::fprintf(stderr, "can't create %s\n", cls);
-        std::exit(2);
-    }
-    return p;
-}
 
 Ptr<RootNode> gridModel() {
     auto root = make<RootNode>("model::RootNode");
