@@ -146,16 +146,22 @@ void Vertices::deinterleave(std::span<const float> floats, size_t vertexCount) {
     if (size != 0 && vertexCount > floats.size() / size)
         throw std::out_of_range(fmt::format("deinterleave: {} floats can't hold {} vertices of {} floats",
                                             floats.size(), vertexCount, size));
+    // Every row of every attribute is overwritten below, so the old values
+    // may stay in place until then.
+    struct Target {
+        float* data;
+        size_t components;
+    };
+    std::vector<Target> targets;
     for (auto& [code, a] : attributes) {
-        a.data.clear();
-        a.data.reserve(vertexCount * a.components);
+        a.data.resize(vertexCount * a.components);
+        if (a.components != 0) targets.push_back({a.data.data(), a.components});
     }
-    if (size == 0) return;
     const float* p = floats.data();
     for (size_t v = 0; v < vertexCount; ++v)
-        for (auto& [code, a] : attributes) {
-            a.data.insert(a.data.end(), p, p + a.components);
-            p += a.components;
+        for (const Target& t : targets) {
+            std::copy_n(p, t.components, t.data + v * t.components);
+            p += t.components;
         }
 }
 
