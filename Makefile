@@ -88,7 +88,9 @@ bench: py
 # AddressSanitizer + UndefinedBehaviorSanitizer (leak detection on): the C++
 # tests and the whole Python suite against an instrumented extension. Any
 # report fails the run; tools/lsan.supp silences only the interpreter's and
-# NumPy's own allocations.
+# NumPy's own allocations. The interpreter does not link the C++ runtime, so
+# it is preloaded with the sanitizer runtime: ASan must find the real
+# __cxa_throw at start-up or the first exception the module throws aborts.
 SAN_CPP := build/asan-cpp
 SAN_PY := build/asan-py
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:strict_init_order=1:detect_stack_use_after_return=1 \
@@ -101,7 +103,7 @@ sanitize: setup
 	$(VENV)/bin/cmake -S . -B $(SAN_PY) -G Ninja -DPYTAV_SANITIZE=ON -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=ON \
 	  -DPython_EXECUTABLE=$(CURDIR)/$(PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
 	$(VENV)/bin/cmake --build $(SAN_PY) -j $(JOBS)
-	$(SAN_ENV) LD_PRELOAD=$$(gcc -print-file-name=libasan.so) PYTHONMALLOC=malloc \
+	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" PYTHONMALLOC=malloc \
 	  SKBUILD_EDITABLE_SKIP=$(CURDIR)/build/py PYTHONPATH=$(CURDIR)/$(SAN_PY) \
 	  $(PY) -m pytest -q -p no:cacheprovider tests/python
 

@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include "Bindings.h"
+#include "FiniteVertexData.h"
 #include "ModelObjects.h"
 #include "PyConnector.h"
 #include "PyShells.h"
@@ -42,6 +43,10 @@ std::string Model::save(const char* path, std::uint32_t version) { return saveMo
 
 std::string Model::addRenderNode(IRenderNode& node) {
     std::string message = node.build();
+    if (message.empty()) {
+        const model::Ptr<model::BaseRenderNode> built = node.getModelNode();
+        if (built && !hasFiniteVertexData(*built)) message = nonFiniteVertexDataMessage(node.getNodeName());
+    }
     if (!message.empty()) {
         // Exporters often drop the returned text; the log keeps it, with the
         // node it concerns.

@@ -2,12 +2,14 @@
 
 #include "PyShells.h"
 
+#include <cmath>
 #include <stdexcept>
 
 #include <fmt/format.h>
 #include <pybind11/stl.h>
 
 #include "Bindings.h"
+#include "FiniteVertexData.h"
 #include "ModelObjects.h"
 #include "PyRenderNode.h"
 #include "Vertices.h"
@@ -67,6 +69,11 @@ std::string ShellNode::build() {
         if (data.empty()) return fmt::format("Vetex attribute {} isn't set.", model::semanticName(semantic));
     }
     if (indices_.empty()) return "Indices aren't set.";
+
+    for (const auto& [semantic, data] : attributes_) {
+        for (const float value : data)
+            if (!std::isfinite(value)) return nonFiniteVertexDataMessage(node_->getName());
+    }
 
     const std::size_t vertexCount = attributes_[model::POSITION0].size() / kShellPositionComponents;
     if (std::string message = checkIndexRange(indices_, vertexCount); !message.empty()) return message;

@@ -52,7 +52,9 @@ public:
 
     // Builds node; on success adds its model node to the render list and
     // returns "", else logs "{name}: {message}" at WARNING under "PYTAV",
-    // adds nothing and returns the message.
+    // adds nothing and returns the message. A built node whose vertex data
+    // holds a NaN or an infinity is refused the same way with
+    // "Vertex data of {name} holds a value that is not finite.".
     std::string addRenderNode(IRenderNode& node);
 
     // Omni and spot lights share the root node's light list.

@@ -21,6 +21,8 @@
 //    these messages (the model node is then left as it was):
 //      "Vetex attribute POSITION0 isn't set."   no positions
 //      "Indices aren't set."                     no indices
+//      "Vertex data of {name} holds a value that is not finite."
+//                                                a NaN or infinite position
 //      "Index {} is out of range for {} vertices."  an index at or past the
 //                                                vertex count (the first one)
 //  - getModelNode(): the shell's model node (never null).

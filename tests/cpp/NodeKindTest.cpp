@@ -220,12 +220,17 @@ TEST(NodeKindTakeTransform, AnimationAndBoneAlwaysAbsorb) {
 
 // --- saved types of animation nodes ---------------------------------------
 
+namespace {
+
+// Local to this file: another test file has a case type of the same name.
 struct SavedTypeCase {
     bool position, rotation, scale;
     NodeType saved;
 };
 
 class NodeKindSavedType : public ::testing::TestWithParam<SavedTypeCase> {};
+
+}  // namespace
 
 TEST_P(NodeKindSavedType, FollowsFilledLists) {
     const SavedTypeCase c = GetParam();
@@ -355,6 +360,8 @@ TEST(NodeKindParents, RenderEntryValuesAreCheckedPerIndex) {
 
 // --- primitive counts -----------------------------------------------------
 
+namespace {
+
 struct PrimitiveCase {
     uint32_t kind;
     size_t indices;
@@ -362,6 +369,8 @@ struct PrimitiveCase {
 };
 
 class NodeKindPrimitives : public ::testing::TestWithParam<PrimitiveCase> {};
+
+}  // namespace
 
 TEST_P(NodeKindPrimitives, CountByKind) {
     const PrimitiveCase c = GetParam();

@@ -148,6 +148,8 @@ TEST(Writer10Layout, RenderNodeWithSeveralParentsWritesEachEntryAndItsVertices) 
 }
 
 // The index list is the last field of the file when a render node is last.
+namespace {
+
 struct WidthCase {
     uint32_t largest;
     uint8_t code;
@@ -155,6 +157,8 @@ struct WidthCase {
 };
 
 class Writer10IndexWidth : public testing::TestWithParam<WidthCase> {};
+
+}  // namespace
 
 TEST_P(Writer10IndexWidth, LargestIndexPicksTheWidthOfTheWholeList) {
     const WidthCase c = GetParam();
@@ -253,6 +257,8 @@ INSTANTIATE_TEST_SUITE_P(Writer10Boxes, Writer10SkinBox,
 
 // Which channel lists are filled decides the class name the node is saved
 // under; the record body is the same in every case.
+namespace {
+
 struct SavedTypeCase {
     bool position, rotation, scale;
     const char* cls;
@@ -260,6 +266,8 @@ struct SavedTypeCase {
 };
 
 class Writer10SavedType : public testing::TestWithParam<SavedTypeCase> {};
+
+}  // namespace
 
 TEST_P(Writer10SavedType, AnimationNodeIsSavedUnderTheTypeOfItsChannels) {
     const SavedTypeCase c = GetParam();

@@ -64,9 +64,22 @@ PosixFileRaw::PosixFileRaw(FilePool::Key, int descriptor, std::string path, std:
 }
 
 PosixFileRaw::~PosixFileRaw() {
-    // Not retried on EINTR: on this system the descriptor is gone either way.
-    if (fd_ >= 0 && ::close(fd_) != 0) logOsError(path_, "close()", errno);
+    closeDescriptor();
     if (driver_) driver_->fileClosed();
+}
+
+bool PosixFileRaw::closeDescriptor() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    // Not retried on EINTR: on this system the descriptor is gone either way.
+    if (::close(fd) != 0) {
+        const int error = errno;
+        logOsError(path_, "close()", error);
+        errno = error;  // for the caller's message
+        return false;
+    }
+    return true;
 }
 
 size_t PosixFileRaw::read(void* buffer, size_t size) {
@@ -146,7 +159,9 @@ std::string PosixFileRaw::getSource() const { return driver_ ? driver_->source()
 
 bool PosixFileRaw::flush() {
     if (::fsync(fd_) != 0) {
-        logOsError(path_, "fsync()", errno);
+        const int error = errno;
+        logOsError(path_, "fsync()", error);
+        errno = error;  // for the caller's message
         return false;
     }
     return true;

@@ -55,6 +55,12 @@ public:
     // "[path] fsync(): reason") when the system reports a failure.
     bool flush();
 
+    // Closes the descriptor now instead of at close(); false (logged as
+    // "[path] close(): reason") when the system reports a failure, which is
+    // where some file systems report data they could not store. The
+    // descriptor is gone either way; later calls return true.
+    bool closeDescriptor();
+
     int descriptor() const { return fd_; }
 
 private:

@@ -70,8 +70,11 @@ void writeWholeFile(const std::string& path, const void* data, size_t size) {
     if (written != size) QZ_THROW(fmt::format("Short write to {}: {} of {} bytes written", path, written, size));
     // Data must be on disk before the rename makes it the target, or a crash
     // could leave an empty file under the target's name.
-    if (auto* raw = dynamic_cast<PosixFileRaw*>(file.get()); raw && !raw->flush())
-        QZ_THROW(fmt::format("Can't flush {}: {}", path, osErrorText(errno)));
+    if (auto* raw = dynamic_cast<PosixFileRaw*>(file.get())) {
+        if (!raw->flush()) QZ_THROW(fmt::format("Can't flush {}: {}", path, osErrorText(errno)));
+        // Some file systems report lost data only when the file is closed.
+        if (!raw->closeDescriptor()) QZ_THROW(fmt::format("Can't close {}: {}", path, osErrorText(errno)));
+    }
     file.reset();
 
     // Best effort: a new file with default permissions is still a good save.

@@ -17,6 +17,8 @@
 //                                                  a folder, no permission...)
 //   "Short write to <path>: <n> of <size> bytes written"  (disk full, limit)
 //   "Can't flush <path>: <reason>"                 the system refused the data
+//   "Can't close <path>: <reason>"                 the system reported a
+//                                                  failure on closing
 //   "Can't replace <path>: <reason>"               the final rename failed
 //   "Can't write <path>: no data"                  data is null, size is not 0
 // Failures of the system calls are also logged in "[path] call: reason" form.

@@ -1,0 +1,35 @@
+#pragma once
+// Checks that the geometry a script hands over holds only finite numbers.
+//
+// A NaN or an infinity in vertex data spreads: it makes the model's boxes
+// meaningless and defeats the vertex welding, which compares positions by
+// distance. Model.addRenderNode and the shell build refuse such data with
+// nonFiniteVertexDataMessage(name) instead.
+//
+// Contract:
+//  - hasFiniteValues(vertices): true when every float of every attribute is
+//    finite. The fourth component of a four-component POSITION0 is not a
+//    coordinate (it holds the parent index, or packed bone indices whose bit
+//    pattern may well read as NaN) and is not looked at.
+//  - hasFiniteVertexData(node): for mesh render nodes (render, skin, number
+//    nodes) the above on their vertex data; for fake light sets the light
+//    positions, texture rectangles, sizes, spot directions and brightness
+//    curves. Other node kinds hold no vertex data and are finite.
+//  - nonFiniteVertexDataMessage(name): the text the script receives,
+//    "Vertex data of {name} holds a value that is not finite.".
+// None of these throws (apart from std::bad_alloc for the message).
+
+#include <string>
+
+#include "Vertices.h"
+#include "nodes/BaseRenderNode.h"
+
+namespace pytav {
+
+bool hasFiniteValues(const model::Vertices& vertices) noexcept;
+
+bool hasFiniteVertexData(const model::BaseRenderNode& node) noexcept;
+
+std::string nonFiniteVertexDataMessage(const std::string& nodeName);
+
+}  // namespace pytav
