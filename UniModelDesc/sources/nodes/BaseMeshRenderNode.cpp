@@ -63,9 +63,17 @@ bool BaseMeshRenderNode::transformGeometry(std::size_t parentIndex, const Matrix
     checkParentIndex(parentIndex, getNumParents());
     editGeometry([&](Vertices& vertices, Indices&) {
         // The selection reads the fourth components, which the transform
-        // leaves as they are.
-        geometry::transformVertices(vertices, m, [&vertices, parentIndex](std::size_t v) {
-            return vertexBelongsToParent(vertices, v, parentIndex);
+        // leaves as they are (and in place, so the pointer stays valid).
+        const VertexAttribute* positions = vertices.findAttribute(POSITION0);
+        if (!positions || positions->components < 3) return;
+        if (positions->components == 3) {
+            geometry::transformVertices(vertices, m, [](std::size_t) { return true; });
+            return;
+        }
+        const float wanted = static_cast<float>(parentIndex);
+        geometry::transformVertices(vertices, m, [positions, wanted](std::size_t v) {
+            const std::size_t at = v * positions->components + 3;
+            return at < positions->data.size() && std::round(positions->data[at]) == wanted;
         });
     });
     return true;

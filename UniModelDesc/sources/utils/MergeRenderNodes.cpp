@@ -131,7 +131,16 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
         entryOf.push_back(static_cast<std::size_t>(it - entries.begin()));
     }
 
+    // Room for every member at once: big groups are copied once, not at
+    // every growth of the buffers.
+    std::size_t totalRows = 0, totalIndices = 0;
+    for (const RenderNode* m : members) {
+        totalRows += m->getVertices().vertexCount();
+        totalIndices += m->getIndices().indices.size();
+    }
     Vertices vertices = first.getVertices();
+    for (const auto& [code, a] : first.getVertices().getAttributes())
+        vertices.getAttribute(code).data.reserve(totalRows * a.components);
     std::vector<std::size_t> starts{0};
     for (std::size_t k = 1; k < members.size(); ++k) {
         starts.push_back(vertices.vertexCount());
@@ -151,6 +160,7 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
 
     Indices indices;
     indices.primitiveKind = first.getIndices().primitiveKind;
+    indices.indices.reserve(totalIndices);
     for (std::size_t k = 0; k < members.size(); ++k) {
         const auto offset = static_cast<std::uint32_t>(starts[k]);
         for (std::uint32_t i : members[k]->getIndices().indices) indices.indices.push_back(i + offset);
