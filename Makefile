@@ -82,8 +82,14 @@ BENCH_BUILD := build/bench
 bench: py
 	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=OFF -DPYTAV_BENCH=ON >/dev/null
 	$(VENV)/bin/cmake --build $(BENCH_BUILD) -j $(JOBS)
-	@for b in bench_pool20 bench_optimize bench_save10 bench_vertexpass; do echo "== $$b"; $(BENCH_BUILD)/$$b || exit 1; done
-	@for b in bench/bench_*.py; do [ -e "$$b" ] || continue; echo "== $$b"; $(PY) $$b || exit 1; done
+	@missed=""; \
+	for b in bench_pool20 bench_optimize bench_save10 bench_vertexpass; do \
+	  echo "== $$b"; $(BENCH_BUILD)/$$b || missed="$$missed $$b"; \
+	done; \
+	for b in bench/bench_*.py; do \
+	  echo "== $$b"; $(PY) $$b || missed="$$missed $$b"; \
+	done; \
+	if [ -n "$$missed" ]; then echo "Goals missed:$$missed"; exit 1; fi
 
 # AddressSanitizer + UndefinedBehaviorSanitizer (leak detection on): the C++
 # tests and the whole Python suite against an instrumented extension. Any
