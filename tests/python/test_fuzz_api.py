@@ -97,7 +97,7 @@ def anything(valid):
     return st.one_of(valid, valid, valid, junk)
 
 
-# Argument specs: a strategy, or the name of a pool whose objects are drawn.
+# Argument kinds: a strategy, or the name of a pool whose objects are drawn.
 A = {
     "float": anything(floats),
     "int": anything(ints),
@@ -237,7 +237,7 @@ POOLS = ["model", "node", "block", "render", "fake", "shell", "connector", "ligh
 
 
 def methods_of(obj):
-    """Every method spec of obj's class and its pytav bases."""
+    """Every method signature of obj's class and its pytav bases."""
     found = {}
     for cls in reversed(type(obj).__mro__):
         found.update(METHODS.get(cls.__name__, {}))
@@ -358,11 +358,11 @@ class ApiMachine(RuleBasedStateMachine):
             self.pools[keep_as].append(result)
         return result
 
-    def draw_arg(self, data, spec):
-        if not isinstance(spec, str):
-            return data.draw(spec)
-        if spec.startswith("@"):
-            pool = spec[1:]
+    def draw_arg(self, data, kind):
+        if not isinstance(kind, str):
+            return data.draw(kind)
+        if kind.startswith("@"):
+            pool = kind[1:]
             if pool == "nodes":
                 return [self.draw_object(data, "node") for _ in range(data.draw(st.integers(0, 3)))]
             if pool == "fakes":
@@ -370,7 +370,7 @@ class ApiMachine(RuleBasedStateMachine):
             if pool == "names":
                 return data.draw(anything(lists(texts, max_size=4)))
             return self.draw_object(data, pool)
-        return data.draw(A[spec])
+        return data.draw(A[kind])
 
     @staticmethod
     def pick(data, objects):
@@ -395,7 +395,7 @@ class ApiMachine(RuleBasedStateMachine):
     @step
     def create(self, data, class_name):
         pool, signatures = CONSTRUCTORS[class_name]
-        args = [self.draw_arg(data, spec) for spec in data.draw(st.sampled_from(signatures))]
+        args = [self.draw_arg(data, kind) for kind in data.draw(st.sampled_from(signatures))]
         self.invoke("pytav.", class_name, getattr(pytav, class_name), args, keep_as=pool)
 
     @rule(data=st.data())
@@ -409,7 +409,7 @@ class ApiMachine(RuleBasedStateMachine):
         if not methods:
             return
         name = data.draw(st.sampled_from(sorted(methods)))
-        args = [self.draw_arg(data, spec) for spec in data.draw(st.sampled_from(methods[name]))]
+        args = [self.draw_arg(data, kind) for kind in data.draw(st.sampled_from(methods[name]))]
         result = self.invoke(JOURNAL.name(obj) + ".", name, getattr(obj, name), args)
         if name == "getName" and result is not None:
             assert isinstance(result, str)
