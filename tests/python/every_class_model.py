@@ -15,6 +15,21 @@ INDICES = np.array([0, 1, 2, 0, 2, 3], dtype=np.uint32)
 IDENTITY_ROWS = [(1, 0, 0, 0), (0, 1, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1)]
 
 
+def sample_fake_lights():
+    """One fake omni and one two-sided fake spot light with distinct values."""
+    omni_light = pytav.FakeOmniLight()
+    omni_light.setPos((1, 2, 3))
+    omni_light.setUV((0, 0), (0.5, 0.5))
+    omni_light.setSize(0.25)
+    spot_light = pytav.FakeSpotLight()
+    spot_light.setPos((-1, -2, -3))
+    spot_light.setUV((0.5, 0), (1, 0.5))
+    spot_light.setBackUV((0, 0.5), (0.5, 1))
+    spot_light.setBackSide(True)
+    spot_light.setSize(0.5)
+    return omni_light, spot_light
+
+
 def coordinates(offset):
     return np.array([0, 0, 1, 0, 1, 1, 0, 1], dtype=np.float32) * 0.5 + np.float32(offset)
 
@@ -167,16 +182,7 @@ def build(model=None, lod=True):
     deck.setControlNode(body)
     messages.append(model.addRenderNode(deck))
 
-    omni_light = pytav.FakeOmniLight()
-    omni_light.setPos((1, 2, 3))
-    omni_light.setUV((0, 0), (0.5, 0.5))
-    omni_light.setSize(0.25)
-    spot_light = pytav.FakeSpotLight()
-    spot_light.setPos((-1, -2, -3))
-    spot_light.setUV((0.5, 0), (1, 0.5))
-    spot_light.setBackUV((0, 0.5), (0.5, 1))
-    spot_light.setBackSide(True)
-    spot_light.setSize(0.5)
+    omni_light, spot_light = sample_fake_lights()
     for cls, light in ((pytav.FakeOmniLights, omni_light), (pytav.AnimatedFakeOmniLight, omni_light),
                        (pytav.FakeSpotLights, spot_light), (pytav.AnimatedFakeSpotLight, spot_light)):
         lights = cls(cls.__name__.lower())

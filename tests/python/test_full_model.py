@@ -6,6 +6,7 @@ import pytest
 
 import pytav
 from pbr_scenes import INDICES, NORMALS, POSITIONS, ao_block, base_block, normal_block, pbr_node, rows, textures
+from every_class_model import sample_fake_lights
 from pytav_files import save_and_read
 
 QUAD = POSITIONS.tolist()
@@ -50,16 +51,7 @@ def build_model():
         getattr(deck, setter)(setter[3:] + ".dds")
     deck.setArgument(4)
 
-    omni_light = pytav.FakeOmniLight()
-    omni_light.setPos((1, 2, 3))
-    omni_light.setUV((0, 0), (0.5, 0.5))
-    omni_light.setSize(0.25)
-    spot_light = pytav.FakeSpotLight()
-    spot_light.setPos((-1, -2, -3))
-    spot_light.setUV((0.5, 0), (1, 0.5))
-    spot_light.setBackUV((0, 0.5), (0.5, 1))
-    spot_light.setBackSide(True)
-    spot_light.setSize(0.5)
+    omni_light, spot_light = sample_fake_lights()
 
     omni = pytav.FakeOmniLights("omni")
     omni.set([omni_light])
