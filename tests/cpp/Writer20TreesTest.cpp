@@ -93,6 +93,24 @@ TEST(Writer20Trees, VisibilityNodesMoveOutAndTheirChildrenTakeTheirPlaceInOrder)
     EXPECT_TRUE(sameBytes(writeModel(*root), f.file()));
 }
 
+TEST(Writer20Trees, ChildlessVisibilityNodesAtEitherEndLeaveCountsAndOrderRight) {
+    // Visibility nodes first and last among their siblings, one left empty
+    // under r, and the visibility root filled in the walk's order: a
+    // parent's visibility children at once, its other children afterwards,
+    // the later siblings first.
+    auto root = rootWith(
+        node("top", {vis("v0"), node("p", {vis("v1", {node("q")})}), node("r", {vis("v2")}), vis("v3")}));
+    Tav20 f;
+    f.trees().u32(4);
+    for (const char* name : {"top", "p", "q", "r"}) plainNode(f, name);
+    f.topo(0, {1, 3}).topo(1, {2}).topo(2).topo(3);
+    f.u32(5);
+    plainNode(f, "");
+    for (const char* name : {"v0", "v3", "v2", "v1"}) visNode(f, name);
+    f.topo(0, {1, 2, 3, 4}).topo(1).topo(2).topo(3).topo(4);
+    EXPECT_TRUE(sameBytes(writeModel(*root), f.file()));
+}
+
 TEST(Writer20Trees, VisibilityTopNodeGetsAPlainNodeAbove) {
     auto root = rootWith(vis("v", {node("a")}));
     Tav20 f;

@@ -26,6 +26,13 @@ public:
     size_t size() const noexcept { return bytes_.size(); }
     size_t capacity() const noexcept { return bytes_.capacity(); }
     const std::vector<uint8_t>& bytes() const noexcept { return bytes_; }
+    // Moves the bytes out, leaving the buffer empty, so that a finished
+    // image is handed over without a copy.
+    std::vector<uint8_t> take() noexcept {
+        std::vector<uint8_t> out;
+        out.swap(bytes_);
+        return out;
+    }
 
 private:
     std::vector<uint8_t> bytes_;

@@ -112,6 +112,9 @@ public:
     // Distinct arguments of the whole model: the tree from the top node and
     // every connector, render node, light and shell node.
     ArgumentSet collectArguments() const;
+    // The same for a caller that has already gathered the tree's arguments
+    // (in `tree`) on a walk of its own: adds those of the other nodes.
+    ArgumentSet collectArguments(ArgumentSet tree) const;
     std::uint32_t calcNumHandles() const;
 
     // Walks from `from` towards the top; true when it meets a visibility

@@ -115,8 +115,10 @@ ArgumentSet RootNode::getArgumentsList(const Node* node) {
     return out;
 }
 
-ArgumentSet RootNode::collectArguments() const {
-    ArgumentSet out = getArgumentsList(topNode_.get());
+ArgumentSet RootNode::collectArguments() const { return collectArguments(getArgumentsList(topNode_.get())); }
+
+ArgumentSet RootNode::collectArguments(ArgumentSet tree) const {
+    ArgumentSet out = std::move(tree);
     const ArgumentCallback collect = [&out](std::uint32_t a) { out.insert(a); };
     for (const Ptr<BaseNode>& n : getAllBaseNodes()) n->forEachArgument(collect);
     return out;

@@ -17,8 +17,8 @@
 // - The pool holds, when it is written, every name, string, key and range
 //   that the records refer to: the records are built first, in a second
 //   buffer, and copied behind the pool.
-// - The trees are prepared on a copy (WriterUtils20.h); the model is not
-//   changed. List order: connector attachments first, then the other nodes,
+// - The trees are prepared on a copy of their shape (WriterUtils20.h); the
+//   model is not changed. List order: connector attachments first, then the other nodes,
 //   each group depth-first pre-order.
 // - Failures are qz::ExtException from the tree preparation, the node and
 //   property writers, or a pool too large for 32-bit offsets (DataPool20.h);
@@ -36,6 +36,7 @@
 #include "Node.h"
 #include "io/IClassWriter.h"
 #include "io/tav2/DataPool20.h"
+#include "nodes/RootNode.h"
 #include "qzvfs/MemWriter.h"
 
 namespace model {
@@ -43,11 +44,10 @@ namespace model {
 class NodeIndex20;
 class NodeWriter20;
 class PropertyWriter20;
+struct PreparedTrees20;
 
 class ClassWriter20 final : public IClassWriter {
 public:
-    using NodeList = std::vector<std::pair<NodePtr, std::uint32_t>>;
-
     ClassWriter20();
     ~ClassWriter20() override;
     ClassWriter20(const ClassWriter20&) = delete;
@@ -66,11 +66,11 @@ public:
     static std::uint32_t count32(std::size_t n, const char* what);
 
 private:
-    void writeTree(const NodeList& list, const NodeIndex20& index);
+    void writeTree(const PreparedTrees20& trees, const std::vector<std::uint32_t>& list, const NodeIndex20& index);
 
     std::unique_ptr<NodeWriter20> nodeWriter;
-    NodeList transformList;
-    NodeList visibilityList;
+    // Arguments of the tree nodes written so far.
+    ArgumentSet treeArguments;
     std::unique_ptr<qzvfs::MemWriter> sink;
     std::unique_ptr<qzvfs::MemWriter> records;
     std::unique_ptr<DataPool20> buff;

@@ -4,8 +4,12 @@
 // connector in each, the flattening into indexed lists and the index lookup.
 //
 // Contract of prepareTrees20(root):
-// - Works on a copy of the root's tree (copyTree); the model is not changed.
-//   The copies share their property objects with the model's nodes.
+// - Works on a copy of the shape of the root's tree: one PreparedTrees20
+//   entry per model node, pointing at that node, which writes its record;
+//   the model is not changed and no node of it is cloned, so a save touches
+//   each node and property of the model only to read it. Nodes the
+//   preparation adds (the roots and stand-ins below) are new plain nodes,
+//   owned by the PreparedTrees20.
 // - Connectors, in the root's list order: the transform side is the copy of
 //   the connector's parent, the visibility side the copy of the nearest
 //   model::ArgVisibilityNode from that parent upwards (the parent included),
@@ -22,18 +26,18 @@
 //   ("Connector '<name>' has no parent."), a parent or visibility node that
 //   is a LOD node ("Remove connectors from lods."), a parent outside the
 //   root's tree ("Unknown node.").
-// - A root without a top node gives an empty transform tree (null top).
+// - A root without a top node gives an empty transform tree (no top).
 //
-// flattenTree20(top, first): depth-first pre-order from top (a node before
-// its children, children in order); the nodes of `first` come before all
-// others, each group in walk order. Empty for a null top.
+// flattenTree20(trees, top, first): entries depth-first pre-order from top
+// (a node before its children, children in order); the entries flagged in
+// `first` (indexed like trees.nodes) come before all others, each group in
+// walk order. Empty for kNoNode20.
 //
-// NodeIndex20: position of each node in a flattened list; indexOf() raises
-// qz::ExtException "Unknown node." for a node not in the list.
+// NodeIndex20: position of each entry in a flattened list; indexOf() raises
+// qz::ExtException "Unknown node." for an entry not in the list.
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 #include "Node.h"
@@ -43,38 +47,49 @@ namespace model {
 class Connector;
 class RootNode;
 
+constexpr std::uint32_t kNoNode20 = ~std::uint32_t(0);
+
+// One node of the prepared trees: the node whose record it writes, and its
+// links, as indices into PreparedTrees20::nodes.
+struct TreeNode20 {
+    const Node* source = nullptr;
+    std::uint32_t firstChild = kNoNode20;
+    std::uint32_t lastChild = kNoNode20;
+    std::uint32_t nextSibling = kNoNode20;
+    std::uint32_t childCount = 0;
+    // The source is a model::ArgVisibilityNode (noted once, so the split
+    // does not go back to the model's nodes).
+    bool visibility = false;
+};
+
 struct ConnectorEntry20 {
     const Connector* connector = nullptr;
-    NodePtr visibilitySide;
-    NodePtr transformSide;
+    std::uint32_t visibilitySide = kNoNode20;
+    std::uint32_t transformSide = kNoNode20;
 };
 
 struct PreparedTrees20 {
-    NodePtr transformTop;
-    NodePtr visibilityRoot;
+    std::vector<TreeNode20> nodes;
+    std::uint32_t transformTop = kNoNode20;
+    std::uint32_t visibilityRoot = kNoNode20;
     std::vector<ConnectorEntry20> connectors;
+    // The plain nodes the preparation made, kept alive for their records.
+    std::vector<NodePtr> added;
 };
 
 PreparedTrees20 prepareTrees20(const RootNode& root);
 
-std::vector<NodePtr> flattenTree20(const NodePtr& top, const std::unordered_set<const Node*>& first);
+std::vector<std::uint32_t> flattenTree20(const PreparedTrees20& trees, std::uint32_t top,
+                                         const std::vector<bool>& first);
 
 class NodeIndex20 {
 public:
-    explicit NodeIndex20(const std::vector<NodePtr>& list);
-    std::uint32_t indexOf(const Node* node) const;
+    // Throws qz::ExtException "Too many nodes to write: <n>." beyond 32 bits.
+    NodeIndex20(const std::vector<std::uint32_t>& list, std::size_t entryCount);
+    std::uint32_t indexOf(std::uint32_t entry) const;
 
 private:
-    // Open addressing over the node addresses, at most half full: one
-    // lookup per topology entry of every node, without a map node each.
-    struct Slot {
-        const Node* node = nullptr;
-        std::uint32_t index = 0;
-    };
-    std::size_t home(const Node* node) const;
-
-    std::vector<Slot> slots_;
-    int shift_ = 64;
+    std::vector<std::uint32_t> positions_;
 };
 
 }  // namespace model

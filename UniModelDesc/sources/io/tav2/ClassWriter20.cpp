@@ -1,7 +1,6 @@
 #include "io/tav2/ClassWriter20.h"
 
 #include <limits>
-#include <unordered_set>
 
 #include <fmt/format.h>
 
@@ -31,13 +30,6 @@ std::unique_ptr<qzvfs::MemWriter> newSink(std::size_t reserve) {
     return std::make_unique<qzvfs::MemWriter>(std::make_shared<qzvfs::MemBuffer>(reserve));
 }
 
-ClassWriter20::NodeList numbered(std::vector<NodePtr> nodes) {
-    ClassWriter20::NodeList list;
-    list.reserve(nodes.size());
-    for (NodePtr& node : nodes) list.emplace_back(std::move(node), static_cast<std::uint32_t>(list.size()));
-    return list;
-}
-
 }  // namespace
 
 ClassWriter20::ClassWriter20() : nodeWriter(std::make_unique<NodeWriter20>(*this)) {}
@@ -50,13 +42,12 @@ std::uint32_t ClassWriter20::count32(std::size_t n, const char* what) {
 }
 
 void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
-    // Whatever happens, nothing of this save (copied trees, buffers) is kept
+    // Whatever happens, nothing of this save (buffers, pool) is kept
     // beyond it.
     struct Release {
         ClassWriter20& w;
         ~Release() {
-            w.transformList.clear();
-            w.visibilityList.clear();
+            w.treeArguments.clear();
             w.sink.reset();
             w.records.reset();
             w.buff.reset();
@@ -68,14 +59,12 @@ void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
     propertyWriter = std::make_unique<PropertyWriter20>(*this);
 
     const PreparedTrees20 trees = prepareTrees20(root);
-    std::unordered_set<const Node*> carriers;
-    for (const ConnectorEntry20& entry : trees.connectors) carriers.insert(entry.transformSide.get());
-    std::vector<NodePtr> transforms = flattenTree20(trees.transformTop, carriers);
-    std::vector<NodePtr> visibilities = flattenTree20(trees.visibilityRoot, {});
-    const NodeIndex20 transformIndex(transforms);
-    const NodeIndex20 visibilityIndex(visibilities);
-    transformList = numbered(std::move(transforms));
-    visibilityList = numbered(std::move(visibilities));
+    std::vector<bool> carriers(trees.nodes.size(), false);
+    for (const ConnectorEntry20& entry : trees.connectors) carriers[entry.transformSide] = true;
+    const std::vector<std::uint32_t> transforms = flattenTree20(trees, trees.transformTop, carriers);
+    const std::vector<std::uint32_t> visibilities = flattenTree20(trees, trees.visibilityRoot, {});
+    const NodeIndex20 transformIndex(transforms, trees.nodes.size());
+    const NodeIndex20 visibilityIndex(visibilities, trees.nodes.size());
 
     // Records first: they add to the pool, which must be complete when it
     // is written in front of them. The file itself is then put together in
@@ -83,12 +72,12 @@ void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
     records->writeU32(kTreesTag);
     records->writeU32(0);
     records->writeU32(0);
-    writeTree(transformList, transformIndex);
-    writeTree(visibilityList, visibilityIndex);
+    writeTree(trees, transforms, transformIndex);
+    writeTree(trees, visibilities, visibilityIndex);
     for (const ConnectorEntry20& entry : trees.connectors) {
         entry.connector->accept(*nodeWriter);
-        records->writeU32(transformIndex.indexOf(entry.transformSide.get()));
-        records->writeU32(visibilityIndex.indexOf(entry.visibilitySide.get()));
+        records->writeU32(transformIndex.indexOf(entry.transformSide));
+        records->writeU32(visibilityIndex.indexOf(entry.visibilitySide));
     }
 
     const std::vector<std::uint8_t>& pool = buff->bytes();
@@ -96,7 +85,7 @@ void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
     sink = newSink(kHeaderSize + 8 + pool.size() + recordBytes->size());
     sink->writeU32(kMagic);
     sink->writeU32(0);
-    sink->writeU32(root.calcNumHandles());
+    sink->writeU32(count32(root.collectArguments(std::move(treeArguments)).size(), "arguments"));
     writeBox(*sink, root.getBoundingBox());
     writeBox(*sink, root.getUserBox());
     writeBox(*sink, root.getLightBox());
@@ -105,17 +94,25 @@ void ClassWriter20::write(const RootNode& root, std::vector<uint8_t>& out) {
     sink->writeBytes(pool.data(), pool.size());
     sink->writeBytes(recordBytes->data(), recordBytes->size());
 
-    const qzvfs::MemBufferPtr file = sink->getBuffer();
-    out.assign(file->bytes().begin(), file->bytes().end());
+    out = sink->getBuffer()->take();
 }
 
-void ClassWriter20::writeTree(const NodeList& list, const NodeIndex20& index) {
+void ClassWriter20::writeTree(const PreparedTrees20& trees, const std::vector<std::uint32_t>& list,
+                              const NodeIndex20& index) {
     records->writeU32(count32(list.size(), "nodes"));
-    for (const auto& [node, number] : list) node->accept(*nodeWriter);
-    for (const auto& [node, number] : list) {
-        records->writeU32(number);
-        records->writeU32(count32(node->getNumChildren(), "children"));
-        for (const Node* child = node->firstChildNode(); child; child = child->nextSiblingNode())
+    const ArgumentCallback collect = [this](std::uint32_t a) { treeArguments.insert(a); };
+    for (const std::uint32_t entry : list) {
+        const Node* source = trees.nodes[entry].source;
+        source->accept(*nodeWriter);
+        // While the node is at hand: the header's handle count needs the
+        // arguments of every tree node, and each is written exactly once.
+        source->forEachArgument(collect);
+    }
+    for (std::size_t number = 0; number < list.size(); ++number) {
+        const TreeNode20& node = trees.nodes[list[number]];
+        records->writeU32(static_cast<std::uint32_t>(number));
+        records->writeU32(node.childCount);
+        for (std::uint32_t child = node.firstChild; child != kNoNode20; child = trees.nodes[child].nextSibling)
             records->writeU32(index.indexOf(child));
     }
 }

@@ -1,6 +1,5 @@
 #include "io/tav2/WriterUtils20.h"
 
-#include <bit>
 #include <limits>
 #include <unordered_map>
 
@@ -50,54 +49,96 @@ std::vector<Attachment> findAttachments(const RootNode& root) {
     return found;
 }
 
-// Source -> copy for the attachment nodes only. The copy has the source's
-// shape, so both trees are walked side by side; that spares a map of every
-// node of the model.
-std::unordered_map<const Node*, NodePtr> copiesOf(const std::vector<Attachment>& attachments, const Node* top,
-                                                  const NodePtr& copy) {
-    std::unordered_map<const Node*, NodePtr> copies;
-    for (const Attachment& a : attachments) {
-        copies.emplace(a.parent, NodePtr());
-        if (a.visibility) copies.emplace(a.visibility, NodePtr());
-    }
-    if (copies.empty() || !top) return copies;
-    std::vector<std::pair<const Node*, Node*>> pending{{top, copy.get()}};
-    while (!pending.empty()) {
-        const auto [source, copied] = pending.back();
-        pending.pop_back();
-        if (const auto wanted = copies.find(source); wanted != copies.end()) wanted->second = NodePtr(copied);
-        Node* c = copied->firstChildNode();
-        for (const Node* s = source->firstChildNode(); s && c; s = s->nextSiblingNode(), c = c->nextSiblingNode())
-            pending.emplace_back(s, c);
-    }
-    return copies;
+std::uint32_t addEntry(PreparedTrees20& trees, const Node* source) {
+    if (trees.nodes.size() >= kNoNode20) QZ_THROW(fmt::format("Too many nodes to write: {}.", trees.nodes.size()));
+    TreeNode20 entry;
+    entry.source = source;
+    entry.visibility = isVisibilityNode(source);
+    trees.nodes.push_back(entry);
+    return static_cast<std::uint32_t>(trees.nodes.size() - 1);
 }
 
-const NodePtr& copyOf(const std::unordered_map<const Node*, NodePtr>& copies, const Node* source) {
+std::uint32_t addPlainEntry(PreparedTrees20& trees) {
+    trees.added.push_back(newPlainNode());
+    return addEntry(trees, trees.added.back().get());
+}
+
+void appendChild(PreparedTrees20& trees, std::uint32_t parent, std::uint32_t child) {
+    TreeNode20& p = trees.nodes[parent];
+    if (p.lastChild == kNoNode20)
+        p.firstChild = child;
+    else
+        trees.nodes[p.lastChild].nextSibling = child;
+    p.lastChild = child;
+    ++p.childCount;
+}
+
+// Copies the shape of the tree below top; returns the top's entry and fills
+// `wanted` (source -> entry) for the sources it was given.
+std::uint32_t copyShape(PreparedTrees20& trees, const Node* top,
+                        std::unordered_map<const Node*, std::uint32_t>& wanted) {
+    const auto note = [&wanted](const Node* source, std::uint32_t entry) {
+        if (wanted.empty()) return;
+        if (const auto found = wanted.find(source); found != wanted.end()) found->second = entry;
+    };
+    const std::uint32_t result = addEntry(trees, top);
+    note(top, result);
+    std::vector<std::pair<const Node*, std::uint32_t>> pending{{top, result}};
+    while (!pending.empty()) {
+        const auto [source, entry] = pending.back();
+        pending.pop_back();
+        for (const Node* child = source->firstChildNode(); child; child = child->nextSiblingNode()) {
+            const std::uint32_t copy = addEntry(trees, child);
+            appendChild(trees, entry, copy);
+            note(child, copy);
+            pending.emplace_back(child, copy);
+        }
+    }
+    return result;
+}
+
+std::uint32_t copyOf(const std::unordered_map<const Node*, std::uint32_t>& copies, const Node* source) {
     const auto found = copies.find(source);
-    if (found == copies.end() || !found->second) QZ_THROW("Unknown node.");
+    if (found == copies.end() || found->second == kNoNode20) QZ_THROW("Unknown node.");
     return found->second;
 }
 
-// Moves every visibility node below top under visibilityRoot (see the header).
-void splitVisibility(const NodePtr& top, const NodePtr& visibilityRoot) {
-    std::vector<Node*> pending{top.get()};
+bool isVisibilityEntry(const PreparedTrees20& trees, std::uint32_t entry) { return trees.nodes[entry].visibility; }
+
+// Moves every visibility node below top under the visibility root (see the
+// header). `previous` is the last child kept before the one examined, so a
+// visibility node is unlinked from its parent's list in place.
+void splitVisibility(PreparedTrees20& trees, std::uint32_t top) {
+    std::vector<std::uint32_t> pending{top};
     while (!pending.empty()) {
-        Node* parent = pending.back();
+        const std::uint32_t parent = pending.back();
         pending.pop_back();
-        Node* child = parent->firstChildNode();
-        while (child) {
-            if (!isVisibilityNode(child)) {
+        std::uint32_t previous = kNoNode20;
+        std::uint32_t child = trees.nodes[parent].firstChild;
+        while (child != kNoNode20) {
+            if (!isVisibilityEntry(trees, child)) {
                 pending.push_back(child);
-                child = child->nextSiblingNode();
+                previous = child;
+                child = trees.nodes[child].nextSibling;
                 continue;
             }
-            const NodePtr visibility(child);
-            const std::vector<NodePtr> grandChildren = visibility->getChildren();
-            for (const NodePtr& grandChild : grandChildren) parent->insertChildBefore(grandChild, visibility);
-            Node* next = grandChildren.empty() ? visibility->nextSiblingNode() : grandChildren.front().get();
-            visibilityRoot->addChild(visibility);
-            child = next;
+            TreeNode20& visibility = trees.nodes[child];
+            const std::uint32_t after = visibility.nextSibling;
+            const bool hasChildren = visibility.firstChild != kNoNode20;
+            // Its children, or the node after it, take its place.
+            const std::uint32_t first = hasChildren ? visibility.firstChild : after;
+            if (hasChildren) trees.nodes[visibility.lastChild].nextSibling = after;
+            TreeNode20& p = trees.nodes[parent];
+            if (previous == kNoNode20)
+                p.firstChild = first;
+            else
+                trees.nodes[previous].nextSibling = first;
+            if (p.lastChild == child) p.lastChild = hasChildren ? visibility.lastChild : previous;
+            p.childCount = p.childCount - 1 + visibility.childCount;
+            visibility.firstChild = visibility.lastChild = visibility.nextSibling = kNoNode20;
+            visibility.childCount = 0;
+            appendChild(trees, trees.visibilityRoot, child);
+            child = first;
         }
     }
 }
@@ -107,75 +148,78 @@ void splitVisibility(const NodePtr& top, const NodePtr& visibilityRoot) {
 PreparedTrees20 prepareTrees20(const RootNode& root) {
     const std::vector<Attachment> attachments = findAttachments(root);
     PreparedTrees20 trees;
-    const Node* top = root.getTopNode().get();
-    trees.transformTop = copyTree(top, nullptr);
-    trees.visibilityRoot = newPlainNode();
-    const auto copies = copiesOf(attachments, top, trees.transformTop);
+    std::unordered_map<const Node*, std::uint32_t> copies;
+    for (const Attachment& a : attachments) {
+        copies.emplace(a.parent, kNoNode20);
+        if (a.visibility) copies.emplace(a.visibility, kNoNode20);
+    }
+    if (const Node* top = root.getTopNode().get()) trees.transformTop = copyShape(trees, top, copies);
+    trees.visibilityRoot = addPlainEntry(trees);
     trees.connectors.reserve(attachments.size());
     for (const Attachment& a : attachments) {
         ConnectorEntry20 entry;
         entry.connector = a.connector;
         entry.transformSide = copyOf(copies, a.parent);
         if (a.visibility) entry.visibilitySide = copyOf(copies, a.visibility);
-        trees.connectors.push_back(std::move(entry));
+        trees.connectors.push_back(entry);
     }
 
     // A visibility node leaves the transform tree, so a connector hanging
     // directly from one needs a node that stays behind in its place.
     for (ConnectorEntry20& entry : trees.connectors) {
         if (entry.visibilitySide != entry.transformSide) continue;
-        NodePtr stand = newPlainNode();
-        entry.visibilitySide->addChild(stand);
-        entry.transformSide = std::move(stand);
+        const std::uint32_t stand = addPlainEntry(trees);
+        appendChild(trees, entry.visibilitySide, stand);
+        entry.transformSide = stand;
     }
 
-    if (trees.transformTop) {
-        if (isVisibilityNode(trees.transformTop.get())) {
-            NodePtr above = newPlainNode();
-            above->addChild(trees.transformTop);
-            trees.transformTop = std::move(above);
+    if (trees.transformTop != kNoNode20) {
+        if (isVisibilityEntry(trees, trees.transformTop)) {
+            const std::uint32_t above = addPlainEntry(trees);
+            appendChild(trees, above, trees.transformTop);
+            trees.transformTop = above;
         }
-        splitVisibility(trees.transformTop, trees.visibilityRoot);
+        splitVisibility(trees, trees.transformTop);
     }
     for (ConnectorEntry20& entry : trees.connectors)
-        if (!entry.visibilitySide) entry.visibilitySide = trees.visibilityRoot;
+        if (entry.visibilitySide == kNoNode20) entry.visibilitySide = trees.visibilityRoot;
     return trees;
 }
 
-std::vector<NodePtr> flattenTree20(const NodePtr& top, const std::unordered_set<const Node*>& first) {
-    std::vector<NodePtr> leading;
-    std::vector<NodePtr> rest;
-    Node::traverse(static_cast<const Node*>(top.get()), [&](const Node* node) {
-        (first.count(node) ? leading : rest).emplace_back(const_cast<Node*>(node));
-        return true;
-    });
+std::vector<std::uint32_t> flattenTree20(const PreparedTrees20& trees, std::uint32_t top,
+                                         const std::vector<bool>& first) {
+    std::vector<std::uint32_t> leading;
+    std::vector<std::uint32_t> rest;
+    if (top == kNoNode20) return rest;
+    rest.reserve(trees.nodes.size());
+    std::vector<std::uint32_t> pending{top};
+    std::vector<std::uint32_t> children;
+    while (!pending.empty()) {
+        const std::uint32_t entry = pending.back();
+        pending.pop_back();
+        (entry < first.size() && first[entry] ? leading : rest).push_back(entry);
+        // Children go on the stack last first, so they come off in order.
+        children.clear();
+        for (std::uint32_t c = trees.nodes[entry].firstChild; c != kNoNode20; c = trees.nodes[c].nextSibling)
+            children.push_back(c);
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
     leading.insert(leading.end(), rest.begin(), rest.end());
     return leading;
 }
 
-NodeIndex20::NodeIndex20(const std::vector<NodePtr>& list) {
+NodeIndex20::NodeIndex20(const std::vector<std::uint32_t>& list, std::size_t entryCount)
+    : positions_(entryCount, kNoNode20) {
     if (list.size() > std::numeric_limits<std::uint32_t>::max())
         QZ_THROW(fmt::format("Too many nodes to write: {}.", list.size()));
-    const std::size_t capacity = std::bit_ceil(2 * list.size() + 2);
-    slots_.resize(capacity);
-    shift_ = 64 - std::countr_zero(capacity);
-    const std::size_t mask = capacity - 1;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        std::size_t at = home(list[i].get());
-        while (slots_[at].node && slots_[at].node != list[i].get()) at = (at + 1) & mask;
-        if (!slots_[at].node) slots_[at] = Slot{list[i].get(), static_cast<std::uint32_t>(i)};
-    }
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i] < positions_.size() && positions_[list[i]] == kNoNode20)
+            positions_[list[i]] = static_cast<std::uint32_t>(i);
 }
 
-std::size_t NodeIndex20::home(const Node* node) const {
-    return std::size_t((reinterpret_cast<std::uintptr_t>(node) * 0x9E3779B97F4A7C15ull) >> shift_);
-}
-
-std::uint32_t NodeIndex20::indexOf(const Node* node) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = home(node); slots_[at].node; at = (at + 1) & mask)
-        if (slots_[at].node == node) return slots_[at].index;
-    QZ_THROW("Unknown node.");
+std::uint32_t NodeIndex20::indexOf(std::uint32_t entry) const {
+    if (entry >= positions_.size() || positions_[entry] == kNoNode20) QZ_THROW("Unknown node.");
+    return positions_[entry];
 }
 
 }  // namespace model
