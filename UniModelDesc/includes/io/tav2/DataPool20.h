@@ -54,6 +54,10 @@ private:
     // Indexes every NUL-terminated run completed since the last call.
     void indexNewRuns();
     void indexRun(std::size_t start, std::size_t nul);
+    // Adds the run [start, start + length) below node, where it leaves the
+    // edge to next at depth k with `byte`.
+    void splitEdge(std::uint32_t node, std::uint32_t next, std::uint32_t k, std::uint32_t start,
+                   std::uint32_t length, std::uint8_t byte);
     // The child of node whose edge starts with byte, or kNone.
     std::uint32_t child(std::uint32_t node, std::uint8_t byte) const;
     void addChild(std::uint32_t node, std::uint32_t made);

@@ -39,13 +39,15 @@ std::uint32_t DataPool20::addString(std::string_view s) {
     indexNewRuns();
     const auto at = [&s](std::size_t depth) { return std::uint8_t(s[s.size() - 1 - depth]); };
     std::uint32_t node = 0;
+    std::uint32_t next = kNone;
     std::size_t depth = 0;
+    std::size_t k = 0;
     while (hasNul_) {
         if (depth == s.size()) return nodes_[node].offset;
-        const std::uint32_t next = child(node, at(depth));
+        next = child(node, at(depth));
         if (next == kNone) break;
         const std::size_t end = std::min<std::size_t>(nodes_[next].depth, s.size());
-        std::size_t k = depth + 1;
+        k = depth + 1;
         while (k < end && labelByte(next, std::uint32_t(k)) == at(k)) ++k;
         if (k < end) break;
         // s ends on this edge: it stands inside the first place of `next`.
@@ -56,8 +58,19 @@ std::uint32_t DataPool20::addString(std::string_view s) {
     checkRoom(s.size() + 1);
     static const std::uint8_t nul = 0;
     const std::uint32_t offset = size();
+    // With every earlier run indexed, s becomes the newest run: it joins the
+    // index where the search left off, instead of being looked up again by
+    // the next search.
+    const bool joinNow = hasNul_ && indexedEnd_ == bytes_.size();
     write(s.data(), s.size());
     write(&nul, 1);
+    if (joinNow) {
+        if (next == kNone)
+            addChild(node, newNode(offset, std::uint32_t(s.size()), at(depth)));
+        else
+            splitEdge(node, next, std::uint32_t(k), offset, std::uint32_t(s.size()), at(k));
+        indexedEnd_ = bytes_.size();
+    }
     return offset;
 }
 
@@ -113,16 +126,20 @@ void DataPool20::indexRun(std::size_t start, std::size_t nul) {
             continue;
         }
         if (k == length) return;  // the whole run already stands earlier
-        // The run leaves the edge at depth k: a node there takes the edge's
-        // place, with the old end and the run below it.
-        const std::uint32_t fork = newNode(nodes_[next].offset + (nextDepth - std::uint32_t(k)), std::uint32_t(k),
-                                           nodes_[next].byte);
-        replaceChild(node, next, fork);
-        nodes_[next].byte = labelByte(next, std::uint32_t(k));
-        addChild(fork, next);
-        addChild(fork, newNode(std::uint32_t(start), std::uint32_t(length), at(k)));
+        splitEdge(node, next, std::uint32_t(k), std::uint32_t(start), std::uint32_t(length), at(k));
         return;
     }
+}
+
+// The run leaves the edge to `next` at depth k: a node there takes the
+// edge's place, with the old end and the run below it.
+void DataPool20::splitEdge(std::uint32_t node, std::uint32_t next, std::uint32_t k, std::uint32_t start,
+                           std::uint32_t length, std::uint8_t byte) {
+    const std::uint32_t fork = newNode(nodes_[next].offset + (nodes_[next].depth - k), k, nodes_[next].byte);
+    replaceChild(node, next, fork);
+    nodes_[next].byte = labelByte(next, k);
+    addChild(fork, next);
+    addChild(fork, newNode(start, length, byte));
 }
 
 std::uint32_t DataPool20::child(std::uint32_t node, std::uint8_t byte) const {
