@@ -105,7 +105,11 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<std::string, std::unique_ptr<IregClass>, NameHash, std::equal_to<>> classes_;
     std::vector<std::string> order_;
+    // Registry-made objects by slot; a destroyed object leaves its slot
+    // null and listed in freeSlots_ (whose capacity always covers alive_).
     std::vector<const IObject*> alive_;
+    std::vector<std::size_t> freeSlots_;
+    std::size_t aliveCount_ = 0;
 };
 
 // Registers every model class, in registration order (ClassRegistration.cpp).

@@ -40,6 +40,7 @@
 #include "Matrix.h"
 #include "OptimizerTrait.h"
 #include "qz/EmTree.h"
+#include "qz/SlabPool.h"
 
 namespace model {
 
@@ -50,6 +51,13 @@ public:
     Node() = default;
     Node(const Node&) = default;
     ~Node() override = default;
+
+    // Tree nodes of every kind come from one slab pool, so that the nodes of
+    // a tree lie close together however a script interleaves them with
+    // meshes and its own objects: the graph passes walk the whole tree
+    // several times per save.
+    static void* operator new(std::size_t size) { return qz::SlabPool::allocate(size); }
+    static void operator delete(void* p, std::size_t size) noexcept { qz::SlabPool::release(p, size); }
 
     // OptimizerTrait: a plain node lets transforms pass below it.
     std::uint32_t getOptimizerKind() const override { return kPassesThrough; }

@@ -60,30 +60,42 @@ Ptr<IObject> ClassRegistry::adopt(IObject* object) {
     {
         std::lock_guard lock(mutex_);
         object->owner_ = this;
-        object->liveSlot_ = alive_.size();
         try {
-            alive_.push_back(object);
+            if (freeSlots_.empty()) {
+                alive_.push_back(object);
+                // Room for every slot to be freed, so unlist never allocates.
+                if (freeSlots_.capacity() < alive_.capacity()) freeSlots_.reserve(alive_.capacity());
+                object->liveSlot_ = alive_.size() - 1;
+            } else {
+                object->liveSlot_ = freeSlots_.back();
+                freeSlots_.pop_back();
+                alive_[object->liveSlot_] = object;
+            }
         } catch (...) {
+            if (!alive_.empty() && alive_.back() == object) alive_.pop_back();
             delete object;
             throw;
         }
+        ++aliveCount_;
     }
     return Ptr<IObject>(object);
 }
 
 std::size_t ClassRegistry::aliveCount() const {
     std::lock_guard lock(mutex_);
-    return alive_.size();
+    return aliveCount_;
 }
 
 void ClassRegistry::unlist(const IObject* object) noexcept {
     std::lock_guard lock(mutex_);
     const std::size_t slot = object->liveSlot_;
     if (slot >= alive_.size() || alive_[slot] != object) return;
-    // The last entry takes the freed place.
-    alive_[slot] = alive_.back();
-    alive_[slot]->liveSlot_ = slot;
-    alive_.pop_back();
+    // The slot is left empty for the next object: filling it with the last
+    // entry instead would touch that other object too, a cache miss per
+    // release when a large tree is freed.
+    alive_[slot] = nullptr;
+    freeSlots_.push_back(slot);
+    --aliveCount_;
 }
 
 void IObjectDeleter::destroy(const IObject* object) noexcept {

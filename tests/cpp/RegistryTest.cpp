@@ -121,7 +121,14 @@ TEST(RegistryTest, ReleasingObjectsInAnyOrderKeepsTheLiveListExact) {
     const std::size_t before = registry().aliveCount();
     std::vector<Ptr<IObject>> objects;
     for (int i = 0; i < 50; ++i) objects.push_back(registry().create("model::Property<unsigned int>"));
-    // Release from the middle outwards: every removal moves another entry.
+    // Release from the middle outwards, and refill half the freed slots
+    // before releasing everything: a reused slot must not be released twice
+    // or counted for its former owner.
+    for (std::size_t step = 0; step < 25; ++step) objects[(step * 17) % 50].reset();
+    EXPECT_EQ(registry().aliveCount(), before + 25);
+    for (auto& o : objects)
+        if (!o) o = registry().create("model::Property<float>");
+    EXPECT_EQ(registry().aliveCount(), before + 50);
     for (std::size_t step = 0; step < 50; ++step) {
         const std::size_t i = (step * 17) % 50;
         if (objects[i]) {

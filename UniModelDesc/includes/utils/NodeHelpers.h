@@ -69,6 +69,39 @@ std::vector<Ptr<Node>> collectNodes(const Ptr<Node>& top, Select&& select) {
     return out;
 }
 
+// A pass processes its candidates long after the walk that found them, so
+// on a tree larger than the caches every candidate would be a miss waited
+// for in turn. prefetchAhead(list, i, nodeOf), called for candidate i, asks
+// early for the candidate kFar places ahead and for the neighbours of the
+// one kNear places ahead (which a removal or replacement relinks), so that
+// the misses of several candidates overlap. nodeOf maps a list element to
+// its const Node*. Only a hint: it changes nothing.
+inline void prefetchNode(const Node* n) noexcept {
+#if defined(__GNUC__)
+    const char* p = reinterpret_cast<const char*>(n);
+    __builtin_prefetch(p);
+    __builtin_prefetch(p + 64);
+    __builtin_prefetch(p + 128);
+#else
+    (void)n;
+#endif
+}
+
+inline void prefetchNeighbours(const Node* n) noexcept {
+    for (const Node* near : {n->parentNode(), n->prevSiblingNode(), n->nextSiblingNode(), n->firstChildNode()})
+        if (near) prefetchNode(near);
+}
+
+template <class List, class NodeOf>
+void prefetchAhead(const List& list, std::size_t i, NodeOf&& nodeOf) noexcept {
+    constexpr std::size_t kFar = 16;
+    constexpr std::size_t kNear = 8;
+    if (i + kFar < list.size()) prefetchNode(nodeOf(list[i + kFar]));
+    if (i + kNear < list.size()) prefetchNeighbours(nodeOf(list[i + kNear]));
+}
+
+inline const Node* nodeOf(const Ptr<Node>& node) noexcept { return node.get(); }
+
 // True when node has a parent that lets the passes remove or move it.
 inline bool isMovable(const Node& node) {
     const Node* parent = node.parentNode();

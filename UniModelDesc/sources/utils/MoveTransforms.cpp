@@ -63,7 +63,9 @@ std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers) {
     const std::vector<Ptr<Node>> transforms =
         collectNodes(top, [](const Node& n) { return n.getType() == NodeType::TransformNode; });
     std::uint64_t count = 0;
-    for (const Ptr<Node>& t : transforms) {
+    for (std::size_t i = 0; i < transforms.size(); ++i) {
+        prefetchAhead(transforms, i, nodeOf);
+        const Ptr<Node>& t = transforms[i];
         if (!isMovable(*t)) break;
         const Matrix44d m = static_cast<const TransformNode&>(*t).getMatrix();
         if (bakeIntoGeometry(t, m, helpers, count)) moveChildrenUp(t, m, helpers, count);

@@ -39,9 +39,10 @@ std::size_t optimizeTransformations(RootNode& root) {
     struct MarkRemoved {
         utils::RemovedList& removed;
         ~MarkRemoved() {
-            for (Ptr<Node>& node : removed) {
-                node->setName(utils::kDeletedNodeName);
-                node.reset();
+            for (std::size_t i = 0; i < removed.size(); ++i) {
+                utils::prefetchAhead(removed, i, utils::nodeOf);
+                removed[i]->setName(utils::kDeletedNodeName);
+                removed[i].reset();
             }
         }
     } mark{removed};

@@ -8,7 +8,10 @@ std::uint64_t removeDeadEnds(const Ptr<Node>& top, const NodeHelpers& helpers) {
     const std::vector<Ptr<Node>> deadEnds = collectNodes(top, [&helpers](const Node& n) {
         return isMovable(n) && !n.hasChildren() && !helpers.hasAttached(&n);
     });
-    for (const Ptr<Node>& node : deadEnds) removeNode(helpers, node);
+    for (std::size_t i = 0; i < deadEnds.size(); ++i) {
+        prefetchAhead(deadEnds, i, nodeOf);
+        removeNode(helpers, deadEnds[i]);
+    }
     return deadEnds.size();
 }
 

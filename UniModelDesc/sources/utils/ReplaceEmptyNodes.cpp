@@ -70,7 +70,10 @@ std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers
                 pairs.emplace_back(std::move(replacement), Ptr<Node>(const_cast<Node*>(n)));
             return true;
         });
-    for (const auto& [replacement, node] : pairs) replaceNode(helpers, node, replacement);
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        prefetchAhead(pairs, i, [](const auto& pair) { return pair.second.get(); });
+        replaceNode(helpers, pairs[i].second, pairs[i].first);
+    }
     return pairs.size();
 }
 
