@@ -2,7 +2,8 @@
 // save: the tree of bench_optimize.py (units of 100 nodes, a chain of ten
 // transform, visibility and animation nodes with 90 more below it, a render
 // node of 100 vertices on every tenth node) built directly in C++ and run
-// through optimizeTransformations. Prints the best of a few runs for 10,000
+// through optimizeTransformations. Prints the time (thread CPU time, the best
+// of two runs in a process of its own, the median of five rounds) for 10,000
 // and 100,000 nodes and their ratio, then the same for 20,000 and 200,000.
 // Linear work gives 10 for both; the tree walks chase pointers, so the
 // ratios also show how much of each model fits in the last-level cache (the
@@ -10,7 +11,6 @@
 // issue applies to the save as a whole: bench_optimize.py.
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -139,25 +139,33 @@ Ptr<RootNode> build(int nodeCount) {
     return root;
 }
 
-double bestSeconds(int nodeCount, std::size_t& iterations) {
-    double best = 1e300;
-    for (int run = 0; run < 3; ++run) {
-        Ptr<RootNode> root = build(nodeCount);
-        const auto start = std::chrono::steady_clock::now();
-        iterations = optimizeTransformations(*root);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
+// The best of two runs on freshly built models, in a process of its own.
+double secondsApart(int nodeCount) {
+    return bench::runApart<double>([nodeCount] {
+        double best = 1e300;
+        for (int run = 0; run < 2; ++run) {
+            Ptr<RootNode> root = build(nodeCount);
+            const double start = bench::cpuSeconds();
+            optimizeTransformations(*root);
+            best = std::min(best, bench::cpuSeconds() - start);
+        }
+        return best;
+    });
 }
 
+// Median over rounds in which the sizes take turns, so that a busy spell of
+// the machine does not fall on one of them only.
 void ratioOf(int smallCount, int largeCount) {
-    std::size_t smallIterations = 0, largeIterations = 0;
-    const double small = bestSeconds(smallCount, smallIterations);
-    const double large = bestSeconds(largeCount, largeIterations);
-    std::printf("%7d tree nodes: %9.2f ms (%zu iterations)\n", smallCount, small * 1000, smallIterations);
-    std::printf("%7d tree nodes: %9.2f ms (%zu iterations)\n", largeCount, large * 1000, largeIterations);
-    std::printf("ratio %d / %d: %.2f\n", largeCount, smallCount, large / small);
+    constexpr int kRounds = 5;
+    std::vector<double> small, large;
+    for (int round = 0; round < kRounds; ++round) {
+        small.push_back(secondsApart(smallCount));
+        large.push_back(secondsApart(largeCount));
+    }
+    const double s = bench::median(small), l = bench::median(large);
+    std::printf("%7d tree nodes: %9.2f ms\n", smallCount, s * 1000);
+    std::printf("%7d tree nodes: %9.2f ms\n", largeCount, l * 1000);
+    std::printf("ratio %d / %d: %.2f\n", largeCount, smallCount, l / s);
 }
 
 }  // namespace
@@ -165,9 +173,8 @@ void ratioOf(int smallCount, int largeCount) {
 // With a node count argument, times only that size (for profiling).
 int main(int argc, char** argv) {
     if (argc > 1) {
-        std::size_t iterations = 0;
         const int count = std::atoi(argv[1]);
-        std::printf("%7d tree nodes: %9.2f ms\n", count, bestSeconds(count, iterations) * 1000);
+        std::printf("%7d tree nodes: %9.2f ms\n", count, secondsApart(count) * 1000);
         return 0;
     }
     ratioOf(10000, 100000);

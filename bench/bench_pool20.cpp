@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "BenchSupport.h"
 #include "ClassRegistry.h"
@@ -62,17 +60,11 @@ Ptr<RootNode> namedModel(int count) {
     return root;
 }
 
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 double saveSeconds(const RootNode& root, std::size_t& size) {
     std::vector<uint8_t> out;
-    const double start = cpuSeconds();
+    const double start = bench::cpuSeconds();
     ClassWriter20().write(root, out);
-    const double took = cpuSeconds() - start;
+    const double took = bench::cpuSeconds() - start;
     size = out.size();
     return took;
 }
@@ -81,14 +73,9 @@ double saveSeconds(const RootNode& root, std::size_t& size) {
 // ratio shows what the machine's caches alone do to linear work over the
 // larger model.
 double walkSeconds(const RootNode& root, std::size_t& handles) {
-    const double start = cpuSeconds();
+    const double start = bench::cpuSeconds();
     handles = root.calcNumHandles();
-    return cpuSeconds() - start;
-}
-
-double median(std::vector<double> times) {
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    return times[times.size() / 2];
+    return bench::cpuSeconds() - start;
 }
 
 struct Sample {
@@ -97,23 +84,10 @@ struct Sample {
     std::size_t bytes = 0;
 };
 
-// Builds the model of `names` in a child process and takes the median of a
-// few saves and walks there. Each size gets a fresh process, so that neither
-// runs on memory the other has already faulted in and freed (a small save
-// after a large one would otherwise find its pages ready).
-Sample sampleInChild(int names) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        std::perror("pipe");
-        std::exit(2);
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        std::perror("fork");
-        std::exit(2);
-    }
-    if (pid == 0) {
-        close(fds[0]);
+// The median of a few saves and walks of the model of `names`, measured in
+// a process of its own.
+Sample sampleApart(int names) {
+    return bench::runApart<Sample>([names] {
         const Ptr<RootNode> root = namedModel(names);
         std::vector<double> saves, walks;
         Sample sample;
@@ -123,22 +97,10 @@ Sample sampleInChild(int names) {
             saves.push_back(saveSeconds(*root, sample.bytes));
             walks.push_back(walkSeconds(*root, handles));
         }
-        sample.save = median(saves);
-        sample.walk = median(walks);
-        const bool sent = write(fds[1], &sample, sizeof sample) == ssize_t(sizeof sample);
-        _exit(sent ? 0 : 2);
-    }
-    close(fds[1]);
-    Sample sample;
-    const bool got = read(fds[0], &sample, sizeof sample) == ssize_t(sizeof sample);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "the measuring process for %d names failed\n", names);
-        std::exit(2);
-    }
-    return sample;
+        sample.save = bench::median(saves);
+        sample.walk = bench::median(walks);
+        return sample;
+    });
 }
 
 }  // namespace
@@ -160,8 +122,8 @@ int main(int argc, char** argv) {
     std::vector<double> smallSaves, largeSaves, smallWalks, largeWalks;
     std::size_t smallBytes = 0, largeBytes = 0;
     for (int round = 0; round < kRounds; ++round) {
-        const Sample small = sampleInChild(5000);
-        const Sample large = sampleInChild(20000);
+        const Sample small = sampleApart(5000);
+        const Sample large = sampleApart(20000);
         smallSaves.push_back(small.save);
         largeSaves.push_back(large.save);
         smallWalks.push_back(small.walk);
@@ -169,8 +131,8 @@ int main(int argc, char** argv) {
         smallBytes = small.bytes;
         largeBytes = large.bytes;
     }
-    const double smallSave = median(smallSaves), largeSave = median(largeSaves);
-    const double smallWalk = median(smallWalks), largeWalk = median(largeWalks);
+    const double smallSave = bench::median(smallSaves), largeSave = bench::median(largeSaves);
+    const double smallWalk = bench::median(smallWalks), largeWalk = bench::median(largeWalks);
     std::printf("save %6d names: %.4f s (%zu bytes)\n", 5000, smallSave, smallBytes);
     std::printf("save %6d names: %.4f s (%zu bytes)\n", 20000, largeSave, largeBytes);
     std::printf("walk %6d names: %.4f s\n", 5000, smallWalk);

@@ -26,7 +26,6 @@
 
 #include <cstddef>
 #include <type_traits>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -156,11 +155,19 @@ public:
     // The nearest node that is an ancestor of both (a node counts as its own
     // ancestor); null when they are in different trees or either is null.
     static NodePtr commonAncestor(const T* a, const T* b) {
-        std::unordered_set<const T*> above;
-        for (const T* n = b; n; n = links(n).parent) above.insert(n);
-        for (const T* n = a; n; n = links(n).parent)
-            if (above.count(n)) return NodePtr(const_cast<T*>(n));
-        return NodePtr();
+        if (!a || !b) return NodePtr();
+        // Both brought to the same depth, then walked up side by side: no
+        // set of ancestors to allocate, which merging passes ask for often.
+        std::size_t depthA = 0, depthB = 0;
+        for (const T* n = links(a).parent; n; n = links(n).parent) ++depthA;
+        for (const T* n = links(b).parent; n; n = links(n).parent) ++depthB;
+        for (; depthA > depthB; --depthA) a = links(a).parent;
+        for (; depthB > depthA; --depthB) b = links(b).parent;
+        while (a != b) {
+            a = links(a).parent;
+            b = links(b).parent;
+        }
+        return NodePtr(const_cast<T*>(a));
     }
 
     // Calls pred on node, then on each ancestor, nearest first, until pred

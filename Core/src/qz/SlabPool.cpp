@@ -1,9 +1,14 @@
 #include "qz/SlabPool.h"
 
 #include <array>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace qz {
 
@@ -24,6 +29,10 @@ constexpr bool kPooled = true;
 constexpr std::size_t kGranule = alignof(std::max_align_t);
 constexpr std::size_t kClasses = SlabPool::kLargest / kGranule;
 constexpr std::size_t kSlabBytes = std::size_t(64) << 10;
+// Slabs are cut from regions of one huge page where the system has them:
+// a tree of 100,000 nodes then spans a dozen TLB entries instead of
+// thousands, which the passes' walks over the whole tree feel.
+constexpr std::size_t kRegionBytes = std::size_t(2) << 20;
 
 std::size_t classOf(std::size_t size) noexcept { return (size + kGranule - 1) / kGranule - 1; }
 
@@ -44,8 +53,7 @@ public:
         Slab& slab = current_[c];
         if (slab.next == nullptr || slab.next + cellBytes > slab.end) {
             // The slab is kept for good (cells return to the free list).
-            char* bytes = static_cast<char*>(::operator new(kSlabBytes));
-            slabs_.push_back(bytes);
+            char* bytes = newSlab();
             slab.next = bytes;
             slab.end = bytes + kSlabBytes;
         }
@@ -63,6 +71,34 @@ public:
     }
 
 private:
+    char* newSlab() {
+        if (regionNext_ == regionEnd_) {
+            char* region = newRegion();
+            regionNext_ = region;
+            regionEnd_ = region + kRegionBytes;
+        }
+        char* slab = regionNext_;
+        regionNext_ += kSlabBytes;
+        return slab;
+    }
+
+    static char* newRegion() {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        // Twice the size, so that an aligned region fits; the rest goes back.
+        void* raw = mmap(nullptr, 2 * kRegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw != MAP_FAILED) {
+            const auto start = reinterpret_cast<std::uintptr_t>(raw);
+            const std::uintptr_t aligned = (start + kRegionBytes - 1) & ~(std::uintptr_t(kRegionBytes) - 1);
+            if (aligned > start) munmap(raw, aligned - start);
+            const std::uintptr_t end = start + 2 * kRegionBytes;
+            if (end > aligned + kRegionBytes) munmap(reinterpret_cast<void*>(aligned + kRegionBytes), end - aligned - kRegionBytes);
+            madvise(reinterpret_cast<void*>(aligned), kRegionBytes, MADV_HUGEPAGE);
+            return reinterpret_cast<char*>(aligned);
+        }
+#endif
+        return static_cast<char*>(::operator new(kRegionBytes));
+    }
+
     struct Slab {
         char* next = nullptr;
         char* end = nullptr;
@@ -70,7 +106,8 @@ private:
     std::mutex mutex_;
     std::array<FreeCell*, kClasses> free_{};
     std::array<Slab, kClasses> current_{};
-    std::vector<char*> slabs_;
+    char* regionNext_ = nullptr;
+    char* regionEnd_ = nullptr;
 };
 
 // Never destroyed: objects may be released by other statics' destructors.

@@ -1,7 +1,6 @@
 #include "utils/MergeEqualMaterials.h"
 
-#include <map>
-#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -16,7 +15,18 @@ namespace {
 // Materials differing in name or blending are never equal, so a material is
 // only compared with the representatives of its own bucket: big models with
 // thousands of materials stay linear instead of comparing every pair.
-using BucketKey = std::pair<std::string, std::uint32_t>;
+// The name is viewed in the material, which outlives the run.
+struct BucketKey {
+    std::string_view name;
+    std::uint32_t blending;
+    bool operator==(const BucketKey&) const = default;
+};
+
+struct BucketHash {
+    std::size_t operator()(const BucketKey& k) const noexcept {
+        return std::hash<std::string_view>()(k.name) * 31 + k.blending;
+    }
+};
 
 BucketKey bucketOf(const BaseMaterial& material) { return {material.getName(), material.getBlending()}; }
 
@@ -28,7 +38,7 @@ bool mergeEqualMaterials(RootNode& root) {
     // Walks the nodes in list order: the first material of a content becomes
     // its representative, later equal ones map onto it. Mapping first and
     // replacing afterwards gives what replacing in every holder at once gives.
-    std::map<BucketKey, std::vector<BaseMaterial*>> buckets;
+    std::unordered_map<BucketKey, std::vector<BaseMaterial*>, BucketHash> buckets;
     std::unordered_map<const BaseMaterial*, Ptr<BaseMaterial>> replacement;
     std::size_t distinctBefore = 0;
     for (const auto& node : nodes) {
