@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <set>
 #include <thread>
 #include <vector>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ClassRegistry.h"
 #include "Node.h"
@@ -76,6 +81,42 @@ TEST(SlabPool, ThreadsAllocatingAndReleasingAtOnceGetDistinctBlocks) {
     b.join();
     EXPECT_TRUE(ok1);
     EXPECT_TRUE(ok2);
+}
+
+TEST(SlabPool, ChildForkedWhileAnotherThreadAllocatesCanAllocate) {
+    // A child inheriting the pool's lock from a thread that does not exist
+    // in it would hang at its first allocation.
+    std::atomic<bool> stop{false};
+    std::thread busy([&stop] {
+        while (!stop) qz::SlabPool::release(qz::SlabPool::allocate(64), 64);
+    });
+    int hung = 0, failed = 0;
+    for (int round = 0; round < 20; ++round) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            void* p = qz::SlabPool::allocate(64);
+            qz::SlabPool::release(p, 64);
+            _exit(0);
+        }
+        int status = 0;
+        bool done = false;
+        for (int wait = 0; wait < 500 && !done; ++wait) {
+            done = waitpid(pid, &status, WNOHANG) == pid;
+            if (!done) usleep(10000);
+        }
+        if (!done) {
+            ++hung;
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ++failed;
+        }
+    }
+    stop = true;
+    busy.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
 }
 
 TEST(SlabPool, NodesOfEveryKindGoThroughItAndAreFreedWithTheirOwnSize) {

@@ -9,6 +9,9 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if defined(__unix__)
+#include <pthread.h>
+#endif
 
 namespace qz {
 
@@ -103,7 +106,12 @@ private:
         char* next = nullptr;
         char* end = nullptr;
     };
+public:
+    // Held across fork() so that a child never inherits it locked by a
+    // thread that does not exist there.
     std::mutex mutex_;
+
+private:
     std::array<FreeCell*, kClasses> free_{};
     std::array<Slab, kClasses> current_{};
     char* regionNext_ = nullptr;
@@ -112,7 +120,14 @@ private:
 
 // Never destroyed: objects may be released by other statics' destructors.
 Pools& pools() {
-    static Pools* instance = new Pools();
+    static Pools* instance = [] {
+        auto* made = new Pools();
+#if defined(__unix__)
+        pthread_atfork([] { pools().mutex_.lock(); }, [] { pools().mutex_.unlock(); },
+                       [] { pools().mutex_.unlock(); });
+#endif
+        return made;
+    }();
     return *instance;
 }
 

@@ -11,7 +11,9 @@
 //   a null p is ignored. The storage is kept for later objects of its size
 //   class and never given back to the system: a program that frees a large
 //   tree and builds another reuses the same slabs.
-// - Thread-safe (one mutex); any thread may release what another allocated.
+// - Thread-safe (one mutex, held across fork() so that a child process can
+//   allocate even when another thread was allocating as it forked); any
+//   thread may release what another allocated.
 // - Under AddressSanitizer every call goes to ::operator new and delete, so
 //   that use after free and leaks of pooled objects are still reported.
 
