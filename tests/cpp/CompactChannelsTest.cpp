@@ -147,3 +147,24 @@ TEST(CompactChannels, MeshWithoutMaterialFailsAndLightSetsAreSkipped) {
     f.root->addRenderNode(bare);
     EXPECT_EQ(failureOf(f), "Material of render node isn't set.");
 }
+
+// A save of many meshes of one material must not leave one copy per mesh,
+// yet meshes that come out differently must never see another's table.
+TEST(CompactChannels, MeshesOfOneMaterialThatComeOutAlikeShareOneCopyAndTheSourceStaysAsItWas) {
+    Fixture f;
+    auto first = f.add({{0, {1, 2, 3, 4}}, {3, {5, 6, 7, 8}}}, {{0, 0}, {1, 3}});
+    const Ptr<PropertiesSet> source(const_cast<PropertiesSet*>(&setOf(first)));
+    auto second = f.add({{0, {9, 9, 9, 9}}, {3, {1, 1, 1, 1}}}, {}, source);
+    // Its two lists are one within a thousandth: both uses end on channel 0.
+    auto twin = f.add({{0, {1, 2, 3, 4}}, {3, {1, 2, 3, 4}}}, {}, source);
+
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
+    EXPECT_NE(first->getMaterial(), source);
+    EXPECT_EQ(second->getMaterial(), first->getMaterial());
+    EXPECT_NE(twin->getMaterial(), first->getMaterial());
+    EXPECT_EQ(table(setOf(first))[1], 1u);
+    EXPECT_EQ(table(setOf(twin))[1], 0u);
+    EXPECT_EQ(setOf(twin).getVertexFormat()[TEXCOORD1], 0);
+    EXPECT_EQ(source->getTexCoordChannels()[1], 3u);
+    EXPECT_EQ(source->getVertexFormat()[TEXCOORD3], 2);
+}

@@ -5,8 +5,11 @@
 //
 // Contract, for each mesh render node of the root node's list, in order
 // (other render nodes are skipped):
-//  1. The node gets a private copy of its material (PropertiesSet::copy:
-//     the uniforms stay shared), so no other node sees the changes.
+//  1. The node gets a copy of its material (PropertiesSet::copySet: the
+//     uniforms stay shared), so that nodes outside the list never see the
+//     changes. Nodes of the list that held the same material and come out
+//     with the same channel table and vertex format share one copy (made for
+//     the first of them); the one-node form always makes a copy of its own.
 //  2. TEXCOORD attributes are visited in ascending semantic order; one with
 //     the components and the float count of an earlier kept one, every
 //     float within 0.001 of it, is removed and the channel entries naming it
@@ -21,8 +24,10 @@
 //     "Empty texture channel". Entries 8 to 12 are not checked.
 //  7. Vertex size and material format must agree ("Wrong vertex size.").
 //  Failures are qz::ExtException and leave the nodes before the failing one
-//  compacted. A mesh node without a material fails with "Material of render
-//  node isn't set."; one whose material is not a PropertiesSet with
+//  compacted; the failing node keeps the material it held (its geometry may
+//  be changed in part). A mesh node without a material fails with
+//  "Material of render node isn't set."; one whose material is not a
+//  PropertiesSet with
 //  "Material of render node isn't a properties set.".
 //  Returns the number of duplicate coordinate attributes removed.
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -47,17 +48,17 @@ void checkVertexSize(const Vertices& vertices, const VertexFormat& format) {
     if (vertices.vertexSize() != vertexFormatSize(format)) QZ_THROW("Wrong vertex size.");
 }
 
-}  // namespace
-
-std::size_t compactTextureChannels(BaseMeshRenderNode& node) {
+const PropertiesSet& materialOf(const BaseMeshRenderNode& node) {
     if (!node.getMaterial()) QZ_THROW("Material of render node isn't set.");
-    const auto* shared = dynamic_cast<const PropertiesSet*>(node.getMaterial().get());
-    if (!shared) QZ_THROW("Material of render node isn't a properties set.");
-    const Ptr<PropertiesSet> material = shared->copySet();
-    node.setMaterial(material);
-    TexCoordChannels& channels = material->getTexCoordChannels();
-    VertexFormat& format = material->getVertexFormat();
+    const auto* set = dynamic_cast<const PropertiesSet*>(node.getMaterial().get());
+    if (!set) QZ_THROW("Material of render node isn't a properties set.");
+    return *set;
+}
 
+// Steps 2 to 7 on the node's geometry and on the given channel table and
+// vertex format (which start as the material's); returns the number of
+// duplicate lists removed.
+std::size_t compactGeometry(BaseMeshRenderNode& node, TexCoordChannels& channels, VertexFormat& format) {
     std::size_t removed = 0;
     node.editGeometry([&](Vertices& vertices, Indices&) {
         const std::map<std::uint32_t, std::uint32_t> duplicates = removeDuplicateCoordinates(vertices);
@@ -116,10 +117,56 @@ std::size_t compactTextureChannels(BaseMeshRenderNode& node) {
     return removed;
 }
 
+// What a node's material becomes: the material it held and the channel
+// table and vertex format it comes out with, as raw bytes.
+using Outcome = std::pair<const PropertiesSet*, std::string>;
+
+Outcome outcomeOf(const PropertiesSet& source, const TexCoordChannels& channels, const VertexFormat& format) {
+    std::string bytes(reinterpret_cast<const char*>(channels.begin()),
+                      reinterpret_cast<const char*>(channels.end()));
+    bytes.append(reinterpret_cast<const char*>(format.begin()), reinterpret_cast<const char*>(format.end()));
+    return {&source, std::move(bytes)};
+}
+
+Ptr<PropertiesSet> copyWith(const PropertiesSet& source, const TexCoordChannels& channels,
+                            const VertexFormat& format) {
+    Ptr<PropertiesSet> copy = source.copySet();
+    copy->getTexCoordChannels() = channels;
+    copy->getVertexFormat() = format;
+    return copy;
+}
+
+}  // namespace
+
+std::size_t compactTextureChannels(BaseMeshRenderNode& node) {
+    const PropertiesSet& source = materialOf(node);
+    TexCoordChannels channels = source.getTexCoordChannels();
+    VertexFormat format = source.getVertexFormat();
+    const std::size_t removed = compactGeometry(node, channels, format);
+    node.setMaterial(copyWith(source, channels, format));
+    return removed;
+}
+
 std::size_t compactTextureChannels(RootNode& root) {
+    // Nodes that held one material and come out alike get one copy: a
+    // thousand meshes of one material would otherwise make a thousand equal
+    // copies for the material merge to fold back together.
+    // The entries hold their source materials: a source whose last holder
+    // moved on must not free its address for a new material to be mistaken
+    // for it.
+    std::map<Outcome, std::pair<Ptr<BaseMaterial>, Ptr<PropertiesSet>>> copies;
     std::size_t removed = 0;
-    for (const auto& node : root.getRenderNodes())
-        if (auto* mesh = dynamic_cast<BaseMeshRenderNode*>(node.get())) removed += compactTextureChannels(*mesh);
+    for (const auto& node : root.getRenderNodes()) {
+        auto* mesh = dynamic_cast<BaseMeshRenderNode*>(node.get());
+        if (!mesh) continue;
+        const PropertiesSet& source = materialOf(*mesh);
+        TexCoordChannels channels = source.getTexCoordChannels();
+        VertexFormat format = source.getVertexFormat();
+        removed += compactGeometry(*mesh, channels, format);
+        auto [entry, fresh] = copies.try_emplace(outcomeOf(source, channels, format));
+        if (fresh) entry->second = {mesh->getMaterial(), copyWith(source, channels, format)};
+        mesh->setMaterial(entry->second.second);
+    }
     return removed;
 }
 
