@@ -117,34 +117,44 @@ std::size_t compactGeometry(BaseMeshRenderNode& node, TexCoordChannels& channels
     return removed;
 }
 
-// What a node's material becomes: the material it held and the channel
-// table and vertex format it comes out with, as raw bytes.
-using Outcome = std::pair<const PropertiesSet*, std::string>;
+// A node compacted, with the material it held and the channel table and
+// vertex format that material's copy must get.
+struct Compacted {
+    const PropertiesSet& source;
+    TexCoordChannels channels;
+    VertexFormat format;
+    std::size_t removed;
 
-Outcome outcomeOf(const PropertiesSet& source, const TexCoordChannels& channels, const VertexFormat& format) {
-    std::string bytes(reinterpret_cast<const char*>(channels.begin()),
-                      reinterpret_cast<const char*>(channels.end()));
-    bytes.append(reinterpret_cast<const char*>(format.begin()), reinterpret_cast<const char*>(format.end()));
-    return {&source, std::move(bytes)};
-}
+    // What the node's material becomes, as a key: the source and the
+    // table and format as raw bytes.
+    std::pair<const PropertiesSet*, std::string> outcome() const {
+        std::string bytes(reinterpret_cast<const char*>(channels.begin()),
+                          reinterpret_cast<const char*>(channels.end()));
+        bytes.append(reinterpret_cast<const char*>(format.begin()), reinterpret_cast<const char*>(format.end()));
+        return {&source, std::move(bytes)};
+    }
 
-Ptr<PropertiesSet> copyWith(const PropertiesSet& source, const TexCoordChannels& channels,
-                            const VertexFormat& format) {
-    Ptr<PropertiesSet> copy = source.copySet();
-    copy->getTexCoordChannels() = channels;
-    copy->getVertexFormat() = format;
-    return copy;
+    Ptr<PropertiesSet> copy() const {
+        Ptr<PropertiesSet> set = source.copySet();
+        set->getTexCoordChannels() = channels;
+        set->getVertexFormat() = format;
+        return set;
+    }
+};
+
+Compacted compact(BaseMeshRenderNode& node) {
+    const PropertiesSet& source = materialOf(node);
+    Compacted out{source, source.getTexCoordChannels(), source.getVertexFormat(), 0};
+    out.removed = compactGeometry(node, out.channels, out.format);
+    return out;
 }
 
 }  // namespace
 
 std::size_t compactTextureChannels(BaseMeshRenderNode& node) {
-    const PropertiesSet& source = materialOf(node);
-    TexCoordChannels channels = source.getTexCoordChannels();
-    VertexFormat format = source.getVertexFormat();
-    const std::size_t removed = compactGeometry(node, channels, format);
-    node.setMaterial(copyWith(source, channels, format));
-    return removed;
+    const Compacted done = compact(node);
+    node.setMaterial(done.copy());
+    return done.removed;
 }
 
 std::size_t compactTextureChannels(RootNode& root) {
@@ -154,17 +164,15 @@ std::size_t compactTextureChannels(RootNode& root) {
     // The entries hold their source materials: a source whose last holder
     // moved on must not free its address for a new material to be mistaken
     // for it.
-    std::map<Outcome, std::pair<Ptr<BaseMaterial>, Ptr<PropertiesSet>>> copies;
+    std::map<std::pair<const PropertiesSet*, std::string>, std::pair<Ptr<BaseMaterial>, Ptr<PropertiesSet>>> copies;
     std::size_t removed = 0;
     for (const auto& node : root.getRenderNodes()) {
         auto* mesh = dynamic_cast<BaseMeshRenderNode*>(node.get());
         if (!mesh) continue;
-        const PropertiesSet& source = materialOf(*mesh);
-        TexCoordChannels channels = source.getTexCoordChannels();
-        VertexFormat format = source.getVertexFormat();
-        removed += compactGeometry(*mesh, channels, format);
-        auto [entry, fresh] = copies.try_emplace(outcomeOf(source, channels, format));
-        if (fresh) entry->second = {mesh->getMaterial(), copyWith(source, channels, format)};
+        const Compacted done = compact(*mesh);
+        removed += done.removed;
+        auto [entry, fresh] = copies.try_emplace(done.outcome());
+        if (fresh) entry->second = {mesh->getMaterial(), done.copy()};
         mesh->setMaterial(entry->second.second);
     }
     return removed;
