@@ -138,9 +138,13 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
         totalRows += m->getVertices().vertexCount();
         totalIndices += m->getIndices().indices.size();
     }
-    Vertices vertices = first.getVertices();
-    for (const auto& [code, a] : first.getVertices().getAttributes())
-        vertices.getAttribute(code).data.reserve(totalRows * a.components);
+    Vertices vertices;
+    for (const auto& [code, a] : first.getVertices().getAttributes()) {
+        std::vector<float> data;
+        data.reserve(totalRows * a.components);
+        data.insert(data.end(), a.data.begin(), a.data.end());
+        vertices.setAttribute(code, a.components, std::move(data));
+    }
     std::vector<std::size_t> starts{0};
     for (std::size_t k = 1; k < members.size(); ++k) {
         starts.push_back(vertices.vertexCount());
