@@ -32,6 +32,10 @@
 //     first appearance (spot parents compared with their direction); the
 //     members' lights in order, each pointing at its parent's new position.
 //  Nodes listed twice stay listed twice; null entries stay where they are.
+//  Members leave the list as soon as their group is merged, so a member
+//  nothing else holds is freed before the next group is copied. When a
+//  merge fails (qz::ExtException, std::bad_alloc) the list stays whole:
+//  groups merged so far are replaced, every other entry keeps its place.
 //
 // Returns what the pass did; the refusal counts are kept per reason for
 // diagnostics only, and count only the pairs actually compared: a node is

@@ -317,15 +317,30 @@ std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type,
 
     std::vector<Ptr<BaseRenderNode>> out;
     out.reserve(list.size());
-    for (std::size_t pos = 0; pos < list.size(); ++pos) {
-        const std::size_t g = groupAt[pos];
-        if (g == kAlone) {
-            out.push_back(list[pos]);
-        } else if (groups[g].front() == pos) {
-            std::vector<const T*> members;
-            for (std::size_t p : groups[g]) members.push_back(static_cast<const T*>(list[p].get()));
-            out.push_back(merge(members));
+    std::size_t pos = 0;
+    try {
+        for (; pos < list.size(); ++pos) {
+            const std::size_t g = groupAt[pos];
+            if (g == kAlone) {
+                out.push_back(std::move(list[pos]));
+            } else if (groups[g].front() == pos) {
+                std::vector<const T*> members;
+                for (std::size_t p : groups[g]) members.push_back(static_cast<const T*>(list[p].get()));
+                out.push_back(merge(members));
+                // Members the list alone held go now, so that the next
+                // groups' copies reuse their memory: merging every mesh of
+                // a big model would otherwise hold all of its geometry
+                // twice and grow the heap by the whole of it.
+                for (std::size_t p : groups[g]) list[p].reset();
+            }
         }
+    } catch (...) {
+        // The list stays whole: groups merged so far stand for their
+        // members, the rest keep their places.
+        for (; pos < list.size(); ++pos)
+            if (list[pos] || groupAt[pos] == kAlone) out.push_back(std::move(list[pos]));
+        list = std::move(out);
+        throw;
     }
     list = std::move(out);
     return merged;
