@@ -27,8 +27,7 @@
 //  compacted; the failing node keeps the material it held (its geometry may
 //  be changed in part). A mesh node without a material fails with
 //  "Material of render node isn't set."; one whose material is not a
-//  PropertiesSet with
-//  "Material of render node isn't a properties set.".
+//  PropertiesSet with "Material of render node isn't a properties set.".
 //  Returns the number of duplicate coordinate attributes removed.
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
-#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -125,13 +125,9 @@ struct Compacted {
     VertexFormat format;
     std::size_t removed;
 
-    // What the node's material becomes, as a key: the source and the
-    // table and format as raw bytes.
-    std::pair<const PropertiesSet*, std::string> outcome() const {
-        std::string bytes(reinterpret_cast<const char*>(channels.begin()),
-                          reinterpret_cast<const char*>(channels.end()));
-        bytes.append(reinterpret_cast<const char*>(format.begin()), reinterpret_cast<const char*>(format.end()));
-        return {&source, std::move(bytes)};
+    // Whether `set` is a copy this node can use as it stands.
+    bool fits(const PropertiesSet& set) const {
+        return set.getTexCoordChannels() == channels && set.getVertexFormat() == format;
     }
 
     Ptr<PropertiesSet> copy() const {
@@ -160,20 +156,27 @@ std::size_t compactTextureChannels(BaseMeshRenderNode& node) {
 std::size_t compactTextureChannels(RootNode& root) {
     // Nodes that held one material and come out alike get one copy: a
     // thousand meshes of one material would otherwise make a thousand equal
-    // copies for the material merge to fold back together.
-    // The entries hold their source materials: a source whose last holder
-    // moved on must not free its address for a new material to be mistaken
-    // for it.
-    std::map<std::pair<const PropertiesSet*, std::string>, std::pair<Ptr<BaseMaterial>, Ptr<PropertiesSet>>> copies;
+    // copies for the material merge to fold back together. A source has
+    // few outcomes, so its copies are searched in turn.
+    struct Copies {
+        // Held so that a source whose last node moved on keeps its address
+        // from being reused by a new material mistaken for it.
+        Ptr<BaseMaterial> source;
+        std::vector<Ptr<PropertiesSet>> made;
+    };
+    std::unordered_map<const PropertiesSet*, Copies> copiesOf;
     std::size_t removed = 0;
     for (const auto& node : root.getRenderNodes()) {
         auto* mesh = dynamic_cast<BaseMeshRenderNode*>(node.get());
         if (!mesh) continue;
         const Compacted done = compact(*mesh);
         removed += done.removed;
-        auto [entry, fresh] = copies.try_emplace(done.outcome());
-        if (fresh) entry->second = {mesh->getMaterial(), done.copy()};
-        mesh->setMaterial(entry->second.second);
+        Copies& copies = copiesOf[&done.source];
+        if (!copies.source) copies.source = mesh->getMaterial();
+        auto found = std::find_if(copies.made.begin(), copies.made.end(),
+                                  [&](const Ptr<PropertiesSet>& set) { return done.fits(*set); });
+        if (found == copies.made.end()) found = copies.made.insert(found, done.copy());
+        mesh->setMaterial(*found);
     }
     return removed;
 }
