@@ -131,6 +131,12 @@ Pools& pools() {
     return *instance;
 }
 
+// Built while the program or module loads, before any thread of ours runs:
+// a fork() while another thread was still constructing the pool on its first
+// use would leave the child waiting for good on a construction guard that no
+// thread of its own will ever release.
+[[maybe_unused]] Pools& gBuiltAtLoad = pools();
+
 }  // namespace
 
 void* SlabPool::allocate(std::size_t size) {
