@@ -12,9 +12,14 @@
 
 #include "Node.h"
 #include "utils/NodeHelpers.h"
+#include "utils/PreOrder.h"
 
 namespace model::utils {
 
 std::uint64_t removeDummyNodes(const Ptr<Node>& top, const NodeHelpers& helpers);
+
+// The same on the nodes of `order` (the tree below its top), which the call
+// leaves describing the tree as the pass left it.
+std::uint64_t removeDummyNodes(PreOrder& order, const NodeHelpers& helpers);
 
 }  // namespace model::utils

@@ -60,8 +60,14 @@ void moveChildrenUp(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& h
 }  // namespace
 
 std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers) {
-    const std::vector<Ptr<Node>> transforms =
-        collectNodes(top, [](const Node& n) { return n.getType() == NodeType::TransformNode; });
+    PreOrder order(top);
+    return moveTransforms(order, helpers);
+}
+
+std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers) {
+    std::vector<Ptr<Node>> transforms;
+    order.scan(NodeType::TransformNode,
+               [&transforms](std::size_t, Node& n, NodeType) { transforms.emplace_back(&n); });
     std::uint64_t count = 0;
     for (std::size_t i = 0; i < transforms.size(); ++i) {
         prefetchAhead(transforms, i, nodeOf);
@@ -70,6 +76,8 @@ std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers) {
         const Matrix44d m = static_cast<const TransformNode&>(*t).getMatrix();
         if (bakeIntoGeometry(t, m, helpers, count)) moveChildrenUp(t, m, helpers, count);
     }
+    // Moves reorder the tree; nothing counted means nothing moved.
+    if (count != 0) order.rebuild(Ptr<Node>(order.top()));
     return count;
 }
 

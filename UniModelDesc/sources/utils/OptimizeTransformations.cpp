@@ -2,6 +2,7 @@
 
 #include "utils/AttachmentIndex.h"
 #include "utils/MoveTransforms.h"
+#include "utils/PreOrder.h"
 #include "utils/RemoveDeadEnds.h"
 #include "utils/RemoveDummyNodes.h"
 #include "utils/ReplaceEmptyNodes.h"
@@ -12,18 +13,23 @@ namespace utils {
 
 std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
     std::size_t iterations = 0;
+    // One walk serves every pass: each leaves the list describing the tree
+    // as it left it, so it carries over to the next iteration unless the
+    // model's top node changed.
+    PreOrder order;
     for (;;) {
         // Held here: replaceEmptyNodes may give the model a new top node,
         // which the next iteration picks up.
         const Ptr<Node> top = root.getTopNode();
         if (!top) return iterations;
         ++iterations;
-        const std::uint64_t replaced = replaceEmptyNodes(top, helpers);
-        const std::uint64_t dummies = removeDummyNodes(top, helpers);
-        std::uint64_t deadEnds = removeDeadEnds(top, helpers);
-        const std::uint64_t moved = moveTransforms(top, helpers);
+        if (order.top() != top) order.rebuild(top);
+        const std::uint64_t replaced = replaceEmptyNodes(order, helpers);
+        const std::uint64_t dummies = removeDummyNodes(order, helpers);
+        std::uint64_t deadEnds = removeDeadEnds(order, helpers);
+        const std::uint64_t moved = moveTransforms(order, helpers);
         if (deadEnds != 0)
-            while (const std::uint64_t more = removeDeadEnds(top, helpers)) deadEnds += more;
+            while (const std::uint64_t more = removeDeadEnds(order, helpers)) deadEnds += more;
         if (replaced + dummies + deadEnds + moved == 0) return iterations;
     }
 }

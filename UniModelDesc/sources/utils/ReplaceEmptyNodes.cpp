@@ -26,10 +26,10 @@ bool hidesNothing(const ArgVisibilityNode& node) {
     return std::all_of(entries.begin(), entries.end(), [](const VisibilityEntry& e) { return e.ranges.empty(); });
 }
 
-// The simpler node that can stand for n, or null when n has an effect of its
-// own.
-Ptr<Node> replacementFor(const Node& n) {
-    switch (n.getType()) {
+// The simpler node that can stand for n (of the given type), or null when n
+// has an effect of its own.
+Ptr<Node> replacementFor(const Node& n, NodeType type) {
+    switch (type) {
         case NodeType::TransformNode:
             if (static_cast<const TransformNode&>(n).getMatrix().isIdentity()) return plainNode(n);
             return nullptr;
@@ -63,17 +63,23 @@ Ptr<Node> replacementFor(const Node& n) {
 }  // namespace
 
 std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers) {
-    std::vector<std::pair<Ptr<Node>, Ptr<Node>>> pairs;
-    if (top)
-        Node::traverse(static_cast<const Node*>(top.get()), [&pairs](const Node* n) {
-            if (Ptr<Node> replacement = replacementFor(*n))
-                pairs.emplace_back(std::move(replacement), Ptr<Node>(const_cast<Node*>(n)));
-            return true;
-        });
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        prefetchAhead(pairs, i, [](const auto& pair) { return pair.second.get(); });
-        replaceNode(helpers, pairs[i].second, pairs[i].first);
+    PreOrder order(top);
+    return replaceEmptyNodes(order, helpers);
+}
+
+std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers) {
+    // (replacement, entry of the node it replaces)
+    std::vector<std::pair<Ptr<Node>, std::size_t>> pairs;
+    order.scan([&pairs](std::size_t i, const Node& n, NodeType type) {
+        if (Ptr<Node> replacement = replacementFor(n, type)) pairs.emplace_back(std::move(replacement), i);
+    });
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        prefetchAhead(pairs, k, [&order](const auto& pair) { return order.node(pair.second); });
+        const auto& [replacement, i] = pairs[k];
+        replaceNode(helpers, Ptr<Node>(order.node(i)), replacement);
+        order.replace(i, replacement.get());
     }
+    order.settle();
     return pairs.size();
 }
 
