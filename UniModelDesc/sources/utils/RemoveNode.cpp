@@ -6,7 +6,7 @@ bool removeNode(const NodeHelpers& helpers, const Ptr<Node>& node) {
     if (!node) return false;
     Node* parent = node->parentNode();
     if (!parent) return false;
-    for (const Ptr<Node>& child : node->getChildren()) parent->insertChildBefore(child, node);
+    while (Node* child = node->firstChildNode()) parent->insertChildBefore(Ptr<Node>(child), node);
     helpers.onRemove(node);
     return true;
 }

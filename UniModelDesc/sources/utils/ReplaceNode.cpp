@@ -8,7 +8,8 @@ void replaceNode(const NodeHelpers& helpers, const Ptr<Node>& oldNode, const Ptr
     // only after the base nodes had been re-pointed to it.
     if (newNode->isSelfOrAncestor(oldNode.get())) QZ_THROW("Can't replace a node by itself or a node below it.");
     helpers.replaceParent(oldNode.get(), newNode);
-    for (const Ptr<Node>& child : oldNode->getChildren()) newNode->addChild(child);
+    // One child at a time off the front: no list of them to allocate.
+    while (Node* child = oldNode->firstChildNode()) newNode->addChild(Ptr<Node>(child));
     if (Node* parent = oldNode->parentNode())
         parent->insertChildBefore(newNode, oldNode);
     else
