@@ -101,13 +101,13 @@ public:
         return out;
     }
 
-private:
-    static constexpr std::size_t kAhead = 16;
-
     struct Entry {
         Node* node;
         NodeType type;
     };
+
+private:
+    static constexpr std::size_t kAhead = 16;
 
     Ptr<Node> top_;
     std::vector<Entry> entries_;

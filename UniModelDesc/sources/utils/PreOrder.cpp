@@ -1,6 +1,34 @@
 #include "utils/PreOrder.h"
 
+#include <array>
+
 namespace model::utils {
+
+namespace {
+
+// Subtrees walked at once. Each walk is a chain of loads that depend on one
+// another (a node's links are known only once it has arrived); several
+// chains in turn keep that many misses in flight instead of one.
+constexpr std::size_t kWalks = 8;
+
+// One walk of one subtree in pre-order, a node per step.
+struct Walk {
+    const Node* root = nullptr;
+    const Node* next = nullptr;
+    std::size_t rootIndex = 0;
+    std::size_t begin = 0;  // where this subtree's entries start in `out`
+    std::vector<PreOrder::Entry>* out = nullptr;
+
+    // The node after n in the subtree's pre-order, or null past its end.
+    const Node* after(const Node* n) const {
+        if (const Node* child = n->firstChildNode()) return child;
+        for (; n != root; n = n->parentNode())
+            if (const Node* sibling = n->nextSiblingNode()) return sibling;
+        return nullptr;
+    }
+};
+
+}  // namespace
 
 void PreOrder::rebuild(const Ptr<Node>& top) {
     top_ = top;
@@ -8,10 +36,65 @@ void PreOrder::rebuild(const Ptr<Node>& top) {
     removed_ = 0;
     entries_.clear();
     if (!top) return;
-    Node::traverse(static_cast<const Node*>(top.get()), [this](const Node* n) {
+
+    // Nodes with a single child lead the order on their own; the children
+    // of the first node with several are the subtrees walked side by side.
+    const Node* n = top.get();
+    for (;;) {
         entries_.push_back(Entry{const_cast<Node*>(n), n->getType()});
-        return true;
-    });
+        const Node* child = n->firstChildNode();
+        if (!child || child->nextSiblingNode()) break;
+        n = child;
+    }
+    std::vector<const Node*> roots;
+    for (const Node* c = n->firstChildNode(); c; c = c->nextSiblingNode()) roots.push_back(c);
+    if (roots.empty()) return;
+
+    // Each slot walks subtrees in turn into its own list; a subtree's span
+    // in that list is recorded so that the spans join in the subtrees' order.
+    struct Span {
+        std::size_t slot, begin, end;
+    };
+    std::vector<Span> spans(roots.size());
+    std::array<std::vector<Entry>, kWalks> lists;
+    std::array<Walk, kWalks> walks;
+    std::size_t nextRoot = 0, active = 0;
+    auto start = [&](std::size_t slot) {
+        Walk& w = walks[slot];
+        w.out = &lists[slot];
+        if (nextRoot == roots.size()) {
+            w.next = nullptr;
+            return;
+        }
+        w.rootIndex = nextRoot;
+        w.root = w.next = roots[nextRoot++];
+        w.begin = w.out->size();
+        prefetchNode(w.next);
+        ++active;
+    };
+    for (std::size_t slot = 0; slot < kWalks; ++slot) start(slot);
+    while (active != 0)
+        for (std::size_t slot = 0; slot < kWalks; ++slot) {
+            Walk& w = walks[slot];
+            if (!w.next) continue;
+            const Node* at = w.next;
+            w.out->push_back(Entry{const_cast<Node*>(at), at->getType()});
+            w.next = w.after(at);
+            if (w.next) {
+                prefetchNode(w.next);
+                continue;
+            }
+            spans[w.rootIndex] = Span{slot, w.begin, w.out->size()};
+            --active;
+            start(slot);
+        }
+
+    std::size_t total = entries_.size();
+    for (const auto& list : lists) total += list.size();
+    entries_.reserve(total);
+    for (const Span& s : spans)
+        entries_.insert(entries_.end(), lists[s.slot].begin() + std::ptrdiff_t(s.begin),
+                        lists[s.slot].begin() + std::ptrdiff_t(s.end));
 }
 
 void PreOrder::replace(std::size_t i, Node* node) {
