@@ -39,6 +39,16 @@ constexpr std::size_t kRegionBytes = std::size_t(2) << 20;
 
 std::size_t classOf(std::size_t size) noexcept { return (size + kGranule - 1) / kGranule - 1; }
 
+void prefetchCell(const void* cell, std::size_t bytes) noexcept {
+#if defined(__GNUC__)
+    const char* p = static_cast<const char*>(cell);
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, 1);
+#else
+    (void)cell;
+    (void)bytes;
+#endif
+}
+
 struct FreeCell {
     FreeCell* next;
 };
@@ -50,6 +60,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (FreeCell* cell = free_[c]) {
             free_[c] = cell->next;
+            // Cells come back in the order they were released, which after
+            // a big model was freed is all over the pool: the next one is
+            // fetched now, for writing, so that the allocation after this
+            // one does not wait for it.
+            if (FreeCell* next = cell->next) prefetchCell(next, (c + 1) * kGranule);
             return cell;
         }
         const std::size_t cellBytes = (c + 1) * kGranule;
