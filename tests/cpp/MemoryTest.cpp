@@ -3,12 +3,15 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/mman.h>
 
 #include "CoreLogCapture.h"
 #include "qz/Memory.h"
@@ -144,3 +147,50 @@ TEST(Memory, TextBufferAssignFromItsOwnContents) {
 }
 
 }  // namespace
+
+namespace {
+
+// The VmFlags line of the /proc/self/smaps mapping that holds `address`.
+std::string mappingFlags(const void* address) {
+    std::FILE* smaps = std::fopen("/proc/self/smaps", "r");
+    if (!smaps) return {};
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    std::string flags;
+    char line[512];
+    while (std::fgets(line, sizeof line, smaps)) {
+        unsigned long long from = 0, to = 0;
+        if (std::sscanf(line, "%llx-%llx ", &from, &to) == 2 && std::strchr(line, '-') < std::strchr(line, ' ')) {
+            inside = at >= from && at < to;
+        } else if (inside && std::strncmp(line, "VmFlags:", 8) == 0) {
+            flags = line + 8;
+            break;
+        }
+    }
+    std::fclose(smaps);
+    return flags;
+}
+
+}  // namespace
+
+TEST(MemoryHugePages, AdviceCoversTheWholeHugePagesOfABigBuffer) {
+    std::FILE* thp = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
+    if (!thp) GTEST_SKIP() << "no transparent huge pages here";
+    std::fclose(thp);
+    std::vector<std::uint8_t> big(std::size_t(16) << 20);
+    qz::adviseHugePages(big.data(), big.size());
+    EXPECT_NE(mappingFlags(big.data() + big.size() / 2).find(" hg"), std::string::npos);
+}
+
+TEST(MemoryHugePages, RangesWithoutAWholeHugePageAreLeftAlone) {
+    // A mapping of its own, so that no other advice shares its flags.
+    const std::size_t length = std::size_t(8) << 20;
+    void* region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(region, MAP_FAILED);
+    auto* bytes = static_cast<std::uint8_t*>(region);
+    qz::adviseHugePages(nullptr, std::size_t(64) << 20);
+    qz::adviseHugePages(bytes + (1 << 20), (3 << 20) / 2);  // 1.5 MiB: never a whole huge page
+    qz::adviseHugePages(bytes, SIZE_MAX);                    // would wrap past the end of the address space
+    EXPECT_EQ(mappingFlags(bytes).find(" hg"), std::string::npos);
+    munmap(region, length);
+}

@@ -1,6 +1,7 @@
 #include "qz/Memory.h"
 
 #include <atomic>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -9,6 +10,10 @@
 #include <string>
 
 #include "qz/Log.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace qz {
 namespace {
@@ -70,5 +75,20 @@ void* realloc(void* block, std::size_t bytes) {
 }
 
 void free(void* block) noexcept { std::free(block); }
+
+void adviseHugePages(void* block, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(block);
+    if (!block || bytes < kHuge || begin > UINTPTR_MAX - bytes) return;
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHuge - 1);
+    // Refused advice (an old kernel, pages switched off) leaves small pages.
+    if (last > first) (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
 
 }  // namespace qz

@@ -31,6 +31,14 @@ void free(void* block) noexcept;
 // writes the ALERT, however many threads fail together. Does not throw.
 void reportOutOfMemory(const char* tag, long long bytes) noexcept;
 
+// Asks the system to back the whole 2 MiB pages inside [block, block +
+// bytes) with huge pages when they are first touched: a buffer of many
+// megabytes written once from end to end then costs a few page faults
+// instead of one per 4 KiB. Only advice: it does nothing where the system
+// has no such pages or the range holds no whole huge page, and it never
+// fails. The range must be memory the caller owns.
+void adviseHugePages(void* block, std::size_t bytes) noexcept;
+
 // Test hook: clears the "first exhaustion reported" flag so the next report
 // is an ALERT again. Not for production use.
 void resetOutOfMemoryFlagForTests() noexcept;

@@ -17,6 +17,7 @@
 // - reserve(size) makes room for size bytes in all, so that a writer that
 //   knows its output is big avoids growing the buffer step by step; it
 //   throws std::bad_alloc (after the out-of-memory report) like a write.
+//   A buffer of 8 MiB or more is offered huge pages (qz::adviseHugePages).
 
 #include <cstdint>
 #include <vector>
@@ -43,6 +44,9 @@ public:
     const qz::StringPool& getStrings() const noexcept { return strings; }
 
 private:
+    // From this capacity on the buffer is offered huge pages.
+    static constexpr size_t kHugeImage = size_t(8) << 20;
+
     std::vector<uint8_t> data;
     uint64_t position = 0;
     qz::StringPool strings;
