@@ -32,8 +32,8 @@ namespace model::utils {
 
 std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers);
 
-// The same on the nodes of `order` (the tree below its top), which the call
-// leaves describing the tree as the pass left it.
+// The same on the nodes of `order` (the tree below its top), which a call
+// that returns leaves describing the tree as the pass left it.
 std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers);
 
 }  // namespace model::utils

@@ -1,7 +1,7 @@
 #pragma once
 // model::utils::NodeHelpers: the callbacks through which the graph passes
-// reach the model that owns the tree they change, and the walk that every
-// pass uses to find its candidates.
+// reach the model that owns the tree they change, and the prefetch hints
+// with which they go through their candidates.
 //
 // A pass never asks the root node directly: the callbacks decide where
 // attachments are looked up (the root node's own scans, or an
@@ -54,20 +54,6 @@ struct NodeHelpers {
 
 NodeHelpers bindNodeHelpers(RootNode& root, RemovedList& removed);
 NodeHelpers bindNodeHelpers(RootNode& root, AttachmentIndex& index, RemovedList& removed);
-
-// The nodes of the tree below and including top for which select(node) is
-// true, in depth-first pre-order. The whole tree is walked before anything
-// may change, so a pass sees the tree as it was when it started.
-template <class Select>
-std::vector<Ptr<Node>> collectNodes(const Ptr<Node>& top, Select&& select) {
-    std::vector<Ptr<Node>> out;
-    if (!top) return out;
-    Node::traverse(static_cast<const Node*>(top.get()), [&](const Node* n) {
-        if (select(*n)) out.emplace_back(const_cast<Node*>(n));
-        return true;
-    });
-    return out;
-}
 
 // A pass processes its candidates long after the walk that found them, so
 // on a tree larger than the caches every candidate would be a miss waited

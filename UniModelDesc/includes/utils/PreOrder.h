@@ -26,7 +26,10 @@
 //  - Entries marked by remove() or replace() are not read again, so a node
 //    released after its removal does not matter to the list.
 //  - After marks, settle() comes before any scan. node(i) of a marked entry
-//    is its replacement, or null once removed.
+//    is its replacement, or null once removed (the top's entry keeps the
+//    top until settle()).
+//  - rebuild() walks several subtrees side by side and joins their entries
+//    in order; the result is that of a plain pre-order walk.
 //  - scan(fn) calls fn(index, node, type) for every entry in order;
 //    scan(type, fn) only for entries of that type, without reading the
 //    other nodes. Both prefetch the nodes a few entries ahead.

@@ -27,8 +27,8 @@ namespace model::utils {
 
 std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers);
 
-// The same on the nodes of `order` (the tree below its top), which the call
-// leaves describing the tree as the pass left it.
+// The same on the nodes of `order` (the tree below its top), which a call
+// that returns leaves describing the tree as the pass left it.
 std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers);
 
 }  // namespace model::utils
