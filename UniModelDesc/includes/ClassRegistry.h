@@ -1,6 +1,6 @@
 #pragma once
 // The process-wide class registry: makes model objects by class name and
-// keeps the list of the objects it made that are still alive.
+// counts the objects it made that are still alive.
 //
 // Contract:
 //  - ClassRegistry::instance() is created on first use (thread-safe) with
@@ -9,8 +9,8 @@
 //    process exit still find it.
 //  - create(name) returns a new default-constructed object of the class
 //    registered under name; clone(source, name) a new object copy-constructed
-//    from source. Both set the object's owner to the registry and append it
-//    to the live-object list. An unregistered name (or, for clone, a source
+//    from source. Both set the object's owner to the registry and count it
+//    as alive. An unregistered name (or, for clone, a source
 //    that is not of the named class) returns null and leaves everything
 //    unchanged.
 //  - aliveCount() is the number of registry-made objects not yet destroyed.
@@ -105,10 +105,10 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<std::string, std::unique_ptr<IregClass>, NameHash, std::equal_to<>> classes_;
     std::vector<std::string> order_;
-    // Registry-made objects by slot; a destroyed object leaves its slot
-    // null and listed in freeSlots_ (whose capacity always covers alive_).
-    std::vector<const IObject*> alive_;
-    std::vector<std::size_t> freeSlots_;
+    // Registry-made objects not yet destroyed. Only the number is ever asked
+    // for: a list of them would cost every creation and every release a
+    // write to a place of its own, a cache miss each when a big tree is made
+    // or freed.
     std::size_t aliveCount_ = 0;
 };
 

@@ -8,8 +8,8 @@
 //  - `owner` is the class registry that made the object, or null for objects
 //    made any other way. A copy never inherits it: the registry sets it on the
 //    objects it returns from create and clone.
-//  - When the last Ptr goes, the deleter first removes a registry-made object
-//    from its registry's live-object list (under the registry's lock), then
+//  - When the last Ptr goes, the deleter first takes a registry-made object
+//    off its registry's live-object count (under the registry's lock), then
 //    destroys the object through its virtual destructor, outside the lock.
 //    Objects that are not IObjects (materials) are simply destroyed.
 
@@ -54,8 +54,6 @@ private:
     friend class ClassRegistry;
 
     ClassRegistry* owner_ = nullptr;
-    // Position in the owner's live-object list, so unlisting is O(1).
-    mutable std::size_t liveSlot_ = 0;
 };
 
 }  // namespace model

@@ -9,7 +9,7 @@ namespace model {
 ClassRegistry& ClassRegistry::instance() {
     // Deliberately never destroyed: model objects may still be released
     // while static objects are torn down at exit, and their deleter needs the
-    // registry's lock and list.
+    // registry's lock and count.
     static ClassRegistry* const registry = [] {
         auto* r = new ClassRegistry();
         registerModelClasses(*r);
@@ -60,22 +60,6 @@ Ptr<IObject> ClassRegistry::adopt(IObject* object) {
     {
         std::lock_guard lock(mutex_);
         object->owner_ = this;
-        try {
-            if (freeSlots_.empty()) {
-                alive_.push_back(object);
-                // Room for every slot to be freed, so unlist never allocates.
-                if (freeSlots_.capacity() < alive_.capacity()) freeSlots_.reserve(alive_.capacity());
-                object->liveSlot_ = alive_.size() - 1;
-            } else {
-                object->liveSlot_ = freeSlots_.back();
-                freeSlots_.pop_back();
-                alive_[object->liveSlot_] = object;
-            }
-        } catch (...) {
-            if (!alive_.empty() && alive_.back() == object) alive_.pop_back();
-            delete object;
-            throw;
-        }
         ++aliveCount_;
     }
     return Ptr<IObject>(object);
@@ -86,15 +70,8 @@ std::size_t ClassRegistry::aliveCount() const {
     return aliveCount_;
 }
 
-void ClassRegistry::unlist(const IObject* object) noexcept {
+void ClassRegistry::unlist(const IObject*) noexcept {
     std::lock_guard lock(mutex_);
-    const std::size_t slot = object->liveSlot_;
-    if (slot >= alive_.size() || alive_[slot] != object) return;
-    // The slot is left empty for the next object: filling it with the last
-    // entry instead would touch that other object too, a cache miss per
-    // release when a large tree is freed.
-    alive_[slot] = nullptr;
-    freeSlots_.push_back(slot);
     --aliveCount_;
 }
 
