@@ -5,7 +5,9 @@
 // Contract:
 //  - Parent links are held by each concrete class. getNumParents() is their
 //    number; getParent(i) and setParent(i, node) raise std::out_of_range for
-//    i >= getNumParents(). This base has no parents.
+//    i >= getNumParents(). This base has no parents. parentNode(i) is the
+//    plain view of getParent(i) (same checks): it does not count a
+//    reference, so a scan of many base nodes does not write to their parents.
 //  - transformGeometry(i, M): true when the node has baked M into its own
 //    data for the geometry under parent i; this base accepts nothing (false).
 //  - forEachArgument(callback): callback(argument) for every argument-driven
@@ -34,6 +36,7 @@ public:
 
     virtual std::size_t getNumParents() const;
     virtual Ptr<Node> getParent(std::size_t index) const;
+    virtual const Node* parentNode(std::size_t index) const;
     virtual void setParent(std::size_t index, const Ptr<Node>& node);
     virtual bool transformGeometry(std::size_t parentIndex, const Matrix44d& m);
     virtual void forEachArgument(const ArgumentCallback& callback) const;

@@ -20,6 +20,9 @@ Ptr<Node> BaseNode::getParent(std::size_t index) const {
     return Ptr<Node>();
 }
 
+// The base node holds its own reference, so the pointer outlives the copy.
+const Node* BaseNode::parentNode(std::size_t index) const { return getParent(index).get(); }
+
 void BaseNode::setParent(std::size_t index, const Ptr<Node>&) { checkParentIndex(index, getNumParents()); }
 
 bool BaseNode::transformGeometry(std::size_t, const Matrix44d&) { return false; }

@@ -333,9 +333,20 @@ TEST(NodeKindParents, NewNodesAndBadIndices) {
         SCOPED_TRACE(e.name);
         auto node = make<BaseNode>(e.name);
         ASSERT_EQ(node->getNumParents(), e.parents);
-        for (size_t i = 0; i < e.parents; ++i) EXPECT_FALSE(node->getParent(i));
+        for (size_t i = 0; i < e.parents; ++i) {
+            EXPECT_FALSE(node->getParent(i));
+            const auto parent = make<Node>("model::Node");
+            node->setParent(i, parent);
+            // The plain view names the same node without a reference of its own.
+            const auto count = parent->refCount();
+            EXPECT_EQ(node->parentNode(i), parent.get());
+            EXPECT_EQ(parent->refCount(), count);
+            node->setParent(i, Ptr<Node>());
+            EXPECT_EQ(node->parentNode(i), nullptr);
+        }
         if (std::string(e.name) == "model::RootNode") continue;
         EXPECT_THROW(node->getParent(e.parents), std::out_of_range);
+        EXPECT_THROW(node->parentNode(e.parents), std::out_of_range);
         EXPECT_THROW(node->setParent(e.parents, make<Node>("model::Node")), std::out_of_range);
         // Classes that bake nothing (connectors, lights, skinned shells)
         // answer false for any index.

@@ -36,6 +36,7 @@ public:
 
     std::size_t getNumParents() const override { return entries_.size(); }
     Ptr<Node> getParent(std::size_t index) const override;
+    const Node* parentNode(std::size_t index) const override;
     void setParent(std::size_t index, const Ptr<Node>& node) override;
 
     std::uint32_t getDamageArgument(std::size_t index) const;

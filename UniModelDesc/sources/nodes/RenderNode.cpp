@@ -16,6 +16,11 @@ Ptr<Node> RenderNode::getParent(std::size_t index) const {
     return entries_[index].node;
 }
 
+const Node* RenderNode::parentNode(std::size_t index) const {
+    checkParentIndex(index, entries_.size());
+    return entries_[index].node.get();
+}
+
 void RenderNode::setParent(std::size_t index, const Ptr<Node>& node) {
     checkParentIndex(index, entries_.size());
     entries_[index].node = node;

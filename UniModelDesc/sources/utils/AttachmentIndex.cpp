@@ -16,18 +16,40 @@ std::size_t hashOf(const Node* node) {
     return static_cast<std::size_t>(x);
 }
 
+constexpr std::size_t kAhead = 8;
+
+void prefetchObject(const void* object) noexcept {
+#if defined(__GNUC__)
+    if (!object) return;
+    const char* p = static_cast<const char*>(object);
+    for (int line = 0; line < 4; ++line) __builtin_prefetch(p + 64 * line);
+#else
+    (void)object;
+#endif
+}
+
 }  // namespace
 
 AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
-    table_.resize(64);
-    for (const Ptr<BaseNode>& base : baseNodes) {
+    // Sized for a parent per base node at half load: growing rehashes.
+    std::size_t tableSize = 64;
+    while (tableSize < 2 * baseNodes.size()) tableSize *= 2;
+    table_.resize(tableSize);
+    bases_.reserve(baseNodes.size());
+    slots_.reserve(baseNodes.size());
+    buckets_.reserve(baseNodes.size());
+    for (std::size_t k = 0; k < baseNodes.size(); ++k) {
+        // The base nodes are all over the heap; asking early lets their
+        // misses overlap.
+        if (k + kAhead < baseNodes.size()) prefetchObject(baseNodes[k + kAhead].get());
+        const Ptr<BaseNode>& base = baseNodes[k];
         if (!base) continue;
         const std::size_t count = base->getNumParents();
         if (!bases_.emplace(base.get(), std::make_pair(slots_.size(), count)).second) continue;
         for (std::size_t i = 0; i < count; ++i) {
-            const Ptr<Node> parent = base->getParent(i);
-            slots_.push_back(Slot{base, i, parent.get()});
-            if (parent) file(slots_.size() - 1, parent.get());
+            const Node* parent = base->parentNode(i);
+            slots_.push_back(Slot{base, i, parent});
+            if (parent) file(slots_.size() - 1, parent);
         }
     }
 }
