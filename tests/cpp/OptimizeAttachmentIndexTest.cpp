@@ -124,6 +124,36 @@ TEST(OptimizeAttachmentIndex, BaseNodeListedTwiceIsIndexedOnce) {
     EXPECT_EQ(index.getAttached(a.get()), expected({{r, 0}}));
 }
 
+// Links handed on to fresh nodes, batch after batch, make the index grow
+// well past the size it started with; no node may be lost on the way, and
+// nodes that never held a link (most of a tree) must be answered as such.
+TEST(OptimizeAttachmentIndex, GrowingPastItsFirstSizeLosesNoNodeAndInventsNone) {
+    std::vector<Ptr<Node>> holders;
+    std::vector<Ptr<BaseNode>> bases;
+    for (int i = 0; i < 40; ++i) {
+        holders.push_back(plain("h" + std::to_string(i)));
+        bases.push_back(renderOn({holders.back(), holders.back()}));
+    }
+    utils::AttachmentIndex index(bases);
+    std::vector<Ptr<Node>> bystanders;
+    for (int round = 0; round < 60; ++round) {
+        for (Ptr<Node>& holder : holders) {
+            Ptr<Node> next = plain(holder->getName() + "'");
+            ASSERT_TRUE(index.replaceParent(holder.get(), next));
+            bystanders.push_back(holder);
+            holder = next;
+        }
+        bystanders.push_back(plain("never held anything"));
+    }
+    for (std::size_t i = 0; i < holders.size(); ++i)
+        EXPECT_EQ(index.getAttached(holders[i].get()), expected({{bases[i], 0}, {bases[i], 1}}));
+    for (const Ptr<Node>& n : bystanders) {
+        EXPECT_FALSE(index.hasAttached(n.get()));
+        EXPECT_TRUE(index.getAttached(n.get()).empty());
+        EXPECT_FALSE(index.replaceParent(n.get(), holders.front()));
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Random models: the indexed run must leave exactly what a run answered by
 // the root node's own scans leaves.

@@ -35,6 +35,7 @@ AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
     std::size_t tableSize = 64;
     while (tableSize < 2 * baseNodes.size()) tableSize *= 2;
     table_.resize(tableSize);
+    filter_.resize(filterWordsFor(tableSize));
     bases_.reserve(baseNodes.size());
     slots_.reserve(baseNodes.size());
     buckets_.reserve(baseNodes.size());
@@ -55,8 +56,10 @@ AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
 }
 
 const AttachmentIndex::Entry* AttachmentIndex::find(const Node* node) const {
+    const std::size_t hash = hashOf(node);
+    if (!mayHold(hash)) return nullptr;
     const std::size_t mask = table_.size() - 1;
-    for (std::size_t at = hashOf(node) & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const Entry& e = table_[at];
         if (e.node == node) return &e;
         if (!e.node) return nullptr;
@@ -71,8 +74,10 @@ AttachmentIndex::Entry& AttachmentIndex::entryFor(const Node* node) {
     if (Entry* e = find(node)) return *e;
     if (2 * (used_ + 1) > table_.size()) grow();
     const std::size_t mask = table_.size() - 1;
-    std::size_t at = hashOf(node) & mask;
+    const std::size_t hash = hashOf(node);
+    std::size_t at = hash & mask;
     while (table_[at].node) at = (at + 1) & mask;
+    mark(hash);
     Entry& e = table_[at];
     e.node = node;
     e.bucket = static_cast<std::uint32_t>(buckets_.size());
@@ -84,14 +89,37 @@ AttachmentIndex::Entry& AttachmentIndex::entryFor(const Node* node) {
 
 void AttachmentIndex::grow() {
     std::vector<Entry> old(table_.size() * 2);
+    std::vector<std::uint64_t> oldFilter(filterWordsFor(old.size()));
     old.swap(table_);
+    oldFilter.swap(filter_);
     const std::size_t mask = table_.size() - 1;
     for (const Entry& e : old) {
         if (!e.node) continue;
-        std::size_t at = hashOf(e.node) & mask;
+        const std::size_t hash = hashOf(e.node);
+        std::size_t at = hash & mask;
         while (table_[at].node) at = (at + 1) & mask;
         table_[at] = e;
+        mark(hash);
     }
+}
+
+std::size_t AttachmentIndex::filterWordsFor(std::size_t tableSize) {
+    // Eight bits per table slot, sixteen or more per entry at the table's
+    // load: about one lookup in sixteen of a node without an entry gets
+    // past the filter.
+    return tableSize / 8;
+}
+
+// The filter takes its bit from the hash's upper half, the table its slot
+// from the lower one, so that nodes sharing a slot seldom share a bit.
+bool AttachmentIndex::mayHold(std::size_t hash) const noexcept {
+    const std::size_t bit = (hash >> 32) & (filter_.size() * 64 - 1);
+    return (filter_[bit >> 6] >> (bit & 63)) & 1u;
+}
+
+void AttachmentIndex::mark(std::size_t hash) noexcept {
+    const std::size_t bit = (hash >> 32) & (filter_.size() * 64 - 1);
+    filter_[bit >> 6] |= std::uint64_t(1) << (bit & 63);
 }
 
 void AttachmentIndex::file(std::size_t slot, const Node* parent) {
