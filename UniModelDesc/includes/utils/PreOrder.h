@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "Node.h"
@@ -56,6 +57,7 @@ public:
     std::size_t size() const noexcept { return entries_.size(); }
     const Ptr<Node>& top() const noexcept { return top_; }
     Node* node(std::size_t i) const noexcept { return entries_[i].node; }
+    NodeType type(std::size_t i) const noexcept { return entries_[i].type; }
 
     // Entry i is now node, which took the old node's place and children.
     void replace(std::size_t i, Node* node);
@@ -67,7 +69,7 @@ public:
     template <class Fn>
     void scan(Fn&& fn) const {
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (i + kAhead < entries_.size()) prefetchNode(entries_[i + kAhead].node);
+            if (i + kAhead < entries_.size()) prefetchEntry(entries_[i + kAhead]);
             fn(i, *entries_[i].node, entries_[i].type);
         }
     }
@@ -81,7 +83,7 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             if (entries_[i].type != type) continue;
             for (ahead = std::max(ahead, i + 1); ahead < count && ahead < i + kAhead; ++ahead)
-                if (entries_[ahead].type == type) prefetchNode(entries_[ahead].node);
+                if (entries_[ahead].type == type) prefetchEntry(entries_[ahead]);
             fn(i, *entries_[i].node, type);
         }
     }
@@ -107,10 +109,25 @@ public:
     struct Entry {
         Node* node;
         NodeType type;
+        // Cache lines the node spans: the members of the larger classes lie
+        // past the lines every node has, and a scan reads them too.
+        std::uint32_t lines;
     };
+
+    // Entry for node (its type and size looked up).
+    static Entry entryFor(Node* node);
 
 private:
     static constexpr std::size_t kAhead = 16;
+
+    static void prefetchEntry(const Entry& e) noexcept {
+#if defined(__GNUC__)
+        const char* p = reinterpret_cast<const char*>(e.node);
+        for (std::uint32_t line = 0; line < e.lines; ++line) __builtin_prefetch(p + 64 * line);
+#else
+        (void)e;
+#endif
+    }
 
     Ptr<Node> top_;
     std::vector<Entry> entries_;

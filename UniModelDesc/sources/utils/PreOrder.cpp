@@ -1,6 +1,13 @@
 #include "utils/PreOrder.h"
 
+#include <algorithm>
 #include <array>
+
+#include "nodes/ArgAnimatedBone.h"
+#include "nodes/ArgAnimationNode.h"
+#include "nodes/ArgVisibilityNode.h"
+#include "nodes/Bone.h"
+#include "nodes/TransformNode.h"
 
 namespace model::utils {
 
@@ -28,7 +35,24 @@ struct Walk {
     }
 };
 
+constexpr std::uint32_t linesOf(std::size_t bytes) {
+    // More than a few lines ahead per node would crowd out the other nodes'.
+    return static_cast<std::uint32_t>(std::min<std::size_t>((bytes + 63) / 64, 8));
+}
+
 }  // namespace
+
+PreOrder::Entry PreOrder::entryFor(Node* node) {
+    const NodeType type = node->getType();
+    switch (type) {
+        case NodeType::TransformNode: return Entry{node, type, linesOf(sizeof(TransformNode))};
+        case NodeType::ArgAnimationNode: return Entry{node, type, linesOf(sizeof(ArgAnimationNode))};
+        case NodeType::ArgAnimatedBone: return Entry{node, type, linesOf(sizeof(ArgAnimatedBone))};
+        case NodeType::ArgVisibilityNode: return Entry{node, type, linesOf(sizeof(ArgVisibilityNode))};
+        case NodeType::Bone: return Entry{node, type, linesOf(sizeof(Bone))};
+        default: return Entry{node, type, linesOf(sizeof(Node))};
+    }
+}
 
 void PreOrder::rebuild(const Ptr<Node>& top) {
     top_ = top;
@@ -41,7 +65,7 @@ void PreOrder::rebuild(const Ptr<Node>& top) {
     // of the first node with several are the subtrees walked side by side.
     const Node* n = top.get();
     for (;;) {
-        entries_.push_back(Entry{const_cast<Node*>(n), n->getType()});
+        entries_.push_back(entryFor(const_cast<Node*>(n)));
         const Node* child = n->firstChildNode();
         if (!child || child->nextSiblingNode()) break;
         n = child;
@@ -78,7 +102,7 @@ void PreOrder::rebuild(const Ptr<Node>& top) {
             Walk& w = walks[slot];
             if (!w.next) continue;
             const Node* at = w.next;
-            w.out->push_back(Entry{const_cast<Node*>(at), at->getType()});
+            w.out->push_back(entryFor(const_cast<Node*>(at)));
             w.next = w.after(at);
             if (w.next) {
                 prefetchNode(w.next);
@@ -102,7 +126,7 @@ void PreOrder::replace(std::size_t i, Node* node) {
         topLeft_ = true;
         return;
     }
-    entries_[i] = Entry{node, node->getType()};
+    entries_[i] = entryFor(node);
 }
 
 void PreOrder::remove(std::size_t i) {

@@ -60,6 +60,26 @@ Ptr<Node> replacementFor(const Node& n, NodeType type) {
     }
 }
 
+// The scan reads the animation lists and visibility entries of the nodes
+// it meets, which live apart from the nodes: they are asked for once the
+// node itself (fetched further ahead by the scan) is there to say where.
+void prefetchLists(const Node* n, NodeType type) noexcept {
+#if defined(__GNUC__)
+    if (!n) return;
+    if (type == NodeType::ArgVisibilityNode) {
+        __builtin_prefetch(static_cast<const ArgVisibilityNode*>(n)->getEntries().data());
+    } else if (type == NodeType::ArgAnimationNode) {
+        const auto* a = static_cast<const ArgAnimationNode*>(n);
+        __builtin_prefetch(a->getPositionAnimations().data());
+        __builtin_prefetch(a->getRotationAnimations().data());
+        __builtin_prefetch(a->getScaleAnimations().data());
+    }
+#else
+    (void)n;
+    (void)type;
+#endif
+}
+
 }  // namespace
 
 std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers) {
@@ -70,7 +90,9 @@ std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers
 std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers) {
     // (replacement, entry of the node it replaces)
     std::vector<std::pair<Ptr<Node>, std::size_t>> pairs;
-    order.scan([&pairs](std::size_t i, const Node& n, NodeType type) {
+    constexpr std::size_t kLists = 8;
+    order.scan([&pairs, &order](std::size_t i, const Node& n, NodeType type) {
+        if (i + kLists < order.size()) prefetchLists(order.node(i + kLists), order.type(i + kLists));
         if (Ptr<Node> replacement = replacementFor(n, type)) pairs.emplace_back(std::move(replacement), i);
     });
     for (std::size_t k = 0; k < pairs.size(); ++k) {
