@@ -1,5 +1,6 @@
 #pragma once
-// Allocation that never hands a null pointer on silently.
+// Allocation that never hands a null pointer on silently, and hints to the
+// system about how memory will be used (huge pages, prefetching).
 //
 // qz::malloc and qz::realloc take memory from the system heap. When the heap
 // has nothing left they report the failure through reportOutOfMemory (tag
@@ -38,6 +39,33 @@ void reportOutOfMemory(const char* tag, long long bytes) noexcept;
 // has no such pages or the range holds no whole huge page, and it never
 // fails. The range must be memory the caller owns.
 void adviseHugePages(void* block, std::size_t bytes) noexcept;
+
+// Hints that the `bytes` bytes from `block` will soon be read
+// (prefetchForRead) or written (prefetchForWrite): their cache lines are
+// asked for now, so that a walk over data spread across memory keeps several
+// misses in flight. Only hints: they change nothing, never fault, and ignore
+// a null block.
+inline void prefetchForRead(const void* block, std::size_t bytes = 64) noexcept {
+#if defined(__GNUC__)
+    if (!block) return;
+    const char* p = static_cast<const char*>(block);
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, 0);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
+inline void prefetchForWrite(const void* block, std::size_t bytes = 64) noexcept {
+#if defined(__GNUC__)
+    if (!block) return;
+    const char* p = static_cast<const char*>(block);
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, 1);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
 
 // Test hook: clears the "first exhaustion reported" flag so the next report
 // is an ALERT again. Not for production use.

@@ -1,5 +1,7 @@
 #include "qz/SlabPool.h"
 
+#include "qz/Memory.h"
+
 #include <array>
 #include <cstdint>
 #include <mutex>
@@ -39,16 +41,6 @@ constexpr std::size_t kRegionBytes = std::size_t(2) << 20;
 
 std::size_t classOf(std::size_t size) noexcept { return (size + kGranule - 1) / kGranule - 1; }
 
-void prefetchCell(const void* cell, std::size_t bytes) noexcept {
-#if defined(__GNUC__)
-    const char* p = static_cast<const char*>(cell);
-    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, 1);
-#else
-    (void)cell;
-    (void)bytes;
-#endif
-}
-
 struct FreeCell {
     FreeCell* next;
 };
@@ -64,7 +56,7 @@ public:
             // a big model was freed is all over the pool: the next one is
             // fetched now, for writing, so that the allocation after this
             // one does not wait for it.
-            if (FreeCell* next = cell->next) prefetchCell(next, (c + 1) * kGranule);
+            if (FreeCell* next = cell->next) prefetchForWrite(next, (c + 1) * kGranule);
             return cell;
         }
         const std::size_t cellBytes = (c + 1) * kGranule;

@@ -36,6 +36,7 @@
 #include "Node.h"
 #include "nodes/RootNode.h"
 #include "qz/ExtException.h"
+#include "qz/Memory.h"
 
 namespace model::utils {
 
@@ -62,16 +63,7 @@ NodeHelpers bindNodeHelpers(RootNode& root, AttachmentIndex& index, RemovedList&
 // one kNear places ahead (which a removal or replacement relinks), so that
 // the misses of several candidates overlap. nodeOf maps a list element to
 // its const Node*. Only a hint: it changes nothing.
-inline void prefetchNode(const Node* n) noexcept {
-#if defined(__GNUC__)
-    const char* p = reinterpret_cast<const char*>(n);
-    __builtin_prefetch(p);
-    __builtin_prefetch(p + 64);
-    __builtin_prefetch(p + 128);
-#else
-    (void)n;
-#endif
-}
+inline void prefetchNode(const Node* n) noexcept { qz::prefetchForRead(n, 3 * 64); }
 
 inline void prefetchNeighbours(const Node* n) noexcept {
     for (const Node* near : {n->parentNode(), n->prevSiblingNode(), n->nextSiblingNode(), n->firstChildNode()})

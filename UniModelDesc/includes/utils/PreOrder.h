@@ -109,9 +109,9 @@ public:
     struct Entry {
         Node* node;
         NodeType type;
-        // Cache lines the node spans: the members of the larger classes lie
-        // past the lines every node has, and a scan reads them too.
-        std::uint32_t lines;
+        // Bytes of the node a scan fetches ahead: the members of the larger
+        // classes lie past the lines every node has, and a scan reads them too.
+        std::uint32_t bytes;
     };
 
     // Entry for node (its type and size looked up).
@@ -120,14 +120,7 @@ public:
 private:
     static constexpr std::size_t kAhead = 16;
 
-    static void prefetchEntry(const Entry& e) noexcept {
-#if defined(__GNUC__)
-        const char* p = reinterpret_cast<const char*>(e.node);
-        for (std::uint32_t line = 0; line < e.lines; ++line) __builtin_prefetch(p + 64 * line);
-#else
-        (void)e;
-#endif
-    }
+    static void prefetchEntry(const Entry& e) noexcept { qz::prefetchForRead(e.node, e.bytes); }
 
     Ptr<Node> top_;
     std::vector<Entry> entries_;

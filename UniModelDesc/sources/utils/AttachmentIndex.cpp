@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "qz/Memory.h"
+
 namespace model::utils {
 
 namespace {
@@ -18,16 +20,6 @@ std::size_t hashOf(const Node* node) {
 
 constexpr std::size_t kAhead = 8;
 
-void prefetchObject(const void* object) noexcept {
-#if defined(__GNUC__)
-    if (!object) return;
-    const char* p = static_cast<const char*>(object);
-    for (int line = 0; line < 4; ++line) __builtin_prefetch(p + 64 * line);
-#else
-    (void)object;
-#endif
-}
-
 }  // namespace
 
 AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
@@ -42,7 +34,7 @@ AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
     for (std::size_t k = 0; k < baseNodes.size(); ++k) {
         // The base nodes are all over the heap; asking early lets their
         // misses overlap.
-        if (k + kAhead < baseNodes.size()) prefetchObject(baseNodes[k + kAhead].get());
+        if (k + kAhead < baseNodes.size()) qz::prefetchForRead(baseNodes[k + kAhead].get(), 4 * 64);
         const Ptr<BaseNode>& base = baseNodes[k];
         if (!base) continue;
         const std::size_t count = base->getNumParents();

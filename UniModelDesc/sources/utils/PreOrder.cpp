@@ -35,9 +35,9 @@ struct Walk {
     }
 };
 
-constexpr std::uint32_t linesOf(std::size_t bytes) {
+constexpr std::uint32_t fetched(std::size_t bytes) {
     // More than a few lines ahead per node would crowd out the other nodes'.
-    return static_cast<std::uint32_t>(std::min<std::size_t>((bytes + 63) / 64, 8));
+    return static_cast<std::uint32_t>(std::min<std::size_t>(bytes, 8 * 64));
 }
 
 }  // namespace
@@ -45,12 +45,12 @@ constexpr std::uint32_t linesOf(std::size_t bytes) {
 PreOrder::Entry PreOrder::entryFor(Node* node) {
     const NodeType type = node->getType();
     switch (type) {
-        case NodeType::TransformNode: return Entry{node, type, linesOf(sizeof(TransformNode))};
-        case NodeType::ArgAnimationNode: return Entry{node, type, linesOf(sizeof(ArgAnimationNode))};
-        case NodeType::ArgAnimatedBone: return Entry{node, type, linesOf(sizeof(ArgAnimatedBone))};
-        case NodeType::ArgVisibilityNode: return Entry{node, type, linesOf(sizeof(ArgVisibilityNode))};
-        case NodeType::Bone: return Entry{node, type, linesOf(sizeof(Bone))};
-        default: return Entry{node, type, linesOf(sizeof(Node))};
+        case NodeType::TransformNode: return Entry{node, type, fetched(sizeof(TransformNode))};
+        case NodeType::ArgAnimationNode: return Entry{node, type, fetched(sizeof(ArgAnimationNode))};
+        case NodeType::ArgAnimatedBone: return Entry{node, type, fetched(sizeof(ArgAnimatedBone))};
+        case NodeType::ArgVisibilityNode: return Entry{node, type, fetched(sizeof(ArgVisibilityNode))};
+        case NodeType::Bone: return Entry{node, type, fetched(sizeof(Bone))};
+        default: return Entry{node, type, fetched(sizeof(Node))};
     }
 }
 

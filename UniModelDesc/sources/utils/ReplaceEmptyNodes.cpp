@@ -64,20 +64,15 @@ Ptr<Node> replacementFor(const Node& n, NodeType type) {
 // it meets, which live apart from the nodes: they are asked for once the
 // node itself (fetched further ahead by the scan) is there to say where.
 void prefetchLists(const Node* n, NodeType type) noexcept {
-#if defined(__GNUC__)
     if (!n) return;
     if (type == NodeType::ArgVisibilityNode) {
-        __builtin_prefetch(static_cast<const ArgVisibilityNode*>(n)->getEntries().data());
+        qz::prefetchForRead(static_cast<const ArgVisibilityNode*>(n)->getEntries().data());
     } else if (type == NodeType::ArgAnimationNode) {
         const auto* a = static_cast<const ArgAnimationNode*>(n);
-        __builtin_prefetch(a->getPositionAnimations().data());
-        __builtin_prefetch(a->getRotationAnimations().data());
-        __builtin_prefetch(a->getScaleAnimations().data());
+        qz::prefetchForRead(a->getPositionAnimations().data());
+        qz::prefetchForRead(a->getRotationAnimations().data());
+        qz::prefetchForRead(a->getScaleAnimations().data());
     }
-#else
-    (void)n;
-    (void)type;
-#endif
 }
 
 }  // namespace
