@@ -31,4 +31,15 @@ std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers
 // that returns leaves describing the tree as the pass left it.
 std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers);
 
+// The same, for a run that calls removeDummyNodes(order, helpers) next: a
+// node whose replacement would be a plain Node that removeDummyNodes then
+// collects (one whose parent does not protect its children) is taken out as
+// removeDummyNodes would take out that replacement (its base nodes
+// re-pointed to its parent, removeNode()), and the replacement is never
+// made. The tree, the base nodes' parents and `order` end as after the two
+// passes in turn. Returns the number of pairs, as above; `dropped` is set
+// to the number of nodes taken out, which the following removeDummyNodes
+// call does not count again.
+std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers, std::uint64_t& dropped);
+
 }  // namespace model::utils

@@ -24,8 +24,11 @@ std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
         if (!top) return iterations;
         ++iterations;
         if (order.top() != top) order.rebuild(top);
-        const std::uint64_t replaced = replaceEmptyNodes(order, helpers);
-        const std::uint64_t dummies = removeDummyNodes(order, helpers);
+        // Plain replacements that the dummy pass would take out again are
+        // never made: their nodes are taken out directly.
+        std::uint64_t dummies = 0;
+        const std::uint64_t replaced = replaceEmptyNodes(order, helpers, dummies);
+        dummies += removeDummyNodes(order, helpers);
         std::uint64_t deadEnds = removeDeadEnds(order, helpers);
         const std::uint64_t moved = moveTransforms(order, helpers);
         if (deadEnds != 0)

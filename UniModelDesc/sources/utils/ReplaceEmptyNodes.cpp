@@ -9,6 +9,7 @@
 #include "nodes/ArgVisibilityNode.h"
 #include "nodes/Bone.h"
 #include "nodes/TransformNode.h"
+#include "utils/RemoveNode.h"
 #include "utils/ReplaceNode.h"
 
 namespace model::utils {
@@ -26,37 +27,43 @@ bool hidesNothing(const ArgVisibilityNode& node) {
     return std::all_of(entries.begin(), entries.end(), [](const VisibilityEntry& e) { return e.ranges.empty(); });
 }
 
-// The simpler node that can stand for n (of the given type), or null when n
-// has an effect of its own.
-Ptr<Node> replacementFor(const Node& n, NodeType type) {
+// What can stand for a node that has no effect of its own.
+struct Replacement {
+    // A plain group node, made when it is needed: a run that removes
+    // plain nodes next may take the node out instead (see dropPlain).
+    bool plain = false;
+    // Otherwise the node made to stand for it; null when n has an effect.
+    Ptr<Node> node;
+};
+
+// The simpler node that can stand for n (of the given type).
+Replacement replacementFor(const Node& n, NodeType type) {
     switch (type) {
         case NodeType::TransformNode:
-            if (static_cast<const TransformNode&>(n).getMatrix().isIdentity()) return plainNode(n);
-            return nullptr;
+            return {static_cast<const TransformNode&>(n).getMatrix().isIdentity(), nullptr};
         case NodeType::ArgVisibilityNode:
-            if (hidesNothing(static_cast<const ArgVisibilityNode&>(n))) return plainNode(n);
-            return nullptr;
+            return {hidesNothing(static_cast<const ArgVisibilityNode&>(n)), nullptr};
         case NodeType::ArgAnimationNode: {
             const auto& animation = static_cast<const ArgAnimationNode&>(n);
-            if (!animation.hasNoKeys()) return nullptr;
+            if (!animation.hasNoKeys()) return {};
             const Matrix44d m = animation.evaluateMatrix(DummyArguments());
-            if (m.isIdentity()) return plainNode(n);
+            if (m.isIdentity()) return {true, nullptr};
             Ptr<TransformNode> transform = createNode<TransformNode>("model::TransformNode");
             transform->setName(n.getName());
             transform->setMatrix(m);
-            return transform;
+            return {false, transform};
         }
         case NodeType::ArgAnimatedBone: {
             const auto& animated = static_cast<const ArgAnimatedBone&>(n);
-            if (!animated.hasNoKeys()) return nullptr;
+            if (!animated.hasNoKeys()) return {};
             Ptr<Bone> bone = createNode<Bone>("model::Bone");
             bone->setName(n.getName());
             bone->setMatrix(animated.evaluateMatrix(DummyArguments()));
             bone->setBoneMatrix(animated.getBoneMatrix());
-            return bone;
+            return {false, bone};
         }
         default:
-            return nullptr;
+            return {};
     }
 }
 
@@ -75,6 +82,40 @@ void prefetchLists(const Node* n, NodeType type) noexcept {
     }
 }
 
+std::uint64_t replaceOrDrop(PreOrder& order, const NodeHelpers& helpers, bool dropPlain, std::uint64_t& dropped) {
+    // (replacement, entry of the node it replaces)
+    std::vector<std::pair<Replacement, std::size_t>> pairs;
+    constexpr std::size_t kLists = 8;
+    order.scan([&pairs, &order](std::size_t i, const Node& n, NodeType type) {
+        if (i + kLists < order.size()) prefetchLists(order.node(i + kLists), order.type(i + kLists));
+        Replacement replacement = replacementFor(n, type);
+        if (replacement.plain || replacement.node) pairs.emplace_back(std::move(replacement), i);
+    });
+    dropped = 0;
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        prefetchAhead(pairs, k, [&order](const auto& pair) { return order.node(pair.second); });
+        const auto& [replacement, i] = pairs[k];
+        const Ptr<Node> node(order.node(i));
+        if (replacement.plain && dropPlain && isMovable(*node)) {
+            // What removeDummyNodes would do to the plain replacement, done
+            // to the node itself. Its parent now is the one the replacement
+            // would have, or an ancestor that took the place of a dropped
+            // one; neither protects its children (nothing replaced does),
+            // so the replacement would have been collected too. Removals
+            // splice, so their order does not change the tree.
+            helpers.replaceParent(node.get(), Ptr<Node>(node->parentNode()));
+            if (removeNode(helpers, node)) order.remove(i);
+            ++dropped;
+            continue;
+        }
+        const Ptr<Node> stand = replacement.plain ? plainNode(*node) : replacement.node;
+        replaceNode(helpers, node, stand);
+        order.replace(i, stand.get());
+    }
+    order.settle();
+    return pairs.size();
+}
+
 }  // namespace
 
 std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers) {
@@ -83,21 +124,12 @@ std::uint64_t replaceEmptyNodes(const Ptr<Node>& top, const NodeHelpers& helpers
 }
 
 std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers) {
-    // (replacement, entry of the node it replaces)
-    std::vector<std::pair<Ptr<Node>, std::size_t>> pairs;
-    constexpr std::size_t kLists = 8;
-    order.scan([&pairs, &order](std::size_t i, const Node& n, NodeType type) {
-        if (i + kLists < order.size()) prefetchLists(order.node(i + kLists), order.type(i + kLists));
-        if (Ptr<Node> replacement = replacementFor(n, type)) pairs.emplace_back(std::move(replacement), i);
-    });
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-        prefetchAhead(pairs, k, [&order](const auto& pair) { return order.node(pair.second); });
-        const auto& [replacement, i] = pairs[k];
-        replaceNode(helpers, Ptr<Node>(order.node(i)), replacement);
-        order.replace(i, replacement.get());
-    }
-    order.settle();
-    return pairs.size();
+    std::uint64_t dropped = 0;
+    return replaceOrDrop(order, helpers, false, dropped);
+}
+
+std::uint64_t replaceEmptyNodes(PreOrder& order, const NodeHelpers& helpers, std::uint64_t& dropped) {
+    return replaceOrDrop(order, helpers, true, dropped);
 }
 
 }  // namespace model::utils
