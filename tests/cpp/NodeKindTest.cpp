@@ -448,6 +448,31 @@ TEST(NodeKindRenderBoxes, FollowEveryChangeOfVertexData) {
     EXPECT_EQ(r.getParentBox(2), box(2, 2, 2, 2, 2, 2));
 }
 
+// editAttributes skips the box pass for edits that leave the positions
+// alone, but an edit that swaps, resizes or drops the positions' list must
+// still refresh the boxes.
+TEST(NodeKindRenderBoxes, AttributeEditThatReplacesPositionsStillRefreshesBoxes) {
+    RenderNode r;
+    r.addParentEntry(Ptr<Node>(new Node()));
+    const Vertices v = positions4({0, 0, 0, 0, 1, 1, 1, 0});
+    r.setMaterial(materialFor(v));
+    ASSERT_TRUE(r.setGeometry(v, Indices()));
+
+    r.editAttributes([](Vertices& vertices, Indices&) { vertices.setAttribute(TEXCOORD0, 2, {0, 0, 1, 1}); });
+    EXPECT_EQ(r.getParentBox(0), box(0, 0, 0, 1, 1, 1));
+
+    r.editAttributes([](Vertices& vertices, Indices&) {
+        vertices.setAttribute(POSITION0, 4, {4, 4, 4, 0, 5, 6, 7, 0});
+    });
+    EXPECT_EQ(r.getParentBox(0), box(4, 4, 4, 5, 6, 7));
+
+    r.editAttributes([](Vertices& vertices, Indices&) { vertices.getAttribute(POSITION0).data.resize(4); });
+    EXPECT_EQ(r.getParentBox(0), box(4, 4, 4, 4, 4, 4));
+
+    r.editAttributes([](Vertices& vertices, Indices&) { vertices.eraseAttribute(POSITION0); });
+    EXPECT_FALSE(r.getParentBox(0).isValid());
+}
+
 TEST(NodeKindRenderBoxes, ThreeComponentPositionsBelongToEveryParent) {
     RenderNode r;
     r.addParentEntry(Ptr<Node>(new Node()));

@@ -12,6 +12,11 @@
 //    place. Every change of the vertex data goes through one of these three
 //    (or transformGeometry), so that data derived from the vertices (the
 //    per-parent boxes of render nodes) is recomputed each time.
+//  - editAttributes(fn) is editGeometry for edits of other lists than the
+//    positions (texture coordinates, say): fn must not change POSITION0's
+//    values. The derived data is then left as it is, unless fn replaced,
+//    resized or removed the positions' list, which recomputes it as
+//    editGeometry does.
 //  - The indices alone may be changed through getIndices() (they do not
 //    affect derived data).
 //  - getPrimitiveCount(): by primitive kind with n indices: 0 -> n; 1 -> n/2;
@@ -50,6 +55,7 @@ public:
     bool setGeometry(Vertices vertices, Indices indices);
     void replaceGeometry(Vertices vertices, Indices indices);
     void editGeometry(const std::function<void(Vertices&, Indices&)>& edit);
+    void editAttributes(const std::function<void(Vertices&, Indices&)>& edit);
 
     std::size_t getPrimitiveCount() const noexcept;
     static std::size_t primitiveCount(std::uint32_t kind, std::size_t indexCount) noexcept;

@@ -33,6 +33,31 @@ void BaseMeshRenderNode::editGeometry(const std::function<void(Vertices&, Indice
     edit(vertices_, indices_);
 }
 
+void BaseMeshRenderNode::editAttributes(const std::function<void(Vertices&, Indices&)>& edit) {
+    // The boxes are read from the positions alone, and reading them again
+    // costs a pass over every position of the mesh.
+    struct Positions {
+        const float* data;
+        std::size_t size;
+        std::uint32_t components;
+        explicit Positions(const Vertices& v) {
+            const VertexAttribute* a = v.findAttribute(POSITION0);
+            data = a ? a->data.data() : nullptr;
+            size = a ? a->data.size() : 0;
+            components = a ? a->components : 0;
+        }
+        bool operator==(const Positions&) const = default;
+    };
+    struct Refresh {
+        BaseMeshRenderNode& node;
+        const Positions before;
+        ~Refresh() {
+            if (!(Positions(node.vertices_) == before)) node.onVerticesChanged();
+        }
+    } refresh{*this, Positions(vertices_)};
+    edit(vertices_, indices_);
+}
+
 std::size_t BaseMeshRenderNode::primitiveCount(std::uint32_t kind, std::size_t n) noexcept {
     switch (kind) {
         case 0: return n;

@@ -60,7 +60,8 @@ const PropertiesSet& materialOf(const BaseMeshRenderNode& node) {
 // duplicate lists removed.
 std::size_t compactGeometry(BaseMeshRenderNode& node, TexCoordChannels& channels, VertexFormat& format) {
     std::size_t removed = 0;
-    node.editGeometry([&](Vertices& vertices, Indices&) {
+    // Only texture coordinates move, so the boxes stay as they are.
+    node.editAttributes([&](Vertices& vertices, Indices&) {
         const std::map<std::uint32_t, std::uint32_t> duplicates = removeDuplicateCoordinates(vertices);
         channels.remapChannels(duplicates);
         removed = duplicates.size();
