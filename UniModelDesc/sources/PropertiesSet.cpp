@@ -34,7 +34,9 @@ bool PropertiesSet::isEqual(const BaseMaterial& other) const {
     for (std::size_t slot = 0; slot < kTextureSlots; ++slot) {
         const Texture& a = textures_[slot];
         const Texture& b = o->textures_[slot];
-        if (!a.isEqual(b) && (a.isUsed() || b.isUsed())) return false;
+        // Unused slots are equal whatever they hold; asking first spares
+        // reading the rest of both (most slots of most materials).
+        if ((a.isUsed() || b.isUsed()) && !a.isEqual(b)) return false;
     }
     return uniformsEqual(*o);
 }
