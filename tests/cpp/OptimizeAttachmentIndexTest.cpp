@@ -106,6 +106,31 @@ TEST(OptimizeAttachmentIndex, ReplaceParentMovesEveryLinkAndReportsWhetherAnyExi
     EXPECT_FALSE(r2->getParent(1));
 }
 
+// Built from the root node's lists in place, the index must read them in
+// getAllBaseNodes order (connectors, lights, shells, render nodes), whatever
+// order they were added in, and know every base node for setParent.
+TEST(OptimizeAttachmentIndex, BuiltFromTheRootListsAnswersInGetAllBaseNodesOrder) {
+    auto a = plain("a");
+    auto root = make<RootNode>("model::RootNode");
+    root->setTopNode(a);
+    auto r = renderOn({a, a});
+    root->addRenderNode(r);
+    auto light = make<LightNode>("model::LightNode");
+    light->setParent(0, a);
+    root->addLight(light);
+    auto connector = make<Connector>("model::Connector");
+    connector->setParent(0, a);
+    root->addConnector(connector);
+
+    utils::AttachmentIndex index(*root);
+    EXPECT_EQ(index.getAttached(a.get()), root->getAttached(a.get()));
+    EXPECT_EQ(index.getAttached(a.get()), expected({{connector, 0}, {light, 0}, {r, 0}, {r, 1}}));
+    auto b = plain("b");
+    index.setParent(*light, 0, b);
+    EXPECT_EQ(index.getAttached(b.get()), expected({{light, 0}}));
+    EXPECT_EQ(light->getParent(0), b);
+}
+
 TEST(OptimizeAttachmentIndex, RejectsUnknownBaseNodesAndIndicesPastTheParents) {
     auto a = plain("a");
     auto known = renderOn({a});

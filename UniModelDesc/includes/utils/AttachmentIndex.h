@@ -5,7 +5,8 @@
 // size of the model.
 //
 // Contract:
-//  - Built from a list of base nodes (a root node's getAllBaseNodes()): every
+//  - Built from a list of base nodes (a root node's getAllBaseNodes(), or
+//    the root node itself, which reads that list in place): every
 //    (base node, parent index) whose parent is not null is filed under that
 //    parent. A base node listed more than once is indexed at its first
 //    place only, so whoever bakes a transform into the base nodes of a tree
@@ -20,16 +21,19 @@
 //    base node the index was not built with or an index past its parents.
 //  - replaceParent(old, new) returns whether any link pointed at old; with
 //    old == new the links are set again and stay filed where they are.
-//  - The index holds counted references to the base nodes. Tree nodes are
-//    only looked up by address; the base nodes' own links keep them alive.
+//  - The index holds no references: the base nodes must outlive it (a root
+//    node's lists hold them for the run; nothing in the passes removes a
+//    base node). Tree nodes are only looked up by address; the base nodes'
+//    own links keep them alive.
 //  - Costs: hasAttached O(1); setParent O(1) amortised; getAttached and
 //    replaceParent O(k log k) for the k pairs of the node.
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include <boost/container/small_vector.hpp>
 
 #include "BaseNode.h"
 #include "Node.h"
@@ -40,6 +44,7 @@ namespace model::utils {
 class AttachmentIndex {
 public:
     explicit AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes);
+    explicit AttachmentIndex(const RootNode& root);
 
     AttachedList getAttached(const Node* node);
     bool hasAttached(const Node* node) const;
@@ -52,7 +57,7 @@ private:
     // One parent link of one base node. Slots are numbered in list order,
     // so a node's pairs are in the right order when its slots are sorted.
     struct Slot {
-        Ptr<BaseNode> base;
+        BaseNode* base = nullptr;
         std::size_t index = 0;
         const Node* parent = nullptr;
     };
@@ -61,7 +66,8 @@ private:
     // `slots` until the next tidy(); the node's entry counts the slots whose
     // parent is the node.
     struct Bucket {
-        std::vector<std::size_t> slots;
+        // Most tree nodes that hold anything hold one link.
+        boost::container::small_vector<std::size_t, 1> slots;
         bool ordered = true;
     };
 
@@ -73,6 +79,20 @@ private:
         std::uint32_t bucket = 0;
         std::uint32_t live = 0;
     };
+
+    // Where a base node's slots are: open addressing by address, like the
+    // tree-node table (a node-based map costs an allocation per base node
+    // and a miss per lookup on top of the table's).
+    struct BaseEntry {
+        const BaseNode* base = nullptr;
+        std::size_t first = 0;
+        std::size_t count = 0;
+    };
+
+    void build(const std::vector<BaseNode*>& baseNodes);
+    const BaseEntry* findBase(const BaseNode* base) const;
+    // False when base is indexed already.
+    bool addBase(const BaseNode* base, std::size_t first, std::size_t count);
 
     Entry* find(const Node* node);
     const Entry* find(const Node* node) const;
@@ -93,7 +113,7 @@ private:
 
     std::vector<Slot> slots_;
     // First slot and parent count of every indexed base node.
-    std::unordered_map<const BaseNode*, std::pair<std::size_t, std::size_t>> bases_;
+    std::vector<BaseEntry> bases_;
     std::vector<Entry> table_;
     std::vector<std::uint64_t> filter_;
     std::size_t used_ = 0;

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "nodes/BaseRenderNode.h"
+#include "nodes/BaseShellNode.h"
+#include "nodes/Connector.h"
+#include "nodes/LightNode.h"
 #include "qz/Memory.h"
 
 namespace model::utils {
 
 namespace {
 
-std::size_t hashOf(const Node* node) {
+std::size_t hashOf(const void* node) {
     // Heap addresses share their low bits; mix them in before masking.
     std::uint64_t x = reinterpret_cast<std::uintptr_t>(node);
     x ^= x >> 33;
@@ -20,30 +24,77 @@ std::size_t hashOf(const Node* node) {
 
 constexpr std::size_t kAhead = 8;
 
+
+std::size_t tableSizeFor(std::size_t entries) {
+    // Half load at most: growing rehashes.
+    std::size_t size = 64;
+    while (size < 2 * entries) size *= 2;
+    return size;
+}
+
 }  // namespace
 
 AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
-    // Sized for a parent per base node at half load: growing rehashes.
-    std::size_t tableSize = 64;
-    while (tableSize < 2 * baseNodes.size()) tableSize *= 2;
-    table_.resize(tableSize);
-    filter_.resize(filterWordsFor(tableSize));
-    bases_.reserve(baseNodes.size());
+    std::vector<BaseNode*> raw;
+    raw.reserve(baseNodes.size());
+    for (const Ptr<BaseNode>& base : baseNodes) raw.push_back(base.get());
+    build(raw);
+}
+
+AttachmentIndex::AttachmentIndex(const RootNode& root) {
+    // Plain pointers out of the lists: counted copies would write to every
+    // base node, and over a big model each is a miss of its own.
+    std::vector<BaseNode*> raw;
+    raw.reserve(root.getConnectors().size() + root.getLights().size() + root.getShellNodes().size() +
+                root.getRenderNodes().size());
+    auto append = [&raw](const auto& list) {
+        for (const auto& node : list)
+            if (node) raw.push_back(node.get());
+    };
+    append(root.getConnectors());
+    append(root.getLights());
+    append(root.getShellNodes());
+    append(root.getRenderNodes());
+    build(raw);
+}
+
+void AttachmentIndex::build(const std::vector<BaseNode*>& baseNodes) {
+    // Sized for a parent per base node.
+    table_.resize(tableSizeFor(baseNodes.size()));
+    filter_.resize(filterWordsFor(table_.size()));
+    bases_.resize(tableSizeFor(baseNodes.size()));
     slots_.reserve(baseNodes.size());
     buckets_.reserve(baseNodes.size());
     for (std::size_t k = 0; k < baseNodes.size(); ++k) {
         // The base nodes are all over the heap; asking early lets their
         // misses overlap.
-        if (k + kAhead < baseNodes.size()) qz::prefetchForRead(baseNodes[k + kAhead].get(), 4 * 64);
-        const Ptr<BaseNode>& base = baseNodes[k];
+        if (k + kAhead < baseNodes.size()) qz::prefetchForRead(baseNodes[k + kAhead], 4 * 64);
+        BaseNode* base = baseNodes[k];
         if (!base) continue;
         const std::size_t count = base->getNumParents();
-        if (!bases_.emplace(base.get(), std::make_pair(slots_.size(), count)).second) continue;
+        if (!addBase(base, slots_.size(), count)) continue;
         for (std::size_t i = 0; i < count; ++i) {
             const Node* parent = base->parentNode(i);
             slots_.push_back(Slot{base, i, parent});
             if (parent) file(slots_.size() - 1, parent);
         }
+    }
+}
+
+bool AttachmentIndex::addBase(const BaseNode* base, std::size_t first, std::size_t count) {
+    const std::size_t mask = bases_.size() - 1;
+    std::size_t at = hashOf(base) & mask;
+    for (; bases_[at].base; at = (at + 1) & mask)
+        if (bases_[at].base == base) return false;
+    bases_[at] = BaseEntry{base, first, count};
+    return true;
+}
+
+const AttachmentIndex::BaseEntry* AttachmentIndex::findBase(const BaseNode* base) const {
+    const std::size_t mask = bases_.size() - 1;
+    for (std::size_t at = hashOf(base) & mask;; at = (at + 1) & mask) {
+        if (bases_[at].base == base) return &bases_[at];
+        if (!bases_[at].base) return nullptr;
     }
 }
 
@@ -137,7 +188,7 @@ void AttachmentIndex::unfile(std::size_t slot) {
 
 void AttachmentIndex::tidy(Bucket& bucket, std::uint32_t live, const Node* node) {
     if (bucket.ordered && bucket.slots.size() == live) return;
-    std::vector<std::size_t>& s = bucket.slots;
+    auto& s = bucket.slots;
     std::sort(s.begin(), s.end());
     s.erase(std::unique(s.begin(), s.end()), s.end());
     s.erase(std::remove_if(s.begin(), s.end(), [&](std::size_t slot) { return slots_[slot].parent != node; }),
@@ -152,7 +203,7 @@ AttachedList AttachmentIndex::getAttached(const Node* node) {
     Bucket& bucket = buckets_[entry->bucket];
     tidy(bucket, entry->live, node);
     out.reserve(bucket.slots.size());
-    for (std::size_t slot : bucket.slots) out.emplace_back(slots_[slot].base, slots_[slot].index);
+    for (std::size_t slot : bucket.slots) out.emplace_back(Ptr<BaseNode>(slots_[slot].base), slots_[slot].index);
     return out;
 }
 
@@ -164,10 +215,10 @@ std::size_t AttachmentIndex::countAttached(const Node* node) const {
 }
 
 void AttachmentIndex::setParent(const BaseNode& base, std::size_t index, const Ptr<Node>& node) {
-    const auto it = bases_.find(&base);
-    if (it == bases_.end()) throw std::out_of_range("Base node is not in the attachment index.");
-    if (index >= it->second.second) throw std::out_of_range("Parent index out of range.");
-    const std::size_t slot = it->second.first + index;
+    const BaseEntry* entry = findBase(&base);
+    if (!entry) throw std::out_of_range("Base node is not in the attachment index.");
+    if (index >= entry->count) throw std::out_of_range("Parent index out of range.");
+    const std::size_t slot = entry->first + index;
     Slot& s = slots_[slot];
     s.base->setParent(s.index, node);
     if (s.parent == node.get()) return;
@@ -186,7 +237,7 @@ bool AttachmentIndex::replaceParent(const Node* oldNode, const Ptr<Node>& newNod
         return true;
     }
     // Taken out first: filing under the new node may move the table.
-    const std::vector<std::size_t> moving = std::move(buckets_[bucketIndex].slots);
+    const auto moving = std::move(buckets_[bucketIndex].slots);
     buckets_[bucketIndex].slots.clear();
     buckets_[bucketIndex].ordered = true;
     entry->live = 0;

@@ -40,7 +40,7 @@ std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
 }  // namespace utils
 
 std::size_t optimizeTransformations(RootNode& root) {
-    utils::AttachmentIndex index(root.getAllBaseNodes());
+    utils::AttachmentIndex index(root);
     utils::RemovedList removed;
     // Renaming marks removed nodes for anyone still holding them (a script's
     // node wrappers), whether or not the run got to its end. Each node is
