@@ -32,7 +32,10 @@
 //    in order; the result is that of a plain pre-order walk.
 //  - scan(fn) calls fn(index, node, type) for every entry in order;
 //    scan(type, fn) only for entries of that type, without reading the
-//    other nodes. Both prefetch the nodes a few entries ahead.
+//    other nodes. Both prefetch the nodes a few entries ahead. select(fn)
+//    and select(type, fn) list the entries for which fn(node) is true;
+//    select(fn) prefetches only the part of each node that class Node
+//    itself has.
 
 #include <algorithm>
 #include <cstddef>
@@ -89,12 +92,16 @@ public:
     }
 
     // Indices of the entries for which select(node) is true, in order.
+    // Selections look at what every node has (links, name), so only that
+    // part of each node is fetched ahead: the rest of a larger node would
+    // be read from memory for nothing.
     template <class Select>
     std::vector<std::size_t> select(Select&& select) const {
         std::vector<std::size_t> out;
-        scan([&](std::size_t i, const Node& n, NodeType) {
-            if (select(n)) out.push_back(i);
-        });
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (i + kAhead < entries_.size()) qz::prefetchForRead(entries_[i + kAhead].node, sizeof(Node));
+            if (select(static_cast<const Node&>(*entries_[i].node))) out.push_back(i);
+        }
         return out;
     }
     template <class Select>
