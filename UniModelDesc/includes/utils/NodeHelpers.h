@@ -65,9 +65,11 @@ NodeHelpers bindNodeHelpers(RootNode& root, AttachmentIndex& index, RemovedList&
 // its const Node*. Only a hint: it changes nothing.
 inline void prefetchNode(const Node* n) noexcept { qz::prefetchForRead(n, 3 * 64); }
 
+// Relinking reads and writes only the links and the reference count, which
+// share a node's first line: the neighbours' other lines are not asked for.
 inline void prefetchNeighbours(const Node* n) noexcept {
     for (const Node* near : {n->parentNode(), n->prevSiblingNode(), n->nextSiblingNode(), n->firstChildNode()})
-        if (near) prefetchNode(near);
+        qz::prefetchForWrite(near);
 }
 
 template <class List, class NodeOf>
