@@ -45,27 +45,22 @@ void adviseHugePages(void* block, std::size_t bytes) noexcept;
 // asked for now, so that a walk over data spread across memory keeps several
 // misses in flight. Only hints: they change nothing, never fault, and ignore
 // a null block.
-inline void prefetchForRead(const void* block, std::size_t bytes = 64) noexcept {
+namespace detail {
+template <int Write>
+inline void prefetchLines(const void* block, std::size_t bytes) noexcept {
 #if defined(__GNUC__)
     if (!block) return;
     const char* p = static_cast<const char*>(block);
-    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, 0);
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, Write);
 #else
     (void)block;
     (void)bytes;
 #endif
 }
+}  // namespace detail
 
-inline void prefetchForWrite(const void* block, std::size_t bytes = 64) noexcept {
-#if defined(__GNUC__)
-    if (!block) return;
-    const char* p = static_cast<const char*>(block);
-    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(p + at, 1);
-#else
-    (void)block;
-    (void)bytes;
-#endif
-}
+inline void prefetchForRead(const void* block, std::size_t bytes = 64) noexcept { detail::prefetchLines<0>(block, bytes); }
+inline void prefetchForWrite(const void* block, std::size_t bytes = 64) noexcept { detail::prefetchLines<1>(block, bytes); }
 
 // Test hook: clears the "first exhaustion reported" flag so the next report
 // is an ALERT again. Not for production use.

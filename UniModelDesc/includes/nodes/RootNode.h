@@ -100,6 +100,10 @@ public:
 
     // Connectors, then lights, then shell nodes, then render nodes.
     std::vector<Ptr<BaseNode>> getAllBaseNodes() const;
+    // The same nodes as plain pointers (null entries skipped): no counted
+    // copies, which would write to every node. Valid while the lists hold
+    // the nodes.
+    std::vector<BaseNode*> getAllBaseNodePointers() const;
     // Every (base node, parent index) whose parent is node, in
     // getAllBaseNodes() order and parent order.
     AttachedList getAttached(const Node* node) const;

@@ -6,7 +6,7 @@
 //
 // Contract:
 //  - Built from a list of base nodes (a root node's getAllBaseNodes(), or
-//    the root node itself, which reads that list in place): every
+//    the root node itself, through its getAllBaseNodePointers()): every
 //    (base node, parent index) whose parent is not null is filed under that
 //    parent. A base node listed more than once is indexed at its first
 //    place only, so whoever bakes a transform into the base nodes of a tree

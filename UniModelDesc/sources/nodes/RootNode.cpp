@@ -60,11 +60,16 @@ std::vector<Ptr<BaseMaterial>> RootNode::collectMaterials() const {
 void RootNode::rebuildMaterials() { materials_ = collectMaterials(); }
 
 std::vector<Ptr<BaseNode>> RootNode::getAllBaseNodes() const {
-    std::vector<Ptr<BaseNode>> out;
+    const std::vector<BaseNode*> raw = getAllBaseNodePointers();
+    return std::vector<Ptr<BaseNode>>(raw.begin(), raw.end());
+}
+
+std::vector<BaseNode*> RootNode::getAllBaseNodePointers() const {
+    std::vector<BaseNode*> out;
     out.reserve(connectors_.size() + lights_.size() + shellNodes_.size() + renderNodes_.size());
     auto append = [&out](const auto& list) {
         for (const auto& node : list)
-            if (node) out.emplace_back(node);
+            if (node) out.push_back(node.get());
     };
     append(connectors_);
     append(lights_);

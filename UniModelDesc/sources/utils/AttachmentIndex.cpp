@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "nodes/BaseRenderNode.h"
-#include "nodes/BaseShellNode.h"
-#include "nodes/Connector.h"
-#include "nodes/LightNode.h"
 #include "qz/Memory.h"
 
 namespace model::utils {
@@ -24,7 +20,6 @@ std::size_t hashOf(const void* node) {
 
 constexpr std::size_t kAhead = 8;
 
-
 std::size_t tableSizeFor(std::size_t entries) {
     // Half load at most: growing rehashes.
     std::size_t size = 64;
@@ -41,22 +36,7 @@ AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
     build(raw);
 }
 
-AttachmentIndex::AttachmentIndex(const RootNode& root) {
-    // Plain pointers out of the lists: counted copies would write to every
-    // base node, and over a big model each is a miss of its own.
-    std::vector<BaseNode*> raw;
-    raw.reserve(root.getConnectors().size() + root.getLights().size() + root.getShellNodes().size() +
-                root.getRenderNodes().size());
-    auto append = [&raw](const auto& list) {
-        for (const auto& node : list)
-            if (node) raw.push_back(node.get());
-    };
-    append(root.getConnectors());
-    append(root.getLights());
-    append(root.getShellNodes());
-    append(root.getRenderNodes());
-    build(raw);
-}
+AttachmentIndex::AttachmentIndex(const RootNode& root) { build(root.getAllBaseNodePointers()); }
 
 void AttachmentIndex::build(const std::vector<BaseNode*>& baseNodes) {
     // Sized for a parent per base node.

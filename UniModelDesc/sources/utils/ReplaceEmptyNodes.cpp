@@ -98,11 +98,12 @@ std::uint64_t replaceOrDrop(PreOrder& order, const NodeHelpers& helpers, bool dr
         const Ptr<Node> node(order.node(i));
         if (replacement.plain && dropPlain && isMovable(*node)) {
             // What removeDummyNodes would do to the plain replacement, done
-            // to the node itself. Its parent now is the one the replacement
-            // would have, or an ancestor that took the place of a dropped
-            // one; neither protects its children (nothing replaced does),
-            // so the replacement would have been collected too. Removals
-            // splice, so their order does not change the tree.
+            // to the node itself. The replacement would hang off the node's
+            // parent now, or off the plain stand-in of a parent taken out
+            // here, which protects nothing, just as the parent's own parent
+            // that the node hangs off now does not (the parent was movable).
+            // So it would be collected exactly when the node is movable now.
+            // Removals splice, so their order does not change the tree.
             helpers.replaceParent(node.get(), Ptr<Node>(node->parentNode()));
             if (removeNode(helpers, node)) order.remove(i);
             ++dropped;
