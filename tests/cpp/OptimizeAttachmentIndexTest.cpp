@@ -106,7 +106,7 @@ TEST(OptimizeAttachmentIndex, ReplaceParentMovesEveryLinkAndReportsWhetherAnyExi
     EXPECT_FALSE(r2->getParent(1));
 }
 
-// Built from the root node's lists in place, the index must read them in
+// Built from the root node itself, the index must read its lists in
 // getAllBaseNodes order (connectors, lights, shells, render nodes), whatever
 // order they were added in, and know every base node for setParent.
 TEST(OptimizeAttachmentIndex, BuiltFromTheRootListsAnswersInGetAllBaseNodesOrder) {

@@ -19,7 +19,9 @@
 #include "nodes/TransformNode.h"
 #include "qz/ExtException.h"
 #include "utils/OptimizeTransformations.h"
+#include "utils/PreOrder.h"
 #include "utils/RemoveDeadEnds.h"
+#include "utils/RemoveDummyNodes.h"
 #include "utils/RemoveNode.h"
 #include "utils/ReplaceEmptyNodes.h"
 #include "utils/ReplaceNode.h"
@@ -227,6 +229,70 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     ASSERT_EQ(removed.size(), 5u);
     EXPECT_EQ(removed[0], identityAnim);
     EXPECT_EQ(removed[4], bone);
+}
+
+// The run's form takes out the nodes whose plain replacements the dummy
+// pass would take out, and must leave what the two passes in turn leave:
+// a chain of empty nodes whose links climb past every dropped one, and an
+// empty node under a LOD node, whose stand-in the dummy pass keeps.
+TEST(OptimizeReplaceEmpty, DroppingPlainCandidatesLeavesWhatTheDummyPassWould) {
+    struct Built {
+        Model model;
+        Ptr<RenderNode> low, lodMesh;
+    };
+    auto build = [] {
+        Built b;
+        auto outer = transform("outer", Matrix44d());
+        auto inner = make<ArgVisibilityNode>("model::ArgVisibilityNode", "inner");
+        auto keyless = make<ArgAnimationNode>("model::ArgAnimationNode", "keyless");
+        keyless->setBaseMatrix(translation(1, 0, 0));
+        auto lod = make<LodNode>("model::LodNode", "lod");
+        auto underLod = transform("underLod", Matrix44d());
+        b.model.top->addChild(outer);
+        outer->addChild(inner);
+        inner->addChild(keyless);
+        keyless->addChild(transform("leaf", translation(0, 1, 0)));
+        b.model.top->addChild(lod);
+        lod->addChild(underLod);
+        underLod->addChild(transform("lodLeaf", translation(0, 0, 1)));
+        b.low = mesh("low", inner);
+        b.lodMesh = mesh("lodMesh", underLod);
+        b.model.root->addRenderNode(b.low);
+        b.model.root->addRenderNode(b.lodMesh);
+        return b;
+    };
+
+    Built apart = build();
+    utils::RemovedList removedApart;
+    const auto helpersApart = utils::bindNodeHelpers(*apart.model.root, removedApart);
+    EXPECT_EQ(utils::replaceEmptyNodes(apart.model.top, helpersApart), 4u);
+    EXPECT_EQ(utils::removeDummyNodes(apart.model.top, helpersApart), 2u);
+
+    Built fused = build();
+    utils::RemovedList removedFused;
+    const auto helpersFused = utils::bindNodeHelpers(*fused.model.root, removedFused);
+    utils::PreOrder order(fused.model.top);
+    std::uint64_t dropped = 0;
+    EXPECT_EQ(utils::replaceEmptyNodes(order, helpersFused, dropped), 4u);
+    EXPECT_EQ(dropped, 2u);
+    EXPECT_EQ(utils::removeDummyNodes(order, helpersFused), 0u);
+
+    EXPECT_EQ(shape(*fused.model.top), "root(keyless(leaf) lod(underLod(lodLeaf)))");
+    EXPECT_EQ(shape(*fused.model.top), shape(*apart.model.top));
+    EXPECT_EQ(fused.model.top->getFirstChild()->getType(), NodeType::TransformNode);
+    EXPECT_EQ(fused.low->getParent(0), fused.model.top);
+    EXPECT_EQ(apart.low->getParent(0), apart.model.top);
+    const Ptr<Node> standIn = fused.model.top->getLastChild()->getFirstChild();
+    EXPECT_EQ(standIn->getType(), NodeType::Node);
+    EXPECT_EQ(fused.lodMesh->getParent(0), standIn);
+    // The list describes the tree it left.
+    std::vector<const Node*> listed, walked;
+    order.scan([&listed](std::size_t, const Node& n, NodeType) { listed.push_back(&n); });
+    Node::traverse(static_cast<const Node*>(fused.model.top.get()), [&walked](const Node* n) {
+        walked.push_back(n);
+        return true;
+    });
+    EXPECT_EQ(listed, walked);
 }
 
 // ---------------------------------------------------------------------------
