@@ -196,6 +196,30 @@ TEST(MergeRenderNodes, GroupsFormInListOrderAndTakeTheFirstMembersPlace) {
     EXPECT_EQ(s.root->getRenderNodes()[2], number);
 }
 
+TEST(MergeRenderNodes, MeshesWithIndicesPastTheirVerticesStayAloneWhereverTheyStandInTheList) {
+    Scene s;
+    auto m = plainMaterial();
+    // A node of another kind in front, so that list positions and the
+    // positions among meshes differ.
+    auto number = make<NumberNode>("model::NumberNode", "number");
+    number->setParent(0, s.top);
+    number->setMaterial(m);
+    number->replaceGeometry(points({0, 0, 0, 1, 0, 0, 0, 1, 0}), indexList({0, 1, 2}));
+    s.root->addRenderNode(number);
+    for (const char* name : {"bad1", "a", "bad2", "c", "e"}) {
+        auto t = triangle(name, s.top, m, 0);
+        if (name[0] == 'b') t->getIndices().indices[1] = 7;
+        s.root->addRenderNode(t);
+    }
+    const auto stats = utils::mergeRenderNodes(*s.root);
+    EXPECT_EQ(stats.mergedRenderGroups, 1u);
+    EXPECT_EQ(names(*s.root), (std::vector<std::string>{"number", "bad1", "a", "bad2"}));
+    const auto& merged = dynamic_cast<const RenderNode&>(*s.root->getRenderNodes()[2]);
+    EXPECT_EQ(merged.getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(dynamic_cast<const RenderNode&>(*s.root->getRenderNodes()[3]).getIndices().indices,
+              (std::vector<std::uint32_t>{0, 7, 2}));
+}
+
 TEST(MergeRenderNodes, MeshesMergeAcrossTheListWithinOneVisibilityScopeOnly) {
     Scene s;
     auto m = plainMaterial();

@@ -9,6 +9,7 @@
 
 #include "ClassRegistry.h"
 #include "qz/ExtException.h"
+#include "qz/Memory.h"
 #include "utils/MergeEqualMaterials.h"
 
 namespace model::utils {
@@ -60,6 +61,46 @@ bool geometryIsSound(const RenderNode& node) {
         if (i >= count) return false;
     return true;
 }
+
+// Whether the geometry of each render node of a list is sound, found once
+// per node (by list position) when it is first asked. Finding it reads every
+// index of the node: on a model bigger than the caches that is a fresh run
+// of misses per node, so the indices of the nodes a few positions on are
+// asked for while one is checked (the nodes further on first, to learn where
+// their indices are). Grouping asks in nearly increasing position order.
+class SoundGeometry {
+public:
+    explicit SoundGeometry(const std::vector<Ptr<BaseRenderNode>>& list) : list_(list), known_(list.size(), kUnknown) {}
+
+    bool at(std::size_t pos) {
+        if (known_[pos] == kUnknown) {
+            prefetchAhead(pos);
+            known_[pos] = geometryIsSound(static_cast<const RenderNode&>(*list_[pos])) ? kSound : kUnsound;
+        }
+        return known_[pos] == kSound;
+    }
+
+private:
+    static constexpr signed char kUnknown = -1, kUnsound = 0, kSound = 1;
+    static constexpr std::size_t kNear = 4, kFar = 8;
+    // The first lines of a node's indices: the hardware fetches the rest of
+    // the run ahead once it has seen it start.
+    static constexpr std::size_t kIndexBytes = 1024;
+
+    void prefetchAhead(std::size_t pos) const noexcept {
+        if (pos + kFar < list_.size()) qz::prefetchForRead(list_[pos + kFar].get(), sizeof(RenderNode));
+        if (pos + kNear < list_.size() && known_[pos + kNear] == kUnknown) {
+            const BaseRenderNode* near = list_[pos + kNear].get();
+            if (near && near->getType() == NodeType::RenderNode) {
+                const auto& indices = static_cast<const RenderNode*>(near)->getIndices().indices;
+                qz::prefetchForRead(indices.data(), std::min(kIndexBytes, indices.size() * sizeof(std::uint32_t)));
+            }
+        }
+    }
+
+    const std::vector<Ptr<BaseRenderNode>>& list_;
+    std::vector<signed char> known_;
+};
 
 bool sameLayout(const Vertices& a, const Vertices& b) {
     const auto& x = a.getAttributes();
@@ -263,12 +304,16 @@ struct CandidateKeyHash {
     }
 };
 
+// How a group's first node (at list position firstPos) takes the node at
+// pos: MergeRefusal::None when the node joins the group.
+template <class T>
+using Refusal = std::function<MergeRefusal(const T& first, std::size_t firstPos, const T& node, std::size_t pos)>;
+
 // Groups the nodes of exactly `type` in list order and replaces each group
 // of two or more by merge(members) at its first member's position. Returns
 // the number of groups replaced.
 template <class T>
-std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type,
-                          const std::function<MergeRefusal(const T&, const T&)>& refusal,
+std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type, const Refusal<T>& refusal,
                           const std::function<Ptr<BaseRenderNode>(const std::vector<const T*>&)>& merge,
                           MergeStats& stats) {
     std::vector<std::vector<std::size_t>> groups;
@@ -291,7 +336,8 @@ std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type,
         std::vector<std::size_t>& candidates = candidatesOf[{node->getMaterial().get(), anchors.anchorOf(parent.get())}];
         bool placed = false;
         for (std::size_t g : candidates) {
-            const MergeRefusal r = refusal(static_cast<const T&>(*list[groups[g].front()]), typed);
+            const std::size_t first = groups[g].front();
+            const MergeRefusal r = refusal(static_cast<const T&>(*list[first]), first, typed, pos);
             if (r == MergeRefusal::None) {
                 groups[g].push_back(pos);
                 placed = true;
@@ -391,25 +437,25 @@ MergeStats mergeRenderNodes(RootNode& root) {
     mergeEqualMaterials(root);
     auto& list = root.getRenderNodes();
 
-    // Soundness of a node's geometry is asked once per node, not per pair.
-    std::unordered_map<const RenderNode*, bool> sound;
-    auto isSound = [&](const RenderNode& n) {
-        auto it = sound.find(&n);
-        if (it == sound.end()) it = sound.emplace(&n, geometryIsSound(n)).first;
-        return it->second;
-    };
+    SoundGeometry sound(list);
     stats.mergedRenderGroups = groupAndMerge<RenderNode>(
         list, NodeType::RenderNode,
-        [&](const RenderNode& a, const RenderNode& b) { return renderRefusal(a, b, isSound(a), isSound(b)); },
+        [&sound](const RenderNode& a, std::size_t aPos, const RenderNode& b, std::size_t bPos) {
+            return renderRefusal(a, b, sound.at(aPos), sound.at(bPos));
+        },
         mergeMeshes, stats);
     stats.mergedLightGroups = groupAndMerge<FakeOmniLightsNode>(
         list, NodeType::FakeOmniLightsNode,
-        [](const FakeOmniLightsNode& a, const FakeOmniLightsNode& b) { return lightRefusal(a, b); }, mergeOmniSets,
-        stats);
+        [](const FakeOmniLightsNode& a, std::size_t, const FakeOmniLightsNode& b, std::size_t) {
+            return lightRefusal(a, b);
+        },
+        mergeOmniSets, stats);
     stats.mergedLightGroups += groupAndMerge<FakeSpotLightsNode>(
         list, NodeType::FakeSpotLightsNode,
-        [](const FakeSpotLightsNode& a, const FakeSpotLightsNode& b) { return lightRefusal(a, b); }, mergeSpotSets,
-        stats);
+        [](const FakeSpotLightsNode& a, std::size_t, const FakeSpotLightsNode& b, std::size_t) {
+            return lightRefusal(a, b);
+        },
+        mergeSpotSets, stats);
     return stats;
 }
 
