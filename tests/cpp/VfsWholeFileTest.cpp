@@ -24,6 +24,15 @@ std::vector<std::string> allEntries(const std::string& folder) {
     return names;
 }
 
+std::string failureOf(const std::string& path, const std::vector<qzvfs::FilePart>& parts) {
+    try {
+        qzvfs::writeWholeFile(path, parts);
+    } catch (const qz::ExtException& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
 std::string failureOf(const std::string& path, const void* data, size_t size) {
     try {
         qzvfs::writeWholeFile(path, data, size);
@@ -40,6 +49,15 @@ TEST(VfsWholeFile, ReplacesLongerFileWithExactBytes) {
     const std::vector<uint8_t> bytes = {'T', 'A', 'V', 0, 1, 2, 0xFF};
     qzvfs::writeWholeFile(path, bytes);
     EXPECT_EQ(vfstest::readText(path), std::string("TAV\0\1\2\xFF", 7));
+    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
+}
+
+TEST(VfsWholeFile, PartsFollowEachOtherInOrderAndEmptyOnesAddNothing) {
+    TempDir dir;
+    const std::string path = dir / "model.tav";
+    vfstest::writeText(path, std::string(1000, 'o'));
+    qzvfs::writeWholeFile(path, {{"TAV", 3}, {nullptr, 0}, {"", 0}, {"\0\1", 2}, {"end", 3}});
+    EXPECT_EQ(vfstest::readText(path), std::string("TAV\0\1end", 8));
     EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
 }
 
@@ -68,35 +86,44 @@ TEST(VfsWholeFile, NullDataWithSizeIsRefusedBeforeTouchingTheFile) {
     const std::string path = dir / "m.tav";
     vfstest::writeText(path, "old");
     EXPECT_EQ(failureOf(path, nullptr, 5), "Can't write " + path + ": no data");
+    EXPECT_EQ(failureOf(path, {{"abc", 3}, {nullptr, 5}}), "Can't write " + path + ": no data");
     EXPECT_EQ(vfstest::readText(path), "old");
+    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"m.tav"});
 }
 
-// A file size limit makes the write stop short, as a full disk would.
+// A file size limit makes the write stop short, as a full disk would: in
+// the one part, or in the second of two (the count is over all parts).
 TEST(VfsWholeFile, ShortWriteKeepsOldContentsAndRemovesTemporary) {
-    TempDir dir;
-    const std::string path = dir / "model.tav";
-    vfstest::writeText(path, "old model");
     const std::string big(10000, 'n');
+    const std::vector<std::vector<qzvfs::FilePart>> splits = {
+        {{big.data(), big.size()}},
+        {{big.data(), 3000}, {big.data() + 3000, 7000}},
+    };
+    for (const auto& parts : splits) {
+        TempDir dir;
+        const std::string path = dir / "model.tav";
+        vfstest::writeText(path, "old model");
 
-    struct sigaction ignore {}, previous{};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    std::string message;
-    {
-        vfstest::CapturedLog log;
-        message = failureOf(path, big.data(), big.size());
+        struct sigaction ignore {}, previous{};
+        ignore.sa_handler = SIG_IGN;
+        ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        std::string message;
+        {
+            vfstest::CapturedLog log;
+            message = failureOf(path, parts);
+        }
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::sigaction(SIGXFSZ, &previous, nullptr);
+
+        EXPECT_EQ(message, "Short write to " + path + ": 4096 of 10000 bytes written") << parts.size() << " parts";
+        EXPECT_EQ(vfstest::readText(path), "old model");
+        EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
-
-    EXPECT_EQ(message, "Short write to " + path + ": 4096 of 10000 bytes written");
-    EXPECT_EQ(vfstest::readText(path), "old model");
-    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
 }
 
 TEST(VfsWholeFile, UnicodePathIsWritten) {

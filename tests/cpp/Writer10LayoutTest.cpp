@@ -49,7 +49,8 @@ Ptr<RenderNode> renderNode(const std::string& nodeName, const Ptr<Node>& parent,
 }  // namespace
 
 TEST(Writer10Layout, RootWithOnlyItsTopNodeIsPinnedByteExact) {
-    const std::vector<uint8_t> bytes = writeModel(*rootWithTop());
+    const auto root = rootWithTop();
+    const std::vector<uint8_t> bytes = writeModel(*root);
 
     Tav10 f;
     f.rootStart(0).rootEnd(0);
@@ -67,6 +68,13 @@ TEST(Writer10Layout, RootWithOnlyItsTopNodeIsPinnedByteExact) {
     EXPECT_EQ(std::string(bytes.begin() + 9, bytes.begin() + 9 + 70), table);
     EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 8, bytes.end()),
               (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
+
+    // Saved in two parts: up to the end of the string table, then the rest.
+    std::vector<std::vector<uint8_t>> parts{{1, 2, 3}};
+    ClassWriter10().writeParts(*root, parts);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0], std::vector<uint8_t>(bytes.begin(), bytes.begin() + 9 + 70));
+    EXPECT_EQ(parts[1], std::vector<uint8_t>(bytes.begin() + 9 + 70, bytes.end()));
 }
 
 TEST(Writer10Layout, RootWithoutTopNodeWritesNoTransformNodes) {

@@ -53,7 +53,15 @@ std::string temporaryName(const std::string& target) {
 }  // namespace
 
 void writeWholeFile(const std::string& path, const void* data, size_t size) {
-    if (!data && size != 0) QZ_THROW("Can't write " + path + ": no data");
+    writeWholeFile(path, {FilePart{data, size}});
+}
+
+void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts) {
+    size_t size = 0;
+    for (const FilePart& part : parts) {
+        if (!part.data && part.size != 0) QZ_THROW("Can't write " + path + ": no data");
+        size += part.size;
+    }
     if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos)
         QZ_THROW("Can't open " + path);
 
@@ -66,8 +74,12 @@ void writeWholeFile(const std::string& path, const void* data, size_t size) {
     FilePtr file(platformFiles().openRewrite(temporary.path.c_str()));
     if (!file) QZ_THROW("Can't open " + path);
 
-    const size_t written = VFS_write(file.get(), data, size);
-    if (written != size) QZ_THROW(fmt::format("Short write to {}: {} of {} bytes written", path, written, size));
+    size_t written = 0;
+    for (const FilePart& part : parts) {
+        const size_t done = VFS_write(file.get(), part.data, part.size);
+        written += done;
+        if (done != part.size) QZ_THROW(fmt::format("Short write to {}: {} of {} bytes written", path, written, size));
+    }
     // Data must be on disk before the rename makes it the target, or a crash
     // could leave an empty file under the target's name.
     if (auto* raw = dynamic_cast<PosixFileRaw*>(file.get())) {

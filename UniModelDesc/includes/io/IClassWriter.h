@@ -3,8 +3,12 @@
 //
 // Contract: write() builds the complete file in memory and replaces `out`
 // with its bytes (resized to the file's length); it throws qz::ExtException
-// when the model can't be written, and `out` is then unspecified. version()
-// names the format: 10 or 20. A writer serves one save and is then destroyed.
+// when the model can't be written, and `out` is then unspecified.
+// writeParts() builds the same file as parts to be stored one after the
+// other (their concatenation is what write() gives), so that a writer that
+// finishes the front of its file last need not join the parts in memory; by
+// default it is the one part write() gives. version() names the format: 10
+// or 20. A writer serves one save and is then destroyed.
 
 #include <cstdint>
 #include <vector>
@@ -17,6 +21,10 @@ class IClassWriter {
 public:
     virtual ~IClassWriter() = default;
     virtual void write(const RootNode& root, std::vector<uint8_t>& out) = 0;
+    virtual void writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
+        parts.assign(1, {});
+        write(root, parts.front());
+    }
     virtual uint32_t version() const = 0;
 };
 

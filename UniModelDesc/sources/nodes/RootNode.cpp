@@ -212,10 +212,12 @@ void RootNode::save(const std::string& path, std::uint16_t version) const {
 }
 
 void RootNode::save(const std::string& path, IClassWriter& writer) const {
-    std::vector<std::uint8_t> bytes;
-    writer.write(*this, bytes);
+    std::vector<std::vector<std::uint8_t>> parts;
+    writer.writeParts(*this, parts);
+    std::vector<qzvfs::FilePart> spans;
+    for (const auto& part : parts) spans.push_back({part.data(), part.size()});
     try {
-        qzvfs::writeWholeFile(path, bytes);
+        qzvfs::writeWholeFile(path, spans);
     } catch (const qz::ExtException& e) {
         const std::string message = e.what();
         if (message.rfind("Can't open ", 0) == 0) QZ_THROW("Can't open " + path);

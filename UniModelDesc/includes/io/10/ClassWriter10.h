@@ -14,8 +14,11 @@
 //   list in its order.
 // - The material list is that of root.collectMaterials() (order of first
 //   use); the root itself is not changed.
-// - Node record failures (see NodeWriter10.h) propagate; `out` is then left
-//   as it was.
+// - writeParts(root, parts) gives the same file as two parts: magic,
+//   version and string table, then the rest. The string table is complete
+//   only once everything after it was written, so write() joins the two.
+// - Node record failures (see NodeWriter10.h) propagate; `out` (`parts`) is
+//   then left as it was.
 // - Each write starts from a fresh sink, so one writer may serve several
 //   saves; version() is 10.
 
@@ -31,6 +34,7 @@ public:
     ClassWriter10() = default;
 
     void write(const RootNode& root, std::vector<uint8_t>& out) override;
+    void writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) override;
     uint32_t version() const override { return 10; }
 };
 

@@ -21,9 +21,6 @@ namespace {
 
 constexpr char kMagic[3] = {'T', 'A', 'V'};
 constexpr uint16_t kFormatVersion = 10;
-// The string table is only complete once everything else is written; it is
-// then inserted right after magic and version.
-constexpr uint64_t kStringTableOffset = sizeof kMagic + sizeof kFormatVersion;
 constexpr uint32_t kNoParent = 0xFFFFFFFFu;
 
 uint32_t count32(size_t n, const char* what) {
@@ -39,27 +36,28 @@ public:
     explicit FileWriter10(const RootNode& root)
         : root(root), materials(root.collectMaterials()), nodes(sink, transforms, materials) {}
 
-    void write(std::vector<uint8_t>& out) {
+    // The string table goes in front of the records, but it is complete only
+    // once they are written: the records are written first, into a part of
+    // their own, so that the table need not be moved in front of them.
+    void write(std::vector<uint8_t>& head, std::vector<uint8_t>& body) {
         checkSection("CONNECTORS", root.getConnectors());
         checkSection("SHELL_NODES", root.getShellNodes());
         checkSection("LIGHT_NODES", root.getLights());
         checkSection("RENDER_NODES", root.getRenderNodes());
         numberTransforms();
         sink.reserve(geometryBytes() + kSmallRecordsRoom);
-        sink.writeBytes(kMagic, sizeof kMagic);
-        sink.writeU16(kFormatVersion);
         sink.writeU64(0);
         root.accept(nodes);
         writeTransforms();
         writeSections();
-        insertStringTable();
-        out = sink.takeData();
+        head = writeHead();
+        body = sink.takeData();
     }
 
 private:
     // Room beyond the vertex and index data for everything else in a file of
     // ordinary size, so that big meshes are written without regrowing the
-    // buffer and the string table goes in front without a reallocation.
+    // buffer.
     static constexpr size_t kSmallRecordsRoom = size_t(1) << 20;
 
     // The vertex and index bytes of the mesh render nodes (indices counted
@@ -120,12 +118,17 @@ private:
         writeSection("RENDER_NODES", root.getRenderNodes());
     }
 
-    void insertStringTable() {
+    // Magic, version and the string table of everything the sink pooled.
+    std::vector<uint8_t> writeHead() const {
         std::vector<uint8_t> table;
         sink.getStrings().serialize(table);
-        sink.seek(kStringTableOffset);
-        sink.writeU32(count32(table.size(), "string table bytes"));
-        sink.writeBytes(table.data(), table.size());
+        MemBinaryFileW head;
+        head.reserve(sizeof kMagic + sizeof kFormatVersion + sizeof(uint32_t) + table.size());
+        head.writeBytes(kMagic, sizeof kMagic);
+        head.writeU16(kFormatVersion);
+        head.writeU32(count32(table.size(), "string table bytes"));
+        head.writeBytes(table.data(), table.size());
+        return head.takeData();
     }
 
     const RootNode& root;
@@ -139,9 +142,16 @@ private:
 }  // namespace
 
 void ClassWriter10::write(const RootNode& root, std::vector<uint8_t>& out) {
-    std::vector<uint8_t> bytes;
-    FileWriter10(root).write(bytes);
+    std::vector<uint8_t> bytes, body;
+    FileWriter10(root).write(bytes, body);
+    bytes.insert(bytes.end(), body.begin(), body.end());
     out.swap(bytes);
+}
+
+void ClassWriter10::writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
+    std::vector<std::vector<uint8_t>> made(2);
+    FileWriter10(root).write(made[0], made[1]);
+    parts.swap(made);
 }
 
 }  // namespace model
