@@ -132,6 +132,46 @@ TEST(TreeTest, AddingAChildMovesItFromItsPreviousParent) {
     expectConsistent(first);
 }
 
+// Moving a node, or taking it out with detachTaking, hands the tree's own
+// reference over: the node's count is the same before and after, and the
+// node lives exactly as long as someone holds it.
+TEST(TreeTest, MovingOrTakingOutANodeHandsTheTreesReferenceOver) {
+    const std::size_t before = alive();
+    NodePtr a = makeNode("a"), b = makeNode("b");
+    Node* moved = nullptr;
+    {
+        NodePtr c = makeNode("c");
+        a->addChild(makeNode("x"));
+        a->addChild(c);
+        a->addChild(makeNode("y"));
+        moved = c.get();
+        EXPECT_EQ(moved->refCount(), 2u);
+        b->addChild(c);
+        b->insertChildBefore(makeNode("first"), c);
+        a->insertChildBefore(c, a->getFirstChild());
+        EXPECT_EQ(moved->refCount(), 2u);
+        EXPECT_EQ(childNames(a), "cxy");
+        EXPECT_EQ(childNames(b), "first");
+        expectConsistent(a);
+        expectConsistent(b);
+    }
+    // Only the tree holds c now; the reference taken out is the last one.
+    EXPECT_EQ(moved->refCount(), 1u);
+    NodePtr taken = moved->detachTaking();
+    EXPECT_EQ(taken.get(), moved);
+    EXPECT_EQ(moved->refCount(), 1u);
+    EXPECT_EQ(moved->parentNode(), nullptr);
+    EXPECT_EQ(childNames(a), "xy");
+    expectConsistent(a);
+    EXPECT_FALSE(moved->detachTaking());
+    const std::size_t withC = alive();
+    taken.reset();
+    EXPECT_EQ(alive(), withC - 1);
+    a.reset();
+    b.reset();
+    EXPECT_EQ(alive(), before);
+}
+
 TEST(TreeTest, AddingANodeBelowItselfIsRefusedSoNoCycleForms) {
     NodePtr top = makeNode("top"), mid = makeNode("mid"), leaf = makeNode("leaf");
     top->addChild(mid);

@@ -89,9 +89,12 @@ public:
         if (position && links(position.get()).parent != self())
             QZ_THROW("Tree position is not a child of this node.");
         if (child == position) return;
-        const NodePtr keep = child;  // detaching may drop the last other reference
-        if (T* old = links(child.get()).parent) links(old).detachChild(child.get());
-        linkBefore(child, position.get());
+        // The reference the old parent held moves to the new place: a node
+        // moved about the tree costs no count updates (each one a locked
+        // instruction that waits for the memory accesses before it).
+        NodePtr held;
+        if (T* old = links(child.get()).parent) held = links(old).detachChild(child.get());
+        linkBefore(held ? std::move(held) : NodePtr(child), position.get());
     }
 
     // Unlinks child: its neighbours are joined and its parent and sibling
@@ -99,17 +102,20 @@ public:
     // child of this node.
     bool removeChild(const NodePtr& child) {
         if (!child || links(child.get()).parent != self()) return false;
-        const NodePtr keep = child;
-        links_.detachChild(child.get());
+        links_.detachChild(child.get());  // the caller's reference keeps child alive
         return true;
     }
 
     // Removes this node from its parent, if it has one.
-    void detach() {
-        if (T* p = links_.parent) {
-            const NodePtr keep(self());
-            links(p).detachChild(self());
-        }
+    void detach() { detachTaking(); }
+
+    // Removes this node from its parent, if it has one, and hands over the
+    // reference through which the parent held it (null without a parent):
+    // a caller that keeps the node takes that reference over instead of
+    // counting a new one. Dropping the result may destroy the node.
+    NodePtr detachTaking() {
+        T* p = links_.parent;
+        return p ? links(p).detachChild(self()) : NodePtr();
     }
 
     // Depth-first pre-order walk from node: pred(node) returning false skips
@@ -216,18 +222,21 @@ protected:
 
 private:
     struct Links : Storage {
-        // Unlinks child (a child of this node) and joins its neighbours.
-        void detachChild(T* child) {
+        // Unlinks child (a child of this node), joins its neighbours and
+        // returns the reference that held child (its previous sibling's or
+        // this node's first-child link).
+        NodePtr detachChild(T* child) {
             Links& c = links(child);
             T* prev = c.prevSibling;
             NodePtr next = std::move(c.nextSibling);
             if (next) links(next.get()).prevSibling = prev;
             else this->lastChild = prev;
-            // The last assignment may release the child: clear its links first.
             c.parent = nullptr;
             c.prevSibling = nullptr;
-            if (prev) links(prev).nextSibling = std::move(next);
-            else this->firstChild = std::move(next);
+            NodePtr& holder = prev ? links(prev).nextSibling : this->firstChild;
+            NodePtr held = std::move(holder);
+            holder = std::move(next);
+            return held;
         }
 
         // Moves every child, unlinked, into out.
@@ -259,27 +268,25 @@ private:
             QZ_THROW("Can't add a node below itself.");
     }
 
-    // Links a detached child before position (null: at the end).
-    void linkBefore(const NodePtr& child, T* position) {
-        Links& c = links(child.get());
+    // Links a detached child before position (null: at the end); the tree
+    // keeps the reference it is given.
+    void linkBefore(NodePtr child, T* position) {
+        T* raw = child.get();
+        Links& c = links(raw);
         c.parent = self();
         if (!position) {
             c.prevSibling = links_.lastChild;
-            if (links_.lastChild) links(links_.lastChild).nextSibling = child;
-            else links_.firstChild = child;
-            links_.lastChild = child.get();
+            NodePtr& holder = links_.lastChild ? links(links_.lastChild).nextSibling : links_.firstChild;
+            holder = std::move(child);
+            links_.lastChild = raw;
             return;
         }
         Links& p = links(position);
         c.prevSibling = p.prevSibling;
-        if (p.prevSibling) {
-            c.nextSibling = std::move(links(p.prevSibling).nextSibling);
-            links(p.prevSibling).nextSibling = child;
-        } else {
-            c.nextSibling = std::move(links_.firstChild);
-            links_.firstChild = child;
-        }
-        p.prevSibling = child.get();
+        NodePtr& holder = p.prevSibling ? links(p.prevSibling).nextSibling : links_.firstChild;
+        c.nextSibling = std::move(holder);
+        holder = std::move(child);
+        p.prevSibling = raw;
     }
 
     template <class N, class Pred>

@@ -8,8 +8,9 @@ namespace {
 
 std::function<void(const Ptr<Node>&)> keepRemoved(RemovedList& removed) {
     return [&removed](const Ptr<Node>& node) {
-        node->detach();
-        removed.push_back(node);
+        // The parent's reference moves to the list: no count changes.
+        Ptr<Node> held = node->detachTaking();
+        removed.push_back(held ? std::move(held) : node);
     };
 }
 
