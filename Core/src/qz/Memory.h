@@ -60,11 +60,12 @@ inline constexpr std::uintptr_t kCacheLine = 64;
 template <int Write>
 inline void prefetchLine(std::uintptr_t line) noexcept {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    const char& at = *reinterpret_cast<const char*>(line);
+    // The address goes in a register: nothing is dereferenced, not even
+    // for the compiler.
     if constexpr (Write != 0)
-        asm volatile("prefetchw %0" : : "m"(at));
+        asm volatile("prefetchw (%0)" : : "r"(line));
     else
-        asm volatile("prefetcht0 %0" : : "m"(at));
+        asm volatile("prefetcht0 (%0)" : : "r"(line));
 #elif defined(__GNUC__)
     // Elsewhere the builtin, kept from being dropped the same way.
     __builtin_prefetch(reinterpret_cast<const void*>(line), Write);
