@@ -12,11 +12,13 @@
 // Contract:
 //  - Mutating operations take counted pointers and keep references to them.
 //    addChild and insertChildBefore first detach the child from its previous
-//    parent. A null child, a child that is this node or one of its ancestors,
+//    parent, and the reference the old place held moves to the new one (the
+//    child's count does not change). A null child, a child that is this node or one of its ancestors,
 //    or a position that is not a child of this node raises qz::ExtException;
 //    the tree is left unchanged.
 //  - removeChild of a node that is not a child of this node does nothing and
-//    returns false.
+//    returns false. detachTaking() takes a node out of its parent's children
+//    and returns the reference the parent held (null without a parent).
 //  - When a node is destroyed while it still has children, the children are
 //    unlinked first (their parent and sibling links cleared): a child that
 //    someone else still holds survives as the top of its own subtree.
