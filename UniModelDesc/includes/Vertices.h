@@ -15,12 +15,22 @@
 //   is false or the attributes hold different vertex counts.
 // - interleave()/deinterleave() throw std::out_of_range when the data holds
 //   fewer rows than the vertex count asks for.
+// - The attribute entries are held in one sorted array, the first few inside
+//   the Vertices object itself: a pointer or reference to an attribute (from
+//   findAttribute, getAttribute, setAttribute or getAttributes) stays valid
+//   only until the next setAttribute, eraseAttribute, setFormat or
+//   assignment of this object, and does not follow a move of it. The floats
+//   of an attribute stay where they are when the entry moves.
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <span>
+#include <utility>
 #include <vector>
+
+#include <boost/container/flat_map.hpp>
+#include <boost/container/small_vector.hpp>
 
 #include "VertexFormat.h"
 
@@ -42,7 +52,13 @@ struct VertexAttribute {
 
 class Vertices {
 public:
-    using AttributeMap = std::map<uint32_t, VertexAttribute>;
+    // A mesh holds a handful of attributes, and every pass over a big model
+    // walks them for each of its meshes: kept in the node, the entries cost
+    // no allocation of their own and no chain of cache misses to reach.
+    static constexpr std::size_t kInlineAttributes = 4;
+    using AttributeMap =
+        boost::container::flat_map<uint32_t, VertexAttribute, std::less<uint32_t>,
+                                   boost::container::small_vector<std::pair<uint32_t, VertexAttribute>, kInlineAttributes>>;
 
     Vertices() = default;
     // One empty attribute per non-zero format entry.

@@ -146,6 +146,36 @@ TEST(VerticesInterleave, TooFewFloatsLeaveTheAttributesUnchanged) {
     EXPECT_THROW(v.deinterleave(iota(8, 0), SIZE_MAX / 2), std::out_of_range);
 }
 
+// More attributes than the object holds inline, set out of code order: the
+// entries must still iterate, interleave and erase by ascending code, and a
+// copy or move must keep every list.
+TEST(VerticesOrder, AttributesSetOutOfOrderPastTheInlineRoomStayInCodeOrder) {
+    const std::vector<std::pair<uint32_t, uint32_t>> set = {
+        {model::COLOR1, 1},   {model::TEXCOORD3, 2}, {model::POSITION0, 3},
+        {model::NORMAL0, 3},  {model::TANGENT0, 3},  {model::TEXCOORD0, 2}};
+    ASSERT_GT(set.size(), Vertices::kInlineAttributes);
+    Vertices v;
+    for (const auto& [code, components] : set) v.setAttribute(code, components, iota(components, 10.0f * code));
+
+    auto codes = [](const Vertices& x) {
+        std::vector<uint32_t> out;
+        for (const auto& [code, a] : x.getAttributes()) out.push_back(code);
+        return out;
+    };
+    EXPECT_EQ(codes(v), (std::vector<uint32_t>{0, 1, 2, 4, 7, 21}));
+    EXPECT_EQ(v.interleave(), (Floats{0, 1, 2, 10, 11, 12, 20, 21, 22, 40, 41, 70, 71, 210}));
+
+    const Vertices copy = v;
+    const float* positions = v.getAttribute(model::POSITION0).data.data();
+    Vertices moved = std::move(v);
+    EXPECT_EQ(moved, copy);
+    EXPECT_EQ(moved.getAttribute(model::POSITION0).data.data(), positions);
+
+    moved.eraseAttribute(model::TANGENT0);
+    EXPECT_EQ(codes(moved), (std::vector<uint32_t>{0, 1, 4, 7, 21}));
+    EXPECT_EQ(moved.getAttribute(model::TEXCOORD3).data, (Floats{70, 71}));
+}
+
 TEST(VerticesAppend, MatchingAttributesAppendInOrder) {
     Vertices a, b;
     a.setAttribute(model::POSITION0, 3, {1, 2, 3});
