@@ -15,7 +15,12 @@
 //    keys are then visited from the last back to the first, and the last once
 //    more. A visited key is dropped when evaluate(result, key.time) matches
 //    every component of its value within `tolerance` (absolute difference);
-//    otherwise it joins the result, which is re-sorted by time.
+//    otherwise it joins the result, which is re-sorted by time. Then every
+//    input key is checked against the final result, and the ones it misses
+//    are added (and the check repeated) until it reproduces each key within
+//    `tolerance`, except keys sharing a time with a result key (a curve can
+//    hold one value per time). A result that already reproduces every key
+//    is returned as the pass left it.
 //  - evaluateLinear(keys, t): the curve of sorted keys at t: the first value
 //    at or before the first time, the last at or after the last time,
 //    otherwise the linear blend of the two keys around t.
@@ -62,22 +67,43 @@ auto evaluateLinear(const std::vector<Key>& keys, double t) -> decltype(Key::val
 template <class Key, class Evaluate>
 std::vector<Key> reduceKeys(const std::vector<Key>& sorted, double tolerance, Evaluate evaluate) {
     if (sorted.size() < 2) return sorted;
+    const auto byTime = [](const Key& a, const Key& b) { return a.time < b.time; };
+    // A NaN difference is not "within tolerance": such a key stays.
+    const auto reproduces = [&](const std::vector<Key>& curve, const Key& key) {
+        const auto value = evaluate(curve, key.time);
+        for (std::size_t i = 0; i < value.size(); ++i)
+            if (!(std::fabs(value[i] - key.value[i]) <= tolerance)) return false;
+        return true;
+    };
+
+    // Greedy pass: a key joins the result when the result so far misses it.
     std::vector<Key> result{sorted.front()};
     const auto visit = [&](const Key& key) {
-        const auto value = evaluate(result, key.time);
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            // A NaN difference is not "within tolerance": such a key stays.
-            if (!(std::fabs(value[i] - key.value[i]) <= tolerance)) {
-                result.push_back(key);
-                std::stable_sort(result.begin(), result.end(),
-                                 [](const Key& a, const Key& b) { return a.time < b.time; });
-                return;
-            }
-        }
+        if (reproduces(result, key)) return;
+        result.push_back(key);
+        std::stable_sort(result.begin(), result.end(), byTime);
     };
     for (std::size_t i = sorted.size(); i-- > 0;) visit(sorted[i]);
     visit(sorted.back());
-    return result;
+
+    // A key added late in the pass can bend the curve at a key dropped
+    // earlier. Bring back every key the final curve misses, until it
+    // reproduces them all (each round adds at least one key, so this ends).
+    for (;;) {
+        std::vector<Key> missed;
+        for (const Key& key : sorted)
+            if (!reproduces(result, key)) missed.push_back(key);
+        if (missed.empty()) return result;
+        // A missed key whose time is already in the result cannot be helped
+        // by adding it again (the curve is taken at the first key of equal
+        // time); keep such keys out so that the loop ends.
+        std::erase_if(missed, [&](const Key& key) {
+            return std::any_of(result.begin(), result.end(), [&](const Key& r) { return r.time == key.time; });
+        });
+        if (missed.empty()) return result;
+        result.insert(result.end(), missed.begin(), missed.end());
+        std::stable_sort(result.begin(), result.end(), byTime);
+    }
 }
 
 template <class Key, class Evaluate>

@@ -64,11 +64,12 @@ def test_animated_constructor_equals_default_then_set_anim(tmp_path):
 
 
 def test_animated_float3_keys_are_sorted_and_reduced_per_component(tmp_path):
-    # 0.5 lies on the line from 0 to 1; 0.25 leaves it in y alone.
+    # 0.5 lies on the line from 0 to 1 and 0.25 leaves it in y alone, but
+    # once 0.25 is kept the curve from it to 1 misses 0.5 in y, which stays.
     keys = [(1, (2, 0, 4)), (0, (0, 0, 0)), (0.5, (1, 0, 2)), (0.25, (0.5, 0.5, 1))]
     record = stored(tmp_path, color=pytav.PropertyFloat3(6, keys))["color"]
     assert record["class"] == "model::AnimatedProperty<osg::Vec3f>"
-    assert record["keys"] == [[0.0, 0.0, 0.0, 0.0], [0.25, 0.5, 0.5, 1.0], [1.0, 2.0, 0.0, 4.0]]
+    assert record["keys"] == [[0.0, 0.0, 0.0, 0.0], [0.25, 0.5, 0.5, 1.0], [0.5, 1.0, 0.0, 2.0], [1.0, 2.0, 0.0, 4.0]]
 
 
 @pytest.mark.parametrize("cls, keys", [
