@@ -6,7 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "KeyReduction.h"
@@ -73,6 +73,16 @@ std::vector<float> sampleCurve(const std::vector<std::tuple<double, float>>& key
         samples.push_back(static_cast<float>(evaluateLinear(curve, t)[0]));
     }
     return samples;
+}
+
+// Sampling comes first, so that a call refused on its keys leaves the
+// curves of earlier calls as they were.
+template <class Node>
+void appendLightsAnimation(Node& node, const PyLightsAnimation& entries) {
+    const std::vector<float> samples = sampleLightsAnimation(entries);
+    std::vector<float> data = node.getAnimationData();
+    data.insert(data.end(), samples.begin(), samples.end());
+    node.setAnimationData(std::move(data));
 }
 
 }  // namespace
@@ -177,7 +187,7 @@ void AnimatedFakeOmniLights::setAnimationArg(float value) {
 }
 
 void AnimatedFakeOmniLights::setLightsAnimation(const PyLightsAnimation& entries) {
-    animatedNode().setAnimationData(sampleLightsAnimation(entries));
+    appendLightsAnimation(animatedNode(), entries);
 }
 
 // --- spot lights -------------------------------------------------------
@@ -266,7 +276,7 @@ void AnimatedFakeSpotLights::setAnimationArg(float value) {
 }
 
 void AnimatedFakeSpotLights::setLightsAnimation(const PyLightsAnimation& entries) {
-    animatedNode().setAnimationData(sampleLightsAnimation(entries));
+    appendLightsAnimation(animatedNode(), entries);
 }
 
 // --- Python classes ----------------------------------------------------

@@ -32,8 +32,9 @@
 //  - setAnimationArg(v): "arg" := v; the node's argument := v truncated
 //    toward zero, none (0xFFFFFFFF) when that is negative. A NaN or a value of
 //    2^32 - 1 or more raises std::invalid_argument (ValueError).
-//  - setLightsAnimation(entries): replaces the brightness curves. Entry k is
-//    used while its light index is k (the first other index ends the list);
+//  - setLightsAnimation(entries): appends brightness curves after those of
+//    earlier calls. Entry k of a call is used while its light index is k (the
+//    first other index ends the list);
 //    its keys (argument value, brightness) are sorted, reduced within 0.001
 //    and sampled at i/127 for i = 0..127 (clamped at both ends, linear in
 //    between); a light without keys samples to 128 zeros. A NaN key time

@@ -31,26 +31,28 @@ def uniform_values(material: dict) -> list:
     return [(u["name"], u.get("value")) for u in material["uniforms"]]
 
 
-def lit(set_class, name="glow", lights=1):
-    """A set holding that many default lights (the save drops sets without)."""
+def lit(set_class, name="glow", lights=1, curves=True):
+    """A set holding that many default lights (the save drops sets without);
+    an animated set also gets its argument and, with curves, a flat curve for
+    every light (the save wants both)."""
     light_set = set_class(name)
     omni = set_class in OMNI_SETS
     light_set.set([(pytav.FakeOmniLight if omni else pytav.FakeSpotLight)() for _ in range(lights)])
     if "Animated" in set_class.__name__:
-        # The save wants an argument and a curve for every light.
         light_set.setAnimationArg(2)
-        light_set.setLightsAnimation([(i, [(0, 1)]) for i in range(lights)])
+        if curves:
+            light_set.setLightsAnimation([(i, [(0, 1)]) for i in range(lights)])
     return light_set
 
 
-def animated(set_class, name="lights", argument=2.0, lights=1):
-    light_set = lit(set_class, name, lights)
+def animated(set_class, name="lights", argument=2.0, lights=1, curves=True):
+    light_set = lit(set_class, name, lights, curves)
     light_set.setAnimationArg(argument)
     return light_set
 
 
 def samples(tmp_path, set_class, entries, lights=1) -> list:
-    light_set = animated(set_class, lights=lights)
+    light_set = animated(set_class, lights=lights, curves=False)
     light_set.setLightsAnimation(entries)
     record, _ = saved_set(tmp_path, light_set)
     return record["animation"]
@@ -222,16 +224,22 @@ def test_entries_stop_at_the_first_light_index_out_of_sequence(tmp_path):
     assert got == [1.0] * 128 + [2.0] * 128
 
 
-def test_second_animation_call_replaces_the_curves(tmp_path):
-    light_set = animated(pytav.AnimatedFakeSpotLight)
-    light_set.setLightsAnimation([(0, [(0, 5)])])
-    light_set.setLightsAnimation([(0, [(0, 6)])])
-    record, _ = saved_set(tmp_path, light_set)
-    assert record["animation"] == [6.0] * 128
+@pytest.mark.parametrize("set_class", [pytav.AnimatedFakeOmniLight, pytav.AnimatedFakeSpotLight])
+def test_second_animation_call_appends_instead_of_replacing_the_curves(tmp_path, set_class):
+    one_call = animated(set_class, lights=2, curves=False)
+    one_call.setLightsAnimation([(0, [(0, 5), (1, 0)]), (1, [(0, 6)])])
+    one_per_call = animated(set_class, lights=2, curves=False)
+    one_per_call.setLightsAnimation([(0, [(0, 5), (1, 0)])])
+    one_per_call.setLightsAnimation([(0, [(0, 6)])])
+    (tmp_path / "one").mkdir()
+    (tmp_path / "per").mkdir()
+    record, _ = saved_set(tmp_path / "one", one_call)
+    assert record["animation"] == pytest.approx([5 - 5 * i / 127 for i in range(128)] + [6.0] * 128, abs=1e-6)
+    assert saved_set(tmp_path / "per", one_per_call)[0] == record
 
 
 def test_nan_key_time_is_refused_and_keeps_the_earlier_curves(tmp_path):
-    light_set = animated(pytav.AnimatedFakeOmniLight)
+    light_set = animated(pytav.AnimatedFakeOmniLight, curves=False)
     light_set.setLightsAnimation([(0, [(0, 7)])])
     with pytest.raises(ValueError):
         light_set.setLightsAnimation([(0, [(math.nan, 1), (0, 2)])])
