@@ -43,7 +43,7 @@ $(VENV)/.created:
 	touch $@
 
 $(VENV)/.deps: $(VENV)/.created pyproject.toml
-	$(PIP) install -q "scikit-build-core>=0.10" "pybind11>=2.12" cmake ninja numpy pytest hypothesis
+	$(PIP) install -q "scikit-build-core>=0.10" "pybind11>=2.13,<2.14" cmake ninja numpy pytest hypothesis
 	touch $@
 
 venv: $(VENV)/.deps

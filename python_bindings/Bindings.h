@@ -10,6 +10,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "ScriptTypeNames.h"
+
 namespace pytav {
 
 void bindModuleFunctions(pybind11::module_& m);

@@ -1,7 +1,7 @@
 // The Python classes of the material blocks, IBlock to GlassBlock.
 
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "NumpyArrays.h"

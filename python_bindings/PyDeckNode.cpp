@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 #include <osg/Vec2f>
 #include <osg/Vec3f>
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "Texture.h"

@@ -2,7 +2,7 @@
 
 #include "PyMirrorNode.h"
 
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "ModelObjects.h"

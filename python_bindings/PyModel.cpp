@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "FiniteVertexData.h"

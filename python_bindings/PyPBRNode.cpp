@@ -7,7 +7,7 @@
 
 #include <fmt/format.h>
 
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "ModelObjects.h"

@@ -2,7 +2,7 @@
 
 #include "PyProperties.h"
 
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "KeyReduction.h"

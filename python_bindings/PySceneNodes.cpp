@@ -6,7 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "KeyReduction.h"

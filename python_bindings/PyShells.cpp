@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include <fmt/format.h>
-#include <pybind11/stl.h>
+#include "ScriptTypeNames.h"
 
 #include "Bindings.h"
 #include "FiniteVertexData.h"

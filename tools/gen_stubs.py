@@ -200,11 +200,23 @@ def parse_docstring(doc: str | None, name: str) -> tuple[list[Signature], str]:
 # Types
 # ---------------------------------------------------------------------------
 
-def translate(text: str, module_name: str) -> str:
-    """pybind11's rendering of a type as the stub writes it."""
+def translate(text: str, module_name: str, argument: bool = True) -> str:
+    """pybind11's rendering of a type as the stub writes it.
+
+    The module shows lists and tuples as "List[...]" and "Tuple[...]". An
+    argument takes more than it names: a list argument takes any sequence, a
+    float any number, an int anything with __index__; a result is what it
+    names."""
     t = re.sub(r"numpy\.ndarray\[numpy\.(\w+)\]", r"NDArray[np.\1]", text)
     t = t.replace(module_name + ".", "")
     t = t.replace("collections.abc.", "").replace("typing.", "")
+    t = t.replace("Tuple[", "tuple[")
+    if argument:
+        t = t.replace("List[", "Sequence[")
+        t = re.sub(r"\bfloat\b", "SupportsFloat | SupportsIndex", t)
+        t = re.sub(r"\bint\b", "SupportsInt | SupportsIndex", t)
+    else:
+        t = t.replace("List[", "list[")
     for alias, expansion, _ in ALIASES:
         t = t.replace(expansion, alias)
     return t
@@ -257,7 +269,7 @@ def read_callable(obj, name: str, qualname: str, corrections: dict, used: set, m
             sig.returns = replacement
             used.add(key)
         else:
-            sig.returns = translate(sig.returns, module_name)
+            sig.returns = translate(sig.returns, module_name, argument=False)
     return Function(name, signatures, doc)
 
 

@@ -72,23 +72,10 @@ TABLE = {
     ]),
 }
 
-# Spellings of one type by different pybind11 versions.
-_SPELLINGS = [
-    ("typing.SupportsFloat | typing.SupportsIndex", "float"),
-    ("typing.SupportsInt | typing.SupportsIndex", "int"),
-    ("collections.abc.Sequence[", "List["),
-    ("typing.List[", "List["),
-    ("typing.Tuple[", "Tuple["),
-    ("list[", "List["),
-    ("tuple[", "Tuple["),
-    ("pytav.", ""),
-]
-
-
 def normalise(text: str) -> str:
-    for spelling, canonical in _SPELLINGS:
-        text = text.replace(spelling, canonical)
-    return text.replace(" ", "")
+    """A rendered type as the class table writes it: classes without the
+    module's prefix, every other character as pybind11 renders it."""
+    return text.replace("pytav.", "").strip()
 
 
 def split_top_level(text: str) -> list:
@@ -188,4 +175,4 @@ def test_type_error_lists_the_accepted_signatures():
     with pytest.raises(TypeError) as error:
         pytav.Lod("lod", "far")
     assert "incompatible" in str(error.value)
-    assert normalise("pytav.Lod(arg0: str, arg1: list[float])") in normalise(str(error.value))
+    assert "pytav.Lod(arg0: str, arg1: List[float])" in str(error.value)
