@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -526,6 +528,29 @@ TEST(NodeKindRenderGeometry, TransformTouchesOnlyTheParentsVerticesAndTurnsNorma
     EXPECT_NEAR(n[4], 1, 1e-6);
     EXPECT_NEAR(n[5], 0, 1e-6);
     EXPECT_EQ(r.getVertices().getAttribute(TEXCOORD0).data[2], 0.25f);
+}
+
+TEST(NodeKindSkins, ControlEntryBakesEveryVertexAndBoneEntriesRefuse) {
+    SkinNode skin;
+    skin.setNumParents(2);
+    // Fourth components holding packed bone indices whose top byte is 64 and
+    // 255: as floats they read 2.0 and a large negative number.
+    const float top64 = std::bit_cast<float>(0x40030201u);
+    const float top255 = std::bit_cast<float>(0xFF030201u);
+    skin.replaceGeometry(positions4({0, 0, 0, top64, 1, 2, 3, top255}), Indices());
+    skin.setBoundingBox(box(0, 0, 0, 1, 2, 3));
+
+    EXPECT_FALSE(skin.transformGeometry(1, translation(5, 5, 5)));
+    EXPECT_EQ(skin.getVertices().getAttribute(POSITION0).data[0], 0.0f);
+
+    ASSERT_TRUE(skin.transformGeometry(0, translation(10, 0, 0)));
+    const std::vector<float>& p = skin.getVertices().getAttribute(POSITION0).data;
+    EXPECT_EQ(p[0], 10.0f);
+    EXPECT_EQ(p[4], 11.0f);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(p[3]), 0x40030201u);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(p[7]), 0xFF030201u);
+    EXPECT_EQ(skin.getBoundingBox(), box(10, 0, 0, 11, 2, 3));
+    EXPECT_THROW(skin.transformGeometry(2, translation(1, 0, 0)), std::out_of_range);
 }
 
 TEST(NodeKindShells, ShellAndSegmentsBakeEveryPoint) {

@@ -11,6 +11,13 @@
 //  - getBoundingBox(): kept as set (empty by default), never derived from the
 //    vertices. getParentBox(0) is this box (it is given in the space of the
 //    first parent); other parents have the empty box.
+//  - transformGeometry(0, M): every vertex lies in the space of the first
+//    parent (the control node), so M is applied to all of them (positions as
+//    points, normals and tangent frames as directions) and to the box. The
+//    fourth position component holds the packed bone indices and keeps its
+//    bits exactly. Returns true. For a bone entry (1 and above) it changes
+//    nothing and returns false: the bones' own matrices place the vertices.
+//    std::out_of_range for an index >= getNumParents().
 //  - getType() 17, visitor slot SkinNode.
 
 #include <cstdint>
@@ -39,6 +46,8 @@ public:
     const BoundingBox& getBoundingBox() const noexcept { return box_; }
     void setBoundingBox(const BoundingBox& box) noexcept { box_ = box; }
     BoundingBox getParentBox(std::size_t index) const override;
+
+    bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
 
     void forEachArgument(const ArgumentCallback& callback) const override;
 

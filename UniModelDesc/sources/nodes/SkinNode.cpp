@@ -1,6 +1,7 @@
 #include "nodes/SkinNode.h"
 
 #include "INodeVisitor.h"
+#include "nodes/GeometryTransform.h"
 
 namespace model {
 
@@ -21,6 +22,18 @@ void SkinNode::setParent(std::size_t index, const Ptr<Node>& node) {
 BoundingBox SkinNode::getParentBox(std::size_t index) const {
     checkParentIndex(index, bones_.size());
     return index == 0 ? box_ : BoundingBox();
+}
+
+bool SkinNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
+    checkParentIndex(parentIndex, bones_.size());
+    if (parentIndex != 0) return false;
+    // The base class would pick vertices by their fourth component, which
+    // here is not a parent index but the bone indices' bits.
+    editGeometry([&m](Vertices& vertices, Indices&) {
+        geometry::transformVertices(vertices, m, [](std::size_t) { return true; });
+    });
+    box_ = geometry::transformBox(box_, m);
+    return true;
 }
 
 void SkinNode::forEachArgument(const ArgumentCallback& callback) const {
