@@ -31,7 +31,8 @@ class Scene:
 
     def __init__(self):
         self.model = pytav.Model()
-        self.holder = self.model.getRootTransform().addChild(pytav.Transform("holder", rows_of([1, 0, 0, 2] + [0, 1, 0, 0] + [0, 0, 1, 0] + [0, 0, 0, 1])))
+        shifted = [(1, 0, 0, 2), (0, 1, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1)]
+        self.holder = self.model.getRootTransform().addChild(pytav.Transform("holder", shifted))
         self.light = pytav.SpotLight("lamp")
         self.light.setControlNode(self.holder)
         self.model.addSpotLight(self.light)
