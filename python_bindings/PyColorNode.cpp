@@ -3,6 +3,7 @@
 #include "PyColorNode.h"
 
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "ModelObjects.h"
 #include "StaticProperty.h"
 
@@ -35,7 +36,10 @@ ColorNode::~ColorNode() = default;
 void ColorNode::setPositions(const FloatArray& positions) { appendPositions(toFloatList(positions)); }
 void ColorNode::setNormals(const FloatArray& normals) { replaceAttribute(model::NORMAL0, toFloatList(normals)); }
 void ColorNode::setIndices(const IndexArray& indices) { replaceIndices(toIndexList(indices)); }
-void ColorNode::setColor(float r, float g, float b) { material().addUniform(makeColor(osg::Vec3f(r, g, b))); }
+void ColorNode::setColor(float r, float g, float b) {
+    requireFinite(allFinite(r, g, b), "Color");
+    material().addUniform(makeColor(osg::Vec3f(r, g, b)));
+}
 void ColorNode::setControlNode(const Node& node) { this->node().setParent(0, node.getModelNode()); }
 
 std::string ColorNode::build() {

@@ -3,6 +3,7 @@
 #include "PyConnector.h"
 
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "ModelObjects.h"
 #include "StaticProperty.h"
 
@@ -20,6 +21,7 @@ Connector::~Connector() = default;
 void Connector::setControlNode(const Node& node) { node_->setParent(0, node.getModelNode()); }
 
 void Connector::setPropertyFloat(const std::string& name, float value) {
+    requireFinite(allFinite(value), "Connector property " + name);
     auto property = createModelObject<model::FloatProperty>("model::Property<float>");
     property->setName(name);
     property->setValue(value);

@@ -4,6 +4,7 @@
 
 #include "AnimatedProperty.h"
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "ModelObjects.h"
 
 namespace py = pybind11;
@@ -16,6 +17,8 @@ constexpr std::uint32_t kOmniKind = 0;
 constexpr std::uint32_t kSpotKind = 1;
 // A derived cone curve needs no more keys than its visible shape.
 constexpr float kThetaKeyTolerance = 0.001f;
+// Finite angles can still give a product beyond the float range.
+constexpr const char* kThetaName = "Cone angle from setAngles";
 
 }  // namespace
 
@@ -42,10 +45,15 @@ void Light::setAngles(const PropertyFloat& a, const PropertyFloat& b) {
     if (const auto* animated = dynamic_cast<const model::AnimatedFloatProperty*>(b.getProperty().get())) {
         std::vector<std::tuple<double, float>> keys;
         keys.reserve(animated->getKeys().size());
-        for (const auto& k : animated->getKeys()) keys.emplace_back(k.time, p - p * k.value);
+        for (const auto& k : animated->getKeys()) {
+            keys.emplace_back(k.time, p - p * k.value);
+            requireFinite(allFinite(std::get<1>(keys.back())), kThetaName);
+        }
         theta = makeAnimatedFloat(animated->getArgument(), std::move(keys), kThetaKeyTolerance);
     } else {
-        theta = makeStaticFloat(p - p * floatValueAtRest(*b.getProperty()));
+        const float value = p - p * floatValueAtRest(*b.getProperty());
+        requireFinite(allFinite(value), kThetaName);
+        theta = makeStaticFloat(value);
     }
     light_->setPhi(phi);
     light_->setTheta(theta);

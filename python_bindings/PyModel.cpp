@@ -2,11 +2,16 @@
 
 #include "PyModel.h"
 
+#include <algorithm>
 #include <memory>
+#include <string_view>
+
+#include <fmt/format.h>
 
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "FiniteVertexData.h"
 #include "ModelObjects.h"
 #include "PyConnector.h"
@@ -20,8 +25,9 @@ namespace pytav {
 
 namespace {
 
-model::BoundingBox toBox(const BoxValues& v) {
+model::BoundingBox toBox(const BoxValues& v, std::string_view what) {
     const auto& [minX, minY, minZ, maxX, maxY, maxZ] = v;
+    requireFinite(allFinite(minX, minY, minZ, maxX, maxY, maxZ), what);
     return model::BoundingBox::fromValues(minX, minY, minZ, maxX, maxY, maxZ);
 }
 
@@ -35,11 +41,36 @@ Model::Model() : root_(createModelObject<model::RootNode>("model::RootNode")) {
 
 Model::~Model() = default;
 
-void Model::setBBox(const BoxValues& box) { root_->setBoundingBox(toBox(box)); }
-void Model::setUserBox(const BoxValues& box) { root_->setUserBox(toBox(box)); }
-void Model::setLightBox(const BoxValues& box) { root_->setLightBox(toBox(box)); }
+void Model::setBBox(const BoxValues& box) { root_->setBoundingBox(toBox(box, "Bounding box")); }
+void Model::setUserBox(const BoxValues& box) { root_->setUserBox(toBox(box, "User box")); }
+void Model::setLightBox(const BoxValues& box) { root_->setLightBox(toBox(box, "Light box")); }
 
-std::string Model::save(const char* path, std::uint32_t version) { return saveModel(*root_, path, version); }
+std::string Model::save(const char* path, std::uint32_t version) {
+    if (std::string message = failedShellsMessage(); !message.empty()) return message;
+    return saveModel(*root_, path, version);
+}
+
+void Model::addShellNode(IShellNode& shell) {
+    const std::string message = shell.build();
+    const model::Ptr<model::ShellNode> node = shell.getModelNode();
+    // The latest build of a shell is the one that counts: a shell mended and
+    // added again is no longer missing from the file.
+    std::erase_if(failedShells_, [&node](const FailedShell& failed) { return failed.node == node; });
+    if (!message.empty()) {
+        qz::logText("PYTAV", qz::LOG_WARNING, shell.getNodeName() + ": " + message);
+        failedShells_.push_back({node, shell.getNodeName(), message});
+    }
+    root_->addShellNode(node);
+}
+
+std::string Model::failedShellsMessage() const {
+    std::string text;
+    for (const FailedShell& failed : failedShells_) {
+        if (!text.empty()) text += ' ';
+        text += fmt::format("Shell '{}': {}", failed.name, failed.message);
+    }
+    return text;
+}
 
 std::string Model::addRenderNode(IRenderNode& node) {
     std::string message = node.build();
@@ -65,15 +96,6 @@ void addSegmentsNode(Model& self, const SegmentsNode& segments) {
     self.getRoot().addShellNode(segments.getModelNode());
 }
 
-// An incomplete shell is still added (it holds whatever an earlier build
-// gave it, often nothing, and the vertex pass drops empty shells); the
-// warning is all the script gets, as the call returns nothing.
-void addShellNode(Model& self, ShellNode& shell) {
-    const std::string message = shell.build();
-    if (!message.empty()) qz::logText("PYTAV", qz::LOG_WARNING, shell.getNodeName() + ": " + message);
-    self.getRoot().addShellNode(shell.getModelNode());
-}
-
 void addConnector(Model& self, const Connector& connector) { self.getRoot().addConnector(connector.getModelNode()); }
 
 }  // namespace
@@ -92,7 +114,7 @@ void bindModel(py::module_& m) {
         .def("save", &Model::save)
         .def("addRenderNode", &Model::addRenderNode)
         .def("addSegmentsNode", &addSegmentsNode)
-        .def("addShellNode", &addShellNode)
+        .def("addShellNode", [](Model& self, ShellNode& shell) { self.addShellNode(shell); })
         .def("addConnector", &addConnector)
         .def("addOmniLight", [](Model& self, const OmniLight& light) { self.addLight(light); })
         .def("addSpotLight", [](Model& self, const SpotLight& light) { self.addLight(light); });

@@ -2,9 +2,12 @@
 
 #include "PyProperties.h"
 
+#include <cmath>
+
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "KeyReduction.h"
 #include "ModelObjects.h"
 
@@ -55,6 +58,21 @@ struct ValueForm<osg::Vec3f> {
     }
 };
 
+bool finite(float v) noexcept { return allFinite(v); }
+bool finite(const osg::Vec2f& v) noexcept { return allFinite(v.x(), v.y()); }
+bool finite(const osg::Vec3f& v) noexcept { return allFinite(v.x(), v.y(), v.z()); }
+
+// Key times go into the file too. Where keys are sorted, a NaN time is left
+// to the sort, which refuses it with its own message.
+bool finiteTime(double time, bool sorted) noexcept { return sorted ? !std::isinf(time) : allFinite(time); }
+
+template <class V, class PyValue>
+V finiteValue(const PyValue& value) {
+    const V modelValue = ValueForm<V>::fromPython(value);
+    requireFinite(finite(modelValue), "Property value");
+    return modelValue;
+}
+
 template <class V>
 model::PropertyPtr makeStatic(const V& value) {
     auto property = createModelObject<model::StaticProperty<V>>(ValueForm<V>::staticClass);
@@ -97,7 +115,7 @@ AnimatableProperty<V, PyValue, SortsKeys>::AnimatableProperty()
 
 template <class V, class PyValue, bool SortsKeys>
 AnimatableProperty<V, PyValue, SortsKeys>::AnimatableProperty(const PyValue& value)
-    : property_(makeStatic<V>(ValueForm<V>::fromPython(value))) {}
+    : property_(makeStatic<V>(finiteValue<V>(value))) {}
 
 template <class V, class PyValue, bool SortsKeys>
 AnimatableProperty<V, PyValue, SortsKeys>::AnimatableProperty(std::uint32_t argument, const KeyList& keys)
@@ -107,14 +125,17 @@ AnimatableProperty<V, PyValue, SortsKeys>::AnimatableProperty(std::uint32_t argu
 
 template <class V, class PyValue, bool SortsKeys>
 void AnimatableProperty<V, PyValue, SortsKeys>::set(const PyValue& value) {
-    property_ = makeStatic<V>(ValueForm<V>::fromPython(value));
+    property_ = makeStatic<V>(finiteValue<V>(value));
 }
 
 template <class V, class PyValue, bool SortsKeys>
 void AnimatableProperty<V, PyValue, SortsKeys>::setAnim(std::uint32_t argument, const KeyList& keys) {
     std::vector<typename AnimatedType::Key> modelKeys;
     modelKeys.reserve(keys.size());
-    for (const auto& [time, value] : keys) modelKeys.push_back({time, ValueForm<V>::fromPython(value)});
+    for (const auto& [time, value] : keys) {
+        modelKeys.push_back({time, ValueForm<V>::fromPython(value)});
+        requireFinite(finiteTime(time, SortsKeys) && finite(modelKeys.back().value), "Property key");
+    }
     property_ = makeAnimated<V>(argument, processKeys<V, SortsKeys>(std::move(modelKeys), kPropertyKeyTolerance));
 }
 

@@ -4,11 +4,13 @@
 #include "PySceneNodes.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <stdexcept>
 
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "KeyReduction.h"
 #include "ModelObjects.h"
 
@@ -36,6 +38,15 @@ std::int32_t toControlArgument(float value) {
     return static_cast<std::int32_t>(value);
 }
 
+// Animation keys go into the file as they are; a NaN time is left to the
+// sort, which refuses it with its own message.
+bool finiteKey(float time, std::initializer_list<float> values) noexcept {
+    if (std::isinf(time)) return false;
+    for (const float v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
 }  // namespace
 
 model::Matrix44d toModelMatrix(const MatrixRows& rows) {
@@ -47,12 +58,14 @@ model::Matrix44d toModelMatrix(const MatrixRows& rows) {
         m(1, j) = c1;
         m(2, j) = c2;
         m(3, j) = c3;
+        requireFinite(allFinite(c0, c1, c2, c3), "Matrix");
     }
     return m;
 }
 
 std::vector<model::LodRange> toLodRanges(const std::vector<float>& distances) {
     std::vector<model::LodRange> ranges;
+    for (const float d : distances) requireFinite(allFinite(d), "Lod distance list");
     ranges.reserve(distances.size());
     double lower = 0.0;
     for (float d : distances) {
@@ -66,6 +79,7 @@ std::vector<model::LodRange> toLodRanges(const std::vector<float>& distances) {
 
 std::vector<model::VisibilityRange> toVisibleRanges(const std::vector<std::tuple<float, float>>& keys) {
     std::vector<model::VisibilityRange> ranges;
+    for (const auto& [position, value] : keys) requireFinite(allFinite(position, value), "Visibility key");
     if (keys.empty()) return ranges;
     if (keys.size() == 1) {
         if (!(std::get<1>(keys.front()) < kVisibleThreshold)) ranges.push_back({-1.0, 1.0});
@@ -88,14 +102,18 @@ std::vector<model::VisibilityRange> toVisibleRanges(const std::vector<std::tuple
 
 model::NumberControl toNumberControl(const std::tuple<float, float, float, float>& values) {
     const auto& [argument, value, argument2, value2] = values;
+    requireFinite(allFinite(value, value2), "Number control");
     return model::NumberControl{toControlArgument(argument), value, toControlArgument(argument2), value2};
 }
 
 std::vector<model::PositionKey> toPositionKeys(const std::vector<std::tuple<float, Vec3Tuple>>& keys) {
     std::vector<model::PositionKey> out;
     out.reserve(keys.size());
-    for (const auto& [time, v] : keys)
-        out.push_back({time, {std::get<0>(v), std::get<1>(v), std::get<2>(v)}});
+    for (const auto& [time, v] : keys) {
+        const auto& [x, y, z] = v;
+        requireFinite(finiteKey(time, {x, y, z}), "Animation key");
+        out.push_back({time, {x, y, z}});
+    }
     sortAndReduceLinear(out, kAnimationKeyTolerance);
     return out;
 }
@@ -105,6 +123,7 @@ std::vector<model::RotationKey> toRotationKeys(const std::vector<std::tuple<floa
     out.reserve(keys.size());
     for (const auto& [time, q] : keys) {
         const auto& [w, x, y, z] = q;
+        requireFinite(finiteKey(time, {w, x, y, z}), "Animation key");
         out.push_back({time, {x, y, z, w}});
     }
     sortAndReduce(out, kAnimationKeyTolerance, [](const std::vector<model::RotationKey>& k, double t) {

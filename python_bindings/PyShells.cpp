@@ -9,6 +9,7 @@
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
+#include "FiniteArguments.h"
 #include "FiniteVertexData.h"
 #include "ModelObjects.h"
 #include "PyRenderNode.h"
@@ -36,7 +37,12 @@ SegmentsNode::~SegmentsNode() = default;
 void SegmentsNode::set(const std::vector<PySegment>& segments) {
     std::vector<model::Segment> records;
     records.reserve(segments.size());
-    for (const auto& [start, end] : segments) records.push_back({toVec(start), toVec(end)});
+    for (const auto& [start, end] : segments) {
+        const auto& [x0, y0, z0] = start;
+        const auto& [x1, y1, z1] = end;
+        requireFinite(allFinite(x0, y0, z0, x1, y1, z1), "Segment");
+        records.push_back({toVec(start), toVec(end)});
+    }
     node_->setSegments(std::move(records));
 }
 

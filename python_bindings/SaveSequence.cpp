@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "BaseMaterial.h"
+#include "FiniteModel.h"
 #include "VertexFormat.h"
 #include "nodes/BaseMeshRenderNode.h"
 #include "nodes/LightNode.h"
@@ -83,6 +84,9 @@ std::string saveModel(model::RootNode& root, const char* path, std::uint32_t ver
 
         checkBonesBoundingBox(root);
         completeBoxes(root);
+        // The folding, baking and boxes above compute new numbers; only a
+        // model of finite numbers is written.
+        checkFiniteModel(root);
         root.save(path ? std::string(path) : std::string(), static_cast<std::uint16_t>(version));
     } catch (const qz::ExtException& e) {
         return e.what();

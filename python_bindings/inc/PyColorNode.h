@@ -5,7 +5,8 @@
 // Contract (besides FixedMaterialRenderNode.h):
 //  - The material starts with one uniform "color" (1, 0, 0); setColor()
 //    puts a new "color" property in its place (the old object is left as
-//    it was).
+//    it was); a NaN or an infinite component raises std::invalid_argument
+//    (ValueError) "Color holds a value that is not finite." instead.
 //  - setPositions() appends (x, y, z, 0) per vertex; setNormals() and
 //    setIndices() replace. NumPy input is flattened in C order.
 //  - setControlNode() sets parent 0 of the model node at once.

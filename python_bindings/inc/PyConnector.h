@@ -9,6 +9,9 @@
 //  - setPropertyFloat()/setPropertyString() add a new property of that name
 //    and value ("model::Property<float>" / "model::Property<const char*>",
 //    the text copied). A property of the same name is replaced in its place.
+//    A NaN or an infinite float raises std::invalid_argument (ValueError)
+//    "Connector property {name} holds a value that is not finite." and
+//    changes nothing.
 //  - Every call changes the model node at once, also after the connector
 //    was added to a model.
 

@@ -35,6 +35,9 @@ public:
     // phi := a; theta := p - p * f, with p the value of a at argument
     // position 0 and f the value of b: static when b is static, else on b's
     // argument with one key per key of b (sorted, reduced within 0.001).
+    // When p - p*f leaves the float range, raises std::invalid_argument
+    // (ValueError) "Cone angle from setAngles holds a value that is not
+    // finite." and keeps phi and theta as they were.
     void setAngles(const PropertyFloat& a, const PropertyFloat& b);
     // The light hangs below node's tree node.
     void setControlNode(const Node& node);

@@ -12,8 +12,14 @@
 // Keys from scripts are (time, value). PropertyFloat and PropertyFloat3 sort
 // them by time and drop the ones the others reproduce within 0.001;
 // PropertyFloat2 keeps them exactly as given. A NaN key time is refused
-// (std::invalid_argument) for the classes that sort. An empty key list gives
-// an animated object without keys.
+// (std::invalid_argument, "key time is not a number") for the classes that
+// sort. An empty key list gives an animated object without keys.
+//
+// Values go into the file, so they must be finite: a NaN or an infinite
+// value, or an infinite key time (for PropertyFloat2 a NaN time as well),
+// raises std::invalid_argument (ValueError) "Property value holds a value
+// that is not finite." or "Property key holds a value that is not finite."
+// and the wrapper keeps the object it held.
 
 #include <cstdint>
 #include <tuple>

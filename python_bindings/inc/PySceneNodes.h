@@ -14,12 +14,17 @@
 //    the model gets the row-vector form (translation in elements 12..14).
 //    Any other row count raises std::invalid_argument
 //    ("matrix must have 4 rows of 4 values") and nothing is changed.
+//  - Every float that reaches the file must be finite: a NaN or an infinity
+//    in a matrix, an animation key (an infinite time; a NaN time raises
+//    "key time is not a number"), a visibility key, a level distance or a
+//    control value raises std::invalid_argument ("{What} holds a value that
+//    is not finite.", FiniteArguments.h) and nothing is changed.
 //  - Animation and visibility entries: (argument number, keys), processed as
 //    each setter states and handed to the node in input order, replacing
 //    what it had.
 //
 // Errors: tree mistakes (a node added below itself) raise qz::ExtException;
-// a NaN key time raises std::invalid_argument.
+// refused arguments raise std::invalid_argument, as stated above.
 
 #include <cstdint>
 #include <string>
@@ -50,7 +55,8 @@ using PyVisibilityArguments = std::vector<std::tuple<std::uint32_t, std::vector<
 // (argument, value, second argument, second value)
 using PyNumberControls = std::vector<std::tuple<float, float, float, float>>;
 
-// Transposes and widens; std::invalid_argument unless there are four rows.
+// Transposes and widens; std::invalid_argument unless there are four rows
+// of finite values.
 model::Matrix44d toModelMatrix(const MatrixRows& rows);
 
 // Squared level distances: range i is (d(i-1)^2 or 0, di^2), in input order.

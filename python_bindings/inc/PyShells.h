@@ -8,7 +8,9 @@
 //
 // SegmentsNode:
 //  - set() replaces the node's segments at once (an empty list leaves none);
-//    later calls change the node even after it was added to a model.
+//    later calls change the node even after it was added to a model. A NaN
+//    or an infinite coordinate raises std::invalid_argument (ValueError)
+//    "Segment holds a value that is not finite." and keeps the old list.
 //  - setControlNode() makes the tree node of `node` the segment set's parent.
 //
 // ShellNode:

@@ -10,7 +10,9 @@
 //    exceptions pass through. A null path is an absent path (the root node's
 //    save refuses it as a file it can't open). The version is cut to its low
 //    16 bits. The global thread pools are made on demand when the script
-//    never called init.
+//    never called init. Right before writing, the finished model must hold
+//    only finite numbers (FiniteModel.h); else its message is returned and
+//    nothing is written.
 //  - The single steps are exposed for the wrappers that need them; each
 //    raises qz::ExtException with the message a script gets.
 

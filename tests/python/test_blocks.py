@@ -1,5 +1,7 @@
 """Material blocks: type names, validation and what each adds to a saved node."""
 
+import re
+
 import numpy as np
 import pytest
 
@@ -302,3 +304,58 @@ def test_zero_dimensional_array_is_a_value_error(setter):
 ])
 def test_array_and_block_arguments_are_named_as_scripts_pass_them(function, expected):
     assert f"arg0: {expected})" in function.__doc__
+
+
+# --- what NumPy arguments may hold -------------------------------------------
+
+INDEX_SETTERS = [
+    pytest.param(lambda values: pytav.BoneBlock().setBoneIndices(values), id="BoneBlock.setBoneIndices"),
+    pytest.param(lambda values: pytav.PBRNode("n", "m").setIndices(values), id="PBRNode.setIndices"),
+    pytest.param(lambda values: pytav.ColorNode("n", "m").setIndices(values), id="ColorNode.setIndices"),
+]
+FLOAT_SETTERS = [
+    pytest.param(lambda values: pytav.BaseBlock().setPositions(values), id="BaseBlock.setPositions"),
+    pytest.param(lambda values: pytav.BoneBlock().setBoneWeights(values), id="BoneBlock.setBoneWeights"),
+    pytest.param(lambda values: pytav.MirrorNode("n", "m").setTextureCoordinates(values),
+                 id="MirrorNode.setTextureCoordinates"),
+]
+
+
+@pytest.mark.parametrize("values, shown", [
+    (np.array([0, -1], dtype=np.int64), "-1"),
+    (np.array([0, 2 ** 40], dtype=np.int64), str(2 ** 40)),
+    (np.array([2 ** 32], dtype=np.uint64), str(2 ** 32)),
+    (np.array([-3], dtype=np.int8), "-3"),
+    (np.array([1.5]), "1.5"),
+    (np.array([np.nan], dtype=np.float32), "nan"),
+    ([0, 1, -2], "-2"),
+])
+@pytest.mark.parametrize("setter", INDEX_SETTERS)
+def test_index_that_does_not_fit_uint32_is_refused_instead_of_wrapping(setter, values, shown):
+    with pytest.raises(ValueError, match=rf"^Index {shown} does not fit an unsigned 32-bit integer\.$"):
+        setter(values)
+
+
+def test_indices_of_wider_kinds_are_kept_when_they_fit(tmp_path):
+    node = pytav.PBRNode("mesh", "mat")
+    node.setIndices(INDICES.astype(np.int64))
+    node.addBlock(base_block())
+    (record,), _ = saved_render_nodes(tmp_path, node)
+    assert record["indices"] == INDICES.tolist()
+    # The bounds themselves fit, whatever kind carries them.
+    pytav.BoneBlock().setBoneIndices(np.array([0, 0xFFFFFFFF], dtype=np.uint64))
+    pytav.BoneBlock().setBoneIndices(np.array([0.0, 4294967295.0]))
+
+
+@pytest.mark.parametrize("values, kind", [
+    (np.array([1 + 2j, 0]), "complex128"),
+    (np.array([1.0, None], dtype=object), "object"),
+    (np.array(["2024-01-01"], dtype="datetime64[D]"), "datetime64[D]"),
+    (np.array([1, 2], dtype="timedelta64[s]"), "timedelta64[s]"),
+    (np.array(["1", "2"]), "<U1"),
+])
+@pytest.mark.parametrize("setter", INDEX_SETTERS + FLOAT_SETTERS)
+def test_array_of_values_that_are_not_numbers_is_a_type_error_not_a_cast(setter, values, kind):
+    expected = f"Expected an array of numbers; got an array of dtype {kind}."
+    with pytest.raises(TypeError, match="^" + re.escape(expected) + "$"):
+        setter(values)

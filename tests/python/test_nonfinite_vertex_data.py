@@ -194,7 +194,7 @@ def test_packed_bone_indices_reading_as_nan_are_not_taken_for_bad_positions(tmp_
 
 @pytest.mark.parametrize("bad", BAD_VALUES, ids=["nan", "inf", "-inf"])
 @pytest.mark.parametrize("index", [0, 4, 8])
-def test_non_finite_shell_position_leaves_shell_empty(tmp_path, bad, index):
+def test_non_finite_shell_position_fails_the_save_naming_the_shell(tmp_path, bad, index):
     model, holder, _ = model_with_holder()
     good = pytav.ShellNode("good")
     good.setPositions([0, 0, 0, 1, 0, 0, 0, 1, 0])
@@ -206,9 +206,9 @@ def test_non_finite_shell_position_leaves_shell_empty(tmp_path, bad, index):
     shell.setIndices([0, 1, 2])
     shell.setControlNode(holder)
     model.addShellNode(shell)
-    assert model.save(str(tmp_path / "m.tav"), 10) == ""
-    shells = tavtools.read(tmp_path / "m.tav")["sections"]["SHELL_NODES"]
-    assert [s["name"] for s in shells if s["vertices"]] == ["good"]
+    # A dropped collision mesh is a broken model: the save says so and writes nothing.
+    assert model.save(str(tmp_path / "m.tav"), 10) == "Shell 'bad': " + message_for("bad")
+    assert not (tmp_path / "m.tav").exists()
 
 
 def test_non_finite_shell_message_is_logged_with_the_shell_name(capfd):

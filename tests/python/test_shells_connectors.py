@@ -57,13 +57,42 @@ def test_complete_shell_is_saved_with_its_positions_and_indices(tmp_path):
     (TRIANGLE, [0, 1, 3], "Index 3 is out of range for 3 vertices."),
     (TRIANGLE, [0, 0xFFFFFFFF, 1], "Index 4294967295 is out of range for 3 vertices."),
 ])
-def test_incomplete_shell_is_logged_and_never_reaches_the_file(tmp_path, capfd, positions, indices, message):
+def test_shell_whose_build_fails_makes_the_save_fail_naming_it(tmp_path, capfd, positions, indices, message):
+    model = pytav.Model()
+    hull = shell("hull_col", positions, indices)
+    hull.setControlNode(model.getRootTransform())
     capfd.readouterr()
-    sections = saved_sections(tmp_path, shell("hull", positions, indices))
-    assert pytav_warnings(capfd) == [f"hull: {message}"]
-    # The shell is added as the model asks, but with nothing in it, so the
-    # vertex pass drops it: bad indices never reach the file.
-    assert sections["SHELL_NODES"] == []
+    assert model.addShellNode(hull) is None
+    assert pytav_warnings(capfd) == [f"hull_col: {message}"]
+    # The exporter must learn that its collision mesh is missing: no file
+    # without it, and an earlier file stays as it was.
+    path = tmp_path / "model.tav"
+    path.write_bytes(b"earlier")
+    assert model.save(str(path), 10) == f"Shell 'hull_col': {message}"
+    assert path.read_bytes() == b"earlier"
+
+
+def test_every_failed_shell_is_named_in_the_order_added(tmp_path):
+    model = pytav.Model()
+    for node in (shell("a", indices=None), shell("good"), shell("b", indices=[0, 1, 5])):
+        node.setControlNode(model.getRootTransform())
+        model.addShellNode(node)
+    path = tmp_path / "model.tav"
+    assert model.save(str(path), 20) == ("Shell 'a': Indices aren't set. "
+                                         "Shell 'b': Index 5 is out of range for 3 vertices.")
+    assert not path.exists()
+
+
+def test_failed_shell_mended_and_added_again_is_saved(tmp_path):
+    model = pytav.Model()
+    node = shell("hull", indices=[0, 1, 3])
+    node.setControlNode(model.getRootTransform())
+    model.addShellNode(node)
+    assert model.save(str(tmp_path / "first.tav"), 10) != ""
+    node.setIndices([0, 1, 2])
+    model.addShellNode(node)
+    records = save_and_read(model, tmp_path / "model.tav")["sections"]["SHELL_NODES"]
+    assert {(r["name"], tuple(r["indices"])) for r in records} == {("hull", (0, 1, 2))}
 
 
 def test_shell_positions_in_partial_vertices_are_refused_and_the_earlier_ones_kept(tmp_path):
