@@ -39,7 +39,7 @@ void Model::setBBox(const BoxValues& box) { root_->setBoundingBox(toBox(box)); }
 void Model::setUserBox(const BoxValues& box) { root_->setUserBox(toBox(box)); }
 void Model::setLightBox(const BoxValues& box) { root_->setLightBox(toBox(box)); }
 
-std::string Model::save(const char* path, std::uint32_t version) { return saveModel(*root_, path, version); }
+std::string Model::save(const SavePath& path, std::uint32_t version) { return saveModel(*root_, path.text, version); }
 
 std::string Model::addRenderNode(IRenderNode& node) {
     std::string message = node.build();

@@ -63,7 +63,7 @@ void completeBoxes(model::RootNode& root) {
         root.calcLightBox();
 }
 
-std::string saveModel(model::RootNode& root, const char* path, std::uint32_t version) {
+std::string saveModel(model::RootNode& root, const std::string& path, std::uint32_t version) {
     try {
         root.prepareMeshes();
         checkZeroNormals(root);
@@ -83,9 +83,9 @@ std::string saveModel(model::RootNode& root, const char* path, std::uint32_t ver
 
         checkBonesBoundingBox(root);
         completeBoxes(root);
-        root.save(path ? std::string(path) : std::string(), static_cast<std::uint16_t>(version));
+        root.save(path, static_cast<std::uint16_t>(version));
     } catch (const qz::ExtException& e) {
-        return e.what();
+        return e.message();
     }
     return std::string();
 }

@@ -28,6 +28,7 @@
 #include "PyLights.h"
 #include "PyRenderNode.h"
 #include "PySceneNodes.h"
+#include "SavePath.h"
 #include "nodes/RootNode.h"
 
 namespace pytav {
@@ -48,7 +49,7 @@ public:
     void setUserBox(const BoxValues& box);
     void setLightBox(const BoxValues& box);
 
-    std::string save(const char* path, std::uint32_t version);
+    std::string save(const SavePath& path, std::uint32_t version);
 
     // Builds node; on success adds its model node to the render list and
     // returns "", else logs "{name}: {message}" at WARNING under "PYTAV",
