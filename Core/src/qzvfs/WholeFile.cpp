@@ -142,7 +142,8 @@ void writeWholeFile(const std::string& path, const void* data, size_t size) {
 void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts) {
     size_t size = 0;
     for (const FilePart& part : parts) {
-        if (!part.data && part.size != 0) QZVFS_THROW(FileErrorKind::Write, logged("Can't write " + path + ": no data"));
+        if (!part.data && part.size != 0)
+            QZVFS_THROW(FileErrorKind::Write, logged("Can't write " + path + ": no data"));
         size += part.size;
     }
     if (path.empty()) failOpen(path, ENOENT);
@@ -172,7 +173,8 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
         // The new file takes the old one's owner and mode, as a rewrite would
         // keep them; where the owner cannot be given, the file is rewritten.
         const struct stat& old = target.status();
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(descriptor, old.st_uid, old.st_gid) != 0) {
+        const bool foreign = old.st_uid != ::geteuid() || old.st_gid != ::getegid();
+        if (foreign && ::fchown(descriptor, old.st_uid, old.st_gid) != 0) {
             ::close(descriptor);
             return writeInPlace(target.release(), parts, size, path);
         }
