@@ -45,9 +45,9 @@ void Model::setBBox(const BoxValues& box) { root_->setBoundingBox(toBox(box, "Bo
 void Model::setUserBox(const BoxValues& box) { root_->setUserBox(toBox(box, "User box")); }
 void Model::setLightBox(const BoxValues& box) { root_->setLightBox(toBox(box, "Light box")); }
 
-std::string Model::save(const char* path, std::uint32_t version) {
+std::string Model::save(const SavePath& path, std::uint32_t version) {
     if (std::string message = failedShellsMessage(); !message.empty()) return message;
-    return saveModel(*root_, path, version);
+    return saveModel(*root_, path.text, version);
 }
 
 void Model::addShellNode(IShellNode& shell) {

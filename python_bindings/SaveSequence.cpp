@@ -64,7 +64,7 @@ void completeBoxes(model::RootNode& root) {
         root.calcLightBox();
 }
 
-std::string saveModel(model::RootNode& root, const char* path, std::uint32_t version) {
+std::string saveModel(model::RootNode& root, const std::string& path, std::uint32_t version) {
     try {
         root.prepareMeshes();
         checkZeroNormals(root);
@@ -87,9 +87,9 @@ std::string saveModel(model::RootNode& root, const char* path, std::uint32_t ver
         // The folding, baking and boxes above compute new numbers; only a
         // model of finite numbers is written.
         checkFiniteModel(root);
-        root.save(path ? std::string(path) : std::string(), static_cast<std::uint16_t>(version));
+        root.save(path, static_cast<std::uint16_t>(version));
     } catch (const qz::ExtException& e) {
-        return e.what();
+        return e.message();
     }
     return std::string();
 }

@@ -41,6 +41,7 @@
 #include "PyRenderNode.h"
 #include "PySceneNodes.h"
 #include "PyShells.h"
+#include "SavePath.h"
 #include "nodes/RootNode.h"
 
 namespace pytav {
@@ -61,7 +62,7 @@ public:
     void setUserBox(const BoxValues& box);
     void setLightBox(const BoxValues& box);
 
-    std::string save(const char* path, std::uint32_t version);
+    std::string save(const SavePath& path, std::uint32_t version);
 
     // Builds node; on success adds its model node to the render list and
     // returns "", else logs "{name}: {message}" at WARNING under "PYTAV",

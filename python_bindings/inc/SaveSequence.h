@@ -7,8 +7,8 @@
 //    root, changing it in place (the changes stay after a failed save). It
 //    returns the empty text when the file was written, else the message of
 //    the qz::ExtException that stopped it; nothing is written then. Other
-//    exceptions pass through. A null path is an absent path (the root node's
-//    save refuses it as a file it can't open). The version is cut to its low
+//    exceptions pass through. The path is taken whole (a NUL in it is kept
+//    and refused by the root node's save, as is the empty path). The version is cut to its low
 //    16 bits. The global thread pools are made on demand when the script
 //    never called init. Right before writing, the finished model must hold
 //    only finite numbers (FiniteModel.h); else its message is returned and
@@ -23,7 +23,7 @@
 
 namespace pytav {
 
-std::string saveModel(model::RootNode& root, const char* path, std::uint32_t version);
+std::string saveModel(model::RootNode& root, const std::string& path, std::uint32_t version);
 
 // "Nodes having zero normals: " and the names (joined with ", ", each once,
 // in render-node order) of the mesh render nodes with a three-component

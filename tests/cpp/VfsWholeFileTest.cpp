@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "VfsTestSupport.h"
 #include "qz/ExtException.h"
+#include "qzvfs/FileError.h"
 #include "qzvfs/WholeFile.h"
 
 namespace {
@@ -40,6 +45,16 @@ std::string failureOf(const std::string& path, const void* data, size_t size) {
         return e.what();
     }
     return "no exception";
+}
+
+// The step a failing save reports; nullopt when it succeeds.
+std::optional<qzvfs::FileErrorKind> failedStep(const std::string& path, const std::vector<qzvfs::FilePart>& parts) {
+    try {
+        qzvfs::writeWholeFile(path, parts);
+    } catch (const qzvfs::FileError& e) {
+        return e.kind();
+    }
+    return std::nullopt;
 }
 
 TEST(VfsWholeFile, ReplacesLongerFileWithExactBytes) {
@@ -76,6 +91,7 @@ TEST(VfsWholeFile, UnopenableTargetsFailWithCantOpenAndLeaveNothing) {
     for (const std::string& path : {dir / "missing/m.tav", dir.path(), dir / "plain/m.tav", dir / "slash/",
                                     std::string(""), std::string("a\0b", 3)}) {
         EXPECT_EQ(failureOf(path, "abc", 3), "Can't open " + std::string(path.c_str()));  // what() ends at a NUL
+        EXPECT_EQ(failedStep(path, {{"abc", 3}}), qzvfs::FileErrorKind::Open);
         EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"plain"});
     }
     EXPECT_EQ(vfstest::readText(dir / "plain"), "x");
@@ -87,6 +103,7 @@ TEST(VfsWholeFile, NullDataWithSizeIsRefusedBeforeTouchingTheFile) {
     vfstest::writeText(path, "old");
     EXPECT_EQ(failureOf(path, nullptr, 5), "Can't write " + path + ": no data");
     EXPECT_EQ(failureOf(path, {{"abc", 3}, {nullptr, 5}}), "Can't write " + path + ": no data");
+    EXPECT_EQ(failedStep(path, {{nullptr, 5}}), qzvfs::FileErrorKind::Write);
     EXPECT_EQ(vfstest::readText(path), "old");
     EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"m.tav"});
 }
@@ -153,6 +170,33 @@ TEST(VfsWholeFile, ReplacedFileKeepsItsPermissions) {
     struct stat info;
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+// The reader of a FIFO goes away after a few bytes: the save fails as a
+// short write and the process lives on (no SIGPIPE), the FIFO stays one.
+TEST(VfsWholeFile, FifoReaderThatLeavesFailsTheSaveWithoutEndingTheProcess) {
+    TempDir dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::thread leaving([reader] {
+        char first[16];
+        for (ssize_t got = 0; got <= 0;) got = ::read(reader, first, sizeof first);  // the writer has begun
+        ::close(reader);
+    });
+    const std::string big(1 << 20, 'm');  // more than a pipe holds
+    std::optional<qzvfs::FileErrorKind> step;
+    {
+        vfstest::CapturedLog log;
+        step = failedStep(fifo, {{big.data(), big.size()}});
+    }
+    leaving.join();
+    EXPECT_EQ(step, qzvfs::FileErrorKind::Write);
+    struct stat info;
+    ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"fifo"});
 }
 
 }  // namespace

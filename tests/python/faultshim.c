@@ -2,8 +2,11 @@
  *
  * Environment:
  *   FAULTSHIM_PATH  only files whose path contains this text are touched
+ *                   (a path relative to a folder descriptor is taken with
+ *                   that folder's path in front)
  *   FAULTSHIM_OP    the call that fails for those files:
- *                     open         open/openat with O_CREAT fails (EACCES)
+ *                     open         every open for writing or creating fails
+ *                                  (EACCES)
  *                     write        every write fails (ENOSPC)
  *                     short_write  the first write stores half the bytes,
  *                                  later ones fail (ENOSPC)
@@ -11,7 +14,11 @@
  *                     fsync        fsync/fdatasync fail (EIO)
  *                     close        close closes the descriptor, then reports EIO
  *                     rename       rename/renameat/renameat2 fail (EACCES)
+ *                     dirsync      fsync/fdatasync of a folder fail (EIO)
+ *                     kill         the first write kills the process (SIGKILL)
  *                     none         nothing fails (the shim only watches)
+ *   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
+ *                   on a file system without unnamed files
  * Each injected failure prints "faultshim: <op> <path>" on stderr, so a test
  * can tell that the fault was really reached.
  */
@@ -23,6 +30,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -42,6 +51,18 @@ static int matches(const char* path) {
 }
 
 static int is_op(const char* name) { return strcmp(op(), name) == 0; }
+
+/* The path a call relative to folder descriptor `dir` names, in `buffer`. */
+static const char* at_path(int dir, const char* path, char* buffer, size_t size) {
+    if (!path || path[0] == '/' || dir == AT_FDCWD) return path;
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
+    ssize_t n = readlink(link, buffer, size - 2);
+    if (n < 0) return path;
+    buffer[n] = '/';
+    snprintf(buffer + n + 1, size - (size_t)n - 1, "%s", path);
+    return buffer;
+}
 
 static void report(const char* what, const char* path) {
     char line[512];
@@ -63,9 +84,14 @@ static int watch(int fd, const char* path) {
 static int is_watched(int fd) { return fd >= 0 && fd < MAX_FDS && watched[fd]; }
 
 static int refuse_open(const char* path, int flags) {
-    if ((flags & O_CREAT) && matches(path) && is_op("open")) {
+    const int writing = (flags & (O_WRONLY | O_RDWR | O_CREAT)) || (flags & O_TMPFILE) == O_TMPFILE;
+    if (writing && matches(path) && is_op("open")) {
         report("open", path);
         errno = EACCES;
+        return 1;
+    }
+    if ((flags & O_TMPFILE) == O_TMPFILE && matches(path) && getenv("FAULTSHIM_NO_TMPFILE")) {
+        errno = EOPNOTSUPP;
         return 1;
     }
     return 0;
@@ -96,16 +122,20 @@ int open64(const char* path, int flags, ...) {
 
 int openat(int dir, const char* path, int flags, ...) {
     OPEN_MODE(flags, mode)
-    if (refuse_open(path, flags)) return -1;
+    char buffer[4096];
+    const char* full = at_path(dir, path, buffer, sizeof buffer);
+    if (refuse_open(full, flags)) return -1;
     int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, "openat");
-    return watch(real(dir, path, flags, mode), path);
+    return watch(real(dir, path, flags, mode), full);
 }
 
 int openat64(int dir, const char* path, int flags, ...) {
     OPEN_MODE(flags, mode)
-    if (refuse_open(path, flags)) return -1;
+    char buffer[4096];
+    const char* full = at_path(dir, path, buffer, sizeof buffer);
+    if (refuse_open(full, flags)) return -1;
     int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, "openat64");
-    return watch(real(dir, path, flags, mode), path);
+    return watch(real(dir, path, flags, mode), full);
 }
 
 int __open_2(const char* path, int flags) { return open(path, flags); }
@@ -114,6 +144,10 @@ int __open64_2(const char* path, int flags) { return open64(path, flags); }
 ssize_t write(int fd, const void* buffer, size_t size) {
     ssize_t (*real)(int, const void*, size_t) = dlsym(RTLD_NEXT, "write");
     if (is_watched(fd)) {
+        if (is_op("kill")) {
+            report("kill", NULL);
+            raise(SIGKILL);
+        }
         if (is_op("write") || (is_op("short_write") && wrote_once[fd])) {
             report("write", NULL);
             errno = ENOSPC;
@@ -133,8 +167,10 @@ ssize_t write(int fd, const void* buffer, size_t size) {
 }
 
 static int fail_sync(int fd) {
-    if (is_watched(fd) && is_op("fsync")) {
-        report("fsync", NULL);
+    struct stat info;
+    const int folder = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    if (is_watched(fd) && (is_op("fsync") || (folder && is_op("dirsync")))) {
+        report(is_op("fsync") ? "fsync" : "dirsync", NULL);
         errno = EIO;
         return 1;
     }
@@ -182,13 +218,19 @@ int rename(const char* from, const char* to) {
 }
 
 int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-    if (refuse_rename(from, to)) return -1;
+    char from_buffer[4096], to_buffer[4096];
+    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),
+                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))
+        return -1;
     int (*real)(int, const char*, int, const char*) = dlsym(RTLD_NEXT, "renameat");
     return real(from_dir, from, to_dir, to);
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-    if (refuse_rename(from, to)) return -1;
+    char from_buffer[4096], to_buffer[4096];
+    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),
+                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))
+        return -1;
     int (*real)(int, const char*, int, const char*, unsigned) = dlsym(RTLD_NEXT, "renameat2");
     return real(from_dir, from, to_dir, to, flags);
 }

@@ -1,5 +1,6 @@
 """A save that fails at open, write, flush, close or rename returns a message,
-leaves the previous file byte for byte and leaves no temporary file behind.
+leaves the previous file byte for byte and leaves no temporary file behind;
+so does a save killed midway.
 
 The failures are injected by faultshim.c, preloaded into a subprocess that
 builds and saves the models; a full disk is simulated there with a small
@@ -7,6 +8,7 @@ file-size limit."""
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -72,24 +74,41 @@ def shim(tmp_path_factory):
 CASES = [f"{op}:{previous}" for op in [*FAULTS, "none", "fsize"] for previous in ("previous", "fresh")]
 
 
-@pytest.fixture(scope="module")
-def outcomes(shim, tmp_path_factory):
-    """Runs every case in one subprocess; returns {case: (message, folder, stderr)}."""
-    base = tmp_path_factory.mktemp("faults")
+def make_folders(base, cases):
+    """One folder per case, holding PREVIOUS as model.tav for ":previous" cases."""
     folders = {}
-    for case in CASES:
+    for case in cases:
         folder = base / case.replace(":", "-")
         folder.mkdir()
         if case.endswith(":previous"):
             (folder / "model.tav").write_bytes(PREVIOUS)
         folders[case] = str(folder)
-    env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(base))
+    return folders
+
+
+def run_saves(shim, base, folders, **env_extra):
+    """Saves into every folder in one subprocess under the shim."""
+    env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(base), **env_extra)
     env["LD_PRELOAD"] = " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(shim)) if p)
-    process = subprocess.run([sys.executable, "-c", RUNNER.format(here=str(HERE)), json.dumps(folders)],
-                             env=env, capture_output=True, text=True)
+    return subprocess.run([sys.executable, "-c", RUNNER.format(here=str(HERE)), json.dumps(folders)],
+                          env=env, capture_output=True, text=True)
+
+
+@pytest.fixture(scope="module")
+def outcomes(shim, tmp_path_factory):
+    """Runs every case in one subprocess; returns {case: (message, folder, stderr)}."""
+    base = tmp_path_factory.mktemp("faults")
+    folders = make_folders(base, CASES)
+    process = run_saves(shim, base, folders)
     assert process.returncode == 0, process.stderr[-4000:]
     messages = json.loads(process.stdout.strip().splitlines()[-1])
     return {case: (messages[case], Path(folders[case]), process.stderr) for case in CASES}
+
+
+def error_lines_about(folder, stderr):
+    """(source tag, line) of each ERROR log line that mentions folder."""
+    return [(re.search(r" ERROR +(\S+) \(", line).group(1), line)
+            for line in stderr.splitlines() if str(folder) in line and " ERROR " in line]
 
 
 @pytest.mark.parametrize("previous", ["previous", "fresh"])
@@ -101,6 +120,10 @@ def test_failed_save_returns_message_keeps_old_file_and_leaves_no_temporary(outc
     assert message == expected.format(target)
     assert f"faultshim: {op}" in stderr, "the fault was never reached"
     assert detail.format(target) in stderr
+    # Every line names the script's target, never a temporary, under a tag of
+    # the file layer.
+    for tag, line in error_lines_about(folder, stderr):
+        assert tag in ("VFS", "QZCORESTATIC") and str(target) in line, line
     if previous == "previous":
         assert target.read_bytes() == PREVIOUS
         assert sorted(os.listdir(folder)) == ["model.tav"]
@@ -128,3 +151,34 @@ def test_watched_save_without_fault_replaces_the_file(outcomes, previous):
     data = (folder / "model.tav").read_bytes()
     assert data[:3] == b"TAV" and data != PREVIOUS
     assert os.listdir(folder) == ["model.tav"]
+
+
+@pytest.mark.parametrize("unnamed_files", [True, False])
+@pytest.mark.parametrize("previous", ["previous", "fresh"])
+def test_save_killed_midway_leaves_nothing_that_the_next_save_keeps(shim, tmp_path, unnamed_files, previous):
+    case = f"kill:{previous}"
+    folders = make_folders(tmp_path, [case])
+    extra = {} if unnamed_files else {"FAULTSHIM_NO_TMPFILE": "1"}
+    process = run_saves(shim, tmp_path, folders, **extra)
+    assert process.returncode == -9 and "faultshim: kill" in process.stderr, process.stderr[-4000:]
+    folder = Path(folders[case])
+    before = ["model.tav"] if previous == "previous" else []
+    left = os.listdir(folder)
+    assert left == before if unnamed_files else len(left) == len(before) + 1, left
+    if previous == "previous":
+        assert (folder / "model.tav").read_bytes() == PREVIOUS
+    # Where the file system forces a named temporary, the next save into the
+    # folder removes the one whose process is gone.
+    after = run_saves(shim, tmp_path, {"none:after": str(folder)})
+    assert after.returncode == 0 and json.loads(after.stdout.strip().splitlines()[-1]) == {"none:after": ""}
+    assert os.listdir(folder) == ["model.tav"]
+
+
+def test_folder_is_flushed_after_the_rename_and_a_refused_flush_is_reported(shim, tmp_path):
+    folders = make_folders(tmp_path, ["dirsync:previous"])
+    process = run_saves(shim, tmp_path, folders)
+    assert process.returncode == 0, process.stderr[-4000:]
+    target = Path(folders["dirsync:previous"]) / "model.tav"
+    assert json.loads(process.stdout.strip().splitlines()[-1]) == {"dirsync:previous": f"Can't write {target}"}
+    assert "faultshim: dirsync" in process.stderr
+    assert f"Can't flush {target}: " in process.stderr

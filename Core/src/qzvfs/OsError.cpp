@@ -17,7 +17,15 @@ std::string osErrorText(int error) {
 
 void logOsError(const std::string& path, const std::string& call, int error) {
     const int saved = errno;
-    qz::log("QZCORESTATIC", qz::LOG_ERROR, "[%s] %s: %s", path.c_str(), call.c_str(),
+    // A NUL inside the path would end the line's text there.
+    std::string shown;
+    for (const char c : path) {
+        if (c == '\0')
+            shown += "\\0";
+        else
+            shown += c;
+    }
+    qz::log("QZCORESTATIC", qz::LOG_ERROR, "[%s] %s: %s", shown.c_str(), call.c_str(),
             osErrorText(error).c_str());
     errno = saved;
 }

@@ -3,7 +3,8 @@
 //
 // logOsError writes "[<path>] <call>: <system message>" at ERROR with source
 // "QZCORESTATIC". The system message is the text of `error` (an errno value);
-// 0 gives "Unknown error". Neither function throws or changes errno.
+// 0 gives "Unknown error". A NUL in the path is shown as "\0". Neither
+// function throws or changes errno.
 
 #include <string>
 

@@ -1,54 +1,137 @@
 #include "qzvfs/WholeFile.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 #include <fmt/format.h>
 
-#include "qz/ExtException.h"
+#include "qz/Log.h"
+#include "qzvfs/FileError.h"
+#include "qzvfs/FilePool.h"
 #include "qzvfs/OsError.h"
-#include "qzvfs/PlatformFiles.h"
 #include "qzvfs/PosixFileRaw.h"
+#include "qzvfs/SaveTarget.h"
+#include "qzvfs/TemporaryFile.h"
 
 namespace qzvfs {
 namespace {
 
-// Removes the temporary file unless the save went through.
-struct TemporaryFile {
-    std::string path;
-    bool keep = false;
-    ~TemporaryFile() {
-        if (!keep) ::unlink(path.c_str());
+constexpr const char* kOpenCall = "CreateFile(REWRITE)";
+
+// The detail of a failure goes to the log under the file layer's tag; the
+// caller may pass on a shorter message of its own.
+std::string logged(const std::string& message) {
+    qz::logText("VFS", qz::LOG_ERROR, message);
+    return message;
+}
+
+[[noreturn]] void failOpen(const std::string& path, int error) {
+    logOsError(path, kOpenCall, error);
+    QZVFS_THROW(FileErrorKind::Open, "Can't open " + path);
+}
+
+// SIGPIPE is held back on this thread while a stream is written: a reader
+// that goes away fails the save instead of ending the process.
+class PipeSignalBlock {
+public:
+    PipeSignalBlock() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+        sigset_t pending;
+        wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
     }
+    ~PipeSignalBlock() {
+        sigset_t pending;
+        if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE)) {
+            const timespec now{};
+            sigtimedwait(&pipe_, nullptr, &now);  // the one our write raised
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    PipeSignalBlock(const PipeSignalBlock&) = delete;
+    PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
+
+private:
+    sigset_t pipe_;
+    sigset_t previous_;
+    bool wasPending_ = false;
 };
 
-// The file a save really replaces: the target of a symbolic link, so the link
-// keeps pointing at the saved data.
-std::string resolvedTarget(const std::string& path) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return path;  // dangling link: replaced like a file
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
+// A file object for `descriptor` that names `path` in its log lines.
+FilePtr fileFor(int descriptor, const std::string& path) {
+    PosixFileRaw* file = FilePool::global().create<PosixFileRaw>(descriptor, path);
+    if (!file) {
+        ::close(descriptor);
+        failOpen(path, ENOMEM);
+    }
+    return FilePtr(file);
 }
 
-// A fresh name in the target's folder, so the final rename stays within one
-// file system; short and hidden, so long target names still fit.
-std::string temporaryName(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    return fmt::format("{}{}.qzsave-{}-{}.tmp", folder, folder == "/" ? "" : "/", static_cast<long>(::getpid()),
-                       counter.fetch_add(1));
+PosixFileRaw& raw(const FilePtr& file) { return static_cast<PosixFileRaw&>(*file); }
+
+void writeParts(IFile* file, const std::vector<FilePart>& parts, size_t size, const std::string& path) {
+    size_t written = 0;
+    for (const FilePart& part : parts) {
+        const size_t done = VFS_write(file, part.data, part.size);
+        written += done;
+        if (done != part.size)
+            QZVFS_THROW(FileErrorKind::Write,
+                        logged(fmt::format("Short write to {}: {} of {} bytes written", path, written, size)));
+    }
 }
+
+void flush(PosixFileRaw& file, const std::string& path) {
+    if (!file.flush())
+        QZVFS_THROW(FileErrorKind::Flush, logged(fmt::format("Can't flush {}: {}", path, osErrorText(errno))));
+}
+
+// Some file systems report lost data only when the file is closed.
+void close(PosixFileRaw& file, const std::string& path) {
+    if (!file.closeDescriptor())
+        QZVFS_THROW(FileErrorKind::Close, logged(fmt::format("Can't close {}: {}", path, osErrorText(errno))));
+}
+
+[[noreturn]] void failWrite(const std::string& path, const char* call, int error) {
+    logOsError(path, call, error);
+    QZVFS_THROW(FileErrorKind::Write, logged(fmt::format("Can't write {}: {}", path, osErrorText(error))));
+}
+
+// Into the file itself: the space is taken first, so a full disk fails the
+// save before the old contents are touched; then the bytes go over the old
+// ones and the file is cut to their length.
+void writeInPlace(int descriptor, const std::vector<FilePart>& parts, size_t size, const std::string& path) {
+    FilePtr file = fileFor(descriptor, path);
+    if (size > 0 && ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT))
+        failWrite(path, "fallocate()", errno);
+    writeParts(file.get(), parts, size, path);
+    if (::ftruncate(descriptor, static_cast<off_t>(size)) != 0) failWrite(path, "SetEndOfFile()", errno);
+    flush(raw(file), path);
+    close(raw(file), path);
+}
+
+void writeStream(int descriptor, const std::vector<FilePart>& parts, size_t size, const std::string& path) {
+    FilePtr file = fileFor(descriptor, path);
+    {
+        PipeSignalBlock block;
+        writeParts(file.get(), parts, size, path);
+    }
+    close(raw(file), path);
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
 
@@ -59,44 +142,65 @@ void writeWholeFile(const std::string& path, const void* data, size_t size) {
 void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts) {
     size_t size = 0;
     for (const FilePart& part : parts) {
-        if (!part.data && part.size != 0) QZ_THROW("Can't write " + path + ": no data");
+        if (!part.data && part.size != 0)
+            QZVFS_THROW(FileErrorKind::Write, logged("Can't write " + path + ": no data"));
         size += part.size;
     }
-    if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos)
-        QZ_THROW("Can't open " + path);
+    if (path.empty()) failOpen(path, ENOENT);
+    if (path.find('\0') != std::string::npos) failOpen(path, EINVAL);  // no file has such a name
+    if (path.back() == '/') failOpen(path, EISDIR);
 
-    const std::string target = resolvedTarget(path);
-    struct stat existing;
-    const bool replacing = ::stat(target.c_str(), &existing) == 0;
-    if (replacing && S_ISDIR(existing.st_mode)) QZ_THROW("Can't open " + path);
+    SaveTarget target(path);
+    const bool replacing = target.kind() == SaveTarget::Kind::Regular;
+    if (target.kind() == SaveTarget::Kind::Stream) return writeStream(target.release(), parts, size, path);
+    if (replacing && target.status().st_nlink > 1) return writeInPlace(target.release(), parts, size, path);
 
-    TemporaryFile temporary{temporaryName(target)};
-    FilePtr file(platformFiles().openRewrite(temporary.path.c_str()));
-    if (!file) QZ_THROW("Can't open " + path);
-
-    size_t written = 0;
-    for (const FilePart& part : parts) {
-        const size_t done = VFS_write(file.get(), part.data, part.size);
-        written += done;
-        if (done != part.size) QZ_THROW(fmt::format("Short write to {}: {} of {} bytes written", path, written, size));
+    const std::string& location = target.location();
+    if (location.empty() || location.back() == '/') failOpen(path, EISDIR);
+    TemporaryFile temporary(folderOf(location));
+    if (const int error = temporary.openFolder()) {
+        if (replacing) return writeInPlace(target.release(), parts, size, path);
+        failOpen(path, error);
     }
-    // Data must be on disk before the rename makes it the target, or a crash
-    // could leave an empty file under the target's name.
-    if (auto* raw = dynamic_cast<PosixFileRaw*>(file.get())) {
-        if (!raw->flush()) QZ_THROW(fmt::format("Can't flush {}: {}", path, osErrorText(errno)));
-        // Some file systems report lost data only when the file is closed.
-        if (!raw->closeDescriptor()) QZ_THROW(fmt::format("Can't close {}: {}", path, osErrorText(errno)));
+    temporary.removeAbandoned();
+    int descriptor = -1;
+    if (const int error = temporary.create(0666, descriptor)) {
+        const bool folderClosed = error == EACCES || error == EPERM || error == EROFS;
+        if (replacing && folderClosed) return writeInPlace(target.release(), parts, size, path);
+        failOpen(path, error);
     }
+    if (replacing) {
+        // The new file takes the old one's owner and mode, as a rewrite would
+        // keep them; where the owner cannot be given, the file is rewritten.
+        const struct stat& old = target.status();
+        const bool foreign = old.st_uid != ::geteuid() || old.st_gid != ::getegid();
+        if (foreign && ::fchown(descriptor, old.st_uid, old.st_gid) != 0) {
+            ::close(descriptor);
+            return writeInPlace(target.release(), parts, size, path);
+        }
+        ::fchmod(descriptor, old.st_mode & 07777);  // after fchown, which clears set-id bits
+        ::close(target.release());                  // only looked at, never written
+    }
+
+    FilePtr file = fileFor(descriptor, path);
+    writeParts(file.get(), parts, size, path);
+    // Data must be on disk before the file takes the target's name, or a
+    // crash could leave an empty file under that name.
+    flush(raw(file), path);
+    if (const int error = temporary.link(raw(file).descriptor())) {
+        logOsError(path, "linkat()", error);
+        QZVFS_THROW(FileErrorKind::Rename, logged(fmt::format("Can't replace {}: {}", path, osErrorText(error))));
+    }
+    close(raw(file), path);
     file.reset();
-
-    // Best effort: a new file with default permissions is still a good save.
-    if (replacing && S_ISREG(existing.st_mode)) ::chmod(temporary.path.c_str(), existing.st_mode & 07777);
-    if (::rename(temporary.path.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        logOsError(target, "rename()", error);
-        QZ_THROW(fmt::format("Can't replace {}: {}", path, osErrorText(error)));
+    if (const int error = temporary.replace(nameOf(location))) {
+        logOsError(path, "rename()", error);
+        QZVFS_THROW(FileErrorKind::Rename, logged(fmt::format("Can't replace {}: {}", path, osErrorText(error))));
     }
-    temporary.keep = true;
+    if (const int error = temporary.flushFolder()) {
+        logOsError(path, "fsync()", error);
+        QZVFS_THROW(FileErrorKind::Flush, logged(fmt::format("Can't flush {}: {}", path, osErrorText(error))));
+    }
 }
 
 }  // namespace qzvfs

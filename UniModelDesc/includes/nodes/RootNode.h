@@ -17,11 +17,12 @@
 //  - Copies (clone) share the listed nodes, the top node and the materials.
 //  - save(path, version): version 10 or 20 picks the writer (others raise
 //    qz::ExtException "Unsupported version <n>"); the whole model is
-//    serialised into memory first, then written to path as a whole file: a
-//    temporary file in the target's folder renamed over the target, so a
-//    failed save leaves any previous file as it was and no temporary file.
-//    A file that can't be created (empty path included) raises
-//    "Can't open <path>"; one that can't be written completely
+//    serialised into memory first, then written to path as a whole file
+//    (qzvfs::writeWholeFile: an ordinary file is replaced through a new file
+//    in its folder, so a failed save leaves it as it was and nothing beside
+//    it; a FIFO or device gets the bytes written into it). A target that an
+//    open for rewriting would refuse (empty path or a NUL in it included)
+//    raises "Can't open <path>"; one that can't be written completely
 //    "Can't write <path>". Writer failures pass through; the file is then
 //    not touched.
 

@@ -15,7 +15,7 @@
 #include "nodes/GeometryTransform.h"
 #include "nodes/LightNode.h"
 #include "qz/ExtException.h"
-#include "qz/Log.h"
+#include "qzvfs/FileError.h"
 #include "qzvfs/WholeFile.h"
 
 namespace model {
@@ -218,12 +218,10 @@ void RootNode::save(const std::string& path, IClassWriter& writer) const {
     for (const auto& part : parts) spans.push_back({part.data(), part.size()});
     try {
         qzvfs::writeWholeFile(path, spans);
-    } catch (const qz::ExtException& e) {
-        const std::string message = e.what();
-        if (message.rfind("Can't open ", 0) == 0) QZ_THROW("Can't open " + path);
-        // The detail (short write, full disk, refused rename) goes to the log;
-        // the caller gets the one message about the target.
-        qz::logText("RootNode", qz::LOG_ERROR, message);
+    } catch (const qzvfs::FileError& e) {
+        // The file layer has logged the detail (short write, full disk,
+        // refused rename); the caller gets the one message about the target.
+        if (e.kind() == qzvfs::FileErrorKind::Open) QZ_THROW("Can't open " + path);
         QZ_THROW("Can't write " + path);
     }
 }
