@@ -3,6 +3,8 @@ import re
 import shutil
 import subprocess
 import sys
+import time
+from datetime import datetime, timezone
 from pathlib import Path
 
 import pytest
@@ -68,3 +70,55 @@ def test_other_interpreter_refuses_module_with_version_mismatch(tmp_path):
         "ImportError: Python version mismatch: module was compiled for Python 3.10, "
         "but the interpreter version is incompatible: 3.11" in result.stderr
     ), result.stderr
+
+
+def _printed_time(line: str) -> float:
+    """Seconds since 1970 that a log line's UTC timestamp stands for."""
+    stamp = datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f")
+    return stamp.replace(tzinfo=timezone.utc).timestamp()
+
+
+# Loads the module late in a second (where its logger clock starts), so that
+# a timestamp off by that second's fraction cannot pass by chance.
+LOG_LATE_IN_A_SECOND = """
+import time
+while not 0.5 <= time.time() % 1.0 < 0.9:
+    time.sleep(0.01)
+import pytav
+pytav.log_info("stamped")
+"""
+
+
+def test_log_lines_of_processes_started_one_after_another_carry_wall_clock_time():
+    stamps = []
+    for _ in range(2):
+        before = time.time()
+        result = run_python(LOG_LATE_IN_A_SECOND)
+        after = time.time()
+        assert result.returncode == 0, result.stderr
+        (line,) = result.stderr.splitlines()
+        stamp = _printed_time(line)
+        # Milliseconds are truncated: up to 1 ms before the call, never after.
+        assert before - 0.0015 <= stamp <= after, (line, before, after)
+        stamps.append(stamp)
+    assert stamps[0] <= stamps[1]
+
+
+def test_log_line_of_a_thread_the_program_did_not_name_shows_its_numeric_id():
+    code = """
+import os, threading, pytav
+def work():
+    print(threading.get_native_id())
+    pytav.log_info("from a thread")
+thread = threading.Thread(target=work, name="worker")  # a Python name only
+thread.start()
+thread.join()
+print(os.getpid())
+pytav.log_info("from main")
+"""
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    thread_id, main_id = result.stdout.split()
+    threads = [re.search(r" PYTAV \(([^)]*)\): ", line).group(1) for line in result.stderr.splitlines()]
+    assert threads == [thread_id, main_id], result.stderr
+
