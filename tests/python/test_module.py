@@ -122,3 +122,38 @@ pytav.log_info("from main")
     threads = [re.search(r" PYTAV \(([^)]*)\): ", line).group(1) for line in result.stderr.splitlines()]
     assert threads == [thread_id, main_id], result.stderr
 
+
+# Saves the same model in the parent and, through a multiprocessing pool of
+# the default start method (fork), in a child; a hung child is killed.
+FORKED_SAVE = """
+import multiprocessing, sys
+sys.path.insert(0, {tests!r})
+import pytav, every_class_model
+
+def save(path):
+    return every_class_model.build()[0].save(path, 10)
+
+setup, parent_path, child_path = sys.argv[1:]
+if setup == "init":
+    pytav.init()
+else:
+    assert save(parent_path) == ""
+with multiprocessing.get_context("fork").Pool(1) as pool:
+    message = pool.apply_async(save, (child_path,)).get(timeout=20)
+assert message == "", message
+if setup == "init":
+    assert save(parent_path) == ""
+"""
+
+
+@pytest.mark.parametrize("setup", ["init", "save"])
+def test_save_in_forked_child_returns_and_writes_the_parents_bytes(tmp_path, setup):
+    parent, child = tmp_path / "parent.tav", tmp_path / "child.tav"
+    code = FORKED_SAVE.format(tests=str(Path(__file__).parent))
+    result = subprocess.run(
+        [sys.executable, "-c", code, setup, str(parent), str(child)],
+        capture_output=True, text=True, timeout=90,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert parent.stat().st_size > 0
+    assert child.read_bytes() == parent.read_bytes()

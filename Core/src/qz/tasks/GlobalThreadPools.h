@@ -18,7 +18,9 @@ void createGlobalThreadPools();
 void destroyGlobalThreadPools();
 bool globalThreadPoolsExist();
 
-// The pool in a slot; throws qz::ExtException when the set does not exist.
+// The pool in a slot, made in this process if the set came from the parent
+// of a fork. Throws qz::ExtException when the set does not exist, or when a
+// pool cannot be made.
 ThreadPool& globalThreadPool(PoolSlot slot);
 
 }  // namespace qz
