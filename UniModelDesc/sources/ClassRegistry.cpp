@@ -1,10 +1,18 @@
 #include "ClassRegistry.h"
 
+#include <pthread.h>
+
 #include <utility>
 
 #include "qz/ExtException.h"
 
 namespace model {
+namespace {
+
+// The registry whose lock fork() holds (the one instance).
+ClassRegistry* g_heldAcrossFork = nullptr;
+
+}  // namespace
 
 ClassRegistry& ClassRegistry::instance() {
     // Deliberately never destroyed: model objects may still be released
@@ -13,10 +21,26 @@ ClassRegistry& ClassRegistry::instance() {
     static ClassRegistry* const registry = [] {
         auto* r = new ClassRegistry();
         registerModelClasses(*r);
+        // fork() copies only the calling thread: holding the lock across it
+        // keeps a child from inheriting it taken, or the count or the class
+        // table half changed, by a thread that does not exist there.
+        g_heldAcrossFork = r;
+        pthread_atfork([] { g_heldAcrossFork->mutex_.lock(); },
+                       [] { g_heldAcrossFork->mutex_.unlock(); },
+                       [] { g_heldAcrossFork->mutex_.unlock(); });
         return r;
     }();
     return *registry;
 }
+
+namespace {
+
+// Made while the program or module loads, before any thread of ours runs: a
+// fork() while another thread was making the registry on its first use would
+// leave the child waiting for good on a guard that no thread there releases.
+[[maybe_unused]] ClassRegistry& g_madeAtLoad = ClassRegistry::instance();
+
+}  // namespace
 
 ClassRegistry::ClassRegistry() {
     classes_.max_load_factor(1.0f);

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <regex>
@@ -16,13 +19,24 @@
 #include <vector>
 
 #include "CoreLogCapture.h"
+#include "ForkedChild.h"
 #include "qz/Log.h"
 
 namespace {
 
+using coretest::ChildEnd;
 using coretest::LogCapture;
+using coretest::runInForkedChild;
 
 const std::regex kLine(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.{7,10}) (\S*) \(([^)]*)\): ([^\n]*)\n$)");
+
+// The thread field of a captured line.
+std::string threadOf(const std::string& line) {
+    std::smatch m;
+    return std::regex_match(line, m, kLine) ? m[4].str() : "<no match: " + line + ">";
+}
+
+std::string systemThreadId() { return std::to_string(syscall(SYS_gettid)); }
 
 TEST(Log, LineHasTimestampPaddedLevelTagThreadAndOneLineFeed) {
     LogCapture captured;
@@ -156,11 +170,109 @@ TEST(Log, GivenThreadNameIsShownInFullUpToSixtyFourBytes) {
     EXPECT_NE(lines[1].line.find("(" + std::string(64, 'n') + "): two"), std::string::npos);
 }
 
+// A thread of the program's that nobody named carries the name it inherited
+// (the program's), which tells one thread from another no better than the
+// main thread's would.
+TEST(Log, ThreadWithOnlyAnInheritedNameIsShownByNumericIdAndANameOfItsOwnIsKept) {
+    LogCapture captured;
+    std::string unnamedId, namedId;
+    std::thread([&unnamedId] {
+        unnamedId = systemThreadId();
+        qz::log("TAG", qz::LOG_INFO, "unnamed");
+    }).join();
+    std::thread([&namedId] {
+        namedId = systemThreadId();
+        pthread_setname_np(pthread_self(), "decoder-3");
+        qz::log("TAG", qz::LOG_INFO, "named");
+    }).join();
+    const auto lines = captured.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(threadOf(lines[0].line), unnamedId);
+    EXPECT_EQ(threadOf(lines[1].line), "decoder-3");
+}
+
+// Seconds since 1970 that a line's timestamp stands for.
+double printedTime(const std::string& line) {
+    std::smatch m;
+    if (!std::regex_match(line, m, kLine)) return -1.0;
+    std::tm utc{};
+    unsigned millis = 0;
+    std::sscanf(m[1].str().c_str(), "%d-%d-%d %d:%d:%d.%u", &utc.tm_year, &utc.tm_mon,
+                &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis);
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    return static_cast<double>(timegm(&utc)) + millis / 1000.0;
+}
+
+double wallClockNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// With a whole-second offset the printed time lagged the wall clock by the
+// fraction of the second in which the process started.
+TEST(Log, TimestampIsTheWallClockTimeToTheMillisecond) {
+    LogCapture captured;
+    std::vector<std::pair<double, double>> windows;
+    for (int i = 0; i < 5; ++i) {
+        const double before = wallClockNow();
+        qz::log("TAG", qz::LOG_INFO, "now");
+        windows.emplace_back(before, wallClockNow());
+        usleep(137000);
+    }
+    const auto lines = captured.lines();
+    ASSERT_EQ(lines.size(), windows.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const double printed = printedTime(lines[i].line);
+        // Milliseconds are truncated: the printed time may lie up to 1 ms
+        // before the call, never after it.
+        EXPECT_GE(printed, windows[i].first - 0.0015) << lines[i].line;
+        EXPECT_LE(printed, windows[i].second + 0.0005) << lines[i].line;
+    }
+}
+
+// fork() copies only the forking thread; a log lock inherited taken by
+// another thread would hang the child's first line.
+TEST(Log, ChildForkedWhileAnotherThreadLogsCanLog) {
+    qz::setLogSinkForTests([](std::uint32_t, const std::string&) {});
+    std::atomic<bool> stop{false};
+    std::thread busy([&stop] {
+        while (!stop) qz::log("TAG", qz::LOG_INFO, "busy %d", 1);
+    });
+    int hung = 0, failed = 0;
+    for (int round = 0; round < 40; ++round) {
+        const ChildEnd end = runInForkedChild([] {
+            qz::log("TAG", qz::LOG_INFO, "child");
+            return 0;
+        });
+        hung += end == ChildEnd::Hung;
+        failed += end == ChildEnd::Failed;
+    }
+    stop = true;
+    busy.join();
+    qz::setLogSinkForTests({});
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
+}
+
+// The child's copy of the forking thread has an id of its own.
+TEST(Log, ForkedChildShowsItsOwnThreadIdNotTheParents) {
+    LogCapture captured;
+    qz::log("TAG", qz::LOG_INFO, "parent");
+    ASSERT_EQ(threadOf(captured.lines().at(0).line), systemThreadId());
+    const ChildEnd end = runInForkedChild([&captured] {
+        qz::log("TAG", qz::LOG_INFO, "child");
+        const auto lines = captured.lines();
+        return lines.size() == 2 && threadOf(lines[1].line) == systemThreadId() ? 0 : 1;
+    });
+    EXPECT_EQ(end, ChildEnd::Succeeded);
+}
+
 class LogEpoch : public ::testing::Test {
 protected:
     void SetUp() override { saved = qz::logEpochOffset(); }
     void TearDown() override { qz::setLogEpochOffset(saved); }
-    std::int64_t saved = 0;
+    double saved = 0;
 };
 
 TEST_F(LogEpoch, DefaultOffsetPutsLinesAtCurrentUtcTime) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AnimatedProperty.h"
 #include "ClassRegistry.h"
+#include "ForkedChild.h"
 #include "Node.h"
 #include "NodeType.h"
 #include "StaticProperty.h"
@@ -167,6 +169,31 @@ TEST(RegistryTest, ConcurrentCreateCopyAndReleaseLeaveTheCountWhereItWas) {
     EXPECT_EQ(registry().aliveCount(), before + 1);
     shared.reset();
     EXPECT_EQ(registry().aliveCount(), before);
+}
+
+// fork() copies only the forking thread; the registry's lock inherited taken
+// by another thread would hang the child's first object.
+TEST(RegistryTest, ChildForkedWhileAnotherThreadMakesObjectsCanMakeAndCountObjects) {
+    std::atomic<bool> stop{false};
+    std::thread busy([&stop] {
+        while (!stop) Ptr<IObject> made = ClassRegistry::instance().create("model::Node");
+    });
+    int hung = 0, failed = 0;
+    for (int round = 0; round < 40; ++round) {
+        const coretest::ChildEnd end = coretest::runInForkedChild([] {
+            const std::size_t before = registry().aliveCount();
+            Ptr<IObject> made = registry().create("model::TransformNode");
+            if (!made || registry().aliveCount() != before + 1) return 1;
+            made.reset();
+            return registry().aliveCount() == before ? 0 : 2;
+        });
+        hung += end == coretest::ChildEnd::Hung;
+        failed += end == coretest::ChildEnd::Failed;
+    }
+    stop = true;
+    busy.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
 }
 
 TEST(RegistryTest, NodeTypeNamesCoverEveryIdAndNothingElse) {

@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <memory>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CoreLogCapture.h"
+#include "ForkedChild.h"
 #include "qz/ExtException.h"
 #include "qz/tasks/GlobalThreadPools.h"
 #include "qz/tasks/TaskGroup.h"
@@ -18,7 +20,19 @@
 
 namespace {
 
+using coretest::ChildEnd;
 using coretest::LogCapture;
+using coretest::runInForkedChild;
+
+// Runs `tasks` grouped tasks on the global pool and tells whether all ran.
+bool globalPoolRunsTasks(int tasks) {
+    auto group = qz::TaskGroup::create("UNIMODELDESCSTATIC");
+    std::atomic<int> ran{0};
+    for (int i = 0; i < tasks; ++i)
+        qz::globalThreadPool(qz::PoolSlot::Normal).submit(group, [&ran] { ran.fetch_add(1); });
+    group->wait();
+    return ran.load() == tasks;
+}
 
 TEST(ThreadPool, WaitReturnsOnlyAfterEveryTaskOfTheGroupRan) {
     qz::ThreadPool pool("TestPool", 4, {});
@@ -208,6 +222,85 @@ TEST_F(ThreadGlobalPools, BootPoolHasOneThreadPerUsableProcessor) {
     EXPECT_EQ(qz::globalThreadPool(qz::PoolSlot::Normal).threadCount(), 1u);
     EXPECT_EQ(captured.textsContaining("Created boot pool"),
               std::vector<std::string>{"Created boot pool: n:1\n"});
+}
+
+// A child of fork() has none of its parent's workers: tasks queued on the
+// inherited pool would wait for ever.
+TEST_F(ThreadGlobalPools, ForkedChildOfAProcessWithPoolsRunsTasksOnAPoolOfItsOwn) {
+    LogCapture captured;
+    qz::createGlobalThreadPools();
+    ASSERT_TRUE(globalPoolRunsTasks(50));
+    const ChildEnd end = runInForkedChild([] {
+        if (!qz::globalThreadPoolsExist()) return 2;
+        if (!globalPoolRunsTasks(200)) return 3;
+        // The child's set behaves as in any process: deinit, then init anew.
+        qz::destroyGlobalThreadPools();
+        if (qz::globalThreadPoolsExist()) return 4;
+        qz::createGlobalThreadPools();
+        return globalPoolRunsTasks(200) ? 0 : 5;
+    });
+    EXPECT_EQ(end, ChildEnd::Succeeded);
+    EXPECT_TRUE(globalPoolRunsTasks(50));  // the parent's workers are untouched
+}
+
+TEST_F(ThreadGlobalPools, ForkedChildOfAProcessWithoutPoolsHasNoneUntilInit) {
+    LogCapture captured;
+    const ChildEnd end = runInForkedChild([] {
+        if (qz::globalThreadPoolsExist()) return 2;
+        try {
+            qz::globalThreadPool(qz::PoolSlot::Normal);
+            return 3;
+        } catch (const qz::ExtException&) {
+        }
+        qz::createGlobalThreadPools();
+        return globalPoolRunsTasks(10) ? 0 : 4;
+    });
+    EXPECT_EQ(end, ChildEnd::Succeeded);
+}
+
+// The set's lock, or a set half made or half destroyed, inherited from a
+// thread that does not exist in the child would hang the child's first use.
+TEST_F(ThreadGlobalPools, ChildForkedWhileAnotherThreadMakesAndDestroysThePoolsCanRunTasks) {
+    LogCapture captured;
+    std::atomic<bool> stop{false};
+    std::thread churn([&stop] {
+        while (!stop) {
+            qz::createGlobalThreadPools();
+            globalPoolRunsTasks(4);
+            qz::destroyGlobalThreadPools();
+        }
+    });
+    int hung = 0, failed = 0;
+    for (int round = 0; round < 20; ++round) {
+        usleep(3000);
+        const ChildEnd end = runInForkedChild([] {
+            qz::createGlobalThreadPools();
+            return globalPoolRunsTasks(20) ? 0 : 1;
+        });
+        hung += end == ChildEnd::Hung;
+        failed += end == ChildEnd::Failed;
+    }
+    stop = true;
+    churn.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
+}
+
+TEST(ThreadPool, WorkersKeepTheirPoolNamesInLogLines) {
+    LogCapture captured;
+    qz::ThreadPool pool("Converter", 2, {});
+    auto group = qz::TaskGroup::create("g");
+    for (int i = 0; i < 20; ++i)
+        pool.submit(group, [] { qz::log("PYTAV", qz::LOG_INFO, "from a worker"); });
+    group->wait();
+    const std::regex worker(R"(^\S+ \S+ INFO    PYTAV \(Converter#[01]\): from a worker\n$)");
+    int lines = 0;
+    for (const auto& line : captured.lines())
+        if (line.line.find("from a worker") != std::string::npos) {
+            ++lines;
+            EXPECT_TRUE(std::regex_match(line.line, worker)) << line.line;
+        }
+    EXPECT_EQ(lines, 20);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@ import re
 import shutil
 import subprocess
 import sys
+import time
+from datetime import datetime, timezone
 from pathlib import Path
 
 import pytest
@@ -68,3 +70,90 @@ def test_other_interpreter_refuses_module_with_version_mismatch(tmp_path):
         "ImportError: Python version mismatch: module was compiled for Python 3.10, "
         "but the interpreter version is incompatible: 3.11" in result.stderr
     ), result.stderr
+
+
+def _printed_time(line: str) -> float:
+    """Seconds since 1970 that a log line's UTC timestamp stands for."""
+    stamp = datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f")
+    return stamp.replace(tzinfo=timezone.utc).timestamp()
+
+
+# Loads the module late in a second (where its logger clock starts), so that
+# a timestamp off by that second's fraction cannot pass by chance.
+LOG_LATE_IN_A_SECOND = """
+import time
+while not 0.5 <= time.time() % 1.0 < 0.9:
+    time.sleep(0.01)
+import pytav
+pytav.log_info("stamped")
+"""
+
+
+def test_log_lines_of_processes_started_one_after_another_carry_wall_clock_time():
+    stamps = []
+    for _ in range(2):
+        before = time.time()
+        result = run_python(LOG_LATE_IN_A_SECOND)
+        after = time.time()
+        assert result.returncode == 0, result.stderr
+        (line,) = result.stderr.splitlines()
+        stamp = _printed_time(line)
+        # Milliseconds are truncated: up to 1 ms before the call, never after.
+        assert before - 0.0015 <= stamp <= after, (line, before, after)
+        stamps.append(stamp)
+    assert stamps[0] <= stamps[1]
+
+
+def test_log_line_of_a_thread_the_program_did_not_name_shows_its_numeric_id():
+    code = """
+import os, threading, pytav
+def work():
+    print(threading.get_native_id())
+    pytav.log_info("from a thread")
+thread = threading.Thread(target=work, name="worker")  # a Python name only
+thread.start()
+thread.join()
+print(os.getpid())
+pytav.log_info("from main")
+"""
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    thread_id, main_id = result.stdout.split()
+    threads = [re.search(r" PYTAV \(([^)]*)\): ", line).group(1) for line in result.stderr.splitlines()]
+    assert threads == [thread_id, main_id], result.stderr
+
+
+# Saves the same model in the parent and, through a multiprocessing pool of
+# the default start method (fork), in a child; a hung child is killed.
+FORKED_SAVE = """
+import multiprocessing, sys
+sys.path.insert(0, {tests!r})
+import pytav, every_class_model
+
+def save(path):
+    return every_class_model.build()[0].save(path, 10)
+
+setup, parent_path, child_path = sys.argv[1:]
+if setup == "init":
+    pytav.init()
+else:
+    assert save(parent_path) == ""
+with multiprocessing.get_context("fork").Pool(1) as pool:
+    message = pool.apply_async(save, (child_path,)).get(timeout=20)
+assert message == "", message
+if setup == "init":
+    assert save(parent_path) == ""
+"""
+
+
+@pytest.mark.parametrize("setup", ["init", "save"])
+def test_save_in_forked_child_returns_and_writes_the_parents_bytes(tmp_path, setup):
+    parent, child = tmp_path / "parent.tav", tmp_path / "child.tav"
+    code = FORKED_SAVE.format(tests=str(Path(__file__).parent))
+    result = subprocess.run(
+        [sys.executable, "-c", code, setup, str(parent), str(child)],
+        capture_output=True, text=True, timeout=90,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert parent.stat().st_size > 0
+    assert child.read_bytes() == parent.read_bytes()

@@ -1,5 +1,6 @@
 #include "qz/Log.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 
 namespace qz {
@@ -52,7 +52,14 @@ const char* ansiColour(int attribute) {
 
 struct ClockState {
     std::chrono::steady_clock::time_point start;
-    ClockState() : start(std::chrono::steady_clock::now()) {}
+    // The wall-clock time (seconds since 1970, with their fraction) read
+    // together with `start`: the calendar time of the clock's zero.
+    double wallAtStart;
+    ClockState()
+        : start(std::chrono::steady_clock::now()),
+          wallAtStart(std::chrono::duration<double>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count()) {}
 };
 
 ClockState& clockState() {
@@ -60,41 +67,78 @@ ClockState& clockState() {
     return state;
 }
 
-std::int64_t wallClockAtStart() {
-    // The clock starts at zero on first use; the offset puts that zero at the
-    // current UTC second so printed dates are real.
-    clockState();
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
-
-std::atomic<std::int64_t> g_epochOffset{wallClockAtStart()};
+// Made while the program or module loads, so that lines carry the real UTC
+// time to the millisecond from the first one on.
+std::atomic<double> g_epochOffset{clockState().wallAtStart};
 std::mutex g_logMutex;
 LogSink g_sink;
 
 struct ThreadNameCache {
     bool known = false;
+    // Whether the name was given by the program (setCurrentThreadLogName or
+    // the system thread name) rather than being the numeric id.
+    bool given = false;
     std::string name;
 };
 
 thread_local ThreadNameCache t_name;
 
+pid_t currentSystemThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+// The system name of the process's main thread, which every thread inherits
+// from its creator unless the program names it; empty when unreadable.
+void readMainThreadName(char* name, std::size_t size) {
+    name[0] = '\0';
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/comm", static_cast<int>(getpid()));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    const ssize_t got = read(fd, name, size - 1);
+    close(fd);
+    if (got <= 0) return;
+    name[got] = '\0';
+    if (name[got - 1] == '\n') name[got - 1] = '\0';
+}
+
 const std::string& currentThreadName() {
     if (!t_name.known) {
+        const pid_t tid = currentSystemThreadId();
         char name[128] = {};
-        if (pthread_getname_np(pthread_self(), name, sizeof name) == 0 && name[0] != '\0' &&
-            getpid() != static_cast<pid_t>(syscall(SYS_gettid))) {
+        char inherited[128] = {};
+        // The main thread's name is the program's, which says nothing, and
+        // so is a name a thread merely inherited (every thread a script or a
+        // library starts without naming it): only a name of its own counts.
+        bool given = tid != getpid() &&
+                     pthread_getname_np(pthread_self(), name, sizeof name) == 0 &&
+                     name[0] != '\0';
+        if (given) {
+            readMainThreadName(inherited, sizeof inherited);
+            given = inherited[0] != '\0' && std::strcmp(name, inherited) != 0;
+        }
+        if (given) {
             t_name.name = name;
         } else {
-            // The main thread's system name is the program name, which says
-            // nothing; the numeric id is what identifies it.
             char id[32];
-            std::snprintf(id, sizeof id, "%u", static_cast<unsigned>(syscall(SYS_gettid)));
+            std::snprintf(id, sizeof id, "%u", static_cast<unsigned>(tid));
             t_name.name = id;
         }
+        t_name.given = given;
         t_name.known = true;
     }
     return t_name.name;
 }
+
+// fork() copies only the calling thread: the log lock is held across it so
+// that no other thread can own it in the child, and the forking thread's
+// numeric name is dropped there, since the child gives that thread a new id.
+void lockBeforeFork() { g_logMutex.lock(); }
+void unlockInParent() { g_logMutex.unlock(); }
+void unlockInChild() {
+    g_logMutex.unlock();
+    if (!t_name.given) t_name.known = false;
+}
+
+[[maybe_unused]] const bool g_forkHandlersAtLoad = (installLogForkHandlers(), true);
 
 // Appends at most what fits, keeping room for the terminating zero.
 void append(char* line, std::size_t& used, const char* text, std::size_t length) {
@@ -126,15 +170,23 @@ void writeMessage(const char* source, std::uint32_t level, const char* text) {
     std::size_t used = 0;
     line[0] = '\0';
 
-    const double printed = time + static_cast<double>(g_epochOffset.load());
-    const std::time_t seconds = static_cast<std::time_t>(printed);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    const double printed = time + g_epochOffset.load();
+    const std::int64_t seconds = static_cast<std::int64_t>(printed);
     const unsigned millis =
         static_cast<unsigned>((printed - static_cast<double>(seconds)) * 1000.0);
+    // Broken down by arithmetic alone: the C library's gmtime takes a lock of
+    // its own, which a child made by fork() may inherit taken.
+    using namespace std::chrono;
+    const sys_seconds at{std::chrono::seconds{seconds}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss<std::chrono::seconds> clock{at - day};
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03u", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+    std::snprintf(stamp, sizeof stamp, "%04d-%02u-%02u %02d:%02d:%02d.%03u",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()), millis);
     append(line, used, stamp);
     append(line, used, " ");
     append(line, used, info ? info->name : "UNKNOWN");
@@ -203,7 +255,14 @@ void logText(const char* source, std::uint32_t level, const std::string& text) {
 
 void setCurrentThreadLogName(const std::string& name) {
     t_name.name = name;
+    t_name.given = true;
     t_name.known = true;
+}
+
+void installLogForkHandlers() {
+    static const bool installed =
+        pthread_atfork(&lockBeforeFork, &unlockInParent, &unlockInChild) == 0;
+    (void)installed;
 }
 
 void setLogSinkForTests(LogSink sink) {
@@ -211,7 +270,7 @@ void setLogSinkForTests(LogSink sink) {
     g_sink = std::move(sink);
 }
 
-void setLogEpochOffset(std::int64_t seconds) { g_epochOffset.store(seconds); }
-std::int64_t logEpochOffset() { return g_epochOffset.load(); }
+void setLogEpochOffset(double seconds) { g_epochOffset.store(seconds); }
+double logEpochOffset() { return g_epochOffset.load(); }
 
 }  // namespace qz

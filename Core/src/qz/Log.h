@@ -37,8 +37,18 @@ const char* levelName(std::uint32_t level);
 // Seconds since the logger's first clock read (0 on the first call).
 double logClock();
 
-// Names the calling thread for log lines (full length is kept).
+// Names the calling thread for log lines (full length is kept). A thread that
+// is not named so, and has no system name of its own (one that differs from
+// the main thread's, which every thread inherits), is shown by its numeric
+// system id; so is the main thread.
 void setCurrentThreadLogName(const std::string& name);
+
+// Holds the log lock across fork(), so that a child never inherits it taken
+// by a thread that does not exist there. Installed while the library loads;
+// calling it again does nothing. A library that logs while holding a lock of
+// its own calls this before installing its own fork handlers: handlers
+// installed later take their locks first, in the order the code does.
+void installLogForkHandlers();
 
 // Test hook: when set, every complete output line (with its final line feed)
 // is handed to the sink instead of standard error. Pass an empty function to
@@ -46,9 +56,11 @@ void setCurrentThreadLogName(const std::string& name);
 using LogSink = std::function<void(std::uint32_t level, const std::string& line)>;
 void setLogSinkForTests(LogSink sink);
 
-// Epoch offset in whole seconds added to the clock when a time is printed.
-// Set from the wall clock at start-up, so lines carry the real UTC time.
-void setLogEpochOffset(std::int64_t seconds);
-std::int64_t logEpochOffset();
+// Epoch offset in seconds added to the clock when a time is printed. At
+// start-up it is the wall-clock time of the clock's zero, fraction included,
+// so that lines carry the real UTC time to the millisecond and lines of
+// processes started one after the other are in order.
+void setLogEpochOffset(double seconds);
+double logEpochOffset();
 
 }  // namespace qz

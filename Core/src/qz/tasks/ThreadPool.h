@@ -13,6 +13,10 @@
 // Destruction runs every task still queued, then stops and joins all
 // workers; a group waited on elsewhere therefore always completes. Submitting
 // while the pool is being destroyed is an error of the caller.
+//
+// fork(): the workers stay in the parent, so a child must neither use nor
+// destroy a pool it inherited; the global set (GlobalThreadPools.h) makes
+// the child a pool of its own.
 
 #include <atomic>
 #include <functional>
