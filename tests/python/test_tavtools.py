@@ -376,3 +376,71 @@ def test_cli_reports_a_bad_file_with_its_offset_and_fails(tmp_path):
     done = run_cli("summary", str(path))
     assert done.returncode == 1 and done.stdout == ""
     assert f"at offset {SECTIONS}" in done.stderr
+
+
+# -- validate: every problem at once, with its offset and record path -------------
+
+from tavtools.validate import validate  # noqa: E402
+
+
+def damaged_full_model():
+    m = full_model()
+    renders = m["sections"]["RENDER_NODES"]
+    renders[0]["indices"] = [0, 1, 9]
+    renders[1]["material"] = 7
+    shell = m["sections"]["SHELL_NODES"][0]
+    shell["vertices"] = [float("nan")] + shell["vertices"][1:]
+    m["nodes"][2]["parent"] = 5
+    m["root"]["handle_count"] = 0
+    return m
+
+
+def test_validate_lists_every_damage_with_its_offset_and_path():
+    data = encode(damaged_full_model()) + b"\0"
+    report = validate(data)
+    assert [(i.severity, i.code, i.path) for i in report.issues] == [
+        ("warning", "HANDLE_COUNT", "root record"),
+        ("error", "BAD_PARENT", "parent indices"),
+        ("error", "NOT_FINITE", "SHELL_NODES record 0 'shell'"),
+        ("error", "INDEX_OUT_OF_RANGE", "RENDER_NODES record 0 'one'"),
+        ("error", "MATERIAL_INDEX_OUT_OF_RANGE", "RENDER_NODES record 1"),
+        ("error", "TRAILING_BYTES", ""),
+    ]
+    offsets = [i.offset for i in report.issues]
+    assert offsets[-1] == len(data) - 1
+    # Each damage alone is where the strict reader stops, or (for what only a
+    # loader refuses) where its field starts in the file.
+    assert data[offsets[1]:offsets[1] + 4] == u32(5)
+    assert data[offsets[3]:offsets[3] + 6] == b"\0" + u32(3) + b"\x05"      # width code, count, kind
+    strict = full_model()
+    strict["nodes"][2]["parent"] = 5
+    with pytest.raises(FormatError) as caught:
+        tavtools.read(encode(strict))
+    assert caught.value.offset == offsets[1]
+
+
+def test_validate_stops_at_a_damage_it_cannot_read_past_keeping_the_earlier_ones():
+    data = bytearray(MINIMAL)
+    data[TABLE_END:TABLE_END + 4] = u32(1)              # reserved word: readable past
+    data[NODE:NODE + 4] = u32(2)                        # class name: the record cannot be followed
+    report = validate(bytes(data))
+    assert [(i.code, i.offset) for i in report.issues] == [("RESERVED_NOT_ZERO", TABLE_END), ("UNREADABLE", NODE)]
+    assert report.errors == report.issues
+
+
+def test_validate_command_reports_json_and_exit_status(tmp_path):
+    clean, damaged = tmp_path / "clean.tav", tmp_path / "damaged.tav"
+    m = full_model()
+    m["root"]["handle_count"] = 8       # the arguments its records use
+    clean.write_bytes(encode(m))
+    damaged.write_bytes(encode(damaged_full_model()))
+    done = run_cli("validate", str(clean))
+    assert (done.returncode, done.stdout) == (0, f"{clean}: no problems found\n")
+    done = run_cli("validate", "--json", str(damaged))
+    assert done.returncode == 1
+    report = json.loads(done.stdout)
+    assert report["issues"]["numErrors"] == 4 and report["issues"]["numWarnings"] == 1
+    assert report["issues"]["messages"][0] == {
+        "severity": "warning", "code": "HANDLE_COUNT", "offset": report["issues"]["messages"][0]["offset"],
+        "path": "root record", "message": "handle count 0, but 8 distinct arguments are used"}
+    assert run_cli("validate", str(tmp_path / "missing.tav")).returncode == 1
