@@ -365,9 +365,19 @@ def test_cli_summary_counts_nodes_materials_vertices_and_triangles(tmp_path):
     lines = [line.split() for line in done.stdout.splitlines()]
     assert ["model::RenderNode", "2"] in lines and ["model::ShellSkinNode", "2"] in lines
     assert ["materials:", "3"] in lines
-    # 3 render meshes, 1 skin and 3 shells of 3 vertices each; one triangle each
-    assert ["vertices:", "21"] in lines and ["triangles:", "7"] in lines
+    # 3 render meshes and 1 skin, apart from 3 shells, of 3 vertices and one triangle each
+    assert "render: 12 vertices, 4 triangles" in done.stdout
+    assert "shells: 9 vertices, 3 triangles" in done.stdout and ["segments:", "1"] in lines
     assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout
+    assert "user box: empty" in done.stdout and "light box: empty" in done.stdout
+    # One row per render node: name, material, vertices, triangles, parent(s).
+    assert ["two", "body", "3", "1", "t,", "bb"] in lines and ["skin", "glass_material", "3", "1", "bone"] in lines
+    # One row per use of an argument: what it drives and over which keys.
+    assert ["arguments:", "8"] in lines
+    for row in (["5", "vis", "visibility", "shown", "0..0.5,", "0.7..1"], ["2", "anim", "rotation", "keys", "0..1"],
+                ["4", "material", "body", "property", "af", "keys", "0..1"], ["7", "two", "damage"],
+                ["9", "afo", "light", "animation"]):
+        assert row in lines
 
 
 def test_cli_reports_a_bad_file_with_its_offset_and_fails(tmp_path):

@@ -302,8 +302,9 @@ def test_cli_summary_counts_trees_and_connectors(tmp_path):
     assert lines[0] == ["TAV", "format", "2.0"]
     assert ["model::Node", "2"] in lines and ["model::ArgAnimatedBone", "1"] in lines
     assert ["visibility", "nodes:", "2"] in lines and ["connectors:", "2"] in lines
-    assert ["handles:", "6"] in lines
-    assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout
+    assert ["handles:", "6"] in lines and ["arguments:", "6"] in lines
+    assert ["5", "vis", "visibility", "shown", "0..0.5,", "0.75..1"] in lines
+    assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout and "light box: empty" in done.stdout
 
 
 def test_validate_lists_every_damage_with_its_offset_and_path():
