@@ -454,3 +454,13 @@ def test_validate_command_reports_json_and_exit_status(tmp_path):
         "severity": "warning", "code": "HANDLE_COUNT", "offset": report["issues"]["messages"][0]["offset"],
         "path": "root record", "message": "handle count 0, but 8 distinct arguments are used"}
     assert run_cli("validate", str(tmp_path / "missing.tav")).returncode == 1
+
+
+@pytest.mark.parametrize("command", ["dump", "summary", "validate", "convert", "preview"])
+def test_command_help_describes_every_option_and_gives_an_example(command):
+    from tavtools.__main__ import _parser
+    (commands,) = [a for a in _parser()._actions if a.dest == "command"]
+    sub = commands.choices[command]
+    assert all(action.help for action in sub._actions), [a.dest for a in sub._actions if not a.help]
+    done = run_cli(command, "--help")
+    assert done.returncode == 0 and f"example:\n  tavtools {command} " in done.stdout
