@@ -608,7 +608,7 @@ class Converter:
         mwhere = f"materials[{material_index}]" if material_index is not None else where
         used_sets = self._material_blocks(render, material, attrs, mwhere)
         for name in attrs:
-            if name.startswith("TEXCOORD_") and name != "TEXCOORD_0" and int_suffix(name) not in used_sets:
+            if name.startswith("TEXCOORD_") and name != "TEXCOORD_0" and _set_number(name) not in used_sets:
                 self.note(f"{where}.attributes.{name}", "texture coordinate set used by no converted texture; "
                           "not converted")
         render.setIndices(np.ascontiguousarray(indices, dtype=np.uint32))
@@ -827,7 +827,7 @@ class Converter:
         if "JOINTS_0" not in attrs or "WEIGHTS_0" not in attrs:
             self.note(where, f"skinned by {swhere} without JOINTS_0/WEIGHTS_0; converted unskinned")
             return None
-        extra_sets = {int_suffix(name) for name in attrs if name.startswith(("JOINTS_", "WEIGHTS_"))} - {0}
+        extra_sets = {_set_number(name) for name in attrs if name.startswith(("JOINTS_", "WEIGHTS_"))} - {0}
         for number in sorted(extra_sets, key=str):
             self.note(f"{where}.attributes.JOINTS_{number}", "only the first four bone influences are kept")
         joints = skin["joints"]
@@ -971,7 +971,7 @@ def _repair_normals(normals: np.ndarray, positions: np.ndarray, indices: np.ndar
     return (normals / length[:, None]).astype(np.float32)
 
 
-def int_suffix(name: str):
+def _set_number(name: str):
     """The set number of an attribute name such as "TEXCOORD_1", or None."""
     digits = name.rpartition("_")[2]
     return int(digits) if digits.isdigit() else None
@@ -1046,7 +1046,9 @@ def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: boo
             converter.taken_names.add(os.path.basename(os.fspath(target)).casefold())
             model = converter.build()
             if strict and notes.lines:
-                print(f"tavtools convert: {len(notes.lines)} losses; nothing written (--strict)", file=stderr)
+                count = len(notes.lines)
+                print(f"tavtools convert: {count} {'loss' if count == 1 else 'losses'}; nothing written (--strict)",
+                      file=stderr)
                 return 1
             written = _write_images(converter.image_files, out_dir)
             progress(1, 1, "saving")

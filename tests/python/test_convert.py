@@ -462,7 +462,7 @@ def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp
 def test_strict_turns_any_loss_into_exit_1_without_a_file(tmp_path):
     code, lines, _ = run(tmp_path, asset_with_vertex_colours(), strict=True)
     assert code == 1
-    assert lines[-1] == "tavtools convert: 1 losses; nothing written (--strict)"
+    assert lines[-1] == "tavtools convert: 1 loss; nothing written (--strict)"
 
 
 def losing_textured_asset():
