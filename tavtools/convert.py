@@ -41,9 +41,12 @@ Meshes and materials
     plus an ``AoBlock`` when occlusion has a texture of its own; an
     ``EmissiveBlock`` when the emissive factor is not black (texture, factor as
     colour, KHR_materials_emissive_strength as amount).  ``doubleSided`` makes
-    the node two-sided, alphaMode BLEND sets transparent mode 1.  Texture file
-    names are the image URIs; embedded images are named after the image
-    ("<name or image<index>>" plus an extension from the MIME type).
+    the node two-sided, alphaMode BLEND sets transparent mode 1.
+    Texture names are relative to the output's folder.  Embedded images
+    (data URIs, buffer views) are written there as files named after the
+    image ("<name or image<index>>" plus an extension from the MIME type,
+    made unique with a numeric suffix).  External images are referred to
+    where they are, or copied there under their URI path with copy_textures.
     Triangle strips and fans become lists, missing indices count 0..n-1,
     missing normals become flat normals, zero-length normals are replaced by
     the smoothed face normals, missing texture coordinates become zeros.
@@ -65,20 +68,27 @@ Lights (KHR_lights_punctual)
     sqrt(256 * intensity)).  A spot light's phi is the outer cone angle in
     degrees and its inner cone the fraction innerConeAngle / outerConeAngle.
 
-Reported and skipped (one line each on stderr): points and lines, morph
-targets and their weight animations, a second set of joints and weights,
-directional lights, cameras, more than 255 joints in a skin, joints outside
-the scene, skinned meshes without JOINTS_0/WEIGHTS_0 (converted unskinned),
-animations of nodes given by a matrix, textures without an image, alphaMode
-MASK (converted as opaque), and extensions the asset requires but this
-converter does not read.  Render nodes the module refuses are reported with
-its message and left out.  Not carried over, without a note: vertex colours,
-texture samplers and texture transforms, metallic/roughness factors, alpha
-cut-off values.
+Losses
+    Whatever of the asset the file does not carry is reported, one line each
+    on stderr naming the object by its glTF path, and the exit status is 2:
+    points and lines, morph targets and their weight animations, vertex
+    colours and other unknown attributes, texture coordinate sets (beyond the
+    first) that no converted texture reads, more than four bone influences,
+    CUBICSPLINE tangents, channels whose target cannot be resolved (no node,
+    a missing node, a node outside the scene or given by a matrix, paths of
+    extensions), other scenes, cameras, directional lights, skins that cannot
+    be converted (too many joints, joints outside the scene, no JOINTS_0 or
+    WEIGHTS_0), textures without an image, colour factors on textures,
+    metallic and roughness factors, normal scales, occlusion strengths,
+    alphaMode MASK, wrap modes other than REPEAT, extensions this converter
+    does not read, and render nodes the module refuses (with its message).
+    A file that is not valid glTF (a reference to a missing accessor, buffer
+    view or buffer names the referring field) gives exit status 1.
 """
 
 import math
 import os
+import shutil
 import sys
 import time
 
@@ -94,7 +104,10 @@ LINE_MODES = {0: "points", 1: "lines", 2: "line loops", 3: "line strips"}
 AXES_NAME = "gltf_axes"
 # glTF +Y up to +Z up: (x, y, z) -> (x, -z, y), as rows of a column-vector matrix.
 Y_UP_TO_Z_UP = np.array([[1, 0, 0, 0], [0, 0, -1, 0], [0, 1, 0, 0], [0, 0, 0, 1]], dtype=np.float64)
-SUPPORTED_EXTENSIONS = {"KHR_lights_punctual", "KHR_materials_emissive_strength"}
+# Extensions this converter reads; the image formats are named by their textures' sources.
+SUPPORTED_EXTENSIONS = {"KHR_lights_punctual", "KHR_materials_emissive_strength", "KHR_texture_basisu",
+                        "EXT_texture_webp"}
+REPEAT = 10497
 IMAGE_EXTENSIONS = {"image/png": ".png", "image/jpeg": ".jpg", "image/ktx2": ".ktx2", "image/webp": ".webp",
                     "image/vnd-ms.dds": ".dds"}
 
@@ -161,18 +174,24 @@ def _number(obj: dict, key: str, default, where: str):
 
 
 class Notes:
-    """Collects the one-line reports of a conversion, each text once."""
+    """Collects the losses of a conversion: one line each, every text once.
+
+    A loss is something of the asset that the written file does not carry;
+    ``where`` is the glTF path of the object concerned
+    ("meshes[0].primitives[1]", "animations[0].channels[2]").
+    """
 
     def __init__(self, stream=None):
         self.stream = stream
         self.lines = []
 
-    def __call__(self, text: str) -> None:
-        if text in self.lines:
+    def __call__(self, where: str, text: str) -> None:
+        line = f"{where}: {text}"
+        if line in self.lines:
             return
-        self.lines.append(text)
+        self.lines.append(line)
         if self.stream is not None:
-            print(f"tavtools convert: {text}", file=self.stream)
+            print(f"tavtools convert: {line}", file=self.stream)
 
 
 class Progress:
@@ -209,12 +228,20 @@ class Progress:
 class Converter:
     """Builds one pytav.Model from a gltf.Document."""
 
-    def __init__(self, doc, notes, progress=None):
+    def __init__(self, doc, notes, progress=None, out_dir: str = ".", copy_textures: bool = False):
         import pytav  # imported here so that `tavtools` works without the module
         self.pytav = pytav
         self.doc = doc
         self.note = notes
         self.progress = progress or (lambda done, total, what: None)
+        self.out_dir = os.path.abspath(out_dir)
+        self.copy_textures = copy_textures
+        # Files to write beside the output: texture name -> (bytes, None) for
+        # embedded images, (None, source path) for copied external ones.
+        self.image_files = {}
+        self.image_names = {}     # image index -> texture name
+        self.taken_names = set()  # case-folded texture names already given out
+        self.copied_from = {}     # external image path -> texture name of its copy
         self.nodes = doc.items("nodes")
         self.meshes = doc.items("meshes")
         self.materials = doc.items("materials")
@@ -232,8 +259,8 @@ class Converter:
         roots = self._scene_roots()
         parents = self._parents()
         self.joint_of = self._joints()
-        self.channels = self._animation_channels()
         order = self._walk_order(roots, parents)
+        self.channels = self._animation_channels()
 
         self.model = pt.Model()
         self.axes = pt.Transform(AXES_NAME, rows(Y_UP_TO_Z_UP))
@@ -251,19 +278,31 @@ class Converter:
                 self.progress(done, total, self._node_name(index))
         for index, _ in order:
             self._convert_light(index)
-        if any("camera" in self.nodes[i] for i, _ in order):
-            self.note("cameras are not supported; skipped")
+            if "camera" in self.nodes[index]:
+                self.note(f"nodes[{index}].camera", "cameras are not supported; skipped")
+        self._check_other_scenes()
         if self.has_skin:
             self._set_bounding_box()
         return self.model
 
     # -- document structure --------------------------------------------------
     def _check_extensions(self) -> None:
-        required = self.doc.json.get("extensionsRequired", [])
-        if isinstance(required, list):
-            for name in required:
-                if name not in SUPPORTED_EXTENSIONS:
-                    self.note(f"required extension {name} is not supported; output may be incomplete")
+        reported = set()
+        for key in ("extensionsRequired", "extensionsUsed"):
+            names = self.doc.json.get(key, [])
+            if not isinstance(names, list):
+                raise GltfError(f"{key} must be an array")
+            for position, name in enumerate(names):
+                if name not in SUPPORTED_EXTENSIONS and name not in reported:
+                    reported.add(name)
+                    self.note(f"{key}[{position}]", f"extension {name} is not supported; what it adds is ignored")
+
+    def _check_other_scenes(self) -> None:
+        default = self.doc.json.get("scene", 0)
+        for index, scene in enumerate(self.doc.items("scenes")):
+            roots = scene.get("nodes", [])
+            if index != default and isinstance(roots, list) and any(r not in self.in_scene for r in roots):
+                self.note(f"scenes[{index}]", f"only the default scene scenes[{default}] is converted; skipped")
 
     def _scene_roots(self) -> list:
         scenes = self.doc.items("scenes")
@@ -359,9 +398,6 @@ class Converter:
         self.world[index] = (self.world[parent] if parent is not None else np.eye(4)) @ local
         holder = self.wrappers[parent] if parent is not None else self.axes
         channels = self.channels.get(index, [])
-        if channels and "matrix" in self.nodes[index]:
-            self.note(f"node {name!r} has a matrix and animations; its animations are ignored")
-            channels = []
         if channels:
             animated = pt.AnimationNode(name + "_animation" if index in self.joint_of else name)
             self._animate(index, animated, channels)
@@ -384,14 +420,19 @@ class Converter:
         count = len(skin["joints"])
         if "inverseBindMatrices" not in skin:
             return np.broadcast_to(np.eye(4), (count, 4, 4))
-        matrices = self.doc.accessor(skin["inverseBindMatrices"])
+        matrices = self.doc.accessor(skin["inverseBindMatrices"], f"skins[{skin_index}].inverseBindMatrices")
         if matrices.ndim != 3 or matrices.shape[1:] != (4, 4) or len(matrices) < count:
             raise GltfError(f"skins[{skin_index}].inverseBindMatrices must hold a MAT4 per joint")
         return matrices.astype(np.float64)
 
     # -- animations --------------------------------------------------------------
     def _animation_channels(self) -> dict:
-        """node -> list of (animation index, path, times in [0, 1], values, interpolation)."""
+        """node -> list of (animation index, path, times in [0, 1], values, interpolation, channel path).
+
+        Channels that cannot be carried over (no target node, a target node
+        that does not exist or is outside the scene, morph weights, paths of
+        extensions) are reported one line each and left out.
+        """
         per_node = {}
         for a, animation in enumerate(self.doc.items("animations")):
             where = f"animations[{a}]"
@@ -401,34 +442,50 @@ class Converter:
                 raise GltfError(f"{where}: samplers and channels must be arrays")
             loaded = []
             for c, channel in enumerate(channels):
+                cwhere = f"{where}.channels[{c}]"
                 target = channel.get("target") if isinstance(channel, dict) else None
                 if not isinstance(target, dict):
-                    raise GltfError(f"{where}.channels[{c}] has no target")
+                    raise GltfError(f"{cwhere} has no target")
                 path = target.get("path")
                 node = target.get("node")
                 if node is None:
-                    continue  # targets of extensions
-                self.doc.item("nodes", node, f"{where}.channels[{c}]")
+                    self.note(cwhere, f"target without a node (path {path!r}) cannot be resolved; skipped")
+                    continue
+                if (not isinstance(node, int) or isinstance(node, bool) or not 0 <= node < len(self.nodes)):
+                    self.note(cwhere, f"target nodes[{node}] does not exist; skipped")
+                    continue
+                if node not in self.in_scene:
+                    self.note(cwhere, f"target nodes[{node}] is not in the converted scene; skipped")
+                    continue
                 if path == "weights":
-                    self.note(f"morph target weight animations are not supported; skipped ({where})")
+                    self.note(cwhere, "morph target weight animations are not supported; skipped")
                     continue
                 if path not in ("translation", "rotation", "scale"):
-                    raise GltfError(f"{where}.channels[{c}]: unknown target path {path!r}")
+                    self.note(cwhere, f"target path {path!r} is not supported; skipped")
+                    continue
+                if "matrix" in self.nodes[node]:
+                    self.note(cwhere, f"target nodes[{node}] is given by a matrix, which cannot be animated; skipped")
+                    continue
                 sampler = channel.get("sampler")
                 if not isinstance(sampler, int) or not 0 <= sampler < len(samplers):
-                    raise GltfError(f"{where}.channels[{c}] refers to a missing sampler")
-                times, values, mode = self._sampler(samplers[sampler], path, f"{where}.samplers[{sampler}]")
+                    raise GltfError(f"{cwhere}.sampler refers to {where}.samplers[{sampler}], which does not exist")
+                swhere = f"{where}.samplers[{sampler}]"
+                times, values, mode = self._sampler(samplers[sampler], path, swhere)
+                if mode == "CUBICSPLINE":
+                    self.note(swhere, "CUBICSPLINE tangents are not supported; the keys are joined linearly")
                 if len(times):
-                    loaded.append((node, path, times, values, mode))
+                    loaded.append((node, path, times, values, mode, cwhere))
+                else:
+                    self.note(cwhere, "sampler without keys; skipped")
             if not loaded:
                 continue
-            start = min(float(t[0]) for _, _, t, _, _ in loaded)
-            end = max(float(t[-1]) for _, _, t, _, _ in loaded)
+            start = min(float(entry[2][0]) for entry in loaded)
+            end = max(float(entry[2][-1]) for entry in loaded)
             span = end - start
-            for node, path, times, values, mode in loaded:
+            for node, path, times, values, mode, cwhere in loaded:
                 mapped = (times - start) / span if span > 0 else np.zeros_like(times)
                 mapped = ARGUMENT_RANGE[0] + mapped * (ARGUMENT_RANGE[1] - ARGUMENT_RANGE[0])
-                per_node.setdefault(node, []).append((a, path, mapped, values, mode))
+                per_node.setdefault(node, []).append((a, path, mapped, values, mode, cwhere))
         return per_node
 
     def _sampler(self, sampler, path: str, where: str):
@@ -437,8 +494,8 @@ class Converter:
         mode = sampler.get("interpolation", "LINEAR")
         if mode not in ("LINEAR", "STEP", "CUBICSPLINE"):
             raise GltfError(f"{where}: unknown interpolation {mode!r}")
-        times = self.doc.accessor(sampler.get("input")).astype(np.float64)
-        values = self.doc.accessor(sampler.get("output")).astype(np.float64)
+        times = self.doc.accessor(sampler.get("input"), where + ".input").astype(np.float64)
+        values = self.doc.accessor(sampler.get("output"), where + ".output").astype(np.float64)
         if times.ndim != 2 or times.shape[1] != 1:
             raise GltfError(f"{where}: key times must be scalars")
         times = times[:, 0]
@@ -465,7 +522,7 @@ class Converter:
                                                 "scale": (1, 1, 1)}[path]):
                     entries[path].append((first_argument, np.zeros(1), rest[path][None, :]))
                 continue
-            for k, (argument, _, times, values, mode) in enumerate(mine):
+            for k, (argument, _, times, values, mode, _where) in enumerate(mine):
                 if k:
                     values = _relative(path, values, rest[path])
                 if mode == "STEP":
@@ -506,12 +563,12 @@ class Converter:
             raise GltfError(f"{where} is not an object")
         mode = primitive.get("mode", TRIANGLES)
         if mode in LINE_MODES:
-            self.note(f"mesh {mesh_name!r} primitive {p}: {LINE_MODES[mode]} are not supported; skipped")
+            self.note(where, f"{LINE_MODES[mode]} are not supported; skipped (mesh {mesh_name!r})")
             return
         if mode not in (TRIANGLES, TRIANGLE_STRIP, TRIANGLE_FAN):
             raise GltfError(f"{where}: unknown mode {mode}")
         if primitive.get("targets"):
-            self.note(f"mesh {mesh_name!r} primitive {p}: morph targets are not supported; base shape only")
+            self.note(where + ".targets", "morph targets are not supported; the base shape is kept")
         attributes = primitive.get("attributes")
         if not isinstance(attributes, dict) or "POSITION" not in attributes:
             raise GltfError(f"{where} has no POSITION attribute")
@@ -520,12 +577,16 @@ class Converter:
         count = len(positions)
         indices = self._indices(primitive, count, mode, where)
         if count == 0 or len(indices) == 0:
-            self.note(f"mesh {mesh_name!r} primitive {p}: no triangles; skipped")
+            self.note(where, f"no triangles; skipped (mesh {mesh_name!r})")
             return
         attrs = {"POSITION": positions}
-        for name, value in attributes.items():
+        for name in attributes:
             if name != "POSITION" and (name == "NORMAL" or name.startswith(("TEXCOORD_", "JOINTS_", "WEIGHTS_"))):
                 attrs[name] = self._attribute(attributes, name, None, where, count)
+            elif name.startswith("COLOR_"):
+                self.note(f"{where}.attributes.{name}", "vertex colours are not supported; not converted")
+            elif name != "POSITION":
+                self.note(f"{where}.attributes.{name}", "attribute is not supported; not converted")
         if "NORMAL" not in attrs:
             # Flat shading needs a vertex per triangle corner.
             attrs = {name: value[indices] for name, value in attrs.items()}
@@ -539,17 +600,22 @@ class Converter:
             f"material{material_index}" if material_index is not None else "default_material")
         render = pt.PBRNode(self._unique_render_name(label), material_name)
         control = self.wrappers[node_index]
-        skin = self._skin_blocks(node_index, attrs, render, mesh_name, p)
+        skin = self._skin_blocks(node_index, attrs, render, where)
         if skin is not None:
             # Skinned vertices stay in glTF space, which the joints' inverse
             # bind matrices expect; the joints' world matrices add the axes.
             control = self.model.getRootTransform()
-        self._material_blocks(render, material, attrs, where)
+        mwhere = f"materials[{material_index}]" if material_index is not None else where
+        used_sets = self._material_blocks(render, material, attrs, mwhere)
+        for name in attrs:
+            if name.startswith("TEXCOORD_") and name != "TEXCOORD_0" and _set_number(name) not in used_sets:
+                self.note(f"{where}.attributes.{name}", "texture coordinate set used by no converted texture; "
+                          "not converted")
         render.setIndices(np.ascontiguousarray(indices, dtype=np.uint32))
         render.setControlNode(control)
         message = self.model.addRenderNode(render)
         if message:
-            self.note(f"mesh {mesh_name!r} primitive {p}: {message}")
+            self.note(where, f"refused by the module: {message} (mesh {mesh_name!r}); skipped")
             return
         if skin is not None:
             self.bounds.append(self._skinned_points(attrs, skin))
@@ -557,7 +623,7 @@ class Converter:
             self.bounds.append(_transform_points(Y_UP_TO_Z_UP @ self.world[node_index], attrs["POSITION"]))
 
     def _attribute(self, attributes: dict, name: str, width, where: str, count=None) -> np.ndarray:
-        values = self.doc.accessor(attributes[name])
+        values = self.doc.accessor(attributes[name], f"{where}.attributes.{name}")
         if values.ndim != 2:
             raise GltfError(f"{where}: attribute {name} must be a vector")
         if width is not None and values.shape[1] != width:
@@ -570,7 +636,7 @@ class Converter:
         if primitive.get("indices") is None:
             raw = np.arange(count, dtype=np.int64)
         else:
-            values = self.doc.accessor(primitive["indices"])
+            values = self.doc.accessor(primitive["indices"], where + ".indices")
             if values.ndim != 2 or values.shape[1] != 1 or values.dtype.kind not in "ui":
                 raise GltfError(f"{where}: indices must be unsigned integer scalars")
             raw = values[:, 0].astype(np.int64)
@@ -587,11 +653,18 @@ class Converter:
             raise GltfError(f"{where}: TEXCOORD_{set_index} needs 2 components")
         return np.ascontiguousarray(values, dtype=np.float32).reshape(-1)
 
-    def _texture_file(self, info, where: str):
-        """(file name, texture info) of a textureInfo, or None."""
+    # -- textures and images -------------------------------------------------------
+    def _texture_file(self, info, where: str, used_sets: set):
+        """The texture name of the textureInfo at path ``where``, or None.
+
+        Adds the texture coordinate set it reads to used_sets.  Textures
+        without an image and non-default sampler settings are reported.
+        """
         if not isinstance(info, dict) or "index" not in info:
             return None
-        texture = self.doc.item("textures", info["index"], where)
+        texture_index = info["index"]
+        texture = self.doc.item("textures", texture_index, where + ".index")
+        twhere = f"textures[{texture_index}]"
         source = texture.get("source")
         if source is None:
             for extension in (texture.get("extensions") or {}).values():
@@ -599,68 +672,134 @@ class Converter:
                     source = extension["source"]
                     break
         if source is None:
-            self.note(f"textures[{info['index']}] has no image; ignored")
+            self.note(twhere, "texture without an image; not converted")
             return None
-        image = self.doc.item("images", source, f"textures[{info['index']}]")
+        self._check_sampler(texture, twhere)
+        set_index = info.get("texCoord", 0)
+        if isinstance(set_index, int):
+            used_sets.add(set_index)
+        return self._image_name(source, twhere + ".source")
+
+    def _check_sampler(self, texture: dict, where: str) -> None:
+        index = texture.get("sampler")
+        if index is None:
+            return
+        sampler = self.doc.item("samplers", index, where + ".sampler")
+        if sampler.get("wrapS", REPEAT) != REPEAT or sampler.get("wrapT", REPEAT) != REPEAT:
+            self.note(f"samplers[{index}]", "wrap modes other than REPEAT are not supported; textures repeat")
+
+    def _image_name(self, index, referrer: str) -> str:
+        """The texture name of image ``index``; notes the file to write beside the output."""
+        if isinstance(index, int) and index in self.image_names:
+            return self.image_names[index]
+        image = self.doc.item("images", index, referrer)
+        where = f"images[{index}]"
         uri = image.get("uri")
         if isinstance(uri, str) and uri and not uri.startswith("data:"):
-            return uri_to_path(uri)
-        name = image.get("name") if isinstance(image.get("name"), str) and image.get("name") else f"image{source}"
-        mime = image.get("mimeType")
-        if not mime and isinstance(uri, str):
-            mime = uri[5:].split(";")[0].split(",")[0]
-        extension = IMAGE_EXTENSIONS.get(mime, "")
-        if extension and not name.lower().endswith(extension):
-            name += extension
+            relative = uri_to_path(uri)
+            source = os.path.normpath(os.path.join(self.doc.base_dir, relative))
+            if not self.copy_textures:
+                # The name resolves from the output's folder to the image where it is.
+                name = os.path.relpath(source, self.out_dir).replace(os.sep, "/")
+                self.taken_names.add(name.casefold())
+            elif source in self.copied_from:
+                name = self.copied_from[source]
+            else:
+                inside = not os.path.isabs(relative) and not os.path.normpath(relative).startswith("..")
+                name = self._unique_name((relative if inside else os.path.basename(relative)).replace(os.sep, "/"))
+                self.copied_from[source] = name
+                if os.path.isfile(source):
+                    self.image_files[name] = (None, source)
+                else:
+                    self.note(where, f"file {relative!r} not found; the texture name {name!r} will not resolve")
+        else:
+            data = self.doc.image_bytes(image, where)
+            raw_name = image.get("name") if isinstance(image.get("name"), str) else ""
+            base = _safe_file_name(raw_name) or f"image{index}"
+            mime = image.get("mimeType")
+            if not mime and isinstance(uri, str):
+                mime = uri[5:].split(";")[0].split(",")[0]
+            extension = IMAGE_EXTENSIONS.get(mime, "")
+            if extension and not base.lower().endswith(extension):
+                base += extension
+            name = self._unique_name(base)
+            self.image_files[name] = (data, None)
+        self.image_names[index] = name
         return name
 
-    def _material_blocks(self, render, material: dict, attrs: dict, where: str) -> None:
+    def _unique_name(self, name: str) -> str:
+        stem, extension = os.path.splitext(name)
+        candidate = name
+        suffix = 2
+        while candidate.casefold() in self.taken_names:
+            candidate = f"{stem}_{suffix}{extension}"
+            suffix += 1
+        self.taken_names.add(candidate.casefold())
+        return candidate
+
+    # -- materials -----------------------------------------------------------------
+    def _material_blocks(self, render, material: dict, attrs: dict, where: str) -> set:
+        """Adds the blocks of the material at path ``where``; returns the texture
+        coordinate sets its converted textures read."""
         pt = self.pytav
+        used = set()
         pbr = material.get("pbrMetallicRoughness") or {}
+        pwhere = where + ".pbrMetallicRoughness"
         positions = np.ascontiguousarray(attrs["POSITION"], dtype=np.float32).reshape(-1)
         normals = np.ascontiguousarray(attrs["NORMAL"], dtype=np.float32).reshape(-1)
-        albedo = self._texture_file(pbr.get("baseColorTexture"), where)
+        factor = _numbers(pbr.get("baseColorFactor"), 4, (1, 1, 1, 1), pwhere + ".baseColorFactor")
+        albedo = self._texture_file(pbr.get("baseColorTexture"), pwhere + ".baseColorTexture", used)
         if albedo:
             base = pt.BaseBlock()
             base.setAlbedoMap(albedo)
             base.setAlbedoMapUV(self._uv(attrs, pbr["baseColorTexture"], where))
+            if factor[:3] != [1.0, 1.0, 1.0]:
+                self.note(pwhere + ".baseColorFactor", "a colour factor on a base colour texture is not converted")
         else:
-            factor = _numbers(pbr.get("baseColorFactor"), 4, (1, 1, 1, 1), where + " baseColorFactor")
             base = pt.ColorBaseBlock()
             base.setColor(pt.PropertyFloat3(tuple(factor[:3])))
+        if factor[3] != 1.0 and material.get("alphaMode") == "BLEND":
+            self.note(pwhere + ".baseColorFactor", "the alpha factor is not converted")
         base.setPositions(positions)
         base.setNormals(normals)
         render.addBlock(base)
+        for key in ("metallicFactor", "roughnessFactor"):
+            if _number(pbr, key, 1.0, pwhere) != 1.0:
+                self.note(f"{pwhere}.{key}", "metallic and roughness factors are not converted")
 
-        normal_map = self._texture_file(material.get("normalTexture"), where)
+        normal_map = self._texture_file(material.get("normalTexture"), where + ".normalTexture", used)
         if normal_map:
             block = pt.NormalBlock()
             block.setNormalMap(normal_map)
             block.setNormalMapUV(self._uv(attrs, material["normalTexture"], where))
             render.addBlock(block)
+            if _number(material["normalTexture"], "scale", 1.0, where + ".normalTexture") != 1.0:
+                self.note(where + ".normalTexture.scale", "a normal map scale is not converted")
 
-        orm = self._texture_file(pbr.get("metallicRoughnessTexture"), where)
-        occlusion = self._texture_file(material.get("occlusionTexture"), where)
+        orm = self._texture_file(pbr.get("metallicRoughnessTexture"), pwhere + ".metallicRoughnessTexture", used)
+        occlusion = self._texture_file(material.get("occlusionTexture"), where + ".occlusionTexture", used)
         if orm or occlusion:
             info = pbr.get("metallicRoughnessTexture") if orm else material.get("occlusionTexture")
             block = pt.AormsBlock()
             block.setAormsMap(orm or occlusion)
             block.setAormsMapUV(self._uv(attrs, info, where))
             render.addBlock(block)
+        if occlusion and _number(material["occlusionTexture"], "strength", 1.0, where + ".occlusionTexture") != 1.0:
+            self.note(where + ".occlusionTexture.strength", "an occlusion strength is not converted")
         if orm and occlusion and occlusion != orm:
             block = pt.AoBlock()
             block.setAoMap(occlusion)
             block.setAoMapUV(self._uv(attrs, material["occlusionTexture"], where))
             render.addBlock(block)
 
-        emissive = _numbers(material.get("emissiveFactor"), 3, (0, 0, 0), where + " emissiveFactor")
+        emissive = _numbers(material.get("emissiveFactor"), 3, (0, 0, 0), where + ".emissiveFactor")
         if any(emissive):
             strength = ((material.get("extensions") or {}).get("KHR_materials_emissive_strength") or {})
-            amount = _number(strength, "emissiveStrength", 1.0, where + " KHR_materials_emissive_strength")
+            amount = _number(strength, "emissiveStrength", 1.0, where + ".extensions.KHR_materials_emissive_strength")
             block = pt.EmissiveBlock()
             block.setColor(pt.PropertyFloat3(tuple(emissive)))
             block.setAmount(pt.PropertyFloat(amount))
-            emissive_map = self._texture_file(material.get("emissiveTexture"), where)
+            emissive_map = self._texture_file(material.get("emissiveTexture"), where + ".emissiveTexture", used)
             if emissive_map:
                 block.setEmissiveMap(emissive_map)
                 block.setEmissiveMapUV(self._uv(attrs, material["emissiveTexture"], where))
@@ -672,36 +811,41 @@ class Converter:
         if alpha == "BLEND":
             render.setTransparentMode(1)
         elif alpha == "MASK":
-            self.note(f"material {material.get('name', '?')!r}: alphaMode MASK is converted as opaque")
+            self.note(where + ".alphaMode", "MASK is not supported; converted as opaque")
+        return used
 
     # -- skins -------------------------------------------------------------------
-    def _skin_blocks(self, node_index: int, attrs: dict, render, mesh_name: str, p: int):
-        """Adds the BoneBlock of a skinned primitive; returns its skin index or None."""
+    def _skin_blocks(self, node_index: int, attrs: dict, render, where: str):
+        """Adds the BoneBlock of the skinned primitive at path ``where``; returns
+        its skin index, or None when it is converted unskinned."""
         pt = self.pytav
         skin_index = self.nodes[node_index].get("skin")
         if skin_index is None:
             return None
         skin = self.doc.item("skins", skin_index, f"nodes[{node_index}].skin")
+        swhere = f"skins[{skin_index}]"
         if "JOINTS_0" not in attrs or "WEIGHTS_0" not in attrs:
-            self.note(f"mesh {mesh_name!r} primitive {p}: skinned without JOINTS_0/WEIGHTS_0; converted unskinned")
+            self.note(where, f"skinned by {swhere} without JOINTS_0/WEIGHTS_0; converted unskinned")
             return None
-        if "JOINTS_1" in attrs or "WEIGHTS_1" in attrs:
-            self.note(f"mesh {mesh_name!r} primitive {p}: only the first four bone influences are kept")
+        extra_sets = {_set_number(name) for name in attrs if name.startswith(("JOINTS_", "WEIGHTS_"))} - {0}
+        for number in sorted(extra_sets, key=str):
+            self.note(f"{where}.attributes.JOINTS_{number}", "only the first four bone influences are kept")
         joints = skin["joints"]
         if len(joints) > MAX_JOINTS:
-            self.note(f"skin {skin_index}: {len(joints)} joints exceed {MAX_JOINTS}; converted unskinned")
+            self.note(swhere, f"{len(joints)} joints exceed {MAX_JOINTS}; {where} converted unskinned")
             return None
         missing = [j for j in joints if j not in self.bones]
         if missing:
-            self.note(f"skin {skin_index}: joints outside the scene; converted unskinned")
+            self.note(swhere, f"joints outside the scene (nodes[{missing[0]}]); {where} converted unskinned")
             return None
         joint_ids = attrs["JOINTS_0"]
         weights = attrs["WEIGHTS_0"]
         if joint_ids.shape[1] != 4 or weights.shape[1] != 4:
-            raise GltfError(f"meshes of skin {skin_index}: JOINTS_0 and WEIGHTS_0 need 4 components")
+            raise GltfError(f"{where}: JOINTS_0 and WEIGHTS_0 need 4 components")
         ids = joint_ids.astype(np.int64)
         if ids.size and (ids.min() < 0 or ids.max() >= len(joints)):
-            raise GltfError(f"skin {skin_index}: a joint index is not below the joint count {len(joints)}")
+            raise GltfError(f"{where}.attributes.JOINTS_0: a joint index is not below the joint count "
+                            f"{len(joints)} of {swhere}")
         block = pt.BoneBlock()
         block.setBones([self.bones[j] for j in joints])
         block.setBoneNames([self._node_name(j) for j in joints])
@@ -748,13 +892,14 @@ class Converter:
         if not isinstance(lights, list) or not isinstance(light_index, int) or not 0 <= light_index < len(lights):
             raise GltfError(f"nodes[{index}] refers to a missing light {light_index}")
         light = lights[light_index]
-        where = f"KHR_lights_punctual.lights[{light_index}]"
+        where = f"extensions.KHR_lights_punctual.lights[{light_index}]"
         if not isinstance(light, dict):
             raise GltfError(f"{where} is not an object")
         kind = light.get("type")
         name = light.get("name") if isinstance(light.get("name"), str) and light.get("name") else f"light{light_index}"
         if kind == "directional":
-            self.note(f"light {name!r}: directional lights are not supported; skipped")
+            self.note(f"extensions.KHR_lights_punctual.lights[{light_index}]",
+                      f"directional light {name!r} is not supported; skipped")
             return
         if kind not in ("point", "spot"):
             raise GltfError(f"{where}: unknown light type {kind!r}")
@@ -826,6 +971,20 @@ def _repair_normals(normals: np.ndarray, positions: np.ndarray, indices: np.ndar
     return (normals / length[:, None]).astype(np.float32)
 
 
+def _set_number(name: str):
+    """The set number of an attribute name such as "TEXCOORD_1", or None."""
+    digits = name.rpartition("_")[2]
+    return int(digits) if digits.isdigit() else None
+
+
+def _safe_file_name(name: str) -> str:
+    """name as one file name in the output's folder: its last path part, with
+    no characters that file systems refuse and no leading dots."""
+    last = name.replace("\\", "/").rstrip("/").rpartition("/")[2]
+    cleaned = "".join("_" if c in ':*?"<>|' or ord(c) < 32 else c for c in last)
+    return cleaned.strip().lstrip(".").strip()
+
+
 def _relative(path: str, values: np.ndarray, rest: np.ndarray) -> np.ndarray:
     if path == "translation":
         return values - rest
@@ -859,31 +1018,56 @@ def _transform_points(matrix: np.ndarray, points: np.ndarray) -> np.ndarray:
 # Entry point
 # ---------------------------------------------------------------------------
 
-def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: bool = False) -> int:
-    """Converts source to target; returns the process exit code.
+def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: bool = False,
+            strict: bool = False, copy_textures: bool = False) -> int:
+    """Converts source to target; returns the process exit status.
 
-    Notes and errors go to stderr, one line each.  With own_pools the module's
+    0: the file (and the images its textures name) was written and nothing
+    was lost; 2: it was written, but something was not converted (one line
+    per loss on stderr, naming the object by its glTF path); 1: nothing was
+    written (the reason on stderr).  With strict, any loss gives 1 and no
+    file.  Embedded images are written beside target under the names the
+    textures refer to; external images are referred to where they are, or
+    copied beside target with copy_textures.  With own_pools the module's
     thread pools are made for this conversion and destroyed after it (the
     command line does this); otherwise the save makes them on demand and a
     caller's pools are left alone.
     """
     notes = Notes(stderr)
     progress = Progress(stderr)
+    out_dir = os.path.dirname(os.path.abspath(os.fspath(target)))
     try:
         doc = load(source)
         pytav = _import_pytav()
         if own_pools:
             pytav.init()
         try:
-            model = Converter(doc, notes, progress).build()
+            converter = Converter(doc, notes, progress, out_dir, copy_textures)
+            converter.taken_names.add(os.path.basename(os.fspath(target)).casefold())
+            model = converter.build()
+            if strict and notes.lines:
+                count = len(notes.lines)
+                print(f"tavtools convert: {count} {'loss' if count == 1 else 'losses'}; nothing written (--strict)",
+                      file=stderr)
+                return 1
+            written = _write_images(converter.image_files, out_dir)
             progress(1, 1, "saving")
-            message = model.save(os.fspath(target), version)
+            message = None
+            try:
+                message = model.save(os.fspath(target), version)
+            finally:
+                if message != "":
+                    # No model file: take back the images written for it.
+                    _remove(written)
         finally:
             progress.finish()
             if own_pools:
                 pytav.deinit()
     except GltfError as error:
         print(f"tavtools convert: {source}: {error}", file=stderr)
+        return 1
+    except OSError as error:
+        print(f"tavtools convert: cannot write {error.filename or target}: {error.strerror or error}", file=stderr)
         return 1
     except (TypeError, ValueError, AttributeError, KeyError, IndexError) as error:
         # Shapes this reader did not foresee: still one line, never a traceback.
@@ -892,7 +1076,47 @@ def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: boo
     if message:
         print(f"tavtools convert: save failed: {message}", file=stderr)
         return 1
-    return 0
+    return 2 if notes.lines else 0
+
+
+def _write_images(files: dict, out_dir: str) -> list:
+    """Writes the image files beside the output; returns their paths.
+
+    Each file is written in full to a temporary name and then renamed, so a
+    failure leaves no half image; on failure the ones written are removed
+    and OSError propagates.
+    """
+    written = []
+    try:
+        for name, (data, source) in sorted(files.items()):
+            path = os.path.join(out_dir, *name.split("/"))
+            if source is not None and os.path.abspath(source) == os.path.abspath(path):
+                continue
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            partial = path + ".part"
+            try:
+                if data is None:
+                    shutil.copyfile(source, partial)
+                else:
+                    with open(partial, "wb") as handle:
+                        handle.write(data)
+                os.replace(partial, path)
+            except OSError:
+                _remove([partial])
+                raise
+            written.append(path)
+    except OSError:
+        _remove(written)
+        raise
+    return written
+
+
+def _remove(paths: list) -> None:
+    for path in paths:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
 
 
 def _import_pytav():

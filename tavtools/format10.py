@@ -39,9 +39,13 @@ class _State:
 # File order
 # ---------------------------------------------------------------------------
 
-def decode(data) -> dict:
-    """Decodes a whole format 10 file; raises FormatError on any deviation."""
-    r = Reader(data)
+def decode(data, reader: Reader = None) -> dict:
+    """Decodes a whole format 10 file; raises FormatError on any deviation.
+
+    A collecting ``reader`` (see Reader) over the same data makes the
+    deviations it can read past issues instead of errors.
+    """
+    r = reader or Reader(data)
     magic = r.raw(min(len(MAGIC), r.remaining))
     if magic != MAGIC:
         raise r.error(f"bad magic {magic!r}, expected {MAGIC!r}", 0)
@@ -55,7 +59,7 @@ def decode(data) -> dict:
     offset = r.pos
     reserved = r.u64()
     if reserved != 0:
-        raise r.error(f"reserved word is {reserved}, expected 0", offset)
+        r.problem("RESERVED_NOT_ZERO", f"reserved word is {reserved}, expected 0", offset)
 
     st = _State(r)
     with r.within("root record"):
@@ -72,7 +76,7 @@ def decode(data) -> dict:
     sections = _read_sections(st)
 
     if r.remaining:
-        raise r.error(f"{r.remaining} trailing bytes after the last section")
+        r.problem("TRAILING_BYTES", f"{r.remaining} trailing bytes after the last section")
     return {
         "magic": MAGIC.decode("ascii"),
         "version": version,
@@ -98,7 +102,7 @@ def _read_string_table(r: Reader) -> list:
     for raw in table[:-1].split(b"\0"):
         text = decode_text(raw)
         if text in seen:
-            raise r.error(f"string {text!r} stored twice in the string table", offset)
+            r.problem("DUPLICATE_STRING", f"string {text!r} stored twice in the string table", offset)
         seen.add(text)
         strings.append(text)
         offset += len(raw) + 1
@@ -112,11 +116,12 @@ def _read_parent_indices(st: _State, nodes: list) -> None:
         parent = r.u32()
         if index == 0:
             if parent != NONE:
-                raise r.error(f"top node has parent index {parent}, expected 0xFFFFFFFF", offset)
+                r.problem("BAD_PARENT", f"top node has parent index {parent}, expected 0xFFFFFFFF", offset)
             continue
         # The walk is pre-order, so every parent is numbered before its children.
         if parent >= index:
-            raise r.error(f"parent index {parent} of transform node {index} is not below {index}", offset)
+            r.problem("BAD_PARENT", f"parent index {parent} of transform node {index} is not below {index}", offset)
+            continue
         node["parent"] = parent
 
 
@@ -135,12 +140,12 @@ def _read_sections(st: _State) -> dict:
             raise r.error(f"unknown section name {name!r}", offset)
         position = SECTION_NAMES.index(name)
         if position <= last:
-            raise r.error(f"section {name!r} out of order or repeated", offset)
-        last = position
+            r.problem("SECTION_ORDER", f"section {name!r} out of order or repeated", offset)
+        last = max(last, position)
         offset = r.pos
         records = r.count(_MIN_NODE_RECORD)
         if not records:
-            raise r.error(f"section {name!r} is written empty", offset)
+            r.problem("EMPTY_SECTION", f"section {name!r} is written empty", offset)
         for index in range(records):
             with r.within(f"{name} record {index}"):
                 sections[name].append(_read_section_node(st, name))
@@ -156,7 +161,7 @@ def _read_header(r: Reader, cls: str, extra: dict = None) -> dict:
     node = {"class": cls, "name": r.name()}
     if extra:
         node.update(extra)
-    r.expect_u32(0, "node reserved word")
+    r.expect_u32(0, "node reserved word", "RESERVED_NOT_ZERO")
     node["properties"] = _read_properties(r)
     node["version"] = _version_of(node["properties"])
     return node
@@ -174,17 +179,19 @@ def _transform_index(st: _State) -> int:
     offset = r.pos
     index = r.u32()
     if index >= st.node_count:
-        raise r.error(f"transform index {index} out of range ({st.node_count} transform nodes)", offset)
+        r.problem("NODE_INDEX_OUT_OF_RANGE",
+                  f"transform index {index} out of range ({st.node_count} transform nodes)", offset)
     return index
 
 
 def _read_material_header(st: _State, node: dict) -> None:
     r = st.r
-    r.expect_u32(0, "material header reserved word")
+    r.expect_u32(0, "material header reserved word", "RESERVED_NOT_ZERO")
     offset = r.pos
     index = r.u32()
     if index >= len(st.materials):
-        raise r.error(f"material index {index} out of range ({len(st.materials)} materials)", offset)
+        r.problem("MATERIAL_INDEX_OUT_OF_RANGE",
+                  f"material index {index} out of range ({len(st.materials)} materials)", offset)
     node["material"] = index
 
 
@@ -231,7 +238,7 @@ def _read_argument_value(r: Reader, _components) -> dict:
     offset = r.pos
     repeated = r.u32()
     if repeated != argument:
-        raise r.error(f"argument written as {argument} then {repeated}", offset)
+        r.problem("ARGUMENT_MISMATCH", f"argument written as {argument} then {repeated}", offset)
     return {"argument": argument}
 
 
@@ -288,13 +295,15 @@ def _read_material(r: Reader) -> dict:
         if entry is None:
             raise r.error(f"unknown material entry {key!r}", offset)
         if key in seen:
-            raise r.error(f"material entry {key!r} repeated", offset)
+            r.problem("MATERIAL_ENTRY_REPEATED", f"material entry {key!r} repeated", offset)
         seen.add(key)
         with r.within(key):
             material[entry[0]] = entry[1](r)
     missing = [key for key in _REQUIRED_MATERIAL_ENTRIES if key not in seen]
     if missing:
-        raise r.error(f"material lacks the entries {', '.join(missing)}")
+        r.problem("MATERIAL_ENTRY_MISSING", f"material lacks the entries {', '.join(missing)}")
+        for key in missing:
+            material.setdefault(_MATERIAL_ENTRIES[key][0], _MISSING_ENTRY_VALUES.get(key))
     return material
 
 
@@ -306,8 +315,8 @@ def _read_texture_slots(r: Reader) -> list:
         offset = r.pos
         slot = r.u32()
         if slot >= TEXTURE_SLOTS or slot <= last:
-            raise r.error(f"texture slot {slot} out of range or out of order", offset)
-        last = slot
+            r.problem("TEXTURE_SLOT", f"texture slot {slot} out of range or out of order", offset)
+        last = max(last, slot)
         textures.append({"slot": slot, **_read_texture(r)})
     return textures
 
@@ -320,7 +329,7 @@ def _read_uniform_list(animated: bool):
             offset = r.pos
             prop = _read_property(r)
             if _is_animated_property(prop) != animated:
-                raise r.error(f"{prop['class']} in the wrong uniform list", offset)
+                r.problem("UNIFORM_LIST", f"{prop['class']} in the wrong uniform list", offset)
             uniforms.append(prop)
         return uniforms
     return read
@@ -341,6 +350,9 @@ _MATERIAL_ENTRIES = {
     "DECAL": ("decal", Reader.u8),
 }
 _REQUIRED_MATERIAL_ENTRIES = [key for key in _MATERIAL_ENTRIES if key not in ("BILLBOARD", "DECAL")]
+# What a missing entry reads as, so that checks of later records can go on.
+_MISSING_ENTRY_VALUES = {"VERTEX_FORMAT": [0] * VERTEX_SEMANTICS, "TEXTURE_COORDINATES_CHANNELS": [NONE] * 13,
+                         "MATERIAL_NAME": "", "NAME": "", "TEXTURES": [], "UNIFORMS": [], "ANIMATED_UNIFORMS": []}
 
 
 # ---------------------------------------------------------------------------
@@ -349,10 +361,11 @@ _REQUIRED_MATERIAL_ENTRIES = [key for key in _MATERIAL_ENTRIES if key not in ("B
 
 def _read_vertex_data(r: Reader, node: dict) -> None:
     offset = r.pos
+    r.mark(node, offset, "vertices")
     count = r.u32()
     size = r.u32()
     if (count == 0) != (size == 0):
-        raise r.error(f"vertex count {count} with {size} floats per vertex", offset)
+        r.problem("VERTEX_SIZE", f"vertex count {count} with {size} floats per vertex", offset)
     node["vertex_count"] = count
     node["floats_per_vertex"] = size
     node["vertices"] = r.f32s(count * size)
@@ -369,6 +382,7 @@ def _index_width_code(largest: int) -> int:
 
 def _read_index_data(r: Reader, node: dict) -> None:
     offset = r.pos
+    r.mark(node, offset, "indices")
     code = r.u8()
     if code not in _INDEX_WIDTHS:
         raise r.error(f"unknown index width code {code}", offset)
@@ -378,7 +392,7 @@ def _read_index_data(r: Reader, node: dict) -> None:
     node["indices"] = r.uints(_INDEX_WIDTHS[code], count)
     expected = _index_width_code(max(node["indices"], default=0))
     if code != expected:
-        raise r.error(f"index width code {code} for a largest index that needs code {expected}", offset)
+        r.problem("INDEX_WIDTH", f"index width code {code} for a largest index that needs code {expected}", offset)
 
 
 def _read_box_f32(r: Reader) -> dict:
@@ -407,6 +421,7 @@ def _read_optional_box(st: _State, node: dict, read_tail, expected_size) -> None
         r.pos = start
     first_error = None
     best = None
+    kept = len(r.issues) if r.issues is not None else 0
     for has_box in attempts:
         r.pos = start
         trial = {}
@@ -416,13 +431,23 @@ def _read_optional_box(st: _State, node: dict, read_tail, expected_size) -> None
         except FormatError as error:
             first_error = first_error or error
             continue
-        score = _geometry_score(trial, expected_size(st, node, trial))
+        finally:
+            # Each reading reports its own issues; only the chosen one's stay.
+            found = r.issues[kept:] if r.issues is not None else []
+            if r.issues is not None:
+                del r.issues[kept:]
+        score = _geometry_score(trial, expected_size(st, node, trial)) - bool(found)
         if best is None or score > best[0]:
-            best = (score, trial, r.pos)
+            best = (score, trial, r.pos, found)
     if best is None:
         raise first_error
     node.update(best[1])
     r.pos = best[2]
+    if r.issues is not None:
+        r.issues.extend(best[3])
+        for (record, field), offset in list(r.offsets.items()):
+            if record == id(best[1]):
+                r.offsets[(id(node), field)] = offset
 
 
 def _geometry_score(mesh: dict, expected_size: int) -> int:
@@ -453,7 +478,7 @@ def _read_shell_mesh(st: _State, node: dict) -> None:
     offset = r.pos
     _read_mesh(st, node)
     if node["vertex_count"] and node["floats_per_vertex"] != sum(node["vertex_format"]):
-        raise r.error(
+        r.problem("VERTEX_SIZE", 
             f"{node['floats_per_vertex']} floats per vertex for a vertex format of "
             f"{sum(node['vertex_format'])}",
             offset,
@@ -461,6 +486,8 @@ def _read_shell_mesh(st: _State, node: dict) -> None:
 
 
 def _material_vertex_size(st: _State, node: dict, _mesh: dict) -> int:
+    if node["material"] >= len(st.materials):
+        return -1
     return sum(st.materials[node["material"]]["vertex_format"])
 
 
@@ -477,7 +504,7 @@ def _read_root(st: _State) -> dict:
     offset = r.pos
     cls = r.string()
     if cls != "model::RootNode":
-        raise r.error(f"root record has class {cls!r}, expected 'model::RootNode'", offset)
+        r.problem("RECORD_CLASS", f"root record has class {cls!r}, expected 'model::RootNode'", offset)
     root = _read_header(r, cls)
     for box in ("bounding_box", "user_box", "light_box"):
         values = r.f64s(6)
@@ -485,8 +512,11 @@ def _read_root(st: _State) -> dict:
     count = r.count(4)
     for index in range(count):
         with r.within(f"material {index}"):
+            start = r.pos
             st.materials.append(_read_material(r))
-    r.expect_u32(0, "root reserved word")
+            r.mark(st.materials[-1], start)
+    r.expect_u32(0, "root reserved word", "RESERVED_NOT_ZERO")
+    r.mark(root, r.pos, "handle_count")
     root["handle_count"] = r.u32()
     return root
 
@@ -499,6 +529,7 @@ def _read_tree_node(st: _State, index: int) -> dict:
     if read_body is None:
         raise r.error(f"unknown transform node class {cls!r}", offset)
     node = _read_header(r, cls, {"index": index, "parent": None})
+    r.mark(node, offset)
     read_body(st, node)
     return node
 
@@ -568,7 +599,7 @@ def _read_animation_node(st: _State, node: dict) -> None:
     if node["class"] != "model::ArgAnimatedBone":
         expected = _saved_animation_class(bool(node["position"]), bool(node["rotation"]), bool(node["scale"]))
         if node["class"] != expected:
-            raise r.error(f"channels of a {expected} written under {node['class']!r}", start)
+            r.problem("RECORD_CLASS", f"channels of a {expected} written under {node['class']!r}", start)
 
 
 def _read_animated_bone(st: _State, node: dict) -> None:
@@ -614,15 +645,16 @@ def _read_section_node(st: _State, section: str) -> dict:
     if entry is None:
         raise r.error(f"unknown node class {cls!r}", offset)
     if entry[0] != section:
-        raise r.error(f"{cls} record in section {section!r}", offset)
+        r.problem("RECORD_CLASS", f"{cls} record in section {section!r}", offset)
     node = _read_header(r, cls)
+    r.mark(node, offset)
     entry[1](st, node)
     return node
 
 
 def _read_connector(st: _State, node: dict) -> None:
     node["parent"] = _transform_index(st)
-    st.r.expect_u32(0, "connector reserved word")
+    st.r.expect_u32(0, "connector reserved word", "RESERVED_NOT_ZERO")
 
 
 def _read_light_node(st: _State, node: dict) -> None:
@@ -647,7 +679,7 @@ def _read_render_node(st: _State, node: dict) -> None:
         parent = _transform_index(st)
         # A single parent is written without the reserved word of the list form.
         if count != 1:
-            r.expect_u32(0, "parent entry reserved word")
+            r.expect_u32(0, "parent entry reserved word", "RESERVED_NOT_ZERO")
         parents.append({"node": parent, "damage_argument": r.u32()})
     node["parents"] = parents
     _read_mesh(st, node)
@@ -698,7 +730,7 @@ def _read_fake_omni_lights(st: _State, node: dict) -> None:
     parents = []
     for _ in range(r.count(8)):
         parents.append({"node": _transform_index(st)})
-        r.expect_u32(0, "parent entry reserved word")
+        r.expect_u32(0, "parent entry reserved word", "RESERVED_NOT_ZERO")
     node["parents"] = parents
     node["lights"] = [_read_omni_light(r) for _ in range(r.count(48))]
 
@@ -709,7 +741,7 @@ def _read_fake_spot_lights(st: _State, node: dict) -> None:
     parents = []
     for _ in range(r.count(20)):
         parent = _transform_index(st)
-        r.expect_u32(0, "parent entry reserved word")
+        r.expect_u32(0, "parent entry reserved word", "RESERVED_NOT_ZERO")
         parents.append({"node": parent, "direction": r.f32s(3)})
     node["parents"] = parents
     node["lights"] = [_read_spot_light(r) for _ in range(r.count(65))]
@@ -718,12 +750,13 @@ def _read_fake_spot_lights(st: _State, node: dict) -> None:
 def _read_light_animation(st: _State, node: dict) -> None:
     r = st.r
     node["argument"] = r.u32()
-    r.expect_u32(FAKE_LIGHT_SAMPLES, "samples per light")
+    r.expect_u32(FAKE_LIGHT_SAMPLES, "samples per light", "LIGHT_SAMPLES")
     offset = r.pos
     count = r.count(4)
     expected = FAKE_LIGHT_SAMPLES * len(node["lights"])
     if count != expected:
-        raise r.error(f"{count} animation samples for {len(node['lights'])} lights, expected {expected}", offset)
+        r.problem("LIGHT_SAMPLES", f"{count} animation samples for {len(node['lights'])} lights, expected {expected}",
+                  offset)
     node["animation"] = r.f32s(count)
 
 

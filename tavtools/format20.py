@@ -31,27 +31,34 @@ class _State:
         self.pool = pool
         self.pool_reader = Reader(pool)
 
-    def _check_span(self, offset: int, size: int, field_offset: int, what: str) -> None:
+    def _check_span(self, offset: int, size: int, field_offset: int, what: str) -> bool:
         if offset > len(self.pool) or size > len(self.pool) - offset:
-            raise self.r.error(
+            self.r.problem(
+                "POOL_RANGE",
                 f"{what} at pool offset {offset} ({size} bytes) lies outside the pool of {len(self.pool)} bytes",
                 field_offset,
             )
+            return False
+        return True
 
     def string(self, node: dict, key: str) -> None:
         """A u32 pool offset of a NUL-terminated string: sets key and key_offset."""
         field = self.r.pos
         offset = self.r.u32()
+        node[key + "_offset"] = offset
         if offset >= len(self.pool):
-            raise self.r.error(f"string offset {offset} outside the pool of {len(self.pool)} bytes", field)
+            self.r.problem("POOL_RANGE", f"string offset {offset} outside the pool of {len(self.pool)} bytes", field)
+            node[key] = ""
+            return
         end = self.pool.find(b"\0", offset)
         if end < 0:
-            raise self.r.error(f"string at pool offset {offset} has no terminating NUL", field)
+            self.r.problem("POOL_STRING", f"string at pool offset {offset} has no terminating NUL", field)
+            end = len(self.pool)
         node[key] = decode_text(self.pool[offset:end])
-        node[key + "_offset"] = offset
 
     def floats(self, offset: int, count: int, field_offset: int, what: str) -> list:
-        self._check_span(offset, 4 * count, field_offset, what)
+        if not self._check_span(offset, 4 * count, field_offset, what):
+            return [float("nan")] * count if count <= len(self.pool) else []
         self.pool_reader.pos = offset
         return self.pool_reader.f32s(count)
 
@@ -60,14 +67,20 @@ class _State:
 # File order
 # ---------------------------------------------------------------------------
 
-def decode(data) -> dict:
-    """Decodes a whole format 2.0 file; raises FormatError on any deviation."""
-    r = Reader(data)
+def decode(data, reader: Reader = None) -> dict:
+    """Decodes a whole format 2.0 file; raises FormatError on any deviation.
+
+    A collecting ``reader`` (see Reader) over the same data makes the
+    deviations it can read past issues instead of errors.
+    """
+    r = reader or Reader(data)
     magic = r.raw(min(len(MAGIC), r.remaining))
     if magic != MAGIC:
         raise r.error(f"bad magic {magic!r}, expected {MAGIC!r}", 0)
-    r.expect_u32(0, "reserved word after the magic")
-    model = {"magic": MAGIC.decode("ascii"), "version": VERSION, "handle_count": r.u32()}
+    r.expect_u32(0, "reserved word after the magic", "RESERVED_NOT_ZERO")
+    model = {"magic": MAGIC.decode("ascii"), "version": VERSION}
+    r.mark(model, r.pos, "handle_count")
+    model["handle_count"] = r.u32()
     for box in ("bounding_box", "user_box", "light_box"):
         values = r.f32s(_BOX_FLOATS)
         model[box] = {"min": values[:3], "max": values[3:]}
@@ -78,8 +91,8 @@ def decode(data) -> dict:
     model["pool_size"] = size
 
     _expect_tag(r, TREES_TAG)
-    r.expect_u32(0, "first reserved word of the trees")
-    r.expect_u32(0, "second reserved word of the trees")
+    r.expect_u32(0, "first reserved word of the trees", "RESERVED_NOT_ZERO")
+    r.expect_u32(0, "second reserved word of the trees", "RESERVED_NOT_ZERO")
     with r.within("transform tree"):
         model["transform_tree"] = _read_tree(st, _TRANSFORM_TAGS)
     with r.within("visibility tree"):
@@ -101,8 +114,10 @@ def _read_tree(st: _State, allowed: tuple) -> list:
     nodes = []
     for index in range(count):
         with r.within(f"node {index}"):
+            offset = r.pos
             node = _read_record(st, allowed)
             node["index"] = index
+            r.mark(node, offset)
             nodes.append(node)
     with r.within("topology"):
         _read_topology(r, nodes)
@@ -117,26 +132,29 @@ def _read_topology(r: Reader, nodes: list) -> None:
         offset = r.pos
         own = r.u32()
         if own != index:
-            raise r.error(f"topology entry {index} names node {own}", offset)
-        children = r.uints(4, r.count(4))
-        for child in children:
+            r.problem("TOPOLOGY", f"topology entry {index} names node {own}", offset)
+        children = []
+        for child in r.uints(4, r.count(4)):
             if child >= count:
-                raise r.error(f"child index {child} of node {index} out of range ({count} nodes)", offset)
-            if child == index or nodes[child]["parent"] is not None:
-                raise r.error(f"node {child} has more than one parent", offset)
-            nodes[child]["parent"] = index
+                r.problem("NODE_INDEX_OUT_OF_RANGE", f"child index {child} of node {index} out of range "
+                          f"({count} nodes)", offset)
+            elif child == index or nodes[child]["parent"] is not None:
+                r.problem("TOPOLOGY", f"node {child} has more than one parent", offset)
+            else:
+                nodes[child]["parent"] = index
+                children.append(child)
         node["children"] = children
     roots = [node["index"] for node in nodes if node["parent"] is None]
     if count and len(roots) != 1:
-        raise r.error(f"a tree needs exactly one root, found {len(roots)}")
-    if count:
+        r.problem("TOPOLOGY", f"a tree needs exactly one root, found {len(roots)}")
+    if roots:
         reached = 0
         pending = [roots[0]]
         while pending:
             reached += 1
             pending.extend(nodes[pending.pop()]["children"])
-        if reached != count:
-            raise r.error(f"{count - reached} nodes are not reachable from the root {roots[0]}")
+        if reached != count and len(roots) == 1:
+            r.problem("TOPOLOGY", f"{count - reached} nodes are not reachable from the root {roots[0]}")
 
 
 def _read_connectors(st: _State, transform_count: int, visibility_count: int) -> list:
@@ -144,13 +162,16 @@ def _read_connectors(st: _State, transform_count: int, visibility_count: int) ->
     connectors = []
     while r.remaining:
         with r.within(f"connector {len(connectors)}"):
+            start = r.pos
             connector = _read_record(st, _CONNECTOR_TAGS)
+            r.mark(connector, start)
             for key, count, tree in (("transform_node", transform_count, "transform"),
                                      ("visibility_node", visibility_count, "visibility")):
                 offset = r.pos
                 index = r.u32()
                 if index >= count:
-                    raise r.error(f"{tree} node index {index} out of range ({count} nodes)", offset)
+                    r.problem("NODE_INDEX_OUT_OF_RANGE", f"{tree} node index {index} out of range ({count} nodes)",
+                              offset)
                 connector[key] = index
             connectors.append(connector)
     return connectors

@@ -87,12 +87,17 @@ class Document:
         return items[index]
 
     # -- accessors ---------------------------------------------------------
-    def accessor(self, index) -> np.ndarray:
-        """The accessor's elements; floats for normalized or float data."""
+    def accessor(self, index, referrer: str = None) -> np.ndarray:
+        """The accessor's elements; floats for normalized or float data.
+
+        ``referrer`` is the glTF path of the field holding ``index`` (say
+        "meshes[0].primitives[0].attributes.POSITION"); a missing accessor is
+        reported as referred to from there.  Raises GltfError.
+        """
         if isinstance(index, int) and index in self._accessor_cache:
             return self._accessor_cache[index]
         where = f"accessors[{index}]"
-        acc = self.item("accessors", index, where)
+        acc = self.item("accessors", index, referrer or where)
         ctype = _get(acc, "componentType", int, where=where)
         if ctype not in COMPONENT_TYPES:
             raise GltfError(f"{where}: unknown componentType {ctype}")
@@ -112,7 +117,7 @@ class Document:
             data = np.zeros((count, columns * rows), dtype)
         else:
             data = self._strided(view_index, _get(acc, "byteOffset", int, 0, where), count,
-                                 dtype, columns, rows, where)
+                                 dtype, columns, rows, where, where + ".bufferView")
         sparse = acc.get("sparse")
         if sparse is not None:
             data = data.copy()
@@ -125,22 +130,24 @@ class Document:
             self._accessor_cache[index] = values
         return values
 
-    def _view_bytes(self, view_index, where: str):
-        view = self.item("bufferViews", view_index, where)
+    def _view_bytes(self, view_index, referrer: str):
+        view = self.item("bufferViews", view_index, referrer)
         vwhere = f"bufferViews[{view_index}]"
-        buffer = self.buffers[_checked_index(_get(view, "buffer", int, where=vwhere), len(self.buffers), vwhere)]
+        buffer = self.buffers[_checked_index(_get(view, "buffer", int, where=vwhere), len(self.buffers),
+                                             vwhere + ".buffer")]
         offset = _get(view, "byteOffset", int, 0, vwhere)
         length = _get(view, "byteLength", int, where=vwhere)
         if length is None or offset < 0 or length < 0 or offset + length > len(buffer):
             raise GltfError(f"{vwhere} lies outside its buffer of {len(buffer)} bytes")
         return view, buffer, offset, length
 
-    def view_data(self, view_index, where: str) -> bytes:
-        _view, buffer, offset, length = self._view_bytes(view_index, where)
+    def view_data(self, view_index, referrer: str) -> bytes:
+        """The bytes of a buffer view; referrer is the path of the field naming it."""
+        _view, buffer, offset, length = self._view_bytes(view_index, referrer)
         return bytes(buffer[offset:offset + length])
 
-    def _strided(self, view_index, byte_offset, count, dtype, columns, rows, where) -> np.ndarray:
-        view, buffer, offset, length = self._view_bytes(view_index, where)
+    def _strided(self, view_index, byte_offset, count, dtype, columns, rows, where, referrer) -> np.ndarray:
+        view, buffer, offset, length = self._view_bytes(view_index, referrer)
         size = dtype.itemsize
         # Matrix columns of 1- and 2-byte components are padded to 4 bytes.
         column_size = rows * size
@@ -177,27 +184,31 @@ class Document:
             raise GltfError(f"{swhere}.indices: componentType {itype} is not an index type")
         positions = self._strided(_get(indices, "bufferView", int, where=swhere + ".indices"),
                                   _get(indices, "byteOffset", int, 0, swhere), n,
-                                  COMPONENT_TYPES[itype], 1, 1, swhere + ".indices")[:, 0].astype(np.int64)
+                                  COMPONENT_TYPES[itype], 1, 1, swhere + ".indices",
+                                  swhere + ".indices.bufferView")[:, 0].astype(np.int64)
         if positions.size and positions.max() >= count:
             raise GltfError(f"{swhere}: index {int(positions.max())} is not below count {count}")
         substitutes = self._strided(_get(values, "bufferView", int, where=swhere + ".values"),
                                     _get(values, "byteOffset", int, 0, swhere), n,
-                                    dtype, columns, rows, swhere + ".values")
+                                    dtype, columns, rows, swhere + ".values", swhere + ".values.bufferView")
         data[positions] = substitutes
 
     def image_bytes(self, image: dict, where: str):
-        """The encoded bytes of an embedded image, or None for an external one."""
+        """The encoded bytes of an embedded image, or None for an external one.
+
+        ``where`` is the image's path ("images[2]"); raises GltfError.
+        """
         if "bufferView" in image:
-            return self.view_data(image["bufferView"], where)
+            return self.view_data(image["bufferView"], where + ".bufferView")
         uri = image.get("uri")
         if isinstance(uri, str) and uri.startswith("data:"):
             return _decode_data_uri(uri, where)[0]
         return None
 
 
-def _checked_index(value, size: int, where: str) -> int:
+def _checked_index(value, size: int, referrer: str) -> int:
     if value is None or not 0 <= value < size:
-        raise GltfError(f"{where} refers to buffers[{value}], which does not exist")
+        raise GltfError(f"{referrer} refers to buffers[{value}], which does not exist")
     return value
 
 

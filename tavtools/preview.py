@@ -1,8 +1,9 @@
-"""Still image of a decoded model: ``preview(source, png_path, size)``.
+"""Still image of a decoded model: ``preview(source, png_path, size, arguments)``.
 
-The transform tree is evaluated with every argument at 0 (animation nodes at
-their keys for 0, visibility switches and level-of-detail nodes choosing what
-is shown at 0).  Format 10 files draw their render, number and skin nodes;
+The transform tree is evaluated at the given argument values (a dict of
+argument number to value; every other argument is 0): animation nodes at
+their keys for those values, visibility switches choosing what is shown at
+them, level-of-detail nodes showing what they show from distance 0.  Format 10 files draw their render, number and skin nodes;
 format 2.0 files hold no geometry, so each transform node is drawn as a small
 marker at its origin.  The view is orthographic, from the front-right and
 above (a three-quarter view of a +Z-up model), fitted to what is drawn, with
@@ -12,6 +13,7 @@ PNG is written with zlib and struct.
 """
 
 import math
+import os
 import struct
 import zlib
 
@@ -29,6 +31,8 @@ AZIMUTH = math.radians(-55.0)
 ELEVATION = math.radians(30.0)
 AMBIENT = 0.22
 FRAGMENT_BATCH = 1 << 21
+# Files from this size on get progress lines on the progress stream.
+LARGE_FILE = 16 << 20
 SEMANTIC_WEIGHTS = 21
 
 ANIMATION_CLASSES = ("model::ArgAnimationNode", "model::ArgPositionNode", "model::ArgRotationNode",
@@ -112,51 +116,58 @@ def _scale_part(orientation, scale) -> np.ndarray:
     return o @ s @ np.linalg.inv(o)
 
 
-def _animation_matrix(node: dict, a: float = 0.0) -> np.ndarray:
+def _animation_matrix(node: dict, arguments: dict) -> np.ndarray:
+    """The node's local matrix with each channel at the value of its argument."""
+    def value(entry):
+        return arguments.get(entry["argument"], 0.0)
+
     m = np.eye(4)
     for entry in node["scale"]:
         if "orientation_keys" in entry:
             orient, keys = entry["orientation_keys"], entry["scale_keys"]
         else:
             orient, keys = entry["orientation"]["keys"], entry["scale"]["keys"]
-        m = m @ _scale_part(_rotation_at(orient, a), _vector_at(keys, a, (1, 1, 1)))
+        m = m @ _scale_part(_rotation_at(orient, value(entry)), _vector_at(keys, value(entry), (1, 1, 1)))
     m = m @ _scale_part(node["scale_orientation"], node["base_scale"])
     q = (0.0, 0.0, 0.0, 1.0)
     for entry in node["rotation"]:
-        q = _quat_mul(q, _rotation_at(entry["keys"], a))
+        q = _quat_mul(q, _rotation_at(entry["keys"], value(entry)))
     m = m @ _quat_rows(_quat_mul(q, node["base_rotation"]))
     p = np.array(node["base_position"], dtype=np.float64)
     for entry in node["position"]:
-        p = p + _vector_at(entry["keys"], a, (0, 0, 0))
+        p = p + _vector_at(entry["keys"], value(entry), (0, 0, 0))
     t = np.eye(4)
     t[3, :3] = p
     return m @ t @ np.array(node["matrix"], dtype=np.float64)
 
 
-def _local_matrix(node: dict) -> np.ndarray:
+def _local_matrix(node: dict, arguments: dict) -> np.ndarray:
     if node["class"] in ANIMATION_CLASSES:
-        return _animation_matrix(node)
+        return _animation_matrix(node, arguments)
     if "matrix" in node:
         return np.array(node["matrix"], dtype=np.float64)
     return np.eye(4)
 
 
-def _shown_at_zero(node: dict) -> bool:
+def _shown(node: dict, arguments: dict) -> bool:
     for entry in node.get("arguments", []) if node["class"] == "model::ArgVisibilityNode" else []:
-        if not any(start <= 0.0 < end for start, end in entry["ranges"]):
+        value = arguments.get(entry["argument"], 0.0)
+        if not any(start <= value < end for start, end in entry["ranges"]):
             return False
     return True
 
 
-def evaluate_tree(nodes: list):
-    """(world matrices, shown flags) of a pre-ordered node list with parent indices."""
+def evaluate_tree(nodes: list, arguments: dict = None):
+    """(world matrices, shown flags) of a pre-ordered node list with parent
+    indices, at the given argument values (argument number -> value, others 0)."""
+    arguments = arguments or {}
     world = []
     shown = []
     child_count = {}
     for index, node in enumerate(nodes):
         parent = node.get("parent")
-        local = _local_matrix(node)
-        visible = _shown_at_zero(node)
+        local = _local_matrix(node, arguments)
+        visible = _shown(node, arguments)
         if parent is None or not 0 <= parent < index:
             world.append(local)
             shown.append(visible)
@@ -267,8 +278,9 @@ def _marker(center: np.ndarray, radius: float) -> np.ndarray:
     return v[np.array(faces)]
 
 
-def scene_triangles(data: dict):
-    """(triangles (N, 3, 3) in model space, colours (N, 3) in 0..1)."""
+def scene_triangles(data: dict, arguments: dict = None):
+    """(triangles (N, 3, 3) in model space, colours (N, 3) in 0..1) at the
+    given argument values (argument number -> value, others 0)."""
     groups = []
     if data["version"] == 20:
         nodes = data["transform_tree"]
@@ -276,7 +288,7 @@ def scene_triangles(data: dict):
         position = {index: k for k, index in enumerate(order)}
         world_list, _ = evaluate_tree([
             dict(nodes[i], parent=None if nodes[i]["parent"] is None else position[nodes[i]["parent"]])
-            for i in order])
+            for i in order], arguments)
         origins = np.array([m[3, :3] / (m[3, 3] if abs(m[3, 3]) > 1e-12 else 1.0) for m in world_list])
         origins = origins[np.all(np.isfinite(origins), axis=1)]
         if len(origins):
@@ -285,7 +297,7 @@ def scene_triangles(data: dict):
             for point in origins:
                 groups.append((_marker(point, radius), DEFAULT_COLOR))
     else:
-        world, shown = evaluate_tree(data["nodes"])
+        world, shown = evaluate_tree(data["nodes"], arguments)
         for record in data["sections"]["RENDER_NODES"]:
             if record["class"] in MESH_CLASSES:
                 made = _mesh_triangles(record, data, world, shown)
@@ -422,10 +434,30 @@ def png_bytes(image: np.ndarray) -> bytes:
             + _chunk(b"IDAT", zlib.compress(raw.tobytes(), 6)) + _chunk(b"IEND", b""))
 
 
-def preview(source, target, size: int = 512) -> None:
-    """Reads a model file and writes its preview image to target."""
+def preview(source, target, size: int = 512, arguments: dict = None, progress=None) -> None:
+    """Reads a model file (a path) and writes its preview image to target.
+
+    ``arguments`` maps argument numbers to the values at which animation and
+    visibility are evaluated (every other argument is 0).  For a file of at
+    least LARGE_FILE bytes, one line per stage goes to the text stream
+    ``progress`` (when given).  Raises FormatError for a file that is not a
+    model, PreviewError for a bad size, OSError when reading or writing fails.
+    """
     if not 1 <= size <= 16384:
         raise PreviewError(f"image size {size} out of range")
-    tris, colors = scene_triangles(read(source))
+    large = progress is not None and os.path.getsize(source) >= LARGE_FILE
+
+    def stage(text):
+        if large:
+            print(f"tavtools preview: {text}", file=progress)
+            progress.flush()
+
+    stage(f"reading {os.path.getsize(source) / (1 << 20):.1f} MB")
+    data = read(source)
+    stage("placing the nodes")
+    tris, colors = scene_triangles(data, arguments)
+    stage(f"drawing {len(tris)} triangles")
+    image = png_bytes(render(tris, colors, size))
     with open(target, "wb") as handle:
-        handle.write(png_bytes(render(tris, colors, size)))
+        handle.write(image)
+    stage("done")

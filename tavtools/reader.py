@@ -36,18 +36,43 @@ class Reader:
     IndexError or struct.error, nor make the decoder allocate for a count the
     file cannot hold.  ``strings`` is the string table once the caller has
     decoded it; ``string()`` resolves indices against it.
+
+    With ``collect`` the reader validates instead of decoding strictly:
+    problems after which the layout can still be followed (``problem()``)
+    are appended to ``issues`` and decoding goes on, and ``mark()`` keeps
+    the offsets of records for checks made on the decoded result.
     """
 
-    def __init__(self, data):
+    def __init__(self, data, collect: bool = False):
         self.data = bytes(data)
         self.size = len(self.data)
         self.pos = 0
         self.strings = None
         self._context = []
+        self.issues = [] if collect else None
+        self.offsets = {}
+        self.used_strings = set()
 
     # -- error reporting -------------------------------------------------
     def error(self, message: str, offset: int = None) -> FormatError:
         return FormatError(message, self.pos if offset is None else offset, self._context)
+
+    def problem(self, code: str, message: str, offset: int = None) -> None:
+        """A deviation the decoder can read past: raised as FormatError when
+        decoding strictly, else kept in ``issues`` as (code, FormatError)."""
+        error = self.error(message, offset)
+        if self.issues is None:
+            raise error
+        self.issues.append((code, error))
+
+    def mark(self, record: dict, offset: int, field: str = "record") -> None:
+        """Remembers where a decoded record (or one of its fields) starts."""
+        if self.issues is not None:
+            self.offsets[(id(record), field)] = offset
+
+    @property
+    def context(self) -> tuple:
+        return tuple(self._context)
 
     def within(self, what: str) -> "_Context":
         """Names the record being decoded in any error raised inside."""
@@ -123,20 +148,28 @@ class Reader:
             )
         return n
 
-    def expect_u32(self, expected: int, what: str) -> int:
+    def expect_u32(self, expected: int, what: str, code: str = None) -> int:
+        """A u32 that must equal expected; with a code the file can be read
+        past a wrong value (a reserved word), without one it cannot."""
         offset = self.pos
         value = self.u32()
         if value != expected:
-            raise self.error(f"{what} is {value}, expected {expected}", offset)
+            if code is None:
+                raise self.error(f"{what} is {value}, expected {expected}", offset)
+            self.problem(code, f"{what} is {value}, expected {expected}", offset)
         return value
 
     def string(self) -> str:
         """A u32 index into the string table."""
         offset = self.pos
         index = self.u32()
+        if self.issues is not None:
+            self.used_strings.add(index)
         if self.strings is None or index >= len(self.strings):
             size = 0 if self.strings is None else len(self.strings)
-            raise self.error(f"string index {index} out of range (table holds {size})", offset)
+            self.problem("STRING_INDEX_OUT_OF_RANGE", f"string index {index} out of range (table holds {size})",
+                         offset)
+            return f"<string {index}>"
         return self.strings[index]
 
     def name(self) -> str:

@@ -20,14 +20,15 @@ ROOT = Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "examples" / "sample.gltf"
 
 
-def run(tmp_path, asset, how="embedded", version=10):
-    """(exit code, note lines, decoded file or None)."""
+def run(tmp_path, asset, how="embedded", version=10, **options):
+    """(exit code, loss lines, decoded file or None); the file must exist exactly when the code is not 1."""
     source = asset.write(tmp_path / ("in.glb" if how == "glb" else "in.gltf"), how)
     target = tmp_path / "out.tav"
     err = io.StringIO()
-    code = convert(source, target, version, stderr=err)
+    code = convert(source, target, version, stderr=err, **options)
     lines = err.getvalue().splitlines()
-    return code, lines, tavtools.read(target) if code == 0 else None
+    assert target.exists() == (code != 1)
+    return code, lines, tavtools.read(target) if code != 1 else None
 
 
 def renders(data):
@@ -123,6 +124,7 @@ def test_embedded_image_named_after_image_with_mime_extension(tmp_path):
     code, _, data = run(tmp_path, a)
     assert code == 0
     assert data["materials"][0]["textures"][0]["file"] == "skin.png"
+    assert (tmp_path / "skin.png").read_bytes() == b"\x89PNG"
 
 
 def test_missing_uv_set_gives_zero_coordinates_not_a_refused_node(tmp_path):
@@ -175,11 +177,11 @@ def test_points_and_lines_reported_one_line_each_and_triangles_kept(tmp_path):
     prims = [{"attributes": {"POSITION": corners}, "mode": m} for m in (0, 1, 3)] + [quad(a)]
     a.scene(a.node("n", mesh=a.mesh("mixed", *prims)))
     code, lines, data = run(tmp_path, a)
-    assert code == 0
+    assert code == 2
     assert lines == [
-        "tavtools convert: mesh 'mixed' primitive 0: points are not supported; skipped",
-        "tavtools convert: mesh 'mixed' primitive 1: lines are not supported; skipped",
-        "tavtools convert: mesh 'mixed' primitive 2: line strips are not supported; skipped",
+        "tavtools convert: meshes[0].primitives[0]: points are not supported; skipped (mesh 'mixed')",
+        "tavtools convert: meshes[0].primitives[1]: lines are not supported; skipped (mesh 'mixed')",
+        "tavtools convert: meshes[0].primitives[2]: line strips are not supported; skipped (mesh 'mixed')",
     ]
     assert [r["name"] for r in renders(data)] == ["mixed_3"]
 
@@ -263,8 +265,9 @@ def test_point_and_spot_lights_keep_colour_power_range_and_cone(tmp_path):
                    "spot": {"innerConeAngle": math.radians(10), "outerConeAngle": math.radians(40)}},
                   {"name": "sun", "type": "directional"})
     code, lines, data = run(tmp_path, a)
-    assert code == 0
-    assert lines == ["tavtools convert: light 'sun': directional lights are not supported; skipped"]
+    assert code == 2
+    assert lines == ["tavtools convert: extensions.KHR_lights_punctual.lights[2]: "
+                     "directional light 'sun' is not supported; skipped"]
     bulb, spot = data["sections"]["LIGHT_NODES"]
     values = {light["name"]: [p.get("value") for p in light["light_properties"]] for light in (bulb, spot)}
     assert (bulb["kind"], spot["kind"]) == (0, 1)
@@ -363,3 +366,202 @@ def test_buffer_shorter_than_declared_is_refused(tmp_path):
     (tmp_path / "a.bin").write_bytes(b"\0" * 8)
     with pytest.raises(GltfError, match="holds 8 bytes"):
         load(path)
+
+
+# -- losses: one line each by glTF path, exit status 2, the rest converted -------
+
+NAN_CORNERS = [[0, 0, 0], [1, 0, 0], [float("nan"), 1, 0]]
+
+
+def asset_with_vertex_colours():
+    a = Asset()
+    primitive = quad(a)
+    primitive["attributes"]["COLOR_0"] = a.accessor([[1, 0, 0, 1]] * 4, width=4)
+    a.scene(a.node("plate", mesh=a.mesh("plate", primitive)))
+    return a
+
+
+def asset_with_unresolvable_channel():
+    a = single_quad_asset()
+    animation(a, 0, "translation", [0, 1], [[0, 0, 0], [0, 3, 0]])
+    del a.json["animations"][0]["channels"][0]["target"]["node"]
+    return a
+
+
+def asset_with_morph_targets():
+    a = Asset()
+    primitive = quad(a)
+    primitive["targets"] = [{"POSITION": a.accessor([[0, 0, 1]] * 4)}]
+    a.scene(a.node("plate", mesh=a.mesh("plate", primitive)))
+    return a
+
+
+def asset_with_unused_uv_set():
+    a = Asset()
+    primitive = quad(a, material=textured_material(a, "paint", "albedo.png"))
+    primitive["attributes"]["TEXCOORD_1"] = a.accessor([[0, 0]] * 4)
+    a.scene(a.node("plate", mesh=a.mesh("plate", primitive)))
+    return a
+
+
+def asset_with_second_joint_set():
+    a, _, _ = skinned_asset()
+    attributes = a.json["meshes"][0]["primitives"][0]["attributes"]
+    attributes["JOINTS_1"] = a.accessor([[0, 0, 0, 0]] * 4, UBYTE, 4)
+    attributes["WEIGHTS_1"] = a.accessor([[0, 0, 0, 0]] * 4, width=4)
+    return a
+
+
+def asset_with_camera():
+    a = single_quad_asset()
+    a.json["cameras"] = [{"type": "perspective", "perspective": {"yfov": 1.0, "znear": 0.1}}]
+    a.json["nodes"][0]["children"] = [a.node("eye", camera=0)]
+    return a
+
+
+def asset_with_unknown_extension():
+    a = single_quad_asset()
+    a.json["extensionsUsed"] = ["KHR_lights_punctual", "EXT_mesh_gpu_instancing"]
+    return a
+
+
+def asset_with_nan_mesh():
+    a = single_quad_asset()
+    bad = a.mesh("bad", {"attributes": {"POSITION": a.accessor(NAN_CORNERS)}})
+    a.json["nodes"][0]["children"] = [a.node("bad", mesh=bad)]
+    return a
+
+
+LOSSES = [
+    (asset_with_vertex_colours, "meshes[0].primitives[0].attributes.COLOR_0: vertex colours are not supported; "
+     "not converted", ["plate"]),
+    (asset_with_unresolvable_channel, "animations[0].channels[0]: target without a node (path 'translation') "
+     "cannot be resolved; skipped", ["plate"]),
+    (asset_with_morph_targets, "meshes[0].primitives[0].targets: morph targets are not supported; "
+     "the base shape is kept", ["plate"]),
+    (asset_with_unused_uv_set, "meshes[0].primitives[0].attributes.TEXCOORD_1: texture coordinate set used by "
+     "no converted texture; not converted", ["plate"]),
+    (asset_with_second_joint_set, "meshes[0].primitives[0].attributes.JOINTS_1: only the first four bone "
+     "influences are kept", ["skin"]),
+    (asset_with_camera, "nodes[1].camera: cameras are not supported; skipped", ["plate"]),
+    (asset_with_unknown_extension, "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; "
+     "what it adds is ignored", ["plate"]),
+    (asset_with_nan_mesh, "meshes[1].primitives[0]: refused by the module: Vertex data of bad holds a value that "
+     "is not finite. (mesh 'bad'); skipped", ["plate"]),
+]
+
+
+@pytest.mark.parametrize("make, line, kept", LOSSES, ids=[make.__name__ for make, _, _ in LOSSES])
+def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp_path, make, line, kept):
+    code, lines, data = run(tmp_path, make())
+    assert (code, lines) == (2, ["tavtools convert: " + line])
+    assert [r["name"] for r in renders(data)] == kept
+    assert not any(n["class"].startswith("model::Arg") for n in data["nodes"])
+
+
+def test_strict_turns_any_loss_into_exit_1_without_a_file(tmp_path):
+    code, lines, _ = run(tmp_path, asset_with_vertex_colours(), strict=True)
+    assert code == 1
+    assert lines[-1] == "tavtools convert: 1 loss; nothing written (--strict)"
+
+
+def losing_textured_asset():
+    """Embedded textures (a data URI and a buffer view) beside vertex colours,
+    an unresolvable channel and a NaN mesh."""
+    a = asset_with_nan_mesh()
+    a.add("images", {"uri": "data:image/png;base64,iVBORw0K"})
+    a.add("images", {"name": "paint", "mimeType": "image/jpeg", "bufferView": a.view(b"\xff\xd8\xff")})
+    material = a.add("materials", {"pbrMetallicRoughness": {"baseColorTexture": {"index": a.add(
+        "textures", {"source": 0})}}, "normalTexture": {"index": a.add("textures", {"source": 1})}})
+    primitive = a.json["meshes"][0]["primitives"][0]
+    primitive["material"] = material
+    primitive["attributes"]["COLOR_0"] = a.accessor([[1, 1, 1]] * 4)
+    animation(a, 5, "rotation", [0, 1], [[0, 0, 0, 1]] * 2)
+    return a
+
+
+def test_embedded_textures_written_and_every_loss_named_or_nothing_with_strict(tmp_path):
+    code, lines, data = run(tmp_path, losing_textured_asset())
+    assert code == 2
+    assert [line.split(": ")[1] for line in lines] == [
+        "animations[0].channels[0]", "meshes[0].primitives[0].attributes.COLOR_0", "meshes[1].primitives[0]"]
+    files = {t["file"] for t in data["materials"][0]["textures"]}
+    assert files == {"image0.png", "paint.jpg"}
+    assert (tmp_path / "image0.png").read_bytes() == b"\x89PNG\r\n\x1a\n"[:6]
+    assert (tmp_path / "paint.jpg").read_bytes() == b"\xff\xd8\xff"
+
+    strict = tmp_path / "strict"
+    strict.mkdir()
+    code, lines, _ = run(strict, losing_textured_asset(), strict=True)
+    assert code == 1 and len(lines) == 4
+    assert sorted(p.name for p in strict.iterdir()) == ["in.gltf"]
+
+
+def test_embedded_images_of_the_same_name_get_distinct_files(tmp_path):
+    a = Asset()
+    images = [a.add("images", {"name": "../skin", "mimeType": "image/png", "bufferView": a.view(bytes([k]))})
+              for k in range(2)]
+    textures = [a.add("textures", {"source": i}) for i in images]
+    materials = [a.add("materials", {"name": f"m{t}", "pbrMetallicRoughness": {"baseColorTexture": {"index": t}}})
+                 for t in textures]
+    a.scene(a.node("n", mesh=a.mesh("m", quad(a, material=materials[0]), quad(a, (0, 0, 1), material=materials[1]))))
+    code, lines, data = run(tmp_path, a)
+    assert (code, lines) == (0, [])
+    named = {m["name"]: m["textures"][0]["file"] for m in data["materials"]}
+    assert named == {"m0": "skin.png", "m1": "skin_2.png"}
+    assert [(tmp_path / named[f"m{k}"]).read_bytes() for k in range(2)] == [b"\0", b"\1"]
+
+
+@pytest.mark.parametrize("copy", [False, True])
+def test_external_texture_names_resolve_from_the_output_folder(tmp_path, copy):
+    source_dir, out_dir = tmp_path / "src", tmp_path / "out"
+    (source_dir / "maps").mkdir(parents=True)
+    out_dir.mkdir()
+    (source_dir / "maps" / "albedo.png").write_bytes(b"albedo")
+    a = Asset()
+    a.scene(a.node("n", mesh=a.mesh("m", quad(a, material=textured_material(a, "paint", "maps/albedo.png")))))
+    err = io.StringIO()
+    code = convert(a.write(source_dir / "in.gltf"), out_dir / "out.tav", stderr=err, copy_textures=copy)
+    assert (code, err.getvalue()) == (0, "")
+    (texture,) = tavtools.read(out_dir / "out.tav")["materials"][0]["textures"]
+    assert (out_dir / texture["file"]).read_bytes() == b"albedo"
+    assert (texture["file"] == "maps/albedo.png") == copy
+    assert (out_dir / "maps").exists() == copy
+
+
+def test_copy_of_a_missing_external_image_is_a_loss(tmp_path):
+    a = Asset()
+    a.scene(a.node("n", mesh=a.mesh("m", quad(a, material=textured_material(a, "paint", "gone.png")))))
+    code, lines, _ = run(tmp_path, a, copy_textures=True)
+    assert (code, lines) == (2, ["tavtools convert: images[0]: file 'gone.png' not found; "
+                                 "the texture name 'gone.png' will not resolve"])
+
+
+@pytest.mark.parametrize("damage, line", [
+    (lambda a: a.json["meshes"][0]["primitives"][0]["attributes"].update(POSITION=9),
+     "meshes[0].primitives[0].attributes.POSITION refers to accessors[9], which does not exist"),
+    (lambda a: a.json["meshes"][0]["primitives"][0].update(indices=7),
+     "meshes[0].primitives[0].indices refers to accessors[7], which does not exist"),
+    (lambda a: a.json["accessors"][0].update(bufferView=40),
+     "accessors[0].bufferView refers to bufferViews[40], which does not exist"),
+    (lambda a: a.json["bufferViews"][0].update(buffer=3),
+     "bufferViews[0].buffer refers to buffers[3], which does not exist"),
+], ids=["attribute", "indices", "buffer_view", "buffer"])
+def test_missing_reference_names_the_referring_place(tmp_path, damage, line):
+    a = single_quad_asset()
+    damage(a)
+    code, lines, _ = run(tmp_path, a)
+    assert code == 1
+    assert lines == [f"tavtools convert: {tmp_path / 'in.gltf'}: {line}"]
+
+
+def test_command_line_strict_and_loss_exit_statuses(tmp_path):
+    source = asset_with_camera().write(tmp_path / "in.gltf")
+    command = [sys.executable, "-m", "tavtools", "convert", str(source), str(tmp_path / "o.tav")]
+    strict = subprocess.run(command + ["--strict"], capture_output=True, text=True, cwd=ROOT)
+    assert strict.returncode == 1 and not (tmp_path / "o.tav").exists()
+    lossy = subprocess.run(command, capture_output=True, text=True, cwd=ROOT)
+    # The thread pools log their start on stderr too.
+    assert lossy.returncode == 2 and [line for line in lossy.stderr.splitlines() if "tavtools" in line] == [
+        "tavtools convert: nodes[1].camera: cameras are not supported; skipped"]
+    assert tavtools.read(tmp_path / "o.tav")["version"] == 10

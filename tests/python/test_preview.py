@@ -98,17 +98,42 @@ def test_visibility_switch_evaluated_at_argument_zero(tmp_path, keys, visible):
     assert (drawn(pixels) > 0) == visible
 
 
-def test_animation_node_drawn_at_its_keys_for_argument_zero(tmp_path):
-    def lifted():
-        node = pytav.AnimationNode("lift")
-        node.setPositionAnimation([(1, [(-1.0, (0, 0, -4)), (0.0, (0, 0, 7)), (1.0, (0, 0, 9))])])
-        node.setScaleAnimation([(2, [(0.0, (2, 2, 2)), (1.0, (1, 1, 1))])])
-        return node
-    path = tmp_path / "a.tav"
-    data = save_and_read(quad_model(lifted), path)
-    tris, _ = scene_triangles(data)
-    points = {tuple(p) for p in tris.reshape(-1, 3).tolist()}
-    assert points == {(0, 0, 7), (2, 0, 7), (2, 2, 7), (0, 2, 7)}
+def lifted():
+    node = pytav.AnimationNode("lift")
+    node.setPositionAnimation([(1, [(-1.0, (0, 0, -4)), (0.0, (0, 0, 7)), (1.0, (0, 0, 9))])])
+    node.setScaleAnimation([(2, [(0.0, (2, 2, 2)), (1.0, (1, 1, 1))])])
+    return node
+
+
+@pytest.mark.parametrize("arguments, corners", [
+    (None, {(0, 0, 7), (2, 0, 7), (2, 2, 7), (0, 2, 7)}),
+    ({1: 1.0}, {(0, 0, 9), (2, 0, 9), (2, 2, 9), (0, 2, 9)}),              # lifted to its last key
+    ({1: -0.5, 2: 1.0}, {(0, 0, 1.5), (1, 0, 1.5), (1, 1, 1.5), (0, 1, 1.5)}),  # half-way down, unscaled
+])
+def test_animation_node_drawn_at_its_keys_for_the_argument_values(tmp_path, arguments, corners):
+    data = save_and_read(quad_model(lifted), tmp_path / "a.tav")
+    tris, _ = scene_triangles(data, arguments)
+    assert {tuple(p) for p in tris.reshape(-1, 3).tolist()} == corners
+
+
+def test_command_line_argument_values_switch_visibility_and_large_files_show_progress(tmp_path, monkeypatch):
+    save_and_read(quad_model(visibility([(-1.0, 0.0), (0.5, 1.0)])), tmp_path / "m.tav")
+    command = [sys.executable, "-m", "tavtools", "preview", str(tmp_path / "m.tav"), "--size", "32"]
+    for value, visible in (("0", False), ("0.75", True)):
+        done = subprocess.run(command + ["-o", str(tmp_path / "m.png"), "--argument", f"3={value}"],
+                              capture_output=True, text=True, cwd=ROOT)
+        assert (done.returncode, done.stderr) == (0, "")
+        assert (drawn(decode_png((tmp_path / "m.png").read_bytes())) > 0) == visible
+    bad = subprocess.run(command + ["-o", str(tmp_path / "x.png"), "--argument", "3"],
+                         capture_output=True, text=True, cwd=ROOT)
+    assert bad.returncode == 2 and "NUMBER=VALUE" in bad.stderr
+
+    import tavtools.preview
+    monkeypatch.setattr(tavtools.preview, "LARGE_FILE", 0)
+    lines = io.StringIO()
+    preview(tmp_path / "m.tav", tmp_path / "p.png", 32, {3: 0.75}, progress=lines)
+    stages = [line.split(": ")[1].split()[0] for line in lines.getvalue().splitlines()]
+    assert stages == ["reading", "placing", "drawing", "done"]
 
 
 def test_skinned_vertices_follow_their_bones(tmp_path):

@@ -365,9 +365,19 @@ def test_cli_summary_counts_nodes_materials_vertices_and_triangles(tmp_path):
     lines = [line.split() for line in done.stdout.splitlines()]
     assert ["model::RenderNode", "2"] in lines and ["model::ShellSkinNode", "2"] in lines
     assert ["materials:", "3"] in lines
-    # 3 render meshes, 1 skin and 3 shells of 3 vertices each; one triangle each
-    assert ["vertices:", "21"] in lines and ["triangles:", "7"] in lines
+    # 3 render meshes and 1 skin, apart from 3 shells, of 3 vertices and one triangle each
+    assert "render: 12 vertices, 4 triangles" in done.stdout
+    assert "shells: 9 vertices, 3 triangles" in done.stdout and ["segments:", "1"] in lines
     assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout
+    assert "user box: empty" in done.stdout and "light box: empty" in done.stdout
+    # One row per render node: name, material, vertices, triangles, parent(s).
+    assert ["two", "body", "3", "1", "t,", "bb"] in lines and ["skin", "glass_material", "3", "1", "bone"] in lines
+    # One row per use of an argument: what it drives and over which keys.
+    assert ["arguments:", "8"] in lines
+    for row in (["5", "vis", "visibility", "shown", "0..0.5,", "0.7..1"], ["2", "anim", "rotation", "keys", "0..1"],
+                ["4", "material", "body", "property", "af", "keys", "0..1"], ["7", "two", "damage"],
+                ["9", "afo", "light", "animation"]):
+        assert row in lines
 
 
 def test_cli_reports_a_bad_file_with_its_offset_and_fails(tmp_path):
@@ -376,3 +386,81 @@ def test_cli_reports_a_bad_file_with_its_offset_and_fails(tmp_path):
     done = run_cli("summary", str(path))
     assert done.returncode == 1 and done.stdout == ""
     assert f"at offset {SECTIONS}" in done.stderr
+
+
+# -- validate: every problem at once, with its offset and record path -------------
+
+from tavtools.validate import validate  # noqa: E402
+
+
+def damaged_full_model():
+    m = full_model()
+    renders = m["sections"]["RENDER_NODES"]
+    renders[0]["indices"] = [0, 1, 9]
+    renders[1]["material"] = 7
+    shell = m["sections"]["SHELL_NODES"][0]
+    shell["vertices"] = [float("nan")] + shell["vertices"][1:]
+    m["nodes"][2]["parent"] = 5
+    m["root"]["handle_count"] = 0
+    return m
+
+
+def test_validate_lists_every_damage_with_its_offset_and_path():
+    data = encode(damaged_full_model()) + b"\0"
+    report = validate(data)
+    assert [(i.severity, i.code, i.path) for i in report.issues] == [
+        ("warning", "HANDLE_COUNT", "root record"),
+        ("error", "BAD_PARENT", "parent indices"),
+        ("error", "NOT_FINITE", "SHELL_NODES record 0 'shell'"),
+        ("error", "INDEX_OUT_OF_RANGE", "RENDER_NODES record 0 'one'"),
+        ("error", "MATERIAL_INDEX_OUT_OF_RANGE", "RENDER_NODES record 1"),
+        ("error", "TRAILING_BYTES", ""),
+    ]
+    offsets = [i.offset for i in report.issues]
+    assert offsets[-1] == len(data) - 1
+    # Each damage alone is where the strict reader stops, or (for what only a
+    # loader refuses) where its field starts in the file.
+    assert data[offsets[1]:offsets[1] + 4] == u32(5)
+    assert data[offsets[3]:offsets[3] + 6] == b"\0" + u32(3) + b"\x05"      # width code, count, kind
+    strict = full_model()
+    strict["nodes"][2]["parent"] = 5
+    with pytest.raises(FormatError) as caught:
+        tavtools.read(encode(strict))
+    assert caught.value.offset == offsets[1]
+
+
+def test_validate_stops_at_a_damage_it_cannot_read_past_keeping_the_earlier_ones():
+    data = bytearray(MINIMAL)
+    data[TABLE_END:TABLE_END + 4] = u32(1)              # reserved word: readable past
+    data[NODE:NODE + 4] = u32(2)                        # class name: the record cannot be followed
+    report = validate(bytes(data))
+    assert [(i.code, i.offset) for i in report.issues] == [("RESERVED_NOT_ZERO", TABLE_END), ("UNREADABLE", NODE)]
+    assert report.errors == report.issues
+
+
+def test_validate_command_reports_json_and_exit_status(tmp_path):
+    clean, damaged = tmp_path / "clean.tav", tmp_path / "damaged.tav"
+    m = full_model()
+    m["root"]["handle_count"] = 8       # the arguments its records use
+    clean.write_bytes(encode(m))
+    damaged.write_bytes(encode(damaged_full_model()))
+    done = run_cli("validate", str(clean))
+    assert (done.returncode, done.stdout) == (0, f"{clean}: no problems found\n")
+    done = run_cli("validate", "--json", str(damaged))
+    assert done.returncode == 1
+    report = json.loads(done.stdout)
+    assert report["issues"]["numErrors"] == 4 and report["issues"]["numWarnings"] == 1
+    assert report["issues"]["messages"][0] == {
+        "severity": "warning", "code": "HANDLE_COUNT", "offset": report["issues"]["messages"][0]["offset"],
+        "path": "root record", "message": "handle count 0, but 8 distinct arguments are used"}
+    assert run_cli("validate", str(tmp_path / "missing.tav")).returncode == 1
+
+
+@pytest.mark.parametrize("command", ["dump", "summary", "validate", "convert", "preview"])
+def test_command_help_describes_every_option_and_gives_an_example(command):
+    from tavtools.__main__ import _parser
+    (commands,) = [a for a in _parser()._actions if a.dest == "command"]
+    sub = commands.choices[command]
+    assert all(action.help for action in sub._actions), [a.dest for a in sub._actions if not a.help]
+    done = run_cli(command, "--help")
+    assert done.returncode == 0 and f"example:\n  tavtools {command} " in done.stdout

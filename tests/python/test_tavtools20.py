@@ -302,5 +302,21 @@ def test_cli_summary_counts_trees_and_connectors(tmp_path):
     assert lines[0] == ["TAV", "format", "2.0"]
     assert ["model::Node", "2"] in lines and ["model::ArgAnimatedBone", "1"] in lines
     assert ["visibility", "nodes:", "2"] in lines and ["connectors:", "2"] in lines
-    assert ["handles:", "6"] in lines
-    assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout
+    assert ["handles:", "6"] in lines and ["arguments:", "6"] in lines
+    assert ["5", "vis", "visibility", "shown", "0..0.5,", "0.75..1"] in lines
+    assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout and "light box: empty" in done.stdout
+
+
+def test_validate_lists_every_damage_with_its_offset_and_path():
+    from tavtools.validate import validate
+    data = MINIMAL + b"CNCT" + u32(0, 0) + u32(0, 1)
+    for offset, patch in ((4, u32(1)), (TREES + 8, u32(2)), (TOP + 4, u32(5))):
+        data = patched(offset, patch, data)
+    report = validate(data)
+    assert [(i.code, i.offset, i.path) for i in report.issues] == [
+        ("RESERVED_NOT_ZERO", 4, ""),
+        ("RESERVED_NOT_ZERO", TREES + 8, ""),
+        ("POOL_RANGE", TOP + 4, "transform tree > node 0"),
+        ("NODE_INDEX_OUT_OF_RANGE", len(data) - 4, "connector 0"),
+    ]
+    assert validate(encode(full_model())).issues == []

@@ -1,0 +1,39 @@
+"""Every file a test saves through ``pytav.Model.save`` is validated with
+``tavtools.validate`` right after a successful save; a test that saved a file
+with problems fails, listing them (a writer fault or a false report of the
+validator, either way a fault)."""
+
+import functools
+
+import pytest
+
+import pytav
+from tavtools.validate import validate
+
+_found = []
+_save = pytav.Model.save
+
+
+@functools.wraps(_save)
+def _validated_save(self, *args):
+    message = _save(self, *args)
+    if message == "" and args:
+        try:
+            with open(args[0], "rb") as handle:
+                data = handle.read()
+        except (OSError, TypeError):
+            return message   # a path the test removed at once or a file-like object of its own
+        _found.extend(f"{args[0]}: {issue}" for issue in validate(data).issues)
+    return message
+
+
+pytav.Model.save = _validated_save
+
+
+@pytest.fixture(autouse=True)
+def saved_files_validate_clean():
+    del _found[:]
+    yield
+    problems, _found[:] = list(_found), []
+    if problems:
+        pytest.fail("saved file with problems:\n" + "\n".join(problems), pytrace=False)

@@ -1,0 +1,89 @@
+"""The built wheel installs a typed module and the tavtools command.
+
+The wheel is built from the suite's own build tree (so nothing is compiled a
+second time) and installed into a fresh virtual environment, which borrows
+NumPy and mypy from the suite's environment through a path file but gets
+pytav, its stub package and tavtools only from the wheel.
+"""
+
+import os
+import subprocess
+import sys
+import sysconfig
+import textwrap
+import venv
+from pathlib import Path
+
+import pytest
+
+import tavtools
+
+REPO = Path(__file__).resolve().parents[2]
+
+EXPORTER = textwrap.dedent('''\
+    import sys
+
+    import numpy as np
+    import pytav
+
+    pytav.init()
+    model = pytav.Model()
+    base = pytav.ColorBaseBlock()
+    base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
+    base.setNormals(np.tile(np.array([0, 0, 1], dtype=np.float32), 4))
+    base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
+    plate = pytav.PBRNode("plate", "paint")
+    plate.addBlock(base)
+    plate.setIndices(np.array([0, 1, 2, 0, 2, 3], dtype=np.uint32))
+    plate.setControlNode(model.getRootTransform())
+    assert model.addRenderNode(plate) == ""
+    message: str = model.save(sys.argv[1], 10)
+    pytav.deinit()
+    sys.exit(message or 0)
+''')
+
+
+def run(*command, **options):
+    done = subprocess.run([str(c) for c in command], capture_output=True, text=True, timeout=600, **options)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return done
+
+
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory):
+    """The python of a fresh environment holding only the wheel's packages."""
+    pytest.importorskip("mypy")
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the wheel holds the plain build; this run tests an instrumented one")
+    base = tmp_path_factory.mktemp("wheel")
+    run(sys.executable, "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps", "-w", base / "dist", REPO,
+        cwd=REPO)
+    (wheel,) = (base / "dist").glob("pytav-*.whl")
+    venv.create(base / "env", with_pip=False)
+    python = base / "env" / "bin" / "python"
+    site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['purelib'])").stdout.strip())
+    run(sys.executable, "-m", "pip", "--python", python, "install", "-q", "--no-deps", "--no-index", wheel)
+    (site / "borrowed.pth").write_text(sysconfig.get_paths()["purelib"] + "\n")
+    return python, base
+
+
+def test_wheel_module_type_checks_strictly_and_runs(installed):
+    python, base = installed
+    script = base / "exporter.py"
+    script.write_text(EXPORTER)
+    environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    run(python, "-m", "mypy", "--strict", "--no-incremental", script, cwd=base, env=environment)
+    origin = run(python, "-c", "import pytav; print(pytav.__file__)", cwd=base, env=environment).stdout
+    assert origin.startswith(str(base / "env"))
+    run(python, script, base / "plate.tav", cwd=base, env=environment)
+    (record,) = tavtools.read(base / "plate.tav")["sections"]["RENDER_NODES"]
+    assert (record["name"], record["vertex_count"]) == ("plate", 4)
+
+
+def test_wheel_installs_the_tavtools_command_and_its_type_marker(installed):
+    python, base = installed
+    (stubs,) = python.parent.parent.glob("lib/python3*/site-packages/pytav-stubs/__init__.pyi")
+    assert stubs.read_text() == (REPO / "python_bindings" / "pytav.pyi").read_text()
+    assert (stubs.parent.parent / "tavtools" / "py.typed").exists()
+    done = run(python.parent / "tavtools", "--version", cwd=base)
+    assert done.stdout.startswith("tavtools 1.0.0 (pytav module ")
