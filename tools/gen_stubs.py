@@ -74,6 +74,7 @@ IMPORTS = {
     "TypeVar": "typing",
     "overload": "typing",
     "NDArray": "numpy.typing",
+    "ArrayLike": "numpy.typing",
 }
 
 _OVERLOAD_HEADER = "Overloaded function."
@@ -204,10 +205,11 @@ def translate(text: str, module_name: str, argument: bool = True) -> str:
     """pybind11's rendering of a type as the stub writes it.
 
     The module shows lists and tuples as "List[...]" and "Tuple[...]". An
-    argument takes more than it names: a list argument takes any sequence, a
-    float any number, an int anything with __index__; a result is what it
-    names."""
-    t = re.sub(r"numpy\.ndarray\[numpy\.(\w+)\]", r"NDArray[np.\1]", text)
+    argument takes more than it names: a list argument takes any sequence, an
+    array argument any array-like, a float any number, an int anything with
+    __index__; a result is what it names."""
+    array = "ArrayLike" if argument else r"NDArray[np.\1]"
+    t = re.sub(r"numpy\.ndarray\[numpy\.(\w+)\]", array, text)
     t = t.replace(module_name + ".", "")
     t = t.replace("collections.abc.", "").replace("typing.", "")
     t = t.replace("Tuple[", "tuple[")

@@ -30,11 +30,12 @@ EXPORTER = textwrap.dedent('''\
     model = pytav.Model()
     base = pytav.ColorBaseBlock()
     base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
-    base.setNormals(np.tile(np.array([0, 0, 1], dtype=np.float32), 4))
+    # Plain lists are array-likes the module takes as they are.
+    base.setNormals([0.0, 0.0, 1.0] * 4)
     base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
     plate = pytav.PBRNode("plate", "paint")
     plate.addBlock(base)
-    plate.setIndices(np.array([0, 1, 2, 0, 2, 3], dtype=np.uint32))
+    plate.setIndices([0, 1, 2, 0, 2, 3])
     plate.setControlNode(model.getRootTransform())
     assert model.addRenderNode(plate) == ""
     message: str = model.save(sys.argv[1], 10)
