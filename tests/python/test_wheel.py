@@ -88,3 +88,14 @@ def test_wheel_installs_the_tavtools_command_and_its_type_marker(installed):
     assert (stubs.parent.parent / "tavtools" / "py.typed").exists()
     done = run(python.parent / "tavtools", "--version", cwd=base)
     assert done.stdout.startswith("tavtools 1.0.0 (pytav module ")
+
+
+# The C and C++ runtime, which every machine that runs Python has.
+RUNTIME = ("linux-vdso", "ld-linux", "libc.so", "libm.so", "libstdc++.so", "libgcc_s.so", "libpthread.so")
+
+
+def test_wheel_module_needs_no_shared_library_beyond_the_runtime(installed):
+    python, base = installed
+    (module,) = python.parent.parent.glob("lib/python3*/site-packages/pytav*.so")
+    needed = [line.split()[0] for line in run("ldd", module).stdout.splitlines() if line.strip()]
+    assert [name for name in needed if not name.startswith(RUNTIME) and not name.startswith("/")] == []
