@@ -7,10 +7,11 @@ VENV := .venv
 PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 CPP_BUILD := build/cpp
-APT_PACKAGES := libfmt-dev libboost-dev libopenscenegraph-dev libgtest-dev
+APT_PACKAGES := libfmt-dev libboost-dev libopenscenegraph-dev libgtest-dev \
+	python3-dev python3-numpy blender
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup deps venv build cpp py test test-cpp test-py demo bench clean sanitize fuzz
+.PHONY: all setup deps venv build libs cpp py blender test test-cpp test-py test-blender demo bench clean sanitize fuzz
 
 all: build
 
@@ -48,16 +49,34 @@ $(VENV)/.deps: $(VENV)/.created pyproject.toml
 
 venv: $(VENV)/.deps
 
-# The extension, installed editable into the venv (incremental rebuild in build/py).
-py: setup
-	$(PIP) install -q --no-build-isolation -e '.[test]'
+# The C++ libraries, built once in build/cpp and linked by the C++ tests and
+# by the module for each interpreter.
+libs: setup
+	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=ON -DPYTAV_PYTHON=OFF >/dev/null
+	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS) --target Core UniModelDesc
 
-# The C++ libraries and the GoogleTest binary.
-cpp: setup
-	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DPYTAV_TESTS=ON -DPYTAV_PYTHON=OFF >/dev/null
+# The extension for the venv's Python 3.10, installed editable (build/py).
+py: libs
+	$(PIP) install -q --no-build-isolation -Ccmake.define.PYTAV_LIBS_FROM=$(CURDIR)/$(CPP_BUILD) -e '.[test]'
+
+# The GoogleTest binary.
+cpp: libs
 	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS)
 
-build: py cpp
+# The Blender add-on: the module built for Blender's interpreter (Debian's
+# Python 3.11) beside the add-on's sources and tavtools, laid out as a user
+# scripts folder and packed as the zip Blender's "Install add-on" takes.
+BLENDER_PY := /usr/bin/python3.11
+BLENDER_BUILD := build/py311
+BLENDER_SCRIPTS := build/blender/scripts
+blender: libs
+	$(VENV)/bin/cmake -S . -B $(BLENDER_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_PYTHON=ON -DPYTAV_TESTS=OFF \
+	  -DPYTAV_PYTHON_VERSION=3.11 -DPython_EXECUTABLE=$(BLENDER_PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) \
+	  -DPYTAV_LIBS_FROM=$(CURDIR)/$(CPP_BUILD) >/dev/null
+	$(VENV)/bin/cmake --build $(BLENDER_BUILD) -j $(JOBS)
+	$(PY) tools/pack_blender_addon.py $(BLENDER_BUILD) $(BLENDER_SCRIPTS)/addons build/blender/io_scene_tav.zip
+
+build: py cpp blender
 
 test-cpp: cpp
 	cd $(CPP_BUILD) && ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
@@ -65,7 +84,17 @@ test-cpp: cpp
 test-py: py
 	$(PY) -m pytest -q tests/python
 
-test: test-cpp test-py
+# Each script builds scenes in headless Blender, exports them through the
+# installed add-on and checks the files.
+BLENDER_RUN := BLENDER_USER_SCRIPTS=$(CURDIR)/$(BLENDER_SCRIPTS) blender -b --factory-startup --python-exit-code 1 --addons io_scene_tav
+test-blender: blender
+	@failed=""; for t in tests/blender/test_*.py; do \
+	  echo "== $$t"; $(BLENDER_RUN) --python $$t > build/blender/$$(basename $$t .py).log 2>&1 \
+	    || { cat build/blender/$$(basename $$t .py).log; failed="$$failed $$t"; }; \
+	done; \
+	if [ -n "$$failed" ]; then echo "Failed:$$failed"; exit 1; fi
+
+test: test-cpp test-py test-blender
 
 demo: py
 	$(PY) examples/demo.py
