@@ -94,9 +94,9 @@ test-blender: blender
 	done; \
 	if [ -n "$$failed" ]; then echo "Failed:$$failed"; exit 1; fi
 
-test: test-cpp test-py test-blender
+test: test-cpp test-blender test-py
 
-demo: py
+demo: py blender
 	$(PY) examples/demo.py
 	mkdir -p build/demo
 	$(PY) -m tavtools convert examples/sample.gltf build/demo/sample10.tav --format 10
@@ -104,11 +104,14 @@ demo: py
 	$(PY) -m tavtools summary build/demo/sample10.tav
 	$(PY) -m tavtools summary build/demo/sample20.tav
 	$(PY) -m tavtools preview build/demo/sample10.tav -o build/demo/sample.png
+	$(BLENDER_RUN) --python examples/blender_demo.py -- $(CURDIR)/build/demo/blender.tav > build/demo/blender.log 2>&1 \
+	  || { cat build/demo/blender.log; exit 1; }
+	$(PY) -m tavtools summary build/demo/blender.tav
 
 # Benchmarks print their ratios against a baseline run in the same process;
 # they are not part of `make test`.
 BENCH_BUILD := build/bench
-bench: py
+bench: py blender
 	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=OFF -DPYTAV_BENCH=ON >/dev/null
 	$(VENV)/bin/cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@missed=""; \
@@ -116,8 +119,12 @@ bench: py
 	  echo "== $$b"; $(BENCH_BUILD)/$$b || missed="$$missed $$b"; \
 	done; \
 	for b in bench/bench_*.py; do \
+	  [ $$b = bench/bench_blender.py ] && continue; \
 	  echo "== $$b"; $(PY) $$b || missed="$$missed $$b"; \
 	done; \
+	echo "== bench/bench_blender.py"; \
+	$(BLENDER_RUN) --python bench/bench_blender.py > build/blender/bench.log 2>&1 || missed="$$missed bench/bench_blender.py"; \
+	grep -E "^[0-9]+ objects|Error" build/blender/bench.log; \
 	if [ -n "$$missed" ]; then echo "Goals missed:$$missed"; exit 1; fi
 
 # AddressSanitizer + UndefinedBehaviorSanitizer (leak detection on): the C++

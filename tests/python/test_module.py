@@ -57,18 +57,36 @@ def _other_python() -> str | None:
     return shutil.which("python3.11")
 
 
-def test_other_interpreter_refuses_module_with_version_mismatch(tmp_path):
-    other = _other_python()
-    if other is None:
-        pytest.skip("no Python 3.11 on this machine")
-    shutil.copy(pytav.__file__, tmp_path / "pytav.so")
+REPO = Path(__file__).resolve().parents[2]
+
+
+def _blender_module() -> str | None:
+    built = sorted((REPO / "build" / "py311").glob("pytav.cpython-311-*.so"))
+    return str(built[0]) if built else None
+
+
+@pytest.mark.parametrize(
+    "module, interpreter, built_for, running",
+    [
+        (lambda: pytav.__file__, _other_python, "3.10", "3.11"),
+        (_blender_module, lambda: sys.executable, "3.11", "3.10"),
+    ],
+    ids=["venv module in 3.11", "Blender module in 3.10"],
+)
+def test_module_refuses_interpreter_of_other_minor_version(tmp_path, module, interpreter, built_for, running):
+    source, python = module(), interpreter()
+    if source is None or python is None:
+        pytest.skip("this machine lacks the other interpreter or its module (make blender)")
+    shutil.copy(source, tmp_path / "pytav.so")
+    # -S keeps the venv's editable install of pytav off the path.
     result = subprocess.run(
-        [other, "-c", "import pytav"], cwd=tmp_path, capture_output=True, text=True, timeout=60
+        [python, "-S", "-c", "import sys; sys.path.insert(0, '.'); import pytav"],
+        cwd=tmp_path, capture_output=True, text=True, timeout=60,
     )
     assert result.returncode != 0
     assert (
-        "ImportError: Python version mismatch: module was compiled for Python 3.10, "
-        "but the interpreter version is incompatible: 3.11" in result.stderr
+        f"ImportError: Python version mismatch: module was compiled for Python {built_for}, "
+        f"but the interpreter version is incompatible: {running}" in result.stderr
     ), result.stderr
 
 
