@@ -1,0 +1,104 @@
+"""Applies each deliberate fault in tests/mutants/ to a scratch copy and
+reports which of them the test suite catches.
+
+usage: .venv/bin/python tests/mutants/run_mutants.py [--out TABLE.md] [PATCH ...]
+
+The scratch copy is a detached worktree of HEAD in build/mutants/src with its
+own build trees, reused from one mutant to the next, so that each mutant
+costs an incremental build. For each patch (default: every *.patch here, in
+name order) the copy is reset, the patch applied, and the suite run step by
+step, stopping at the first failure: the C++ tests, then the Python tests
+(stopping at the first failing test), then the Blender tests. A mutant is
+"caught" when a step fails, "missed" when the whole suite passes, and
+"stale" when the patch no longer applies or the mutant does not build; a
+stale patch is to be remade against the code, not counted.
+
+Each patch's first line, `# fault: ...`, says what fault it plants.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parents[1]
+SCRATCH = REPO / "build" / "mutants" / "src"
+
+
+def sh(*command, cwd=SCRATCH, log=None) -> bool:
+    with open(log, "a") if log else open(os.devnull, "w") as out:
+        return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT).returncode == 0
+
+
+def prepare() -> None:
+    if not SCRATCH.exists():
+        SCRATCH.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["git", "worktree", "add", "--detach", str(SCRATCH), "HEAD"], cwd=REPO, check=True)
+    else:
+        subprocess.run(["git", "checkout", "--detach", "-q", "-f", subprocess.run(
+            ["git", "rev-parse", "HEAD"], cwd=REPO, capture_output=True, text=True, check=True).stdout.strip()],
+            cwd=SCRATCH, check=True)
+
+
+def fault_of(patch: Path) -> str:
+    first = patch.read_text().splitlines()[0]
+    return first.removeprefix("# fault:").strip()
+
+
+def first_failure(log: Path) -> str:
+    for line in log.read_text(errors="replace").splitlines():
+        for mark in ("[  FAILED  ] ", "FAILED tests/", "Traceback", "Error:"):
+            if mark in line:
+                return line.split(mark, 1)[-1].strip()[:90] or mark.strip()
+    return "(see log)"
+
+
+STEPS = [
+    ("build", ["make", "cpp", "py", "blender"]),
+    ("C++ tests", ["make", "test-cpp"]),
+    ("Python tests", [".venv/bin/python", "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "tests/python"]),
+    ("Blender tests", ["make", "test-blender"]),
+]
+
+
+def run(patch: Path) -> tuple[str, str]:
+    subprocess.run(["git", "checkout", "-q", "-f", "--", "."], cwd=SCRATCH, check=True)
+    if not sh("git", "apply", str(patch)):
+        return "stale", "patch does not apply"
+    log = SCRATCH.parent / (patch.stem + ".log")
+    log.unlink(missing_ok=True)
+    try:
+        for name, command in STEPS:
+            if not sh(*command, log=log):
+                if name == "build":
+                    return "stale", "does not build"
+                return "caught", f"{name}: {first_failure(log)}"
+        return "missed", ""
+    finally:
+        subprocess.run(["git", "checkout", "-q", "-f", "--", "."], cwd=SCRATCH, check=True)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("patches", nargs="*", type=Path)
+    parser.add_argument("--out", type=Path, help="also write the table to this file")
+    args = parser.parse_args()
+    patches = [p.resolve() for p in args.patches] or sorted(HERE.glob("*.patch"))
+    prepare()
+    rows = ["| mutant | fault | result | first failure |", "|---|---|---|---|"]
+    for patch in patches:
+        result, detail = run(patch)
+        rows.append(f"| {patch.stem} | {fault_of(patch)} | {result} | {detail} |")
+        print(rows[-1], flush=True)
+    table = "\n".join(rows) + "\n"
+    if args.out:
+        args.out.write_text(table)
+    missed = sum(1 for r in rows[2:] if "| missed |" in r)
+    print(f"{len(patches)} mutants, {missed} missed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
