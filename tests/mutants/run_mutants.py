@@ -48,10 +48,11 @@ def fault_of(patch: Path) -> str:
 
 
 def first_failure(log: Path) -> str:
-    for line in log.read_text(errors="replace").splitlines():
-        for mark in ("[  FAILED  ] ", "FAILED tests/", "Traceback", "Error:"):
+    lines = log.read_text(errors="replace").splitlines()
+    for mark, keep in (("FAILED tests/", "tests/"), ("[  FAILED  ] ", ""), ("Failed: ", "")):
+        for line in lines:
             if mark in line:
-                return line.split(mark, 1)[-1].strip()[:90] or mark.strip()
+                return (keep + line.split(mark, 1)[1]).split(" - ")[0].strip()[:100]
     return "(see log)"
 
 
