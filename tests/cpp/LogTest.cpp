@@ -320,6 +320,26 @@ private:
     std::string path_;
 };
 
+// The sink is called under the log's lock, so that a sink needs no lock of
+// its own: a sink that dwells a little would see a second thread arrive.
+TEST(Log, SinkIsNeverEnteredByTwoThreadsAtOnce) {
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    qz::setLogSinkForTests([&](std::uint32_t, const std::string&) {
+        if (inside.fetch_add(1) != 0) overlaps.fetch_add(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        inside.fetch_sub(1);
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 50; ++i) qz::log("PYTAV", qz::LOG_WARNING, "line %d", i);
+        });
+    for (auto& thread : threads) thread.join();
+    qz::setLogSinkForTests({});
+    EXPECT_EQ(overlaps.load(), 0);
+}
+
 TEST(Log, ConcurrentLinesOnStandardErrorNeverMixWithinALine) {
     constexpr int kThreads = 8;
     constexpr int kLinesPerThread = 200;

@@ -156,3 +156,11 @@ def test_key_dropped_before_its_neighbour_was_kept_is_brought_back():
     assert stored == [[0.0, 0.0, 0.0, 0.0], [0.25, 1.0, 0.0, 0.0], [0.5, 0.0, 0.0, 0.0],
                       [0.75, 0.0, 0.0, 0.0], [1.0, 1.0, 0.0, 0.0]]
     assert _vector_at(stored, 0.5, None)[0] == pytest.approx(0.0)
+
+
+@pytest.mark.parametrize("off_line, kept", [(0.5, False), (0.9, False), (1.5, True), (3.0, True)])
+def test_key_off_the_line_by_more_than_the_tolerance_is_kept_and_within_it_dropped(off_line, kept):
+    # Position keys are thinned at a tolerance of 1e-4.
+    keys = [(0.0, (0, 0, 0)), (0.5, (0.5 + off_line * 1e-4, 0, 0)), (1.0, (1, 0, 0))]
+    times = [k[0] for k in animation_keys("position", keys)]
+    assert times == ([0.0, 0.5, 1.0] if kept else [0.0, 1.0])
