@@ -24,7 +24,8 @@ Mapping rules:
   collision ``ShellNode``, not rendered), "segments" (a mesh: its edges as a
   ``SegmentsNode``), "lod" (an empty: a ``Lod`` node "<name>_lod" under its
   node holding its children, in name order, as the levels, with the
-  distances of the float list ``tav_lod_distances``, one per child).
+  distances of the float list ``tav_lod_distances``, one per child; format
+  2.0 holds no LOD nodes, so there the levels stay plain children).
 - Anything not exported (cameras, sun and area lights, other object types,
   shape keys, drivers, NLA strips, pose animation, unknown roles, custom
   properties a connector cannot hold, shader features) is reported naming
@@ -84,6 +85,7 @@ class SceneExporter:
             except ImportError as error:
                 raise ExportError(f"The pytav module of the add-on does not load: {error}") from None
             self.pytav = pytav
+            self.version = version
             objects = self._objects()
             wm.progress_begin(0, len(objects) + 1)
             started = True
@@ -217,6 +219,10 @@ class SceneExporter:
         if distances is None or len(distances) != len(children):
             self.report("WARNING", f"{o.name}: role 'lod' needs the float list tav_lod_distances with one "
                                    f"distance per child ({len(children)}); exported as a plain object")
+            return
+        if self.version == 20:
+            self.report("WARNING", f"{o.name}: format 2.0 holds no LOD nodes; its levels are exported as "
+                                   "plain children")
             return
         self.holders[o.name] = node.addChild(self.pytav.Lod(o.name + "_lod", distances))
 

@@ -1,0 +1,140 @@
+"""Shared helpers of the Blender tests: scene building, export, decoding.
+
+Each test script runs in its own Blender (``make test-blender``); it puts
+this folder on sys.path, builds scenes with these helpers and calls
+``run(globals())``, which runs its ``test_*`` functions and exits non-zero
+when one fails.
+"""
+
+import os
+import struct
+import tempfile
+import traceback
+
+import bpy
+import numpy as np
+
+import io_scene_tav
+from io_scene_tav import tavtools
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+OUT = tempfile.mkdtemp(prefix="tav_blender_")
+NONE = 0xFFFFFFFF
+
+
+def empty_scene(frames=(1, 21)):
+    bpy.ops.wm.read_factory_settings(use_empty=True)
+    scene = bpy.context.scene
+    scene.frame_start, scene.frame_end = frames
+    return scene
+
+
+def export(name, version=10, **options):
+    """Exports the scene; returns (result set, reports, path)."""
+    path = os.path.join(OUT, name)
+    result = bpy.ops.export_scene.tav(filepath=path, format_version=str(version), **options)
+    return result, list(io_scene_tav.last_reports), path
+
+
+def export_and_read(name, version=10, **options):
+    """Exports the scene, checks that it finished; returns (decoded file, reports)."""
+    result, reports, path = export(name, version, **options)
+    assert result == {"FINISHED"}, (result, reports)
+    return tavtools.read(path), reports
+
+
+def warnings(reports):
+    return [text for level, text in reports if level == "WARNING"]
+
+
+def mesh_object(name, mesh=None, parent=None, location=(0, 0, 0), material=None):
+    """A new mesh object (a copy of a unit cube's mesh unless given)."""
+    if mesh is None:
+        bpy.ops.mesh.primitive_cube_add()
+        cube = bpy.context.object
+        mesh = cube.data
+        bpy.data.objects.remove(cube)
+    obj = bpy.data.objects.new(name, mesh)
+    bpy.context.scene.collection.objects.link(obj)
+    obj.parent = parent
+    obj.location = location
+    if material is not None:
+        obj.data.materials.append(material)
+    return obj
+
+
+def empty(name, parent=None, **props):
+    obj = bpy.data.objects.new(name, None)
+    bpy.context.scene.collection.objects.link(obj)
+    obj.parent = parent
+    for key, value in props.items():
+        obj[key] = value
+    return obj
+
+
+# -- decoded files ---------------------------------------------------------------
+def node(data, name):
+    """The node record named ``name`` of a format 10 file."""
+    found = [n for n in data["nodes"] if n["name"] == name]
+    assert len(found) == 1, (name, [n["name"] for n in data["nodes"]])
+    return found[0]
+
+
+def world(nodes, index):
+    """World matrix (row-vector form, 4x4 array) of node ``index`` in a
+    node list whose records hold "matrix" and "parent"."""
+    by_index = {n["index"]: n for n in nodes}
+    matrix = np.eye(4)
+    while index is not None:
+        record = by_index[index]
+        if "matrix" in record:
+            matrix = matrix @ np.array(record["matrix"])
+        index = record["parent"]
+    return matrix
+
+
+def blender_world(obj):
+    """The object's world matrix in the file's row-vector form."""
+    return np.array(obj.matrix_world).T
+
+
+def renders(data):
+    return data["sections"]["RENDER_NODES"]
+
+
+def totals(data):
+    """(vertices, triangles) of all render nodes of a format 10 file."""
+    records = renders(data)
+    return sum(r["vertex_count"] for r in records), sum(len(r["indices"]) // 3 for r in records)
+
+
+def vertex_rows(record):
+    size = record["floats_per_vertex"]
+    return np.array(record["vertices"], dtype=np.float64).reshape(-1, size)
+
+
+def packed_indices(value):
+    """The four bone indices packed into a position's fourth component."""
+    return tuple(struct.pack("<f", value))
+
+
+def key_value(keys, t):
+    """Linear interpolation of file keys [[t, v...], ...] at t (clamped)."""
+    keys = np.array(keys)
+    return np.array([np.interp(t, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
+
+
+def run(namespace):
+    """Runs the namespace's test_* functions; exits with 1 if any fails."""
+    failed = []
+    for name, test in sorted(namespace.items()):
+        if name.startswith("test_") and callable(test):
+            try:
+                test()
+                print(f"PASS {name}")
+            except Exception:
+                failed.append(name)
+                print(f"FAIL {name}")
+                traceback.print_exc()
+    if failed:
+        raise RuntimeError("failed: " + ", ".join(failed))
