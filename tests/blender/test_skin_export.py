@@ -1,0 +1,122 @@
+"""An armature of 70 bones skinning a mesh: bones, packed indices, weights.
+
+The armature is moved, turned and posed; the file must hold the bones at
+rest, the mesh in its rest place, and for every vertex the four heaviest
+bones that its vertex groups name, with their weights normalised.
+"""
+
+import math
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import bpy  # noqa: E402
+import numpy as np  # noqa: E402
+from mathutils import Euler, Matrix  # noqa: E402
+
+from support import (blender_world, empty_scene, export_and_read, node, packed_indices, renders, run,  # noqa: E402
+                     vertex_rows, world)
+
+BONES = 70
+STEP = 0.1
+
+
+def build_armature(name, count, matrix):
+    data = bpy.data.armatures.new(name)
+    arm = bpy.data.objects.new(name, data)
+    bpy.context.scene.collection.objects.link(arm)
+    arm.matrix_world = matrix
+    bpy.context.view_layer.objects.active = arm
+    bpy.ops.object.mode_set(mode="EDIT")
+    previous = None
+    for i in range(count):
+        bone = data.edit_bones.new(f"bone_{i:02d}")
+        bone.head, bone.tail = (i * STEP, 0, 0), ((i + 1) * STEP, 0, 0)
+        bone.parent, bone.use_connect = previous, previous is not None
+        previous = bone
+    bpy.ops.object.mode_set(mode="OBJECT")
+    return arm
+
+
+def build_strip(arm, count):
+    """A strip of quads along the bones; column i is weighed to bones i and
+    i + 1, column 0 to five bones and a group that names no bone."""
+    verts = [(i * STEP, y, 0) for i in range(count + 1) for y in (0.0, STEP)]
+    faces = [(2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1) for i in range(count)]
+    mesh = bpy.data.meshes.new("strip")
+    mesh.from_pydata(verts, [], faces)
+    obj = bpy.data.objects.new("Strip", mesh)
+    bpy.context.scene.collection.objects.link(obj)
+    obj.parent = arm
+    obj.modifiers.new("Armature", "ARMATURE").object = arm
+    groups = {b.name: obj.vertex_groups.new(name=b.name) for b in arm.data.bones}
+    stray = obj.vertex_groups.new(name="not_a_bone")
+    for i in range(count + 1):
+        column = [2 * i, 2 * i + 1]
+        if i == 0:
+            for k, w in enumerate((0.5, 0.2, 0.15, 0.1, 0.05)):
+                groups[f"bone_{k:02d}"].add(column, w, "REPLACE")
+            stray.add(column, 0.9, "REPLACE")
+        else:
+            groups[f"bone_{min(i, count - 1):02d}"].add(column, 0.75, "REPLACE")
+            groups[f"bone_{i - 1:02d}"].add(column, 0.25, "REPLACE")
+    return obj
+
+
+empty_scene()
+ARM = build_armature("Rig", BONES, Matrix.LocRotScale((1, 2, 0), Euler((0, 0, math.radians(40))), (1, 1, 1)))
+STRIP = build_strip(ARM, BONES)
+ARM.pose.bones["bone_10"].rotation_quaternion = (0.9, 0.0, 0.0, 0.43)   # a pose the file must not hold
+bpy.context.view_layer.update()
+DATA, REPORTS = export_and_read("skin.tav", 10)
+
+
+def expected_weights(vertex):
+    names = {g.index: g.name for g in STRIP.vertex_groups}
+    pairs = sorted(((g.weight, names[g.group]) for g in vertex.groups if names[g.group] != "not_a_bone"),
+                   reverse=True)[:4]
+    total = sum(w for w, _ in pairs)
+    return {name: w / total for w, name in pairs}
+
+
+def test_bones_are_nodes_at_rest_with_inverted_model_space_rest_matrices():
+    for bone in ARM.data.bones:
+        record = node(DATA, bone.name)
+        rest = np.array(ARM.matrix_world @ bone.matrix_local).T
+        assert record["class"] == "model::Bone"
+        assert np.allclose(world(DATA["nodes"], record["index"]), rest, atol=1e-5), bone.name
+        assert np.allclose(rest @ np.array(record["bone_matrix"]), np.eye(4), atol=1e-5), bone.name
+
+
+def test_every_vertex_names_its_heaviest_bones_by_packed_index():
+    (record,) = renders(DATA)
+    assert record["class"] == "model::SkinNode"
+    by_index = {n["index"]: n["name"] for n in DATA["nodes"]}
+    parents = [by_index[b] for b in record["bones"]]
+    assert parents == ["root"] + [b.name for b in ARM.data.bones]
+    rest = {tuple(np.round(STRIP.matrix_world @ v.co, 4)): v for v in STRIP.data.vertices}
+    rows = vertex_rows(record)
+    seen = set()
+    for row in rows:
+        vertex = rest[tuple(np.round(row[:3], 4))]
+        seen.add(vertex.index)
+        got = {}
+        for index, weight in zip(packed_indices(row[3]), row[-4:]):
+            if weight > 0:
+                got[parents[index]] = got.get(parents[index], 0) + weight
+        want = expected_weights(vertex)
+        assert got.keys() == want.keys() and all(math.isclose(got[k], want[k], abs_tol=1e-6) for k in want), \
+            (vertex.index, got, want)
+    assert seen == set(range(len(STRIP.data.vertices)))
+
+
+def test_skinned_model_has_the_rest_box_the_save_asks_for():
+    box = DATA["root"]["bounding_box"]
+    points = np.array([STRIP.matrix_world @ v.co for v in STRIP.data.vertices])
+    assert np.allclose(box["min"], points.min(axis=0), atol=1e-5)
+    assert np.allclose(box["max"], points.max(axis=0), atol=1e-5)
+    assert np.allclose(blender_world(ARM)[3, :3], (1, 2, 0))
+
+
+run(globals())
