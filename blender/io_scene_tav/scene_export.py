@@ -86,6 +86,9 @@ class SceneExporter:
                 raise ExportError(f"The pytav module of the add-on does not load: {error}") from None
             self.pytav = pytav
             self.version = version
+            # A script may have linked objects since the last update; the view
+            # layer lists them (and their matrices are right) only after one.
+            self.context.view_layer.update()
             objects = self._objects()
             wm.progress_begin(0, len(objects) + 1)
             started = True

@@ -23,7 +23,12 @@ NONE = 0xFFFFFFFF
 
 
 def empty_scene(frames=(1, 21)):
-    bpy.ops.wm.read_factory_settings(use_empty=True)
+    """Removes every object and data block the tests make (reloading the
+    factory settings would disable the add-on)."""
+    for collection in (bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.lights,
+                       bpy.data.cameras, bpy.data.armatures, bpy.data.images, bpy.data.actions):
+        for item in list(collection):
+            collection.remove(item)
     scene = bpy.context.scene
     scene.frame_start, scene.frame_end = frames
     return scene
@@ -69,6 +74,51 @@ def empty(name, parent=None, **props):
     obj.parent = parent
     for key, value in props.items():
         obj[key] = value
+    return obj
+
+
+STEP = 0.1
+
+
+def build_armature(name, count, matrix):
+    data = bpy.data.armatures.new(name)
+    arm = bpy.data.objects.new(name, data)
+    bpy.context.scene.collection.objects.link(arm)
+    arm.matrix_world = matrix
+    bpy.context.view_layer.objects.active = arm
+    bpy.ops.object.mode_set(mode="EDIT")
+    previous = None
+    for i in range(count):
+        bone = data.edit_bones.new(f"bone_{i:02d}")
+        bone.head, bone.tail = (i * STEP, 0, 0), ((i + 1) * STEP, 0, 0)
+        bone.parent, bone.use_connect = previous, previous is not None
+        previous = bone
+    bpy.ops.object.mode_set(mode="OBJECT")
+    return arm
+
+
+def build_strip(arm, count):
+    """A strip of quads along the bones; column i is weighed to bones i and
+    i + 1, column 0 to five bones and a group that names no bone."""
+    verts = [(i * STEP, y, 0) for i in range(count + 1) for y in (0.0, STEP)]
+    faces = [(2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1) for i in range(count)]
+    mesh = bpy.data.meshes.new("strip")
+    mesh.from_pydata(verts, [], faces)
+    obj = bpy.data.objects.new("Strip", mesh)
+    bpy.context.scene.collection.objects.link(obj)
+    obj.parent = arm
+    obj.modifiers.new("Armature", "ARMATURE").object = arm
+    groups = {b.name: obj.vertex_groups.new(name=b.name) for b in arm.data.bones}
+    stray = obj.vertex_groups.new(name="not_a_bone")
+    for i in range(count + 1):
+        column = [2 * i, 2 * i + 1]
+        if i == 0:
+            for k, w in enumerate((0.5, 0.2, 0.15, 0.1, 0.05)):
+                groups[f"bone_{k:02d}"].add(column, w, "REPLACE")
+            stray.add(column, 0.9, "REPLACE")
+        else:
+            groups[f"bone_{min(i, count - 1):02d}"].add(column, 0.75, "REPLACE")
+            groups[f"bone_{i - 1:02d}"].add(column, 0.25, "REPLACE")
     return obj
 
 
