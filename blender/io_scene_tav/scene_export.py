@@ -356,14 +356,12 @@ class SceneExporter:
         return info
 
     def _add_bounds(self, positions, world):
-        points = positions.reshape(-1, 3)
-        low, high = points.min(axis=0), points.max(axis=0)
+        """Notes the model-space box of the points (flat float32) under the
+        world matrix ``world`` (None: already in model space)."""
+        points = positions.reshape(-1, 3).astype(np.float64)
         if world is not None:
-            corners = np.array([[x, y, z, 1.0] for x in (low[0], high[0]) for y in (low[1], high[1])
-                                for z in (low[2], high[2])])
-            moved = corners @ world.T
-            low, high = moved[:, :3].min(axis=0), moved[:, :3].max(axis=0)
-        self.corners.append(np.array([low, high], dtype=np.float64))
+            points = points @ world[:3, :3].T + world[:3, 3]
+        self.corners.append(np.array([points.min(axis=0), points.max(axis=0)]))
 
     def _export_shell(self, o, node):
         owner, mesh = self._mesh(o)

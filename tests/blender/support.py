@@ -130,17 +130,70 @@ def node(data, name):
     return found[0]
 
 
-def world(nodes, index):
-    """World matrix (row-vector form, 4x4 array) of node ``index`` in a
-    node list whose records hold "matrix" and "parent"."""
+def _rotation_rows(q):
+    """Row-vector rotation matrix of the quaternion (x, y, z, w)."""
+    x, y, z, w = q / np.linalg.norm(q)
+    column = np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+                       [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+                       [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
+    return column.T
+
+
+def node_matrix(record, t=0.0):
+    """A node record's local matrix (row-vector form) at argument value t:
+    scale, rotation, then position keys, then its matrix (the base matrix of
+    an animation node)."""
+    matrix = np.array(record["matrix"]) if "matrix" in record else np.eye(4)
+    if "position" not in record:
+        return matrix
+    position = np.array(record["base_position"], dtype=np.float64)
+    for entry in record["position"]:
+        position = position + key_value(entry["keys"], t)
+    rotation = np.eye(3)
+    for entry in record["rotation"]:
+        rotation = _rotation_rows(key_value(entry["keys"], t)) @ rotation
+    scale = np.array(record["base_scale"], dtype=np.float64)
+    for entry in record["scale"]:
+        scale = scale * key_value(entry["scale_keys"], t)
+    local = np.eye(4)
+    local[:3, :3] = np.diag(scale) @ rotation
+    local[3, :3] = position
+    return local @ matrix
+
+
+def world(nodes, index, t=0.0):
+    """World matrix (row-vector form, 4x4 array) of node ``index`` at
+    argument value t, in a node list whose records hold "parent"."""
     by_index = {n["index"]: n for n in nodes}
     matrix = np.eye(4)
     while index is not None:
         record = by_index[index]
-        if "matrix" in record:
-            matrix = matrix @ np.array(record["matrix"])
+        matrix = matrix @ node_matrix(record, t)
         index = record["parent"]
     return matrix
+
+
+def placed(data, record, t=0.0):
+    """The world positions (V x 3) of a render record's vertices at
+    argument value t; skinned vertices blended over their bones."""
+    rows = vertex_rows(record)
+    points = np.c_[rows[:, :3], np.ones(len(rows))]
+    if "bones" not in record:
+        return (points @ world(data["nodes"], record["parents"][0]["node"], t))[:, :3]
+    nodes = {n["index"]: n for n in data["nodes"]}
+    palette = [np.array(nodes[b].get("bone_matrix", np.eye(4))) @ world(data["nodes"], b, t) for b in record["bones"]]
+    out = np.zeros((len(rows), 3))
+    for k, row in enumerate(rows):
+        for index, weight in zip(packed_indices(row[3]), row[-4:]):
+            out[k] += weight * (points[k] @ palette[index])[:3]
+    return out
+
+
+def texcoords(data, record):
+    """TEXCOORD0 of a render record's vertices (V x 2)."""
+    fmt = data["materials"][record["material"]]["vertex_format"]
+    start = sum(fmt[:4])
+    return vertex_rows(record)[:, start:start + 2]
 
 
 def blender_world(obj):
