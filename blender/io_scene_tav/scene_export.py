@@ -159,6 +159,9 @@ class SceneExporter:
         pt = self.pytav
         self.model = pt.Model()
         self.frames, self.times = animation_export.frame_times(self.context.scene)
+        # A model with skinned nodes needs its box from the exporter.
+        self.need_bounds = any(o.type == "MESH" and armature_export.deforming_armature(o) is not None
+                               for o in objects)
         for o in objects:
             self._make_node(o)
         for k, o in enumerate(objects):
@@ -343,7 +346,8 @@ class SceneExporter:
                 self.report("WARNING", f"{o.name}: render node {name} refused: {message}")
                 continue
             self.counts["render"] += 1
-            self._add_bounds(part.positions, None if skeleton is not None else world)
+            if self.need_bounds:
+                self._add_bounds(part.positions, None if skeleton is not None else world)
 
     def _material_info(self, material):
         key = material.name if material is not None else None
@@ -378,7 +382,8 @@ class SceneExporter:
         shell.setControlNode(node)
         self.model.addShellNode(shell)
         self.counts["shell"] += 1
-        self._add_bounds(positions, np.array(o.matrix_world, dtype=np.float64))
+        if self.need_bounds:
+            self._add_bounds(positions, np.array(o.matrix_world, dtype=np.float64))
 
     def _export_segments(self, o, node):
         owner, mesh = self._mesh(o)
