@@ -191,6 +191,9 @@ class SceneExporter:
             holder = visibility
         if any(path in curves for path in ("location", "rotation_euler", "rotation_quaternion",
                                            "rotation_axis_angle", "scale")):
+            if any(o.delta_location) or any(o.delta_scale[i] != 1.0 for i in range(3)) or \
+                    any(o.delta_rotation_euler) or tuple(o.delta_rotation_quaternion) != (1.0, 0.0, 0.0, 0.0):
+                self.report("WARNING", f"{o.name}: delta transforms of an animated object are not exported")
             node = holder.addChild(pt.AnimationNode(o.name))
             node.setBaseMatrix(rows(local @ o.matrix_basis.inverted_safe()))
             if animation.position:
