@@ -27,6 +27,7 @@ Mapping rules:
   distances of the float list ``tav_lod_distances``, one per child; format
   2.0 holds no LOD nodes, so there the levels stay plain children).
 - Anything not exported (cameras, sun and area lights, other object types,
+  collection instances,
   shape keys, drivers, NLA strips, pose animation, unknown roles, custom
   properties a connector cannot hold, shader features) is reported naming
   the object; messages of ``addRenderNode`` and ``save`` are reported too.
@@ -270,6 +271,8 @@ class SceneExporter:
                 self._export_connector(o, node)
             elif role in ("shell", "segments"):
                 self.report("WARNING", f"{o.name}: role {role!r} needs a mesh; exported as a plain object")
+            if o.instance_type == "COLLECTION" and o.instance_collection is not None:
+                self.report("WARNING", f"{o.name}: collection instances are not exported (make them real first)")
         elif o.type == "LIGHT":
             if o.data.type in ("POINT", "SPOT"):
                 light = light_export.make_light(self.pytav, o)

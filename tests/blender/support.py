@@ -26,7 +26,8 @@ def empty_scene(frames=(1, 21)):
     """Removes every object and data block the tests make (reloading the
     factory settings would disable the add-on)."""
     for collection in (bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.lights,
-                       bpy.data.cameras, bpy.data.armatures, bpy.data.images, bpy.data.actions):
+                       bpy.data.cameras, bpy.data.armatures, bpy.data.images, bpy.data.actions,
+                       bpy.data.collections):
         for item in list(collection):
             collection.remove(item)
     scene = bpy.context.scene

@@ -11,7 +11,8 @@ from mathutils import Matrix  # noqa: E402
 
 import io_scene_tav  # noqa: E402
 from io_scene_tav.scene_export import SceneExporter  # noqa: E402
-from support import OUT, build_armature, build_strip, empty_scene, export_and_read, mesh_object, renders, run  # noqa: E402,E501
+from support import (OUT, build_armature, build_strip, empty, empty_scene, export_and_read, mesh_object,  # noqa: E402
+                     renders, run)
 
 
 def missing_folder():
@@ -49,14 +50,31 @@ def test_failed_export_is_cancelled_with_a_readable_error_and_no_file():
         assert io_scene_tav.last_reports[-1] == ("ERROR", error)
 
 
-def test_armature_of_more_than_255_bones_is_reported_and_its_mesh_written_unskinned():
-    empty_scene()
-    arm = build_armature("BigRig", 300, Matrix())
-    build_strip(arm, 300)
-    data, reports = export_and_read("big_rig.tav")
-    assert any(level == "WARNING" and text.startswith("BigRig:") and "300 bones" in text for level, text in reports)
-    (record,) = renders(data)
-    assert record["class"] == "model::RenderNode" and record["vertex_count"] == 2 * 301
+def big_rig():
+    build_strip(build_armature("BigRig", 300, Matrix()), 300)
+    return "BigRig:", "300 bones", lambda data: [(r["class"], r["vertex_count"]) for r in renders(data)] == [
+        ("model::RenderNode", 2 * 301)]
+
+
+def collection_instance():
+    parts = bpy.data.collections.new("parts")
+    parts.objects.link(bpy.data.objects.new("Part", bpy.data.meshes.new("part")))
+    empty("Rack").instance_type = "COLLECTION"
+    bpy.data.objects["Rack"].instance_collection = parts
+    return "Rack:", "collection instances", lambda data: renders(data) == []
+
+
+REPORTED = [big_rig, collection_instance]
+
+
+def test_what_cannot_be_written_as_it_is_is_reported_and_the_rest_written():
+    for case in REPORTED:
+        empty_scene()
+        name, words, check = case()
+        data, reports = export_and_read(case.__name__ + ".tav")
+        assert any(level == "WARNING" and text.startswith(name) and words in text for level, text in reports), \
+            (case.__name__, reports)
+        assert check(data), case.__name__
 
 
 run(globals())
