@@ -79,7 +79,8 @@ def build_scene():
     body.matrix_parent_inverse = Matrix.Translation((0.5, 0, 0))
     empty("Mount", parent=body, tav="connector", speed=3.5, label="front", sizes=[1, 2])
     mesh_object("Canopy", location=(4, 0, 0), material=glass_material())
-    turret = mesh_object("Turret", location=(0, 0, 0))
+    turret = mesh_object("Turret", location=(0, 0, 0), parent=base)
+    turret.matrix_parent_inverse = Matrix.Translation((0, 1, 0))
     turret["tav_argument"] = 3
     for frame, z, angle, hidden in ((1, 0.0, 0.0, False), (11, 1.0, 45.0, True), (21, 4.0, 90.0, True)):
         turret.location.z = z
@@ -167,6 +168,7 @@ def test_keys_reproduce_the_keyframed_channels_at_every_frame():
         q = key_value(rotation["keys"], t)   # x, y, z, w
         expected = obj.rotation_euler.to_quaternion()
         assert abs(abs(np.dot(q / np.linalg.norm(q), (expected.x, expected.y, expected.z, expected.w))) - 1) < 1e-4
+        assert np.allclose(world(DATA["nodes"], turret["index"], t), blender_world(obj), atol=2e-3), frame
     visibility = node(DATA, "Turret_visibility")
     assert turret["parent"] == visibility["index"]
     (entry,) = visibility["arguments"]
