@@ -22,7 +22,7 @@ import bpy  # noqa: E402
 import numpy as np  # noqa: E402
 
 import io_scene_tav  # noqa: E402
-from support import REPO, empty_scene, export_and_read, placed, renders, run, tavtools, texcoords, totals  # noqa: E402
+from support import REPO, empty_scene, export_and_read, placed, renders, run, tavtools, texcoords, totals, world  # noqa: E402
 
 SAMPLE = os.path.join(REPO, "examples", "sample.gltf")
 # Blender names the armature object after the glTF node "body" and so
@@ -102,6 +102,10 @@ def test_lights_match_but_for_the_range_blender_does_not_import():
         # fall-off distance sqrt(256 x brightness) instead.
         assert np.allclose(np.hstack(mine[name][:4]), np.hstack(theirs[name][:4]), rtol=1e-4), name
         assert np.isclose(mine[name][4], np.sqrt(256 * mine[name][1]), rtol=1e-5)
+    # Placed and turned alike: both formats point a light along its node's -Z.
+    placement = [{light["name"]: world(data["nodes"], light["parent"]) for light in data["sections"]["LIGHT_NODES"]}
+                 for data in (MINE, THEIRS)]
+    assert all(np.allclose(placement[0][name], placement[1][name], atol=1e-5) for name in mine)
 
 
 def test_only_the_bone_animation_is_lost_and_it_is_reported():
