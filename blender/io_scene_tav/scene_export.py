@@ -75,7 +75,7 @@ class SceneExporter:
     # -- entry ------------------------------------------------------------
     def export(self, filepath, version):
         wm = self.context.window_manager
-        restore = []
+        self.restore = []
         started = False
         try:
             folder = os.path.dirname(os.path.abspath(filepath))
@@ -93,7 +93,7 @@ class SceneExporter:
             objects = self._objects()
             wm.progress_begin(0, len(objects) + 1)
             started = True
-            restore = self._rest_armatures(objects)
+            self._rest_armatures(objects)
             self.depsgraph = self.context.evaluated_depsgraph_get()
             pytav.init()
             try:
@@ -103,7 +103,10 @@ class SceneExporter:
                     self._note_format20()
                 message = self.model.save(filepath, version)
             finally:
+                # The model and every wrapper go before the module's pools.
                 self.model = None
+                for table in (self.nodes, self.holders, self.skeletons):
+                    table.clear()
                 pytav.deinit()
             if message:
                 raise ExportError(f"Saving {filepath} failed: {message}")
@@ -114,9 +117,9 @@ class SceneExporter:
             self.report("ERROR", f"Export failed: {type(error).__name__}: {error}")
             return {"CANCELLED"}
         finally:
-            for armature, position in restore:
+            for armature, position in self.restore:
                 armature.pose_position = position
-            if restore:
+            if self.restore:
                 self.context.view_layer.update()
             if started:
                 wm.progress_end()
@@ -143,8 +146,9 @@ class SceneExporter:
 
     def _rest_armatures(self, objects):
         """Puts the armatures that deform exported meshes into their rest
-        position; returns (armature data, old position) pairs to restore."""
-        restore = []
+        position, noting (armature data, old position) pairs in
+        ``self.restore`` for ``export`` to put back."""
+        restore = self.restore
         for o in objects:
             armature = armature_export.deforming_armature(o) if o.type == "MESH" else None
             if armature is not None and armature.data.pose_position != "REST" and \
@@ -153,7 +157,6 @@ class SceneExporter:
                 armature.data.pose_position = "REST"
         if restore:
             self.context.view_layer.update()
-        return restore
 
     # -- building -----------------------------------------------------------
     def _build(self, objects, wm):
