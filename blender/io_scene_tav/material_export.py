@@ -11,8 +11,10 @@ material output, else the first one in the node tree):
 - Roughness or Metallic fed from an image (through Separate RGB/Color, as
   Blender's glTF importer wires an occlusion-roughness-metallic map) gives
   an ``AormsBlock`` with that image.
-- Emission: an image upstream gives an ``EmissiveBlock`` with the map, white
-  colour and Emission Strength as amount; else a non-black Emission colour
+- Emission: an image upstream gives an ``EmissiveBlock`` with the map,
+  Emission Strength as amount and white colour, or the colour that a Mix
+  node in Multiply mode right before the input multiplies the image with
+  (as Blender's glTF importer wires an emissive factor); else a non-black Emission colour
   gives an ``EmissiveColorBlock`` with colour and strength.
 - Blend mode Alpha Blend sets transparent mode 1; Backface Culling off makes
   the node two-sided (the back faces are added at save).
@@ -61,6 +63,22 @@ def _upstream_image(socket, depth=0):
         if image is not None:
             return image
     return None
+
+
+def _multiplied_color(socket):
+    """The colour that a Mix node in Multiply mode feeding ``socket``
+    multiplies its linked input with (fully mixed), or None."""
+    node = socket.links[0].from_node
+    if node.type not in ("MIX", "MIX_RGB") or node.blend_type != "MULTIPLY":
+        return None
+    factor = node.inputs[0]
+    if factor.is_linked or factor.default_value != 1.0:
+        return None
+    colors = [s for s in node.inputs if s.type == "RGBA" and s.enabled]
+    fixed = [s for s in colors if not s.is_linked]
+    if len(colors) != 2 or len(fixed) != 1:
+        return None
+    return tuple(fixed[0].default_value[:3])
 
 
 def _shader(material):
@@ -137,6 +155,7 @@ class MaterialInfo:
         image = _upstream_image(emission)
         if image is not None:
             self.emissive_map = texture_name(image)
+            self.emission = _multiplied_color(emission) or (1.0, 1.0, 1.0)
         elif not emission.is_linked:
             self.emission = tuple(emission.default_value[:3])
         else:
@@ -179,7 +198,7 @@ class MaterialInfo:
             block = pytav.EmissiveBlock()
             block.setEmissiveMap(self.emissive_map)
             block.setEmissiveMapUV(part.uvs)
-            block.setColor(pytav.PropertyFloat3((1.0, 1.0, 1.0)))
+            block.setColor(pytav.PropertyFloat3(tuple(float(c) for c in self.emission)))
             block.setAmount(pytav.PropertyFloat(self.emission_strength))
             render.addBlock(block)
         elif self.emissive:

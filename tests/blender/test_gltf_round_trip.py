@@ -66,7 +66,7 @@ def test_same_totals_render_nodes_and_materials():
     for name in mine:
         a = MINE["materials"][mine[name]["material"]]
         b = THEIRS["materials"][theirs[name]["material"]]
-        for key in ("name", "material_name", "blending", "vertex_format", "texture_coordinates_channels"):
+        for key in ("name", "material_name", "blending", "vertex_format", "texture_coordinates_channels", "uniforms"):
             assert a[key] == b[key], (name, key, a[key], b[key])
         # The converter names an external image by its path from the
         # output's folder; the add-on writes the file's base name.
