@@ -27,6 +27,7 @@ STRIP = build_strip(ARM, BONES)
 ARM.pose.bones["bone_10"].rotation_quaternion = (0.9, 0.0, 0.0, 0.43)   # a pose the file must not hold
 bpy.context.view_layer.update()
 DATA, REPORTS = export_and_read("skin.tav", 10)
+DATA20, _ = export_and_read("skin20.tav", 20)
 
 
 def expected_weights(vertex):
@@ -37,14 +38,16 @@ def expected_weights(vertex):
     return {name: w / total for w, name in pairs}
 
 
-def test_bones_are_nodes_at_rest_with_inverted_model_space_rest_matrices():
+def test_bones_are_nodes_at_rest_with_inverted_model_space_rest_matrices_in_both_formats():
     assert ARM.data.pose_position == "POSE"   # put back after the export
+    bones20 = {n["name"]: n for n in DATA20["transform_tree"] if n["class"] == "model::Bone"}
+    assert len(bones20) == BONES
     for bone in ARM.data.bones:
-        record = node(DATA, bone.name)
         rest = np.array(ARM.matrix_world @ bone.matrix_local).T
-        assert record["class"] == "model::Bone"
-        assert np.allclose(world(DATA["nodes"], record["index"]), rest, atol=1e-5), bone.name
-        assert np.allclose(rest @ np.array(record["bone_matrix"]), np.eye(4), atol=1e-5), bone.name
+        for nodes, record in ((DATA["nodes"], node(DATA, bone.name)), (DATA20["transform_tree"], bones20[bone.name])):
+            assert record["class"] == "model::Bone"
+            assert np.allclose(world(nodes, record["index"]), rest, atol=1e-5), bone.name
+            assert np.allclose(rest @ np.array(record["bone_matrix"]), np.eye(4), atol=1e-5), bone.name
 
 
 def test_every_vertex_names_its_heaviest_bones_by_packed_index():
