@@ -45,9 +45,11 @@ class Skeleton:
         pending = [(bone, holder) for bone in reversed(armature_object.data.bones) if bone.parent is None]
         while pending:
             bone, parent_node = pending.pop()
-            local = bone.matrix_local if bone.parent is None else bone.parent.matrix_local.inverted() @ bone.matrix_local
+            local = bone.matrix_local
+            if bone.parent is not None:
+                local = bone.parent.matrix_local.inverted_safe() @ local
             node = parent_node.addChild(pytav.Bone(bone.name, rows(local)))
-            node.setInvertedBaseBoneMatrix(rows((world @ bone.matrix_local).inverted()))
+            node.setInvertedBaseBoneMatrix(rows((world @ bone.matrix_local).inverted_safe()))
             self.bones.append(bone)
             self.nodes.append(node)
             pending.extend((child, node) for child in reversed(bone.children))

@@ -179,7 +179,7 @@ class SceneExporter:
         pt = self.pytav
         parent = o.parent if o.parent is not None and o.parent.name in self.exported else None
         holder = self.holders[parent.name] if parent is not None else self.model.getRootTransform()
-        local = (parent.matrix_world.inverted() @ o.matrix_world) if parent is not None else o.matrix_world.copy()
+        local = (parent.matrix_world.inverted_safe() @ o.matrix_world) if parent is not None else o.matrix_world.copy()
         curves = animation_export.curves_of(o)
         self._report_animation_losses(o, curves)
         animation = animation_export.ObjectAnimation(o, curves, self.frames, self.times) if curves else None
@@ -437,7 +437,7 @@ def _to_world(part, world):
     """Moves a part's positions and normals into model space (in place)."""
     points = part.positions.reshape(-1, 3).astype(np.float64)
     part.positions = np.ascontiguousarray((points @ world[:3, :3].T + world[:3, 3]).astype(np.float32)).reshape(-1)
-    normal_matrix = np.linalg.inv(world[:3, :3]).T
+    normal_matrix = np.linalg.pinv(world[:3, :3]).T
     normals = part.normals.reshape(-1, 3).astype(np.float64) @ normal_matrix.T
     length = np.linalg.norm(normals, axis=1)
     length[length < 1e-12] = 1.0

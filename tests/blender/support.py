@@ -13,6 +13,7 @@ import traceback
 
 import bpy
 import numpy as np
+from mathutils import Quaternion
 
 import io_scene_tav
 from io_scene_tav import tavtools
@@ -131,15 +132,6 @@ def node(data, name):
     return found[0]
 
 
-def _rotation_rows(q):
-    """Row-vector rotation matrix of the quaternion (x, y, z, w)."""
-    x, y, z, w = q / np.linalg.norm(q)
-    column = np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
-                       [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
-                       [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
-    return column.T
-
-
 def node_matrix(record, t=0.0):
     """A node record's local matrix (row-vector form) at argument value t:
     scale, rotation, then position keys, then its matrix (the base matrix of
@@ -152,7 +144,8 @@ def node_matrix(record, t=0.0):
         position = position + key_value(entry["keys"], t)
     rotation = np.eye(3)
     for entry in record["rotation"]:
-        rotation = _rotation_rows(key_value(entry["keys"], t)) @ rotation
+        x, y, z, w = key_value(entry["keys"], t)
+        rotation = np.array(Quaternion((w, x, y, z)).normalized().to_matrix()).T @ rotation
     scale = np.array(record["base_scale"], dtype=np.float64)
     for entry in record["scale"]:
         scale = scale * key_value(entry["scale_keys"], t)

@@ -22,7 +22,8 @@ import bpy  # noqa: E402
 import numpy as np  # noqa: E402
 
 import io_scene_tav  # noqa: E402
-from support import REPO, empty_scene, export_and_read, placed, renders, run, tavtools, texcoords, totals, world  # noqa: E402
+from support import (REPO, empty_scene, export_and_read, placed, renders, run, tavtools, texcoords,  # noqa: E402
+                     totals, world)
 
 SAMPLE = os.path.join(REPO, "examples", "sample.gltf")
 # Blender names the armature object after the glTF node "body" and so

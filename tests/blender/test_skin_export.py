@@ -15,8 +15,8 @@ import bpy  # noqa: E402
 import numpy as np  # noqa: E402
 from mathutils import Euler, Matrix  # noqa: E402
 
-from support import (build_armature, build_strip, empty_scene, export_and_read, node, packed_indices, renders, run,  # noqa: E402
-                     vertex_rows, world)
+from support import (build_armature, build_strip, empty_scene, export_and_read, node, packed_indices,  # noqa: E402
+                     renders, run, vertex_rows, world)
 
 BONES = 70
 
