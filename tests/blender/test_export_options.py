@@ -8,7 +8,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import bpy  # noqa: E402
 
-from support import empty_scene, export_and_read, mesh_object, renders, run  # noqa: E402
+from support import empty, empty_scene, export_and_read, mesh_object, renders, run  # noqa: E402
 
 
 def one_sided(name):
@@ -47,6 +47,15 @@ def test_options_choose_objects_and_modifiers_and_slots_split_render_nodes():
         materials = {r["name"]: data["materials"][r["material"]]["name"] for r in renders(data)}
         assert got == expected, (options, got)
         assert all(materials[name] == name.rpartition("_")[2] or name == "Other" for name in got), materials
+
+
+def test_parent_of_zero_scale_does_not_stop_the_export():
+    empty_scene()
+    flat = empty("Flat")
+    flat.scale = (1, 0, 1)
+    mesh_object("Inside", parent=flat)
+    data, _ = export_and_read("zero_scale.tav")
+    assert [r["name"] for r in renders(data)] == ["Inside"]
 
 
 run(globals())
