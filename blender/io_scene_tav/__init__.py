@@ -1,16 +1,83 @@
+"""TAV model exporter for Blender: File > Export > TAV model (.tav).
+
+The operator ``export_scene.tav`` walks the scene (or the selection) and
+builds a model through the bundled ``pytav`` module; ``scene_export`` holds
+the walk and the mapping rules, the other modules one kind of data each.
+Every problem reaches the operator's report naming the Blender object; a
+failed export returns {'CANCELLED'} with a readable message.
+"""
+
 bl_info = {
     "name": "TAV model format",
+    "author": "pytav",
     "version": (1, 0, 0),
     "blender": (3, 4, 0),
     "location": "File > Export > TAV model (.tav)",
-    "description": "Export game-ready TAV models",
+    "description": "Export game-ready TAV models (format 10 or 2.0)",
     "category": "Import-Export",
 }
 
+import bpy
+from bpy.props import BoolProperty, EnumProperty, StringProperty
+from bpy_extras.io_utils import ExportHelper
+
+# The reports of the last export run, as (level, text) pairs, for scripts
+# and tests that call the operator without a window to show them in.
+last_reports = []
+
+
+class ExportTAV(bpy.types.Operator, ExportHelper):
+    """Export the scene as a TAV model file"""
+
+    bl_idname = "export_scene.tav"
+    bl_label = "Export TAV"
+    bl_options = {"PRESET"}
+
+    filename_ext = ".tav"
+    filter_glob: StringProperty(default="*.tav", options={"HIDDEN"})
+
+    format_version: EnumProperty(
+        name="Format",
+        description="File format version to write",
+        items=(("10", "10 (complete)", "Format 10: geometry, materials, lights, shells and the node trees"),
+               ("20", "2.0 (trees only)", "Format 2.0: the node trees and connectors only")),
+        default="10",
+    )
+    use_selection: BoolProperty(
+        name="Selected Objects",
+        description="Export the selected objects only",
+        default=False,
+    )
+    apply_modifiers: BoolProperty(
+        name="Apply Modifiers",
+        description="Export meshes with their modifiers applied",
+        default=True,
+    )
+
+    def execute(self, context):
+        from .scene_export import SceneExporter
+
+        del last_reports[:]
+
+        def report(level, text):
+            last_reports.append((level, text))
+            self.report({level}, text)
+
+        exporter = SceneExporter(context, report,
+                                 use_selection=self.use_selection,
+                                 apply_modifiers=self.apply_modifiers)
+        return exporter.export(self.filepath, int(self.format_version))
+
+
+def menu_func_export(self, context):
+    self.layout.operator(ExportTAV.bl_idname, text="TAV model (.tav)")
+
 
 def register():
-    pass
+    bpy.utils.register_class(ExportTAV)
+    bpy.types.TOPBAR_MT_file_export.append(menu_func_export)
 
 
 def unregister():
-    pass
+    bpy.types.TOPBAR_MT_file_export.remove(menu_func_export)
+    bpy.utils.unregister_class(ExportTAV)

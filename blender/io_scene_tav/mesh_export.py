@@ -1,0 +1,161 @@
+"""Reads a Blender mesh into NumPy arrays, one part per used material slot.
+
+Mapping rules:
+- Geometry is the mesh's loop triangles. A vertex is a loop (face corner):
+  its vertex position, its split normal (custom normals included) and its
+  coordinates in the active UV layer. Loops of one mesh vertex that agree
+  with that vertex's first loop in normal and coordinates are one vertex,
+  so smooth surfaces share them; the save's weld merges what is left.
+- Texture coordinates are written with v flipped (v' = 1 - v): Blender puts
+  the image origin at the bottom left, the model at the top left. A mesh
+  without UV layer gets zeros.
+- A normal of (almost) zero length, as a degenerate face gives, is replaced
+  by +Z so that the save does not refuse the mesh; the caller reports it.
+- The triangles of each material slot become one part; slots no triangle
+  uses give no part.
+Everything is read with ``foreach_get``; no Python loop visits vertices.
+"""
+
+import numpy as np
+
+
+class MeshPart:
+    """The vertex data of the triangles of one material slot.
+
+    ``loops`` are the mesh loops that are its vertices (in vertex order),
+    ``indices`` its triangles as indices into them (uint32, three a
+    triangle), ``positions``, ``normals`` and ``uvs`` flat float32 arrays.
+    """
+
+    def __init__(self, slot, loops, indices, positions, normals, uvs):
+        self.slot = slot
+        self.loops = loops
+        self.indices = indices
+        self.positions = positions
+        self.normals = normals
+        self.uvs = uvs
+
+    @property
+    def triangle_count(self):
+        return len(self.indices) // 3
+
+
+class MeshArrays:
+    """A mesh read once: vertex positions, loops and loop triangles.
+
+    ``mesh`` is a ``bpy.types.Mesh`` the caller keeps alive while this
+    object reads it (the constructor only); afterwards the arrays are
+    independent of it.
+    """
+
+    def __init__(self, mesh):
+        mesh.calc_loop_triangles()
+        mesh.calc_normals_split()
+        self.vertex_count = len(mesh.vertices)
+        triangles = len(mesh.loop_triangles)
+        loop_count = len(mesh.loops)
+        self.co = np.empty(self.vertex_count * 3, dtype=np.float32)
+        mesh.vertices.foreach_get("co", self.co)
+        self.co = self.co.reshape(-1, 3)
+        # Buffers of the exact type Blender stores (unsigned for loop and
+        # vertex numbers) take foreach_get's fast path, many times faster.
+        self.tri_loops = np.empty(triangles * 3, dtype=np.uint32)
+        mesh.loop_triangles.foreach_get("loops", self.tri_loops)
+        self.tri_slots = np.zeros(triangles, dtype=np.int32)
+        if len(mesh.materials) > 1:
+            polygon_slots = np.empty(len(mesh.polygons), dtype=np.int16)
+            mesh.polygons.foreach_get("material_index", polygon_slots)
+            polygons = np.empty(triangles, dtype=np.uint32)
+            mesh.loop_triangles.foreach_get("polygon_index", polygons)
+            self.tri_slots = polygon_slots[polygons].astype(np.int32)
+        self.loop_vertex = np.empty(loop_count, dtype=np.uint32)
+        mesh.loops.foreach_get("vertex_index", self.loop_vertex)
+        normals = np.empty(loop_count * 3, dtype=np.float32)
+        mesh.loops.foreach_get("normal", normals)
+        normals = normals.reshape(-1, 3)
+        bad = np.einsum("ij,ij->i", normals, normals) < 1e-4
+        self.zero_normals = int(np.count_nonzero(bad))
+        if self.zero_normals:
+            normals[bad] = (0.0, 0.0, 1.0)
+        self.loop_normals = normals
+        layer = mesh.uv_layers.active
+        self.has_uv = layer is not None
+        if self.has_uv:
+            uvs = np.empty(loop_count * 2, dtype=np.float32)
+            layer.data.foreach_get("uv", uvs)
+            uvs = uvs.reshape(-1, 2)
+            uvs[:, 1] = 1.0 - uvs[:, 1]
+        else:
+            uvs = np.zeros((loop_count, 2), dtype=np.float32)
+        # Normal and coordinates side by side, compared in one operation.
+        self.loop_attributes = np.hstack([self.loop_normals, uvs])
+        self.loop_uvs = uvs
+
+    @property
+    def triangle_count(self):
+        return len(self.tri_slots)
+
+    def parts(self, slot_count):
+        """The parts of the mesh, one per used slot, in slot order.
+
+        Material indices at or past ``slot_count`` count as the last slot
+        (Blender draws them with it); a mesh without slots has one part of
+        slot 0.
+        """
+        slots = self.tri_slots
+        if slot_count > 0:
+            slots = np.minimum(slots, slot_count - 1)
+        else:
+            slots = np.zeros_like(slots)
+        used_slots = np.unique(slots)
+        loop_count = len(self.loop_vertex)
+        for slot in used_slots:
+            if len(used_slots) == 1:
+                corners = self.tri_loops
+            else:
+                corners = self.tri_loops.reshape(-1, 3)[slots == slot].reshape(-1)
+            loops, indices = self._shared(corners)
+            yield MeshPart(int(slot), loops, indices,
+                           np.ascontiguousarray(self.co[self.loop_vertex[loops]]).reshape(-1),
+                           np.ascontiguousarray(self.loop_normals[loops]).reshape(-1),
+                           np.ascontiguousarray(self.loop_uvs[loops]).reshape(-1))
+
+    def _shared(self, corners):
+        """(loops, indices): the distinct vertices that the triangle corners
+        ``corners`` (loop numbers) use, as loop numbers, and the triangles as
+        indices into them. A loop equal to the first loop of its mesh vertex
+        (same normal and coordinates) is replaced by that loop."""
+        loop_count = len(self.loop_vertex)
+        if len(corners) == len(self.tri_loops):
+            # All triangles: the triangles of a face use all its loops.
+            used = np.arange(loop_count, dtype=np.int32)
+        else:
+            used = np.flatnonzero(np.bincount(corners, minlength=loop_count)).astype(np.int32)
+        vertex = self.loop_vertex[used]
+        first = np.empty(self.vertex_count, dtype=np.int32)
+        first[vertex[::-1]] = used[::-1]          # the last write wins: each vertex's first loop
+        lead = first[vertex]
+        attributes = self.loop_attributes
+        same = (attributes[used] == attributes[lead]).all(axis=1)
+        target = np.where(same, lead, used)
+        loops = np.flatnonzero(np.bincount(target, minlength=loop_count)).astype(np.int32)
+        remap = np.empty(loop_count, dtype=np.uint32)
+        remap[loops] = np.arange(len(loops), dtype=np.uint32)
+        remap[used] = remap[target]
+        return loops, remap[corners]
+
+    def triangle_positions(self):
+        """Positions (flat float32) and triangle indices (uint32) of the
+        mesh's vertices, for collision shells: no normals or UVs, so the
+        vertices are the mesh's own."""
+        return self.co.reshape(-1).copy(), self.loop_vertex[self.tri_loops].astype(np.uint32)
+
+
+def edge_segments(mesh):
+    """The mesh's edges as a list of ((x, y, z), (x, y, z)) pairs."""
+    co = np.empty(len(mesh.vertices) * 3, dtype=np.float32)
+    mesh.vertices.foreach_get("co", co)
+    edges = np.empty(len(mesh.edges) * 2, dtype=np.int32)
+    mesh.edges.foreach_get("vertices", edges)
+    ends = co.reshape(-1, 3).astype(np.float64)[edges].reshape(-1, 2, 3)
+    return [(tuple(a), tuple(b)) for a, b in ends.tolist()]
