@@ -18,6 +18,7 @@ Each patch's first line, `# fault: ...`, says what fault it plants.
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -49,6 +50,10 @@ def fault_of(patch: Path) -> str:
 
 def first_failure(log: Path) -> str:
     lines = log.read_text(errors="replace").splitlines()
+    for line in lines:
+        crashed = re.search(r"Test +#\d+: (\S+) \.+\s*\**(\w[\w ]*)\*\*\*", line)
+        if crashed:
+            return f"{crashed.group(1)} ({crashed.group(2).strip()})"
     for mark, keep in (("FAILED tests/", "tests/"), ("[  FAILED  ] ", ""), ("Failed: ", "")):
         for line in lines:
             if mark in line:

@@ -396,7 +396,7 @@ from tavtools.validate import validate  # noqa: E402
 def damaged_full_model():
     m = full_model()
     renders = m["sections"]["RENDER_NODES"]
-    renders[0]["indices"] = [0, 1, 9]
+    renders[0]["indices"] = [0, 1, 3]  # the vertex count itself: one past the last vertex
     renders[1]["material"] = 7
     shell = m["sections"]["SHELL_NODES"][0]
     shell["vertices"] = [float("nan")] + shell["vertices"][1:]
