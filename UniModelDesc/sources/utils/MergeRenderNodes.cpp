@@ -15,8 +15,6 @@
 namespace model::utils {
 namespace {
 
-constexpr std::uint32_t kLineList = 1;
-constexpr std::uint32_t kTriangleList = 5;
 // Glass materials (blending 1) are never merged.
 constexpr std::uint32_t kGlassBlending = 1;
 
@@ -124,7 +122,7 @@ MergeRefusal renderRefusal(const RenderNode& a, const RenderNode& b, bool aSound
     if (common != MergeRefusal::None) return common;
     if (a.getMaterial()->getBlending() == kGlassBlending) return MergeRefusal::Blending;
     const std::uint32_t kind = a.getIndices().primitiveKind;
-    if (kind != b.getIndices().primitiveKind || (kind != kLineList && kind != kTriangleList))
+    if (kind != b.getIndices().primitiveKind || (kind != primitive_kind::kLineList && kind != primitive_kind::kTriangleList))
         return MergeRefusal::PrimitiveKind;
     if (!aSound || !bSound || !sameLayout(a.getVertices(), b.getVertices())) return MergeRefusal::Geometry;
     // Three-component positions have no room for the parent-entry index.

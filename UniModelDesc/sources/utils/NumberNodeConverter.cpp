@@ -37,7 +37,10 @@ Node* firstParent(const BaseRenderNode& node) {
 
 // Strips and fans can't be joined by putting their index lists one after
 // the other: the seams would draw extra primitives between the digits.
-bool isListKind(std::uint32_t kind) { return kind == 0 || kind == 1 || kind == 5; }
+bool isListKind(std::uint32_t kind) {
+    return kind == primitive_kind::kPointList || kind == primitive_kind::kLineList ||
+           kind == primitive_kind::kTriangleList;
+}
 
 // Every attribute holds exactly one row per vertex: the merged data can
 // then be offset by whole vertices.
