@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ClassRegistry.h"
+#include "TestObjects.h"
 #include "PropertiesSet.h"
 #include "nodes/ArgAnimatedBone.h"
 #include "nodes/ArgAnimationNode.h"
@@ -30,13 +30,7 @@ using namespace model;
 
 namespace {
 
-template <class T>
-Ptr<T> make(const char* cls, const std::string& name = std::string()) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
-    if constexpr (std::is_base_of_v<Node, T>) p->setName(name);
-    return p;
-}
+using testobjects::make;
 
 Ptr<Node> plain(const std::string& name) { return make<Node>("model::Node", name); }
 

@@ -88,13 +88,4 @@ inline bool isMovable(const Node& node) {
     return parent && !parent->protectsChildren();
 }
 
-// A new node of class T made by the class registry under className;
-// qz::ExtException when the registry can't make one.
-template <class T>
-Ptr<T> createNode(const char* className) {
-    Ptr<T> node = ClassRegistry::instance().createAs<T>(className);
-    if (!node) QZ_THROW(std::string("Can't create an object of class ") + className);
-    return node;
-}
-
 }  // namespace model::utils

@@ -148,16 +148,9 @@ void copyIdentity(T& merged, const BaseRenderNode& first) {
     merged.setMaterial(first.getMaterial());
 }
 
-template <class T>
-Ptr<T> makeNode(const char* className) {
-    Ptr<T> node = ClassRegistry::instance().createAs<T>(className);
-    if (!node) QZ_THROW(std::string("Can't create ") + className);
-    return node;
-}
-
 Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
     const RenderNode& first = *members.front();
-    Ptr<RenderNode> merged = makeNode<RenderNode>("model::RenderNode");
+    Ptr<RenderNode> merged = ClassRegistry::make<RenderNode>("model::RenderNode");
     copyIdentity(*merged, first);
 
     std::vector<RenderParentEntry> entries;
@@ -218,7 +211,7 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
 
 Ptr<BaseRenderNode> mergeOmniSets(const std::vector<const FakeOmniLightsNode*>& members) {
     const FakeOmniLightsNode& first = *members.front();
-    Ptr<FakeOmniLightsNode> merged = makeNode<FakeOmniLightsNode>("model::FakeOmniLightsNode");
+    Ptr<FakeOmniLightsNode> merged = ClassRegistry::make<FakeOmniLightsNode>("model::FakeOmniLightsNode");
     copyIdentity(*merged, first);
     merged->setVersion(first.getVersion());
     std::vector<Ptr<Node>> parents;
@@ -238,7 +231,7 @@ Ptr<BaseRenderNode> mergeOmniSets(const std::vector<const FakeOmniLightsNode*>& 
 
 Ptr<BaseRenderNode> mergeSpotSets(const std::vector<const FakeSpotLightsNode*>& members) {
     const FakeSpotLightsNode& first = *members.front();
-    Ptr<FakeSpotLightsNode> merged = makeNode<FakeSpotLightsNode>("model::FakeSpotLightsNode");
+    Ptr<FakeSpotLightsNode> merged = ClassRegistry::make<FakeSpotLightsNode>("model::FakeSpotLightsNode");
     copyIdentity(*merged, first);
     merged->setVersion(first.getVersion());
     // A parent entry carries the direction its lights shine in: entries of

@@ -20,7 +20,7 @@ bool bakeIntoGeometry(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers&
         if (!group) {
             // The baked geometry must stay where t is, but no longer under
             // t's matrix: a new group in t's place holds it, with t below.
-            group = createNode<Node>("model::Node");
+            group = ClassRegistry::make<Node>("model::Node");
             t->parentNode()->insertChildBefore(group, t);
             group->addChild(t);
         }
@@ -41,7 +41,7 @@ void moveChildrenUp(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& h
                 ++count;
                 break;
             case OptimizerTrait::kPassesThrough: {
-                Ptr<TransformNode> below = createNode<TransformNode>("model::TransformNode");
+                Ptr<TransformNode> below = ClassRegistry::make<TransformNode>("model::TransformNode");
                 below->setName(t->getName());
                 below->setMatrix(m);
                 helpers.replaceParent(child.get(), below);

@@ -132,7 +132,7 @@ bool numberNodeConverter(RootNode& root) {
                 same->push_back(digit);
         }
         for (const auto& sameMaterial : byMaterial) {
-            Ptr<NumberNode> number = utils::createNode<NumberNode>("model::NumberNode");
+            Ptr<NumberNode> number = ClassRegistry::make<NumberNode>("model::NumberNode");
             if (!mergeDigits(*number, sameMaterial, group.numberRoot->getControls())) QZ_THROW("Can't merge digits.");
             number->setHasBackFaces(sameMaterial.front()->hasBackFaces());
             number->setName(group.numberRoot->getName());

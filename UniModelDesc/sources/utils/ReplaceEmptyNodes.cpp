@@ -17,7 +17,7 @@ namespace model::utils {
 namespace {
 
 Ptr<Node> plainNode(const Node& like) {
-    Ptr<Node> node = createNode<Node>("model::Node");
+    Ptr<Node> node = ClassRegistry::make<Node>("model::Node");
     node->setName(like.getName());
     return node;
 }
@@ -48,7 +48,7 @@ Replacement replacementFor(const Node& n, NodeType type) {
             if (!animation.hasNoKeys()) return {};
             const Matrix44d m = animation.evaluateMatrix(DummyArguments());
             if (m.isIdentity()) return {true, nullptr};
-            Ptr<TransformNode> transform = createNode<TransformNode>("model::TransformNode");
+            Ptr<TransformNode> transform = ClassRegistry::make<TransformNode>("model::TransformNode");
             transform->setName(n.getName());
             transform->setMatrix(m);
             return {false, transform};
@@ -56,7 +56,7 @@ Replacement replacementFor(const Node& n, NodeType type) {
         case NodeType::ArgAnimatedBone: {
             const auto& animated = static_cast<const ArgAnimatedBone&>(n);
             if (!animated.hasNoKeys()) return {};
-            Ptr<Bone> bone = createNode<Bone>("model::Bone");
+            Ptr<Bone> bone = ClassRegistry::make<Bone>("model::Bone");
             bone->setName(n.getName());
             bone->setMatrix(animated.evaluateMatrix(DummyArguments()));
             bone->setBoneMatrix(animated.getBoneMatrix());

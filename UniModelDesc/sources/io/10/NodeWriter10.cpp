@@ -99,9 +99,7 @@ void NodeWriter10::writeProperties(const PropertyList& properties, uint32_t vers
         property->writeTo(sink);
     }
     if (version == 0) return;
-    const Ptr<UIntProperty> stamp =
-        ClassRegistry::instance().createAs<UIntProperty>("model::Property<unsigned int>");
-    if (!stamp) QZ_THROW("Can't create the \"__VERSION__\" property.");
+    const Ptr<UIntProperty> stamp = ClassRegistry::make<UIntProperty>("model::Property<unsigned int>");
     stamp->setName("__VERSION__");
     stamp->setValue(version);
     stamp->writeTo(sink);
