@@ -152,51 +152,27 @@ void NodeWriter10::writeAnimationRecord(const ArgAnimationNode& node) {
     writeDoubles(node.getBaseScaleOrientation().data(), 4);
     writeDoubles(node.getBaseScale().data(), 3);
 
-    const auto checkHandle = [&node](uint32_t argument, const char* channel) {
-        if (argument == kNoArgument)
-            QZ_THROW("Node '" + node.getName() + "' has invalid " + channel + " handle.");
+    // A channel list: its size, then per channel its argument and each of
+    // its key lists (the key count, then time and value per key).
+    const auto writeChannels = [&](const auto& channels, const char* what, auto... keyLists) {
+        sink.writeU32(count32(channels.size()));
+        for (const auto& channel : channels) {
+            if (channel.argument == kNoArgument)
+                QZ_THROW("Node '" + node.getName() + "' has invalid " + what + " handle.");
+            sink.writeU32(channel.argument);
+            const auto writeKeys = [&](const auto& keys) {
+                sink.writeU32(count32(keys.size()));
+                for (const auto& key : keys) {
+                    sink.writeDouble(key.time);
+                    writeDoubles(key.value.data(), key.value.size());
+                }
+            };
+            (writeKeys(channel.*keyLists), ...);
+        }
     };
-
-    const auto& positions = node.getPositionAnimations();
-    sink.writeU32(count32(positions.size()));
-    for (const PositionAnimation& channel : positions) {
-        checkHandle(channel.argument, "position");
-        sink.writeU32(channel.argument);
-        sink.writeU32(count32(channel.keys.size()));
-        for (const PositionKey& key : channel.keys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 3);
-        }
-    }
-
-    const auto& rotations = node.getRotationAnimations();
-    sink.writeU32(count32(rotations.size()));
-    for (const RotationAnimation& channel : rotations) {
-        checkHandle(channel.argument, "rotation");
-        sink.writeU32(channel.argument);
-        sink.writeU32(count32(channel.keys.size()));
-        for (const RotationKey& key : channel.keys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 4);
-        }
-    }
-
-    const auto& scales = node.getScaleAnimations();
-    sink.writeU32(count32(scales.size()));
-    for (const ScaleAnimation& channel : scales) {
-        checkHandle(channel.argument, "scale");
-        sink.writeU32(channel.argument);
-        sink.writeU32(count32(channel.orientationKeys.size()));
-        for (const RotationKey& key : channel.orientationKeys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 4);
-        }
-        sink.writeU32(count32(channel.scaleKeys.size()));
-        for (const ScaleKey& key : channel.scaleKeys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 3);
-        }
-    }
+    writeChannels(node.getPositionAnimations(), "position", &PositionAnimation::keys);
+    writeChannels(node.getRotationAnimations(), "rotation", &RotationAnimation::keys);
+    writeChannels(node.getScaleAnimations(), "scale", &ScaleAnimation::orientationKeys, &ScaleAnimation::scaleKeys);
 }
 
 void NodeWriter10::writeRenderRecord(const RenderNode& node) {
