@@ -25,11 +25,7 @@
 #include "nodes/RootNode.h"
 #include "nodes/TransformNode.h"
 #include "utils/AttachmentIndex.h"
-#include "utils/MoveTransforms.h"
 #include "utils/OptimizeTransformations.h"
-#include "utils/RemoveDeadEnds.h"
-#include "utils/RemoveDummyNodes.h"
-#include "utils/ReplaceEmptyNodes.h"
 
 using namespace model;
 

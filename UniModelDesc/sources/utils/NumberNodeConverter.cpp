@@ -7,11 +7,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ClassRegistry.h"
 #include "PropertiesSet.h"
 #include "nodes/NumberNode.h"
 #include "nodes/RenderNode.h"
 #include "nodes/TmpNumberRoot.h"
-#include "utils/NodeHelpers.h"
 
 namespace model {
 

@@ -1,17 +1,17 @@
 #pragma once
-// model::utils::NodeHelpers: the callbacks through which the graph passes
-// reach the model that owns the tree they change, and the prefetch hints
-// with which they go through their candidates.
+// model::utils::TreeEdits: the callbacks through which the graph passes
+// reach the model that owns the tree they change (NodeHelpers), and the two
+// tree edits the passes share (removeNode, replaceNode).
 //
 // A pass never asks the root node directly: the callbacks decide where
 // attachments are looked up (the root node's own scans, or an
 // AttachmentIndex kept for one run) and where removed nodes go.
 //
-// Contract of the members (all must be set before a pass runs):
+// Contract of the NodeHelpers members (all must be set before a pass runs):
 //  - onRemove(node): unlinks node from its parent, when it has one, and
 //    keeps a counted reference to it until the run ends (the removed list).
-//  - replaceParent(old, new): every base-node link to old now points at
-//    new; true when any link changed.
+//  - replaceParent(old, new): every base-node link to old points at new
+//    afterwards; true when any link changed.
 //  - setTopNode(node): node becomes the model's top node.
 //  - hasAttached(node): some base node has node as a parent.
 //  - getAttached(node): every (base node, parent index) whose parent is
@@ -28,15 +28,10 @@
 
 #include <cstddef>
 #include <functional>
-#include <string>
-#include <utility>
 #include <vector>
 
-#include "ClassRegistry.h"
 #include "Node.h"
 #include "nodes/RootNode.h"
-#include "qz/ExtException.h"
-#include "qz/Memory.h"
 
 namespace model::utils {
 
@@ -56,36 +51,27 @@ struct NodeHelpers {
 NodeHelpers bindNodeHelpers(RootNode& root, RemovedList& removed);
 NodeHelpers bindNodeHelpers(RootNode& root, AttachmentIndex& index, RemovedList& removed);
 
-// A pass processes its candidates long after the walk that found them, so
-// on a tree larger than the caches every candidate would be a miss waited
-// for in turn. prefetchAhead(list, i, nodeOf), called for candidate i, asks
-// early for the candidate kFar places ahead and for the neighbours of the
-// one kNear places ahead (which a removal or replacement relinks), so that
-// the misses of several candidates overlap. nodeOf maps a list element to
-// its const Node*. Only a hint: it changes nothing.
-inline void prefetchNode(const Node* n) noexcept { qz::prefetchForRead(n, 3 * 64); }
-
-// Relinking reads and writes only the links and the reference count, which
-// share a node's first line: the neighbours' other lines are not asked for.
-inline void prefetchNeighbours(const Node* n) noexcept {
-    for (const Node* near : {n->parentNode(), n->prevSiblingNode(), n->nextSiblingNode(), n->firstChildNode()})
-        qz::prefetchForWrite(near);
-}
-
-template <class List, class NodeOf>
-void prefetchAhead(const List& list, std::size_t i, NodeOf&& nodeOf) noexcept {
-    constexpr std::size_t kFar = 16;
-    constexpr std::size_t kNear = 8;
-    if (i + kFar < list.size()) prefetchNode(nodeOf(list[i + kFar]));
-    if (i + kNear < list.size()) prefetchNeighbours(nodeOf(list[i + kNear]));
-}
-
-inline const Node* nodeOf(const Ptr<Node>& node) noexcept { return node.get(); }
-
 // True when node has a parent that lets the passes remove or move it.
 inline bool isMovable(const Node& node) {
     const Node* parent = node.parentNode();
     return parent && !parent->protectsChildren();
 }
+
+// Takes one node out of the tree and lets its children take its place.
+// When node is null or has no parent nothing happens and the result is
+// false. Otherwise every child of node, in order, moves into node's parent
+// just before node; then helpers.onRemove(node) unlinks node and keeps it;
+// the result is true. Base nodes hanging off node are not touched: a caller
+// that wants them kept re-points them first (helpers.replaceParent).
+bool removeNode(const NodeHelpers& helpers, const Ptr<Node>& node);
+
+// Puts a new node in the place of an old one: helpers.replaceParent(old,
+// new) first, so base nodes hang off new; then every child of old, in
+// order, is appended to new's children; when old has no parent new becomes
+// the top node (helpers.setTopNode), otherwise new goes into old's parent
+// just before old; last, helpers.onRemove(old). new must be a node outside
+// old's subtree and not old itself (qz::ExtException otherwise, before
+// anything changes); null nodes raise qz::ExtException as well.
+void replaceNode(const NodeHelpers& helpers, const Ptr<Node>& oldNode, const Ptr<Node>& newNode);
 
 }  // namespace model::utils
