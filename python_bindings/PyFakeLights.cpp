@@ -19,9 +19,9 @@ namespace pytav {
 
 namespace {
 
-// Brightness curves are stored as 128 samples over the argument range
-// [0, 1]; the game reads exactly that many per light.
-constexpr std::size_t kSamplesPerLight = 128;
+// Brightness curves are stored as model::kFakeLightSamples samples over the
+// argument range [0, 1]; the game reads exactly that many per light.
+constexpr std::size_t kSamplesPerLight = model::kFakeLightSamples;
 constexpr float kCurveKeyTolerance = 0.001f;
 
 // Texture rows run top-down in the game, bottom-up in the exporter.

@@ -209,42 +209,23 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
     return merged;
 }
 
-Ptr<BaseRenderNode> mergeOmniSets(const std::vector<const FakeOmniLightsNode*>& members) {
-    const FakeOmniLightsNode& first = *members.front();
-    Ptr<FakeOmniLightsNode> merged = ClassRegistry::make<FakeOmniLightsNode>("model::FakeOmniLightsNode");
+// One light set made of the members': its parent entries are the distinct
+// entries the members' lights use, in order of first use (two spot entries
+// of one parent with different directions both stay), each light's parent
+// index rewritten to match.
+template <class Set>
+Ptr<BaseRenderNode> mergeLightSets(const std::vector<const Set*>& members, const char* className) {
+    const Set& first = *members.front();
+    Ptr<Set> merged = ClassRegistry::make<Set>(className);
     copyIdentity(*merged, first);
     merged->setVersion(first.getVersion());
-    std::vector<Ptr<Node>> parents;
-    std::vector<FakeOmniLight> lights;
-    for (const FakeOmniLightsNode* m : members)
-        for (FakeOmniLight light : m->getLights()) {
-            const Ptr<Node> parent = m->getParent(light.parentIndex);
-            auto it = std::find(parents.begin(), parents.end(), parent);
-            if (it == parents.end()) it = parents.insert(parents.end(), parent);
-            light.parentIndex = static_cast<std::uint32_t>(it - parents.begin());
-            lights.push_back(light);
-        }
-    merged->setParents(std::move(parents));
-    merged->setLights(std::move(lights));
-    return merged;
-}
-
-Ptr<BaseRenderNode> mergeSpotSets(const std::vector<const FakeSpotLightsNode*>& members) {
-    const FakeSpotLightsNode& first = *members.front();
-    Ptr<FakeSpotLightsNode> merged = ClassRegistry::make<FakeSpotLightsNode>("model::FakeSpotLightsNode");
-    copyIdentity(*merged, first);
-    merged->setVersion(first.getVersion());
-    // A parent entry carries the direction its lights shine in: entries of
-    // one parent with different directions must both survive.
-    std::vector<FakeSpotParentEntry> entries;
-    std::vector<FakeSpotLight> lights;
-    for (const FakeSpotLightsNode* m : members)
-        for (FakeSpotLight light : m->getLights()) {
-            const FakeSpotParentEntry& e = m->getParentEntries().at(light.parentIndex);
-            auto it = std::find_if(entries.begin(), entries.end(), [&](const FakeSpotParentEntry& x) {
-                return x.node == e.node && x.direction == e.direction;
-            });
-            if (it == entries.end()) it = entries.insert(entries.end(), e);
+    std::vector<typename Set::EntryType> entries;
+    std::vector<typename Set::LightType> lights;
+    for (const Set* m : members)
+        for (typename Set::LightType light : m->getLights()) {
+            const auto& entry = m->getParentEntries().at(light.parentIndex);
+            auto it = std::find(entries.begin(), entries.end(), entry);
+            if (it == entries.end()) it = entries.insert(entries.end(), entry);
             light.parentIndex = static_cast<std::uint32_t>(it - entries.begin());
             lights.push_back(light);
         }
@@ -440,13 +421,19 @@ MergeStats mergeRenderNodes(RootNode& root) {
         [](const FakeOmniLightsNode& a, std::size_t, const FakeOmniLightsNode& b, std::size_t) {
             return lightRefusal(a, b);
         },
-        mergeOmniSets, stats);
+        [](const std::vector<const FakeOmniLightsNode*>& members) {
+            return mergeLightSets(members, "model::FakeOmniLightsNode");
+        },
+        stats);
     stats.mergedLightGroups += groupAndMerge<FakeSpotLightsNode>(
         list, NodeType::FakeSpotLightsNode,
         [](const FakeSpotLightsNode& a, std::size_t, const FakeSpotLightsNode& b, std::size_t) {
             return lightRefusal(a, b);
         },
-        mergeSpotSets, stats);
+        [](const std::vector<const FakeSpotLightsNode*>& members) {
+            return mergeLightSets(members, "model::FakeSpotLightsNode");
+        },
+        stats);
     return stats;
 }
 

@@ -37,7 +37,6 @@ namespace {
 
 constexpr uint32_t kVertexFormatEntries = SEMANTIC_COUNT;
 constexpr uint32_t kLightParameterCount = LightNode::ParameterCount;
-constexpr uint32_t kSamplesPerFakeLight = 128;
 
 uint32_t count32(size_t n) {
     if (n > std::numeric_limits<uint32_t>::max())
@@ -193,39 +192,37 @@ void NodeWriter10::writeRenderRecord(const RenderNode& node) {
     node.getIndices().writeTo(sink);
 }
 
-void NodeWriter10::writeFakeOmniRecord(const FakeOmniLightsNode& node) {
-    writeMaterialHeader(node);
-    const auto& parents = node.getParents();
-    sink.writeU32(count32(parents.size()));
-    for (const Ptr<Node>& parent : parents) {
-        sink.writeU32(transformIndex(parent.get()));
-        sink.writeU32(0);
-    }
-    const auto& lights = node.getLights();
-    sink.writeU32(count32(lights.size()));
-    for (const FakeOmniLight& light : lights) {
-        writeDoubles(light.position.data(), 3);
-        sink.writeFloat(light.uvStart.x());
-        sink.writeFloat(light.uvStart.y());
-        sink.writeFloat(light.uvEnd.x());
-        sink.writeFloat(light.uvEnd.y());
-        sink.writeFloat(light.size);
-        sink.writeU32(light.parentIndex);
-    }
+namespace {
+
+// What a parent entry or a light holds beyond what both kinds of set have.
+void writeEntryRest(MemBinaryFileW&, const Ptr<Node>&) {}
+void writeEntryRest(MemBinaryFileW& sink, const FakeSpotParentEntry& entry) {
+    for (int i = 0; i < 3; ++i) sink.writeFloat(entry.direction[i]);
+}
+void writeLightRest(MemBinaryFileW&, const FakeOmniLight&) {}
+void writeLightRest(MemBinaryFileW& sink, const FakeSpotLight& light) {
+    sink.writeFloat(light.backUvStart.x());
+    sink.writeFloat(light.backUvStart.y());
+    sink.writeFloat(light.backUvEnd.x());
+    sink.writeFloat(light.backUvEnd.y());
+    sink.writeU8(light.backSide);
 }
 
-void NodeWriter10::writeFakeSpotRecord(const FakeSpotLightsNode& node) {
+}  // namespace
+
+template <class Light, class ParentEntry>
+void NodeWriter10::writeFakeLightsRecord(const FakeLightsNode<Light, ParentEntry>& node) {
     writeMaterialHeader(node);
     const auto& entries = node.getParentEntries();
     sink.writeU32(count32(entries.size()));
-    for (const FakeSpotParentEntry& entry : entries) {
-        sink.writeU32(transformIndex(entry.node.get()));
+    for (const ParentEntry& entry : entries) {
+        sink.writeU32(transformIndex(entryNode(entry).get()));
         sink.writeU32(0);
-        for (int i = 0; i < 3; ++i) sink.writeFloat(entry.direction[i]);
+        writeEntryRest(sink, entry);
     }
     const auto& lights = node.getLights();
     sink.writeU32(count32(lights.size()));
-    for (const FakeSpotLight& light : lights) {
+    for (const Light& light : lights) {
         writeDoubles(light.position.data(), 3);
         sink.writeFloat(light.uvStart.x());
         sink.writeFloat(light.uvStart.y());
@@ -233,11 +230,7 @@ void NodeWriter10::writeFakeSpotRecord(const FakeSpotLightsNode& node) {
         sink.writeFloat(light.uvEnd.y());
         sink.writeFloat(light.size);
         sink.writeU32(light.parentIndex);
-        sink.writeFloat(light.backUvStart.x());
-        sink.writeFloat(light.backUvStart.y());
-        sink.writeFloat(light.backUvEnd.x());
-        sink.writeFloat(light.backUvEnd.y());
-        sink.writeU8(light.backSide);
+        writeLightRest(sink, light);
     }
 }
 
@@ -247,10 +240,10 @@ void NodeWriter10::writeAnimatedLightsTail(const BaseRenderNode& node, uint32_t 
     // The same text serves the omni and the spot sets.
     if (argument == kNoArgument)
         QZ_THROW(fmt::format("Argument of animated fake omni lights must be valid. Node id: {}.", className));
-    if (data.size() / kSamplesPerFakeLight != lightCount || data.size() % kSamplesPerFakeLight != 0)
+    if (data.size() / kFakeLightSamples != lightCount || data.size() % kFakeLightSamples != 0)
         QZ_THROW(fmt::format("Invalid data size. Node id: {}.", className));
     sink.writeU32(argument);
-    sink.writeU32(kSamplesPerFakeLight);
+    sink.writeU32(static_cast<uint32_t>(kFakeLightSamples));
     sink.writeU32(count32(data.size()));
     sink.writeFloats(data);
 }
@@ -322,18 +315,18 @@ void NodeWriter10::visit(const SkinNode& node) {
 void NodeWriter10::visit(const RenderNode& node) { writeRenderRecord(node); }
 
 void NodeWriter10::visit(const AnimatedFakeSpotLightsNode& node) {
-    writeFakeSpotRecord(node);
+    writeFakeLightsRecord(node);
     writeAnimatedLightsTail(node, node.getArgument(), node.getAnimationData(), node.getLights().size());
 }
 
-void NodeWriter10::visit(const FakeSpotLightsNode& node) { writeFakeSpotRecord(node); }
+void NodeWriter10::visit(const FakeSpotLightsNode& node) { writeFakeLightsRecord(node); }
 
 void NodeWriter10::visit(const AnimatedFakeOmniLightsNode& node) {
-    writeFakeOmniRecord(node);
+    writeFakeLightsRecord(node);
     writeAnimatedLightsTail(node, node.getArgument(), node.getAnimationData(), node.getLights().size());
 }
 
-void NodeWriter10::visit(const FakeOmniLightsNode& node) { writeFakeOmniRecord(node); }
+void NodeWriter10::visit(const FakeOmniLightsNode& node) { writeFakeLightsRecord(node); }
 
 void NodeWriter10::visit(const SegmentsNode& node) {
     writeControlHeader(node);
