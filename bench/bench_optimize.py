@@ -22,6 +22,9 @@ Run: .venv/bin/python bench/bench_optimize.py [--baseline DIR] [--candidate DIR]
 (--candidate DIR: the build under test, instead of the pytav that imports.)
 """
 
+import glob
+import importlib.machinery
+import importlib.util
 import os
 import statistics
 import subprocess
@@ -31,7 +34,27 @@ import time
 
 import numpy as np
 
-import pytav
+
+def load_pytav():
+    """The pytav module of the folder named by BENCH_PYTAV_DIR, else the one
+    that imports. Loaded by file: an editable install's import hook would
+    otherwise win over any search path."""
+    folder = os.environ.get("BENCH_PYTAV_DIR")
+    if not folder:
+        import pytav as module
+        return module
+    found = glob.glob(os.path.join(folder, "pytav.cpython-*.so"))
+    if len(found) != 1:
+        raise SystemExit(f"{folder}: no single pytav module in it")
+    loader = importlib.machinery.ExtensionFileLoader("pytav", found[0])
+    spec = importlib.util.spec_from_file_location("pytav", found[0], loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    sys.modules["pytav"] = module
+    loader.exec_module(module)
+    return module
+
+
+pytav = load_pytav()
 
 UNIT = 100
 CHAIN = 10
@@ -169,8 +192,9 @@ def measure_apart(module_dir, node_count: int, flat: bool) -> float:
     on a heap the other has grown, fragmented or left in the caches; with
     module_dir, on the pytav module in that folder."""
     env = dict(os.environ)
+    env.pop("BENCH_PYTAV_DIR", None)
     if module_dir:
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [module_dir, env.get("PYTHONPATH")]))
+        env["BENCH_PYTAV_DIR"] = module_dir
     done = subprocess.run(
         [sys.executable, __file__, "--measure", str(node_count), "flat" if flat else "tree"],
         check=True, capture_output=True, text=True, env=env)
