@@ -18,14 +18,15 @@
 
 namespace bench {
 
+// The registry's make; a class it can't make ends the benchmark.
 template <class T>
 model::Ptr<T> make(const char* cls) {
-    model::Ptr<T> p = model::ClassRegistry::instance().createAs<T>(cls);
-    if (!p) {
-        std::fprintf(stderr, "can't create %s\n", cls);
+    try {
+        return model::ClassRegistry::make<T>(cls);
+    } catch (const qz::ExtException& e) {
+        std::fprintf(stderr, "%s\n", e.what());
         std::exit(2);
     }
-    return p;
 }
 
 // The calling thread's CPU time in seconds: other work on a shared machine

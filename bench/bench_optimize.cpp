@@ -7,8 +7,8 @@
 // and 100,000 nodes and their ratio, then the same for 20,000 and 200,000.
 // Linear work gives 10 for both; the tree walks chase pointers, so the
 // ratios also show how much of each model fits in the last-level cache (the
-// 10,000-node model, some 8 MB, fits in a 32 MB cache). The limit of the
-// issue applies to the save as a whole: bench_optimize.py.
+// 10,000-node model, some 8 MB, fits in a 32 MB cache). The speed goal
+// applies to the save as a whole: bench_optimize.py.
 
 #include <algorithm>
 #include <cstdio>

@@ -7,7 +7,7 @@
 
 #include <fmt/format.h>
 
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 
 namespace pytav {
 
@@ -20,7 +20,7 @@ constexpr std::uint32_t kStoredPositionComponents = 4;
 
 FixedMaterialRenderNode::FixedMaterialRenderNode(const std::string& nodeName, const std::string& materialTitle,
                                                  const char* materialName, AttributeTable attributes)
-    : node_(createModelObject<model::RenderNode>("model::RenderNode")),
+    : node_(model::ClassRegistry::make<model::RenderNode>("model::RenderNode")),
       material_(new model::PropertiesSet()),
       attributes_(std::move(attributes)) {
     node_->setName(nodeName);

@@ -4,7 +4,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "StaticProperty.h"
 
 namespace py = pybind11;
@@ -17,7 +17,7 @@ namespace {
 const osg::Vec3f kDefaultColor(1.0f, 0.0f, 0.0f);
 
 model::PropertyPtr makeColor(const osg::Vec3f& value) {
-    auto color = createModelObject<model::Vec3fProperty>("model::Property<osg::Vec3f>");
+    auto color = model::ClassRegistry::make<model::Vec3fProperty>("model::Property<osg::Vec3f>");
     color->setName("color");
     color->setValue(value);
     return color;

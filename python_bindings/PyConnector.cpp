@@ -4,7 +4,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "StaticProperty.h"
 
 namespace py = pybind11;
@@ -12,7 +12,7 @@ namespace py = pybind11;
 namespace pytav {
 
 Connector::Connector(const std::string& name)
-    : node_(createModelObject<model::Connector>("model::Connector")) {
+    : node_(model::ClassRegistry::make<model::Connector>("model::Connector")) {
     node_->setName(name);
 }
 
@@ -22,14 +22,14 @@ void Connector::setControlNode(const Node& node) { node_->setParent(0, node.getM
 
 void Connector::setPropertyFloat(const std::string& name, float value) {
     requireFinite(allFinite(value), "Connector property " + name);
-    auto property = createModelObject<model::FloatProperty>("model::Property<float>");
+    auto property = model::ClassRegistry::make<model::FloatProperty>("model::Property<float>");
     property->setName(name);
     property->setValue(value);
     node_->addProperty(property);
 }
 
 void Connector::setPropertyString(const std::string& name, const std::string& value) {
-    auto property = createModelObject<model::StringProperty>("model::Property<const char*>");
+    auto property = model::ClassRegistry::make<model::StringProperty>("model::Property<const char*>");
     property->setName(name);
     property->setValue(value);
     node_->addProperty(property);

@@ -10,7 +10,7 @@
 
 #include "Bindings.h"
 #include "KeyReduction.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "Texture.h"
 
 namespace py = pybind11;
@@ -19,9 +19,9 @@ namespace pytav {
 
 namespace {
 
-// Brightness curves are stored as 128 samples over the argument range
-// [0, 1]; the game reads exactly that many per light.
-constexpr std::size_t kSamplesPerLight = 128;
+// Brightness curves are stored as model::kFakeLightSamples samples over the
+// argument range [0, 1]; the game reads exactly that many per light.
+constexpr std::size_t kSamplesPerLight = model::kFakeLightSamples;
 constexpr float kCurveKeyTolerance = 0.001f;
 
 // Texture rows run top-down in the game, bottom-up in the exporter.
@@ -32,7 +32,7 @@ std::array<double, 3> toPosition(const std::tuple<float, float, float>& p) {
 }
 
 model::Ptr<model::FloatProperty> makeFloatUniform(model::PropertiesSet& material, const char* name, float value) {
-    auto property = createModelObject<model::FloatProperty>("model::Property<float>");
+    auto property = model::ClassRegistry::make<model::FloatProperty>("model::Property<float>");
     property->setName(name);
     property->setValue(value);
     material.addUniform(property);
@@ -41,7 +41,7 @@ model::Ptr<model::FloatProperty> makeFloatUniform(model::PropertiesSet& material
 
 model::Ptr<model::Vec3fProperty> makeVec3Uniform(model::PropertiesSet& material, const char* name,
                                                  const osg::Vec3f& value) {
-    auto property = createModelObject<model::Vec3fProperty>("model::Property<osg::Vec3f>");
+    auto property = model::ClassRegistry::make<model::Vec3fProperty>("model::Property<osg::Vec3f>");
     property->setName(name);
     property->setValue(value);
     material.addUniform(property);
@@ -127,7 +127,7 @@ FakeOmniLights::FakeOmniLights(const std::string& name)
     : FakeOmniLights(name, "model::FakeOmniLightsNode", "fake_omni_lights2") {}
 
 FakeOmniLights::FakeOmniLights(const std::string& name, const char* nodeClass, const char* materialName)
-    : node_(createModelObject<model::FakeOmniLightsNode>(nodeClass)), material_(makeMaterial(materialName)) {
+    : node_(model::ClassRegistry::make<model::FakeOmniLightsNode>(nodeClass)), material_(makeMaterial(materialName)) {
     node_->setName(name);
     node_->setMaterial(material_);
     shiftToCamera_ = makeFloatUniform(*material_, "shiftToCamera", 0.0f);
@@ -214,7 +214,7 @@ FakeSpotLights::FakeSpotLights(const std::string& name)
     : FakeSpotLights(name, "model::FakeSpotLightsNode", "fake_spot_lights2") {}
 
 FakeSpotLights::FakeSpotLights(const std::string& name, const char* nodeClass, const char* materialName)
-    : node_(createModelObject<model::FakeSpotLightsNode>(nodeClass)), material_(makeMaterial(materialName)) {
+    : node_(model::ClassRegistry::make<model::FakeSpotLightsNode>(nodeClass)), material_(makeMaterial(materialName)) {
     node_->setName(name);
     node_->setMaterial(material_);
     shiftToCamera_ = makeFloatUniform(*material_, "shiftToCamera", 0.0f);

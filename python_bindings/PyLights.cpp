@@ -5,7 +5,7 @@
 #include "AnimatedProperty.h"
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 
 namespace py = pybind11;
 
@@ -23,7 +23,7 @@ constexpr const char* kThetaName = "Cone angle from setAngles";
 }  // namespace
 
 Light::Light(const std::string& name, std::uint32_t kind)
-    : light_(createModelObject<model::LightNode>("model::LightNode")) {
+    : light_(model::ClassRegistry::make<model::LightNode>("model::LightNode")) {
     light_->setName(name);
     light_->setLightKind(kind);
 }

@@ -5,7 +5,7 @@
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "StaticProperty.h"
 #include "Texture.h"
 
@@ -23,7 +23,7 @@ constexpr std::size_t kMirrorTextureSlot = 0;
 MirrorNode::MirrorNode(const std::string& nodeName, const std::string& materialTitle)
     : FixedMaterialRenderNode(nodeName, materialTitle, "mirror_material",
                               {{model::POSITION0, 4}, {model::NORMAL0, 3}, {model::TEXCOORD0, 2}}) {
-    auto color = createModelObject<model::Vec3fProperty>("model::Property<osg::Vec3f>");
+    auto color = model::ClassRegistry::make<model::Vec3fProperty>("model::Property<osg::Vec3f>");
     color->setName("color");
     color->setValue(osg::Vec3f(1.0f, 0.0f, 0.0f));
     material().addUniform(color);

@@ -13,7 +13,7 @@
 #include "Bindings.h"
 #include "FiniteArguments.h"
 #include "FiniteVertexData.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "PyConnector.h"
 #include "PyShells.h"
 #include "qz/Log.h"
@@ -33,7 +33,7 @@ model::BoundingBox toBox(const BoxValues& v, std::string_view what) {
 
 }  // namespace
 
-Model::Model() : root_(createModelObject<model::RootNode>("model::RootNode")) {
+Model::Model() : root_(model::ClassRegistry::make<model::RootNode>("model::RootNode")) {
     rootTransformObject_ = py::cast(std::make_unique<Node>("root"));
     rootTransform_ = rootTransformObject_.cast<Node*>();
     root_->setTopNode(rootTransform_->getModelNode());

@@ -10,7 +10,7 @@
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "NumpyArrays.h"
 #include "blocks/BaseBlock.h"
 #include "blocks/BoneBlock.h"
@@ -134,14 +134,14 @@ std::string PBRNode::build() {
     model::Ptr<model::SkinNode> skin;
     model::Ptr<model::RenderNode> render;
     if (boneBlock) {
-        skin = createModelObject<model::SkinNode>("model::SkinNode");
+        skin = model::ClassRegistry::make<model::SkinNode>("model::SkinNode");
         const auto& boneNodes = boneBlock->getBones();
         skin->setNumParents(boneNodes.size() + 1);
         skin->setParent(0, controlNode_);
         for (std::size_t i = 0; i < boneNodes.size(); ++i) skin->setParent(i + 1, boneNodes[i]);
         node = skin;
     } else {
-        render = createModelObject<model::RenderNode>("model::RenderNode");
+        render = model::ClassRegistry::make<model::RenderNode>("model::RenderNode");
         render->setParent(0, controlNode_);
         node = render;
     }

@@ -9,7 +9,7 @@
 #include "Bindings.h"
 #include "FiniteArguments.h"
 #include "KeyReduction.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 
 namespace py = pybind11;
 
@@ -75,7 +75,7 @@ V finiteValue(const PyValue& value) {
 
 template <class V>
 model::PropertyPtr makeStatic(const V& value) {
-    auto property = createModelObject<model::StaticProperty<V>>(ValueForm<V>::staticClass);
+    auto property = model::ClassRegistry::make<model::StaticProperty<V>>(ValueForm<V>::staticClass);
     property->setName(kScriptPropertyName);
     property->setValue(value);
     return property;
@@ -100,7 +100,7 @@ std::vector<typename model::AnimatedProperty<V>::Key> processKeys(
 
 template <class V>
 model::PropertyPtr makeAnimated(std::uint32_t argument, std::vector<typename model::AnimatedProperty<V>::Key> keys) {
-    auto property = createModelObject<model::AnimatedProperty<V>>(ValueForm<V>::animatedClass);
+    auto property = model::ClassRegistry::make<model::AnimatedProperty<V>>(ValueForm<V>::animatedClass);
     property->setName(kScriptPropertyName);
     property->setArgument(argument);
     property->setKeys(std::move(keys));

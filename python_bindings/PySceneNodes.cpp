@@ -12,7 +12,7 @@
 #include "Bindings.h"
 #include "FiniteArguments.h"
 #include "KeyReduction.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 
 namespace py = pybind11;
 
@@ -134,7 +134,7 @@ std::vector<model::RotationKey> toRotationKeys(const std::vector<std::tuple<floa
 
 // --- Node --------------------------------------------------------------
 
-Node::Node(const std::string& name) : Node(createModelObject<model::Node>("model::Node"), name) {}
+Node::Node(const std::string& name) : Node(model::ClassRegistry::make<model::Node>("model::Node"), name) {}
 
 Node::Node(model::Ptr<model::Node> node, const std::string& name) : node_(std::move(node)) {
     node_->setName(name);
@@ -149,7 +149,7 @@ void Node::addChild(const Node& child) { node_->addChild(child.node_); }
 // --- Transform ---------------------------------------------------------
 
 Transform::Transform(const std::string& name)
-    : Transform(createModelObject<model::TransformNode>("model::TransformNode"), name) {}
+    : Transform(model::ClassRegistry::make<model::TransformNode>("model::TransformNode"), name) {}
 
 Transform::Transform(const std::string& name, const MatrixRows& matrix) : Transform(name) { setMatrix(matrix); }
 
@@ -161,7 +161,7 @@ void Transform::setMatrix(const MatrixRows& matrix) { transform_->setMatrix(toMo
 // --- Lod ---------------------------------------------------------------
 
 Lod::Lod(const std::string& name, const std::vector<float>& distances)
-    : Node(createModelObject<model::LodNode>("model::LodNode"), name) {
+    : Node(model::ClassRegistry::make<model::LodNode>("model::LodNode"), name) {
     lod_ = qz::staticPtrCast<model::LodNode>(getModelNode());
     lod_->setRanges(toLodRanges(distances));
 }
@@ -169,7 +169,7 @@ Lod::Lod(const std::string& name, const std::vector<float>& distances)
 // --- NumberRoot --------------------------------------------------------
 
 NumberRoot::NumberRoot(const std::string& name)
-    : NumberRoot(createModelObject<model::Node>("model::TmpNumberRoot"), name) {}
+    : NumberRoot(model::ClassRegistry::make<model::Node>("model::TmpNumberRoot"), name) {}
 
 NumberRoot::NumberRoot(model::Ptr<model::Node> node, const std::string& name) : Node(node, name) {
     if (node->getType() == model::NodeType::TmpNumberRoot)
@@ -186,7 +186,7 @@ void NumberRoot::setControls(const PyNumberControls& controls) {
 // --- VisibilityNode ----------------------------------------------------
 
 VisibilityNode::VisibilityNode(const std::string& name)
-    : Node(createModelObject<model::ArgVisibilityNode>("model::ArgVisibilityNode"), name) {
+    : Node(model::ClassRegistry::make<model::ArgVisibilityNode>("model::ArgVisibilityNode"), name) {
     visibility_ = qz::staticPtrCast<model::ArgVisibilityNode>(getModelNode());
 }
 
@@ -200,7 +200,7 @@ void VisibilityNode::setArguments(const PyVisibilityArguments& arguments) {
 // --- AnimationNode -----------------------------------------------------
 
 AnimationNode::AnimationNode(const std::string& name)
-    : Node(createModelObject<model::ArgAnimationNode>("model::ArgAnimationNode"), name) {
+    : Node(model::ClassRegistry::make<model::ArgAnimationNode>("model::ArgAnimationNode"), name) {
     animation_ = qz::staticPtrCast<model::ArgAnimationNode>(getModelNode());
 }
 
@@ -229,7 +229,7 @@ void AnimationNode::setScaleAnimation(const PyVectorAnimation& entries) {
 
 // --- Bone --------------------------------------------------------------
 
-Bone::Bone(const std::string& name) : Bone(createModelObject<model::Bone>("model::Bone"), name) {}
+Bone::Bone(const std::string& name) : Bone(model::ClassRegistry::make<model::Bone>("model::Bone"), name) {}
 
 Bone::Bone(const std::string& name, const MatrixRows& matrix) : Bone(name) { setMatrix(matrix); }
 

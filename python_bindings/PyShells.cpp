@@ -11,7 +11,7 @@
 #include "Bindings.h"
 #include "FiniteArguments.h"
 #include "FiniteVertexData.h"
-#include "ModelObjects.h"
+#include "ClassRegistry.h"
 #include "PyRenderNode.h"
 #include "Vertices.h"
 
@@ -28,7 +28,7 @@ osg::Vec3f toVec(const PyPoint& p) { return osg::Vec3f(std::get<0>(p), std::get<
 }  // namespace
 
 SegmentsNode::SegmentsNode(const std::string& name)
-    : node_(createModelObject<model::SegmentsNode>("model::SegmentsNode")) {
+    : node_(model::ClassRegistry::make<model::SegmentsNode>("model::SegmentsNode")) {
     node_->setName(name);
 }
 
@@ -50,7 +50,7 @@ void SegmentsNode::setControlNode(const Node& node) { node_->setParent(0, node.g
 
 IShellNode::~IShellNode() = default;
 
-ShellNode::ShellNode(const std::string& name) : node_(createModelObject<model::ShellNode>("model::ShellNode")) {
+ShellNode::ShellNode(const std::string& name) : node_(model::ClassRegistry::make<model::ShellNode>("model::ShellNode")) {
     node_->setName(name);
     components_[model::POSITION0] = kShellPositionComponents;
     attributes_[model::POSITION0];

@@ -13,6 +13,12 @@
 //    as alive. An unregistered name (or, for clone, a source
 //    that is not of the named class) returns null and leaves everything
 //    unchanged.
+//  - make<T>(name) is the one way the library, the module, the tests and
+//    the benchmarks make a model object by class name: a new object of the
+//    class registered under name, already held by the returned pointer. It
+//    throws qz::ExtException "Can't create an object of class <name>" when
+//    the name is not registered or the object made is not a T; nothing is
+//    left alive then.
 //  - aliveCount() is the number of registry-made objects not yet destroyed.
 //  - Every operation takes the registry's lock for its own bookkeeping only;
 //    constructors and destructors of model objects run outside it, so they
@@ -27,6 +33,7 @@
 #include <vector>
 
 #include "IObject.h"
+#include "qz/ExtException.h"
 
 namespace model {
 
@@ -70,6 +77,13 @@ public:
     template <class T>
     Ptr<T> cloneAs(const IObject& source, std::string_view name) {
         return qz::dynamicPtrCast<T>(clone(source, name));
+    }
+
+    template <class T>
+    static Ptr<T> make(std::string_view name) {
+        Ptr<T> object = instance().createAs<T>(name);
+        if (!object) QZ_THROW("Can't create an object of class " + std::string(name));
+        return object;
     }
 
     std::size_t aliveCount() const;

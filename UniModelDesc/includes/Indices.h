@@ -18,6 +18,17 @@ class IBinaryFileR;
 
 namespace model {
 
+// Primitive kinds of an index list. Kinds 3 and 4, and kinds above 7, draw
+// nothing.
+namespace primitive_kind {
+inline constexpr uint32_t kPointList = 0;
+inline constexpr uint32_t kLineList = 1;
+inline constexpr uint32_t kLineStrip = 2;
+inline constexpr uint32_t kTriangleList = 5;
+inline constexpr uint32_t kTriangleStrip = 6;
+inline constexpr uint32_t kTriangleFan = 7;
+}  // namespace primitive_kind
+
 struct Indices {
     // Width code of the written list: 0 (one byte per index) when the largest
     // index is at most 255, 1 (two bytes) up to 65535, 2 (four bytes) above.
@@ -31,7 +42,7 @@ struct Indices {
     virtual void writeTo(io::IBinaryFileW& writer) const;
     virtual void readFrom(io::IBinaryFileR& reader);
 
-    uint32_t primitiveKind = 5;
+    uint32_t primitiveKind = primitive_kind::kTriangleList;
     std::vector<uint32_t> indices;
 };
 

@@ -48,8 +48,7 @@ void Node::setVersion(std::uint32_t version) {
     if (held && held->getValue() == version) return;
     // A new object rather than a changed value: copies of this node share the
     // old property and keep their own version.
-    auto property = ClassRegistry::instance().createAs<UIntProperty>("model::Property<unsigned int>");
-    if (!property) QZ_THROW("Can't create the version property.");
+    auto property = ClassRegistry::make<UIntProperty>("model::Property<unsigned int>");
     property->setName(kVersionProperty);
     property->setValue(version);
     addProperty(property);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "AnimatedProperty.h"
-#include "ClassRegistry.h"
+#include "TestObjects.h"
 #include "ModelTestSinks.h"
 #include "PropertiesSet.h"
 #include "StaticProperty.h"
@@ -19,12 +19,7 @@ using modeltest::ByteSink;
 
 Ptr<PropertiesSet> makeSet() { return Ptr<PropertiesSet>(new PropertiesSet()); }
 
-template <class P>
-Ptr<P> make(const char* className, const std::string& name) {
-    auto p = ClassRegistry::instance().createAs<P>(className);
-    p->setName(name);
-    return p;
-}
+using testobjects::make;
 
 Ptr<FloatProperty> floatUniform(const std::string& name, float v) {
     auto p = make<FloatProperty>("model::Property<float>", name);

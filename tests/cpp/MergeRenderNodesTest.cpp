@@ -28,7 +28,7 @@ struct Scene {
     Ptr<RootNode> root = writer10test::rootWithTop(top);
 
     Ptr<Node> child(const Ptr<Node>& parent, const char* cls, const std::string& name) {
-        Ptr<Node> n = ClassRegistry::instance().createAs<Node>(cls);
+        Ptr<Node> n = ClassRegistry::make<Node>(cls);
         n->setName(name);
         parent->addChild(n);
         return n;
@@ -106,7 +106,7 @@ TEST(MergeRenderNodes, NodesThatMustStayApartAreNotMerged) {
          utils::MergeRefusal::Material},
         {"properties",
          [](Scene&, Ptr<RenderNode>& a, Ptr<RenderNode>&) {
-             auto p = ClassRegistry::instance().createAs<IProperty>("model::Property<float>");
+             auto p = ClassRegistry::make<IProperty>("model::Property<float>");
              a->addProperty(p);
          },
          utils::MergeRefusal::Properties},

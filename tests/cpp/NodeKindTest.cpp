@@ -40,12 +40,6 @@ namespace {
 
 ClassRegistry& registry() { return ClassRegistry::instance(); }
 
-template <class T>
-Ptr<T> make(const char* name) {
-    Ptr<T> p = registry().createAs<T>(name);
-    if (!p) throw std::runtime_error(std::string("can't create ") + name);
-    return p;
-}
 
 Matrix44d translation(double x, double y, double z) {
     Matrix44d m;
@@ -152,7 +146,7 @@ TEST(NodeKindClone, KeepsClassAndVersion) {
     for (const char* name : {"model::RootNode", "model::LightNode", "model::FakeSpotLightsNode",
                              "model::AnimatedFakeSpotLightsNode", "model::RenderNode", "model::Connector"}) {
         SCOPED_TRACE(name);
-        auto node = make<BaseNode>(name);
+        auto node = ClassRegistry::make<BaseNode>(name);
         node->setVersion(node->getVersion() + 7);
         auto copy = qz::dynamicPtrCast<BaseNode>(node->clone());
         ASSERT_TRUE(copy);
@@ -160,7 +154,7 @@ TEST(NodeKindClone, KeepsClassAndVersion) {
         EXPECT_EQ(copy->getVersion(), node->getVersion());
     }
 
-    auto scale = make<ArgAnimationNode>("model::ArgScaleNode");
+    auto scale = ClassRegistry::make<ArgAnimationNode>("model::ArgScaleNode");
     scale->setPositionAnimations({PositionAnimation{4, {PositionKey{0.0, {1, 2, 3}}}}});
     auto scaleCopy = qz::dynamicPtrCast<ArgAnimationNode>(scale->clone());
     ASSERT_TRUE(scaleCopy);
@@ -168,8 +162,8 @@ TEST(NodeKindClone, KeepsClassAndVersion) {
 }
 
 TEST(NodeKindClone, RenderNodeCopySharesParentsAndMaterial) {
-    auto render = make<RenderNode>("model::RenderNode");
-    auto parent = make<Node>("model::Node");
+    auto render = ClassRegistry::make<RenderNode>("model::RenderNode");
+    auto parent = ClassRegistry::make<Node>("model::Node");
     render->setParent(0, parent);
     render->setMaterial(Ptr<BaseMaterial>(new PropertiesSet()));
     auto copy = qz::dynamicPtrCast<RenderNode>(render->clone());
@@ -185,7 +179,7 @@ TEST(NodeKindOptimizer, MergeTransformOnlyForTransformsAndAnimations) {
     for (const char* name : {"model::TransformNode", "model::ArgAnimationNode", "model::Bone", "model::ArgAnimatedBone",
                              "model::BillboardNode"}) {
         SCOPED_TRACE(name);
-        auto node = make<TransformNode>(name);
+        auto node = ClassRegistry::make<TransformNode>(name);
         node->setMatrix(translation(0, 0, 10));
         node->mergeTransform(m);
         const bool merges = std::string(name) == "model::TransformNode" || std::string(name) == "model::ArgAnimationNode";
@@ -270,7 +264,7 @@ TEST(NodeKindAnimation, HasNoKeysLooksIntoEveryList) {
 
 TEST(NodeKindAnimation, ReportsPropertiesThenEveryEntryArgument) {
     ArgAnimationNode node;
-    auto prop = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    auto prop = ClassRegistry::make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
     prop->setArgument(40);
     node.addProperty(prop);
     node.setPositionAnimations({PositionAnimation{1, {}}, PositionAnimation{2, {}}});
@@ -308,8 +302,8 @@ TEST(NodeKindVisibility, RangesIncludeStartAndExcludeEnd) {
 }
 
 TEST(NodeKindVisibility, EntryWithoutRangesHidesAndHidesChildren) {
-    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode");
-    auto child = make<TransformNode>("model::TransformNode");
+    auto vis = ClassRegistry::make<ArgVisibilityNode>("model::ArgVisibilityNode");
+    auto child = ClassRegistry::make<TransformNode>("model::TransformNode");
     vis->addChild(child);
     FixedArguments args;
     EXPECT_TRUE(child->isVisible(args));
@@ -333,11 +327,11 @@ TEST(NodeKindParents, NewNodesAndBadIndices) {
                      Expect{"model::AnimatedFakeOmniLightsNode", 1}, Expect{"model::AnimatedFakeSpotLightsNode", 1},
                      Expect{"model::RootNode", 0}}) {
         SCOPED_TRACE(e.name);
-        auto node = make<BaseNode>(e.name);
+        auto node = ClassRegistry::make<BaseNode>(e.name);
         ASSERT_EQ(node->getNumParents(), e.parents);
         for (size_t i = 0; i < e.parents; ++i) {
             EXPECT_FALSE(node->getParent(i));
-            const auto parent = make<Node>("model::Node");
+            const auto parent = ClassRegistry::make<Node>("model::Node");
             node->setParent(i, parent);
             // The plain view names the same node without a reference of its own.
             const auto count = parent->refCount();
@@ -349,7 +343,7 @@ TEST(NodeKindParents, NewNodesAndBadIndices) {
         if (std::string(e.name) == "model::RootNode") continue;
         EXPECT_THROW(node->getParent(e.parents), std::out_of_range);
         EXPECT_THROW(node->parentNode(e.parents), std::out_of_range);
-        EXPECT_THROW(node->setParent(e.parents, make<Node>("model::Node")), std::out_of_range);
+        EXPECT_THROW(node->setParent(e.parents, ClassRegistry::make<Node>("model::Node")), std::out_of_range);
         // Classes that bake nothing (connectors, lights, skinned shells)
         // answer false for any index.
         const NodeType t = node->getType();
@@ -613,7 +607,7 @@ TEST(NodeKindFakeLights, SpotDirectionTurnsWithItsParent) {
 
 TEST(NodeKindLight, AnimatedParameterReportsItsArgumentAndNullIsRefused) {
     LightNode light;
-    auto animated = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    auto animated = ClassRegistry::make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
     animated->setArgument(21);
     animated->addKey(0, 2.0f);
     animated->addKey(1, 9.0f);
@@ -635,12 +629,12 @@ TEST(NodeKindNumber, ReportsControlArgumentsButNotNone) {
 TEST(NodeKindRender, ReportsMaterialUniformsAndDamageArguments) {
     RenderNode r;
     auto material = Ptr<PropertiesSet>(new PropertiesSet());
-    auto uniform = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    auto uniform = ClassRegistry::make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
     uniform->setArgument(30);
     material->addUniform(uniform);
     r.setMaterial(material);
     r.setDamageArgument(0, 31);
-    auto own = make<ArgumentProperty>("model::ArgumentProperty");
+    auto own = ClassRegistry::make<ArgumentProperty>("model::ArgumentProperty");
     own->setArgument(32);
     r.addProperty(own);
     EXPECT_EQ(arguments(r), (std::vector<uint32_t>{32, 30, 31}));

@@ -16,14 +16,14 @@ namespace {
 ClassRegistry& registry() { return ClassRegistry::instance(); }
 
 NodePtr makeNode(const std::string& name = "") {
-    NodePtr n = registry().createAs<Node>("model::Node");
+    NodePtr n = ClassRegistry::make<Node>("model::Node");
     n->setName(name);
     return n;
 }
 
 template <class P>
 Ptr<P> makeProperty(const char* className, const std::string& name) {
-    auto p = registry().createAs<P>(className);
+    auto p = ClassRegistry::make<P>(className);
     p->setName(name);
     return p;
 }

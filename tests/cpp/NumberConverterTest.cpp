@@ -22,12 +22,6 @@ using namespace model;
 
 namespace {
 
-template <class T>
-Ptr<T> make(const char* cls) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
-    return p;
-}
 
 Ptr<PropertiesSet> positionsOnly() {
     Ptr<PropertiesSet> m(new PropertiesSet());
@@ -39,7 +33,7 @@ Ptr<PropertiesSet> positionsOnly() {
 // A digit: one triangle at x offset `at`, hanging off parent.
 template <class T = RenderNode>
 Ptr<T> digit(const char* cls, const Ptr<PropertiesSet>& material, const Ptr<Node>& parent, float at) {
-    auto r = make<T>(cls);
+    auto r = ClassRegistry::make<T>(cls);
     r->setName("digit" + std::to_string(int(at)));
     r->setMaterial(material);
     Vertices v;
@@ -59,10 +53,10 @@ NumberControlList controls(int count) {
 }
 
 struct Display {
-    Ptr<RootNode> root = make<RootNode>("model::RootNode");
-    Ptr<Node> top = make<Node>("model::Node");
-    Ptr<TransformNode> holder = make<TransformNode>("model::TransformNode");
-    Ptr<TmpNumberRoot> numberRoot = make<TmpNumberRoot>("model::TmpNumberRoot");
+    Ptr<RootNode> root = ClassRegistry::make<RootNode>("model::RootNode");
+    Ptr<Node> top = ClassRegistry::make<Node>("model::Node");
+    Ptr<TransformNode> holder = ClassRegistry::make<TransformNode>("model::TransformNode");
+    Ptr<TmpNumberRoot> numberRoot = ClassRegistry::make<TmpNumberRoot>("model::TmpNumberRoot");
     Ptr<PropertiesSet> material = positionsOnly();
 
     explicit Display(int controlCount) {
@@ -100,7 +94,7 @@ TEST(NumberConverter, ModelWithoutNumberRootIsLeftAlone) {
     auto plainMesh = display.digit(display.material, display.holder, 0);
     display.root->addRenderNode(plainMesh);
     // A render node without parents is no digit either.
-    auto orphan = make<RenderNode>("model::RenderNode");
+    auto orphan = ClassRegistry::make<RenderNode>("model::RenderNode");
     orphan->setParentEntries({});
     display.root->addRenderNode(orphan);
     EXPECT_FALSE(numberNodeConverter(*display.root));
@@ -134,7 +128,7 @@ TEST(NumberConverter, NumberNodeKeepsDamageArgumentAndCopiesTheMaterial) {
 
 TEST(NumberConverter, EachNumberRootGetsItsOwnNumberNodeInOrderOfFirstDigit) {
     Display display(1);
-    auto second = make<TmpNumberRoot>("model::TmpNumberRoot");
+    auto second = ClassRegistry::make<TmpNumberRoot>("model::TmpNumberRoot");
     second->setName("second");
     second->setControls(controls(1));
     display.top->addChild(second);
@@ -173,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Only render nodes can be digits."},
         Failure{"DigitBelowANodeOfTheRoot",
                 [](Display& d) {
-                    auto below = make<Node>("model::Node");
+                    auto below = ClassRegistry::make<Node>("model::Node");
                     d.numberRoot->addChild(below);
                     d.root->addRenderNode(d.digit(d.material, below, 0));
                 },

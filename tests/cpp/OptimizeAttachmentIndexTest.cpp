@@ -25,31 +25,21 @@
 #include "nodes/RootNode.h"
 #include "nodes/TransformNode.h"
 #include "utils/AttachmentIndex.h"
-#include "utils/MoveTransforms.h"
 #include "utils/OptimizeTransformations.h"
-#include "utils/RemoveDeadEnds.h"
-#include "utils/RemoveDummyNodes.h"
-#include "utils/ReplaceEmptyNodes.h"
 
 using namespace model;
 
 namespace {
 
-template <class T>
-Ptr<T> make(const char* cls) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
-    return p;
-}
 
 Ptr<Node> plain(const std::string& name) {
-    auto n = make<Node>("model::Node");
+    auto n = ClassRegistry::make<Node>("model::Node");
     n->setName(name);
     return n;
 }
 
 Ptr<RenderNode> renderOn(const std::vector<Ptr<Node>>& parents) {
-    auto r = make<RenderNode>("model::RenderNode");
+    auto r = ClassRegistry::make<RenderNode>("model::RenderNode");
     std::vector<RenderParentEntry> entries;
     for (const auto& p : parents) entries.push_back(RenderParentEntry{p, kNoArgument, BoundingBox()});
     r->setParentEntries(entries);
@@ -63,7 +53,7 @@ AttachedList expected(std::initializer_list<std::pair<Ptr<BaseNode>, std::size_t
 TEST(OptimizeAttachmentIndex, AnswersInBaseNodeOrderAfterLinksMoveAround) {
     auto a = plain("a");
     auto b = plain("b");
-    auto connector = make<Connector>("model::Connector");
+    auto connector = ClassRegistry::make<Connector>("model::Connector");
     connector->setParent(0, a);
     auto r1 = renderOn({a, b, a});
     auto r2 = renderOn({a});
@@ -111,14 +101,14 @@ TEST(OptimizeAttachmentIndex, ReplaceParentMovesEveryLinkAndReportsWhetherAnyExi
 // order they were added in, and know every base node for setParent.
 TEST(OptimizeAttachmentIndex, BuiltFromTheRootListsAnswersInGetAllBaseNodesOrder) {
     auto a = plain("a");
-    auto root = make<RootNode>("model::RootNode");
+    auto root = ClassRegistry::make<RootNode>("model::RootNode");
     root->setTopNode(a);
     auto r = renderOn({a, a});
     root->addRenderNode(r);
-    auto light = make<LightNode>("model::LightNode");
+    auto light = ClassRegistry::make<LightNode>("model::LightNode");
     light->setParent(0, a);
     root->addLight(light);
-    auto connector = make<Connector>("model::Connector");
+    auto connector = ClassRegistry::make<Connector>("model::Connector");
     connector->setParent(0, a);
     root->addConnector(connector);
 
@@ -216,42 +206,42 @@ Ptr<Node> randomTreeNode(std::mt19937& rng, int id) {
     Ptr<Node> n;
     switch (kind(rng)) {
         case 0:
-        case 1: n = make<Node>("model::Node"); break;
+        case 1: n = ClassRegistry::make<Node>("model::Node"); break;
         case 2:
         case 3: {
-            auto t = make<TransformNode>("model::TransformNode");
+            auto t = ClassRegistry::make<TransformNode>("model::TransformNode");
             t->setMatrix(randomMatrix(rng));
             n = t;
             break;
         }
         case 4: {
-            auto a = make<ArgAnimationNode>("model::ArgAnimationNode");
+            auto a = ClassRegistry::make<ArgAnimationNode>("model::ArgAnimationNode");
             a->setBaseMatrix(randomMatrix(rng));
             if (rng() % 2) a->setPositionAnimations({{1, {{0.0, {0, 0, 0}}, {1.0, {1, 1, 1}}}}});
             n = a;
             break;
         }
         case 5: {
-            auto v = make<ArgVisibilityNode>("model::ArgVisibilityNode");
+            auto v = ClassRegistry::make<ArgVisibilityNode>("model::ArgVisibilityNode");
             if (rng() % 2) v->setEntries({{2, {{0.0, 0.5}}}});
             n = v;
             break;
         }
-        case 6: n = make<LodNode>("model::LodNode"); break;
+        case 6: n = ClassRegistry::make<LodNode>("model::LodNode"); break;
         case 7: {
-            auto b = make<Bone>("model::Bone");
+            auto b = ClassRegistry::make<Bone>("model::Bone");
             b->setMatrix(randomMatrix(rng));
             n = b;
             break;
         }
         case 8: {
-            auto b = make<ArgAnimatedBone>("model::ArgAnimatedBone");
+            auto b = ClassRegistry::make<ArgAnimatedBone>("model::ArgAnimatedBone");
             b->setBaseMatrix(randomMatrix(rng));
             n = b;
             break;
         }
         default: {
-            auto b = make<BillboardNode>("model::BillboardNode");
+            auto b = ClassRegistry::make<BillboardNode>("model::BillboardNode");
             b->setMatrix(randomMatrix(rng));
             n = b;
             break;
@@ -285,12 +275,12 @@ Ptr<RenderNode> randomMesh(std::mt19937& rng, const std::vector<Ptr<Node>>& node
 
 Ptr<RootNode> randomModel(unsigned seed, int treeNodes, int baseNodes) {
     std::mt19937 rng(seed);
-    auto root = make<RootNode>("model::RootNode");
+    auto root = ClassRegistry::make<RootNode>("model::RootNode");
     // Some tops are replaced by the first pass, so that the passes go on
     // from a new top node.
     std::vector<Ptr<Node>> nodes{seed % 3 == 0 ? randomTreeNode(rng, 0) : plain("top")};
     if (seed % 3 == 1) {
-        auto top = make<TransformNode>("model::TransformNode");
+        auto top = ClassRegistry::make<TransformNode>("model::TransformNode");
         top->setName("top");
         nodes[0] = top;
     }
@@ -305,14 +295,14 @@ Ptr<RootNode> randomModel(unsigned seed, int treeNodes, int baseNodes) {
     for (int i = 0; i < baseNodes; ++i) {
         switch (rng() % 5) {
             case 0: {
-                auto c = make<Connector>("model::Connector");
+                auto c = ClassRegistry::make<Connector>("model::Connector");
                 c->setName("connector" + std::to_string(i));
                 c->setParent(0, nodes[rng() % nodes.size()]);
                 root->addConnector(c);
                 break;
             }
             case 1: {
-                auto l = make<LightNode>("model::LightNode");
+                auto l = ClassRegistry::make<LightNode>("model::LightNode");
                 l->setName("light" + std::to_string(i));
                 l->setParent(0, nodes[rng() % nodes.size()]);
                 root->addLight(l);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ClassRegistry.h"
+#include "TestObjects.h"
 #include "PropertiesSet.h"
 #include "nodes/ArgAnimatedBone.h"
 #include "nodes/ArgAnimationNode.h"
@@ -20,23 +20,12 @@
 #include "qz/ExtException.h"
 #include "utils/OptimizeTransformations.h"
 #include "utils/PreOrder.h"
-#include "utils/RemoveDeadEnds.h"
-#include "utils/RemoveDummyNodes.h"
-#include "utils/RemoveNode.h"
-#include "utils/ReplaceEmptyNodes.h"
-#include "utils/ReplaceNode.h"
 
 using namespace model;
 
 namespace {
 
-template <class T>
-Ptr<T> make(const char* cls, const std::string& name = std::string()) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(cls);
-    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
-    if constexpr (std::is_base_of_v<Node, T>) p->setName(name);
-    return p;
-}
+using testobjects::make;
 
 Ptr<Node> plain(const std::string& name) { return make<Node>("model::Node", name); }
 
@@ -231,11 +220,12 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     EXPECT_EQ(removed[4], bone);
 }
 
-// The run's form takes out the nodes whose plain replacements the dummy
-// pass would take out, and must leave what the two passes in turn leave:
-// a chain of empty nodes whose links climb past every dropped one, and an
-// empty node under a LOD node, whose stand-in the dummy pass keeps.
-TEST(OptimizeReplaceEmpty, DroppingPlainCandidatesLeavesWhatTheDummyPassWould) {
+// The run's form (one pre-order list carried from pass to pass) must leave
+// what the two passes on fresh walks leave: a chain of empty nodes whose
+// links climb past every removed stand-in, and an empty node under a LOD
+// node, whose stand-in the dummy pass keeps; and a list that describes the
+// tree it left.
+TEST(OptimizeReplaceEmpty, ListFormLeavesWhatFreshWalksLeave) {
     struct Built {
         Model model;
         Ptr<RenderNode> low, lodMesh;
@@ -268,31 +258,29 @@ TEST(OptimizeReplaceEmpty, DroppingPlainCandidatesLeavesWhatTheDummyPassWould) {
     EXPECT_EQ(utils::replaceEmptyNodes(apart.model.top, helpersApart), 4u);
     EXPECT_EQ(utils::removeDummyNodes(apart.model.top, helpersApart), 2u);
 
-    Built fused = build();
-    utils::RemovedList removedFused;
-    const auto helpersFused = utils::bindNodeHelpers(*fused.model.root, removedFused);
-    utils::PreOrder order(fused.model.top);
-    std::uint64_t dropped = 0;
-    EXPECT_EQ(utils::replaceEmptyNodes(order, helpersFused, dropped), 4u);
-    EXPECT_EQ(dropped, 2u);
-    EXPECT_EQ(utils::removeDummyNodes(order, helpersFused), 0u);
+    Built listed = build();
+    utils::RemovedList removedListed;
+    const auto helpersListed = utils::bindNodeHelpers(*listed.model.root, removedListed);
+    utils::PreOrder order(listed.model.top);
+    EXPECT_EQ(utils::replaceEmptyNodes(order, helpersListed), 4u);
+    EXPECT_EQ(utils::removeDummyNodes(order, helpersListed), 2u);
 
-    EXPECT_EQ(shape(*fused.model.top), "root(keyless(leaf) lod(underLod(lodLeaf)))");
-    EXPECT_EQ(shape(*fused.model.top), shape(*apart.model.top));
-    EXPECT_EQ(fused.model.top->getFirstChild()->getType(), NodeType::TransformNode);
-    EXPECT_EQ(fused.low->getParent(0), fused.model.top);
+    EXPECT_EQ(shape(*listed.model.top), "root(keyless(leaf) lod(underLod(lodLeaf)))");
+    EXPECT_EQ(shape(*listed.model.top), shape(*apart.model.top));
+    EXPECT_EQ(listed.model.top->getFirstChild()->getType(), NodeType::TransformNode);
+    EXPECT_EQ(listed.low->getParent(0), listed.model.top);
     EXPECT_EQ(apart.low->getParent(0), apart.model.top);
-    const Ptr<Node> standIn = fused.model.top->getLastChild()->getFirstChild();
+    const Ptr<Node> standIn = listed.model.top->getLastChild()->getFirstChild();
     EXPECT_EQ(standIn->getType(), NodeType::Node);
-    EXPECT_EQ(fused.lodMesh->getParent(0), standIn);
+    EXPECT_EQ(listed.lodMesh->getParent(0), standIn);
     // The list describes the tree it left.
-    std::vector<const Node*> listed, walked;
-    order.scan([&listed](std::size_t, const Node& n, NodeType) { listed.push_back(&n); });
-    Node::traverse(static_cast<const Node*>(fused.model.top.get()), [&walked](const Node* n) {
+    std::vector<const Node*> inList, walked;
+    order.scan([&inList](std::size_t, const Node& n, NodeType) { inList.push_back(&n); });
+    Node::traverse(static_cast<const Node*>(listed.model.top.get()), [&walked](const Node* n) {
         walked.push_back(n);
         return true;
     });
-    EXPECT_EQ(listed, walked);
+    EXPECT_EQ(inList, walked);
 }
 
 // ---------------------------------------------------------------------------

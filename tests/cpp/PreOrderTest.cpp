@@ -18,9 +18,7 @@ using namespace model;
 namespace {
 
 Ptr<Node> node(const char* cls = "model::Node") {
-    Ptr<Node> n = ClassRegistry::instance().createAs<Node>(cls);
-    if (!n) throw std::runtime_error("can't create a node");
-    return n;
+    return ClassRegistry::make<Node>(cls);
 }
 
 std::vector<const Node*> plainWalk(const Ptr<Node>& top) {

@@ -20,12 +20,12 @@ using modeltest::ByteSource;
 template <class P>
 Ptr<P> make(const std::string& name) {
     P probe;
-    auto p = ClassRegistry::instance().createAs<P>(probe.getClassName());
+    auto p = ClassRegistry::make<P>(probe.getClassName());
     p->setName(name);
     return p;
 }
 
-PropertyPtr makeByName(const char* className) { return ClassRegistry::instance().createAs<IProperty>(className); }
+PropertyPtr makeByName(const char* className) { return ClassRegistry::make<IProperty>(className); }
 
 std::vector<uint8_t> bytesOf(const IProperty& p) {
     ByteSink sink;

@@ -36,12 +36,6 @@ using vfstest::TempDir;
 
 namespace {
 
-template <class T>
-Ptr<T> make(const char* name) {
-    Ptr<T> p = ClassRegistry::instance().createAs<T>(name);
-    if (!p) throw std::runtime_error(std::string("can't create ") + name);
-    return p;
-}
 
 Matrix44d translation(double x, double y, double z) {
     Matrix44d m;
@@ -54,8 +48,8 @@ Matrix44d translation(double x, double y, double z) {
 BoundingBox box(float a, float b, float c, float d, float e, float f) { return BoundingBox::fromValues(a, b, c, d, e, f); }
 
 Ptr<LightNode> lightWithDistance(float distance) {
-    auto light = make<LightNode>("model::LightNode");
-    auto p = make<FloatProperty>("model::Property<float>");
+    auto light = ClassRegistry::make<LightNode>("model::LightNode");
+    auto p = ClassRegistry::make<FloatProperty>("model::Property<float>");
     p->setName("distance");
     p->setValue(distance);
     light->setDistance(p);
@@ -104,16 +98,16 @@ std::string messageOf(const std::function<void()>& fn) {
 
 TEST(RootNodeAttached, OrderQueriesAndReplacement) {
     RootNode root;
-    auto a = make<Node>("model::Node");
-    auto b = make<Node>("model::Node");
-    auto render = make<RenderNode>("model::RenderNode");
+    auto a = ClassRegistry::make<Node>("model::Node");
+    auto b = ClassRegistry::make<Node>("model::Node");
+    auto render = ClassRegistry::make<RenderNode>("model::RenderNode");
     render->addParentEntry(a);
     render->setParent(0, b);
-    auto connector = make<Connector>("model::Connector");
+    auto connector = ClassRegistry::make<Connector>("model::Connector");
     connector->setParent(0, a);
-    auto light = make<LightNode>("model::LightNode");
+    auto light = ClassRegistry::make<LightNode>("model::LightNode");
     light->setParent(0, a);
-    auto shell = make<ShellNode>("model::ShellNode");
+    auto shell = ClassRegistry::make<ShellNode>("model::ShellNode");
     shell->setParent(0, a);
     // Added out of family order: the answer follows families, not calls.
     root.addRenderNode(render);
@@ -135,7 +129,7 @@ TEST(RootNodeAttached, OrderQueriesAndReplacement) {
     EXPECT_EQ(attached[3].second, 1u);
     EXPECT_TRUE(root.hasAttached(b.get()));
 
-    auto c = make<Node>("model::Node");
+    auto c = ClassRegistry::make<Node>("model::Node");
     EXPECT_FALSE(root.hasAttached(c.get()));
     EXPECT_FALSE(root.replaceParent(c.get(), a));
     EXPECT_TRUE(root.replaceParent(a.get(), c));
@@ -152,7 +146,7 @@ TEST(RootNodeAttached, NullListEntriesAreSkipped) {
     root.getLights().push_back(Ptr<LightNode>());
     root.getShellNodes().push_back(Ptr<BaseShellNode>());
     root.getRenderNodes().push_back(Ptr<BaseRenderNode>());
-    auto node = make<Node>("model::Node");
+    auto node = ClassRegistry::make<Node>("model::Node");
     EXPECT_TRUE(root.getAllBaseNodes().empty());
     EXPECT_FALSE(root.hasAttached(node.get()));
     EXPECT_FALSE(root.replaceParent(node.get(), node));
@@ -165,10 +159,10 @@ TEST(RootNodeAttached, NullListEntriesAreSkipped) {
 }
 
 TEST(RootNodeAttached, CheckParentNodesStopsBeforeStop) {
-    auto top = make<Node>("model::Node");
-    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode");
-    auto mid = make<TransformNode>("model::TransformNode");
-    auto leaf = make<Node>("model::Node");
+    auto top = ClassRegistry::make<Node>("model::Node");
+    auto vis = ClassRegistry::make<ArgVisibilityNode>("model::ArgVisibilityNode");
+    auto mid = ClassRegistry::make<TransformNode>("model::TransformNode");
+    auto leaf = ClassRegistry::make<Node>("model::Node");
     top->addChild(vis);
     vis->addChild(mid);
     mid->addChild(leaf);
@@ -185,45 +179,45 @@ TEST(RootNodeAttached, CheckParentNodesStopsBeforeStop) {
 // count that misses a source, or counts 100 more than once, is wrong.
 TEST(RootNodeHandles, CountsEverySourceOnce) {
     RootNode root;
-    auto top = make<Node>("model::Node");
+    auto top = ClassRegistry::make<Node>("model::Node");
     root.setTopNode(top);
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode");
+    auto anim = ClassRegistry::make<ArgAnimationNode>("model::ArgAnimationNode");
     anim->setPositionAnimations({PositionAnimation{1, {}}, PositionAnimation{100, {}}});
-    auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode");
+    auto vis = ClassRegistry::make<ArgVisibilityNode>("model::ArgVisibilityNode");
     vis->setEntries({VisibilityEntry{2, {}}, VisibilityEntry{100, {}}});
     top->addChild(anim);
     anim->addChild(vis);
 
-    auto render = make<RenderNode>("model::RenderNode");
+    auto render = ClassRegistry::make<RenderNode>("model::RenderNode");
     render->setDamageArgument(0, 3);
     auto material = Ptr<PropertiesSet>(new PropertiesSet());
-    auto uniform = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    auto uniform = ClassRegistry::make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
     uniform->setArgument(4);
     material->addUniform(uniform);
     render->setMaterial(material);
     root.addRenderNode(render);
 
-    auto number = make<NumberNode>("model::NumberNode");
+    auto number = ClassRegistry::make<NumberNode>("model::NumberNode");
     number->addControlEntry({NumberControl{5, 0, -1, 0}, NumberControl{100, 0, 6, 0}});
     root.addRenderNode(number);
 
-    auto lights = make<AnimatedFakeOmniLightsNode>("model::AnimatedFakeOmniLightsNode");
+    auto lights = ClassRegistry::make<AnimatedFakeOmniLightsNode>("model::AnimatedFakeOmniLightsNode");
     lights->setArgument(7);
     root.addRenderNode(lights);
 
-    auto light = make<LightNode>("model::LightNode");
-    auto brightness = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    auto light = ClassRegistry::make<LightNode>("model::LightNode");
+    auto brightness = ClassRegistry::make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
     brightness->setArgument(8);
     light->setBrightness(brightness);
     root.addLight(light);
 
-    auto connector = make<Connector>("model::Connector");
-    auto argument = make<ArgumentProperty>("model::ArgumentProperty");
+    auto connector = ClassRegistry::make<Connector>("model::Connector");
+    auto argument = ClassRegistry::make<ArgumentProperty>("model::ArgumentProperty");
     argument->setArgument(9);
     connector->addProperty(argument);
     root.addConnector(connector);
 
-    auto skin = make<SkinNode>("model::SkinNode");
+    auto skin = ClassRegistry::make<SkinNode>("model::SkinNode");
     skin->setDamageArgument(100);
     root.addRenderNode(skin);
 
@@ -240,20 +234,20 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
 // holds none and sits far away: it must not stretch the box.
 TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
     RootNode root;
-    auto top = make<Node>("model::Node");
+    auto top = ClassRegistry::make<Node>("model::Node");
     root.setTopNode(top);
-    auto moved = make<TransformNode>("model::TransformNode");
+    auto moved = ClassRegistry::make<TransformNode>("model::TransformNode");
     moved->setMatrix(translation(10, 0, 0));
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode");
+    auto anim = ClassRegistry::make<ArgAnimationNode>("model::ArgAnimationNode");
     // Evaluated with every argument at 0: half way between the keys.
     anim->setPositionAnimations({PositionAnimation{3, {{-1, {0, 0, -4}}, {1, {0, 0, 4}}}}});
-    auto far = make<TransformNode>("model::TransformNode");
+    auto far = ClassRegistry::make<TransformNode>("model::TransformNode");
     far->setMatrix(translation(1000, 1000, 1000));
     top->addChild(moved);
     moved->addChild(anim);
     top->addChild(far);
 
-    auto render = make<RenderNode>("model::RenderNode");
+    auto render = ClassRegistry::make<RenderNode>("model::RenderNode");
     render->setParent(0, anim);
     render->addParentEntry(far);
     Vertices v;
@@ -268,7 +262,7 @@ TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
 
 TEST(RootNodeBoxes, FakeLightsCountByTheirPositions) {
     RootNode root;
-    auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode");
+    auto lights = ClassRegistry::make<FakeOmniLightsNode>("model::FakeOmniLightsNode");
     FakeOmniLight a, b;
     a.position = {-1, 0, 0};
     b.position = {2, 3, 4};
@@ -285,8 +279,8 @@ TEST(RootNodeBoxes, AnimatedDistanceUsesItsLargestKeyAndNegativesCountAsZero) {
     root.calcLightBox();
     EXPECT_EQ(root.getLightBox(), box(0, 0, 0, 1, 1, 1));
 
-    auto light = make<LightNode>("model::LightNode");
-    auto distance = make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
+    auto light = ClassRegistry::make<LightNode>("model::LightNode");
+    auto distance = ClassRegistry::make<AnimatedFloatProperty>("model::AnimatedProperty<float>");
     distance->addKey(0, 3);
     distance->addKey(1, 7);
     light->setDistance(distance);
@@ -300,7 +294,7 @@ TEST(RootNodeBoxes, AnimatedDistanceUsesItsLargestKeyAndNegativesCountAsZero) {
 namespace {
 
 Ptr<RenderNode> quadMesh(uint8_t culling, uint32_t kind) {
-    auto render = make<RenderNode>("model::RenderNode");
+    auto render = ClassRegistry::make<RenderNode>("model::RenderNode");
     auto material = Ptr<PropertiesSet>(new PropertiesSet());
     material->setCulling(culling);
     render->setMaterial(material);
@@ -346,7 +340,7 @@ TEST(RootNodePrepareMeshes, LeavesCulledAndNonTriangleMeshesAlone) {
     root.addRenderNode(culled);
     root.addRenderNode(strip);
     root.addRenderNode(noMaterial);
-    root.addRenderNode(make<FakeOmniLightsNode>("model::FakeOmniLightsNode"));
+    root.addRenderNode(ClassRegistry::make<FakeOmniLightsNode>("model::FakeOmniLightsNode"));
     root.prepareMeshes();
     for (const auto& r : {culled, strip, noMaterial}) {
         EXPECT_EQ(r->getVertices().vertexCount(), 4u);
@@ -370,7 +364,7 @@ TEST(RootNodePrepareMeshes, InconsistentVertexDataIsLeftForTheWriterToRefuse) {
 TEST(RootNodeSave, UnsupportedVersionCreatesNoFile) {
     TempDir dir;
     RootNode root;
-    root.setTopNode(make<Node>("model::Node"));
+    root.setTopNode(ClassRegistry::make<Node>("model::Node"));
     for (uint16_t version : {uint16_t(11), uint16_t(0), uint16_t(0xFFFF)}) {
         const std::string path = dir / "model.tav";
         EXPECT_EQ(messageOf([&] { root.save(path, version); }), "Unsupported version " + std::to_string(version));

@@ -129,7 +129,7 @@ TEST(SlabPool, NodesOfEveryKindGoThroughItAndAreFreedWithTheirOwnSize) {
     for (const char* cls : {"model::Node", "model::TransformNode", "model::ArgAnimationNode",
                             "model::ArgVisibilityNode", "model::LodNode", "model::Bone"})
         for (int i = 0; i < 50; ++i) {
-            model::NodePtr n = model::ClassRegistry::instance().createAs<model::Node>(cls);
+            model::NodePtr n = model::ClassRegistry::make<model::Node>(cls);
             ASSERT_TRUE(n) << cls;
             n->setName(std::string(cls) + std::to_string(i));
             nodes.push_back(n);
@@ -137,7 +137,7 @@ TEST(SlabPool, NodesOfEveryKindGoThroughItAndAreFreedWithTheirOwnSize) {
     for (std::size_t i = 0; i < nodes.size(); i += 2) nodes[i].reset();
     std::vector<model::NodePtr> again;
     for (int i = 0; i < 150; ++i)
-        again.push_back(model::ClassRegistry::instance().createAs<model::Node>("model::ArgAnimationNode"));
+        again.push_back(model::ClassRegistry::make<model::Node>("model::ArgAnimationNode"));
     for (std::size_t i = 1; i < nodes.size(); i += 2) EXPECT_EQ(nodes[i]->getName().rfind("model::", 0), 0u);
 }
 

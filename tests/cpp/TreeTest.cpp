@@ -11,7 +11,7 @@ namespace model {
 namespace {
 
 NodePtr makeNode(const std::string& name) {
-    NodePtr n = ClassRegistry::instance().createAs<Node>("model::Node");
+    NodePtr n = ClassRegistry::make<Node>("model::Node");
     n->setName(name);
     return n;
 }

@@ -128,17 +128,11 @@ inline testing::AssertionResult sameBytes(const std::vector<uint8_t>& actual, co
 
 #include <stdexcept>
 
-#include "ClassRegistry.h"
+#include "TestObjects.h"
 
 namespace writer10test {
 
-template <class T>
-model::Ptr<T> make(const char* cls, const std::string& nodeName = {}) {
-    model::Ptr<T> p = model::ClassRegistry::instance().createAs<T>(cls);
-    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
-    if constexpr (requires { p->setName(nodeName); }) p->setName(nodeName);
-    return p;
-}
+using testobjects::make;
 
 inline model::Ptr<model::PropertiesSet> material(const std::string& materialName, const std::string& setName) {
     model::Ptr<model::PropertiesSet> m(new model::PropertiesSet());

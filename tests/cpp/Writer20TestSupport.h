@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ClassRegistry.h"
+#include "TestObjects.h"
 #include "io/tav2/ClassWriter20.h"
 #include "nodes/RootNode.h"
 
@@ -110,13 +110,7 @@ inline testing::AssertionResult sameBytes(const std::vector<uint8_t>& actual, co
                                        << expected.size() << ")";
 }
 
-template <class T>
-model::Ptr<T> make(const char* cls, const std::string& nodeName = {}) {
-    model::Ptr<T> p = model::ClassRegistry::instance().createAs<T>(cls);
-    if (!p) throw std::runtime_error(std::string("can't create ") + cls);
-    if constexpr (requires { p->setName(nodeName); }) p->setName(nodeName);
-    return p;
-}
+using testobjects::make;
 
 inline model::Ptr<model::RootNode> rootWith(const model::Ptr<model::Node>& top) {
     auto root = make<model::RootNode>("model::RootNode");

@@ -8,7 +8,8 @@
 // other (their concatenation is what write() gives), so that a writer that
 // finishes the front of its file last need not join the parts in memory; by
 // default it is the one part write() gives. version() names the format: 10
-// or 20. A writer serves one save and is then destroyed.
+// or 20. Each write starts afresh, so one writer may serve several saves;
+// the root node's save makes one per save.
 
 #include <cstdint>
 #include <vector>

@@ -1,21 +1,16 @@
 #pragma once
 // model::FakeSpotLightsNode and model::AnimatedFakeSpotLightsNode: sets of
-// directed glowing sprites drawn by one render node. Version 1.
+// directed glowing sprites drawn by one render node (nodes/FakeLightsNode.h
+// holds what they share with the omni sets). Version 1.
 //
 // Contract:
-//  - Parent entries: a parent link and the direction the lights of that
-//    parent shine in, (0, 0, 0) by default; one entry with a null link for a
-//    new node (setNumParents resizes). getParent/setParent/getDirection/
-//    setDirection raise std::out_of_range past the entries.
-//  - Lights are kept in the order given; light.parentIndex names the parent
-//    entry the light belongs to.
-//  - transformGeometry(i, M): applies M (dividing by the homogeneous
-//    coordinate) to the position of every light of parent i, and turns entry
-//    i's direction by M (length kept); returns true.
-//  - getParentBox(i): the box of the positions of the lights of parent i.
-//  - The animated set adds an argument (kNoArgument by default, reported by
-//    forEachArgument() when set) and its brightness curves: 128 floats per
-//    light, light by light.
+//  - A parent entry is a parent link and the direction the lights of that
+//    parent shine in, (0, 0, 0) by default. getDirection/setDirection raise
+//    std::out_of_range past the entries.
+//  - transformGeometry(i, M) also turns entry i's direction by M (length
+//    kept).
+//  - A light is what an omni light is, plus a back side rectangle and
+//    whether the back side is drawn.
 //  - getType() 20 / 22, visitor slots FakeSpotLightsNode /
 //    AnimatedFakeSpotLightsNode.
 
@@ -26,7 +21,7 @@
 #include <osg/Vec2f>
 #include <osg/Vec3f>
 
-#include "nodes/BaseRenderNode.h"
+#include "nodes/FakeLightsNode.h"
 
 namespace model {
 
@@ -52,60 +47,41 @@ struct FakeSpotLight {
 struct FakeSpotParentEntry {
     Ptr<Node> node;
     osg::Vec3f direction{0.0f, 0.0f, 0.0f};
+
+    friend bool operator==(const FakeSpotParentEntry& a, const FakeSpotParentEntry& b) {
+        return a.node == b.node && a.direction == b.direction;
+    }
 };
 
-class FakeSpotLightsNode : public BaseRenderNode {
+inline Ptr<Node>& entryNode(FakeSpotParentEntry& entry) noexcept { return entry.node; }
+inline const Ptr<Node>& entryNode(const FakeSpotParentEntry& entry) noexcept { return entry.node; }
+// The direction is given in the parent's space too: once the lights leave
+// that space it has to turn with them.
+void transformEntry(FakeSpotParentEntry& entry, const Matrix44d& m);
+
+class FakeSpotLightsNode : public FakeLightsNode<FakeSpotLight, FakeSpotParentEntry> {
 public:
     FakeSpotLightsNode();
     FakeSpotLightsNode(const FakeSpotLightsNode& other);
     ~FakeSpotLightsNode() override;
 
-    std::size_t getNumParents() const override { return entries_.size(); }
-    Ptr<Node> getParent(std::size_t index) const override;
-    void setParent(std::size_t index, const Ptr<Node>& node) override;
-    void setNumParents(std::size_t count) { entries_.resize(count); }
-    const std::vector<FakeSpotParentEntry>& getParentEntries() const noexcept { return entries_; }
-    void setParentEntries(std::vector<FakeSpotParentEntry> entries) { entries_ = std::move(entries); }
     const osg::Vec3f& getDirection(std::size_t index) const;
     void setDirection(std::size_t index, const osg::Vec3f& direction);
-
-    const std::vector<FakeSpotLight>& getLights() const noexcept { return lights_; }
-    void setLights(std::vector<FakeSpotLight> lights) { lights_ = std::move(lights); }
-
-    bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
-    BoundingBox getParentBox(std::size_t index) const override;
 
     NodeType getType() const override { return NodeType::FakeSpotLightsNode; }
     void accept(INodeVisitor& visitor) override;
     void accept(INodeVisitor& visitor) const override;
-
-private:
-    std::vector<FakeSpotParentEntry> entries_;
-    std::vector<FakeSpotLight> lights_;
 };
 
-class AnimatedFakeSpotLightsNode : public FakeSpotLightsNode {
+class AnimatedFakeSpotLightsNode : public AnimatedFakeLights<FakeSpotLightsNode> {
 public:
-    static constexpr std::size_t kSamplesPerLight = 128;
-
     AnimatedFakeSpotLightsNode();
     AnimatedFakeSpotLightsNode(const AnimatedFakeSpotLightsNode& other);
     ~AnimatedFakeSpotLightsNode() override;
 
-    std::uint32_t getArgument() const noexcept { return argument_; }
-    void setArgument(std::uint32_t argument) noexcept { argument_ = argument; }
-    const std::vector<float>& getAnimationData() const noexcept { return data_; }
-    void setAnimationData(std::vector<float> data) { data_ = std::move(data); }
-
-    void forEachArgument(const ArgumentCallback& callback) const override;
-
     NodeType getType() const override { return NodeType::AnimatedFakeSpotLightsNode; }
     void accept(INodeVisitor& visitor) override;
     void accept(INodeVisitor& visitor) const override;
-
-private:
-    std::uint32_t argument_ = kNoArgument;
-    std::vector<float> data_;
 };
 
 }  // namespace model

@@ -12,9 +12,9 @@
 //    and computation here (the writers refuse them with a clear message).
 //  - Boxes are empty for a new root; setters store what they are given.
 //  - The unnamed extra fields (a 16-bit and a 64-bit value, a string) only
-//    travel with copies. getMaterials() is the material list the writers
-//    build before writing (collectMaterials() order).
-//  - Copies (clone) share the listed nodes, the top node and the materials.
+//    travel with copies. The root holds no material list of its own: the
+//    writers take collectMaterials() when they write.
+//  - Copies (clone) share the listed nodes and the top node.
 //  - save(path, version): version 10 or 20 picks the writer (others raise
 //    qz::ExtException "Unsupported version <n>"); the whole model is
 //    serialised into memory first, then written to path as a whole file
@@ -95,9 +95,6 @@ public:
     // The materials of the render nodes, each once, in order of first use
     // (render nodes without a material are skipped).
     std::vector<Ptr<BaseMaterial>> collectMaterials() const;
-    const std::vector<Ptr<BaseMaterial>>& getMaterials() const noexcept { return materials_; }
-    // materials := collectMaterials().
-    void rebuildMaterials();
 
     // Connectors, then lights, then shell nodes, then render nodes.
     std::vector<Ptr<BaseNode>> getAllBaseNodes() const;
@@ -154,7 +151,6 @@ private:
     BoundingBox lightBox_;
     std::uint64_t field64_ = 0;
     std::string extraString_;
-    std::vector<Ptr<BaseMaterial>> materials_;
 };
 
 }  // namespace model

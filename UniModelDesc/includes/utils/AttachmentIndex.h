@@ -38,6 +38,7 @@
 #include "BaseNode.h"
 #include "Node.h"
 #include "nodes/RootNode.h"
+#include "utils/OpenAddressMap.h"
 
 namespace model::utils {
 
@@ -54,6 +55,8 @@ public:
     bool replaceParent(const Node* oldNode, const Ptr<Node>& newNode);
 
 private:
+    explicit AttachmentIndex(const std::vector<BaseNode*>& baseNodes);
+
     // One parent link of one base node. Slots are numbered in list order,
     // so a node's pairs are in the right order when its slots are sorted.
     struct Slot {
@@ -71,40 +74,33 @@ private:
         bool ordered = true;
     };
 
-    // Open-addressing table from tree node to its bucket. The number of
+    // The bucket of every tree node that ever held a link. The number of
     // live slots sits in the entry itself, so hasAttached() reads one place;
     // entries are never removed (a node's bucket is emptied instead).
     struct Entry {
-        const Node* node = nullptr;
         std::uint32_t bucket = 0;
         std::uint32_t live = 0;
     };
 
-    // Where a base node's slots are: open addressing by address, like the
-    // tree-node table (a node-based map costs an allocation per base node
-    // and a miss per lookup on top of the table's).
+    // Where a base node's slots are.
     struct BaseEntry {
-        const BaseNode* base = nullptr;
         std::size_t first = 0;
         std::size_t count = 0;
     };
 
     void build(const std::vector<BaseNode*>& baseNodes);
-    const BaseEntry* findBase(const BaseNode* base) const;
-    // False when base is indexed already.
-    bool addBase(const BaseNode* base, std::size_t first, std::size_t count);
 
     Entry* find(const Node* node);
     const Entry* find(const Node* node) const;
     Entry& entryFor(const Node* node);
-    void grow();
 
     // A bit per hash, set for every node with an entry: most nodes of a
     // tree have none, and over a big tree the table is too large to stay
     // in the caches, while the filter, a sixteenth of its size, mostly does.
-    static std::size_t filterWordsFor(std::size_t tableSize);
-    bool mayHold(std::size_t hash) const noexcept;
-    void mark(std::size_t hash) noexcept;
+    // It is laid anew whenever the table grows.
+    void layFilter();
+    bool mayHold(std::uint64_t hash) const noexcept;
+    void mark(std::uint64_t hash) noexcept;
 
     void file(std::size_t slot, const Node* parent);
     void unfile(std::size_t slot);
@@ -113,10 +109,9 @@ private:
 
     std::vector<Slot> slots_;
     // First slot and parent count of every indexed base node.
-    std::vector<BaseEntry> bases_;
-    std::vector<Entry> table_;
+    OpenAddressMap<const BaseNode*, BaseEntry, nullptr> bases_;
+    OpenAddressMap<const Node*, Entry, nullptr> table_;
     std::vector<std::uint64_t> filter_;
-    std::size_t used_ = 0;
     std::vector<Bucket> buckets_;
 };
 

@@ -36,8 +36,11 @@ class ThreadPool;
 namespace model::utils {
 
 struct VertexPassTotals {
+    // Vertices removed by welding, over render nodes and shells.
     std::size_t weldedVertices = 0;
-    std::size_t removedPrimitives = 0;
+    // Degenerate triangles removed from render nodes plus the triangles the
+    // shells hold after welding.
+    std::size_t degenerateAndShellTriangles = 0;
 };
 
 VertexPassTotals optimizeVertices(RootNode& root, float tolerance);

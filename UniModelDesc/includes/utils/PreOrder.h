@@ -14,6 +14,10 @@
 // place) leaves the nodes that stay in the same relative order, so it edits
 // the list in place; a pass that moves nodes rebuilds it.
 //
+// The cache measures of the passes live here and nowhere else: the
+// interleaved walk of rebuild(), the look-ahead of the scans, and forEach(),
+// through which a pass takes its collected candidates.
+//
 // Contract:
 //  - The list holds a counted reference to its top (the first entry) and
 //    plain pointers to the other nodes. It describes the tree below and
@@ -32,21 +36,59 @@
 //    in order; the result is that of a plain pre-order walk.
 //  - scan(fn) calls fn(index, node, type) for every entry in order;
 //    scan(type, fn) only for entries of that type, without reading the
-//    other nodes. Both prefetch the nodes a few entries ahead. select(fn)
-//    and select(type, fn) list the entries for which fn(node) is true;
-//    select(fn) prefetches only the part of each node that class Node
-//    itself has.
+//    other nodes. Both prefetch the nodes a few entries ahead; scan(fn)
+//    also the animation lists and visibility entries that those nodes keep
+//    apart from themselves. select(fn) and select(type, fn) list the
+//    entries for which fn(node) is true; select(fn) prefetches only the
+//    part of each node that class Node itself has.
+//  - forEach(entries, fn) calls fn(index, node) for each listed entry, in
+//    the list's order; fn may return false to stop. It reads node(index)
+//    as it gets there, so fn may replace or remove the entries it is given.
+//  - forEachAhead(count, nodeAt, fn) calls fn(k) for k in [0, count), with
+//    nodeAt(k) the node that step k edits (it must stay readable until step
+//    k); fn may return false to stop. Both only add prefetch hints to a
+//    plain loop.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "Node.h"
 #include "NodeType.h"
-#include "utils/NodeHelpers.h"
+#include "qz/Memory.h"
 
 namespace model::utils {
+
+inline void prefetchNode(const Node* n) noexcept { qz::prefetchForRead(n, 3 * 64); }
+
+// Relinking reads and writes only the links and the reference count, which
+// share a node's first line: the neighbours' other lines are not asked for.
+inline void prefetchNeighbours(const Node* n) noexcept {
+    for (const Node* near : {n->parentNode(), n->prevSiblingNode(), n->nextSiblingNode(), n->firstChildNode()})
+        qz::prefetchForWrite(near);
+}
+
+// A pass edits its candidates long after the walk that found them, so on a
+// tree larger than the caches every candidate would be a miss waited for in
+// turn. Step k asks early for the node kFar steps ahead and for the
+// neighbours of the one kNear steps ahead (which a removal or replacement
+// relinks), so that the misses of several candidates overlap.
+template <class NodeAt, class Fn>
+void forEachAhead(std::size_t count, NodeAt&& nodeAt, Fn&& fn) {
+    constexpr std::size_t kFar = 16;
+    constexpr std::size_t kNear = 8;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k + kFar < count) prefetchNode(nodeAt(k + kFar));
+        if (k + kNear < count) prefetchNeighbours(nodeAt(k + kNear));
+        if constexpr (std::is_same_v<decltype(fn(k)), bool>) {
+            if (!fn(k)) return;
+        } else {
+            fn(k);
+        }
+    }
+}
 
 class PreOrder {
 public:
@@ -73,6 +115,7 @@ public:
     void scan(Fn&& fn) const {
         for (std::size_t i = 0; i < entries_.size(); ++i) {
             if (i + kAhead < entries_.size()) prefetchEntry(entries_[i + kAhead]);
+            if (i + kListsAhead < entries_.size()) prefetchLists(entries_[i + kListsAhead]);
             fn(i, *entries_[i].node, entries_[i].type);
         }
     }
@@ -113,6 +156,13 @@ public:
         return out;
     }
 
+    template <class Fn>
+    void forEach(const std::vector<std::size_t>& picked, Fn&& fn) const {
+        forEachAhead(
+            picked.size(), [this, &picked](std::size_t k) { return node(picked[k]); },
+            [this, &picked, &fn](std::size_t k) { return fn(picked[k], *node(picked[k])); });
+    }
+
     struct Entry {
         Node* node;
         NodeType type;
@@ -126,8 +176,11 @@ public:
 
 private:
     static constexpr std::size_t kAhead = 16;
+    // The lists are found through the node, which must have arrived first.
+    static constexpr std::size_t kListsAhead = 8;
 
     static void prefetchEntry(const Entry& e) noexcept { qz::prefetchForRead(e.node, e.bytes); }
+    static void prefetchLists(const Entry& e) noexcept;
 
     Ptr<Node> top_;
     std::vector<Entry> entries_;

@@ -59,13 +59,14 @@ void BaseMeshRenderNode::editAttributes(const std::function<void(Vertices&, Indi
 }
 
 std::size_t BaseMeshRenderNode::primitiveCount(std::uint32_t kind, std::size_t n) noexcept {
+    namespace pk = primitive_kind;
     switch (kind) {
-        case 0: return n;
-        case 1: return n / 2;
-        case 2: return n > 0 ? n - 1 : 0;
-        case 5: return n / 3;
-        case 6:
-        case 7: return n > 2 ? n - 2 : 0;
+        case pk::kPointList: return n;
+        case pk::kLineList: return n / 2;
+        case pk::kLineStrip: return n > 0 ? n - 1 : 0;
+        case pk::kTriangleList: return n / 3;
+        case pk::kTriangleStrip:
+        case pk::kTriangleFan: return n > 2 ? n - 2 : 0;
         default: return 0;
     }
 }

@@ -14,8 +14,7 @@ namespace {
 
 template <class P>
 Ptr<P> makeParameter(const char* className, const char* name) {
-    Ptr<P> p = ClassRegistry::instance().createAs<P>(className);
-    if (!p) QZ_THROW(std::string("Can't create light property ") + name + ".");
+    Ptr<P> p = ClassRegistry::make<P>(className);
     p->setName(name);
     return p;
 }

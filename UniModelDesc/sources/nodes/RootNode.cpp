@@ -57,7 +57,6 @@ std::vector<Ptr<BaseMaterial>> RootNode::collectMaterials() const {
     return out;
 }
 
-void RootNode::rebuildMaterials() { materials_ = collectMaterials(); }
 
 std::vector<Ptr<BaseNode>> RootNode::getAllBaseNodes() const {
     const std::vector<BaseNode*> raw = getAllBaseNodePointers();
@@ -171,7 +170,7 @@ void RootNode::prepareMeshes() {
         auto* mesh = dynamic_cast<BaseMeshRenderNode*>(node.get());
         if (!mesh) continue;
         const auto* material = dynamic_cast<const PropertiesSet*>(mesh->getMaterial().get());
-        if (!material || material->getCulling() != 0 || mesh->getIndices().primitiveKind != 5) continue;
+        if (!material || material->getCulling() != 0 || mesh->getIndices().primitiveKind != primitive_kind::kTriangleList) continue;
         // A model saved before already has them.
         if (mesh->hasBackFaces()) continue;
         const std::size_t count = mesh->getVertices().vertexCount();

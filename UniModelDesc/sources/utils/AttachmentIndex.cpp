@@ -9,40 +9,36 @@ namespace model::utils {
 
 namespace {
 
-std::size_t hashOf(const void* node) {
-    // Heap addresses share their low bits; mix them in before masking.
-    std::uint64_t x = reinterpret_cast<std::uintptr_t>(node);
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdULL;
-    x ^= x >> 33;
-    return static_cast<std::size_t>(x);
-}
-
 constexpr std::size_t kAhead = 8;
 
-std::size_t tableSizeFor(std::size_t entries) {
-    // Half load at most: growing rehashes.
-    std::size_t size = 64;
-    while (size < 2 * entries) size *= 2;
-    return size;
-}
+// Tables for at least this many entries: small trees then never grow them.
+constexpr std::size_t kLeastEntries = 32;
+
+// Eight filter bits per table slot, sixteen or more per entry at the
+// table's load: about one lookup in sixteen of a node without an entry gets
+// past the filter.
+std::size_t filterWordsFor(std::size_t tableSize) { return tableSize / 8; }
 
 }  // namespace
 
-AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes) {
+AttachmentIndex::AttachmentIndex(const std::vector<Ptr<BaseNode>>& baseNodes)
+    : bases_(std::max(baseNodes.size(), kLeastEntries)), table_(std::max(baseNodes.size(), kLeastEntries)) {
     std::vector<BaseNode*> raw;
     raw.reserve(baseNodes.size());
     for (const Ptr<BaseNode>& base : baseNodes) raw.push_back(base.get());
     build(raw);
 }
 
-AttachmentIndex::AttachmentIndex(const RootNode& root) { build(root.getAllBaseNodePointers()); }
+AttachmentIndex::AttachmentIndex(const RootNode& root) : AttachmentIndex(root.getAllBaseNodePointers()) {}
+
+AttachmentIndex::AttachmentIndex(const std::vector<BaseNode*>& baseNodes)
+    : bases_(std::max(baseNodes.size(), kLeastEntries)), table_(std::max(baseNodes.size(), kLeastEntries)) {
+    build(baseNodes);
+}
 
 void AttachmentIndex::build(const std::vector<BaseNode*>& baseNodes) {
-    // Sized for a parent per base node.
-    table_.resize(tableSizeFor(baseNodes.size()));
-    filter_.resize(filterWordsFor(table_.size()));
-    bases_.resize(tableSizeFor(baseNodes.size()));
+    // The tables are sized for a parent per base node.
+    layFilter();
     slots_.reserve(baseNodes.size());
     buckets_.reserve(baseNodes.size());
     for (std::size_t k = 0; k < baseNodes.size(); ++k) {
@@ -52,7 +48,8 @@ void AttachmentIndex::build(const std::vector<BaseNode*>& baseNodes) {
         BaseNode* base = baseNodes[k];
         if (!base) continue;
         const std::size_t count = base->getNumParents();
-        if (!addBase(base, slots_.size(), count)) continue;
+        // A base node listed again is indexed at its first place only.
+        if (!bases_.insert(base, BaseEntry{slots_.size(), count}).second) continue;
         for (std::size_t i = 0; i < count; ++i) {
             const Node* parent = base->parentNode(i);
             slots_.push_back(Slot{base, i, parent});
@@ -61,32 +58,9 @@ void AttachmentIndex::build(const std::vector<BaseNode*>& baseNodes) {
     }
 }
 
-bool AttachmentIndex::addBase(const BaseNode* base, std::size_t first, std::size_t count) {
-    const std::size_t mask = bases_.size() - 1;
-    std::size_t at = hashOf(base) & mask;
-    for (; bases_[at].base; at = (at + 1) & mask)
-        if (bases_[at].base == base) return false;
-    bases_[at] = BaseEntry{base, first, count};
-    return true;
-}
-
-const AttachmentIndex::BaseEntry* AttachmentIndex::findBase(const BaseNode* base) const {
-    const std::size_t mask = bases_.size() - 1;
-    for (std::size_t at = hashOf(base) & mask;; at = (at + 1) & mask) {
-        if (bases_[at].base == base) return &bases_[at];
-        if (!bases_[at].base) return nullptr;
-    }
-}
-
 const AttachmentIndex::Entry* AttachmentIndex::find(const Node* node) const {
-    const std::size_t hash = hashOf(node);
-    if (!mayHold(hash)) return nullptr;
-    const std::size_t mask = table_.size() - 1;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-        const Entry& e = table_[at];
-        if (e.node == node) return &e;
-        if (!e.node) return nullptr;
-    }
+    if (!mayHold(hashKey(node))) return nullptr;
+    return table_.find(node);
 }
 
 AttachmentIndex::Entry* AttachmentIndex::find(const Node* node) {
@@ -95,52 +69,29 @@ AttachmentIndex::Entry* AttachmentIndex::find(const Node* node) {
 
 AttachmentIndex::Entry& AttachmentIndex::entryFor(const Node* node) {
     if (Entry* e = find(node)) return *e;
-    if (2 * (used_ + 1) > table_.size()) grow();
-    const std::size_t mask = table_.size() - 1;
-    const std::size_t hash = hashOf(node);
-    std::size_t at = hash & mask;
-    while (table_[at].node) at = (at + 1) & mask;
-    mark(hash);
-    Entry& e = table_[at];
-    e.node = node;
-    e.bucket = static_cast<std::uint32_t>(buckets_.size());
-    e.live = 0;
+    const std::size_t capacity = table_.capacity();
+    Entry& e = *table_.insert(node, Entry{static_cast<std::uint32_t>(buckets_.size()), 0}).first;
     buckets_.emplace_back();
-    ++used_;
+    if (table_.capacity() != capacity)
+        layFilter();
+    else
+        mark(hashKey(node));
     return e;
 }
 
-void AttachmentIndex::grow() {
-    std::vector<Entry> old(table_.size() * 2);
-    std::vector<std::uint64_t> oldFilter(filterWordsFor(old.size()));
-    old.swap(table_);
-    oldFilter.swap(filter_);
-    const std::size_t mask = table_.size() - 1;
-    for (const Entry& e : old) {
-        if (!e.node) continue;
-        const std::size_t hash = hashOf(e.node);
-        std::size_t at = hash & mask;
-        while (table_[at].node) at = (at + 1) & mask;
-        table_[at] = e;
-        mark(hash);
-    }
-}
-
-std::size_t AttachmentIndex::filterWordsFor(std::size_t tableSize) {
-    // Eight bits per table slot, sixteen or more per entry at the table's
-    // load: about one lookup in sixteen of a node without an entry gets
-    // past the filter.
-    return tableSize / 8;
+void AttachmentIndex::layFilter() {
+    filter_.assign(filterWordsFor(table_.capacity()), 0);
+    table_.forEach([this](const Node* node, const Entry&) { mark(hashKey(node)); });
 }
 
 // The filter takes its bit from the hash's upper half, the table its slot
 // from the lower one, so that nodes sharing a slot seldom share a bit.
-bool AttachmentIndex::mayHold(std::size_t hash) const noexcept {
+bool AttachmentIndex::mayHold(std::uint64_t hash) const noexcept {
     const std::size_t bit = (hash >> 32) & (filter_.size() * 64 - 1);
     return (filter_[bit >> 6] >> (bit & 63)) & 1u;
 }
 
-void AttachmentIndex::mark(std::size_t hash) noexcept {
+void AttachmentIndex::mark(std::uint64_t hash) noexcept {
     const std::size_t bit = (hash >> 32) & (filter_.size() * 64 - 1);
     filter_[bit >> 6] |= std::uint64_t(1) << (bit & 63);
 }
@@ -195,7 +146,7 @@ std::size_t AttachmentIndex::countAttached(const Node* node) const {
 }
 
 void AttachmentIndex::setParent(const BaseNode& base, std::size_t index, const Ptr<Node>& node) {
-    const BaseEntry* entry = findBase(&base);
+    const BaseEntry* entry = bases_.find(&base);
     if (!entry) throw std::out_of_range("Base node is not in the attachment index.");
     if (index >= entry->count) throw std::out_of_range("Parent index out of range.");
     const std::size_t slot = entry->first + index;

@@ -15,8 +15,6 @@
 namespace model::utils {
 namespace {
 
-constexpr std::uint32_t kLineList = 1;
-constexpr std::uint32_t kTriangleList = 5;
 // Glass materials (blending 1) are never merged.
 constexpr std::uint32_t kGlassBlending = 1;
 
@@ -124,7 +122,7 @@ MergeRefusal renderRefusal(const RenderNode& a, const RenderNode& b, bool aSound
     if (common != MergeRefusal::None) return common;
     if (a.getMaterial()->getBlending() == kGlassBlending) return MergeRefusal::Blending;
     const std::uint32_t kind = a.getIndices().primitiveKind;
-    if (kind != b.getIndices().primitiveKind || (kind != kLineList && kind != kTriangleList))
+    if (kind != b.getIndices().primitiveKind || (kind != primitive_kind::kLineList && kind != primitive_kind::kTriangleList))
         return MergeRefusal::PrimitiveKind;
     if (!aSound || !bSound || !sameLayout(a.getVertices(), b.getVertices())) return MergeRefusal::Geometry;
     // Three-component positions have no room for the parent-entry index.
@@ -150,16 +148,9 @@ void copyIdentity(T& merged, const BaseRenderNode& first) {
     merged.setMaterial(first.getMaterial());
 }
 
-template <class T>
-Ptr<T> makeNode(const char* className) {
-    Ptr<T> node = ClassRegistry::instance().createAs<T>(className);
-    if (!node) QZ_THROW(std::string("Can't create ") + className);
-    return node;
-}
-
 Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
     const RenderNode& first = *members.front();
-    Ptr<RenderNode> merged = makeNode<RenderNode>("model::RenderNode");
+    Ptr<RenderNode> merged = ClassRegistry::make<RenderNode>("model::RenderNode");
     copyIdentity(*merged, first);
 
     std::vector<RenderParentEntry> entries;
@@ -218,42 +209,23 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
     return merged;
 }
 
-Ptr<BaseRenderNode> mergeOmniSets(const std::vector<const FakeOmniLightsNode*>& members) {
-    const FakeOmniLightsNode& first = *members.front();
-    Ptr<FakeOmniLightsNode> merged = makeNode<FakeOmniLightsNode>("model::FakeOmniLightsNode");
+// One light set made of the members': its parent entries are the distinct
+// entries the members' lights use, in order of first use (two spot entries
+// of one parent with different directions both stay), each light's parent
+// index rewritten to match.
+template <class Set>
+Ptr<BaseRenderNode> mergeLightSets(const std::vector<const Set*>& members, const char* className) {
+    const Set& first = *members.front();
+    Ptr<Set> merged = ClassRegistry::make<Set>(className);
     copyIdentity(*merged, first);
     merged->setVersion(first.getVersion());
-    std::vector<Ptr<Node>> parents;
-    std::vector<FakeOmniLight> lights;
-    for (const FakeOmniLightsNode* m : members)
-        for (FakeOmniLight light : m->getLights()) {
-            const Ptr<Node> parent = m->getParent(light.parentIndex);
-            auto it = std::find(parents.begin(), parents.end(), parent);
-            if (it == parents.end()) it = parents.insert(parents.end(), parent);
-            light.parentIndex = static_cast<std::uint32_t>(it - parents.begin());
-            lights.push_back(light);
-        }
-    merged->setParents(std::move(parents));
-    merged->setLights(std::move(lights));
-    return merged;
-}
-
-Ptr<BaseRenderNode> mergeSpotSets(const std::vector<const FakeSpotLightsNode*>& members) {
-    const FakeSpotLightsNode& first = *members.front();
-    Ptr<FakeSpotLightsNode> merged = makeNode<FakeSpotLightsNode>("model::FakeSpotLightsNode");
-    copyIdentity(*merged, first);
-    merged->setVersion(first.getVersion());
-    // A parent entry carries the direction its lights shine in: entries of
-    // one parent with different directions must both survive.
-    std::vector<FakeSpotParentEntry> entries;
-    std::vector<FakeSpotLight> lights;
-    for (const FakeSpotLightsNode* m : members)
-        for (FakeSpotLight light : m->getLights()) {
-            const FakeSpotParentEntry& e = m->getParentEntries().at(light.parentIndex);
-            auto it = std::find_if(entries.begin(), entries.end(), [&](const FakeSpotParentEntry& x) {
-                return x.node == e.node && x.direction == e.direction;
-            });
-            if (it == entries.end()) it = entries.insert(entries.end(), e);
+    std::vector<typename Set::EntryType> entries;
+    std::vector<typename Set::LightType> lights;
+    for (const Set* m : members)
+        for (typename Set::LightType light : m->getLights()) {
+            const auto& entry = m->getParentEntries().at(light.parentIndex);
+            auto it = std::find(entries.begin(), entries.end(), entry);
+            if (it == entries.end()) it = entries.insert(entries.end(), entry);
             light.parentIndex = static_cast<std::uint32_t>(it - entries.begin());
             lights.push_back(light);
         }
@@ -449,13 +421,19 @@ MergeStats mergeRenderNodes(RootNode& root) {
         [](const FakeOmniLightsNode& a, std::size_t, const FakeOmniLightsNode& b, std::size_t) {
             return lightRefusal(a, b);
         },
-        mergeOmniSets, stats);
+        [](const std::vector<const FakeOmniLightsNode*>& members) {
+            return mergeLightSets(members, "model::FakeOmniLightsNode");
+        },
+        stats);
     stats.mergedLightGroups += groupAndMerge<FakeSpotLightsNode>(
         list, NodeType::FakeSpotLightsNode,
         [](const FakeSpotLightsNode& a, std::size_t, const FakeSpotLightsNode& b, std::size_t) {
             return lightRefusal(a, b);
         },
-        mergeSpotSets, stats);
+        [](const std::vector<const FakeSpotLightsNode*>& members) {
+            return mergeLightSets(members, "model::FakeSpotLightsNode");
+        },
+        stats);
     return stats;
 }
 

@@ -7,11 +7,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ClassRegistry.h"
 #include "PropertiesSet.h"
 #include "nodes/NumberNode.h"
 #include "nodes/RenderNode.h"
 #include "nodes/TmpNumberRoot.h"
-#include "utils/NodeHelpers.h"
 
 namespace model {
 
@@ -37,7 +37,10 @@ Node* firstParent(const BaseRenderNode& node) {
 
 // Strips and fans can't be joined by putting their index lists one after
 // the other: the seams would draw extra primitives between the digits.
-bool isListKind(std::uint32_t kind) { return kind == 0 || kind == 1 || kind == 5; }
+bool isListKind(std::uint32_t kind) {
+    return kind == primitive_kind::kPointList || kind == primitive_kind::kLineList ||
+           kind == primitive_kind::kTriangleList;
+}
 
 // Every attribute holds exactly one row per vertex: the merged data can
 // then be offset by whole vertices.
@@ -129,7 +132,7 @@ bool numberNodeConverter(RootNode& root) {
                 same->push_back(digit);
         }
         for (const auto& sameMaterial : byMaterial) {
-            Ptr<NumberNode> number = utils::createNode<NumberNode>("model::NumberNode");
+            Ptr<NumberNode> number = ClassRegistry::make<NumberNode>("model::NumberNode");
             if (!mergeDigits(*number, sameMaterial, group.numberRoot->getControls())) QZ_THROW("Can't merge digits.");
             number->setHasBackFaces(sameMaterial.front()->hasBackFaces());
             number->setName(group.numberRoot->getName());

@@ -20,7 +20,8 @@
 namespace model::utils {
 namespace {
 
-constexpr std::uint32_t kTriangleList = 5;
+// The core task system's name for the vertex pass's task groups.
+constexpr const char* kVertexPassTaskGroup = "UNIMODELDESCSTATIC";
 
 // Runs job(k) for k in [0, count) on the pool and waits. Errors are kept per
 // job and the one of the lowest k is rethrown, so that which error a save
@@ -28,7 +29,7 @@ constexpr std::uint32_t kTriangleList = 5;
 void runTasks(qz::ThreadPool& pool, std::size_t count, const std::function<void(std::size_t)>& job) {
     if (count == 0) return;
     std::vector<std::exception_ptr> errors(count);
-    const auto group = qz::TaskGroup::create("UNIMODELDESCSTATIC");
+    const auto group = qz::TaskGroup::create(kVertexPassTaskGroup);
     try {
         for (std::size_t k = 0; k < count; ++k)
             pool.submit(group, [&job, &errors, k] {
@@ -86,7 +87,7 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
         const std::size_t scans = mesh.getNumParents();
         mesh.editGeometry([&](Vertices& vertices, Indices& indices) {
             renderWelded += weldVertices(vertices, indices, tolerance);
-            if (indices.primitiveKind == kTriangleList)
+            if (indices.primitiveKind == primitive_kind::kTriangleList)
                 renderDegenerate += removeDegenerateTriangles(vertices, indices.indices, scans);
         });
     });

@@ -54,6 +54,18 @@ PreOrder::Entry PreOrder::entryFor(Node* node) {
     }
 }
 
+void PreOrder::prefetchLists(const Entry& e) noexcept {
+    if (!e.node) return;
+    if (e.type == NodeType::ArgVisibilityNode) {
+        qz::prefetchForRead(static_cast<const ArgVisibilityNode*>(e.node)->getEntries().data());
+    } else if (e.type == NodeType::ArgAnimationNode) {
+        const auto* a = static_cast<const ArgAnimationNode*>(e.node);
+        qz::prefetchForRead(a->getPositionAnimations().data());
+        qz::prefetchForRead(a->getRotationAnimations().data());
+        qz::prefetchForRead(a->getScaleAnimations().data());
+    }
+}
+
 void PreOrder::rebuild(const Ptr<Node>& top) {
     top_ = top;
     topLeft_ = false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qz/ExtException.h"
+#include "utils/OpenAddressMap.h"
 
 namespace model::utils {
 namespace {
@@ -35,15 +36,6 @@ constexpr std::size_t kPrefetchDistance = 16;
 // its own cell (keyed by its bits, outside the range of grid keys).
 constexpr double kGridLimit = 2147483648.0;
 constexpr std::int64_t kExactKeyBase = std::int64_t(1) << 40;
-
-std::uint64_t mix(std::uint64_t x) noexcept {
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdULL;
-    x ^= x >> 33;
-    x *= 0xc4ceb9fe1a85ec53ULL;
-    x ^= x >> 33;
-    return x;
-}
 
 // Maps a float to the grid cell it lies in, per axis.
 class CellKeys {
@@ -110,7 +102,8 @@ std::uint32_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exac
                             std::uint64_t(keys[1]) * 0xc2b2ae3d27d4eb4fULL +
                             std::uint64_t(keys[2]) * 0x165667b19e3779f9ULL +
                             std::uint64_t(exactBits) * 0xd6e8feb86659fd93ULL;
-    return static_cast<std::uint32_t>(mix(h) >> 32);
+    // kNone marks the grid's free slots; the hash next to it stands in.
+    return std::min(static_cast<std::uint32_t>(mixHash(h) >> 32), kNone - 1);
 }
 
 // Rows that can't match any row: a NaN never compares within the tolerance,
@@ -131,48 +124,15 @@ bool rowsMatch(const float* a, const float* b, std::size_t rowSize, std::size_t 
     return true;
 }
 
-// The grid: an open-addressing table from cell hash to the first row of the
-// cell, and per row the next row of its cell (rows of one cell are chained
-// in ascending order, so a row's later candidates are simply its chain).
-class CellTable {
-public:
-    explicit CellTable(std::size_t rows) {
-        std::size_t size = 16;
-        while (size < rows + rows / 2) size <<= 1;
-        slots_.assign(size, Slot{0, kNone});
-        mask_ = size - 1;
-    }
+// The grid: a table from cell hash to the first row of the cell, and per row
+// the next row of its cell (rows of one cell are chained in ascending order,
+// so a row's later candidates are simply its chain).
+using CellTable = OpenAddressMap<std::uint32_t, std::uint32_t, kNone>;
 
-    void prefetch(std::uint32_t hash) const noexcept {
-#if defined(__GNUC__)
-        __builtin_prefetch(&slots_[hash & mask_]);
-#else
-        (void)hash;
-#endif
-    }
-
-    // The head of the chain for hash (kNone when there is none) as a slot to
-    // read or write.
-    std::uint32_t& head(std::uint32_t hash) noexcept {
-        std::size_t s = hash & mask_;
-        while (slots_[s].head != kNone && slots_[s].hash != hash) s = (s + 1) & mask_;
-        slots_[s].hash = hash;
-        return slots_[s].head;
-    }
-    std::uint32_t find(std::uint32_t hash) const noexcept {
-        std::size_t s = hash & mask_;
-        while (slots_[s].head != kNone && slots_[s].hash != hash) s = (s + 1) & mask_;
-        return slots_[s].head;
-    }
-
-private:
-    struct Slot {
-        std::uint32_t hash;
-        std::uint32_t head;
-    };
-    std::vector<Slot> slots_;
-    std::size_t mask_ = 0;
-};
+std::uint32_t firstRow(const CellTable& table, std::uint32_t hash) noexcept {
+    const std::uint32_t* head = table.find(hash);
+    return head ? *head : kNone;
+}
 
 // owner[j]: the representative vertex j is merged into, kNone for the
 // representatives themselves.
@@ -207,7 +167,7 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
     for (std::size_t i = n; i-- > 0;) {
         if (i >= kPrefetchDistance) table.prefetch(hashOf[i - kPrefetchDistance]);
         if (outside[i]) continue;
-        std::uint32_t& head = table.head(hashOf[i]);
+        std::uint32_t& head = *table.insert(hashOf[i], kNone).first;
         next[i] = head;
         head = static_cast<std::uint32_t>(i);
     }
@@ -248,7 +208,7 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
                     const std::uint32_t hash = cellHash(k, eb);
                     if (std::find(probed, probed + probedCount, hash) != probed + probedCount) continue;
                     if (probedCount < 8) probed[probedCount++] = hash;
-                    claim(i, a, table.find(hash));
+                    claim(i, a, firstRow(table, hash));
                 }
     }
     return owner;

@@ -47,6 +47,8 @@ class BaseRenderNode;
 class BaseShellNode;
 class MemBinaryFileW;
 struct BoundingBox;
+template <class Light, class ParentEntry>
+class FakeLightsNode;
 struct Texture;
 
 // Tree node -> its position in the file's walk order.
@@ -93,8 +95,8 @@ private:
     void writeTransformRecord(const TransformNode& node);
     void writeAnimationRecord(const ArgAnimationNode& node);
     void writeRenderRecord(const RenderNode& node);
-    void writeFakeOmniRecord(const FakeOmniLightsNode& node);
-    void writeFakeSpotRecord(const FakeSpotLightsNode& node);
+    template <class Light, class ParentEntry>
+    void writeFakeLightsRecord(const FakeLightsNode<Light, ParentEntry>& node);
     void writeAnimatedLightsTail(const BaseRenderNode& node, std::uint32_t argument, const std::vector<float>& data,
                                  std::size_t lightCount);
     void writeBones(const std::vector<Ptr<Node>>& bones);

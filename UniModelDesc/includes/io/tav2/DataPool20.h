@@ -32,6 +32,7 @@
 
 #include "qzvfs/FileHelpersW.h"
 #include "qzvfs/MemBuffer.h"
+#include "utils/OpenAddressMap.h"
 
 namespace model {
 
@@ -63,7 +64,6 @@ private:
     void addChild(std::uint32_t node, std::uint32_t made);
     // Puts made where old was among node's children (old moves below made).
     void replaceChild(std::uint32_t node, std::uint32_t old, std::uint32_t made);
-    void putWide(std::uint64_t edge, std::uint32_t made);
     std::uint32_t newNode(std::uint32_t offset, std::uint32_t depth, std::uint8_t byte);
     // The byte `depth` places before the end of node's string.
     std::uint8_t labelByte(std::uint32_t node, std::uint32_t depth) const;
@@ -98,12 +98,8 @@ private:
     // open-addressed table keyed by (node, byte) instead of its sibling
     // list, so no step of a search scans more than a few siblings.
     static constexpr std::uint8_t kWide = 8;
-    struct Edge {
-        std::uint64_t key = ~std::uint64_t(0);
-        std::uint32_t child = kNone;
-    };
-    std::vector<Edge> wide_;
-    std::size_t wideUsed_ = 0;
+    // Keyed by node << 8 | byte, which never reaches the free-slot key.
+    utils::OpenAddressMap<std::uint64_t, std::uint32_t, ~std::uint64_t(0)> wide_;
 };
 
 }  // namespace model

@@ -37,7 +37,6 @@ namespace {
 
 constexpr uint32_t kVertexFormatEntries = SEMANTIC_COUNT;
 constexpr uint32_t kLightParameterCount = LightNode::ParameterCount;
-constexpr uint32_t kSamplesPerFakeLight = 128;
 
 uint32_t count32(size_t n) {
     if (n > std::numeric_limits<uint32_t>::max())
@@ -99,9 +98,7 @@ void NodeWriter10::writeProperties(const PropertyList& properties, uint32_t vers
         property->writeTo(sink);
     }
     if (version == 0) return;
-    const Ptr<UIntProperty> stamp =
-        ClassRegistry::instance().createAs<UIntProperty>("model::Property<unsigned int>");
-    if (!stamp) QZ_THROW("Can't create the \"__VERSION__\" property.");
+    const Ptr<UIntProperty> stamp = ClassRegistry::make<UIntProperty>("model::Property<unsigned int>");
     stamp->setName("__VERSION__");
     stamp->setValue(version);
     stamp->writeTo(sink);
@@ -154,51 +151,27 @@ void NodeWriter10::writeAnimationRecord(const ArgAnimationNode& node) {
     writeDoubles(node.getBaseScaleOrientation().data(), 4);
     writeDoubles(node.getBaseScale().data(), 3);
 
-    const auto checkHandle = [&node](uint32_t argument, const char* channel) {
-        if (argument == kNoArgument)
-            QZ_THROW("Node '" + node.getName() + "' has invalid " + channel + " handle.");
+    // A channel list: its size, then per channel its argument and each of
+    // its key lists (the key count, then time and value per key).
+    const auto writeChannels = [&](const auto& channels, const char* what, auto... keyLists) {
+        sink.writeU32(count32(channels.size()));
+        for (const auto& channel : channels) {
+            if (channel.argument == kNoArgument)
+                QZ_THROW("Node '" + node.getName() + "' has invalid " + what + " handle.");
+            sink.writeU32(channel.argument);
+            const auto writeKeys = [&](const auto& keys) {
+                sink.writeU32(count32(keys.size()));
+                for (const auto& key : keys) {
+                    sink.writeDouble(key.time);
+                    writeDoubles(key.value.data(), key.value.size());
+                }
+            };
+            (writeKeys(channel.*keyLists), ...);
+        }
     };
-
-    const auto& positions = node.getPositionAnimations();
-    sink.writeU32(count32(positions.size()));
-    for (const PositionAnimation& channel : positions) {
-        checkHandle(channel.argument, "position");
-        sink.writeU32(channel.argument);
-        sink.writeU32(count32(channel.keys.size()));
-        for (const PositionKey& key : channel.keys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 3);
-        }
-    }
-
-    const auto& rotations = node.getRotationAnimations();
-    sink.writeU32(count32(rotations.size()));
-    for (const RotationAnimation& channel : rotations) {
-        checkHandle(channel.argument, "rotation");
-        sink.writeU32(channel.argument);
-        sink.writeU32(count32(channel.keys.size()));
-        for (const RotationKey& key : channel.keys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 4);
-        }
-    }
-
-    const auto& scales = node.getScaleAnimations();
-    sink.writeU32(count32(scales.size()));
-    for (const ScaleAnimation& channel : scales) {
-        checkHandle(channel.argument, "scale");
-        sink.writeU32(channel.argument);
-        sink.writeU32(count32(channel.orientationKeys.size()));
-        for (const RotationKey& key : channel.orientationKeys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 4);
-        }
-        sink.writeU32(count32(channel.scaleKeys.size()));
-        for (const ScaleKey& key : channel.scaleKeys) {
-            sink.writeDouble(key.time);
-            writeDoubles(key.value.data(), 3);
-        }
-    }
+    writeChannels(node.getPositionAnimations(), "position", &PositionAnimation::keys);
+    writeChannels(node.getRotationAnimations(), "rotation", &RotationAnimation::keys);
+    writeChannels(node.getScaleAnimations(), "scale", &ScaleAnimation::orientationKeys, &ScaleAnimation::scaleKeys);
 }
 
 void NodeWriter10::writeRenderRecord(const RenderNode& node) {
@@ -219,39 +192,37 @@ void NodeWriter10::writeRenderRecord(const RenderNode& node) {
     node.getIndices().writeTo(sink);
 }
 
-void NodeWriter10::writeFakeOmniRecord(const FakeOmniLightsNode& node) {
-    writeMaterialHeader(node);
-    const auto& parents = node.getParents();
-    sink.writeU32(count32(parents.size()));
-    for (const Ptr<Node>& parent : parents) {
-        sink.writeU32(transformIndex(parent.get()));
-        sink.writeU32(0);
-    }
-    const auto& lights = node.getLights();
-    sink.writeU32(count32(lights.size()));
-    for (const FakeOmniLight& light : lights) {
-        writeDoubles(light.position.data(), 3);
-        sink.writeFloat(light.uvStart.x());
-        sink.writeFloat(light.uvStart.y());
-        sink.writeFloat(light.uvEnd.x());
-        sink.writeFloat(light.uvEnd.y());
-        sink.writeFloat(light.size);
-        sink.writeU32(light.parentIndex);
-    }
+namespace {
+
+// What a parent entry or a light holds beyond what both kinds of set have.
+void writeEntryRest(MemBinaryFileW&, const Ptr<Node>&) {}
+void writeEntryRest(MemBinaryFileW& sink, const FakeSpotParentEntry& entry) {
+    for (int i = 0; i < 3; ++i) sink.writeFloat(entry.direction[i]);
+}
+void writeLightRest(MemBinaryFileW&, const FakeOmniLight&) {}
+void writeLightRest(MemBinaryFileW& sink, const FakeSpotLight& light) {
+    sink.writeFloat(light.backUvStart.x());
+    sink.writeFloat(light.backUvStart.y());
+    sink.writeFloat(light.backUvEnd.x());
+    sink.writeFloat(light.backUvEnd.y());
+    sink.writeU8(light.backSide);
 }
 
-void NodeWriter10::writeFakeSpotRecord(const FakeSpotLightsNode& node) {
+}  // namespace
+
+template <class Light, class ParentEntry>
+void NodeWriter10::writeFakeLightsRecord(const FakeLightsNode<Light, ParentEntry>& node) {
     writeMaterialHeader(node);
     const auto& entries = node.getParentEntries();
     sink.writeU32(count32(entries.size()));
-    for (const FakeSpotParentEntry& entry : entries) {
-        sink.writeU32(transformIndex(entry.node.get()));
+    for (const ParentEntry& entry : entries) {
+        sink.writeU32(transformIndex(entryNode(entry).get()));
         sink.writeU32(0);
-        for (int i = 0; i < 3; ++i) sink.writeFloat(entry.direction[i]);
+        writeEntryRest(sink, entry);
     }
     const auto& lights = node.getLights();
     sink.writeU32(count32(lights.size()));
-    for (const FakeSpotLight& light : lights) {
+    for (const Light& light : lights) {
         writeDoubles(light.position.data(), 3);
         sink.writeFloat(light.uvStart.x());
         sink.writeFloat(light.uvStart.y());
@@ -259,11 +230,7 @@ void NodeWriter10::writeFakeSpotRecord(const FakeSpotLightsNode& node) {
         sink.writeFloat(light.uvEnd.y());
         sink.writeFloat(light.size);
         sink.writeU32(light.parentIndex);
-        sink.writeFloat(light.backUvStart.x());
-        sink.writeFloat(light.backUvStart.y());
-        sink.writeFloat(light.backUvEnd.x());
-        sink.writeFloat(light.backUvEnd.y());
-        sink.writeU8(light.backSide);
+        writeLightRest(sink, light);
     }
 }
 
@@ -273,10 +240,10 @@ void NodeWriter10::writeAnimatedLightsTail(const BaseRenderNode& node, uint32_t 
     // The same text serves the omni and the spot sets.
     if (argument == kNoArgument)
         QZ_THROW(fmt::format("Argument of animated fake omni lights must be valid. Node id: {}.", className));
-    if (data.size() / kSamplesPerFakeLight != lightCount || data.size() % kSamplesPerFakeLight != 0)
+    if (data.size() / kFakeLightSamples != lightCount || data.size() % kFakeLightSamples != 0)
         QZ_THROW(fmt::format("Invalid data size. Node id: {}.", className));
     sink.writeU32(argument);
-    sink.writeU32(kSamplesPerFakeLight);
+    sink.writeU32(static_cast<uint32_t>(kFakeLightSamples));
     sink.writeU32(count32(data.size()));
     sink.writeFloats(data);
 }
@@ -348,18 +315,18 @@ void NodeWriter10::visit(const SkinNode& node) {
 void NodeWriter10::visit(const RenderNode& node) { writeRenderRecord(node); }
 
 void NodeWriter10::visit(const AnimatedFakeSpotLightsNode& node) {
-    writeFakeSpotRecord(node);
+    writeFakeLightsRecord(node);
     writeAnimatedLightsTail(node, node.getArgument(), node.getAnimationData(), node.getLights().size());
 }
 
-void NodeWriter10::visit(const FakeSpotLightsNode& node) { writeFakeSpotRecord(node); }
+void NodeWriter10::visit(const FakeSpotLightsNode& node) { writeFakeLightsRecord(node); }
 
 void NodeWriter10::visit(const AnimatedFakeOmniLightsNode& node) {
-    writeFakeOmniRecord(node);
+    writeFakeLightsRecord(node);
     writeAnimatedLightsTail(node, node.getArgument(), node.getAnimationData(), node.getLights().size());
 }
 
-void NodeWriter10::visit(const FakeOmniLightsNode& node) { writeFakeOmniRecord(node); }
+void NodeWriter10::visit(const FakeOmniLightsNode& node) { writeFakeLightsRecord(node); }
 
 void NodeWriter10::visit(const SegmentsNode& node) {
     writeControlHeader(node);

@@ -14,10 +14,6 @@ constexpr std::uint64_t kMaxPoolSize = 0xFFFFFFFFull;
 
 std::uint64_t edgeKey(std::uint32_t node, std::uint8_t byte) { return std::uint64_t(node) << 8 | byte; }
 
-std::size_t edgeHome(std::uint64_t key, std::size_t mask) {
-    return std::size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-}
-
 }  // namespace
 
 DataPool20::DataPool20() : nodes_(1) {}
@@ -150,12 +146,8 @@ std::uint32_t DataPool20::child(std::uint32_t node, std::uint8_t byte) const {
             if (nodes_[c].byte == byte) return c;
         return kNone;
     }
-    const std::uint64_t key = edgeKey(node, byte);
-    const std::size_t mask = wide_.size() - 1;
-    for (std::size_t at = edgeHome(key, mask);; at = (at + 1) & mask) {
-        if (wide_[at].key == key) return wide_[at].child;
-        if (wide_[at].child == kNone) return kNone;
-    }
+    const std::uint32_t* found = wide_.find(edgeKey(node, byte));
+    return found ? *found : kNone;
 }
 
 void DataPool20::addChild(std::uint32_t node, std::uint32_t made) {
@@ -174,10 +166,10 @@ void DataPool20::addChild(std::uint32_t node, std::uint32_t made) {
     if (parent.childCount + 1 == kWide) {
         // The node turns wide: its list moves into the table.
         for (std::uint32_t c = parent.firstChild; c != kNone; c = nodes_[c].nextSibling)
-            putWide(edgeKey(node, nodes_[c].byte), c);
+            wide_.insert(edgeKey(node, nodes_[c].byte), c);
         parent.childCount = kWide;
     }
-    putWide(edgeKey(node, byte), made);
+    wide_.insert(edgeKey(node, byte), made);
 }
 
 void DataPool20::replaceChild(std::uint32_t node, std::uint32_t old, std::uint32_t made) {
@@ -188,11 +180,7 @@ void DataPool20::replaceChild(std::uint32_t node, std::uint32_t old, std::uint32
     }
     TrieNode& parent = nodes_[node];
     if (parent.childCount >= kWide) {
-        const std::uint64_t key = edgeKey(node, byte);
-        const std::size_t mask = wide_.size() - 1;
-        std::size_t at = edgeHome(key, mask);
-        while (wide_[at].key != key) at = (at + 1) & mask;
-        wide_[at].child = made;
+        *wide_.find(edgeKey(node, byte)) = made;
         return;
     }
     std::uint32_t* link = &parent.firstChild;
@@ -200,21 +188,6 @@ void DataPool20::replaceChild(std::uint32_t node, std::uint32_t old, std::uint32
     *link = made;
     nodes_[made].nextSibling = nodes_[old].nextSibling;
     nodes_[old].nextSibling = kNone;
-}
-
-void DataPool20::putWide(std::uint64_t key, std::uint32_t made) {
-    if (2 * (wideUsed_ + 1) > wide_.size()) {
-        std::vector<Edge> old = std::move(wide_);
-        wide_.assign(old.empty() ? 256 : 2 * old.size(), Edge{});
-        wideUsed_ = 0;
-        for (const Edge& e : old)
-            if (e.child != kNone) putWide(e.key, e.child);
-    }
-    const std::size_t mask = wide_.size() - 1;
-    std::size_t at = edgeHome(key, mask);
-    while (wide_[at].child != kNone) at = (at + 1) & mask;
-    wide_[at] = Edge{key, made};
-    ++wideUsed_;
 }
 
 }  // namespace model

@@ -15,11 +15,7 @@ namespace model {
 
 namespace {
 
-NodePtr newPlainNode() {
-    NodePtr node = ClassRegistry::instance().createAs<Node>(getNodeTypeName(NodeType::Node));
-    if (!node) QZ_THROW("Can't create a plain node.");
-    return node;
-}
+NodePtr newPlainNode() { return ClassRegistry::make<Node>(getNodeTypeName(NodeType::Node)); }
 
 bool isVisibilityNode(const Node* node) { return dynamic_cast<const ArgVisibilityNode*>(node) != nullptr; }
 

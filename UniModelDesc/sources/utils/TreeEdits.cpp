@@ -1,5 +1,6 @@
-#include "utils/NodeHelpers.h"
+#include "utils/TreeEdits.h"
 
+#include "qz/ExtException.h"
 #include "utils/AttachmentIndex.h"
 
 namespace model::utils {
@@ -42,6 +43,30 @@ NodeHelpers bindNodeHelpers(RootNode& root, AttachmentIndex& index, RemovedList&
         index.setParent(base, i, node);
     };
     return helpers;
+}
+
+bool removeNode(const NodeHelpers& helpers, const Ptr<Node>& node) {
+    if (!node) return false;
+    Node* parent = node->parentNode();
+    if (!parent) return false;
+    while (Node* child = node->firstChildNode()) parent->insertChildBefore(Ptr<Node>(child), node);
+    helpers.onRemove(node);
+    return true;
+}
+
+void replaceNode(const NodeHelpers& helpers, const Ptr<Node>& oldNode, const Ptr<Node>& newNode) {
+    if (!oldNode || !newNode) QZ_THROW("Can't replace a node by a null node or replace a null node.");
+    // Checked up front: the tree operations below would refuse such a node
+    // only after the base nodes had been re-pointed to it.
+    if (newNode->isSelfOrAncestor(oldNode.get())) QZ_THROW("Can't replace a node by itself or a node below it.");
+    helpers.replaceParent(oldNode.get(), newNode);
+    // One child at a time off the front: no list of them to allocate.
+    while (Node* child = oldNode->firstChildNode()) newNode->addChild(Ptr<Node>(child));
+    if (Node* parent = oldNode->parentNode())
+        parent->insertChildBefore(newNode, oldNode);
+    else
+        helpers.setTopNode(newNode);
+    helpers.onRemove(oldNode);
 }
 
 }  // namespace model::utils
