@@ -47,8 +47,8 @@ def load_pytav():
     if len(found) != 1:
         raise SystemExit(f"{folder}: no single pytav module in it")
     loader = importlib.machinery.ExtensionFileLoader("pytav", found[0])
-    spec = importlib.util.spec_from_file_location("pytav", found[0], loader=loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location("pytav", found[0], loader=loader)
+    module = importlib.util.module_from_spec(module_spec)
     sys.modules["pytav"] = module
     loader.exec_module(module)
     return module
