@@ -66,13 +66,15 @@ cpp: libs
 # The Blender add-on: the module built for Blender's interpreter (Debian's
 # Python 3.11) beside the add-on's sources and tavtools, laid out as a user
 # scripts folder and packed as the zip Blender's "Install add-on" takes.
+# CMAKE_ARGS from the environment reaches this build as it reaches the
+# module's (scikit-build reads it too).
 BLENDER_PY := /usr/bin/python3.11
 BLENDER_BUILD := build/py311
 BLENDER_SCRIPTS := build/blender/scripts
 blender: libs
 	$(VENV)/bin/cmake -S . -B $(BLENDER_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_PYTHON=ON -DPYTAV_TESTS=OFF \
 	  -DPYTAV_PYTHON_VERSION=3.11 -DPython_EXECUTABLE=$(BLENDER_PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) \
-	  -DPYTAV_LIBS_FROM=$(CURDIR)/$(CPP_BUILD) >/dev/null
+	  -DPYTAV_LIBS_FROM=$(CURDIR)/$(CPP_BUILD) $(CMAKE_ARGS) >/dev/null
 	$(VENV)/bin/cmake --build $(BLENDER_BUILD) -j $(JOBS)
 	$(PY) tools/pack_blender_addon.py $(BLENDER_BUILD) $(BLENDER_SCRIPTS)/addons build/blender/io_scene_tav.zip
 
