@@ -49,6 +49,8 @@ struct ApartCase {
     utils::MergeRefusal reason;
 };
 
+void PrintTo(const ApartCase& c, std::ostream* os) { *os << c.what; }
+
 class MergeRenderNodesApart : public ::testing::TestWithParam<ApartCase> {};
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include "nodes/Connector.h"
 #include "nodes/LodNode.h"
 #include "nodes/RenderNode.h"
-#include "qz/ExtException.h"
 #include "utils/OptimizeTransformations.h"
 
 using namespace model;
