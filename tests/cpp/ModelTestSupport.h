@@ -1,0 +1,133 @@
+#pragma once
+// The one builder of models for the C++ tests of the model library: objects
+// made by class name through the registry, small tree and matrix helpers,
+// and a byte sink/source pair whose strings use the plain length-prefixed
+// encoding of the io base classes, so expected bytes can be spelled by hand.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ClassRegistry.h"
+#include "io/IBinaryFileR.h"
+#include "io/IBinaryFileW.h"
+#include "nodes/RootNode.h"
+#include "nodes/TransformNode.h"
+
+namespace modeltest {
+
+// The registry's make (it throws qz::ExtException for a name it can't
+// make), with the given name set on every object that has one.
+template <class T>
+model::Ptr<T> make(std::string_view cls, const std::string& name = {}) {
+    model::Ptr<T> object = model::ClassRegistry::make<T>(cls);
+    if constexpr (requires { object->setName(name); }) object->setName(name);
+    return object;
+}
+
+inline model::Ptr<model::Node> node(const std::string& name = {}) { return make<model::Node>("model::Node", name); }
+
+inline model::Matrix44d translation(double x, double y, double z) {
+    model::Matrix44d m;
+    m(3, 0) = x;
+    m(3, 1) = y;
+    m(3, 2) = z;
+    return m;
+}
+
+inline model::Ptr<model::TransformNode> transform(const std::string& name, const model::Matrix44d& m) {
+    auto t = make<model::TransformNode>("model::TransformNode", name);
+    t->setMatrix(m);
+    return t;
+}
+
+inline model::BoundingBox box(float a, float b, float c, float d, float e, float f) {
+    return model::BoundingBox::fromValues(a, b, c, d, e, f);
+}
+
+// "name(child child ...)" of a whole tree, the shape a test compares.
+inline std::string shape(const model::Node& n) {
+    std::string s = n.getName();
+    if (!n.hasChildren()) return s;
+    s += "(";
+    for (const auto& c : n.getChildren()) s += (s.back() == '(' ? "" : " ") + shape(*c);
+    return s + ")";
+}
+
+// A root node whose top is a plain node named "root".
+struct Model {
+    model::Ptr<model::RootNode> root = make<model::RootNode>("model::RootNode");
+    model::Ptr<model::Node> top = node("root");
+    Model() { root->setTopNode(top); }
+};
+
+class ByteSink final : public io::IBinaryFileW {
+public:
+    bool isOpen() const override { return true; }
+    size_t write(const void* data, size_t size) override {
+        const auto* p = static_cast<const uint8_t*>(data);
+        bytes.insert(bytes.end(), p, p + size);
+        return size;
+    }
+    void seek(uint64_t) override {}
+    uint64_t tell() const override { return bytes.size(); }
+    std::string getName() const override { return "test"; }
+
+    std::vector<uint8_t> bytes;
+};
+
+class ByteSource final : public io::IBinaryFileR {
+public:
+    explicit ByteSource(std::vector<uint8_t> b) : bytes(std::move(b)) {}
+    bool isOpen() const override { return true; }
+    size_t read(void* data, size_t size) override {
+        const size_t n = pos < bytes.size() ? std::min(size, bytes.size() - pos) : 0;
+        std::memcpy(data, bytes.data() + pos, n);
+        pos += n;
+        return n;
+    }
+    void seek(uint64_t p) override { pos = p; }
+    uint64_t tell() const override { return pos; }
+    std::string getName() const override { return "test"; }
+
+    std::vector<uint8_t> bytes;
+    size_t pos = 0;
+};
+
+// Hand-built expected bytes, little-endian.
+struct Bytes {
+    std::vector<uint8_t> v;
+    Bytes& u8(uint8_t x) {
+        v.push_back(x);
+        return *this;
+    }
+    Bytes& u32(uint32_t x) {
+        for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
+        return *this;
+    }
+    Bytes& f32(float f) {
+        uint32_t x;
+        std::memcpy(&x, &f, 4);
+        return u32(x);
+    }
+    Bytes& f64(double d) {
+        uint64_t x;
+        std::memcpy(&x, &d, 8);
+        for (int i = 0; i < 8; ++i) v.push_back(uint8_t(x >> (8 * i)));
+        return *this;
+    }
+    Bytes& str(const std::string& s) {
+        u32(uint32_t(s.size()));
+        v.insert(v.end(), s.begin(), s.end());
+        return *this;
+    }
+    Bytes& raw(std::initializer_list<uint8_t> b) {
+        v.insert(v.end(), b);
+        return *this;
+    }
+};
+
+}  // namespace modeltest
