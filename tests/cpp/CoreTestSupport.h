@@ -70,12 +70,11 @@ inline ChildEnd runInForkedChild(const std::function<int()>& body, double second
     const pid_t pid = fork();
     if (pid < 0) return ChildEnd::Failed;
     if (pid == 0) {
-        int status = 1;
         try {
-            status = body();
+            _exit(body());
         } catch (...) {
+            _exit(1);
         }
-        _exit(status);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     int status = 0;
@@ -113,21 +112,14 @@ inline void expectForkedChildrenFinish(const std::function<void()>& busy, const 
 }
 
 // A new empty folder under /tmp, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
+struct TempDir {
+    std::string path_ = [] {
         char pattern[] = "/tmp/pytav-core-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+        return std::string(::mkdtemp(pattern));
+    }();
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
 };
 
 inline void writeText(const std::string& path, const std::string& text) {

