@@ -1,5 +1,4 @@
-// Bounds-checked arrays, the library exception, out-of-memory reporting and
-// the string pool behind the writers' string tables.
+// Bounds-checked arrays, the library exception and out-of-memory reporting.
 
 #include <gtest/gtest.h>
 
@@ -16,8 +15,6 @@
 #include "qz/Array.h"
 #include "qz/ExtException.h"
 #include "qz/Memory.h"
-#include "qz/StringPool.h"
-#include "qz/TextBuffer.h"
 
 namespace {
 

@@ -31,8 +31,9 @@ bool g_watching = false;
 bool refused(const char* call) {
     if (!g_watching) return false;
     g_calls.push_back(call);
+    if (g_failing != call) return false;
     errno = EIO;
-    return g_failing == call;
+    return true;
 }
 
 }  // namespace
@@ -100,6 +101,7 @@ TEST(VfsWholeFile, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
 }
 
 struct Fault {
+    const char* name;
     const char* call;
     FileErrorKind kind;
     const char* message;  // before the path
@@ -124,9 +126,10 @@ TEST_P(VfsWholeFileFault, RefusedCallFailsTheSaveWithItsStepAndLeavesNoTemporary
 }
 
 INSTANTIATE_TEST_SUITE_P(Vfs, VfsWholeFileFault,
-                         ::testing::Values(Fault{"fsync file", FileErrorKind::Flush, "Can't flush ", true},
-                                           Fault{"rename", FileErrorKind::Rename, "Can't replace ", true},
-                                           Fault{"fsync folder", FileErrorKind::Flush, "Can't flush ", false}));
+                         ::testing::Values(Fault{"FileFlush", "fsync file", FileErrorKind::Flush, "Can't flush ", true},
+                                           Fault{"Rename", "rename", FileErrorKind::Rename, "Can't replace ", true},
+                                           Fault{"FolderFlush", "fsync folder", FileErrorKind::Flush, "Can't flush ", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VfsWholeFile, UnopenableTargetsAndMissingDataFailBeforeTouchingAnything) {
     TempDir dir;
