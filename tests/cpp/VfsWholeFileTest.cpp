@@ -1,175 +1,150 @@
+// Saving a whole file: the target is replaced only by complete, flushed
+// data, every failure names its step, and nothing is left behind.
+
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "VfsTestSupport.h"
-#include "qz/ExtException.h"
+#include "CoreTestSupport.h"
 #include "qzvfs/FileError.h"
 #include "qzvfs/WholeFile.h"
 
 namespace {
 
-using vfstest::TempDir;
+// The file system calls of a save as the library makes them, in order, and
+// the one of them that is to fail with EIO.
+std::vector<std::string> g_calls;
+std::string g_failing;
+bool g_watching = false;
+
+bool refused(const char* call) {
+    if (!g_watching) return false;
+    g_calls.push_back(call);
+    if (g_failing != call) return false;
+    errno = EIO;
+    return true;
+}
+
+}  // namespace
+
+// Test-binary versions of the calls, which the statically linked library uses.
+extern "C" int fsync(int fd) {
+    static auto* real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    struct stat info {};
+    ::fstat(fd, &info);
+    return refused(S_ISDIR(info.st_mode) ? "fsync folder" : "fsync file") ? -1 : real(fd);
+}
+
+extern "C" int renameat(int from, const char* old, int to, const char* name) {
+    static auto* real = reinterpret_cast<int (*)(int, const char*, int, const char*)>(dlsym(RTLD_NEXT, "renameat"));
+    return refused("rename") ? -1 : real(from, old, to, name);
+}
+
+namespace {
+
+using coretest::TempDir;
+using qzvfs::FileErrorKind;
 
 // Every entry of a folder, hidden ones included (left-over temporaries are).
 std::vector<std::string> allEntries(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-std::string failureOf(const std::string& path, const std::vector<qzvfs::FilePart>& parts) {
-    try {
-        qzvfs::writeWholeFile(path, parts);
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return "no exception";
-}
+struct Outcome {
+    std::optional<FileErrorKind> kind;  // nullopt when the save succeeded
+    std::string message;
+};
 
-std::string failureOf(const std::string& path, const void* data, size_t size) {
-    try {
-        qzvfs::writeWholeFile(path, data, size);
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return "no exception";
-}
-
-// The step a failing save reports; nullopt when it succeeds.
-std::optional<qzvfs::FileErrorKind> failedStep(const std::string& path, const std::vector<qzvfs::FilePart>& parts) {
+Outcome save(const std::string& path, const std::vector<qzvfs::FilePart>& parts) {
+    coretest::LogCapture quiet;
     try {
         qzvfs::writeWholeFile(path, parts);
     } catch (const qzvfs::FileError& e) {
-        return e.kind();
+        return {e.kind(), e.what()};
     }
-    return std::nullopt;
+    return {};
 }
 
-TEST(VfsWholeFile, ReplacesLongerFileWithExactBytes) {
+TEST(VfsWholeFile, PartsReplaceALongerFileInOrderAndEmptyOnesAddNothing) {
     TempDir dir;
-    const std::string path = dir / "model.tav";
-    vfstest::writeText(path, std::string(1000, 'o'));
-    const std::vector<uint8_t> bytes = {'T', 'A', 'V', 0, 1, 2, 0xFF};
-    qzvfs::writeWholeFile(path, bytes);
-    EXPECT_EQ(vfstest::readText(path), std::string("TAV\0\1\2\xFF", 7));
+    coretest::writeText(dir / "model.tav", std::string(1000, 'o'));
+    EXPECT_EQ(save(dir / "model.tav", {{"TAV", 3}, {nullptr, 0}, {"", 0}, {"\0\1", 2}, {"end", 3}}).kind, std::nullopt);
+    EXPECT_EQ(coretest::readText(dir / "model.tav"), std::string("TAV\0\1end", 8));
     EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
 }
 
-TEST(VfsWholeFile, PartsFollowEachOtherInOrderAndEmptyOnesAddNothing) {
+// The data must be on disk before the file takes the target's name, and the
+// folder after it, or a crash could leave an empty file or the old one.
+TEST(VfsWholeFile, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
+    TempDir dir;
+    coretest::writeText(dir / "model.tav", "old");
+    g_calls.clear();
+    g_watching = true;
+    const Outcome outcome = save(dir / "model.tav", {{"new", 3}});
+    g_watching = false;
+    EXPECT_EQ(outcome.kind, std::nullopt);
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
+}
+
+struct Fault {
+    const char* name;
+    const char* call;
+    FileErrorKind kind;
+    const char* message;  // before the path
+    bool oldKept;
+};
+
+class VfsWholeFileFault : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(VfsWholeFileFault, RefusedCallFailsTheSaveWithItsStepAndLeavesNoTemporary) {
     TempDir dir;
     const std::string path = dir / "model.tav";
-    vfstest::writeText(path, std::string(1000, 'o'));
-    qzvfs::writeWholeFile(path, {{"TAV", 3}, {nullptr, 0}, {"", 0}, {"\0\1", 2}, {"end", 3}});
-    EXPECT_EQ(vfstest::readText(path), std::string("TAV\0\1end", 8));
+    coretest::writeText(path, "old");
+    g_failing = GetParam().call;
+    g_watching = true;
+    const Outcome outcome = save(path, {{"new", 3}});
+    g_watching = false;
+    g_failing.clear();
+    EXPECT_EQ(outcome.kind, GetParam().kind);
+    EXPECT_EQ(outcome.message, GetParam().message + path + ": Input/output error");
+    EXPECT_EQ(coretest::readText(path), GetParam().oldKept ? "old" : "new");
     EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
 }
 
-TEST(VfsWholeFile, EmptyDataMakesEmptyFile) {
-    TempDir dir;
-    const std::string path = dir / "empty.tav";
-    vfstest::writeText(path, "old");
-    qzvfs::writeWholeFile(path, nullptr, 0);
-    EXPECT_EQ(vfstest::readText(path), "");
-    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"empty.tav"});
-}
+INSTANTIATE_TEST_SUITE_P(Vfs, VfsWholeFileFault,
+                         ::testing::Values(Fault{"FileFlush", "fsync file", FileErrorKind::Flush, "Can't flush ", true},
+                                           Fault{"Rename", "rename", FileErrorKind::Rename, "Can't replace ", true},
+                                           Fault{"FolderFlush", "fsync folder", FileErrorKind::Flush, "Can't flush ", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST(VfsWholeFile, UnopenableTargetsFailWithCantOpenAndLeaveNothing) {
+TEST(VfsWholeFile, UnopenableTargetsAndMissingDataFailBeforeTouchingAnything) {
     TempDir dir;
-    vfstest::writeText(dir / "plain", "x");
+    coretest::writeText(dir / "plain", "x");
     for (const std::string& path : {dir / "missing/m.tav", dir.path(), dir / "plain/m.tav", dir / "slash/",
                                     std::string(""), std::string("a\0b", 3)}) {
-        EXPECT_EQ(failureOf(path, "abc", 3), "Can't open " + std::string(path.c_str()));  // what() ends at a NUL
-        EXPECT_EQ(failedStep(path, {{"abc", 3}}), qzvfs::FileErrorKind::Open);
-        EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"plain"});
+        const Outcome outcome = save(path, {{"abc", 3}});
+        EXPECT_EQ(outcome.kind, FileErrorKind::Open);
+        EXPECT_EQ(outcome.message, "Can't open " + std::string(path.c_str()));  // what() ends at a NUL
     }
-    EXPECT_EQ(vfstest::readText(dir / "plain"), "x");
-}
-
-TEST(VfsWholeFile, NullDataWithSizeIsRefusedBeforeTouchingTheFile) {
-    TempDir dir;
-    const std::string path = dir / "m.tav";
-    vfstest::writeText(path, "old");
-    EXPECT_EQ(failureOf(path, nullptr, 5), "Can't write " + path + ": no data");
-    EXPECT_EQ(failureOf(path, {{"abc", 3}, {nullptr, 5}}), "Can't write " + path + ": no data");
-    EXPECT_EQ(failedStep(path, {{nullptr, 5}}), qzvfs::FileErrorKind::Write);
-    EXPECT_EQ(vfstest::readText(path), "old");
-    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"m.tav"});
-}
-
-// A file size limit makes the write stop short, as a full disk would: in
-// the one part, or in the second of two (the count is over all parts).
-TEST(VfsWholeFile, ShortWriteKeepsOldContentsAndRemovesTemporary) {
-    const std::string big(10000, 'n');
-    const std::vector<std::vector<qzvfs::FilePart>> splits = {
-        {{big.data(), big.size()}},
-        {{big.data(), 3000}, {big.data() + 3000, 7000}},
-    };
-    for (const auto& parts : splits) {
-        TempDir dir;
-        const std::string path = dir / "model.tav";
-        vfstest::writeText(path, "old model");
-
-        struct sigaction ignore {}, previous{};
-        ignore.sa_handler = SIG_IGN;
-        ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-        rlimit saved{};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit limited = saved;
-        limited.rlim_cur = 4096;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-        std::string message;
-        {
-            vfstest::CapturedLog log;
-            message = failureOf(path, parts);
-        }
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        ::sigaction(SIGXFSZ, &previous, nullptr);
-
-        EXPECT_EQ(message, "Short write to " + path + ": 4096 of 10000 bytes written") << parts.size() << " parts";
-        EXPECT_EQ(vfstest::readText(path), "old model");
-        EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
-    }
-}
-
-TEST(VfsWholeFile, UnicodePathIsWritten) {
-    TempDir dir;
-    const std::string path = dir / "модель ✓.tav";
-    qzvfs::writeWholeFile(path, "u8", 2);
-    EXPECT_EQ(vfstest::readText(path), "u8");
-}
-
-TEST(VfsWholeFile, SymbolicLinkIsWrittenThroughAndStaysALink) {
-    TempDir dir;
-    ASSERT_EQ(::mkdir((dir / "real").c_str(), 0777), 0);
-    vfstest::writeText(dir / "real/target.tav", "old");
-    ASSERT_EQ(::symlink((dir / "real/target.tav").c_str(), (dir / "link.tav").c_str()), 0);
-    qzvfs::writeWholeFile(dir / "link.tav", "new", 3);
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.tav"));
-    EXPECT_EQ(vfstest::readText(dir / "real/target.tav"), "new");
-    EXPECT_EQ(allEntries(dir / "real"), std::vector<std::string>{"target.tav"});
-}
-
-TEST(VfsWholeFile, ReplacedFileKeepsItsPermissions) {
-    TempDir dir;
-    const std::string path = dir / "m.tav";
-    vfstest::writeText(path, "old");
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    qzvfs::writeWholeFile(path, "new", 3);
-    struct stat info;
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    const Outcome missing = save(dir / "plain", {{"abc", 3}, {nullptr, 5}});
+    EXPECT_EQ(missing.kind, FileErrorKind::Write);
+    EXPECT_EQ(missing.message, "Can't write " + dir / "plain" + ": no data");
+    EXPECT_EQ(coretest::readText(dir / "plain"), "x");
+    EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"plain"});
 }
 
 // The reader of a FIFO goes away after a few bytes: the save fails as a
@@ -186,13 +161,10 @@ TEST(VfsWholeFile, FifoReaderThatLeavesFailsTheSaveWithoutEndingTheProcess) {
         ::close(reader);
     });
     const std::string big(1 << 20, 'm');  // more than a pipe holds
-    std::optional<qzvfs::FileErrorKind> step;
-    {
-        vfstest::CapturedLog log;
-        step = failedStep(fifo, {{big.data(), big.size()}});
-    }
+    const Outcome outcome = save(fifo, {{big.data(), big.size()}});
     leaving.join();
-    EXPECT_EQ(step, qzvfs::FileErrorKind::Write);
+    EXPECT_EQ(outcome.kind, FileErrorKind::Write);
+    EXPECT_EQ(outcome.message.rfind("Short write to " + fifo + ": ", 0), 0u) << outcome.message;
     struct stat info;
     ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
