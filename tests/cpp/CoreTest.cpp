@@ -47,8 +47,7 @@ TEST(CoreException, ThrowMacroRecordsMessageAndProjectRelativeSite) {
     } catch (const qz::ExtException& error) {
         EXPECT_EQ(std::string(error.what()), std::string(300, 'm'));
         EXPECT_EQ(error.line(), expectedLine);
-        EXPECT_NE(error.file().front(), '/');
-        EXPECT_EQ(error.file().substr(error.file().size() - 22), "tests/cpp/CoreTest.cpp");
+        EXPECT_EQ(error.file(), "tests/cpp/CoreTest.cpp");
     }
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ClassRegistry.h"
-#include "ForkedChild.h"
+#include "CoreTestSupport.h"
 #include "Node.h"
 #include "NodeType.h"
 #include "StaticProperty.h"

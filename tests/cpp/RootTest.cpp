@@ -13,7 +13,7 @@
 #include "ModelTestSupport.h"
 #include "PropertiesSet.h"
 #include "StaticProperty.h"
-#include "VfsTestSupport.h"
+#include "CoreTestSupport.h"
 #include "io/IClassWriter.h"
 #include "nodes/ArgAnimationNode.h"
 #include "nodes/ArgVisibilityNode.h"
@@ -115,7 +115,7 @@ TEST(RootNodeSave, FailedSavesLeaveTheOldFileOrNone) {
         void write(const RootNode&, std::vector<uint8_t>& out) override { out.assign(4096, 'n'); }
         uint32_t version() const override { return 10; }
     } writer;
-    vfstest::TempDir dir;
+    coretest::TempDir dir;
     const std::string path = dir / "model.tav";
     RootNode root;
     root.setTopNode(node());
