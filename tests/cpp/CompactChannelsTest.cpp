@@ -1,5 +1,6 @@
 // Texture-channel compaction: every mesh ends with exactly the coordinate
-// lists its channel table names, numbered from 0, in a material of its own.
+// lists its channel table names, numbered from 0 in order of first use, in
+// a material of its own.
 
 #include <gtest/gtest.h>
 
@@ -13,24 +14,30 @@ using namespace vertexpasstest;
 
 namespace {
 
-constexpr std::uint32_t kNone = TexCoordChannels::NONE;
+constexpr std::uint32_t N = TexCoordChannels::NONE;
+using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
+using Table = std::vector<std::uint32_t>;
 
 struct Fixture {
     Ptr<Node> top = make<Node>("model::Node", "root");
     Ptr<RootNode> root = writer10test::rootWithTop(top);
 
-    // Two vertices; coordinates per TEXCOORD channel; channel table entries.
-    Ptr<RenderNode> add(const std::vector<std::pair<std::uint32_t, std::vector<float>>>& coords,
-                        const std::vector<std::pair<std::size_t, std::uint32_t>>& table,
-                        const Ptr<PropertiesSet>& shared = {}) {
+    // Two vertices; coordinates per TEXCOORD channel; the first table entries.
+    Ptr<RenderNode> add(const Coords& coords, const Table& table, const Ptr<PropertiesSet>& shared = {}) {
         Vertices v = points({0, 0, 0, 1, 1, 1});
         for (const auto& [channel, data] : coords)
             v.setAttribute(TEXCOORD0 + channel, std::uint32_t(data.size() / 2), data);
         Ptr<PropertiesSet> m = shared ? shared : materialFor(v);
-        for (const auto& [use, channel] : table) m->getTexCoordChannels()[use] = channel;
+        for (std::size_t use = 0; use < table.size(); ++use) m->getTexCoordChannels()[use] = table[use];
         auto node = meshNode("mesh", top, m, v, indexList({0, 1, 1}));
         root->addRenderNode(node);
         return node;
+    }
+    std::string failure() try {
+        utils::compactTextureChannels(*root);
+        return "";
+    } catch (const qz::ExtException& e) {
+        return e.what();
     }
 };
 
@@ -38,133 +45,85 @@ const PropertiesSet& setOf(const Ptr<RenderNode>& node) {
     return dynamic_cast<const PropertiesSet&>(*node->getMaterial());
 }
 
-std::vector<std::uint32_t> presentCoordinates(const Vertices& v) {
-    std::vector<std::uint32_t> out;
-    for (const auto& [code, a] : v.getAttributes())
-        if (code >= TEXCOORD0 && code <= TEXCOORD15) out.push_back(code - TEXCOORD0);
-    return out;
-}
+struct Case {
+    const char* name;
+    Coords coords;
+    Table table;
+    std::size_t removed;
+    Coords after;
+    Table tableAfter;
+};
 
-std::vector<std::uint32_t> table(const PropertiesSet& m) {
-    return {m.getTexCoordChannels().begin(), m.getTexCoordChannels().end()};
-}
+class CompactChannels : public testing::TestWithParam<Case> {};
 
-std::string failureOf(Fixture& f) {
-    try {
-        utils::compactTextureChannels(*f.root);
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return {};
-}
-
-}  // namespace
-
-TEST(CompactChannels, CoordinatesWithinAThousandthOfAnEarlierListAreDropped) {
+TEST_P(CompactChannels, CoordinatesAndTableAfter) {
     Fixture f;
-    auto node = f.add({{0, {0.25f, 0.5f, 0.75f, 1.0f}}, {2, {0.2505f, 0.5f, 0.75f, 0.9991f}}},
-                      {{0, 0}, {1, 2}, {5, 2}});
-    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
-    EXPECT_EQ(presentCoordinates(node->getVertices()), (std::vector<std::uint32_t>{0}));
-    EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD0), (std::vector<float>{0.25f, 0.5f, 0.75f, 1.0f}));
-    const PropertiesSet& m = setOf(node);
-    EXPECT_EQ(table(m), (std::vector<std::uint32_t>{0, 0, kNone, kNone, kNone, 0, kNone, kNone, kNone, kNone, kNone,
-                                                    kNone, kNone}));
-    EXPECT_EQ(m.getVertexFormat()[TEXCOORD0], 2);
-    EXPECT_EQ(m.getVertexFormat()[TEXCOORD2], 0);
-    EXPECT_TRUE(node->getVertices().matchesFormat(m.getVertexFormat()));
-}
-
-TEST(CompactChannels, CoordinatesFartherApartOrShapedDifferentlyStay) {
-    Fixture f;
-    // 0.0011 apart; then the same numbers as one three-component row.
-    auto apart = f.add({{0, {0.25f, 0.5f, 0.75f, 1.0f}}, {2, {0.2511f, 0.5f, 0.75f, 1.0f}}}, {{0, 0}, {1, 2}});
-    EXPECT_EQ(utils::compactTextureChannels(*f.root), 0u);
-    EXPECT_EQ(presentCoordinates(apart->getVertices()), (std::vector<std::uint32_t>{0, 1}));
-    EXPECT_EQ(attributeData(apart->getVertices(), TEXCOORD1), (std::vector<float>{0.2511f, 0.5f, 0.75f, 1.0f}));
-    EXPECT_EQ(table(setOf(apart))[1], 1u);
-
-    Fixture g;
-    Vertices v = points({0, 0, 0, 1, 1, 1});
-    v.setAttribute(TEXCOORD0, 2, {1, 2, 3, 4});
-    v.setAttribute(TEXCOORD1, 3, {1, 2, 3, 4, 5, 6});
-    auto m = materialFor(v);
-    m->getTexCoordChannels()[0] = 0;
-    m->getTexCoordChannels()[1] = 1;
-    auto shaped = meshNode("m", g.top, m, v, indexList({0, 1, 1}));
-    g.root->addRenderNode(shaped);
-    EXPECT_EQ(utils::compactTextureChannels(*g.root), 0u);
-    EXPECT_EQ(presentCoordinates(shaped->getVertices()), (std::vector<std::uint32_t>{0, 1}));
-}
-
-TEST(CompactChannels, UnusedChannelGoesAndTheUsedOneBecomesChannelZero) {
-    Fixture f;
-    auto node = f.add({{0, {9, 9, 9, 9}}, {3, {0.1f, 0.2f, 0.3f, 0.4f}}}, {{0, 3}});
-    utils::compactTextureChannels(*f.root);
-    EXPECT_EQ(presentCoordinates(node->getVertices()), (std::vector<std::uint32_t>{0}));
-    EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD0), (std::vector<float>{0.1f, 0.2f, 0.3f, 0.4f}));
-    EXPECT_EQ(table(setOf(node))[0], 0u);
-    EXPECT_EQ(setOf(node).getVertexFormat()[TEXCOORD3], 0);
-    EXPECT_EQ(setOf(node).getVertexFormat()[TEXCOORD0], 2);
-}
-
-TEST(CompactChannels, ChannelsAreNumberedInOrderOfFirstUseAndListsSwapPlaces) {
-    Fixture f;
-    auto node = f.add({{2, {2, 2, 2, 2}}, {5, {5, 5, 5, 5}}, {7, {7, 7, 7, 7}}}, {{0, 5}, {1, 7}, {3, 2}, {4, 5}});
-    utils::compactTextureChannels(*f.root);
-    EXPECT_EQ(presentCoordinates(node->getVertices()), (std::vector<std::uint32_t>{0, 1, 2}));
-    EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD0), (std::vector<float>{5, 5, 5, 5}));
-    EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD1), (std::vector<float>{7, 7, 7, 7}));
-    EXPECT_EQ(attributeData(node->getVertices(), TEXCOORD2), (std::vector<float>{2, 2, 2, 2}));
-    const auto t = table(setOf(node));
-    EXPECT_EQ((std::vector<std::uint32_t>{t[0], t[1], t[2], t[3], t[4]}),
-              (std::vector<std::uint32_t>{0, 1, kNone, 2, 0}));
+    const Case& c = GetParam();
+    auto node = f.add(c.coords, c.table);
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), c.removed);
+    Coords after;
+    for (const auto& [code, a] : node->getVertices().getAttributes())
+        if (code >= TEXCOORD0 && code <= TEXCOORD15) after.emplace_back(code - TEXCOORD0, a.data);
+    EXPECT_EQ(after, c.after);
+    const auto& t = setOf(node).getTexCoordChannels();
+    EXPECT_EQ(Table(t.begin(), t.begin() + c.tableAfter.size()), c.tableAfter);
     EXPECT_TRUE(node->getVertices().matchesFormat(setOf(node).getVertexFormat()));
 }
 
-TEST(CompactChannels, ChannelWithoutCoordinatesFailsOnlyInTheFirstEightUses) {
+const std::vector<float> kA{0.25f, 0.5f, 0.75f, 1.0f};
+
+INSTANTIATE_TEST_SUITE_P(
+    Compact, CompactChannels,
+    testing::Values(
+        Case{"CoordinatesWithinAThousandthOfAnEarlierListAreDropped", {{0, kA}, {2, {0.2505f, 0.5f, 0.75f, 0.9991f}}},
+             {0, 2, N, N, N, 2}, 1, {{0, kA}}, {0, 0, N, N, N, 0, N}},
+        Case{"CoordinatesFartherApartStay", {{0, kA}, {2, {0.2511f, 0.5f, 0.75f, 1.0f}}}, {0, 2}, 0,
+             {{0, kA}, {1, {0.2511f, 0.5f, 0.75f, 1.0f}}}, {0, 1, N}},
+        Case{"UnusedChannelGoesAndTheUsedOneBecomesChannelZero", {{0, {9, 9, 9, 9}}, {3, kA}}, {3}, 0, {{0, kA}},
+             {0, N}},
+        Case{"ChannelsAreNumberedInOrderOfFirstUseAndListsSwapPlaces",
+             {{2, {2, 2, 2, 2}}, {5, {5, 5, 5, 5}}, {7, {7, 7, 7, 7}}}, {5, 7, N, 2, 5}, 0,
+             {{0, {5, 5, 5, 5}}, {1, {7, 7, 7, 7}}, {2, {2, 2, 2, 2}}}, {0, 1, N, 2, 0, N}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+TEST(CompactChannels, FailuresWithTheirMessages) {
     struct Case {
         std::size_t use;
         std::uint32_t channel;
         const char* failure;
     };
-    for (const Case& c : {Case{0, 0, "Empty texture channel"},   // a thermal-map block without coordinates
-                          Case{7, 3, "Empty texture channel"},
-                          Case{0, 20, "Empty texture channel"},  // names no TEXCOORD list at all
-                          Case{8, 0, ""}, Case{12, 4, ""}}) {
+    // Entries past the first eight are not checked.
+    for (const Case& c : {Case{0, 0, "Empty texture channel"}, Case{7, 3, "Empty texture channel"},
+                          Case{0, 20, "Empty texture channel"}, Case{8, 0, ""}, Case{12, 4, ""}}) {
         Fixture f;
-        f.add({}, {{c.use, c.channel}});
-        EXPECT_EQ(failureOf(f), c.failure) << c.use << " " << c.channel;
+        Table table(c.use + 1, N);
+        table[c.use] = c.channel;
+        f.add({}, table);
+        EXPECT_EQ(f.failure(), c.failure) << c.use << " " << c.channel;
     }
-}
-
-TEST(CompactChannels, MeshWithoutMaterialFailsAndLightSetsAreSkipped) {
     Fixture f;
-    auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights");
-    f.root->addRenderNode(lights);
-    EXPECT_EQ(failureOf(f), "");
-    auto bare = make<RenderNode>("model::RenderNode", "bare");
-    f.root->addRenderNode(bare);
-    EXPECT_EQ(failureOf(f), "Material of render node isn't set.");
+    f.root->addRenderNode(make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights"));
+    EXPECT_EQ(f.failure(), "");
+    f.root->addRenderNode(make<RenderNode>("model::RenderNode", "bare"));
+    EXPECT_EQ(f.failure(), "Material of render node isn't set.");
 }
 
-// A save of many meshes of one material must not leave one copy per mesh,
-// yet meshes that come out differently must never see another's table.
+// Meshes of one material that come out alike share one copy; one that comes
+// out differently never sees another's table; the source stays as it was.
 TEST(CompactChannels, MeshesOfOneMaterialThatComeOutAlikeShareOneCopyAndTheSourceStaysAsItWas) {
     Fixture f;
-    auto first = f.add({{0, {1, 2, 3, 4}}, {3, {5, 6, 7, 8}}}, {{0, 0}, {1, 3}});
+    auto first = f.add({{0, {1, 2, 3, 4}}, {3, {5, 6, 7, 8}}}, {0, 3});
     const Ptr<PropertiesSet> source(const_cast<PropertiesSet*>(&setOf(first)));
     auto second = f.add({{0, {9, 9, 9, 9}}, {3, {1, 1, 1, 1}}}, {}, source);
-    // Its two lists are one within a thousandth: both uses end on channel 0.
-    auto twin = f.add({{0, {1, 2, 3, 4}}, {3, {1, 2, 3, 4}}}, {}, source);
-
+    auto twin = f.add({{0, {1, 2, 3, 4}}, {3, {1, 2, 3, 4}}}, {}, source);  // its two lists are one
     EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
     EXPECT_NE(first->getMaterial(), source);
     EXPECT_EQ(second->getMaterial(), first->getMaterial());
     EXPECT_NE(twin->getMaterial(), first->getMaterial());
-    EXPECT_EQ(table(setOf(first))[1], 1u);
-    EXPECT_EQ(table(setOf(twin))[1], 0u);
-    EXPECT_EQ(setOf(twin).getVertexFormat()[TEXCOORD1], 0);
+    EXPECT_EQ(setOf(first).getTexCoordChannels()[1], 1u);
+    EXPECT_EQ(setOf(twin).getTexCoordChannels()[1], 0u);
     EXPECT_EQ(source->getTexCoordChannels()[1], 3u);
     EXPECT_EQ(source->getVertexFormat()[TEXCOORD3], 2);
 }
