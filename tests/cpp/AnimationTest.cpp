@@ -70,14 +70,4 @@ TEST(AnimationMatrix, NodeAppliesScaleRotationPositionThenBase) {
     // (1, 0, 0): scaled to (2, 0, 0), turned to (0, 2, 0), moved by (10, 0, 0), then by the base.
     expectPoint(node.evaluateMatrix(args), {1, 0, 0}, {10, 2, 5});
 
-    auto parent = Ptr<ArgAnimationNode>(new ArgAnimationNode());
-    auto child = Ptr<ArgAnimationNode>(new ArgAnimationNode());
-    parent->addChild(child);
-    parent->setRotationAnimations({RotationAnimation{7, {{0, aboutZ(0)}, {1, aboutZ(90)}}}});
-    child->setPositionAnimations({PositionAnimation{8, {{0, {0, 0, 0}}, {1, {4, 0, 0}}}}});
-    args.values = {{7, 1.0f}, {8, 0.5f}};
-    Matrix44d m;
-    child->accumulateMatrix(args, m);
-    // Moved by the child first, then turned by the parent.
-    expectPoint(m, {0, 0, 0}, {0, 2, 0});
 }

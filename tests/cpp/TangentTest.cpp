@@ -14,6 +14,7 @@ namespace {
 using Floats = std::vector<float>;
 using model::TexCoordChannels;
 using model::Vertices;
+const Floats k7{7, 7, 7, 7}, kAlongU{1, 0, 0, -1}, kMirrored{-1, 0, 0, 1}, kDiagonal{-0.70711f, -0.70711f, 0, 1};
 
 Vertices quad(const Floats& uv, float lift = 0) {
     Vertices v;
@@ -30,48 +31,40 @@ TexCoordChannels channel(std::size_t entry, std::uint32_t texcoord) {
     return t;
 }
 
+Floats rounded(const Floats& f, std::size_t from = 0) {
+    Floats out;
+    for (std::size_t i = from; i < from + 4; ++i) out.push_back(std::round(f[i] * 1e5f) / 1e5f);
+    return out;
+}
+
 struct Case {
     const char* name;
     Floats uv;
     std::vector<std::uint32_t> indices;
-    Floats tangents;
+    std::vector<Floats> rows;
     float lift = 0;
 };
-
-const float h = 0.70710677f;
-const Floats k7{7, 7, 7, 7}, kAlongU{1, 0, 0, -1};
-Floats rows(std::initializer_list<Floats> r) {
-    Floats out;
-    for (const Floats& f : r) out.insert(out.end(), f.begin(), f.end());
-    return out;
-}
-Floats rounded(Floats f, std::size_t count = 16) {
-    f.resize(count);
-    for (float& x : f) x = std::round(x * 1e5f) / 1e5f;
-    return f;
-}
 
 class TangentGenerate : public testing::TestWithParam<Case> {};
 
 TEST_P(TangentGenerate, RowsOfTheQuad) {
     Vertices v = quad(GetParam().uv, GetParam().lift);
     model::computeTangents(channel(1, 0), GetParam().indices, v);
-    EXPECT_EQ(rounded(v.getAttribute(model::TANGENT0).data), rounded(GetParam().tangents));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(rounded(v.getAttribute(model::TANGENT0).data, 4 * i), GetParam().rows[i]) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Tangents, TangentGenerate,
     testing::Values(
-        Case{"UnitTangentAlongUWithHandedness", {0, 0, 1, 0, 0, 1, 1, 1}, {0, 1, 2, 3, 999},
-             rows({kAlongU, kAlongU, kAlongU, k7})},
+        Case{"UnitTangentAlongUWithHandedness", {0, 0, 1, 0, 0, 1, 1, 1}, {0, 1, 2, 3, 999}, {kAlongU, kAlongU, kAlongU, k7}},
         Case{"MirroredCoordinatesFlipTangentAndHandedness", {0, 0, -1, 0, 0, 1, 1, 1}, {0, 1, 2},
-             rows({{-1, 0, 0, 1}, {-1, 0, 0, 1}, {-1, 0, 0, 1}, k7})},
-        Case{"TangentIsMadeOrthogonalToTheNormal", {0, 0, 1, 0, 0, 1, 1, 1}, {0, 1, 2},
-             rows({kAlongU, kAlongU, kAlongU, k7}), 2},
+             {kMirrored, kMirrored, kMirrored, k7}},
+        Case{"TangentIsMadeOrthogonalToTheNormal", {0, 0, 1, 0, 0, 1, 1, 1}, {0, 1, 2}, {kAlongU, kAlongU, kAlongU, k7}, 2},
+        // (3, 3, 3) and (1, 3, 2) span no area in u, v.
         Case{"TriangleWithEqualCoordinatesIsSkipped", {0, 0, 1, 0, 0, 1, 0.5f, 0.5f}, {0, 1, 2, 3, 3, 3, 1, 3, 2},
-             rows({kAlongU, kAlongU, kAlongU, k7})},
+             {kAlongU, kAlongU, kAlongU, k7}},
         Case{"SharedVertexKeepsTheLastTrianglesTangent", {0, 0, 1, 0, 0, 1, -1, 0}, {0, 1, 2, 0, 3, 2},
-             rows({{-h, -h, 0, 1}, kAlongU, {-h, -h, 0, 1}, {-h, -h, 0, 1}})}),
+             {kDiagonal, kAlongU, kDiagonal, kDiagonal}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TangentGenerate, SecondTangentReadsTableEntry10AndThreeComponentsAreLeftAlone) {
@@ -81,21 +74,15 @@ TEST(TangentGenerate, SecondTangentReadsTableEntry10AndThreeComponentsAreLeftAlo
     v.setAttribute(model::TANGENT1, 4, Floats(16, 7.0f));
     model::computeTangents(channel(10, 3), std::vector<std::uint32_t>{0, 1, 2}, v);
     EXPECT_EQ(v.getAttribute(model::TANGENT0).data, Floats(12, 7.0f));
-    EXPECT_EQ(rounded(v.getAttribute(model::TANGENT1).data, 4), (Floats{0, 1, 0, 1}));
+    EXPECT_EQ(rounded(v.getAttribute(model::TANGENT1).data), (Floats{0, 1, 0, 1}));
 }
 
 TEST(TangentBadInput, RejectedBeforeAnyWrite) {
-    for (const std::vector<std::uint32_t>& bad : {std::vector<std::uint32_t>{0, 1, 2, 1, 2, 4}, {0, 1, 0xFFFFFFFFu}}) {
-        Vertices v = quad({0, 0, 1, 0, 0, 1, 1, 1});
-        const Vertices before = v;
-        EXPECT_THROW(model::computeTangents(channel(1, 0), bad, v), std::out_of_range);
-        EXPECT_EQ(v, before);
-    }
-    Vertices shortCoords = quad({0, 0, 1, 0, 0, 1});
-    EXPECT_THROW(model::computeTangents(channel(1, 0), std::vector<std::uint32_t>{0, 1, 3}, shortCoords),
-                 std::out_of_range);
     Vertices v = quad({0, 0, 1, 0, 0, 1, 1, 1});
+    const Vertices before = v;
+    EXPECT_THROW(model::computeTangents(channel(1, 0), std::vector<std::uint32_t>{0, 1, 2, 1, 2, 4}, v), std::out_of_range);
     EXPECT_THROW(model::computeTangents(channel(1, 16), std::vector<std::uint32_t>{0, 1, 2}, v), std::out_of_range);
+    EXPECT_EQ(v, before);
     v.eraseAttribute(model::TEXCOORD0);
     try {
         model::computeTangents(channel(1, 0), std::vector<std::uint32_t>{0, 1, 2}, v);

