@@ -1,5 +1,8 @@
 // The parallel vertex pass: degenerate triangles against an erase-in-place
-// scan, removal of what became empty, errors from tasks in list order.
+// scan, removal of what became empty, errors from tasks in list order; and
+// texture-channel compaction, after which every mesh has exactly the
+// coordinate lists its channel table names, numbered from 0 in order of
+// first use, in a material of its own.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +14,9 @@
 #include "nodes/FakeOmniLightsNode.h"
 #include "nodes/SegmentsNode.h"
 #include "nodes/ShellNode.h"
+#include "qz/ExtException.h"
 #include "qz/tasks/ThreadPool.h"
+#include "utils/CompactTextureChannels.h"
 #include "utils/DegenerateTriangles.h"
 #include "utils/OptimizeVertices.h"
 
@@ -52,12 +57,41 @@ class DegenerateScan : public testing::TestWithParam<ScanCase> {};
 
 qz::ThreadPool pool(unsigned workers) { return qz::ThreadPool("VertexPassTest", workers, qz::ThreadInfo{}); }
 
+constexpr std::uint32_t N = TexCoordChannels::NONE;
+using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
+
+struct Fixture {
+    Ptr<Node> top = make<Node>("model::Node", "root");
+    Ptr<RootNode> root = writer10test::rootWithTop(top);
+
+    // Two vertices; coordinates per TEXCOORD channel; the first table entries.
+    Ptr<RenderNode> add(const Coords& coords, const Idx& table, const Ptr<PropertiesSet>& shared = {}) {
+        Vertices v = points({0, 0, 0, 1, 1, 1});
+        for (const auto& [channel, data] : coords) v.setAttribute(TEXCOORD0 + channel, 2, data);
+        Ptr<PropertiesSet> m = shared ? shared : materialFor(v);
+        for (std::size_t use = 0; use < table.size(); ++use) m->getTexCoordChannels()[use] = table[use];
+        auto node = meshNode("mesh", top, m, v, indexList({0, 1, 1}));
+        root->addRenderNode(node);
+        return node;
+    }
+    std::string failure() try {
+        utils::compactTextureChannels(*root);
+        return "";
+    } catch (const qz::ExtException& e) {
+        return e.what();
+    }
+};
+
+const PropertiesSet& setOf(const Ptr<RenderNode>& node) { return dynamic_cast<const PropertiesSet&>(*node->getMaterial()); }
+
 }  // namespace
 
 TEST(VertexPass, TriangleIsDegenerateWhenTwoAxesAreClose) {
-    for (const auto& [xyz, removed] : {std::pair{std::vector<float>{0, 0, 0, 0.00005f, 0.00009f, 1, -0.00009f, 0.00001f, 2}, 1u},  // a sliver
-                                        std::pair{std::vector<float>{0, 0, 0, 0.00005f, 1, 0, 0, 0, 1}, 0u},  // only x close
-                                        std::pair{std::vector<float>{0, 0, 0, 0, 0, 1, 0.001f, 0.001f, 2}, 0u}}) {  // P1 only
+    // A sliver along z; only x close; x and y close for P1 only.
+    for (const auto& [xyz, removed] : std::vector<std::pair<std::vector<float>, std::size_t>>{
+             {{0, 0, 0, 0.00005f, 0.00009f, 1, -0.00009f, 0.00001f, 2}, 1},
+             {{0, 0, 0, 0.00005f, 1, 0, 0, 0, 1}, 0},
+             {{0, 0, 0, 0, 0, 1, 0.001f, 0.001f, 2}, 0}}) {
         Idx idx{0, 1, 2};
         EXPECT_EQ(utils::removeDegenerateTriangles(points(xyz), idx, 1), removed) << xyz[3];
     }
@@ -82,15 +116,8 @@ INSTANTIATE_TEST_SUITE_P(VertexPassRunsAndTails, DegenerateScan,
                          testing::Values(ScanCase{1, 1, 0}, ScanCase{2, 2, 1}, ScanCase{3, 3, 2}, ScanCase{4, 8, 0},
                                          ScanCase{5, 0, 2}, ScanCase{6, 1, 1}));
 
-TEST(VertexPass, IndexWithoutPositionIsRefusedBeforeAnyChange) {
-    Idx idx{0, 0, 1, 0, 1, 5};
-    EXPECT_THROW(utils::removeDegenerateTriangles(points({0, 0, 0, 1, 0, 0}), idx, 1), std::out_of_range);
-    EXPECT_EQ(idx.size(), 6u);
-}
-
 TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
-    auto top = make<Node>("model::Node", "root");
-    auto root = writer10test::rootWithTop(top);
+    auto [top, root] = Fixture();
     // Vertex 3 duplicates vertex 1; vertex 4 is unused. After welding,
     // triangle (0, 1, 3) becomes (0, 1, 1).
     Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 9, 9, 9});
@@ -115,8 +142,7 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
 }
 
 TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {
-    auto top = make<Node>("model::Node", "root");
-    auto root = writer10test::rootWithTop(top);
+    auto [top, root] = Fixture();
     const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
     auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights");
     lights->setLights({FakeOmniLight{}});
@@ -155,4 +181,51 @@ TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
         EXPECT_THROW(utils::optimizeVertices(*root, kTolerance, p), std::out_of_range);
         EXPECT_EQ(root->getRenderNodes().size(), 3u);
     }
+}
+
+// TEXCOORD2 is within a thousandth of TEXCOORD0 and goes, TEXCOORD3 is
+// 0.0011 off and stays, nothing names TEXCOORD9.
+TEST(CompactChannels, DuplicatesAndUnusedListsGoAndChannelsAreNumberedInOrderOfFirstUse) {
+    Fixture f;
+    const std::vector<float> a{0.25f, 0.5f, 0.75f, 1}, near{0.2505f, 0.5f, 0.75f, 0.9991f}, far{0.2511f, 0.5f, 0.75f, 1};
+    auto node = f.add({{0, a}, {2, near}, {3, far}, {5, {5, 5, 5, 5}}, {9, {9, 9, 9, 9}}}, {5, 3, N, 2, 5, 0});
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
+    Coords after;
+    for (const auto& [code, attribute] : node->getVertices().getAttributes())
+        if (code >= TEXCOORD0 && code <= TEXCOORD15) after.emplace_back(code - TEXCOORD0, attribute.data);
+    EXPECT_EQ(after, (Coords{{0, {5, 5, 5, 5}}, {1, far}, {2, a}}));
+    const auto& t = setOf(node).getTexCoordChannels();
+    EXPECT_EQ(Idx(t.begin(), t.begin() + 7), (Idx{0, 1, N, 2, 0, 2, N}));
+    EXPECT_TRUE(node->getVertices().matchesFormat(setOf(node).getVertexFormat()));
+}
+
+// Entries past the first eight are not checked; light sets are skipped.
+TEST(CompactChannels, FailuresWithTheirMessages) {
+    Fixture f;
+    f.add({}, {N, N, N, N, N, N, N, N, 0});
+    f.root->addRenderNode(make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights"));
+    EXPECT_EQ(f.failure(), "");
+    f.add({}, {N, N, N, N, N, N, N, 3});
+    EXPECT_EQ(f.failure(), "Empty texture channel");
+    Fixture g;
+    g.root->addRenderNode(make<RenderNode>("model::RenderNode", "bare"));
+    EXPECT_EQ(g.failure(), "Material of render node isn't set.");
+}
+
+// Meshes of one material that come out alike share one copy; one that comes
+// out differently never sees another's table; the source stays as it was.
+TEST(CompactChannels, MeshesOfOneMaterialThatComeOutAlikeShareOneCopyAndTheSourceStaysAsItWas) {
+    Fixture f;
+    auto first = f.add({{0, {1, 2, 3, 4}}, {3, {5, 6, 7, 8}}}, {0, 3});
+    const Ptr<PropertiesSet> source(const_cast<PropertiesSet*>(&setOf(first)));
+    auto second = f.add({{0, {9, 9, 9, 9}}, {3, {1, 1, 1, 1}}}, {}, source);
+    auto twin = f.add({{0, {1, 2, 3, 4}}, {3, {1, 2, 3, 4}}}, {}, source);  // its two lists are one
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
+    EXPECT_NE(first->getMaterial(), source);
+    EXPECT_EQ(second->getMaterial(), first->getMaterial());
+    EXPECT_NE(twin->getMaterial(), first->getMaterial());
+    EXPECT_EQ(setOf(first).getTexCoordChannels()[1], 1u);
+    EXPECT_EQ(setOf(twin).getTexCoordChannels()[1], 0u);
+    EXPECT_EQ(source->getTexCoordChannels()[1], 3u);
+    EXPECT_EQ(source->getVertexFormat()[TEXCOORD3], 2);
 }
