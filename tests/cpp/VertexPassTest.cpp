@@ -1,9 +1,10 @@
-// The parallel vertex pass: welding held to the pairwise definition (random
+// The save's vertex passes: welding held to the pairwise definition (random
 // clusters of near-duplicates around the tolerance, and small meshes on the
-// rules a grid gets wrong most easily), degenerate triangles, removal of what became empty, errors from tasks in list order; and
-// texture-channel compaction, after which every mesh has exactly the
-// coordinate lists its channel table names, numbered from 0 in order of
-// first use, in a material of its own.
+// rules a grid gets wrong most easily), degenerate triangles, removal of what
+// became empty, errors from tasks in list order; and texture-channel
+// compaction, after which every mesh has exactly the coordinate lists its
+// channel table names, numbered from 0 in order of first use, in a material
+// of its own.
 
 #include <gtest/gtest.h>
 
@@ -127,7 +128,7 @@ TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
     }
     std::shuffle(rows.begin(), rows.end(), rng);
     Vertices v;
-    for (const auto [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
+    for (const auto& [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
                                        std::tuple{NORMAL0, posComponents, std::size_t(3)},
                                        std::tuple{TEXCOORD0, posComponents + 3, std::size_t(2)}}) {
         std::vector<float> column;
@@ -209,7 +210,7 @@ struct Fixture {
     }
 };
 
-const PropertiesSet& setOf(const Ptr<RenderNode>& node) { return dynamic_cast<const PropertiesSet&>(*node->getMaterial()); }
+const PropertiesSet& setOf(const Ptr<RenderNode>& n) { return dynamic_cast<const PropertiesSet&>(*n->getMaterial()); }
 
 }  // namespace
 
@@ -295,13 +296,13 @@ TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
 // 0.0011 off and stays, nothing names TEXCOORD9.
 TEST(CompactChannels, DuplicatesAndUnusedListsGoAndChannelsAreNumberedInOrderOfFirstUse) {
     Fixture f;
-    const std::vector<float> a{0.25f, 0.5f, 0.75f, 1}, near{0.2505f, 0.5f, 0.75f, 0.9991f}, far{0.2511f, 0.5f, 0.75f, 1};
-    auto node = f.add({{0, a}, {2, near}, {3, far}, {5, {5, 5, 5, 5}}, {9, {9, 9, 9, 9}}}, {5, 3, N, 2, 5, 0});
+    const std::vector<float> a{0.25f, 0.5f, 0.75f, 1}, dup{0.2505f, 0.5f, 0.75f, 0.9991f}, off{0.2511f, 0.5f, 0.75f, 1};
+    auto node = f.add({{0, a}, {2, dup}, {3, off}, {5, {5, 5, 5, 5}}, {9, {9, 9, 9, 9}}}, {5, 3, N, 2, 5, 0});
     EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
     Coords after;
     for (const auto& [code, attribute] : node->getVertices().getAttributes())
         if (code >= TEXCOORD0 && code <= TEXCOORD15) after.emplace_back(code - TEXCOORD0, attribute.data);
-    EXPECT_EQ(after, (Coords{{0, {5, 5, 5, 5}}, {1, far}, {2, a}}));
+    EXPECT_EQ(after, (Coords{{0, {5, 5, 5, 5}}, {1, off}, {2, a}}));
     const auto& t = setOf(node).getTexCoordChannels();
     EXPECT_EQ(Idx(t.begin(), t.begin() + 7), (Idx{0, 1, N, 2, 0, 2, N}));
     EXPECT_TRUE(node->getVertices().matchesFormat(setOf(node).getVertexFormat()));

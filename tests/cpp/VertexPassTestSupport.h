@@ -33,9 +33,9 @@ inline model::Indices indexList(std::vector<std::uint32_t> indices, std::uint32_
     return out;
 }
 
-inline model::Ptr<model::PropertiesSet> materialFor(const model::Vertices& vertices, const std::string& name = "paint") {
+inline model::Ptr<model::PropertiesSet> materialFor(const model::Vertices& v, const std::string& name = "paint") {
     auto m = writer10test::material("def_material", name);
-    m->setVertexFormat(vertices.getFormat());
+    m->setVertexFormat(v.getFormat());
     return m;
 }
 

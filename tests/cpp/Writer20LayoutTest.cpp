@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 
 #include "AnimatedProperty.h"
 #include "StaticProperty.h"
@@ -89,8 +88,8 @@ Matrix44d matrix(int at, double value) {
 // "TAV2", a zero, then the handle count; the bounding, user and light boxes
 // empty: FLT_MAX minima, -FLT_MAX maxima.
 const std::string kTav2 = "5441563200000000";
-const std::string kNoBoxes = "ffff7f7fffff7f7fffff7f7fffff7fffffff7fffffff7fffffff7f7fffff7f7fffff7f7fffff7fffffff7fffffff7fff"
-                             "ffff7f7fffff7f7fffff7f7fffff7fffffff7fffffff7fff";
+const std::string kNoBox = "ffff7f7fffff7f7fffff7f7fffff7fffffff7fffffff7fff";
+const std::string kNoBoxes = kNoBox + kNoBox + kNoBox;
 const std::string kIdentity = "0000803f00000000000000000000000000000000" "0000803f00000000000000000000000000000000"
                               "0000803f00000000000000000000000000000000" "0000803f";
 const std::string kCounting = "0000803e0000403f0000a03f0000e03f00001040000030400000504000007040"
@@ -241,7 +240,8 @@ const Case kCases[] = {
          auto deep = plain("deep"), side = plain("side");
          auto top = plain("top", {vis("outer", {vis("inner", {plain("mid", {deep})})}), side});
          auto root = rootWith(top, {{"c1", deep}, {"c2", side}, {"c3", deep}});
-         root->getConnectors()[1]->addProperty(property<StringProperty>("model::Property<const char*>", "type", "seat"));
+         const auto& c2 = root->getConnectors()[1];
+         c2->addProperty(property<StringProperty>("model::Property<const char*>", "type", "seat"));
          return root;
      },
      kTav2 + "00000000" + kNoBoxes + "42554646 31000000 64656570 00736964 6500746f 70006d69 64006f75 74657200"
@@ -253,7 +253,7 @@ const Case kCases[] = {
      "53545247 24000000 29000000 01000000 00000000 434e4354 2e000000 00000000 00000000 02000000"},
     {"LodInTree", [] { return under(node<LodNode>("model::LodNode", "lod")); }, "Unsupported node."},
     {"NodeTypeWithoutTag", [] { return under(node<TmpNumberRoot>("model::TmpNumberRoot", "t")); }, "Unknown node id."},
-    {"ScaleChannelWithoutArgument", [] { return door({kNoArgument, {}, {}}); }, "Node 'door' has invalid scale handle."},
+    {"ScaleWithoutArgument", [] { return door({kNoArgument, {}, {}}); }, "Node 'door' has invalid scale handle."},
     {"ConnectorOnLod", [] { auto lod = node<LodNode>("model::LodNode", "lod"); return rootWith(lod, {{"plug", lod}}); },
      "Remove connectors from lods."},
     {"ConnectorOutsideTheTree", [] { return rootWith(plain("top"), {{"plug", plain("elsewhere")}}); },
