@@ -1,10 +1,16 @@
-// The parallel vertex pass: degenerate triangles, removal of what became
-// empty, errors from tasks, and results that don't depend on the workers.
+// The save's vertex passes: welding held to the pairwise definition (random
+// clusters of near-duplicates around the tolerance, and small meshes on the
+// rules a grid gets wrong most easily), degenerate triangles, removal of what
+// became empty, errors from tasks in list order; and texture-channel
+// compaction, after which every mesh has exactly the coordinate lists its
+// channel table names, numbered from 0 in order of first use, in a material
+// of its own.
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
-#include <memory>
+#include <limits>
 #include <random>
 #include <stdexcept>
 
@@ -12,12 +18,12 @@
 #include "nodes/FakeOmniLightsNode.h"
 #include "nodes/SegmentsNode.h"
 #include "nodes/ShellNode.h"
-#include "nodes/SkinNode.h"
 #include "qz/ExtException.h"
-#include "qz/tasks/GlobalThreadPools.h"
 #include "qz/tasks/ThreadPool.h"
+#include "utils/CompactTextureChannels.h"
 #include "utils/DegenerateTriangles.h"
 #include "utils/OptimizeVertices.h"
+#include "utils/VertexWeld.h"
 
 using namespace model;
 using namespace vertexpasstest;
@@ -25,254 +31,307 @@ using namespace vertexpasstest;
 namespace {
 
 constexpr float kTolerance = 1e-5f;
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
+using Idx = std::vector<std::uint32_t>;
 
-// The scan as erasing in place: after an erase the position moves on, so the
-// triangle that slid into the erased one's place waits for the next run.
-std::size_t eraseInPlace(const Vertices& v, std::vector<std::uint32_t>& idx, std::size_t runs) {
-    const VertexAttribute& p = v.getAttribute(POSITION0);
-    auto close = [&](std::uint32_t a, std::uint32_t b, std::uint32_t c, int axis) {
-        const float pa = p.data[a * p.components + axis];
-        return std::fabs(pa - p.data[b * p.components + axis]) <= 1e-4f &&
-               std::fabs(pa - p.data[c * p.components + axis]) <= 1e-4f;
-    };
-    std::size_t removed = 0;
-    for (std::size_t run = 0; run < runs; ++run)
-        for (std::size_t t = 0; (t + 1) * 3 <= idx.size(); ++t) {
-            const std::uint32_t a = idx[3 * t], b = idx[3 * t + 1], c = idx[3 * t + 2];
-            const int axes = close(a, b, c, 0) + close(a, b, c, 1) + close(a, b, c, 2);
-            if (a == b || a == c || b == c || axes >= 2) {
-                idx.erase(idx.begin() + 3 * t, idx.begin() + 3 * t + 3);
-                ++removed;
-            }
-        }
-    return removed;
-}
-
-std::unique_ptr<qz::ThreadPool> pool(unsigned workers) {
-    return std::make_unique<qz::ThreadPool>("VertexPassTest", workers, qz::ThreadInfo{});
-}
-
-// A model of several meshes with duplicates, degenerate triangles, unused
-// vertices and two parent entries; the same seed builds the same model.
-Ptr<RootNode> busyModel(unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> coarse(0, 6);
-    auto top = make<Node>("model::Node", "root");
-    auto other = make<Node>("model::Node", "other");
-    top->addChild(other);
-    auto root = writer10test::rootWithTop(top);
-    for (int m = 0; m < 7; ++m) {
-        std::vector<float> pos, uv;
-        for (int i = 0; i < 400; ++i) {
-            pos.insert(pos.end(), {coarse(rng) * 0.5f, coarse(rng) * 0.5f, float(m), float(i % 2)});
-            uv.insert(uv.end(), {coarse(rng) * 0.1f, 0.0f});
-        }
-        Vertices v = positions4(pos);
-        v.setAttribute(TEXCOORD0, 2, uv);
-        std::vector<std::uint32_t> idx;
-        std::uniform_int_distribution<std::uint32_t> any(0, 389);
-        for (int i = 0; i < 900; ++i) idx.push_back(any(rng));
-        auto node = meshNode("mesh" + std::to_string(m), top, materialFor(v), v, indexList(idx));
-        node->addParentEntry(other);
-        root->addRenderNode(node);
-    }
-    auto shell = make<ShellNode>("model::ShellNode", "shell");
-    shell->setParent(0, top);
-    Vertices sv;
-    sv.setAttribute(POSITION0, 3, {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 0});
-    shell->setVertices(sv);
-    shell->setIndices(indexList({0, 1, 3, 2, 1, 3}));
-    root->addShellNode(shell);
-    return root;
-}
-
-struct ScanCase {
-    unsigned seed;
-    std::size_t runs;
-    std::size_t trailing;
+struct Welded {
+    std::vector<std::uint32_t> rowBits, indices;
+    std::size_t removed = 0, merged = 0;
 };
 
-class DegenerateScan : public testing::TestWithParam<ScanCase> {};
+std::vector<std::uint32_t> bitsOf(const std::vector<float>& f) {
+    std::vector<std::uint32_t> out;
+    for (float x : f) out.push_back(std::bit_cast<std::uint32_t>(x));
+    return out;
+}
+
+// The definition, pair by pair: unreferenced vertices dropped, then every
+// not-yet-merged vertex claims every later matching vertex.
+Welded pairwiseWeld(const Vertices& v, const std::vector<std::uint32_t>& indices, float t) {
+    const std::size_t count = v.vertexCount(), s = v.vertexSize();
+    const std::size_t exact = v.findAttribute(POSITION0)->components == 4 ? 3 : s;
+    const std::vector<std::uint32_t> all = bitsOf(v.interleave());
+    std::vector<bool> used(count);
+    for (std::uint32_t i : indices) used.at(i) = true;
+    auto row = [&](std::size_t k) { return all.data() + k * s; };
+    auto match = [&](const std::uint32_t* a, const std::uint32_t* b) {
+        for (std::size_t f = 0; f < s; ++f)
+            if (f == exact ? a[f] != b[f]
+                           : !(std::fabs(std::bit_cast<float>(a[f]) - std::bit_cast<float>(b[f])) <= t))
+                return false;
+        return true;
+    };
+    std::vector<std::size_t> owner(count, SIZE_MAX);
+    std::vector<std::uint32_t> number(count);
+    Welded out;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!used[k]) continue;
+        if (owner[k] != SIZE_MAX) {
+            number[k] = number[owner[k]];
+            continue;
+        }
+        number[k] = std::uint32_t(out.rowBits.size() / s);
+        out.rowBits.insert(out.rowBits.end(), row(k), row(k) + s);
+        for (std::size_t j = k + 1; j < count; ++j)
+            if (used[j] && match(row(k), row(j))) owner[j] = k;
+    }
+    for (std::uint32_t i : indices) out.indices.push_back(number[i]);
+    out.removed = count - out.rowBits.size() / s;
+    out.merged = std::size_t(std::count(used.begin(), used.end(), true)) - out.rowBits.size() / s;
+    return out;
+}
+
+// Welds and checks the result against the definition.
+Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t) {
+    const Welded expected = pairwiseWeld(v, idx, t);
+    Indices indices = indexList(idx);
+    EXPECT_EQ(utils::weldVertices(v, indices, t), expected.removed);
+    EXPECT_EQ(bitsOf(v.interleave()), expected.rowBits);
+    EXPECT_EQ(indices.indices, expected.indices);
+    return expected;
+}
+
+// Seed, noise in tolerances, positions with a fourth component.
+class WeldAgainstPairwise : public testing::TestWithParam<std::tuple<unsigned, float, bool>> {};
+
+// Clusters of near-duplicates: every copy is a base or an earlier copy moved
+// by `noise` tolerances on a few floats, so matches chain and overlap. Signed
+// zeros, a few parent indices and unreferenced vertices are mixed in.
+TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
+    const auto [seed, noise, fourComponentPositions] = GetParam();
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> pick(0, 7);
+    const std::size_t posComponents = fourComponentPositions ? 4 : 3, s = posComponents + 5;
+    std::vector<std::vector<float>> rows;
+    for (int b = 0; b < 300; ++b) {
+        std::vector<float> r(s);
+        // A coarse lattice puts many bases close to each other; positions
+        // spread evenly meet every possible place in a grid cell.
+        for (float& f : r) f = std::round(unit(rng) * 4.0f) * 0.25f;
+        if (b % 2)
+            for (std::size_t f = 0; f < 3; ++f) r[f] = unit(rng);
+        if (fourComponentPositions) r[3] = float(pick(rng) % 3);
+        if (pick(rng) == 0) r[0] = -0.0f;
+        if (pick(rng) == 0 && fourComponentPositions) r[3] = -0.0f;
+        rows.push_back(r);
+    }
+    for (int d = 0; d < 4000; ++d) {
+        std::vector<float> r = rows[std::uniform_int_distribution<std::size_t>(0, rows.size() - 1)(rng)];
+        for (int m = 0, moved = pick(rng) % 4; m < moved; ++m) {
+            const std::size_t f = std::uniform_int_distribution<std::size_t>(0, s - 1)(rng);
+            if (!fourComponentPositions || f != 3) r[f] += (pick(rng) % 2 ? 1.0f : -1.0f) * noise * kTolerance;
+        }
+        if (pick(rng) == 0 && r[1] == 0.0f) r[1] = -r[1];
+        rows.push_back(r);
+    }
+    std::shuffle(rows.begin(), rows.end(), rng);
+    Vertices v;
+    for (const auto& [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
+                                       std::tuple{NORMAL0, posComponents, std::size_t(3)},
+                                       std::tuple{TEXCOORD0, posComponents + 3, std::size_t(2)}}) {
+        std::vector<float> column;
+        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
+        v.setAttribute(code, std::uint32_t(n), column);
+    }
+    std::uniform_int_distribution<std::uint32_t> any(0, std::uint32_t(rows.size()) - 41);
+    std::vector<std::uint32_t> idx;
+    for (int i = 0; i < 8000; ++i) idx.push_back(any(rng));
+    // The meshes are built so that both outcomes occur many times.
+    EXPECT_GT(weldAndCompare(v, idx, kTolerance).merged, 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(WeldNoiseAroundTolerance, WeldAgainstPairwise,
+                         testing::Values(std::tuple{1u, 0.999f, true}, std::tuple{2u, 1.001f, true},
+                                         std::tuple{3u, 0.5f, true}, std::tuple{4u, 0.999f, false},
+                                         std::tuple{5u, 1.001f, false}, std::tuple{6u, 0.7f, true},
+                                         std::tuple{7u, 1.0f, true}, std::tuple{8u, 1.0f, false}));
+
+struct SmallCase {
+    const char* name;
+    std::vector<float> xyzw;
+    std::vector<std::uint32_t> indices, welded;
+    float tolerance = kTolerance;
+};
+
+class WeldSmall : public testing::TestWithParam<SmallCase> {};
+
+TEST_P(WeldSmall, MatchesTheDefinition) {
+    const SmallCase& c = GetParam();
+    EXPECT_EQ(weldAndCompare(positions4(c.xyzw), c.indices, c.tolerance).indices, c.welded);
+}
+
+const float kFar = 3e30f, kNextFar = std::nextafter(kFar, 4e30f), kBig = 1e9f;  // floats 64 apart at kBig
+
+INSTANTIATE_TEST_SUITE_P(
+    Weld, WeldSmall,
+    testing::Values(
+        SmallCase{"MatchedBySeveralRepresentativesEndsWithTheLast", {0, 0, 0, 0, 1.5e-5f, 0, 0, 0, 0.9e-5f, 0, 0, 0},
+                  {0, 1, 2}, {0, 1, 1}},
+        SmallCase{"SignedZerosInTheFourthComponentStayApart", {1, 2, 3, 0.0f, 1, 2, 3, -0.0f}, {0, 1}, {0, 1}},
+        SmallCase{"SignedZerosWeldUnderAZeroTolerance", {0.0f, 0, 0, 0, -0.0f, 0, 0, 0}, {0, 1}, {0, 0}, 0.0f},
+        SmallCase{"NegativeToleranceMatchesNothing", {0, 0, 0, 0, 0, 0, 0, 0, 9, 9, 9, 0}, {0, 1}, {0, 1}, -1.0f},
+        SmallCase{"NonFiniteValuesNeverMatchUnderAFiniteTolerance",
+                  {kNan, 0, 0, 0, kNan, 0, 0, 0, kInf, 0, 0, 0, kInf, 0, 0, 0, 1, 1, 1, 0, 1, 1, 1, 0},
+                  {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 4}},
+        SmallCase{"InfiniteToleranceMergesEveryRowOfOneParent",
+                  {0, 0, 0, 0, 1e30f, -5, kInf, 0, 7, 7, 7, 1, -3, 2, 1, 1}, {0, 1, 2, 3}, {0, 0, 1, 1}, kInf},
+        SmallCase{"FarOutCoordinatesWeldOnlyWhenEqual",
+                  {kFar, -kFar, 0, 0, kFar, -kFar, 0, 0, kNextFar, -kFar, 0, 0, kBig, 0, 0, 0, kBig, 0, 0, 0},
+                  {0, 1, 2, 3, 4}, {0, 0, 1, 2, 2}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+
+qz::ThreadPool pool(unsigned workers) { return qz::ThreadPool("VertexPassTest", workers, qz::ThreadInfo{}); }
+
+constexpr std::uint32_t N = TexCoordChannels::NONE;
+using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
+
+struct Fixture {
+    Ptr<Node> top = make<Node>("model::Node", "root");
+    Ptr<RootNode> root = writer10test::rootWithTop(top);
+
+    // Two vertices; coordinates per TEXCOORD channel; the first table entries.
+    Ptr<RenderNode> add(const Coords& coords, const Idx& table, const Ptr<PropertiesSet>& shared = {}) {
+        Vertices v = points({0, 0, 0, 1, 1, 1});
+        for (const auto& [channel, data] : coords) v.setAttribute(TEXCOORD0 + channel, 2, data);
+        Ptr<PropertiesSet> m = shared ? shared : materialFor(v);
+        for (std::size_t use = 0; use < table.size(); ++use) m->getTexCoordChannels()[use] = table[use];
+        auto node = meshNode("mesh", top, m, v, indexList({0, 1, 1}));
+        root->addRenderNode(node);
+        return node;
+    }
+    std::string failure() try {
+        utils::compactTextureChannels(*root);
+        return "";
+    } catch (const qz::ExtException& e) {
+        return e.what();
+    }
+};
+
+const PropertiesSet& setOf(const Ptr<RenderNode>& n) { return dynamic_cast<const PropertiesSet&>(*n->getMaterial()); }
 
 }  // namespace
 
-TEST(VertexPass, TriangleWithARepeatedIndexIsRemoved) {
-    const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    for (std::vector<std::uint32_t> tri : {std::vector<std::uint32_t>{0, 0, 1}, {0, 1, 1}, {1, 0, 1}}) {
-        std::vector<std::uint32_t> idx = tri;
-        idx.insert(idx.end(), {0, 1, 2});
-        EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, 1), 1u);
-        EXPECT_EQ(idx, (std::vector<std::uint32_t>{0, 1, 2}));
-    }
-}
-
 TEST(VertexPass, TriangleIsDegenerateWhenTwoAxesAreClose) {
-    // x and y within 1e-4 of P0's: a sliver along z.
-    const Vertices sliver = points({0, 0, 0, 0.00005f, 0.00009f, 1, -0.00009f, 0.00001f, 2});
-    std::vector<std::uint32_t> idx{0, 1, 2};
-    EXPECT_EQ(utils::removeDegenerateTriangles(sliver, idx, 1), 1u);
-    EXPECT_TRUE(idx.empty());
-
-    // Only x close: a real triangle in the yz plane.
-    const Vertices flat = points({0, 0, 0, 0.00005f, 1, 0, 0, 0, 1});
-    std::vector<std::uint32_t> kept{0, 1, 2};
-    EXPECT_EQ(utils::removeDegenerateTriangles(flat, kept, 1), 0u);
-    EXPECT_EQ(kept.size(), 3u);
-
-    // x close for P1 but not for P2 does not make the axis close.
-    const Vertices half = points({0, 0, 0, 0, 0, 1, 0.001f, 0.001f, 2});
-    std::vector<std::uint32_t> open{0, 1, 2};
-    EXPECT_EQ(utils::removeDegenerateTriangles(half, open, 1), 0u);
-}
-
-TEST(VertexPass, EachScanSkipsTheTriangleAfterARemoval) {
-    const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    // Four degenerate triangles in a row, then a good one.
-    std::vector<std::uint32_t> idx{0, 0, 1, 1, 1, 2, 2, 2, 0, 0, 1, 1, 0, 1, 2};
-    EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, 1), 2u);
-    EXPECT_EQ(idx, (std::vector<std::uint32_t>{1, 1, 2, 0, 1, 1, 0, 1, 2}));
-    EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, 1), 1u);
-    EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, 5), 1u);
-    EXPECT_EQ(idx, (std::vector<std::uint32_t>{0, 1, 2}));
-}
-
-TEST_P(DegenerateScan, OnePassEqualsErasingInPlace) {
-    std::mt19937 rng(GetParam().seed);
-    std::vector<float> pos;
-    for (int i = 0; i < 30; ++i) pos.insert(pos.end(), {float(i % 3) * 1e-4f, float(i / 3 % 2), float(i), 0});
-    const Vertices v = positions4(pos);
-    std::uniform_int_distribution<std::uint32_t> any(0, 29);
-    std::vector<std::uint32_t> idx;
-    for (int i = 0; i < 3 * 400 + int(GetParam().trailing); ++i) idx.push_back(i % 5 == 1 ? idx.back() : any(rng));
-    std::vector<std::uint32_t> expected = idx;
-    const std::size_t expectedRemoved = eraseInPlace(v, expected, GetParam().runs);
-    EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, GetParam().runs), expectedRemoved);
-    EXPECT_EQ(idx, expected);
-    if (GetParam().runs > 0) {
-        EXPECT_GT(expectedRemoved, 0u);
+    // A sliver along z; only x close; x and y close for P1 only.
+    for (const auto& [xyz, removed] : std::vector<std::pair<std::vector<float>, std::size_t>>{
+             {{0, 0, 0, 0.00005f, 0.00009f, 1, -0.00009f, 0.00001f, 2}, 1},
+             {{0, 0, 0, 0.00005f, 1, 0, 0, 0, 1}, 0},
+             {{0, 0, 0, 0, 0, 1, 0.001f, 0.001f, 2}, 0}}) {
+        Idx idx{0, 1, 2};
+        EXPECT_EQ(utils::removeDegenerateTriangles(points(xyz), idx, 1), removed) << xyz[3];
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(VertexPassRunsAndTails, DegenerateScan,
-                         testing::Values(ScanCase{1, 1, 0}, ScanCase{2, 2, 1}, ScanCase{3, 3, 2}, ScanCase{4, 8, 0},
-                                         ScanCase{5, 0, 2}, ScanCase{6, 1, 1}));
-
-TEST(VertexPass, MillionDegenerateTrianglesGoInFewLinearScans) {
-    const Vertices v = points({0, 0, 0, 1, 0, 0});
-    std::vector<std::uint32_t> idx(3'000'000, 0);
-    EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, 1), 500'000u);
-    EXPECT_EQ(idx.size(), 1'500'000u);
-    EXPECT_EQ(utils::removeDegenerateTriangles(v, idx, 1000), 500'000u);
-    EXPECT_TRUE(idx.empty());
-}
-
-TEST(VertexPass, IndexWithoutPositionIsRefusedBeforeAnyChange) {
-    const Vertices v = points({0, 0, 0, 1, 0, 0});
-    std::vector<std::uint32_t> idx{0, 0, 1, 0, 1, 5};
-    EXPECT_THROW(utils::removeDegenerateTriangles(v, idx, 1), std::out_of_range);
-    EXPECT_EQ(idx.size(), 6u);
-}
-
-TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntry) {
-    auto top = make<Node>("model::Node", "root");
-    auto root = writer10test::rootWithTop(top);
+TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
+    auto [top, root] = Fixture();
     // Vertex 3 duplicates vertex 1; vertex 4 is unused. After welding,
     // triangle (0, 1, 3) becomes (0, 1, 1).
     Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 9, 9, 9});
     auto node = meshNode("m", top, materialFor(v), v, indexList({0, 1, 3, 0, 1, 2, 0, 0, 2, 0, 1, 2}));
     node->addParentEntry(top);
     root->addRenderNode(node);
+    // Listed twice, scanned once: a second scan would remove (1,1,2).
+    auto twice = meshNode("twice", top, materialFor(v), points({0, 0, 0, 1, 0, 0, 0, 1, 0}),
+                          indexList({0, 0, 1, 1, 1, 2, 0, 1, 2}));
+    root->addRenderNode(twice);
+    root->addRenderNode(twice);
     auto p = pool(2);
-    const auto totals = utils::optimizeVertices(*root, kTolerance, *p);
+    const auto totals = utils::optimizeVertices(*root, kTolerance, p);
     EXPECT_EQ(totals.weldedVertices, 2u);
     // The scan removes (0,1,1), passes over the (0,1,2) that slid into its
     // place, then removes (0,0,2); the second scan finds nothing more.
-    EXPECT_EQ(totals.degenerateAndShellTriangles, 2u);
-    EXPECT_EQ(node->getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 2}));
+    EXPECT_EQ(totals.degenerateAndShellTriangles, 3u);
+    EXPECT_EQ(node->getIndices().indices, (Idx{0, 1, 2, 0, 1, 2}));
     EXPECT_EQ(node->getVertices().vertexCount(), 3u);
+    EXPECT_EQ(twice->getIndices().indices, (Idx{1, 1, 2, 0, 1, 2}));
+    EXPECT_EQ(root->getRenderNodes().size(), 3u);
 }
 
-TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheLists) {
-    auto top = make<Node>("model::Node", "root");
-    auto root = writer10test::rootWithTop(top);
+TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {
+    auto [top, root] = Fixture();
     const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    auto allDegenerate = meshNode("gone", top, materialFor(v), v, indexList({0, 0, 1}));
-    auto kept = meshNode("kept", top, materialFor(v), v, indexList({0, 1, 2}));
-    auto lines = meshNode("lines", top, materialFor(v), v, indexList({0, 0}, 1));
     auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights");
     lights->setLights({FakeOmniLight{}});
-    auto noLights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "dark");
-    for (const Ptr<BaseRenderNode>& n : std::vector<Ptr<BaseRenderNode>>{allDegenerate, kept, lines, lights, noLights})
+    for (const Ptr<BaseRenderNode>& n : std::vector<Ptr<BaseRenderNode>>{
+             meshNode("gone", top, materialFor(v), v, indexList({0, 0, 1})),
+             meshNode("lines", top, materialFor(v), v, indexList({0, 0}, 1)),  // not triangles
+             lights, make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "dark")})
         root->addRenderNode(n);
-
-    auto emptyShell = make<ShellNode>("model::ShellNode", "emptyShell");
-    Vertices sv;
-    sv.setAttribute(POSITION0, 3, {0, 0, 0});
-    emptyShell->setVertices(sv);
+    auto shell = make<ShellNode>("model::ShellNode", "shell");
+    shell->setVertices(points({0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 0}));
+    shell->setIndices(indexList({0, 1, 3, 2, 1, 3}));
     auto segments = make<SegmentsNode>("model::SegmentsNode", "segments");
     segments->setSegments({Segment{}});
-    auto noSegments = make<SegmentsNode>("model::SegmentsNode", "noSegments");
-    root->addShellNode(emptyShell);
-    root->addShellNode(segments);
-    root->addShellNode(noSegments);
-
+    for (const Ptr<BaseShellNode>& n : std::vector<Ptr<BaseShellNode>>{
+             shell, make<ShellNode>("model::ShellNode", "empty"), segments, make<SegmentsNode>("model::SegmentsNode")})
+        root->addShellNode(n);
     auto p = pool(1);
-    utils::optimizeVertices(*root, kTolerance, *p);
+    utils::optimizeVertices(*root, kTolerance, p);
     std::vector<std::string> names;
     for (const auto& n : root->getRenderNodes()) names.push_back(n->getName());
-    // Lines (0, 0) are not triangles: they stay, welded.
-    EXPECT_EQ(names, (std::vector<std::string>{"kept", "lines", "lights"}));
-    ASSERT_EQ(root->getShellNodes().size(), 1u);
-    EXPECT_EQ(root->getShellNodes()[0]->getName(), "segments");
-}
-
-TEST(VertexPass, ANodeListedTwiceIsProcessedOnce) {
-    auto top = make<Node>("model::Node", "root");
-    auto twice = writer10test::rootWithTop(top);
-    auto once = writer10test::rootWithTop(top);
-    const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    auto build = [&] { return meshNode("m", top, materialFor(v), v, indexList({0, 0, 1, 1, 1, 2, 0, 1, 2})); };
-    auto shared = build();
-    twice->addRenderNode(shared);
-    twice->addRenderNode(shared);
-    auto single = build();
-    once->addRenderNode(single);
-    auto p = pool(2);
-    utils::optimizeVertices(*twice, kTolerance, *p);
-    utils::optimizeVertices(*once, kTolerance, *p);
-    EXPECT_EQ(shared->getIndices().indices, single->getIndices().indices);
-    EXPECT_EQ(twice->getRenderNodes().size(), 2u);
+    for (const auto& n : root->getShellNodes()) names.push_back(n->getName());
+    EXPECT_EQ(names, (std::vector<std::string>{"lines", "lights", "shell", "segments"}));
+    EXPECT_EQ(shell->getIndices().indices, (Idx{0, 1, 2, 0, 1, 2}));
 }
 
 TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
     auto p = pool(2);
     for (int attempt = 0; attempt < 20; ++attempt) {
-        auto top = make<Node>("model::Node", "root");
-        auto root = writer10test::rootWithTop(top);
+        auto [top, root] = Fixture();
         const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
         Vertices uneven = v;
         uneven.setAttribute(NORMAL0, 3, {0, 0, 1});
         root->addRenderNode(meshNode("fine", top, materialFor(v), v, indexList({0, 1, 2})));
         root->addRenderNode(meshNode("badIndex", top, materialFor(v), v, indexList({0, 1, 7})));
+        // Its failure is of another type.
         root->addRenderNode(meshNode("uneven", top, materialFor(uneven), uneven, indexList({0, 1, 2})));
-        EXPECT_THROW(utils::optimizeVertices(*root, kTolerance, *p), std::out_of_range);
-        // The nodes that could be done were done.
-        EXPECT_EQ(root->getRenderNodes().size(), 3u);
+        EXPECT_THROW(utils::optimizeVertices(*root, kTolerance, p), std::out_of_range);
     }
 }
 
-TEST(VertexPass, ShellsAreWelded) {
-    auto root = busyModel(3);
-    auto p = pool(2);
-    utils::optimizeVertices(*root, kTolerance, *p);
-    const auto* shell = dynamic_cast<const ShellNode*>(root->getShellNodes().at(0).get());
-    ASSERT_NE(shell, nullptr);
-    EXPECT_EQ(shell->getVertices().vertexCount(), 3u);
-    EXPECT_EQ(shell->getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 2}));
+// TEXCOORD2 is within a thousandth of TEXCOORD0 and goes, TEXCOORD3 is
+// 0.0011 off and stays, nothing names TEXCOORD9.
+TEST(CompactChannels, DuplicatesAndUnusedListsGoAndChannelsAreNumberedInOrderOfFirstUse) {
+    Fixture f;
+    const std::vector<float> a{0.25f, 0.5f, 0.75f, 1}, dup{0.2505f, 0.5f, 0.75f, 0.9991f}, off{0.2511f, 0.5f, 0.75f, 1};
+    auto node = f.add({{0, a}, {2, dup}, {3, off}, {5, {5, 5, 5, 5}}, {9, {9, 9, 9, 9}}}, {5, 3, N, 2, 5, 0});
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
+    Coords after;
+    for (const auto& [code, attribute] : node->getVertices().getAttributes())
+        if (code >= TEXCOORD0 && code <= TEXCOORD15) after.emplace_back(code - TEXCOORD0, attribute.data);
+    EXPECT_EQ(after, (Coords{{0, {5, 5, 5, 5}}, {1, off}, {2, a}}));
+    const auto& t = setOf(node).getTexCoordChannels();
+    EXPECT_EQ(Idx(t.begin(), t.begin() + 7), (Idx{0, 1, N, 2, 0, 2, N}));
+    EXPECT_TRUE(node->getVertices().matchesFormat(setOf(node).getVertexFormat()));
 }
 
-TEST(VertexPass, GlobalPoolIsRequired) {
-    auto root = writer10test::rootWithTop();
-    if (qz::globalThreadPoolsExist()) GTEST_SKIP() << "global pools made by another test";
-    EXPECT_THROW(utils::optimizeVertices(*root, kTolerance), qz::ExtException);
+// Entries past the first eight are not checked; light sets are skipped.
+TEST(CompactChannels, FailuresWithTheirMessages) {
+    Fixture f;
+    f.add({}, {N, N, N, N, N, N, N, N, 0});
+    f.root->addRenderNode(make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights"));
+    EXPECT_EQ(f.failure(), "");
+    f.add({}, {N, N, N, N, N, N, N, 3});
+    EXPECT_EQ(f.failure(), "Empty texture channel");
+    Fixture g;
+    g.root->addRenderNode(make<RenderNode>("model::RenderNode", "bare"));
+    EXPECT_EQ(g.failure(), "Material of render node isn't set.");
+}
+
+// Meshes of one material that come out alike share one copy; one that comes
+// out differently never sees another's table; the source stays as it was.
+TEST(CompactChannels, MeshesOfOneMaterialThatComeOutAlikeShareOneCopyAndTheSourceStaysAsItWas) {
+    Fixture f;
+    auto first = f.add({{0, {1, 2, 3, 4}}, {3, {5, 6, 7, 8}}}, {0, 3});
+    const Ptr<PropertiesSet> source(const_cast<PropertiesSet*>(&setOf(first)));
+    auto second = f.add({{0, {9, 9, 9, 9}}, {3, {1, 1, 1, 1}}}, {}, source);
+    auto twin = f.add({{0, {1, 2, 3, 4}}, {3, {1, 2, 3, 4}}}, {}, source);  // its two lists are one
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
+    EXPECT_EQ(second->getMaterial(), first->getMaterial());
+    EXPECT_EQ(setOf(twin).getTexCoordChannels()[1], 0u);
+    EXPECT_EQ(setOf(first).getTexCoordChannels()[1], 1u);
+    EXPECT_EQ(source->getTexCoordChannels()[1], 3u);
 }

@@ -1,9 +1,7 @@
 #pragma once
-// Mesh builders shared by the tests of the save's vertex passes (channel
-// compaction, render-node merging, welding, the parallel pass).
+// Meshes for the tests of the save's vertex passes.
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,18 +13,16 @@ namespace vertexpasstest {
 
 using writer10test::make;
 
-// POSITION0 with four components: (x, y, z, w) per vertex.
 inline model::Vertices positions4(const std::vector<float>& xyzw) {
     model::Vertices v;
     v.setAttribute(model::POSITION0, 4, xyzw);
     return v;
 }
 
-// POSITION0 (x, y, z, 0) from triples.
+// (x, y, z, 0) from triples.
 inline model::Vertices points(const std::vector<float>& xyz) {
     std::vector<float> data;
-    for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3)
-        data.insert(data.end(), {xyz[i], xyz[i + 1], xyz[i + 2], 0.0f});
+    for (std::size_t i = 0; i + 3 <= xyz.size(); i += 3) data.insert(data.end(), {xyz[i], xyz[i + 1], xyz[i + 2], 0});
     return positions4(data);
 }
 
@@ -37,11 +33,9 @@ inline model::Indices indexList(std::vector<std::uint32_t> indices, std::uint32_
     return out;
 }
 
-// A material whose vertex format is that of `vertices`.
-inline model::Ptr<model::PropertiesSet> materialFor(const model::Vertices& vertices,
-                                                      const std::string& name = "paint") {
+inline model::Ptr<model::PropertiesSet> materialFor(const model::Vertices& v, const std::string& name = "paint") {
     auto m = writer10test::material("def_material", name);
-    m->setVertexFormat(vertices.getFormat());
+    m->setVertexFormat(v.getFormat());
     return m;
 }
 
