@@ -1,9 +1,12 @@
-"""Small glTF 2.0 assets written by the tests: a builder and a few scenes.
+"""Shared helpers of the Python tests."""
 
-``Asset`` collects JSON objects and one binary buffer; ``write`` stores it as
-``.gltf`` with an embedded base64 buffer, ``.gltf`` plus an external ``.bin``,
-or ``.glb``.
-"""
+from pbr_scenes import *
+from pytav_files import *
+from every_class_model import *
+
+# glTF scenes
+# Small glTF 2.0 assets: Asset collects JSON objects and one binary buffer and
+# writes them as .gltf with an embedded or an external buffer, or as .glb.
 
 import base64
 import json
