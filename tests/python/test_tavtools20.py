@@ -1,109 +1,23 @@
-import json
+"""The decoder and validator of format 2.0 files on files pytav saved."""
+
 import random
 import struct
-import subprocess
-import sys
-from pathlib import Path
 
 import pytest
 
+import pytav
 import tavtools
+from support import FLT_MAX, build
 from tavtools import FormatError
-from tav20_builder import EMPTY_BOX, FLT_MAX, IDENTITY, encode
-
-REPO = Path(__file__).resolve().parents[2]
-NONE = 0xFFFFFFFF
-
-CLASSES = {"NODE": "Node", "TRND": "TransformNode", "BONE": "Bone", "ANND": "ArgAnimationNode",
-           "ANBN": "ArgAnimatedBone", "ANVS": "ArgVisibilityNode", "CNCT": "Connector"}
-PROPERTY_CLASSES = {"FLT1": "Property<float>", "FLT2": "Property<osg::Vec2f>", "FLT3": "Property<osg::Vec3f>",
-                    "FLT4": "Property<osg::Vec4f>", "INT1": "Property<unsigned int>", "AARG": "ArgumentProperty",
-                    "STRG": "Property<const char*>", "AFL1": "AnimatedProperty<float>",
-                    "AFL2": "AnimatedProperty<osg::Vec2f>", "AFL3": "AnimatedProperty<osg::Vec3f>",
-                    "AFL4": "AnimatedProperty<osg::Vec4f>"}
-
-
-# -- model pieces in the shape read() returns, without the derived keys ---------
-
-def rec(tag, name, children=(), props=(), **body):
-    n = {"tag": tag, "class": "model::" + CLASSES[tag], "name": name, **body}
-    if tag != "ANVS":
-        n["properties"] = list(props)
-    if tag != "CNCT":
-        n["children"] = list(children)
-    return n
-
-
-def prop(tag, name, **value):
-    return {"tag": tag, "class": "model::" + PROPERTY_CLASSES[tag], "name": name, **value}
-
-
-def keys(*rows):
-    return {"keys": [list(r) for r in rows]}
-
-
-def animation(position=(), rotation=(), scale=(), **extra):
-    return dict(matrix=IDENTITY, base_position=[0.0] * 3, base_rotation=[0.0, 0.0, 0.0, 1.0],
-                scale_orientation=[0.0, 0.0, 0.0, 1.0], base_scale=[1.0] * 3,
-                position=list(position), rotation=list(rotation), scale=list(scale), **extra)
-
-
-def model(transform, visibility=None, connectors=(), handle_count=0, **boxes):
-    return {"magic": "TAV2", "version": 20, "handle_count": handle_count,
-            "bounding_box": boxes.get("bounding_box", EMPTY_BOX), "user_box": boxes.get("user_box", EMPTY_BOX),
-            "light_box": boxes.get("light_box", EMPTY_BOX), "transform_tree": transform,
-            "visibility_tree": visibility if visibility is not None else [rec("NODE", "")],
-            "connectors": list(connectors)}
-
-
-DERIVED = {"index", "parent", "pool_size"}
-
-
-def strip(value):
-    """The decoded value without the keys the decoder derives."""
-    if isinstance(value, dict):
-        return {k: strip(v) for k, v in value.items() if k not in DERIVED and not k.endswith("_offset")}
-    if isinstance(value, list):
-        return [strip(v) for v in value]
-    return value
-
-
-def full_model():
-    matrix = [[float(4 * i + j) for j in range(4)] for i in range(4)]
-    props = [prop("FLT1", "f", value=0.5), prop("FLT2", "v2", value=[1.0, 2.0]),
-             prop("FLT3", "v3", value=[1.0, 2.0, 3.0]), prop("FLT4", "v4", value=[1.0, 2.0, 3.0, 4.0]),
-             prop("INT1", "u", value=7), prop("AARG", "a", argument=3), prop("STRG", "s", value="top"),
-             prop("AFL1", "af", argument=4, **keys([0.0, 1.0], [1.0, 2.0])),
-             prop("AFL2", "a2", argument=4, **keys([0.5, 1.0, 2.0])),
-             prop("AFL3", "a3", argument=5, **keys()),
-             prop("AFL4", "a4", argument=6, **keys([1.0, 1.0, 2.0, 3.0, 4.0]))]
-    transform = [
-        rec("NODE", "hook"),
-        rec("NODE", "top", [2, 5, 0], props),
-        rec("TRND", "t", [3], matrix=matrix),
-        rec("ANND", "anim", [4], **animation(
-            position=[{"argument": 1, **keys([0.0, 1.0, 2.0, 3.0])}],
-            rotation=[{"argument": 2, **keys([0.0, 0.0, 0.0, 0.0, 1.0], [1.0, 0.0, 1.0, 0.0, 0.0])}],
-            scale=[{"argument": 3, "orientation": keys([0.0, 0.0, 0.0, 0.0, 1.0]),
-                    "scale": keys([0.0, 1.0, 1.0, 1.0], [1.0, 2.0, 2.0, 2.0])}])),
-        rec("ANBN", "abone", **animation(bone_matrix=matrix)),
-        rec("BONE", "bone", matrix=IDENTITY, bone_matrix=matrix),
-    ]
-    visibility = [rec("NODE", "", [1, 2]),
-                  rec("ANVS", "vis", arguments=[{"argument": 5, "ranges": [[0.0, 0.5], [0.75, 1.0]]},
-                                                {"argument": 6, "ranges": []}]),
-                  rec("ANVS", "inner", arguments=[])]
-    connectors = [rec("CNCT", "seat", [], [prop("STRG", "type", value="seat")], transform_node=0, visibility_node=1),
-                  rec("CNCT", "free", transform_node=5, visibility_node=0)]
-    box = {"min": [-1.0, -2.0, -3.0], "max": [1.0, 2.0, 3.0]}
-    return model(transform, visibility, connectors, handle_count=6, bounding_box=box)
+from tavtools.validate import validate
 
 
 def u32(*values):
     return struct.pack(f"<{len(values)}I", *values)
 
 
-# The file the writer makes for a root with one plain top node named "root".
+# The file of an empty model: header with three empty boxes, a pool holding
+# "root", one plain node in each tree and no connectors.
 HEADER = b"TAV2" + u32(0, 0) + struct.pack("<18f", *([FLT_MAX] * 3 + [-FLT_MAX] * 3) * 3)
 MINIMAL = (HEADER + b"BUFF" + u32(5) + b"root\0" + b"TRTR" + u32(0, 0)
            + u32(1) + b"NODE" + u32(0, 0) + u32(0, 0)
@@ -114,43 +28,38 @@ TOP = TREES + 16
 VIS = TOP + 20
 
 
-def test_minimal_file_decodes_to_one_node_per_tree():
-    expected = model([rec("NODE", "root")])
-    assert encode(expected) == MINIMAL
-    result = tavtools.read(MINIMAL)
-    assert result["pool_size"] == 5
-    assert [(n["name"], n["name_offset"], n["parent"], n["index"]) for n in result["transform_tree"]] == \
-        [("root", 0, None, 0)]
-    assert result["visibility_tree"][0]["name_offset"] == 4  # the empty name shares the NUL of "root"
-    assert strip(result) == expected
+def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
+    path = tmp_path / "m.tav"
+    assert pytav.Model().save(str(path), 20) == ""
+    assert path.read_bytes() == MINIMAL
+    data = tavtools.read(MINIMAL)
+    assert (data["magic"], data["version"], data["pool_size"], data["handle_count"]) == ("TAV2", 20, 5, 0)
+    assert data["bounding_box"] == {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3}
+    assert [(n["tag"], n["name"], n["name_offset"], n["parent"]) for n in data["transform_tree"]] == \
+        [("NODE", "root", 0, None)]
+    # The empty name shares the NUL of "root".
+    assert [(n["tag"], n["name"], n["name_offset"]) for n in data["visibility_tree"]] == [("NODE", "", 4)]
+    assert data["connectors"] == []
 
 
-def test_every_record_kind_round_trips():
-    m = full_model()
-    assert strip(tavtools.read(encode(m))) == m
+@pytest.fixture(scope="module")
+def every_class(tmp_path_factory):
+    path = tmp_path_factory.mktemp("every20") / "m.tav"
+    assert build(lod=False)[0].save(str(path), 20) == ""
+    return path.read_bytes()
 
 
-def test_parents_and_pool_offsets_are_reported():
-    result = tavtools.read(encode(full_model()))
-    parents = [n["parent"] for n in result["transform_tree"]]
-    assert parents == [1, None, 1, 2, 3, 1]
-    top = result["transform_tree"][1]
-    strings = {p["name"]: p for p in top["properties"]}
-    # The string value "top" is the node name's bytes, not a second copy.
-    assert strings["s"]["value_offset"] == top["name_offset"]
-    empty = strings["a3"]
-    assert empty["keys"] == [] and empty["times_offset"] == empty["values_offset"]
-    vis = result["visibility_tree"][1]["arguments"]
-    assert vis[1]["ranges"] == [] and vis[1]["ranges_offset"] == vis[0]["ranges_offset"] + 16
-
-
-def test_shared_names_and_tails_decode_to_their_texts():
-    m = model([rec("NODE", "wheel_left", [1, 2, 3]), rec("NODE", "left"), rec("NODE", "eft"),
-               rec("NODE", "wheel_left")])
-    result = tavtools.read(encode(m))
-    offsets = [n["name_offset"] for n in result["transform_tree"]]
-    assert offsets == [0, 6, 7, 0] and result["pool_size"] == len("wheel_left\0")
-    assert strip(result) == m
+def test_saved_trees_and_connector_decode_to_the_script_input(every_class):
+    data = tavtools.read(every_class)
+    tree = {n["name"]: (n["tag"], n["parent"]) for n in data["transform_tree"]}
+    assert tree == {"root": ("NODE", None), "body": ("TRND", 1), "rotor": ("ANND", 0), "bone": ("BONE", 0)}
+    (hatch,) = [n for n in data["visibility_tree"] if n["tag"] == "ANVS"]
+    assert (hatch["name"], hatch["arguments"][0]["argument"]) == ("hatch", 4)
+    (connector,) = data["connectors"]
+    assert [(p["name"], p["value"]) for p in connector["properties"]] == [("length", 2.5), ("type", "hook")]
+    assert data["transform_tree"][connector["transform_node"]]["name"] == "body"
+    assert (data["bounding_box"], data["user_box"]) == ({"min": [-20.0] * 3, "max": [20.0] * 3},
+                                                        {"min": [-1.0] * 3, "max": [1.0] * 3})
 
 
 def patched(offset, patch, data=MINIMAL):
@@ -179,6 +88,7 @@ def patched(offset, patch, data=MINIMAL):
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(1, 0), "transform node index 1 out of range (1 nodes)"),
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(0, 1), "visibility node index 1 out of range (1 nodes)"),
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(0), "unexpected end of file"),
+    (b"TAV" + struct.pack("<H", 20) + bytes(8), "unsupported format version 20, expected 10"),
 ])
 def test_corrupt_field_is_refused_at_its_offset(data, message):
     with pytest.raises(FormatError) as caught:
@@ -245,23 +155,21 @@ def test_huge_visibility_range_count_is_refused_without_allocating():
         tavtools.read(data)
 
 
-def test_truncation_anywhere_is_a_format_error_naming_an_offset():
-    data = encode(full_model())
-    for cut in range(len(data)):
+def test_truncation_anywhere_is_a_format_error_naming_an_offset(every_class):
+    for cut in range(len(every_class)):
         try:
-            result = tavtools.read(data[:cut])
+            result = tavtools.read(every_class[:cut])
         except FormatError as error:
             assert error.offset <= cut, cut
             continue
-        # A cut exactly between connector entries leaves a shorter, valid file.
-        assert len(result["connectors"]) < 2, cut
+        # A cut exactly before the connectors leaves a shorter, valid file.
+        assert result["connectors"] == [], cut
 
 
-def test_random_corruption_is_a_format_error_or_a_decoded_file():
-    data = encode(full_model())
+def test_random_damage_is_a_format_error_or_a_decoded_file(every_class):
     rng = random.Random(20)
     for _ in range(400):
-        bad = bytearray(data)
+        bad = bytearray(every_class)
         for _ in range(rng.randint(1, 4)):
             bad[rng.randrange(len(bad))] = rng.randrange(256)
         try:
@@ -270,45 +178,7 @@ def test_random_corruption_is_a_format_error_or_a_decoded_file():
             pass
 
 
-def test_format10_magic_is_still_told_apart():
-    with pytest.raises(FormatError, match="unsupported format version"):
-        tavtools.read(b"TAV" + struct.pack("<H", 20) + bytes(8))
-    assert tavtools.read(MINIMAL)["magic"] == "TAV2"
-
-
-def run_cli(*args):
-    return subprocess.run([sys.executable, "-m", "tavtools", *args], cwd=REPO, capture_output=True, text=True,
-                          timeout=60)
-
-
-def test_cli_dump_prints_the_decoded_file_as_json(tmp_path):
-    m = full_model()
-    m["transform_tree"][0]["name"] = "\udcff hook"  # a name that is not UTF-8
-    path = tmp_path / "m.tav"
-    path.write_bytes(encode(m))
-    done = run_cli("dump", str(path))
-    assert done.returncode == 0, done.stderr
-    dumped = json.loads(done.stdout)
-    assert dumped["transform_tree"][0]["name"] == "\udcff hook"
-    assert dumped["connectors"][0]["visibility_node"] == 1
-
-
-def test_cli_summary_counts_trees_and_connectors(tmp_path):
-    path = tmp_path / "m.tav"
-    path.write_bytes(encode(full_model()))
-    done = run_cli("summary", str(path))
-    assert done.returncode == 0, done.stderr
-    lines = [line.split() for line in done.stdout.splitlines()]
-    assert lines[0] == ["TAV", "format", "2.0"]
-    assert ["model::Node", "2"] in lines and ["model::ArgAnimatedBone", "1"] in lines
-    assert ["visibility", "nodes:", "2"] in lines and ["connectors:", "2"] in lines
-    assert ["handles:", "6"] in lines and ["arguments:", "6"] in lines
-    assert ["5", "vis", "visibility", "shown", "0..0.5,", "0.75..1"] in lines
-    assert "bounding box: min (-1, -2, -3) max (1, 2, 3)" in done.stdout and "light box: empty" in done.stdout
-
-
 def test_validate_lists_every_damage_with_its_offset_and_path():
-    from tavtools.validate import validate
     data = MINIMAL + b"CNCT" + u32(0, 0) + u32(0, 1)
     for offset, patch in ((4, u32(1)), (TREES + 8, u32(2)), (TOP + 4, u32(5))):
         data = patched(offset, patch, data)
@@ -319,4 +189,3 @@ def test_validate_lists_every_damage_with_its_offset_and_path():
         ("POOL_RANGE", TOP + 4, "transform tree > node 0"),
         ("NODE_INDEX_OUT_OF_RANGE", len(data) - 4, "connector 0"),
     ]
-    assert validate(encode(full_model())).issues == []
