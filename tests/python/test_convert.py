@@ -92,30 +92,6 @@ def test_primitives_keep_their_material_names_and_texture_slots(tmp_path):
     assert (by_name["hull_0"]["vertex_count"], by_name["hull_1"]["vertex_count"]) == (4, 8)
 
 
-def test_untextured_material_keeps_its_base_colour(tmp_path):
-    a = Asset()
-    red = a.add("materials", {"name": "red", "pbrMetallicRoughness": {"baseColorFactor": [1, 0, 0, 1]}})
-    a.scene(a.node("n", mesh=a.mesh("m", quad(a, uvs=False, material=red))))
-    code, _, data = run(tmp_path, a)
-    (material,) = data["materials"]
-    assert code == 0
-    assert (material["name"], material["material_name"]) == ("red", "color_material")
-    assert material["uniforms"][0]["value"] == [1.0, 0.0, 0.0]
-
-
-def test_missing_uv_set_gives_zero_coordinates_not_a_refused_node(tmp_path):
-    a = Asset()
-    material = textured_material(a, "m", "albedo.png")
-    a.scene(a.node("n", mesh=a.mesh("m", quad(a, uvs=False, material=material))))
-    code, lines, data = run(tmp_path, a)
-    (record,) = renders(data)
-    assert (code, lines) == (0, [])
-    uv_start = 4 + 3   # POSITION0 (4), NORMAL0 (3), TEXCOORD0 (2)
-    size = record["floats_per_vertex"]
-    assert all(record["vertices"][i + uv_start:i + uv_start + 2] == [0.0, 0.0]
-               for i in range(0, len(record["vertices"]), size))
-
-
 STRIP = [0, 1, 3, 2]      # corners of the quad as a strip
 FAN = [0, 1, 2, 3]
 
@@ -135,21 +111,6 @@ def test_strips_and_fans_become_front_facing_triangle_lists(tmp_path, mode, orde
     size = record["floats_per_vertex"]
     normals = {tuple(record["vertices"][i + 4:i + 7]) for i in range(0, len(record["vertices"]), size)}
     assert normals == {(0.0, -1.0, 0.0)}
-
-
-def test_points_and_lines_reported_one_line_each_and_triangles_kept(tmp_path):
-    a = Asset()
-    corners = a.accessor([[0, 0, 0], [1, 0, 0], [1, 1, 0]])
-    prims = [{"attributes": {"POSITION": corners}, "mode": m} for m in (0, 1, 3)] + [quad(a)]
-    a.scene(a.node("n", mesh=a.mesh("mixed", *prims)))
-    code, lines, data = run(tmp_path, a)
-    assert code == 2
-    assert lines == [
-        "tavtools convert: meshes[0].primitives[0]: points are not supported; skipped (mesh 'mixed')",
-        "tavtools convert: meshes[0].primitives[1]: lines are not supported; skipped (mesh 'mixed')",
-        "tavtools convert: meshes[0].primitives[2]: line strips are not supported; skipped (mesh 'mixed')",
-    ]
-    assert [r["name"] for r in renders(data)] == ["mixed_3"]
 
 
 def test_strided_normalized_and_sparse_accessors_decode_exactly(tmp_path):
@@ -305,23 +266,6 @@ def test_malformed_file_gives_exit_1_and_one_line_naming_the_place(tmp_path, lab
     assert not (tmp_path / "out.tav").exists()
 
 
-def test_glb_with_unknown_chunk_after_bin_still_reads(tmp_path):
-    a = single_quad_asset()
-    path = a.write(tmp_path / "a.glb", "glb")
-    data = path.read_bytes() + struct.pack("<II", 4, 0x12345678) + b"junk"
-    path.write_bytes(data[:8] + struct.pack("<I", len(data)) + data[12:])
-    doc = load(path)
-    assert len(doc.buffers[0]) == doc.json["buffers"][0]["byteLength"]
-
-
-def test_buffer_shorter_than_declared_is_refused(tmp_path):
-    a = single_quad_asset()
-    path = a.write(tmp_path / "a.gltf", "external")
-    (tmp_path / "a.bin").write_bytes(b"\0" * 8)
-    with pytest.raises(GltfError, match="holds 8 bytes"):
-        load(path)
-
-
 # -- losses: one line each by glTF path, exit status 2, the rest converted -------
 
 def _attribute(name, values, **options):
@@ -365,6 +309,8 @@ LOSSES = {
                       "no converted texture; not converted"),
     "second_joint_set": (_second_joint_set, "meshes[0].primitives[0].attributes.JOINTS_1: only the first four "
                          "bone influences are kept"),
+    "points": (lambda a: a.json["meshes"][0]["primitives"].insert(0, {"attributes": {"POSITION": 0}, "mode": 0}),
+               "meshes[0].primitives[0]: points are not supported; skipped (mesh 'plate')"),
     "camera": (_camera, "nodes[1].camera: cameras are not supported; skipped"),
     "unknown_extension": (_set(("extensionsUsed",), ["KHR_lights_punctual", "EXT_mesh_gpu_instancing"]),
                           "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; what it adds "
@@ -381,7 +327,7 @@ def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp
     damage(a)
     code, lines, data = run(tmp_path, a)
     assert (code, lines) == (2, ["tavtools convert: " + line])
-    assert [r["name"] for r in renders(data)] == ["skin" if label == "second_joint_set" else "plate"]
+    assert [r["name"].split("_")[0] for r in renders(data)] == ["skin" if label == "second_joint_set" else "plate"]
     assert not any(n["class"].startswith("model::Arg") for n in data["nodes"])
 
 
@@ -419,21 +365,6 @@ def test_embedded_textures_written_and_every_loss_named_or_nothing_with_strict(t
     assert sorted(p.name for p in strict.iterdir()) == ["in.gltf"]
 
 
-def test_embedded_images_of_the_same_name_get_distinct_files(tmp_path):
-    a = Asset()
-    images = [a.add("images", {"name": "../skin", "mimeType": "image/png", "bufferView": a.view(bytes([k]))})
-              for k in range(2)]
-    textures = [a.add("textures", {"source": i}) for i in images]
-    materials = [a.add("materials", {"name": f"m{t}", "pbrMetallicRoughness": {"baseColorTexture": {"index": t}}})
-                 for t in textures]
-    a.scene(a.node("n", mesh=a.mesh("m", quad(a, material=materials[0]), quad(a, (0, 0, 1), material=materials[1]))))
-    code, lines, data = run(tmp_path, a)
-    assert (code, lines) == (0, [])
-    named = {m["name"]: m["textures"][0]["file"] for m in data["materials"]}
-    assert named == {"m0": "skin.png", "m1": "skin_2.png"}
-    assert [(tmp_path / named[f"m{k}"]).read_bytes() for k in range(2)] == [b"\0", b"\1"]
-
-
 @pytest.mark.parametrize("copy", [False, True])
 def test_external_texture_names_resolve_from_the_output_folder(tmp_path, copy):
     source_dir, out_dir = tmp_path / "src", tmp_path / "out"
@@ -449,14 +380,6 @@ def test_external_texture_names_resolve_from_the_output_folder(tmp_path, copy):
     assert (out_dir / texture["file"]).read_bytes() == b"albedo"
     assert (texture["file"] == "maps/albedo.png") == copy
     assert (out_dir / "maps").exists() == copy
-
-
-def test_copy_of_a_missing_external_image_is_a_loss(tmp_path):
-    a = Asset()
-    a.scene(a.node("n", mesh=a.mesh("m", quad(a, material=textured_material(a, "paint", "gone.png")))))
-    code, lines, _ = run(tmp_path, a, copy_textures=True)
-    assert (code, lines) == (2, ["tavtools convert: images[0]: file 'gone.png' not found; "
-                                 "the texture name 'gone.png' will not resolve"])
 
 
 def test_command_line_strict_and_loss_exit_statuses_without_traceback(tmp_path):

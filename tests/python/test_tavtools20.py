@@ -1,6 +1,5 @@
 """The decoder and validator of format 2.0 files on files pytav saved."""
 
-import random
 import struct
 
 import pytest
@@ -42,15 +41,9 @@ def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
     assert data["connectors"] == []
 
 
-@pytest.fixture(scope="module")
-def every_class(tmp_path_factory):
-    path = tmp_path_factory.mktemp("every20") / "m.tav"
-    assert build(lod=False)[0].save(str(path), 20) == ""
-    return path.read_bytes()
-
-
-def test_saved_trees_and_connector_decode_to_the_script_input(every_class):
-    data = tavtools.read(every_class)
+def test_saved_trees_and_connector_decode_to_the_script_input(tmp_path):
+    assert build(lod=False)[0].save(str(tmp_path / "m.tav"), 20) == ""
+    data = tavtools.read(tmp_path / "m.tav")
     tree = {n["name"]: (n["tag"], n["parent"]) for n in data["transform_tree"]}
     assert tree == {"root": ("NODE", None), "body": ("TRND", 1), "rotor": ("ANND", 0), "bone": ("BONE", 0)}
     (hatch,) = [n for n in data["visibility_tree"] if n["tag"] == "ANVS"]
@@ -121,13 +114,6 @@ def test_topology_must_form_one_tree(top, second, message):
     assert message in str(caught.value)
 
 
-def test_cycle_away_from_the_root_is_refused():
-    data = (HEADER + b"BUFF" + u32(1) + b"\0" + b"TRTR" + u32(0, 0) + u32(3) + (b"NODE" + u32(0, 0)) * 3
-            + u32(0, 0) + u32(1, 1, 2) + u32(2, 1, 1) + u32(1) + b"NODE" + u32(0, 0) + u32(0, 0))
-    with pytest.raises(FormatError, match="node 1 has more than one parent|not reachable"):
-        tavtools.read(data)
-
-
 @pytest.mark.parametrize("block, message", [
     (u32(1, 0, 100), "key values at pool offset 100 (12 bytes) lies outside the pool"),
     (u32(0x40000000, 0, 0), "key times at pool offset 0 (4294967296 bytes) lies outside the pool"),
@@ -153,29 +139,6 @@ def test_huge_visibility_range_count_is_refused_without_allocating():
             + u32(0, 1, 1) + u32(1, 0))
     with pytest.raises(FormatError, match="visibility ranges at pool offset 0"):
         tavtools.read(data)
-
-
-def test_truncation_anywhere_is_a_format_error_naming_an_offset(every_class):
-    for cut in range(len(every_class)):
-        try:
-            result = tavtools.read(every_class[:cut])
-        except FormatError as error:
-            assert error.offset <= cut, cut
-            continue
-        # A cut exactly before the connectors leaves a shorter, valid file.
-        assert result["connectors"] == [], cut
-
-
-def test_random_damage_is_a_format_error_or_a_decoded_file(every_class):
-    rng = random.Random(20)
-    for _ in range(400):
-        bad = bytearray(every_class)
-        for _ in range(rng.randint(1, 4)):
-            bad[rng.randrange(len(bad))] = rng.randrange(256)
-        try:
-            tavtools.read(bytes(bad))
-        except FormatError:
-            pass
 
 
 def test_validate_lists_every_damage_with_its_offset_and_path():
