@@ -62,55 +62,37 @@ def test_module_refuses_interpreter_of_other_minor_version(tmp_path, module, int
             f"but the interpreter version is incompatible: {running}") in result.stderr, result.stderr
 
 
-def _printed_time(line: str) -> float:
-    """Seconds since 1970 that a log line's UTC timestamp stands for."""
-    stamp = datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f")
-    return stamp.replace(tzinfo=timezone.utc).timestamp()
-
-
 # Loads the module late in a second (where its logger clock starts), so that
-# a timestamp off by that second's fraction cannot pass by chance.
+# a timestamp off by that second's fraction cannot pass by chance, and logs
+# from a thread that has a Python name only.
 LOG_LATE_IN_A_SECOND = """
-import time
+import os, threading, time
 while not 0.5 <= time.time() % 1.0 < 0.9:
     time.sleep(0.01)
 import pytav
-pytav.log_info("stamped")
+thread = threading.Thread(target=lambda: (print(threading.get_native_id()), pytav.log_info("from a thread")))
+thread.start()
+thread.join()
+print(os.getpid())
+pytav.log_info("from main")
 """
 
 
-def test_log_lines_of_processes_started_one_after_another_carry_wall_clock_time():
+def test_log_lines_carry_wall_clock_time_and_the_numeric_id_of_a_thread_the_program_did_not_name():
     stamps = []
     for _ in range(2):
         before = time.time()
         result = run_python(LOG_LATE_IN_A_SECOND)
         after = time.time()
         assert result.returncode == 0, result.stderr
-        (line,) = result.stderr.splitlines()
-        stamp = _printed_time(line)
+        lines = result.stderr.splitlines()
+        threads = [re.search(r" PYTAV \(([^)]*)\): ", line).group(1) for line in lines]
+        assert threads == result.stdout.split(), result.stderr
+        stamp = datetime.strptime(lines[0][:23], "%Y-%m-%d %H:%M:%S.%f").replace(tzinfo=timezone.utc).timestamp()
         # Milliseconds are truncated: up to 1 ms before the call, never after.
-        assert before - 0.0015 <= stamp <= after, (line, before, after)
+        assert before - 0.0015 <= stamp <= after, (lines[0], before, after)
         stamps.append(stamp)
     assert stamps[0] <= stamps[1]
-
-
-def test_log_line_of_a_thread_the_program_did_not_name_shows_its_numeric_id():
-    code = """
-import os, threading, pytav
-def work():
-    print(threading.get_native_id())
-    pytav.log_info("from a thread")
-thread = threading.Thread(target=work, name="worker")  # a Python name only
-thread.start()
-thread.join()
-print(os.getpid())
-pytav.log_info("from main")
-"""
-    result = run_python(code)
-    assert result.returncode == 0, result.stderr
-    thread_id, main_id = result.stdout.split()
-    threads = [re.search(r" PYTAV \(([^)]*)\): ", line).group(1) for line in result.stderr.splitlines()]
-    assert threads == [thread_id, main_id], result.stderr
 
 
 # Saves the same model in the parent and, through a multiprocessing pool of

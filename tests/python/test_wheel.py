@@ -30,8 +30,7 @@ EXPORTER = textwrap.dedent('''\
     model = pytav.Model()
     base = pytav.ColorBaseBlock()
     base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
-    # Plain lists are array-likes the module takes as they are.
-    base.setNormals([0.0, 0.0, 1.0] * 4)
+    base.setNormals([0.0, 0.0, 1.0] * 4)  # a plain list is an array-like too
     base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
     plate = pytav.PBRNode("plate", "paint")
     plate.addBlock(base)
@@ -81,21 +80,16 @@ def test_wheel_module_type_checks_strictly_and_runs(installed):
     assert (record["name"], record["vertex_count"]) == ("plate", 4)
 
 
-def test_wheel_installs_the_tavtools_command_and_its_type_marker(installed):
-    python, base = installed
-    (stubs,) = python.parent.parent.glob("lib/python3*/site-packages/pytav-stubs/__init__.pyi")
-    assert stubs.read_text() == (REPO / "python_bindings" / "pytav.pyi").read_text()
-    assert (stubs.parent.parent / "tavtools" / "py.typed").exists()
-    done = run(python.parent / "tavtools", "--version", cwd=base)
-    assert done.stdout.startswith("tavtools 1.0.0 (pytav module ")
-
-
 # The C and C++ runtime, which every machine that runs Python has.
 RUNTIME = ("linux-vdso", "ld-linux", "libc.so", "libm.so", "libstdc++.so", "libgcc_s.so", "libpthread.so")
 
 
-def test_wheel_module_needs_no_shared_library_beyond_the_runtime(installed):
+def test_wheel_installs_stub_marker_command_and_a_module_needing_only_the_runtime(installed):
     python, base = installed
-    (module,) = python.parent.parent.glob("lib/python3*/site-packages/pytav*.so")
+    (site,) = python.parent.parent.glob("lib/python3*/site-packages")
+    assert (site / "pytav-stubs" / "__init__.pyi").read_text() == (REPO / "python_bindings" / "pytav.pyi").read_text()
+    assert (site / "tavtools" / "py.typed").exists()
+    assert run(python.parent / "tavtools", "--version", cwd=base).stdout.startswith("tavtools 1.0.0 (pytav module ")
+    (module,) = site.glob("pytav*.so")
     needed = [line.split()[0] for line in run("ldd", module).stdout.splitlines() if line.strip()]
     assert [name for name in needed if not name.startswith(RUNTIME) and not name.startswith("/")] == []
