@@ -28,90 +28,54 @@ class Asset:
         items.append(obj)
         return len(items) - 1
 
-    def view(self, raw: bytes, stride: int = None) -> int:
-        while len(self.bin) % 4:
-            self.bin.append(0)
-        view = {"buffer": 0, "byteOffset": len(self.bin), "byteLength": len(raw)}
-        if stride:
-            view["byteStride"] = stride
+    def view(self, raw: bytes) -> int:
+        self.bin += b"\0" * (-len(self.bin) % 4)
         self.bin += raw
-        return self.add("bufferViews", view)
+        return self.add("bufferViews", {"buffer": 0, "byteOffset": len(self.bin) - len(raw), "byteLength": len(raw)})
 
-    def accessor(self, values, component=FLOAT, width=None, normalized=False, stride=None) -> int:
-        dtype = {FLOAT: "<f4", UBYTE: "<u1", USHORT: "<u2", UINT: "<u4"}[component]
-        array = np.asarray(values, dtype=dtype)
-        width = width or (array.shape[1] if array.ndim == 2 else 1)
-        array = array.reshape(-1, width)
-        raw = array.tobytes()
-        if stride:
-            # Interleave with padding so the reader has to honour byteStride.
-            row = array.itemsize * width
-            raw = b"".join(array[i].tobytes() + b"\xee" * (stride - row) for i in range(len(array)))
-        accessor = {"bufferView": self.view(raw, stride), "componentType": component,
-                    "count": len(array), "type": _TYPES[width]}
-        if normalized:
-            accessor["normalized"] = True
-        if component == FLOAT and width <= 4 and len(array):
-            accessor["min"] = array.min(axis=0).tolist()
-            accessor["max"] = array.max(axis=0).tolist()
-        return self.add("accessors", accessor)
+    def accessor(self, values, component=FLOAT, width=None) -> int:
+        array = np.asarray(values, dtype={FLOAT: "<f4", UBYTE: "<u1", USHORT: "<u2", UINT: "<u4"}[component])
+        array = array.reshape(-1, width or (array.shape[1] if array.ndim == 2 else 1))
+        return self.add("accessors", {"bufferView": self.view(array.tobytes()), "componentType": component,
+                                      "count": len(array), "type": _TYPES[array.shape[1]]})
 
     def mesh(self, name: str, *primitives) -> int:
         return self.add("meshes", {"name": name, "primitives": list(primitives)})
 
     def node(self, name: str, children=(), **fields) -> int:
-        node = {"name": name, **fields}
-        if children:
-            node["children"] = list(children)
-        return self.add("nodes", node)
+        return self.add("nodes", {"name": name, **fields, **({"children": list(children)} if children else {})})
 
     def texture(self, uri: str) -> int:
-        image = self.add("images", {"uri": uri})
-        return self.add("textures", {"source": image})
+        return self.add("textures", {"source": self.add("images", {"uri": uri})})
 
     def scene(self, *roots) -> None:
-        self.json["scenes"] = [{"nodes": list(roots)}]
-        self.json["scene"] = 0
+        self.json.update(scenes=[{"nodes": list(roots)}], scene=0)
 
     def write(self, path, how: str = "embedded"):
-        data = dict(self.json)
+        data, raw = dict(self.json), bytes(self.bin)
         if how == "glb":
-            data["buffers"] = [{"byteLength": len(self.bin)}]
+            data["buffers"] = [{"byteLength": len(raw)}]
             text = json.dumps(data).encode()
             text += b" " * (-len(text) % 4)
-            binary = bytes(self.bin) + b"\0" * (-len(self.bin) % 4)
-            body = (struct.pack("<II", len(text), 0x4E4F534A) + text
-                    + struct.pack("<II", len(binary), 0x004E4942) + binary)
+            raw += b"\0" * (-len(raw) % 4)
+            body = struct.pack("<II", len(text), 0x4E4F534A) + text + struct.pack("<II", len(raw), 0x004E4942) + raw
             path.write_bytes(b"glTF" + struct.pack("<II", 2, 12 + len(body)) + body)
             return path
+        uri = "data:application/octet-stream;base64," + base64.b64encode(raw).decode()
         if how == "external":
-            bin_path = path.with_suffix(".bin")
-            bin_path.write_bytes(bytes(self.bin))
-            data["buffers"] = [{"byteLength": len(self.bin), "uri": bin_path.name}]
-        else:
-            encoded = base64.b64encode(bytes(self.bin)).decode()
-            data["buffers"] = [{"byteLength": len(self.bin),
-                                "uri": "data:application/octet-stream;base64," + encoded}]
+            path.with_suffix(".bin").write_bytes(raw)
+            uri = path.with_suffix(".bin").name
+        data["buffers"] = [{"byteLength": len(raw), "uri": uri}]
         path.write_text(json.dumps(data))
         return path
 
 
-def quad(asset: Asset, offset=(0.0, 0.0, 0.0), size=1.0, normals=True, uvs=True, indexed=True, **extra) -> dict:
-    """A primitive: a square of distinct corners in the z = offset plane."""
-    x, y, z = offset
-    corners = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]], dtype=np.float32) * size + (x, y, z)
-    order = [0, 1, 2, 0, 2, 3]
-    if not indexed:
-        corners = corners[order]
-    attributes = {"POSITION": asset.accessor(corners)}
-    if normals:
-        attributes["NORMAL"] = asset.accessor(np.tile([0, 0, 1], (len(corners), 1)))
-    if uvs:
-        attributes["TEXCOORD_0"] = asset.accessor(corners[:, :2] * 0.5 + 0.25)
-    primitive = {"attributes": attributes, **extra}
-    if indexed:
-        primitive["indices"] = asset.accessor(order, USHORT)
-    return primitive
+def quad(asset: Asset, offset=(0.0, 0.0, 0.0), **extra) -> dict:
+    """A primitive: a unit square with normals and texture coordinates in the z = offset plane."""
+    corners = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]], dtype=np.float32) + offset
+    attributes = {"POSITION": asset.accessor(corners), "NORMAL": asset.accessor([[0, 0, 1]] * 4),
+                  "TEXCOORD_0": asset.accessor(corners[:, :2] * 0.5 + 0.25)}
+    return {"attributes": attributes, "indices": asset.accessor([0, 1, 2, 0, 2, 3], USHORT), **extra}
 
 
 def textured_material(asset: Asset, name: str, albedo: str, normal: str = None, orm: str = None,
@@ -123,8 +87,7 @@ def textured_material(asset: Asset, name: str, albedo: str, normal: str = None, 
     if orm:
         pbr["metallicRoughnessTexture"] = {"index": asset.texture(orm)}
     if emissive:
-        material["emissiveTexture"] = {"index": asset.texture(emissive)}
-        material["emissiveFactor"] = [1.0, 0.5, 0.25]
+        material.update(emissiveTexture={"index": asset.texture(emissive)}, emissiveFactor=[1.0, 0.5, 0.25])
     return asset.add("materials", material)
 
 
@@ -138,16 +101,17 @@ def skinned_asset():
     """A unit quad bound to two joints: its y = 1 edge to "tip" (bind pose one
     unit up), the rest to "base"; the skinned node's own transform is a decoy."""
     a = Asset()
-    corners = [[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]]
-    primitive = {"attributes": {
-        "POSITION": a.accessor(corners), "NORMAL": a.accessor([[0, 0, 1]] * 4),
-        "JOINTS_0": a.accessor([[0, 0, 0, 0], [0, 0, 0, 0], [1, 0, 0, 0], [1, 0, 0, 0]], UBYTE, 4),
-        "WEIGHTS_0": a.accessor([[1, 0, 0, 0]] * 4, width=4)}, "indices": a.accessor([0, 1, 2, 0, 2, 3], USHORT)}
+    primitive = quad(a)
+    primitive["attributes"].update(
+        JOINTS_0=a.accessor([[0, 0, 0, 0], [0, 0, 0, 0], [1, 0, 0, 0], [1, 0, 0, 0]], UBYTE, 4),
+        WEIGHTS_0=a.accessor([[1, 0, 0, 0]] * 4, width=4))
+    del primitive["attributes"]["TEXCOORD_0"]
     tip = a.node("tip", translation=[0, 1, 0])
     base = a.node("base", [tip])
-    binds = [np.eye(4).reshape(-1), np.array(np.linalg.inv(np.array(
-        [[1, 0, 0, 0], [0, 1, 0, 1], [0, 0, 1, 0], [0, 0, 0, 1]])).T).reshape(-1)]
-    skin = a.add("skins", {"joints": [base, tip], "inverseBindMatrices": a.accessor(binds, width=16)})
+    up = np.eye(4)
+    up[1, 3] = 1
+    binds = a.accessor([np.eye(4).reshape(-1), np.linalg.inv(up).T.reshape(-1)], width=16)
+    skin = a.add("skins", {"joints": [base, tip], "inverseBindMatrices": binds})
     body = a.node("body", mesh=a.mesh("skin", primitive), skin=skin, translation=[9, 9, 9])
     a.scene(a.node("rig", [base, body]))
     return a, base, tip
