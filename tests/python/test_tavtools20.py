@@ -61,6 +61,20 @@ def patched(offset, patch, data=MINIMAL):
     return bytes(out)
 
 
+def two_children(children_of_top, children_of_second):
+    return (HEADER + b"BUFF" + u32(2) + b"a\0" + b"TRTR" + u32(0, 0) + u32(3)
+            + (b"NODE" + u32(0, 0)) * 3
+            + u32(0, len(children_of_top), *children_of_top) + u32(1, len(children_of_second), *children_of_second)
+            + u32(2, 0) + u32(1) + b"NODE" + u32(1, 0) + u32(0, 0))
+
+
+def key_block(block):
+    """A node whose one AFL3 property has the times, values and count of block."""
+    pool = b"n\0" + struct.pack("<f", 0.5) + b"a3\0"
+    return (HEADER + b"BUFF" + u32(len(pool)) + pool + b"TRTR" + u32(0, 0) + u32(1) + b"NODE" + u32(0, 1) + b"AFL3"
+            + u32(6, 4) + block + u32(0, 0) + u32(1) + b"NODE" + u32(1, 0) + u32(0, 0))
+
+
 @pytest.mark.parametrize("data, message", [
     (patched(4, u32(1)), "reserved word after the magic is 1, expected 0 at offset 4"),
     (patched(84, b"BUFX"), "tag b'BUFX', expected b'BUFF' at offset 84"),
@@ -82,63 +96,22 @@ def patched(offset, patch, data=MINIMAL):
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(0, 1), "visibility node index 1 out of range (1 nodes)"),
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(0), "unexpected end of file"),
     (b"TAV" + struct.pack("<H", 20) + bytes(8), "unsupported format version 20, expected 10"),
+    (two_children([1, 3], []), "child index 3 of node 0 out of range (3 nodes)"),
+    (two_children([1, 2], [2]), "node 2 has more than one parent"),
+    (two_children([0], [2]), "node 0 has more than one parent"),
+    (two_children([1], []), "a tree needs exactly one root, found 2"),
+    (two_children([], [2]), "a tree needs exactly one root, found 2"),
+    (key_block(u32(1, 0, 100)), "key values at pool offset 100 (12 bytes) lies outside the pool"),
+    (key_block(u32(0x40000000, 0, 0)), "key times at pool offset 0 (4294967296 bytes) lies outside the pool"),
+    (key_block(u32(0, 10, 10)), "key times at pool offset 10 (0 bytes) lies outside the pool"),
+    # A huge visibility range count, refused before anything is allocated.
+    (HEADER + b"BUFF" + u32(2) + b"v\0" + b"TRTR" + u32(0, 0) + u32(0) + u32(2) + b"NODE" + u32(1, 0) + b"ANVS"
+     + u32(0, 1) + u32(5) + struct.pack("<QQ", 1 << 62, 0) + u32(0, 1, 1) + u32(1, 0), "visibility ranges at pool offset 0"),
 ])
 def test_corrupt_field_is_refused_at_its_offset(data, message):
     with pytest.raises(FormatError) as caught:
         tavtools.read(data)
     assert message in str(caught.value)
-
-
-def two_children(children_of_top, children_of_second):
-    return (HEADER + b"BUFF" + u32(2) + b"a\0" + b"TRTR" + u32(0, 0) + u32(3)
-            + (b"NODE" + u32(0, 0)) * 3
-            + u32(0, len(children_of_top), *children_of_top) + u32(1, len(children_of_second), *children_of_second)
-            + u32(2, 0) + u32(1) + b"NODE" + u32(1, 0) + u32(0, 0))
-
-
-@pytest.mark.parametrize("top, second, message", [
-    ([1, 2], [], None),
-    ([1, 3], [], "child index 3 of node 0 out of range (3 nodes)"),
-    ([1, 2], [2], "node 2 has more than one parent"),
-    ([0], [2], "node 0 has more than one parent"),
-    ([1], [], "a tree needs exactly one root, found 2"),
-    ([], [2], "a tree needs exactly one root, found 2"),
-])
-def test_topology_must_form_one_tree(top, second, message):
-    data = two_children(top, second)
-    if message is None:
-        assert [n["parent"] for n in tavtools.read(data)["transform_tree"]] == [None, 0, 0]
-        return
-    with pytest.raises(FormatError) as caught:
-        tavtools.read(data)
-    assert message in str(caught.value)
-
-
-@pytest.mark.parametrize("block, message", [
-    (u32(1, 0, 100), "key values at pool offset 100 (12 bytes) lies outside the pool"),
-    (u32(0x40000000, 0, 0), "key times at pool offset 0 (4294967296 bytes) lies outside the pool"),
-    (u32(0, 9, 9), None),  # no keys at the pool's end: nothing to read
-    (u32(0, 10, 10), "key times at pool offset 10 (0 bytes) lies outside the pool"),
-])
-def test_key_blocks_must_lie_inside_the_pool(block, message):
-    pool = b"n\0" + struct.pack("<f", 0.5) + b"a3\0"
-    body = (b"TRTR" + u32(0, 0) + u32(1) + b"NODE" + u32(0, 1) + b"AFL3" + u32(6, 4) + block + u32(0, 0)
-            + u32(1) + b"NODE" + u32(1, 0) + u32(0, 0))
-    data = HEADER + b"BUFF" + u32(len(pool)) + pool + body
-    if message is None:
-        assert tavtools.read(data)["transform_tree"][0]["properties"][0]["keys"] == []
-        return
-    with pytest.raises(FormatError) as caught:
-        tavtools.read(data)
-    assert message in str(caught.value)
-
-
-def test_huge_visibility_range_count_is_refused_without_allocating():
-    data = (HEADER + b"BUFF" + u32(2) + b"v\0" + b"TRTR" + u32(0, 0) + u32(0)
-            + u32(2) + b"NODE" + u32(1, 0) + b"ANVS" + u32(0, 1) + u32(5) + struct.pack("<QQ", 1 << 62, 0)
-            + u32(0, 1, 1) + u32(1, 0))
-    with pytest.raises(FormatError, match="visibility ranges at pool offset 0"):
-        tavtools.read(data)
 
 
 def test_validate_lists_every_damage_with_its_offset_and_path():
