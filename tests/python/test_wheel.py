@@ -18,13 +18,14 @@ import pytest
 import tavtools
 
 REPO = Path(__file__).resolve().parents[2]
-# A plain list is an array-like too; the annotation makes mypy check save's return type.
+# Normals as a plain list, an array-like too; the annotation makes mypy check save's return type.
 EXPORTER = """import sys
+import numpy as np
 import pytav
 pytav.init()
 model = pytav.Model()
 base = pytav.ColorBaseBlock()
-base.setPositions([0.0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0])
+base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
 base.setNormals([0.0, 0.0, 1.0] * 4)
 base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
 plate = pytav.PBRNode("plate", "paint")
