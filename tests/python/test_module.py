@@ -33,16 +33,12 @@ def test_log_functions_write_text_unchanged_on_one_line(call, level, text):
 
 def _other_python() -> str | None:
     root = Path(os.environ.get("PYENV_ROOT", Path.home() / ".pyenv")) / "versions"
-    for candidate in sorted(root.glob("3.11*/bin/python3.11")) if root.exists() else []:
-        return str(candidate)
-    return shutil.which("python3.11")
-
-
-REPO = Path(__file__).resolve().parents[2]
+    found = sorted(root.glob("3.11*/bin/python3.11")) if root.exists() else []
+    return str(found[0]) if found else shutil.which("python3.11")
 
 
 def _blender_module() -> str | None:
-    built = sorted((REPO / "build" / "py311").glob("pytav.cpython-311-*.so"))
+    built = sorted((Path(__file__).resolve().parents[2] / "build" / "py311").glob("pytav.cpython-311-*.so"))
     return str(built[0]) if built else None
 
 
@@ -101,20 +97,13 @@ FORKED_SAVE = """
 import multiprocessing, sys
 sys.path.insert(0, {tests!r})
 import pytav, support
-
 def save(path):
     return support.build()[0].save(path, 10)
-
 setup, parent_path, child_path = sys.argv[1:]
-if setup == "init":
-    pytav.init()
-else:
-    assert save(parent_path) == ""
+assert (pytav.init() if setup == "init" else save(parent_path)) in (None, "")
 with multiprocessing.get_context("fork").Pool(1) as pool:
     message = pool.apply_async(save, (child_path,)).get(timeout=20)
-assert message == "", message
-if setup == "init":
-    assert save(parent_path) == ""
+assert message == "" and (setup != "init" or save(parent_path) == ""), message
 """
 
 
