@@ -120,16 +120,3 @@ def test_nothing_drawable_gives_plain_background(tris):
     keep = np.all(np.isfinite(tris), axis=(1, 2)) if len(tris) else np.zeros(0, bool)
     image = render(tris[keep], np.ones((int(keep.sum()), 3)), 32)
     assert decode_png(png_bytes(image)).tolist() == [[list(BACKGROUND)] * 32] * 32
-
-
-@pytest.mark.parametrize("near_first", [True, False])
-def test_nearer_triangle_wins_whatever_the_drawing_order(near_first):
-    from tavtools.preview import _camera
-    _, _, toward, _ = _camera()
-    base = np.array([[-1, -1, 0], [1, -1, 0], [0, 1, 1]], dtype=float)
-    near, far = base + toward, base - toward
-    red, green = (1.0, 0.0, 0.0), (0.0, 1.0, 0.0)
-    tris, colors = (np.stack([near, far]), [red, green]) if near_first else (np.stack([far, near]), [green, red])
-    image = render(tris, np.array(colors), 33)
-    centre = image[16, 16]
-    assert centre[0] > 0 and centre[1] == 0
