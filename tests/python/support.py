@@ -1,4 +1,4 @@
-"""Shared helpers of the Python tests."""
+# Shared helpers of the Python tests.
 
 from pbr_scenes import *
 from pytav_files import *
@@ -71,7 +71,7 @@ class Asset:
 
 
 def quad(asset: Asset, offset=(0.0, 0.0, 0.0), **extra) -> dict:
-    """A primitive: a unit square with normals and texture coordinates in the z = offset plane."""
+    # A unit square with normals and texture coordinates in the z = offset plane.
     corners = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]], dtype=np.float32) + offset
     attributes = {"POSITION": asset.accessor(corners), "NORMAL": asset.accessor([[0, 0, 1]] * 4),
                   "TEXCOORD_0": asset.accessor(corners[:, :2] * 0.5 + 0.25)}
@@ -98,8 +98,8 @@ def animation(asset: Asset, node: int, path: str, times, values, interpolation="
 
 
 def skinned_asset():
-    """A unit quad bound to two joints: its y = 1 edge to "tip" (bind pose one
-    unit up), the rest to "base"; the skinned node's own transform is a decoy."""
+    # A unit quad bound to two joints: its y = 1 edge to "tip" (bind pose one
+    # unit up), the rest to "base"; the skinned node's own transform is a decoy.
     a = Asset()
     primitive = quad(a)
     primitive["attributes"].update(

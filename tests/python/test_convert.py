@@ -1,4 +1,4 @@
-"""glTF assets written by the tests, converted in-process and decoded again."""
+# glTF assets written by the tests, converted in-process and decoded again.
 
 import io
 import math
@@ -15,7 +15,7 @@ from tavtools.preview import scene_triangles
 
 
 def run(tmp_path, asset, how="embedded", version=10, **options):
-    """(exit code, loss lines, decoded file or None); the file must exist exactly when the code is not 1."""
+    # (exit code, loss lines, decoded file or None); the file must exist exactly when the code is not 1.
     source = asset.write(tmp_path / ("in.glb" if how == "glb" else "in.gltf"), how)
     target = tmp_path / "out.tav"
     err = io.StringIO()
@@ -270,8 +270,8 @@ def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp
 
 
 def losing_textured_asset():
-    """Embedded textures (a data URI and a buffer view) beside vertex colours,
-    an unresolvable channel and a NaN mesh."""
+    # Embedded textures (a data URI and a buffer view) beside vertex colours,
+    # an unresolvable channel and a NaN mesh.
     a = single_quad_asset()
     _nan_mesh(a)
     a.add("images", {"uri": "data:image/png;base64,iVBORw0K"})

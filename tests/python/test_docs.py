@@ -1,9 +1,6 @@
-"""The documentation's code runs.
-
-Every ```python block of a document is executed in order in one namespace
-(a document reads as one session), in a temporary folder; every "$ python
-..." line of its ```console blocks is then run there too.
-"""
+# Every ```python block of a document runs in order in one namespace (a
+# document reads as one session) in a temporary folder; then every "$ python
+# ..." line of its ```console blocks runs there too.
 
 import os
 import re

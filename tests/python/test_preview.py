@@ -1,4 +1,4 @@
-"""Preview images of saved models, decoded back from the PNG bytes."""
+# Preview images of saved models, decoded back from the PNG bytes.
 
 import io
 import struct
@@ -14,13 +14,13 @@ import pytav
 import tavtools
 from support import color_base_block, pbr_node, save_and_read, skinned_asset
 from tavtools.convert import convert
-from tavtools.preview import BACKGROUND, png_bytes, preview, render, scene_triangles
+from tavtools.preview import BACKGROUND, preview, scene_triangles
 
 ROOT = Path(__file__).resolve().parents[2]
 
 
 def decode_png(data: bytes) -> np.ndarray:
-    """RGB pixels of an 8-bit, unfiltered, non-interlaced PNG; checks every CRC."""
+    # RGB pixels of an 8-bit, unfiltered, non-interlaced PNG; checks every CRC.
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
     pos, chunks = 8, []
     while pos < len(data):
@@ -109,14 +109,3 @@ def test_skinned_vertices_follow_their_bones(tmp_path):
     points = {tuple(np.round(p, 5) + 0.0) for p in tris.reshape(-1, 3)}
     # glTF (x, y, 0) in Z-up is (x, 0, y); the tip edge moved from y = 1 to y = 3.
     assert points == {(0, 0, 0), (1, 0, 0), (1, 0, 3), (0, 0, 3)}
-
-
-@pytest.mark.parametrize("tris", [
-    np.zeros((0, 3, 3)),
-    np.array([[[0, 0, 0], [1, 1, 1], [2, 2, 2]]], dtype=float),     # degenerate: no area
-    np.array([[[0, 0, 0], [1, 0, 0], [np.nan, 1, 0]]], dtype=float),
-])
-def test_nothing_drawable_gives_plain_background(tris):
-    keep = np.all(np.isfinite(tris), axis=(1, 2)) if len(tris) else np.zeros(0, bool)
-    image = render(tris[keep], np.ones((int(keep.sum()), 3)), 32)
-    assert decode_png(png_bytes(image)).tolist() == [[list(BACKGROUND)] * 32] * 32

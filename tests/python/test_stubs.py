@@ -1,4 +1,4 @@
-"""The committed type stub python_bindings/pytav.pyi follows the module as built."""
+# The committed type stub python_bindings/pytav.pyi follows the module as built.
 
 import sys
 from pathlib import Path

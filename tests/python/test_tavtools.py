@@ -1,4 +1,4 @@
-"""The decoder and validator of format 10 files on files pytav saved."""
+# The decoder and validator of format 10 files on files pytav saved.
 
 import hashlib
 import json
@@ -58,7 +58,7 @@ def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
 
 
 def kind(make, add, **calls):
-    """Fills a model with one node that make() gives, set up by calls and added by add."""
+    # Fills a model with one node that make() gives, set up by calls and added by add.
     def fill(model, root):
         node = make()
         for method, args in calls.items():
@@ -126,7 +126,7 @@ def test_corrupt_field_of_minimal_file_is_refused_at_its_offset(offset, patch, m
 
 @pytest.fixture(scope="module", params=[10, 20])
 def every_class(request, tmp_path_factory):
-    """A saved model that holds a record of every kind the format has."""
+    # A saved model that holds a record of every kind the format has.
     path = tmp_path_factory.mktemp("every") / "m.tav"
     assert build(lod=request.param == 10)[0].save(str(path), request.param) == ""
     return path
@@ -159,7 +159,7 @@ def test_random_damage_is_a_format_error_or_a_decoded_file(every_class):
 
 
 def index_block(data):
-    """Offset of the index width code of the quad's render record."""
+    # Offset of the index width code of the quad's render record.
     at = data.index(u32(6, 5) + bytes([0, 1, 2, 0, 2, 3]))
     assert data[at - 1] == 0
     return at - 1

@@ -1,4 +1,4 @@
-"""The decoder and validator of format 2.0 files on files pytav saved."""
+# The decoder and validator of format 2.0 files on files pytav saved.
 
 import struct
 
@@ -69,7 +69,7 @@ def two_children(children_of_top, children_of_second):
 
 
 def key_block(block):
-    """A node whose one AFL3 property has the times, values and count of block."""
+    # A node whose one AFL3 property has the times, values and count of block.
     pool = b"n\0" + struct.pack("<f", 0.5) + b"a3\0"
     return (HEADER + b"BUFF" + u32(len(pool)) + pool + b"TRTR" + u32(0, 0) + u32(1) + b"NODE" + u32(0, 1) + b"AFL3"
             + u32(6, 4) + block + u32(0, 0) + u32(1) + b"NODE" + u32(1, 0) + u32(0, 0))

@@ -1,10 +1,6 @@
-"""The built wheel installs a typed module and the tavtools command.
-
-The wheel is built from the suite's own build tree (so nothing is compiled a
-second time) and installed into a fresh virtual environment, which borrows
-NumPy and mypy from the suite's environment through a path file but gets
-pytav, its stub package and tavtools only from the wheel.
-"""
+# The wheel, built from the suite's own build tree (nothing is compiled twice),
+# goes into a fresh environment that borrows NumPy and mypy through a path file
+# but gets pytav, its stubs and tavtools only from the wheel.
 
 import os
 import subprocess
