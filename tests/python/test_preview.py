@@ -41,13 +41,10 @@ def drawn(pixels: np.ndarray) -> int:
     return int(np.any(pixels != BACKGROUND, axis=2).sum())
 
 
-def quad_model(holder_factory=None):
+def quad_model(holder=None):
     model = pytav.Model()
-    holder = model.getRootTransform()
-    if holder_factory:
-        holder = holder.addChild(holder_factory())
     node = pbr_node(color_base_block())
-    node.setControlNode(holder)
+    node.setControlNode(model.getRootTransform().addChild(holder) if holder else model.getRootTransform())
     assert model.addRenderNode(node) == ""
     return model
 
@@ -57,14 +54,6 @@ def test_sample_renders_a_valid_png_of_the_requested_size_with_identical_bytes_t
     images = [preview(tmp_path / "s.tav", tmp_path / name, 97) or (tmp_path / name).read_bytes() for name in "ab"]
     pixels = decode_png(images[0])
     assert images[0] == images[1] and pixels.shape == (97, 97, 3) and drawn(pixels) > 97 * 97 // 10
-
-
-def visibility(ranges_key):
-    def make():
-        node = pytav.VisibilityNode("switch")
-        node.setArguments([(3, ranges_key)])
-        return node
-    return make
 
 
 def lifted():
@@ -80,13 +69,15 @@ def lifted():
     ({1: -0.5, 2: 1.0}, {(0, 0, 1.5), (1, 0, 1.5), (1, 1, 1.5), (0, 1, 1.5)}),  # half-way down, unscaled
 ])
 def test_animation_node_drawn_at_its_keys_for_the_argument_values(tmp_path, arguments, corners):
-    data = save_and_read(quad_model(lifted), tmp_path / "a.tav")
+    data = save_and_read(quad_model(lifted()), tmp_path / "a.tav")
     tris, _ = scene_triangles(data, arguments)
     assert {tuple(p) for p in tris.reshape(-1, 3).tolist()} == corners
 
 
 def test_command_line_argument_values_switch_visibility_and_a_non_model_gives_one_line(tmp_path):
-    save_and_read(quad_model(visibility([(-1.0, 0.0), (0.5, 1.0)])), tmp_path / "m.tav")
+    switch = pytav.VisibilityNode("switch")
+    switch.setArguments([(3, [(-1.0, 0.0), (0.5, 1.0)])])   # shown from 0.5 on
+    save_and_read(quad_model(switch), tmp_path / "m.tav")
     command = [sys.executable, "-m", "tavtools", "preview", str(tmp_path / "m.tav"), "--size", "32"]
     for value, visible in (("0", False), ("0.75", True)):
         done = subprocess.run(command + ["-o", str(tmp_path / "m.png"), "--argument", f"3={value}"],
