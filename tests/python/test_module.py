@@ -114,5 +114,4 @@ def test_save_in_forked_child_returns_and_writes_the_parents_bytes(tmp_path, set
     result = subprocess.run([sys.executable, "-c", code, setup, str(parent), str(child)],
                             capture_output=True, text=True, timeout=90)
     assert result.returncode == 0, result.stderr[-3000:]
-    assert parent.stat().st_size > 0
-    assert child.read_bytes() == parent.read_bytes()
+    assert parent.stat().st_size > 0 and child.read_bytes() == parent.read_bytes()

@@ -1,5 +1,6 @@
 # The decoder and validator of format 10 files on files pytav saved.
 
+import contextlib
 import hashlib
 import json
 import random
@@ -17,7 +18,6 @@ from tavtools import FormatError
 from tavtools.validate import validate
 
 REPO = Path(__file__).resolve().parents[2]
-NONE = 0xFFFFFFFF
 
 
 def u32(*values):
@@ -29,7 +29,7 @@ def u32(*values):
 TABLE = b"model::RootNode\0model::Property<unsigned int>\0__VERSION__\0model::Node\0"
 MINIMAL = (b"TAV" + struct.pack("<HI", 10, len(TABLE)) + TABLE + bytes(8)
            + u32(0, 0, 0, 1, 1, 2, 3) + struct.pack("<18d", *([FLT_MAX] * 3 + [-FLT_MAX] * 3) * 3)
-           + u32(0, 0, 0) + u32(1) + u32(3, 4) + b"root" + u32(0, 0) + u32(NONE) + u32(0))
+           + u32(0, 0, 0) + u32(1) + u32(3, 4) + b"root" + u32(0, 0) + u32(0xFFFFFFFF) + u32(0))
 TABLE_END = 9 + len(TABLE)
 ROOT_CLASS = TABLE_END + 8
 ROOT_PROPS = ROOT_CLASS + 12
@@ -130,7 +130,7 @@ def every_class(request, tmp_path_factory):
     return path
 
 
-def test_truncation_anywhere_is_a_format_error_naming_an_offset(every_class):
+def test_truncated_or_randomly_damaged_file_is_a_format_error_never_a_crash(every_class):
     data = every_class.read_bytes()
     # A stride of 7 cuts every record and meets every field alignment.
     for cut in sorted(set(range(0, len(data), 7)) | set(range(len(data) - 16, len(data)))):
@@ -141,19 +141,13 @@ def test_truncation_anywhere_is_a_format_error_naming_an_offset(every_class):
             continue
         # Format 2.0 ends with its connectors: a cut just before them leaves a shorter, valid file.
         assert result["version"] == 20 and result["connectors"] == [], cut
-
-
-def test_random_damage_is_a_format_error_or_a_decoded_file(every_class):
-    data = every_class.read_bytes()
     rng = random.Random(10)
     for _ in range(300):
         bad = bytearray(data)
         for _ in range(rng.randint(1, 4)):
             bad[rng.randrange(len(bad))] = rng.randrange(256)
-        try:
+        with contextlib.suppress(FormatError):
             tavtools.read(bytes(bad))
-        except FormatError:
-            pass
 
 
 def index_block(data):

@@ -32,13 +32,13 @@ def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
     assert pytav.Model().save(str(path), 20) == ""
     assert path.read_bytes() == MINIMAL
     data = tavtools.read(MINIMAL)
-    assert (data["magic"], data["version"], data["pool_size"], data["handle_count"]) == ("TAV2", 20, 5, 0)
+    assert (data["magic"], data["version"], data["pool_size"], data["handle_count"], data["connectors"]) == \
+        ("TAV2", 20, 5, 0, [])
     assert data["bounding_box"] == {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3}
     assert [(n["tag"], n["name"], n["name_offset"], n["parent"]) for n in data["transform_tree"]] == \
         [("NODE", "root", 0, None)]
     # The empty name shares the NUL of "root".
     assert [(n["tag"], n["name"], n["name_offset"]) for n in data["visibility_tree"]] == [("NODE", "", 4)]
-    assert data["connectors"] == []
 
 
 def test_saved_trees_and_connector_decode_to_the_script_input(tmp_path):
