@@ -31,11 +31,8 @@ MINIMAL = (b"TAV" + struct.pack("<HI", 10, len(TABLE)) + TABLE + bytes(8)
            + u32(0, 0, 0, 1, 1, 2, 3) + struct.pack("<18d", *([FLT_MAX] * 3 + [-FLT_MAX] * 3) * 3)
            + u32(0, 0, 0) + u32(1) + u32(3, 4) + b"root" + u32(0, 0) + u32(0xFFFFFFFF) + u32(0))
 TABLE_END = 9 + len(TABLE)
-ROOT_CLASS = TABLE_END + 8
-ROOT_PROPS = ROOT_CLASS + 12
-NODE = ROOT_PROPS + 16 + 144 + 12 + 4
-PARENT = NODE + 20
-SECTIONS = PARENT + 4
+# The root's class, its properties, the top node, its parent index, the section count.
+ROOT_CLASS, ROOT_PROPS, NODE, PARENT, SECTIONS = (TABLE_END + n for n in (8, 20, 196, 216, 220))
 
 
 def saved(tmp_path, fill, version=10):

@@ -21,10 +21,8 @@ HEADER = b"TAV2" + u32(0, 0) + struct.pack("<18f", *([FLT_MAX] * 3 + [-FLT_MAX] 
 MINIMAL = (HEADER + b"BUFF" + u32(5) + b"root\0" + b"TRTR" + u32(0, 0)
            + u32(1) + b"NODE" + u32(0, 0) + u32(0, 0)
            + u32(1) + b"NODE" + u32(4, 0) + u32(0, 0))
-POOL = 84 + 8
-TREES = POOL + 5
-TOP = TREES + 16
-VIS = TOP + 20
+# Offsets of the pool's bytes, the trees, the top node and the visibility tree.
+POOL, TREES, TOP, VIS = 92, 97, 113, 133
 
 
 def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
