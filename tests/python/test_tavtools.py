@@ -13,7 +13,7 @@ import pytest
 
 import pytav
 import tavtools
-from support import FLT_MAX, build, color_base_block, pbr_node, save_and_read
+from support import FLT_MAX, build, color_base_block, pbr_node
 from tavtools import FormatError
 from tavtools.validate import validate
 
