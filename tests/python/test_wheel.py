@@ -1,16 +1,11 @@
-"""The built wheel installs a typed module and the tavtools command.
-
-The wheel is built from the suite's own build tree (so nothing is compiled a
-second time) and installed into a fresh virtual environment, which borrows
-NumPy and mypy from the suite's environment through a path file but gets
-pytav, its stub package and tavtools only from the wheel.
-"""
+# The wheel, built from the suite's own build tree (nothing is compiled twice),
+# goes into a fresh environment that borrows NumPy and mypy through a path file
+# but gets pytav, its stubs and tavtools only from the wheel.
 
 import os
 import subprocess
 import sys
 import sysconfig
-import textwrap
 import venv
 from pathlib import Path
 
@@ -19,29 +14,27 @@ import pytest
 import tavtools
 
 REPO = Path(__file__).resolve().parents[2]
-
-EXPORTER = textwrap.dedent('''\
-    import sys
-
-    import numpy as np
-    import pytav
-
-    pytav.init()
-    model = pytav.Model()
-    base = pytav.ColorBaseBlock()
-    base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
-    # Plain lists are array-likes the module takes as they are.
-    base.setNormals([0.0, 0.0, 1.0] * 4)
-    base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
-    plate = pytav.PBRNode("plate", "paint")
-    plate.addBlock(base)
-    plate.setIndices([0, 1, 2, 0, 2, 3])
-    plate.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(plate) == ""
-    message: str = model.save(sys.argv[1], 10)
-    pytav.deinit()
-    sys.exit(message or 0)
-''')
+# Normals as a plain list, an array-like too; the annotation makes mypy check save's return type.
+EXPORTER = """import sys
+import numpy as np
+import pytav
+pytav.init()
+model = pytav.Model()
+base = pytav.ColorBaseBlock()
+base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
+base.setNormals([0.0, 0.0, 1.0] * 4)
+base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
+plate = pytav.PBRNode("plate", "paint")
+plate.addBlock(base)
+plate.setIndices([0, 1, 2, 0, 2, 3])
+plate.setControlNode(model.getRootTransform())
+assert model.addRenderNode(plate) == ""
+message: str = model.save(sys.argv[1], 10)
+pytav.deinit()
+sys.exit(message or 0)
+"""
+# The C and C++ runtime, which every machine that runs Python has.
+RUNTIME = ("linux-vdso", "ld-linux", "libc.so", "libm.so", "libstdc++.so", "libgcc_s.so", "libpthread.so")
 
 
 def run(*command, **options):
@@ -50,52 +43,28 @@ def run(*command, **options):
     return done
 
 
-@pytest.fixture(scope="module")
-def installed(tmp_path_factory):
-    """The python of a fresh environment holding only the wheel's packages."""
+def test_wheel_installs_a_typed_module_needing_only_the_runtime_and_the_tavtools_command(tmp_path):
     pytest.importorskip("mypy")
     if "asan" in os.environ.get("LD_PRELOAD", ""):
         pytest.skip("the wheel holds the plain build; this run tests an instrumented one")
-    base = tmp_path_factory.mktemp("wheel")
-    run(sys.executable, "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps", "-w", base / "dist", REPO,
-        cwd=REPO)
-    (wheel,) = (base / "dist").glob("pytav-*.whl")
-    venv.create(base / "env", with_pip=False)
-    python = base / "env" / "bin" / "python"
+    run(sys.executable, "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps", "-w", tmp_path / "dist",
+        REPO, cwd=REPO)
+    (wheel,) = (tmp_path / "dist").glob("pytav-*.whl")
+    venv.create(tmp_path / "env", with_pip=False)
+    python = tmp_path / "env" / "bin" / "python"
     site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['purelib'])").stdout.strip())
     run(sys.executable, "-m", "pip", "--python", python, "install", "-q", "--no-deps", "--no-index", wheel)
     (site / "borrowed.pth").write_text(sysconfig.get_paths()["purelib"] + "\n")
-    return python, base
-
-
-def test_wheel_module_type_checks_strictly_and_runs(installed):
-    python, base = installed
-    script = base / "exporter.py"
-    script.write_text(EXPORTER)
-    environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
-    run(python, "-m", "mypy", "--strict", "--no-incremental", script, cwd=base, env=environment)
-    origin = run(python, "-c", "import pytav; print(pytav.__file__)", cwd=base, env=environment).stdout
-    assert origin.startswith(str(base / "env"))
-    run(python, script, base / "plate.tav", cwd=base, env=environment)
-    (record,) = tavtools.read(base / "plate.tav")["sections"]["RENDER_NODES"]
-    assert (record["name"], record["vertex_count"]) == ("plate", 4)
-
-
-def test_wheel_installs_the_tavtools_command_and_its_type_marker(installed):
-    python, base = installed
-    (stubs,) = python.parent.parent.glob("lib/python3*/site-packages/pytav-stubs/__init__.pyi")
-    assert stubs.read_text() == (REPO / "python_bindings" / "pytav.pyi").read_text()
-    assert (stubs.parent.parent / "tavtools" / "py.typed").exists()
-    done = run(python.parent / "tavtools", "--version", cwd=base)
-    assert done.stdout.startswith("tavtools 1.0.0 (pytav module ")
-
-
-# The C and C++ runtime, which every machine that runs Python has.
-RUNTIME = ("linux-vdso", "ld-linux", "libc.so", "libm.so", "libstdc++.so", "libgcc_s.so", "libpthread.so")
-
-
-def test_wheel_module_needs_no_shared_library_beyond_the_runtime(installed):
-    python, base = installed
-    (module,) = python.parent.parent.glob("lib/python3*/site-packages/pytav*.so")
+    (tmp_path / "exporter.py").write_text(EXPORTER)
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    run(python, "-m", "mypy", "--strict", "--no-incremental", "exporter.py", cwd=tmp_path, env=env)
+    assert run(python, "-c", "import pytav; print(pytav.__file__)", cwd=tmp_path, env=env).stdout.startswith(str(site))
+    run(python, "exporter.py", tmp_path / "plate.tav", cwd=tmp_path, env=env)
+    assert [(r["name"], r["vertex_count"]) for r in tavtools.read(tmp_path / "plate.tav")["sections"]["RENDER_NODES"]] \
+        == [("plate", 4)]
+    assert (site / "pytav-stubs" / "__init__.pyi").read_text() == (REPO / "python_bindings" / "pytav.pyi").read_text()
+    assert (site / "tavtools" / "py.typed").exists()
+    assert run(python.parent / "tavtools", "--version", cwd=tmp_path).stdout.startswith("tavtools 1.0.0 (pytav module ")
+    (module,) = site.glob("pytav*.so")
     needed = [line.split()[0] for line in run("ldd", module).stdout.splitlines() if line.strip()]
     assert [name for name in needed if not name.startswith(RUNTIME) and not name.startswith("/")] == []
