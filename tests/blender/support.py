@@ -1,10 +1,5 @@
-"""Shared helpers of the Blender tests: scene building, export, decoding.
-
-Each test script runs in its own Blender (``make test-blender``); it puts
-this folder on sys.path, builds scenes with these helpers and calls
-``run(globals())``, which runs its ``test_*`` functions and exits non-zero
-when one fails.
-"""
+"""Scene building, export and decoded-file helpers of the Blender tests;
+``run(globals())`` runs a script's ``test_*`` functions in its Blender."""
 
 import os
 import struct
@@ -13,14 +8,13 @@ import traceback
 
 import bpy
 import numpy as np
-from mathutils import Quaternion
 
 import io_scene_tav
 from io_scene_tav import tavtools
+from io_scene_tav.tavtools.preview import evaluate_tree
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 OUT = tempfile.mkdtemp(prefix="tav_blender_")
-NONE = 0xFFFFFFFF
 
 
 def empty_scene(frames=(1, 21)):
@@ -36,16 +30,11 @@ def empty_scene(frames=(1, 21)):
     return scene
 
 
-def export(name, version=10, **options):
-    """Exports the scene; returns (result set, reports, path)."""
-    path = os.path.join(OUT, name)
-    result = bpy.ops.export_scene.tav(filepath=path, format_version=str(version), **options)
-    return result, list(io_scene_tav.last_reports), path
-
-
 def export_and_read(name, version=10, **options):
     """Exports the scene, checks that it finished; returns (decoded file, reports)."""
-    result, reports, path = export(name, version, **options)
+    path = os.path.join(OUT, name)
+    result = bpy.ops.export_scene.tav(filepath=path, format_version=str(version), **options)
+    reports = list(io_scene_tav.last_reports)
     assert result == {"FINISHED"}, (result, reports)
     return tavtools.read(path), reports
 
@@ -132,55 +121,11 @@ def node(data, name):
     return found[0]
 
 
-def node_matrix(record, t=0.0):
-    """A node record's local matrix (row-vector form) at argument value t:
-    scale, rotation, then position keys, then its matrix (the base matrix of
-    an animation node)."""
-    matrix = np.array(record["matrix"]) if "matrix" in record else np.eye(4)
-    if "position" not in record:
-        return matrix
-    position = np.array(record["base_position"], dtype=np.float64)
-    for entry in record["position"]:
-        position = position + key_value(entry["keys"], t)
-    rotation = np.eye(3)
-    for entry in record["rotation"]:
-        x, y, z, w = key_value(entry["keys"], t)
-        rotation = np.array(Quaternion((w, x, y, z)).normalized().to_matrix()).T @ rotation
-    scale = np.array(record["base_scale"], dtype=np.float64)
-    for entry in record["scale"]:
-        scale = scale * key_value(entry["scale_keys"], t)
-    local = np.eye(4)
-    local[:3, :3] = np.diag(scale) @ rotation
-    local[3, :3] = position
-    return local @ matrix
-
-
 def world(nodes, index, t=0.0):
-    """World matrix (row-vector form, 4x4 array) of node ``index`` at
-    argument value t, in a node list whose records hold "parent"."""
-    by_index = {n["index"]: n for n in nodes}
-    matrix = np.eye(4)
-    while index is not None:
-        record = by_index[index]
-        matrix = matrix @ node_matrix(record, t)
-        index = record["parent"]
-    return matrix
-
-
-def placed(data, record, t=0.0):
-    """The world positions (V x 3) of a render record's vertices at
-    argument value t; skinned vertices blended over their bones."""
-    rows = vertex_rows(record)
-    points = np.c_[rows[:, :3], np.ones(len(rows))]
-    if "bones" not in record:
-        return (points @ world(data["nodes"], record["parents"][0]["node"], t))[:, :3]
-    nodes = {n["index"]: n for n in data["nodes"]}
-    palette = [np.array(nodes[b].get("bone_matrix", np.eye(4))) @ world(data["nodes"], b, t) for b in record["bones"]]
-    out = np.zeros((len(rows), 3))
-    for k, row in enumerate(rows):
-        for index, weight in zip(packed_indices(row[3]), row[-4:]):
-            out[k] += weight * (points[k] @ palette[index])[:3]
-    return out
+    """World matrix (row-vector form) of node ``index`` with every argument
+    at t, as the inspector evaluates the tree (both formats list parents
+    before children)."""
+    return evaluate_tree(nodes, dict.fromkeys(range(16), t))[0][index]
 
 
 def texcoords(data, record):
@@ -201,8 +146,7 @@ def renders(data):
 
 def totals(data):
     """(vertices, triangles) of all render nodes of a format 10 file."""
-    records = renders(data)
-    return sum(r["vertex_count"] for r in records), sum(len(r["indices"]) // 3 for r in records)
+    return sum(r["vertex_count"] for r in renders(data)), sum(len(r["indices"]) // 3 for r in renders(data))
 
 
 def vertex_rows(record):
@@ -213,12 +157,6 @@ def vertex_rows(record):
 def packed_indices(value):
     """The four bone indices packed into a position's fourth component."""
     return tuple(struct.pack("<f", value))
-
-
-def key_value(keys, t):
-    """Linear interpolation of file keys [[t, v...], ...] at t (clamped)."""
-    keys = np.array(keys)
-    return np.array([np.interp(t, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
 
 
 def run(namespace):

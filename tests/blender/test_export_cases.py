@@ -1,5 +1,9 @@
-"""Exports that cannot be done as asked: cancelled with a readable error,
-or finished with the loss reported naming the object; never a traceback."""
+"""Exports that cannot be done as asked, and the operator's options.
+
+A failure is cancelled with one readable error and no file; what cannot be
+written as it is gets reported naming the object while the rest is written;
+the options choose the objects, the mesh and the render nodes.
+"""
 
 import os
 import sys
@@ -27,11 +31,8 @@ def negative_argument():
     return os.path.join(OUT, "argument.tav"), ("Box:", "tav_argument")
 
 
-CANCELLED = [missing_folder, negative_argument]
-
-
 def test_failed_export_is_cancelled_with_a_readable_error_and_no_file():
-    for case in CANCELLED:
+    for case in (missing_folder, negative_argument):
         empty_scene()
         path, words = case()
         reports = []
@@ -64,17 +65,55 @@ def collection_instance():
     return "Rack:", "collection instances", lambda data: renders(data) == []
 
 
-REPORTED = [big_rig, collection_instance]
+def zero_scale_parent():
+    flat = empty("Flat")
+    flat.scale = (1, 0, 1)
+    mesh_object("Inside", parent=flat)
+    return None, None, lambda data: [r["name"] for r in renders(data)] == ["Inside"]
 
 
 def test_what_cannot_be_written_as_it_is_is_reported_and_the_rest_written():
-    for case in REPORTED:
+    for case in (big_rig, collection_instance, zero_scale_parent):
         empty_scene()
         name, words, check = case()
         data, reports = export_and_read(case.__name__ + ".tav")
-        assert any(level == "WARNING" and text.startswith(name) and words in text for level, text in reports), \
-            (case.__name__, reports)
+        assert name is None or any(level == "WARNING" and text.startswith(name) and words in text
+                                   for level, text in reports), (case.__name__, reports)
         assert check(data), case.__name__
+
+
+def one_sided(name):
+    material = bpy.data.materials.new(name)
+    material.use_backface_culling = True
+    return material
+
+
+# options -> triangles per render node: the subdivided cube has 24 quads,
+# half in each slot; the plain cubes 12 triangles.
+OPTIONS = [
+    ({}, {"Plate_red": 24, "Plate_blue": 24, "Other": 12}),
+    ({"apply_modifiers": False}, {"Plate_red": 6, "Plate_blue": 6, "Other": 12}),
+    ({"use_selection": True}, {"Plate_red": 24, "Plate_blue": 24}),
+]
+
+
+def test_options_choose_objects_and_modifiers_and_slots_split_render_nodes():
+    empty_scene()
+    plate = mesh_object("Plate", material=one_sided("red"))
+    plate.data.materials.append(one_sided("blue"))
+    for polygon in plate.data.polygons:
+        polygon.material_index = 0 if polygon.index < 3 else 1
+    plate.modifiers.new("Subdivision", "SUBSURF").levels = 1
+    other = mesh_object("Other", location=(5, 0, 0), material=one_sided("red"))
+    bpy.context.view_layer.update()
+    plate.select_set(True)
+    other.select_set(False)
+    for k, (options, expected) in enumerate(OPTIONS):
+        data, _ = export_and_read(f"options{k}.tav", **options)
+        got = {r["name"]: len(r["indices"]) // 3 for r in renders(data)}
+        materials = {r["name"]: data["materials"][r["material"]]["name"] for r in renders(data)}
+        assert got == expected, (options, got)
+        assert all(materials[name] == name.rpartition("_")[2] or name == "Other" for name in got), materials
 
 
 run(globals())
