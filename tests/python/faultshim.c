@@ -1,27 +1,27 @@
-/* Fault injection for file saving, loaded with LD_PRELOAD into a test process.
- *
- * Environment:
- *   FAULTSHIM_PATH  only files whose path contains this text are touched
- *                   (a path relative to a folder descriptor is taken with
- *                   that folder's path in front)
- *   FAULTSHIM_OP    the call that fails for those files:
- *                     open         every open for writing or creating fails
- *                                  (EACCES)
- *                     write        every write fails (ENOSPC)
- *                     short_write  the first write stores half the bytes,
- *                                  later ones fail (ENOSPC)
- *                     zero_write   writes store nothing and report no error
- *                     fsync        fsync/fdatasync fail (EIO)
- *                     close        close closes the descriptor, then reports EIO
- *                     rename       rename/renameat/renameat2 fail (EACCES)
- *                     dirsync      fsync/fdatasync of a folder fail (EIO)
- *                     kill         the first write kills the process (SIGKILL)
- *                     none         nothing fails (the shim only watches)
- *   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
- *                   on a file system without unnamed files
- * Each injected failure prints "faultshim: <op> <path>" on stderr, so a test
- * can tell that the fault was really reached.
- */
+// Fault injection for file saving, loaded with LD_PRELOAD into a test process.
+//
+// Environment:
+//   FAULTSHIM_PATH  only files whose path contains this text are touched
+//                   (a path relative to a folder descriptor is taken with
+//                   that folder's path in front)
+//   FAULTSHIM_OP    the call that fails for those files:
+//                     open         every open for writing or creating fails
+//                                  (EACCES)
+//                     write        every write fails (ENOSPC)
+//                     short_write  the first write stores half the bytes,
+//                                  later ones fail (ENOSPC)
+//                     zero_write   writes store nothing and report no error
+//                     fsync        fsync/fdatasync fail (EIO)
+//                     close        close closes the descriptor, then reports EIO
+//                     rename       rename/renameat/renameat2 fail (EACCES)
+//                     dirsync      fsync/fdatasync of a folder fail (EIO)
+//                     kill         the first write kills the process (SIGKILL)
+//                     none         nothing fails (the shim only watches)
+//   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
+//                   on a file system without unnamed files
+// Each injected failure prints "faultshim: <op> <path>" on stderr, so a test
+// can tell that the fault was really reached.
+//
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -106,37 +106,27 @@ static int refuse_open(const char* path, int flags) {
         va_end(args);                       \
     }
 
-int open(const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    if (refuse_open(path, flags)) return -1;
-    int (*real)(const char*, int, ...) = dlsym(RTLD_NEXT, "open");
-    return watch(real(path, flags, mode), path);
-}
-
-int open64(const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    if (refuse_open(path, flags)) return -1;
-    int (*real)(const char*, int, ...) = dlsym(RTLD_NEXT, "open64");
-    return watch(real(path, flags, mode), path);
-}
-
-int openat(int dir, const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    char buffer[4096];
-    const char* full = at_path(dir, path, buffer, sizeof buffer);
-    if (refuse_open(full, flags)) return -1;
-    int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, "openat");
-    return watch(real(dir, path, flags, mode), full);
-}
-
-int openat64(int dir, const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    char buffer[4096];
-    const char* full = at_path(dir, path, buffer, sizeof buffer);
-    if (refuse_open(full, flags)) return -1;
-    int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, "openat64");
-    return watch(real(dir, path, flags, mode), full);
-}
+// The plain and the 64-bit names of an open call, one body each.
+#define OPEN_CALL(name)                                                  \
+    int name(const char* path, int flags, ...) {                         \
+        OPEN_MODE(flags, mode)                                           \
+        if (refuse_open(path, flags)) return -1;                         \
+        int (*real)(const char*, int, ...) = dlsym(RTLD_NEXT, #name);    \
+        return watch(real(path, flags, mode), path);                     \
+    }
+#define OPENAT_CALL(name)                                                \
+    int name(int dir, const char* path, int flags, ...) {                \
+        OPEN_MODE(flags, mode)                                           \
+        char buffer[4096];                                               \
+        const char* full = at_path(dir, path, buffer, sizeof buffer);    \
+        if (refuse_open(full, flags)) return -1;                         \
+        int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, #name); \
+        return watch(real(dir, path, flags, mode), full);                \
+    }
+OPEN_CALL(open)
+OPEN_CALL(open64)
+OPENAT_CALL(openat)
+OPENAT_CALL(openat64)
 
 int __open_2(const char* path, int flags) { return open(path, flags); }
 int __open64_2(const char* path, int flags) { return open64(path, flags); }

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import pytav
-from pbr_scenes import saved_render_nodes
+from support import saved_render_nodes
 
 OMNI_SETS = [pytav.FakeOmniLights, pytav.AnimatedFakeOmniLight]
 SPOT_SETS = [pytav.FakeSpotLights, pytav.AnimatedFakeSpotLight]

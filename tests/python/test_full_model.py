@@ -5,9 +5,9 @@ import numpy as np
 import pytest
 
 import pytav
-from pbr_scenes import INDICES, NORMALS, POSITIONS, ao_block, base_block, normal_block, pbr_node, rows, textures
-from every_class_model import sample_fake_lights
-from pytav_files import save_and_read
+from support import INDICES, NORMALS, POSITIONS, ao_block, base_block, normal_block, pbr_node, rows, textures
+from support import sample_fake_lights
+from support import save_and_read
 
 QUAD = POSITIONS.tolist()
 UP = NORMALS.tolist()

@@ -11,8 +11,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import pytav
-from pbr_scenes import saved_render_nodes
-from pytav_files import keep, light_parameter, lights, node_named, save_and_read
+from support import saved_render_nodes
+from support import keep, light_parameter, lights, node_named, save_and_read
 from tavtools.preview import _rotation_at, _vector_at
 
 # Stored values are 32-bit floats; the curves are evaluated here in 64 bits.

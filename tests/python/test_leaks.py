@@ -6,8 +6,8 @@ import os
 
 import pytest
 
-import every_class_model
 import pytav
+import support
 
 CYCLES = 1000
 WARM_UP = 30
@@ -21,7 +21,7 @@ def resident_bytes():
 
 def cycle(folder, i):
     version = 10 if i % 2 == 0 else 20
-    model, _ = every_class_model.build(lod=version == 10)
+    model, _ = support.build(lod=version == 10)
     assert model.save(str(folder / f"m{i % 2}.tav"), version) == ""
     del model
 
@@ -50,7 +50,7 @@ def test_thousand_build_save_drop_cycles_free_every_object_and_keep_memory_flat(
 # Objects that hold model objects on both sides of a link: each must release
 # its side when dropped first, in either order.
 def _render_and_model():
-    model, _ = every_class_model.build()
+    model, _ = support.build()
     return [model]
 
 
@@ -61,11 +61,11 @@ def _node_pairs():
 
 
 def _pbr_with_blocks():
-    model, _ = every_class_model.build()
+    model, _ = support.build()
     node = pytav.PBRNode("n", "m")
-    block = every_class_model.base_block()
+    block = support.base_block()
     node.addBlock(block)
-    node.setIndices(every_class_model.INDICES)
+    node.setIndices(support.INDICES)
     node.setControlNode(model.getRootTransform())
     assert model.addRenderNode(node) == ""
     return [model, node, block, model.getRootTransform()]

@@ -3,7 +3,7 @@ import gc
 import pytest
 
 import pytav
-from pytav_files import light_parameter, lights, save_and_read
+from support import light_parameter, lights, save_and_read
 
 NAME = "_DUMMY_NAME_"
 # A transform that lights hang from keeps its place in the saved tree: a

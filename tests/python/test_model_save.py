@@ -7,7 +7,7 @@ import pytest
 
 import pytav
 import tavtools
-from pytav_files import EMPTY_BOX, keep, lights, save_and_read
+from support import EMPTY_BOX, keep, lights, save_and_read
 
 BOX_KEYS = ("bounding_box", "user_box", "light_box")
 

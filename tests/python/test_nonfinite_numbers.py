@@ -9,8 +9,8 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import pytav
-from pytav_files import FLT_MAX, save_and_read
-from pbr_scenes import INDICES, NORMALS, POSITIONS
+from support import FLT_MAX, save_and_read
+from support import INDICES, NORMALS, POSITIONS
 
 BAD_VALUES = [math.nan, math.inf, -math.inf]
 NOT_FINITE = " holds a value that is not finite."

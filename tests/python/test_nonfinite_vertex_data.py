@@ -8,9 +8,8 @@ import pytest
 
 import pytav
 import tavtools
-from pytav_files import EMPTY_BOX
-from pbr_scenes import (INDICES, NORMALS, POSITIONS, ao_block, aorms_block, base_block, color_base_block,
-                        damage_block, decal_block, float_bits, normal_block, pbr_node, rows, uv)
+from support import (EMPTY_BOX, NORMALS, POSITIONS, ao_block, aorms_block, base_block, color_base_block, color_node,
+                     damage_block, decal_block, deck_node, float_bits, mirror_node, normal_block, pbr_node, rows, uv)
 
 LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
 BAD_VALUES = [float("nan"), float("inf"), float("-inf")]
@@ -55,36 +54,6 @@ def pbr(*blocks):
     return pbr_node(*blocks, name="bad")
 
 
-def color_node(positions=QUAD, normals=UP):
-    node = pytav.ColorNode("bad", "mat")
-    node.setPositions(np.array(positions, dtype=np.float32))
-    node.setNormals(np.array(normals, dtype=np.float32))
-    node.setIndices(INDICES)
-    return node
-
-
-def mirror_node(positions=QUAD, normals=UP, coordinates=UV):
-    node = pytav.MirrorNode("bad", "mat")
-    node.setPositions(np.array(positions, dtype=np.float32))
-    node.setNormals(np.array(normals, dtype=np.float32))
-    node.setTextureCoordinates(np.array(coordinates, dtype=np.float32))
-    node.setIndices(INDICES.tolist())
-    node.setTexture("mirror.dds")
-    return node
-
-
-def deck_node(positions=QUAD, normals=UP, tiled=UV, regular=UV):
-    node = pytav.DeckNode("bad", "mat")
-    node.setPositions(list(positions))
-    node.setNormals(list(normals))
-    node.setTiledUV(list(tiled))
-    node.setRegularUV(list(regular))
-    node.setIndices(INDICES.tolist())
-    for name in ("setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap"):
-        getattr(node, name)(name + ".dds")
-    return node
-
-
 def fake_light(cls, bad, field):
     light = cls()
     light.setPos((bad, 0, 0) if field == "pos" else (1, 2, 3))
@@ -121,15 +90,15 @@ RENDER_CASES = [
     ("pbr_ao_uv", lambda b, _: pbr(base_block(), setter(ao_block(), "setAoMapUV", uv(0.2), b))),
     ("pbr_decal_uv", lambda b, _: pbr(base_block(), setter(decal_block(), "setDecalMapUV", uv(0.3), b))),
     ("pbr_bone_weights", lambda b, bone: pbr(base_block(), bone_block(poisoned(np.ones(16, np.float32), b), bone))),
-    ("color_positions", lambda b, _: color_node(positions=poisoned(QUAD, b))),
-    ("color_normals", lambda b, _: color_node(normals=poisoned(UP, b))),
-    ("mirror_positions", lambda b, _: mirror_node(positions=poisoned(QUAD, b))),
-    ("mirror_normals", lambda b, _: mirror_node(normals=poisoned(UP, b))),
-    ("mirror_coordinates", lambda b, _: mirror_node(coordinates=poisoned(UV, b))),
-    ("deck_positions", lambda b, _: deck_node(positions=poisoned(QUAD, b))),
-    ("deck_normals", lambda b, _: deck_node(normals=poisoned(UP, b))),
-    ("deck_tiled_uv", lambda b, _: deck_node(tiled=poisoned(UV, b))),
-    ("deck_regular_uv", lambda b, _: deck_node(regular=poisoned(UV, b))),
+    ("color_positions", lambda b, _: color_node(name="bad", positions=poisoned(QUAD, b))),
+    ("color_normals", lambda b, _: color_node(name="bad", normals=poisoned(UP, b))),
+    ("mirror_positions", lambda b, _: mirror_node(name="bad", positions=poisoned(QUAD, b))),
+    ("mirror_normals", lambda b, _: mirror_node(name="bad", normals=poisoned(UP, b))),
+    ("mirror_coordinates", lambda b, _: mirror_node(name="bad", uv=poisoned(UV, b))),
+    ("deck_positions", lambda b, _: deck_node(name="bad", positions=poisoned(QUAD, b))),
+    ("deck_normals", lambda b, _: deck_node(name="bad", normals=poisoned(UP, b))),
+    ("deck_tiled_uv", lambda b, _: deck_node(name="bad", tiled=poisoned(UV, b))),
+    ("deck_regular_uv", lambda b, _: deck_node(name="bad", regular=poisoned(UV, b))),
 ] + [
     (f"{set_cls.__name__}_{field}", lambda b, _, s=set_cls, l=light_cls, f=field: fake_lights(s, l, b, f))
     for set_cls, light_cls, fields in [
@@ -224,11 +193,3 @@ def test_non_finite_shell_message_is_logged_with_the_shell_name(capfd):
     assert [(m.group(1), m.group(2)) for m in lines if m] == [("WARNING", "hull: " + message_for("hull"))]
 
 
-def test_refused_render_node_is_logged_with_its_name(capfd):
-    model, holder, _ = model_with_holder()
-    node = color_node(positions=poisoned(QUAD, float("inf")))
-    node.setControlNode(holder)
-    capfd.readouterr()
-    assert model.addRenderNode(node) == message_for("bad")
-    lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
-    assert [(m.group(1), m.group(2)) for m in lines if m] == [("WARNING", "bad: " + message_for("bad"))]

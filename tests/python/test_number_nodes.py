@@ -4,8 +4,8 @@ import numpy as np
 import pytest
 
 import pytav
-from pbr_scenes import INDICES, NORMALS, base_block, pbr_node, rows, uv
-from pytav_files import save_and_read
+from support import INDICES, NORMALS, base_block, pbr_node, rows, uv
+from support import save_and_read
 
 DIGIT_INDEX = 21
 

@@ -5,8 +5,8 @@ import numpy as np
 import pytest
 
 import pytav
-from pbr_scenes import base_block, pbr_node, rows
-from pytav_files import node_named, save_and_read
+from support import base_block, pbr_node, rows
+from support import node_named, save_and_read
 
 IDENTITY = [(1, 0, 0, 0), (0, 1, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1)]
 

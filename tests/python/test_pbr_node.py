@@ -8,7 +8,7 @@ import pytest
 
 import pytav
 import tavtools
-from pbr_scenes import (
+from support import (
     ao_block, base_block, build_message, color_base_block, damage_block, float_bits, normal_block,
     pbr_node, rows, saved_render_nodes, uv)
 

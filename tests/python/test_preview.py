@@ -13,8 +13,8 @@ import pytest
 import pytav
 import tavtools
 from gltf_builder import skinned_asset
-from pbr_scenes import color_base_block, pbr_node
-from pytav_files import save_and_read
+from support import color_base_block, pbr_node
+from support import save_and_read
 from tavtools.convert import convert
 from tavtools.preview import BACKGROUND, png_bytes, preview, render, scene_triangles
 

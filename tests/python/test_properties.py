@@ -3,7 +3,7 @@ import math
 import pytest
 
 import pytav
-from pytav_files import light_parameter, lights, save_and_read
+from support import light_parameter, lights, save_and_read
 
 NAME = "_DUMMY_NAME_"
 

@@ -15,7 +15,7 @@ from pathlib import Path
 
 import pytest
 
-import every_class_model
+import support
 import pytav
 import tavtools
 
@@ -25,7 +25,7 @@ AS_ROOT = os.geteuid() == 0
 
 
 def fresh_model() -> pytav.Model:
-    return every_class_model.build()[0]
+    return support.build()[0]
 
 
 @pytest.fixture(scope="module")
@@ -182,13 +182,13 @@ def test_file_name_too_long_for_the_file_system_cannot_be_opened(tmp_path):
 AS_NOBODY = """
 import json, os, sys
 sys.path.insert(0, {here!r})
-import every_class_model
+import support
 os.setgroups([])
 os.setgid({nobody})
 os.setuid({nobody})
 results = {{}}
 for name, target in json.loads(sys.argv[1]).items():
-    message = every_class_model.build()[0].save(target, 10)
+    message = support.build()[0].save(target, 10)
     results[name] = [message, os.stat(target).st_ino]
 print(json.dumps(results))
 """

@@ -5,7 +5,7 @@ import struct
 import pytest
 
 import pytav
-from pytav_files import keep, node_named, save_and_read
+from support import keep, node_named, save_and_read
 
 IDENTITY = [[1.0, 0.0, 0.0, 0.0], [0.0, 1.0, 0.0, 0.0], [0.0, 0.0, 1.0, 0.0], [0.0, 0.0, 0.0, 1.0]]
 # A column-vector matrix with a translation (5, 6, 7) and a distinct element.

@@ -5,7 +5,7 @@ import re
 import pytest
 
 import pytav
-from pytav_files import save_and_read
+from support import save_and_read
 
 LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
 TRIANGLE = [0, 0, 0, 1, 0, 0, 0, 1, 0]

@@ -8,9 +8,9 @@ import numpy as np
 import pytest
 
 import pytav
-from pbr_scenes import INDICES, NORMALS, POSITIONS, aorms_block, base_block, color_base_block, normal_block, \
+from support import INDICES, NORMALS, POSITIONS, aorms_block, base_block, color_base_block, normal_block, \
     pbr_node, rows, uv
-from pytav_files import save_and_read
+from support import save_and_read
 
 TEXCOORD0 = 4
 
