@@ -79,22 +79,6 @@ def test_number_root_with_children_is_refused(tmp_path):
     assert save_message(model, tmp_path) == "TmpNumberRoot must be childfree."
 
 
-def test_skinned_digit_is_refused(tmp_path):
-    model = pytav.Model()
-    number = model.getRootTransform().addChild(pytav.NumberRoot("counter"))
-    number.setControls([(1, 0, -1, 0)])
-    bone = model.getRootTransform().addChild(pytav.Bone("bone"))
-    bones = pytav.BoneBlock()
-    bones.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
-    bones.setBoneIndices(np.zeros(16, dtype=np.uint32))
-    bones.setBones([bone])
-    node = pbr_node(base_block(), bones)
-    node.setControlNode(number)
-    assert model.addRenderNode(node) == ""
-    model.setBBox((-1, -1, -1, 2, 2, 2))
-    assert save_message(model, tmp_path) == "Only render nodes can be digits."
-
-
 @pytest.mark.parametrize("count, controls, albedos", [
     # Each material group is merged with all of the root's controls.
     (2, [(1, 0, -1, 0), (2, 0, -1, 0)], ["one.dds", "two.dds"]),

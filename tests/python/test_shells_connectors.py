@@ -16,18 +16,6 @@ def pytav_warnings(capfd) -> list:
     return [m.group(2) for m in lines if m and m.group(1) == "WARNING"]
 
 
-def saved_sections(tmp_path, *items) -> dict:
-    """Saves a model holding the items under a transform "holder"."""
-    model = pytav.Model()
-    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
-    for item in items:
-        item.setControlNode(holder)
-        adder = {pytav.ShellNode: model.addShellNode, pytav.SegmentsNode: model.addSegmentsNode,
-                 pytav.Connector: model.addConnector}[type(item)]
-        adder(item)
-    return save_and_read(model, tmp_path / "model.tav")["sections"]
-
-
 def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNode:
     node = pytav.ShellNode(name)
     if positions is not None:
@@ -37,16 +25,7 @@ def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNod
     return node
 
 
-# --- shells --------------------------------------------------------------
 
-def test_complete_shell_is_saved_with_its_positions_and_indices(tmp_path):
-    (record,) = saved_sections(tmp_path, shell(positions=[0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4],
-                                               indices=[0, 1, 2, 0, 2, 3]))["SHELL_NODES"]
-    assert record["class"] == "model::ShellNode"
-    assert record["name"] == "shell"
-    assert record["vertex_format"] == [3] + [0] * 25
-    assert record["vertices"] == [0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4]
-    assert (record["primitive_kind"], record["indices"]) == (5, [0, 1, 2, 0, 2, 3])
 
 
 @pytest.mark.parametrize("positions, indices, message", [
@@ -95,55 +74,10 @@ def test_failed_shell_mended_and_added_again_is_saved(tmp_path):
     assert {(r["name"], tuple(r["indices"])) for r in records} == {("hull", (0, 1, 2))}
 
 
-def test_shell_positions_in_partial_vertices_are_refused_and_the_earlier_ones_kept(tmp_path):
-    node = shell()
-    with pytest.raises(ValueError, match="3 values per vertex"):
-        node.setPositions([0, 0, 0, 1])
-    (record,) = saved_sections(tmp_path, node)["SHELL_NODES"]
-    assert record["vertices"] == TRIANGLE
-
-
-def test_shell_data_set_after_adding_reaches_the_model_only_when_added_again(tmp_path):
-    model = pytav.Model()
-    node = shell()
-    node.setControlNode(model.getRootTransform())
-    model.addShellNode(node)
-    node.setPositions([0, 0, 0, 7, 0, 0, 0, 7, 0])
-    (record,) = save_and_read(model, tmp_path / "a.tav")["sections"]["SHELL_NODES"]
-    assert record["vertices"] == TRIANGLE
-
-
 # --- segments ------------------------------------------------------------
 
-def test_one_segment_is_stored_as_its_two_points(tmp_path):
-    segments = pytav.SegmentsNode("lines")
-    segments.set([((0, 0, 0), (1, 2, 3))])
-    (record,) = saved_sections(tmp_path, segments)["SHELL_NODES"]
-    assert (record["class"], record["name"]) == ("model::SegmentsNode", "lines")
-    assert record["segments"] == [{"start": [0, 0, 0], "end": [1, 2, 3]}]
 
 
-def test_second_set_replaces_the_segments_and_an_empty_list_leaves_none(tmp_path):
-    segments = pytav.SegmentsNode("lines")
-    segments.set([((0, 0, 0), (1, 1, 1)), ((2, 2, 2), (3, 3, 3))])
-    segments.set([((4, 5, 6), (7, 8, 9))])
-    (record,) = saved_sections(tmp_path, segments)["SHELL_NODES"]
-    assert record["segments"] == [{"start": [4, 5, 6], "end": [7, 8, 9]}]
-    segments.set([])
-    assert saved_sections(tmp_path, segments)["SHELL_NODES"] == []
-
-
-def test_segments_set_after_adding_change_the_model(tmp_path):
-    model = pytav.Model()
-    segments = pytav.SegmentsNode("lines")
-    segments.setControlNode(model.getRootTransform())
-    model.addSegmentsNode(segments)
-    segments.set([((1, 0, 0), (0, 1, 0))])
-    (record,) = save_and_read(model, tmp_path / "a.tav")["sections"]["SHELL_NODES"]
-    assert record["segments"] == [{"start": [1, 0, 0], "end": [0, 1, 0]}]
-
-
-# --- connectors ----------------------------------------------------------
 
 def test_connector_keeps_its_parent_and_properties_in_call_order(tmp_path):
     model = pytav.Model()
@@ -168,10 +102,3 @@ def test_connector_keeps_its_parent_and_properties_in_call_order(tmp_path):
     ]
 
 
-def test_repeated_connector_property_name_replaces_in_place(tmp_path):
-    connector = pytav.Connector("hook")
-    connector.setPropertyFloat("a", 1)
-    connector.setPropertyFloat("b", 2)
-    connector.setPropertyString("a", "one")
-    (record,) = saved_sections(tmp_path, connector)["CONNECTORS"]
-    assert [(p["name"], p["value"]) for p in record["properties"]] == [("a", "one"), ("b", 2.0)]

@@ -12,8 +12,6 @@ from support import INDICES, NORMALS, POSITIONS, aorms_block, base_block, color_
     pbr_node, rows, uv
 from support import save_and_read
 
-TEXCOORD0 = 4
-
 
 def animated(name: str, argument: int) -> pytav.AnimationNode:
     """A transform the save can't fold away."""
@@ -36,22 +34,6 @@ def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
 
 def render_records(data: dict) -> list:
     return data["sections"]["RENDER_NODES"]
-
-
-def test_duplicate_coordinates_leave_one_channel_that_every_use_shares(tmp_path):
-    # Base takes channel 0, Normal 1, Aorms 2 with the albedo's coordinates.
-    node = pbr_node(base_block(), normal_block(0.1), aorms_block(0.0))
-    data = save_nodes(tmp_path, [(node, None)])
-    (record,) = render_records(data)
-    material = data["materials"][record["material"]]
-    channels = material["texture_coordinates_channels"]
-    assert channels[0] == 0 and channels[1] == 1 and channels[12] == 0
-    fmt = material["vertex_format"]
-    assert [fmt[TEXCOORD0], fmt[TEXCOORD0 + 1], fmt[TEXCOORD0 + 2]] == [2, 2, 0]
-    # POSITION0 4, NORMAL0 3, TANGENT0 3, BINORMAL0 3, two coordinate pairs.
-    assert record["floats_per_vertex"] == 17 == sum(fmt)
-    assert [row[13:15] for row in rows(record)] == [list(c) for c in uv(0.0).reshape(4, 2)]
-    assert [row[15:17] for row in rows(record)] == [list(c) for c in uv(0.1).reshape(4, 2)]
 
 
 def test_thermal_block_without_coordinates_fails_the_save(tmp_path):
@@ -111,25 +93,6 @@ def test_degenerate_triangles_are_removed(tmp_path):
     data = save_nodes(tmp_path, [(pbr_node(block, indices=indices), None)])
     (record,) = render_records(data)
     assert record["indices"] == [0, 1, 2, 0, 2, 3]
-
-
-def test_fake_light_sets_merge_with_their_parents_renumbered(tmp_path):
-    def light(x):
-        one = pytav.FakeOmniLight()
-        one.setPos((x, 0, 0))
-        one.setSize(1)
-        return one
-
-    first, second = pytav.FakeOmniLights("first"), pytav.FakeOmniLights("second")
-    first.set([light(1), light(2)])
-    second.set([light(3)])
-    left, right = animated("left", 1), animated("right", 2)
-    data = save_nodes(tmp_path, [(first, left), (second, right)])
-    (record,) = render_records(data)
-    names = [n["name"] for n in data["nodes"]]
-    assert record["name"] == "first"
-    assert [names[p["node"]] for p in record["parents"]] == ["left", "right"]
-    assert [(l["position"][0], l["parent"]) for l in record["lights"]] == [(1, 0), (2, 0), (3, 1)]
 
 
 def busy_model() -> pytav.Model:
