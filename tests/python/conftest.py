@@ -1,7 +1,7 @@
-"""Every file a test saves through ``pytav.Model.save`` is validated with
-``tavtools.validate`` right after a successful save; a test that saved a file
-with problems fails, listing them (a writer fault or a false report of the
-validator, either way a fault)."""
+# Every file a test saves through ``pytav.Model.save`` is validated with
+# ``tavtools.validate`` right after a successful save; a test that saved a file
+# with problems fails, listing them (a writer fault or a false report of the
+# validator, either way a fault).
 
 import functools
 import os

@@ -1,7 +1,8 @@
-"""What the Python tests share: saving a model and reading it back with
-tavtools, complete material blocks and PBR nodes on one quad, and a model that
-touches every class (built in-process and in subprocesses)."""
+# What the Python tests share: saving a model and reading it back with
+# tavtools, complete material blocks and PBR nodes on one quad, and a model that
+# touches every class (built in-process and in subprocesses).
 
+import re
 import struct
 
 import numpy as np
@@ -13,6 +14,15 @@ import tavtools
 FLT_MAX = 3.4028234663852886e38
 EMPTY_BOX = {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3}
 LIGHT_PARAMETERS = ("color", "brightness", "phi", "theta", "distance", "specularAmount", "softness")
+
+
+LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
+
+
+def pytav_warnings(capfd) -> list:
+    """The texts of the warnings the module logged since the last read of capfd."""
+    lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
+    return [m.group(2) for m in lines if m and m.group(1) == "WARNING"]
 
 
 def save_and_read(model, path, version=10) -> dict:
@@ -36,9 +46,9 @@ def light_parameter(light: dict, parameter: str) -> dict:
 
 
 def keep(model, node):
-    """Hangs a light off node so that the save's graph passes keep node as
-    built (a plain group node, an identity transform or a node without keys
-    is still folded away). Returns node, so calls chain like addChild."""
+    # Hangs a light off node so that the save's graph passes keep node as
+    #     built (a plain group node, an identity transform or a node without keys
+    #     is still folded away). Returns node, so calls chain like addChild.
     light = pytav.OmniLight("on_" + node.getName())
     light.setControlNode(node)
     model.addOmniLight(light)
@@ -54,7 +64,7 @@ VERTEX_COUNT = 4
 
 
 def uv(offset: float) -> np.ndarray:
-    """Coordinates of the quad, distinct per offset (the save merges equal lists)."""
+    # Coordinates of the quad, distinct per offset (the save merges equal lists).
     return np.array([0, 0, 1, 0, 1, 1, 0, 1], dtype=np.float32) * 0.5 + np.float32(offset)
 
 
@@ -117,8 +127,8 @@ def pbr_node(*blocks, name="mesh", material="mat", indices=INDICES) -> pytav.PBR
 
 
 def saved_render_nodes(tmp_path, *nodes, bbox=None, children=()) -> tuple:
-    """Saves the nodes under one transform (children such as bones below it
-    too); returns (render records, materials)."""
+    # Saves the nodes under one transform (children such as bones below it
+    #     too); returns (render records, materials).
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     for child in children:
@@ -134,7 +144,7 @@ def saved_render_nodes(tmp_path, *nodes, bbox=None, children=()) -> tuple:
 
 
 def saved_single(tmp_path, *blocks_or_node, **kwargs) -> tuple:
-    """(render record, its material) of one node, or of a PBR node of the blocks."""
+    # (render record, its material) of one node, or of a PBR node of the blocks.
     if len(blocks_or_node) == 1 and not isinstance(blocks_or_node[0], pytav.IBlock):
         node = blocks_or_node[0]
     else:
@@ -161,7 +171,7 @@ def textures(material: dict) -> dict:
 
 
 def build_message(*blocks, indices=INDICES, material="mat", control=True) -> str:
-    """What Model.addRenderNode returns for a node, or a PBR node of the blocks."""
+    # What Model.addRenderNode returns for a node, or a PBR node of the blocks.
     model = pytav.Model()
     if len(blocks) == 1 and not isinstance(blocks[0], pytav.IBlock):
         node = blocks[0]
@@ -217,7 +227,7 @@ def moved(x):
 
 
 def sample_fake_lights():
-    """One fake omni and one two-sided fake spot light with distinct values."""
+    # One fake omni and one two-sided fake spot light with distinct values.
     omni_light = pytav.FakeOmniLight()
     omni_light.setPos((1, 2, 3))
     omni_light.setUV((0, 0), (0.5, 0.5))
@@ -231,22 +241,9 @@ def sample_fake_lights():
     return omni_light, spot_light
 
 
-def _add_pbr(model, parent, name, *blocks, two_sided=False):
-    node = pbr_node(*blocks, name=name, material=name + "_mat")
-    node.setShadowCaster(2)
-    node.setTransparentMode(1)
-    node.setDecalId(3)
-    node.setTwoSided(two_sided)
+def _added(model, parent, node, add=None):
     node.setControlNode(parent)
-    return model.addRenderNode(node)
-
-
-def _mesh(node, offset, positions="setPositions", normals="setNormals", as_list=False):
-    convert = (lambda a: a.tolist()) if as_list else (lambda a: a)
-    getattr(node, positions)(convert(POSITIONS + np.float32(offset)))
-    getattr(node, normals)(convert(NORMALS))
-    node.setIndices(INDICES.tolist() if as_list else INDICES)
-    return node
+    return (add or model.addRenderNode)(node)
 
 
 def build(model=None, lod=True):
@@ -254,15 +251,13 @@ def build(model=None, lod=True):
     messages in call order. lod=False leaves out the Lod node, which the
     format 2.0 writer refuses."""
     model = model or pytav.Model()
-    messages = []
     root = model.getRootTransform()
     model.setBBox((-20, -20, -20, 20, 20, 20))
     model.setUserBox((-1, -1, -1, 1, 1, 1))
     model.setLightBox((0, 0, 0, -1, -1, -1))
-
     body = root.addChild(pytav.Transform("body", moved(1.5)))
-    group = body.addChild(pytav.Node("group"))
-    lod = group.addChild(pytav.Lod("lod", [10.0, 50.0]) if lod else pytav.Transform("no_lod"))
+    lod = body.addChild(pytav.Node("group")).addChild(pytav.Lod("lod", [10.0, 50.0]) if lod else
+                                                      pytav.Transform("no_lod"))
     near = lod.addChild(pytav.Transform("near"))
     near.setMatrix(moved(2.0))
     far = lod.addChild(pytav.Transform("far", moved(3.0)))
@@ -274,7 +269,6 @@ def build(model=None, lod=True):
     animation.setRotationAnimation([(2, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0.7071, 0))])])
     animation.setScaleAnimation([(3, [(0.0, (1, 1, 1)), (1.0, (2, 2, 2))])])
     bone = body.addChild(pytav.Bone("bone", moved(0.25)))
-    bone.setMatrix(moved(0.75))
     bone.setInvertedBaseBoneMatrix(moved(-0.75))
     number = body.addChild(pytav.NumberRoot("counter"))
     number.setControls([(10, 0.1, -1, 0.0)])
@@ -283,55 +277,41 @@ def build(model=None, lod=True):
     base.setAlbedoMapUVShift(pytav.PropertyFloat2(7, [(0.0, (0.0, 0.0)), (1.0, (0.5, 0.25))]))
     ao = ao_block()
     ao.setAoShift(pytav.PropertyFloat2((0.1, 0.2)))
-    decal = decal_block()
-    decal.setDecalShift(pytav.PropertyFloat2())
     flir = pytav.FlirBlock()
     flir.setFlirMap("flir.dds")
     emissive = textured(pytav.EmissiveBlock, "setEmissiveMap", "setEmissiveMapUV", 0.7, "glow.dds")
     emissive.setAmount(pytav.PropertyFloat(5, [(0.0, 0.0), (0.5, 2.0), (1.0, 1.0)]))
-    emissive.setColor(pytav.PropertyFloat3((1, 0.5, 0.25)))
     emissive.setEmissiveType(4)
-    messages.append(_add_pbr(model, near, "hull", base, normal_block(), ao, decal, aorms_block(), flir,
-                             damage_block(9), emissive, two_sided=True))
-
+    hull = pbr_node(base, normal_block(), ao, decal_block(), aorms_block(), flir, damage_block(9), emissive,
+                    name="hull", material="hull_mat")
+    hull.setShadowCaster(2)
+    hull.setTransparentMode(1)
+    hull.setDecalId(3)
+    hull.setTwoSided(True)
     skin = pytav.BoneBlock()
     skin.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
     skin.setBoneIndices(np.array([0, 1, 0, 1] * 4, dtype=np.uint32))
     skin.setBones([bone])
-    skin.setBoneNames(["bone"])
-    messages.append(_add_pbr(model, body, "skin", base_block(offset=0.9), skin))
-
     paint = color_base_block(offset=4)
     paint.setColor(pytav.PropertyFloat3(6, [(0.0, (0, 0, 0)), (1.0, (1, 1, 1))]))
     glow = pytav.EmissiveColorBlock()
     glow.setColor(pytav.PropertyFloat3((0, 1, 0)))
     glow.setAmount(pytav.PropertyFloat(2.0))
-    messages.append(_add_pbr(model, animation, "paint", paint, glow))
-    for i in range(2):
-        messages.append(_add_pbr(model, number, f"digit{i}", base_block(offset=2.0 * i + 6)))
     glass = pytav.GlassBlock()
     glass.setColorMap("glass.dds")
     glass.setInstrumental(True)
-    messages.append(_add_pbr(model, body, "glass", base_block(offset=8), glass))
-
-    color = _mesh(pytav.ColorNode("color", "color_mat"), 10)
+    color = color_node(POSITIONS + np.float32(10), name="color", material="color_mat")
     color.setColor(0.5, 0.25, 0.125)
-    color.setControlNode(visibility)
-    mirror = _mesh(pytav.MirrorNode("mirror", "mirror_mat"), 12)
-    mirror.setTextureCoordinates(uv(0.0))
-    mirror.setTexture("mirror.dds")
-    mirror.setControlNode(far)
-    deck = _mesh(pytav.DeckNode("deck", "deck_mat"), 14, as_list=True)
-    deck.setTiledUV(uv(0.0).tolist())
-    deck.setRegularUV(uv(0.5).tolist())
-    for setter in ("setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap",
-                   "setDamageMap", "setDamageMask", "setDamageMaskRGBA", "setRainMask"):
+    deck = deck_node(POSITIONS + np.float32(14))
+    for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA", "setRainMask"):
         getattr(deck, setter)(setter[3:] + ".dds")
-    deck.setTransparentMode(2)
-    deck.setDecalId(1)
     deck.setArgument(11)
-    deck.setControlNode(body)
-    messages += [model.addRenderNode(node) for node in (color, mirror, deck)]
+    placed = [(near, hull), (body, pbr_node(base_block(offset=0.9), skin, name="skin", material="skin_mat")),
+              (animation, pbr_node(paint, glow, name="paint", material="paint_mat"))] + [
+        (number, pbr_node(base_block(offset=2.0 * i + 6), name=f"digit{i}", material=f"digit{i}_mat"))
+        for i in range(2)] + [(body, pbr_node(base_block(offset=8), glass, name="glass", material="glass_mat")),
+                              (visibility, color), (far, mirror_node(POSITIONS + np.float32(12))), (body, deck)]
+    messages = [_added(model, parent, node) for parent, node in placed]
 
     omni_light, spot_light = sample_fake_lights()
     for cls, light in ((pytav.FakeOmniLights, omni_light), (pytav.AnimatedFakeOmniLight, omni_light),
@@ -339,18 +319,13 @@ def build(model=None, lod=True):
         light_set = cls(cls.__name__.lower())
         light_set.set([light, light])
         light_set.setTexture("sprite.dds")
-        light_set.setMinSizeInPixels(8)
-        light_set.setMaxDistance(500)
         light_set.setLuminance(pytav.PropertyFloat(0.75))
-        light_set.setShiftToCamera(0.1)
         if isinstance(light_set, pytav.FakeSpotLights):
-            light_set.setConeSetup((1, 0.5, 0.1))
             light_set.setDirection((0, 0, -1))
         if hasattr(light_set, "setAnimationArg"):
             light_set.setAnimationArg(12)
             light_set.setLightsAnimation([(0, [(0, 0), (1, 1)]), (1, [(0, 0.5)])])
-        light_set.setControlNode(body)
-        messages.append(model.addRenderNode(light_set))
+        messages.append(_added(model, body, light_set))
 
     shell = pytav.ShellNode("shell")
     shell.setPositions([0, 0, 0, 1, 0, 0, 0, 1, 0])
@@ -361,23 +336,13 @@ def build(model=None, lod=True):
     connector.setPropertyFloat("length", 2.5)
     connector.setPropertyString("type", "hook")
     lamp = pytav.OmniLight("lamp")
-    lamp.setColor(pytav.PropertyFloat3((1, 1, 0.5)))
     lamp.setBrightness(pytav.PropertyFloat(13, [(0.0, 1.0), (1.0, 3.0)]))
-    lamp.setDistance(pytav.PropertyFloat(20))
-    lamp.setSpecularAmount(pytav.PropertyFloat(0.5))
-    lamp.setSoftness(pytav.PropertyFloat(0.1))
-    for item, add in ((shell, model.addShellNode), (segments, model.addSegmentsNode),
-                      (connector, model.addConnector), (lamp, model.addOmniLight)):
-        item.setControlNode(body)
-        add(item)
     beam = pytav.SpotLight("beam")
-    beam.setColor(pytav.PropertyFloat3((1, 1, 1)))
-    beam.setDistance(pytav.PropertyFloat(30))
-    beam.setPhi(pytav.PropertyFloat(45))
-    beam.setTheta(pytav.PropertyFloat(30))
     beam.setAngles(pytav.PropertyFloat(40), pytav.PropertyFloat(14, [(-1.0, 0.0), (1.0, 0.5)]))
-    beam.setControlNode(animation)
-    model.addSpotLight(beam)
+    for parent, item, add in ((body, shell, model.addShellNode), (body, segments, model.addSegmentsNode),
+                              (body, connector, model.addConnector), (body, lamp, model.addOmniLight),
+                              (animation, beam, model.addSpotLight)):
+        _added(model, parent, item, add)
     return model, messages
 
 

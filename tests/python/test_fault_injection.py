@@ -1,9 +1,9 @@
-"""A save that fails at open, write, flush, close or rename, or on a full
-disk, returns a message, leaves the previous file byte for byte and leaves no
-temporary file behind; so does a save killed midway.
-
-faultshim.c, preloaded into a subprocess that builds and saves the models,
-injects the failures; a small file-size limit there makes the disk full."""
+# A save that fails at open, write, flush, close or rename, or on a full
+# disk, returns a message, leaves the previous file byte for byte and leaves no
+# temporary file behind; so does a save killed midway.
+#
+# faultshim.c, preloaded into a subprocess that builds and saves the models,
+# injects the failures; a small file-size limit there makes the disk full.
 
 import json
 import os
@@ -73,7 +73,7 @@ CASES = [f"{op}:{previous}" for op in FAULTS for previous in ("previous", "fresh
 
 
 def make_folders(base, cases):
-    """One folder per case, holding PREVIOUS as model.tav for ":previous" cases."""
+    # One folder per case, holding PREVIOUS as model.tav for ":previous" cases.
     folders = {}
     for case in cases:
         folder = base / case.replace(":", "-")
@@ -85,7 +85,7 @@ def make_folders(base, cases):
 
 
 def run_saves(shim, base, folders, **env_extra):
-    """Saves into every folder in one subprocess under the shim."""
+    # Saves into every folder in one subprocess under the shim.
     env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(base), **env_extra)
     env["LD_PRELOAD"] = " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(shim)) if p)
     return subprocess.run([sys.executable, "-c", RUNNER.format(here=str(HERE)), json.dumps(folders)],
@@ -99,7 +99,7 @@ def messages_of(process):
 
 @pytest.fixture(scope="module")
 def outcomes(shim, tmp_path_factory):
-    """Runs every case in one subprocess; returns {case: (message, folder, stderr)}."""
+    # Runs every case in one subprocess; returns {case: (message, folder, stderr)}.
     base = tmp_path_factory.mktemp("faults")
     folders = make_folders(base, CASES)
     process = run_saves(shim, base, folders)

@@ -1,6 +1,6 @@
-"""The model of every class saves as format 10 and decodes completely, each
-record in its section in call order and each mesh holding what the script
-set, moved by the transforms the save folds into it."""
+# The model of every class saves as format 10 and decodes completely, each
+# record in its section in call order and each mesh holding what the script
+# set, moved by the transforms the save folds into it.
 
 import pytest
 

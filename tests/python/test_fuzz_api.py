@@ -1,12 +1,12 @@
-"""Random call sequences over every pytav class: each call must end in a
-result, a returned message or an ordinary Python exception, never a crash,
-a SystemError or a leaked model object.
-
-The machine runs in a subprocess so that a crash is reported with the calls
-that caused it: every call is written, as a line of Python, to a journal file
-before it runs, and the journal is cut at the start of each sequence. `make
-test` runs 200 sequences of up to 50 steps; PYTAV_FUZZ_EXAMPLES (set by `make
-fuzz`) asks for more. Run directly to drive the machine in this process."""
+# Random call sequences over every pytav class: each call must end in a
+# result, a returned message or an ordinary Python exception, never a crash,
+# a SystemError or a leaked model object.
+#
+# The machine runs in a subprocess so that a crash is reported with the calls
+# that caused it: every call is written, as a line of Python, to a journal file
+# before it runs, and the journal is cut at the start of each sequence. `make
+# test` runs 200 sequences of up to 50 steps; PYTAV_FUZZ_EXAMPLES (set by `make
+# fuzz`) asks for more. Run directly to drive the machine in this process.
 
 import functools
 import gc
@@ -54,7 +54,7 @@ UNSAFE = {"save"}  # saves only into the machine's folder, by the save rule
 
 
 def split(text):
-    """The top-level comma-separated parts of a type list."""
+    # The top-level comma-separated parts of a type list.
     parts, depth, start = [], 0, 0
     for i, c in enumerate(text + ","):
         depth += (c == "[") - (c == "]")
@@ -65,7 +65,7 @@ def split(text):
 
 
 def signatures(function):
-    """The argument type lists of every overload of a pybind11 function."""
+    # The argument type lists of every overload of a pybind11 function.
     return [[a.split(": ", 1)[1] for a in split(args)] for name, args in SIGNATURE.findall(function.__doc__ or "")]
 
 
@@ -75,7 +75,7 @@ METHODS = {cls: {name: signatures(f) for name, f in vars(cls).items() if not nam
 
 
 def methods_of(obj):
-    """Every method of obj's class and its pytav bases with its signatures."""
+    # Every method of obj's class and its pytav bases with its signatures.
     found = {}
     for cls in reversed(type(obj).__mro__):
         found.update(METHODS.get(cls, {}))
@@ -83,8 +83,8 @@ def methods_of(obj):
 
 
 class Journal:
-    """The calls of the running sequence as Python lines, written before each
-    call runs, so a crash leaves the reproducer on disk."""
+    # The calls of the running sequence as Python lines, written before each
+    #     call runs, so a crash leaves the reproducer on disk.
 
     def __init__(self, path):
         self.fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) if path else None
@@ -119,9 +119,9 @@ JOURNAL = Journal(os.environ.get("PYTAV_FUZZ_JOURNAL"))
 
 
 def step(rule_function):
-    """Counts the rule as open until it returns: Hypothesis abandons a step
-    whose data it rejects and keeps its frame (and the objects it held) for a
-    while, so such a sequence can't judge leaks."""
+    # Counts the rule as open until it returns: Hypothesis abandons a step
+    #     whose data it rejects and keeps its frame (and the objects it held) for a
+    #     while, so such a sequence can't judge leaks.
 
     @functools.wraps(rule_function)
     def run(self, **kwargs):
@@ -142,7 +142,7 @@ class ApiMachine(RuleBasedStateMachine):
         JOURNAL.restart()
 
     def invoke(self, target, label, function, args, keep=False):
-        """Every call goes through here: journalled first, then run."""
+        # Every call goes through here: journalled first, then run.
         JOURNAL.write(f"{target}{label}({', '.join(JOURNAL.show(a) for a in args)})")
         try:
             result = function(*args)
@@ -170,9 +170,9 @@ class ApiMachine(RuleBasedStateMachine):
         return self.draw_object(data, CLASSES[type_name.removeprefix("pytav.")])
 
     def draw_object(self, data, cls):
-        """An object of the class, drawn by index (Hypothesis keeps drawn
-        values for its report, and a kept wrapper would outlive the sequence);
-        now and then any object or junk."""
+        # An object of the class, drawn by index (Hypothesis keeps drawn
+        #         values for its report, and a kept wrapper would outlive the sequence);
+        #         now and then any object or junk.
         choice = data.draw(st.integers(0, 9))
         objects = [o for o in self.objects if choice == 8 or isinstance(o, cls)]
         if choice == 9 or not objects:
@@ -211,9 +211,9 @@ class ApiMachine(RuleBasedStateMachine):
     @rule(data=st.data(), kind=st.sampled_from(["color", "mirror", "deck", "pbr"]), vertices=st.integers(0, 12))
     @step
     def add_mesh(self, data, kind, vertices):
-        """A mostly coherent mesh (random data rarely passes the checks, which
-        would leave the save's passes untried): values from the hostile
-        floats, indices up to two past the last vertex."""
+        # A mostly coherent mesh (random data rarely passes the checks, which
+        #         would leave the save's passes untried): values from the hostile
+        #         floats, indices up to two past the last vertex.
         import support
         values = lambda n: data.draw(st.lists(st.one_of(st.floats(-8, 8), st.sampled_from(SPECIAL_FLOATS)),
                                               min_size=n, max_size=n))
@@ -253,7 +253,7 @@ class ApiMachine(RuleBasedStateMachine):
     @rule(data=st.data(), depth=st.integers(1, 400), wide=st.booleans())
     @step
     def grow_tree(self, data, depth, wide):
-        """A deep chain or a wide fan of transforms under a node."""
+        # A deep chain or a wide fan of transforms under a node.
         parent = node = self.draw_object(data, pytav.Node)
         if not isinstance(parent, pytav.Node):
             return
@@ -295,8 +295,8 @@ class ApiMachine(RuleBasedStateMachine):
 
 
 def test_random_call_sequences_never_crash_or_leak(tmp_path):
-    """Runs the machine in a subprocess; a crash there is reported with the
-    journal of the sequence that caused it."""
+    # Runs the machine in a subprocess; a crash there is reported with the
+    #     journal of the sequence that caused it.
     journal = tmp_path / "journal.py"
     env = dict(os.environ, PYTAV_FUZZ_JOURNAL=str(journal), PYTHONFAULTHANDLER="1")
     process = subprocess.run([sys.executable, __file__], env=env, capture_output=True, text=True,

@@ -1,5 +1,5 @@
-"""Key reduction: the keys a file keeps must reproduce every key the script
-gave, on every channel that thins its keys."""
+# Key reduction: the keys a file keeps must reproduce every key the script
+# gave, on every channel that thins its keys.
 
 import math
 import tempfile
@@ -67,7 +67,7 @@ STEPS = [0.0, 1.0, 2.0, -1.0, 0.5]
 
 
 def timed(values, grid: int):
-    """Keys at distinct times of a grid over [0, 1], values drawn from values."""
+    # Keys at distinct times of a grid over [0, 1], values drawn from values.
     times = st.lists(st.integers(0, grid), min_size=2, max_size=10, unique=True).map(sorted)
     return times.flatmap(lambda ts: st.tuples(st.just([t / grid for t in ts]),
                                               st.lists(values, min_size=len(ts), max_size=len(ts))))
@@ -85,8 +85,8 @@ FRACTION = st.sampled_from([0.0, 1.0, 0.25, 0.5])
 
 
 def misses(curve_at, times, wanted, tolerance) -> list:
-    """The script keys (time, wanted, got) that the stored curve does not
-    reproduce within tolerance. Times are stored as 32-bit floats too."""
+    # The script keys (time, wanted, got) that the stored curve does not
+    #     reproduce within tolerance. Times are stored as 32-bit floats too.
     found = []
     for t, want in zip(times, wanted):
         got = np.atleast_1d(curve_at(f32(t)))

@@ -1,4 +1,4 @@
-"""Model.save: versions, the three boxes of the root and a light outside the tree."""
+# Model.save: versions, the three boxes of the root and a light outside the tree.
 import os
 
 import pytest

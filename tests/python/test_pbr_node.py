@@ -1,18 +1,15 @@
-"""PBRNode: material rule, block handling, modes, build and Model.addRenderNode."""
+# PBRNode: material rule, block handling, modes, build and Model.addRenderNode.
 
 import gc
-import re
-
 import numpy as np
 import pytest
 
 import pytav
 import tavtools
-from support import (
+from support import (pytav_warnings, 
     ao_block, base_block, build_message, color_base_block, damage_block, float_bits, normal_block,
     pbr_node, rows, saved_render_nodes, uv)
 
-LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
 
 
 @pytest.mark.parametrize("blocks, options, message", [
@@ -39,8 +36,7 @@ def test_refused_node_is_logged_with_its_name_and_not_added(tmp_path, capfd):
     capfd.readouterr()
     message = model.addRenderNode(node)
     assert message == "Material wing_mat must have the following blocks BT_Base."
-    lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
-    assert [(m.group(1), m.group(2)) for m in lines if m] == [("WARNING", "wing: " + message)]
+    assert pytav_warnings(capfd) == ["wing: " + message]
     assert node.getName() == "EMPTY PBRNode"
     assert model.save(str(tmp_path / "empty.tav"), 10) == ""
     assert tavtools.read(tmp_path / "empty.tav")["sections"]["RENDER_NODES"] == []

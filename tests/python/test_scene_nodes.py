@@ -1,4 +1,4 @@
-"""Scene nodes as saved: matrices, level-of-detail ranges, visibility ranges and the tree."""
+# Scene nodes as saved: matrices, level-of-detail ranges, visibility ranges and the tree.
 
 import struct
 
@@ -18,8 +18,8 @@ def f32(value: float) -> float:
 
 
 def saved(tmp_path, *children) -> dict:
-    """Saves the children under the root, each holding a light so that the
-    save's graph passes keep it as it was built."""
+    # Saves the children under the root, each holding a light so that the
+    #     save's graph passes keep it as it was built.
     model = pytav.Model()
     root = model.getRootTransform()
     for child in children:

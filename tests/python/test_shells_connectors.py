@@ -1,19 +1,11 @@
-"""ShellNode, SegmentsNode, Connector and the Model calls that add them."""
-
-import re
+# ShellNode, SegmentsNode, Connector and the Model calls that add them.
 
 import pytest
 
 import pytav
-from support import save_and_read
+from support import pytav_warnings, save_and_read
 
-LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
 TRIANGLE = [0, 0, 0, 1, 0, 0, 0, 1, 0]
-
-
-def pytav_warnings(capfd) -> list:
-    lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
-    return [m.group(2) for m in lines if m and m.group(1) == "WARNING"]
 
 
 def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNode:

