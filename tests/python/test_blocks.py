@@ -1,14 +1,11 @@
 # Material blocks: type names, validation and what each adds to a saved node.
 
-
 import numpy as np
 import pytest
 
 import pytav
-from support import (
-    INDICES, NORMALS, POSITIONS, VERTEX_COUNT, ao_block, aorms_block, base_block, build_message,
-    color_base_block, damage_block, decal_block, float_bits, normal_block, rows, saved_render_nodes,
-    saved_single, textures, uniform_names, uv)
+from support import (NORMALS, POSITIONS, VERTEX_COUNT, ao_block, base_block, build_message, float_bits, normal_block,
+                     rows, saved_single, textures, uv)
 
 NONE = 0xFFFFFFFF
 

@@ -11,7 +11,6 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import pytav
-from support import saved_render_nodes
 from support import keep, light_parameter, lights, node_named, save_and_read
 from tavtools.preview import _rotation_at, _vector_at
 
@@ -51,16 +50,6 @@ def light_keys(parameter: str, prop) -> list:
     return light_parameter(lights(read(model))[0], parameter)["keys"]
 
 
-def fake_light_samples(keys: list) -> list:
-    light_set = pytav.AnimatedFakeOmniLight("glow")
-    light_set.set([pytav.FakeOmniLight()])
-    light_set.setAnimationArg(1)
-    light_set.setLightsAnimation([(0, keys)])
-    with tempfile.TemporaryDirectory() as folder:
-        (record,), _ = saved_render_nodes(Path(folder), light_set)
-    return record["animation"]
-
-
 # --- key lists that make a greedy thinning miss keys ----------------------------
 
 STEPS = [0.0, 1.0, 2.0, -1.0, 0.5]
@@ -81,7 +70,6 @@ def quat_z(degrees: float, sign: float) -> tuple:
 SCALAR = st.sampled_from(STEPS)
 VECTOR = st.tuples(SCALAR, SCALAR, SCALAR)
 ROTATION = st.builds(quat_z, st.sampled_from([0.0, 30.0, 45.0, 90.0, 170.0, -120.0]), st.sampled_from([1.0, -1.0]))
-FRACTION = st.sampled_from([0.0, 1.0, 0.25, 0.5])
 
 
 def misses(curve_at, times, wanted, tolerance) -> list:
@@ -126,26 +114,6 @@ def test_animated_property_keys_dropped_by_the_greedy_pass_come_back(keys, vecto
         stored = light_keys("brightness", pytav.PropertyFloat(3, list(zip(times, values))))
         wanted = [f32(v) for v in values]
     assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 1e-3) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(FRACTION, 20))
-def test_set_angles_theta_keys_dropped_by_the_greedy_pass_come_back(keys):
-    times, fractions = keys
-    stored = light_keys("theta", pytav.PropertyFloat(3, list(zip(times, fractions))))
-    # theta = phi - phi * fraction with phi 1; the fraction's own thinning
-    # (0.001) and theta's (0.001) add up.
-    wanted = [f32(1.0 - f32(f)) for f in fractions]
-    assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 2e-3) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(SCALAR, 127))
-def test_fake_light_brightness_keys_dropped_by_the_greedy_pass_come_back(keys):
-    times, values = keys
-    samples = fake_light_samples(list(zip(times, values)))
-    # Key times lie on the sample grid, so each key has a sample of its own.
-    assert misses(lambda t: samples[round(t * 127)], times, [f32(v) for v in values], 1e-3) == []
 
 
 def test_key_dropped_before_its_neighbour_was_kept_is_brought_back():

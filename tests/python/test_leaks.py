@@ -54,17 +54,6 @@ def _render_and_model():
     return [model]
 
 
-def _pbr_with_blocks():
-    model, _ = support.build()
-    node = pytav.PBRNode("n", "m")
-    block = support.base_block()
-    node.addBlock(block)
-    node.setIndices(support.INDICES)
-    node.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(node) == ""
-    return [model, node, block, model.getRootTransform()]
-
-
 def _node_in_two_models():
     first, second = pytav.Model(), pytav.Model()
     shared = pytav.Transform("shared")
@@ -80,7 +69,7 @@ def _node_in_two_models():
 
 
 @pytest.mark.parametrize("order", ["forward", "reverse"])
-@pytest.mark.parametrize("make", [_render_and_model, _pbr_with_blocks,
+@pytest.mark.parametrize("make", [_render_and_model,
                                   _node_in_two_models])
 def test_objects_dropped_in_any_order_free_every_model_object(make, order):
     gc.collect()

@@ -4,13 +4,12 @@
 
 import math
 
-import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import pytav
 
-from support import INDICES, NORMALS, POSITIONS, color_node
+from support import color_node
 
 BAD_VALUES = [math.nan, math.inf, -math.inf]
 NOT_FINITE = " holds a value that is not finite."
@@ -122,25 +121,5 @@ def test_every_setter_whose_floats_reach_the_file_refuses_nan_and_infinities(dat
 
 
 # --- numbers that turn non-finite during the save -----------------------------
-
-def scale_rows(factor):
-    return [(factor, 0, 0, 0), (0, factor, 0, 0), (0, 0, factor, 0), (0, 0, 0, 1)]
-
-
-def chain(model, depth, factor, leaf):
-    parent = model.getRootTransform()
-    for i in range(depth):
-        parent = parent.addChild(pytav.Transform(f"t{i}", scale_rows(factor)))
-    return parent.addChild(leaf)
-
-
-def test_transforms_baked_past_the_float_range_fail_the_save_naming_the_node(tmp_path):
-    model = pytav.Model()
-    node = color_node(POSITIONS + np.float32(1))
-    node.setControlNode(chain(model, 2, 1e38, pytav.Node("leaf")))
-    assert model.addRenderNode(node) == ""
-    path = tmp_path / "m.tav"
-    assert model.save(str(path), 10) == "Vertex data of paint" + NOT_FINITE
-    assert not path.exists()
 
 

@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import pytav
-from support import INDICES, NORMALS, base_block, pbr_node, rows, uv
+from support import INDICES, NORMALS, pbr_node, rows, uv
 from support import save_and_read
 
 DIGIT_INDEX = 21

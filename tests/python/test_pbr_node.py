@@ -1,15 +1,11 @@
 # PBRNode: material rule, block handling, modes, build and Model.addRenderNode.
 
-import gc
 import numpy as np
 import pytest
 
 import pytav
 import tavtools
-from support import (pytav_warnings, 
-    ao_block, base_block, build_message, color_base_block, damage_block, float_bits, normal_block,
-    pbr_node, rows, saved_render_nodes, uv)
-
+from support import base_block, build_message, float_bits, normal_block, pbr_node, rows
 
 
 @pytest.mark.parametrize("blocks, options, message", [
@@ -27,19 +23,6 @@ from support import (pytav_warnings,
 ])
 def test_incomplete_node_reports_the_first_problem_in_check_order(blocks, options, message):
     assert build_message(*blocks, **options) == message
-
-
-def test_refused_node_is_logged_with_its_name_and_not_added(tmp_path, capfd):
-    model = pytav.Model()
-    node = pbr_node(normal_block(), name="wing", material="wing_mat")
-    node.setControlNode(model.getRootTransform())
-    capfd.readouterr()
-    message = model.addRenderNode(node)
-    assert message == "Material wing_mat must have the following blocks BT_Base."
-    assert pytav_warnings(capfd) == ["wing: " + message]
-    assert node.getName() == "EMPTY PBRNode"
-    assert model.save(str(tmp_path / "empty.tav"), 10) == ""
-    assert tavtools.read(tmp_path / "empty.tav")["sections"]["RENDER_NODES"] == []
 
 
 def test_second_save_does_not_add_back_faces_again(tmp_path):

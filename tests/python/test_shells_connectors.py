@@ -3,7 +3,7 @@
 import pytest
 
 import pytav
-from support import pytav_warnings, save_and_read
+from support import pytav_warnings
 
 TRIANGLE = [0, 0, 0, 1, 0, 0, 0, 1, 0]
 
@@ -15,9 +15,6 @@ def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNod
     if indices is not None:
         node.setIndices(list(indices))
     return node
-
-
-
 
 
 @pytest.mark.parametrize("positions, indices, message", [
@@ -54,43 +51,6 @@ def test_every_failed_shell_is_named_in_the_order_added(tmp_path):
     assert not path.exists()
 
 
-def test_failed_shell_mended_and_added_again_is_saved(tmp_path):
-    model = pytav.Model()
-    node = shell("hull", indices=[0, 1, 3])
-    node.setControlNode(model.getRootTransform())
-    model.addShellNode(node)
-    assert model.save(str(tmp_path / "first.tav"), 10) != ""
-    node.setIndices([0, 1, 2])
-    model.addShellNode(node)
-    records = save_and_read(model, tmp_path / "model.tav")["sections"]["SHELL_NODES"]
-    assert {(r["name"], tuple(r["indices"])) for r in records} == {("hull", (0, 1, 2))}
-
-
 # --- segments ------------------------------------------------------------
-
-
-
-
-def test_connector_keeps_its_parent_and_properties_in_call_order(tmp_path):
-    model = pytav.Model()
-    # A connector can't take a transform into itself, so its moved parent
-    # stays in the saved tree.
-    hook_point = model.getRootTransform().addChild(
-        pytav.Transform("hook_point", [(1, 0, 0, 0), (0, 1, 0, 0), (0, 0, 1, 5), (0, 0, 0, 1)]))
-    connector = pytav.Connector("hook")
-    connector.setControlNode(hook_point)
-    connector.setPropertyFloat("length", 2.5)
-    connector.setPropertyString("kind", "tow")
-    connector.setPropertyString("empty", "")
-    model.addConnector(connector)
-    data = save_and_read(model, tmp_path / "a.tav")
-    (record,) = data["sections"]["CONNECTORS"]
-    assert (record["class"], record["name"]) == ("model::Connector", "hook")
-    assert data["nodes"][record["parent"]]["name"] == "hook_point"
-    assert record["properties"] == [
-        {"class": "model::Property<float>", "name": "length", "value": 2.5},
-        {"class": "model::Property<const char*>", "name": "kind", "value": "tow"},
-        {"class": "model::Property<const char*>", "name": "empty", "value": ""},
-    ]
 
 

@@ -3,9 +3,8 @@
 import numpy as np
 import pytest
 
-import pytav
-from support import (DECK_MAPS, INDICES, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node,
-                     mirror_node, rows, saved_single, textures)
+from support import (DECK_MAPS, INDICES, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node, mirror_node,
+                     rows, saved_single, textures)
 
 QUAD = POSITIONS.tolist()
 INDICES = INDICES.tolist()
@@ -55,25 +54,6 @@ def test_node_without_control_node_is_refused(make):
 
 
 # --- NumPy input ---------------------------------------------------------
-
-def strided_view() -> np.ndarray:
-    # The quad's positions as a (4, 3) view into every other column.
-    wide = np.zeros((4, 6), dtype=np.float32)
-    wide[:, ::2] = np.array(QUAD, dtype=np.float32).reshape(4, 3)
-    return wide[:, ::2]
-
-
-@pytest.mark.parametrize("array", [
-    np.array(QUAD, dtype=np.float32).reshape(4, 3),
-    np.asfortranarray(np.array(QUAD, dtype=np.float32).reshape(4, 3)),
-    np.array(QUAD, dtype=np.float64).reshape(2, 2, 3),
-    strided_view(),
-])
-def test_positions_of_any_shape_are_flattened_in_c_order(tmp_path, array):
-    node = color_node(positions=None)
-    node.setPositions(array)
-    record, _ = saved_single(tmp_path, node)
-    assert sorted(row[:4] for row in rows(record)) == sorted(QUAD[i:i + 3] + [0] for i in range(0, 12, 3))
 
 
 # --- ColorNode -----------------------------------------------------------

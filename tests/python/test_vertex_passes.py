@@ -4,11 +4,9 @@
 
 
 import numpy as np
-import pytest
 
 import pytav
-from support import INDICES, NORMALS, POSITIONS, aorms_block, base_block, color_base_block, normal_block, \
-    pbr_node, rows, uv
+from support import INDICES, NORMALS, POSITIONS, base_block, pbr_node, rows, uv
 from support import save_and_read
 
 
