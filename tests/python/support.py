@@ -13,7 +13,6 @@ import tavtools
 # The empty box of a model, as the doubles the file stores.
 FLT_MAX = 3.4028234663852886e38
 EMPTY_BOX = {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3}
-LIGHT_PARAMETERS = ("color", "brightness", "phi", "theta", "distance", "specularAmount", "softness")
 
 
 LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
@@ -42,13 +41,14 @@ def lights(data: dict) -> list:
 
 
 def light_parameter(light: dict, parameter: str) -> dict:
-    return light["light_properties"][LIGHT_PARAMETERS.index(parameter)]
+    return light["light_properties"][("color", "brightness", "phi", "theta", "distance", "specularAmount",
+                                      "softness").index(parameter)]
 
 
 def keep(model, node):
     # Hangs a light off node so that the save's graph passes keep node as
-    #     built (a plain group node, an identity transform or a node without keys
-    #     is still folded away). Returns node, so calls chain like addChild.
+    # built (a plain group node, an identity transform or a node without keys
+    # is still folded away). Returns node, so calls chain like addChild.
     light = pytav.OmniLight("on_" + node.getName())
     light.setControlNode(node)
     model.addOmniLight(light)
@@ -128,7 +128,7 @@ def pbr_node(*blocks, name="mesh", material="mat", indices=INDICES) -> pytav.PBR
 
 def saved_render_nodes(tmp_path, *nodes, bbox=None, children=()) -> tuple:
     # Saves the nodes under one transform (children such as bones below it
-    #     too); returns (render records, materials).
+    # too); returns (render records, materials).
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     for child in children:
@@ -160,10 +160,6 @@ def rows(record: dict) -> list:
 
 def float_bits(value: float) -> int:
     return struct.unpack("<I", struct.pack("<f", value))[0]
-
-
-def uniform_names(material: dict) -> list:
-    return [u["name"] for u in material["uniforms"] + material["animated_uniforms"]]
 
 
 def textures(material: dict) -> dict:

@@ -4,10 +4,7 @@ import numpy as np
 import pytest
 
 import pytav
-from support import (NORMALS, POSITIONS, VERTEX_COUNT, ao_block, base_block, build_message, float_bits, normal_block,
-                     rows, saved_single, textures, uv)
-
-NONE = 0xFFFFFFFF
+from support import NORMALS, POSITIONS, VERTEX_COUNT, base_block, build_message, float_bits, rows, saved_single, uv
 
 
 def _base(positions=POSITIONS, normals=NORMALS, coordinates=None, albedo=""):
@@ -85,33 +82,6 @@ NINE = np.arange(1, 10, dtype=np.float32)
 ])
 def test_incomplete_block_reports_its_first_missing_field(blocks, message):
     assert build_message(*blocks) == message
-
-
-def test_coordinates_take_channels_in_block_type_order(tmp_path):
-    # Added out of order: the node applies blocks by type, Base, Normal, Ao.
-    record, material = saved_single(tmp_path, ao_block(), normal_block(), base_block())
-    channels = material["texture_coordinates_channels"]
-    assert (channels[0], channels[1], channels[9]) == (0, 1, 2)
-    assert [i for i, c in enumerate(channels) if c != NONE] == [0, 1, 9]
-    fmt = material["vertex_format"]
-    assert fmt[:7] == [4, 3, 3, 3, 2, 2, 2] and sum(fmt) == 19
-    assert textures(material) == {0: "albedo.dds", 1: "normal.dds", 9: "ao.dds"}
-    first = rows(record)[0]
-    # position, normal, zero tangent frame, then TEXCOORD0..2 of vertex 0
-    assert first == [0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0,
-                     0, 0, pytest.approx(0.1), pytest.approx(0.1), pytest.approx(0.2), pytest.approx(0.2)]
-
-
-@pytest.mark.parametrize("emissive_type, material_name", [
-    (0, "def_material"), (1, "def_material"), (2, "self_illum_material"),
-    (3, "transparent_self_illum_material"), (4, "additive_self_illum_material"),
-    (5, "additive_self_illum_color_material"), (6, "additive_self_illum_tex_material"), (7, "def_material"),
-])
-def test_emissive_type_selects_material(tmp_path, emissive_type, material_name):
-    block = pytav.EmissiveBlock()
-    block.setEmissiveType(emissive_type)
-    _, material = saved_single(tmp_path, base_block(), block)
-    assert material["material_name"] == material_name
 
 
 BBOX = (-1, -1, -1, 2, 2, 2)

@@ -22,7 +22,7 @@ VERSIONS = [10, 20]
 
 def grid_model():
     # Many vertices and render nodes, so the vertex pass splits its work
-    #     into several pool tasks; every vertex is distinct, so welding keeps it.
+    # into several pool tasks; every vertex is distinct, so welding keeps it.
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     side = 40
@@ -97,5 +97,5 @@ def digests_in_subprocess(folder, perturb):
 
 def test_heap_garbage_never_reaches_the_file(tmp_path):
     # Heap blocks filled with 165 in one process and 90 in the other: any
-    #     byte written from memory the save never set differs between the two.
+    # byte written from memory the save never set differs between the two.
     assert digests_in_subprocess(tmp_path / "a", 165) == digests_in_subprocess(tmp_path / "b", 90)

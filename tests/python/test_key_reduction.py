@@ -74,7 +74,7 @@ ROTATION = st.builds(quat_z, st.sampled_from([0.0, 30.0, 45.0, 90.0, 170.0, -120
 
 def misses(curve_at, times, wanted, tolerance) -> list:
     # The script keys (time, wanted, got) that the stored curve does not
-    #     reproduce within tolerance. Times are stored as 32-bit floats too.
+    # reproduce within tolerance. Times are stored as 32-bit floats too.
     found = []
     for t, want in zip(times, wanted):
         got = np.atleast_1d(curve_at(f32(t)))

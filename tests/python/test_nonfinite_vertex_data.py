@@ -7,8 +7,7 @@ import pytest
 import pytav
 import tavtools
 from support import (EMPTY_BOX, NORMALS, POSITIONS, ao_block, aorms_block, base_block, color_base_block, color_node,
-                     damage_block, decal_block, deck_node, float_bits, mirror_node, normal_block, pbr_node,
-                     pytav_warnings, rows, uv)
+                     damage_block, decal_block, deck_node, float_bits, mirror_node, normal_block, pbr_node, rows, uv)
 
 BAD_VALUES = [float("nan"), float("inf"), float("-inf")]
 QUAD = POSITIONS.tolist()
@@ -52,21 +51,11 @@ def pbr(*blocks):
     return pbr_node(*blocks, name="bad")
 
 
-def fake_light(cls, bad, field):
-    light = cls()
-    light.setPos((bad, 0, 0) if field == "pos" else (1, 2, 3))
-    light.setUV((0, bad) if field == "uv" else (0, 0), (1, 1))
-    light.setSize(bad if field == "size" else 0.5)
-    if field == "back_uv":
-        light.setBackUV((0, 0), (bad, 1))
-    return light
-
-
 def fake_lights(set_cls, light_cls, bad, field):
+    light = light_cls()
+    light.setPos((bad, 0, 0) if field == "pos" else (1, 2, 3))
     node = set_cls("bad")
-    node.set([fake_light(light_cls, bad, field)])
-    if field == "direction":
-        node.setDirection((0, bad, 1))
+    node.set([light])
     if field == "curve":
         node.setAnimationArg(3)
         node.setLightsAnimation([(0, [(0.0, 1.0), (1.0, bad)])])
@@ -100,10 +89,8 @@ RENDER_CASES = [
 ] + [
     (f"{set_cls.__name__}_{field}", lambda b, _, s=set_cls, l=light_cls, f=field: fake_lights(s, l, b, f))
     for set_cls, light_cls, fields in [
-        (pytav.FakeOmniLights, pytav.FakeOmniLight, ("pos", "uv", "size")),
-        (pytav.AnimatedFakeOmniLight, pytav.FakeOmniLight, ("pos", "curve")),
-        (pytav.FakeSpotLights, pytav.FakeSpotLight, ("pos", "uv", "size", "back_uv", "direction")),
-        (pytav.AnimatedFakeSpotLight, pytav.FakeSpotLight, ("pos", "back_uv", "curve")),
+        (pytav.FakeOmniLights, pytav.FakeOmniLight, ("pos",)),
+        (pytav.AnimatedFakeSpotLight, pytav.FakeSpotLight, ("pos", "curve")),
     ]
     for field in fields
 ]
@@ -135,7 +122,7 @@ def test_non_finite_vertex_value_refuses_render_node_and_keeps_it_out_of_file(tm
 @pytest.mark.parametrize("indices", [(0, 0, 128, 127), (0, 0, 200, 255), (255, 255, 255, 255)])
 def test_packed_bone_indices_reading_as_nan_are_not_taken_for_bad_positions(tmp_path, indices):
     # The fourth position component of a skinned vertex holds the packed bone
-    #     indices; high bytes such as (128, 127) or (200, 255) make the pattern of an infinity or a NaN.
+    # indices; high bytes such as (128, 127) or (200, 255) make the pattern of an infinity or a NaN.
     model, holder, bone = model_with_holder(bbox=(-5, -5, -5, 5, 5, 5))
     block = pytav.BoneBlock()
     block.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
@@ -167,17 +154,5 @@ def test_non_finite_shell_position_fails_the_save_naming_the_shell(tmp_path, bad
     # A dropped collision mesh is a broken model: the save says so and writes nothing.
     assert model.save(str(tmp_path / "m.tav"), 10) == "Shell 'bad': " + message_for("bad")
     assert not (tmp_path / "m.tav").exists()
-
-
-def test_non_finite_shell_message_is_logged_with_the_shell_name(capfd):
-    model, holder, _ = model_with_holder()
-    shell = pytav.ShellNode("hull")
-    shell.setPositions([0, 0, 0, 1, float("nan"), 0, 0, 1, 0])
-    shell.setIndices([0, 1, 2])
-    shell.setControlNode(holder)
-    capfd.readouterr()
-    # addShellNode returns nothing; the logged build message is the script's only report.
-    assert model.addShellNode(shell) is None
-    assert pytav_warnings(capfd) == ["hull: " + message_for("hull")]
 
 

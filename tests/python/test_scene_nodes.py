@@ -19,7 +19,7 @@ def f32(value: float) -> float:
 
 def saved(tmp_path, *children) -> dict:
     # Saves the children under the root, each holding a light so that the
-    #     save's graph passes keep it as it was built.
+    # save's graph passes keep it as it was built.
     model = pytav.Model()
     root = model.getRootTransform()
     for child in children:

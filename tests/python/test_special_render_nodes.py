@@ -76,15 +76,6 @@ def test_color_node_saves_its_material_and_vertex_rows(tmp_path):
 
 # --- MirrorNode ----------------------------------------------------------
 
-def test_mirror_node_saves_texture_channel_and_colour(tmp_path):
-    record, material = saved_single(tmp_path, mirror_node())
-    assert (material["material_name"], material["name"]) == ("mirror_material", "mirror_mat")
-    assert material["vertex_format"] == [4, 3, 0, 0, 2] + [0] * 21
-    assert material["texture_coordinates_channels"] == [0] + [NONE] * 12
-    assert textures(material) == {0: "mirror.dds"}
-    assert [(u["name"], u["value"]) for u in material["uniforms"]] == [("color", [1.0, 0.0, 0.0])]
-    assert sorted(row[7:] for row in rows(record)) == sorted(TILED[i:i + 2] for i in range(0, 8, 2))
-
 
 # --- DeckNode ------------------------------------------------------------
 
@@ -106,19 +97,5 @@ def test_deck_node_saves_material_textures_and_settings(tmp_path):
     assert textures(material) == {0: "BaseTiledMap.dds", 1: "NormalTiledMap.dds", 2: "AormsTiledMap.dds",
                                   3: "BaseMap.dds", 4: "AormsMap.dds", 5: "RainMask.dds", 6: "DamageMask.dds",
                                   7: "DamageMap.dds", 9: "DamageMaskRGBA.dds"}
-
-
-@pytest.mark.parametrize("tiled, tangent, binormal", [
-    (TILED, [1, 0, 0], [0, 1, 0]),
-    # Mirrored along u: the tangent turns, the binormal follows v.
-    ([1, 0, 0, 0, 0, 1, 1, 1], [-1, 0, 0], [0, 1, 0]),
-    # Mirrored along v.
-    ([0, 1, 1, 1, 1, 0, 0, 0], [1, 0, 0], [0, -1, 0]),
-])
-def test_deck_tangent_frame_of_a_flat_quad(tmp_path, tiled, tangent, binormal):
-    record, _ = saved_single(tmp_path, deck_node(tiled=tiled))
-    for row in rows(record):
-        assert row[7:10] == pytest.approx(tangent, abs=1e-6)
-        assert row[10:13] == pytest.approx(binormal, abs=1e-6)
 
 
