@@ -21,25 +21,21 @@ VERSIONS = [10, 20]
 
 
 def grid_model():
-    # Many vertices and render nodes, so the vertex pass splits its work
-    # into several pool tasks; every vertex is distinct, so welding keeps it.
+    # Many vertices and render nodes, so the vertex pass splits its work into
+    # several pool tasks; every vertex is distinct, so welding keeps it.
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     side = 40
     y, x = np.mgrid[0:side, 0:side].astype(np.float32)
     positions = np.stack([x.ravel(), y.ravel(), np.zeros(side * side, np.float32)], axis=1)
-    quads = [(r * side + c, r * side + c + 1, (r + 1) * side + c + 1, (r + 1) * side + c)
-             for r in range(side - 1) for c in range(side - 1)]
-    indices = np.array([i for a, b, c, d in quads for i in (a, b, c, a, c, d)], dtype=np.uint32)
+    corner = (np.arange(side - 1)[:, None] * side + np.arange(side - 1)).ravel().astype(np.uint32)
+    quads = np.stack([corner, corner + 1, corner + side + 1, corner, corner + side + 1, corner + side], axis=1)
     for n in range(6):
-        block = pytav.BaseBlock()
+        block = support.base_block(f"grid{n % 2}.dds")
         block.setPositions((positions + np.float32(n * side)).ravel())
         block.setNormals(np.tile(np.array([0, 0, 1], np.float32), side * side))
         block.setAlbedoMapUV((positions[:, :2] / side).ravel())
-        block.setAlbedoMap(f"grid{n % 2}.dds")
-        node = pytav.PBRNode(f"grid{n}", f"grid_mat{n % 2}")
-        node.setIndices(indices)
-        node.addBlock(block)
+        node = support.pbr_node(block, name=f"grid{n}", material=f"grid_mat{n % 2}", indices=quads.ravel())
         node.setControlNode(holder)
         assert model.addRenderNode(node) == ""
     return model

@@ -38,14 +38,6 @@ def test_unsupported_version_is_returned_as_text_and_writes_nothing(tmp_path, ve
     assert not path.exists()
 
 
-def test_user_box_copies_a_valid_bounding_box(tmp_path):
-    model = pytav.Model()
-    model.setBBox((-1, -2, -3, 4, 5, 6))
-    data = save_and_read(model, tmp_path / "box.tav")
-    assert data["root"]["bounding_box"] == box(-1, -2, -3, 4, 5, 6)
-    assert data["root"]["user_box"] == box(-1, -2, -3, 4, 5, 6)
-
-
 def test_light_box_grows_the_bounding_box_by_the_longest_light_reach(tmp_path):
     model = lit_model(5.0)
     far = pytav.SpotLight("far")

@@ -1,6 +1,5 @@
-# No NaN or infinity reaches a model file: the setters whose floats go into
-# the file refuse them, and a save whose own arithmetic leaves the number range
-# returns a message naming the node instead of writing the file.
+# No NaN or infinity reaches a model file: every setter whose floats go into
+# the file and that no render node's vertex check covers refuses them.
 
 import math
 
@@ -8,8 +7,6 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import pytav
-
-from support import color_node
 
 BAD_VALUES = [math.nan, math.inf, -math.inf]
 NOT_FINITE = " holds a value that is not finite."

@@ -78,17 +78,6 @@ def test_visible_ranges_from_keys(tmp_path, keys, ranges):
         {"argument": 3, "ranges": ranges}, KEEPER_RANGES]
 
 
-
-
 # --- tree ---------------------------------------------------------------
-
-
-def test_adding_a_node_below_itself_raises_runtime_error_with_message_only():
-    top, middle = pytav.Node("top"), pytav.Node("middle")
-    top.addChild(middle)
-    for parent, child in ((top, top), (middle, top)):
-        with pytest.raises(RuntimeError) as error:
-            parent.addChild(child)
-        assert ".cpp" not in str(error.value) and ".h" not in str(error.value)
 
 

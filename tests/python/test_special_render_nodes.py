@@ -1,10 +1,9 @@
 # ColorNode, MirrorNode and DeckNode: build checks, materials and vertex data.
 
-import numpy as np
 import pytest
 
-from support import (DECK_MAPS, INDICES, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node, mirror_node,
-                     rows, saved_single, textures)
+from support import (DECK_MAPS, INDICES, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node,
+                     mirror_node, rows, saved_single, textures)
 
 QUAD = POSITIONS.tolist()
 INDICES = INDICES.tolist()
@@ -57,21 +56,6 @@ def test_node_without_control_node_is_refused(make):
 
 
 # --- ColorNode -----------------------------------------------------------
-
-def test_color_node_saves_its_material_and_vertex_rows(tmp_path):
-    _, material = saved_single(tmp_path, color_node())
-    assert [(u["name"], u["value"]) for u in material["uniforms"]] == [("color", [1.0, 0.0, 0.0])]
-    node = color_node()
-    node.setColor(0.2, 0.4, 0.6)
-    record, material = saved_single(tmp_path, node)
-    assert (record["class"], record["name"]) == ("model::RenderNode", "paint")
-    assert record["parents"][0]["damage_argument"] == NONE
-    assert (material["material_name"], material["name"]) == ("color_material", "paint_mat")
-    assert material["vertex_format"] == [4, 3] + [0] * 24
-    assert material["uniforms"] == [{"class": "model::Property<osg::Vec3f>", "name": "color",
-                                     "value": [float(np.float32(v)) for v in (0.2, 0.4, 0.6)]}]
-    assert sorted(rows(record)) == sorted(QUAD[i:i + 3] + [0, 0, 0, 1] for i in range(0, 12, 3))
-    assert sorted(record["indices"]) == sorted(INDICES)
 
 
 # --- MirrorNode ----------------------------------------------------------

@@ -1,13 +1,7 @@
-# The save's vertex passes seen in saved files: texture-channel compaction,
-# merging of render nodes and fake light sets, welding, degenerate triangles,
-# and files that don't depend on the number of workers.
-
-
-import numpy as np
+# The save's merging of materials and render nodes seen in saved files.
 
 import pytav
-from support import INDICES, NORMALS, POSITIONS, base_block, pbr_node, rows, uv
-from support import save_and_read
+from support import INDICES, base_block, pbr_node, rows, save_and_read
 
 
 def animated(name: str, argument: int) -> pytav.AnimationNode:
@@ -56,18 +50,5 @@ def test_two_nodes_under_two_parents_keep_their_vertices_apart(tmp_path):
     assert record["vertex_count"] == 8
     assert [row[3] for row in rows(record)] == [0.0] * 4 + [1.0] * 4
     assert record["indices"] == list(INDICES) + [i + 4 for i in INDICES]
-
-
-def test_degenerate_triangles_are_removed(tmp_path):
-    sliver = np.array([5, 5, 0, 5.00005, 5.00009, 1, 4.99991, 5.00001, 2], dtype=np.float32)
-    block = pytav.BaseBlock()
-    block.setPositions(np.concatenate([POSITIONS, sliver]))
-    block.setNormals(np.concatenate([NORMALS, NORMALS[:9]]))
-    block.setAlbedoMapUV(np.concatenate([uv(0.0), np.array([0, 0, 1, 0, 0, 1], dtype=np.float32)]))
-    block.setAlbedoMap("albedo.dds")
-    indices = np.array([0, 1, 2, 0, 0, 1, 0, 2, 3, 4, 5, 6], dtype=np.uint32)
-    data = save_nodes(tmp_path, [(pbr_node(block, indices=indices), None)])
-    (record,) = render_records(data)
-    assert record["indices"] == [0, 1, 2, 0, 2, 3]
 
 
