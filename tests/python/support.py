@@ -2,6 +2,7 @@
 # tavtools, complete material blocks and PBR nodes on one quad, and a model that
 # touches every class (built in-process and in subprocesses).
 
+import functools
 import re
 import struct
 
@@ -68,53 +69,38 @@ def uv(offset: float) -> np.ndarray:
     return np.array([0, 0, 1, 0, 1, 1, 0, 1], dtype=np.float32) * 0.5 + np.float32(offset)
 
 
+def _set(node, *calls):
+    # Calls each setter with its value; None leaves a setter uncalled.
+    for setter, value in calls:
+        if value is not None:
+            getattr(node, setter)(value)
+    return node
+
+
 def base_block(albedo="albedo.dds", offset=0.0) -> pytav.BaseBlock:
-    block = pytav.BaseBlock()
-    block.setPositions(POSITIONS + np.float32(offset))
-    block.setNormals(NORMALS)
-    block.setAlbedoMapUV(uv(offset))
-    block.setAlbedoMap(albedo)
-    return block
+    return _set(pytav.BaseBlock(), ("setPositions", POSITIONS + np.float32(offset)), ("setNormals", NORMALS),
+                ("setAlbedoMapUV", uv(offset)), ("setAlbedoMap", albedo))
 
 
 def color_base_block(color=(0.25, 0.5, 0.75), offset=0.0) -> pytav.ColorBaseBlock:
-    block = pytav.ColorBaseBlock()
-    block.setPositions(POSITIONS + np.float32(offset))
-    block.setNormals(NORMALS)
-    block.setColor(pytav.PropertyFloat3(color))
-    return block
+    return _set(pytav.ColorBaseBlock(), ("setPositions", POSITIONS + np.float32(offset)), ("setNormals", NORMALS),
+                ("setColor", pytav.PropertyFloat3(color)))
 
 
-def textured(block_class, map_setter: str, uv_setter: str, offset: float, file: str):
-    block = block_class()
-    getattr(block, map_setter)(file)
-    getattr(block, uv_setter)(uv(offset))
-    return block
+def textured(block_class, prefix: str, file: str, offset: float):
+    return _set(block_class(), (f"set{prefix}Map", file), (f"set{prefix}MapUV", uv(offset)))
 
 
-def normal_block(offset=0.1):
-    return textured(pytav.NormalBlock, "setNormalMap", "setNormalMapUV", offset, "normal.dds")
-
-
-def ao_block(offset=0.2):
-    return textured(pytav.AoBlock, "setAoMap", "setAoMapUV", offset, "ao.dds")
-
-
-def decal_block(offset=0.3):
-    return textured(pytav.DecalBlock, "setDecalMap", "setDecalMapUV", offset, "decal.dds")
-
-
-def aorms_block(offset=0.4):
-    return textured(pytav.AormsBlock, "setAormsMap", "setAormsMapUV", offset, "aorms.dds")
+normal_block = functools.partial(textured, pytav.NormalBlock, "Normal", "normal.dds", offset=0.1)
+ao_block = functools.partial(textured, pytav.AoBlock, "Ao", "ao.dds", offset=0.2)
+decal_block = functools.partial(textured, pytav.DecalBlock, "Decal", "decal.dds", offset=0.3)
+aorms_block = functools.partial(textured, pytav.AormsBlock, "Aorms", "aorms.dds", offset=0.4)
 
 
 def damage_block(argument=7):
-    block = pytav.DamageBlock()
-    for setter, value in (("setAlbedoMapUV", uv(0.5)), ("setNormalMapUV", uv(0.6)), ("setAlbedoMap", "damage.dds"),
-                          ("setNormalMap", "damage_normal.dds"), ("setMask", "mask.dds"),
-                          ("setMaskRGBA", "mask_rgba.dds"), ("setArgument", argument)):
-        getattr(block, setter)(value)
-    return block
+    return _set(pytav.DamageBlock(), ("setAlbedoMapUV", uv(0.5)), ("setNormalMapUV", uv(0.6)),
+                ("setAlbedoMap", "damage.dds"), ("setNormalMap", "damage_normal.dds"), ("setMask", "mask.dds"),
+                ("setMaskRGBA", "mask_rgba.dds"), ("setArgument", argument))
 
 
 def pbr_node(*blocks, name="mesh", material="mat", indices=INDICES) -> pytav.PBRNode:
@@ -178,17 +164,10 @@ def build_message(*blocks, indices=INDICES, material="mat", control=True) -> str
     return model.addRenderNode(node)
 
 
-# The special render nodes on the quad; None leaves a setter uncalled.
+# The special render nodes on the quad.
 TILED = [0, 0, 1, 0, 1, 1, 0, 1]
 REGULAR = [0.5, 0.5, 0.75, 0.5, 0.75, 0.75, 0.5, 0.75]
 DECK_MAPS = ["setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap"]
-
-
-def _set(node, *calls):
-    for setter, value in calls:
-        if value is not None:
-            getattr(node, setter)(value)
-    return node
 
 
 def _f32(values):
@@ -275,7 +254,7 @@ def build(model=None, lod=True):
     ao.setAoShift(pytav.PropertyFloat2((0.1, 0.2)))
     flir = pytav.FlirBlock()
     flir.setFlirMap("flir.dds")
-    emissive = textured(pytav.EmissiveBlock, "setEmissiveMap", "setEmissiveMapUV", 0.7, "glow.dds")
+    emissive = textured(pytav.EmissiveBlock, "Emissive", "glow.dds", 0.7)
     emissive.setAmount(pytav.PropertyFloat(5, [(0.0, 0.0), (0.5, 2.0), (1.0, 1.0)]))
     emissive.setEmissiveType(4)
     hull = pbr_node(base, normal_block(), ao, decal_block(), aorms_block(), flir, damage_block(9), emissive,

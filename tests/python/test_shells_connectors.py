@@ -40,17 +40,6 @@ def test_shell_whose_build_fails_makes_the_save_fail_naming_it(tmp_path, capfd, 
     assert path.read_bytes() == b"earlier"
 
 
-def test_every_failed_shell_is_named_in_the_order_added(tmp_path):
-    model = pytav.Model()
-    for node in (shell("a", indices=None), shell("good"), shell("b", indices=[0, 1, 5])):
-        node.setControlNode(model.getRootTransform())
-        model.addShellNode(node)
-    path = tmp_path / "model.tav"
-    assert model.save(str(path), 20) == ("Shell 'a': Indices aren't set. "
-                                         "Shell 'b': Index 5 is out of range for 3 vertices.")
-    assert not path.exists()
-
-
 # --- segments ------------------------------------------------------------
 
 
