@@ -90,6 +90,9 @@ BBOX = (-1, -1, -1, 2, 2, 2)
 @pytest.mark.parametrize("bone_indices, expected", [
     ([1, 2, 3, 4] * 4, [0x04030201] * 4),
     ([0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 7, 6, 5, 4], [0, 0xFF, 0xFF00, 0x04050607]),
+    # High bytes that make the pattern of an infinity or a NaN are not taken for bad positions.
+    ([0, 0, 128, 127] * 4, [0x7F800000] * 4),
+    ([0, 0, 200, 255, 255, 255, 255, 255] * 2, [0xFFC80000, 0xFFFFFFFF] * 2),
 ])
 def test_bone_indices_packed_into_fourth_position_of_every_vertex(tmp_path, bone_indices, expected):
     block = _bones(indices=bone_indices)

@@ -84,36 +84,30 @@ def methods_of(obj):
 
 
 class Journal:
-    # The calls of the running sequence as Python lines, written before each
-    # call runs, so a crash leaves the reproducer on disk.
+    # The calls of the running sequence, written before each call runs so
+    # that a crash leaves them on disk; objects show as class and address.
 
     def __init__(self, path):
         self.fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) if path else None
-        self.names = {}
 
     def restart(self):
-        self.names = {}
         if self.fd is not None:
             os.ftruncate(self.fd, 0)
             os.lseek(self.fd, 0, os.SEEK_SET)
-            self.write("import numpy as np, pytav\nfrom math import nan, inf")
 
     def write(self, line):
         if self.fd is not None:
             os.write(self.fd, (line + "\n").encode("utf-8", "backslashreplace"))
 
-    def name(self, obj):
-        return self.names.setdefault(id(obj), f"v{len(self.names) + 1}")
+    @staticmethod
+    def name(obj):
+        return f"<{type(obj).__name__} {id(obj):#x}>"
 
-    def show(self, value):
-        if id(value) in self.names:
-            return self.names[id(value)]
+    @staticmethod
+    def show(value):
         if isinstance(value, np.ndarray):
             return f"np.array({value.tolist()!r}, dtype=np.{value.dtype.name})"
-        if isinstance(value, (list, tuple)):
-            inner = ", ".join(self.show(v) for v in value)
-            return f"[{inner}]" if isinstance(value, list) else f"({inner}{',' if len(value) == 1 else ''})"
-        return "object()" if type(value) is object else repr(value)
+        return JOURNAL.name(value) if type(value).__module__ == "pytav" else repr(value)
 
 
 JOURNAL = Journal(os.environ.get("PYTAV_FUZZ_JOURNAL"))
@@ -151,7 +145,7 @@ class ApiMachine(RuleBasedStateMachine):
             JOURNAL.write("# raised")
             return None
         if keep and result is not None:
-            JOURNAL.write(f"{JOURNAL.name(result)} = _")
+            JOURNAL.write(f"# made {JOURNAL.name(result)}")
             self.objects.append(result)
         return result
 
@@ -191,7 +185,6 @@ class ApiMachine(RuleBasedStateMachine):
         # which random data rarely makes: the save's passes need one.
         model = self.invoke("pytav.", "Model", pytav.Model, [], keep=True)
         self.objects.append(model.getRootTransform())
-        JOURNAL.names[id(self.objects[-1])] = JOURNAL.name(model) + ".getRootTransform()"
         if mesh:
             JOURNAL.write("# the model of every class")
             support.build(model)
@@ -223,19 +216,6 @@ class ApiMachine(RuleBasedStateMachine):
         result = self.invoke(JOURNAL.name(model) + ".", "save", model.save, [path, data.draw(VERSIONS)])
         assert result is None or isinstance(result, str)
         assert [p.name for p in self.folder.iterdir() if p.name.endswith(".tmp")] == []
-
-    @rule(data=st.data(), depth=st.integers(1, 400), wide=st.booleans())
-    @step
-    def grow_tree(self, data, depth, wide):
-        # A deep chain or a wide fan of transforms under a node.
-        parent = node = self.draw_object(data, pytav.Node)
-        if not isinstance(parent, pytav.Node):
-            return
-        JOURNAL.write(f"# {depth} transforms in a {'fan' if wide else 'chain'} under {JOURNAL.show(parent)}")
-        for i in range(depth):
-            child = pytav.Transform(f"t{i}", [(1, 0, 0, 0.1), (0, 1, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1)])
-            node = (parent if wide else node).addChild(child)
-        self.objects.append(node)
 
     @rule(data=st.data(), collect=st.booleans())
     @step

@@ -116,16 +116,6 @@ def test_animated_property_keys_dropped_by_the_greedy_pass_come_back(keys, vecto
     assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 1e-3) == []
 
 
-def test_key_dropped_before_its_neighbour_was_kept_is_brought_back():
-    # The greedy pass keeps 0.75 and drops 0.5 (on the line 0 .. 0.75), then
-    # keeps 0.25, after which the curve reads 0.5 at t = 0.5.
-    keys = [(t, (x, 0, 0)) for t, x in [(0, 0), (0.25, 1), (0.5, 0), (0.75, 0), (1, 1)]]
-    stored = animation_keys("position", keys)
-    assert stored == [[0.0, 0.0, 0.0, 0.0], [0.25, 1.0, 0.0, 0.0], [0.5, 0.0, 0.0, 0.0],
-                      [0.75, 0.0, 0.0, 0.0], [1.0, 1.0, 0.0, 0.0]]
-    assert _vector_at(stored, 0.5, None)[0] == pytest.approx(0.0)
-
-
 @pytest.mark.parametrize("off_line, kept", [(0.5, False), (0.9, False), (1.5, True), (3.0, True)])
 def test_key_off_the_line_by_more_than_the_tolerance_is_kept_and_within_it_dropped(off_line, kept):
     # Position keys are thinned at a tolerance of 1e-4.

@@ -4,7 +4,7 @@ import os
 import pytest
 
 import pytav
-from support import EMPTY_BOX, save_and_read
+from support import save_and_read
 
 BOX_KEYS = ("bounding_box", "user_box", "light_box")
 
@@ -20,15 +20,6 @@ def lit_model(distance=5.0) -> pytav.Model:
     light.setDistance(pytav.PropertyFloat(distance))
     model.addOmniLight(light)
     return model
-
-
-def test_new_model_saves_root_node_and_three_empty_boxes(tmp_path):
-    data = save_and_read(pytav.Model(), tmp_path / "empty.tav")
-    assert data["version"] == 10
-    assert [(n["class"], n["name"]) for n in data["nodes"]] == [("model::Node", "root")]
-    assert all(data["root"][key] == EMPTY_BOX for key in BOX_KEYS)
-    assert data["root"]["handle_count"] == 0
-    assert all(not records for records in data["sections"].values())
 
 
 @pytest.mark.parametrize("version, shown", [(11, 11), (0, 0), (9, 9), (21, 21), (65535, 65535), (65536 + 11, 11)])

@@ -84,11 +84,6 @@ SETTERS = [
      "Property value"),
     ("PropertyFloat3.setAnim", 8, lambda s: s.light,
      lambda l, v: l.setColor(pytav.PropertyFloat3(4, vector_keys(v, 3))), "Property key"),
-    # A PropertyFloat2 reaches the file through a block; the property itself refuses.
-    ("PropertyFloat2()", 2, lambda s: None, lambda _, v: pytav.PropertyFloat2(tuple(v)), "Property value"),
-    ("PropertyFloat2.set", 2, lambda s: None, lambda _, v: static_set(pytav.PropertyFloat2, v), "Property value"),
-    ("PropertyFloat2.setAnim", 6, lambda s: None, lambda _, v: pytav.PropertyFloat2(5, vector_keys(v, 2)),
-     "Property key"),
 ]
 
 

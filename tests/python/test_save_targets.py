@@ -42,16 +42,6 @@ def test_fifo_gets_the_model_written_into_it_and_nothing_beside_it(tmp_path, ima
     assert sorted(os.listdir(tmp_path)) == sorted({fifo.name, target.name})
 
 
-def test_hard_linked_file_is_rewritten_so_every_name_sees_the_model(tmp_path, image):
-    first, second = tmp_path / "a.tav", tmp_path / "b.tav"
-    first.write_bytes(b"old contents that are longer than nothing" * 1000)
-    os.link(first, second)
-    inode = first.stat().st_ino
-    assert support.build()[0].save(str(first), 10) == ""
-    assert first.read_bytes() == second.read_bytes() == image
-    assert first.stat().st_ino == second.stat().st_ino == inode
-
-
 @pytest.mark.parametrize("make_path", [
     lambda folder: str(folder / "model.tav") + "\0.tav",
     lambda folder: str(folder / ("m" * 300 + ".tav")),

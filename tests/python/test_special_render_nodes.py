@@ -39,14 +39,6 @@ def test_incomplete_node_reports_the_first_problem(make, message):
     assert build_message(make()) == message
 
 
-@pytest.mark.parametrize("missing", range(len(DECK_MAPS)))
-def test_deck_reports_the_first_missing_map_in_order(missing):
-    expected = {"setBaseTiledMap": "baseTiledMap", "setNormalTiledMap": "normalTiledMap",
-                "setAormsTiledMap": "aormsTiledMap", "setBaseMap": "baseMap", "setAormsMap": "aormsMap"}
-    skipped = DECK_MAPS[missing:]
-    assert build_message(deck_node(skip=skipped)) == f"{expected[DECK_MAPS[missing]]} isn't set."
-
-
 @pytest.mark.parametrize("make", [color_node, mirror_node, deck_node])
 def test_node_without_control_node_is_refused(make):
     assert build_message(make(), control=False) == "Control node isn't set."
