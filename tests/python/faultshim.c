@@ -167,17 +167,14 @@ static int fail_sync(int fd) {
     return 0;
 }
 
-int fsync(int fd) {
-    if (fail_sync(fd)) return -1;
-    int (*real)(int) = dlsym(RTLD_NEXT, "fsync");
-    return real(fd);
-}
-
-int fdatasync(int fd) {
-    if (fail_sync(fd)) return -1;
-    int (*real)(int) = dlsym(RTLD_NEXT, "fdatasync");
-    return real(fd);
-}
+#define SYNC_CALL(name)                              \
+    int name(int fd) {                               \
+        if (fail_sync(fd)) return -1;                \
+        int (*real)(int) = dlsym(RTLD_NEXT, #name);  \
+        return real(fd);                             \
+    }
+SYNC_CALL(fsync)
+SYNC_CALL(fdatasync)
 
 int close(int fd) {
     int (*real)(int) = dlsym(RTLD_NEXT, "close");
@@ -207,20 +204,21 @@ int rename(const char* from, const char* to) {
     return real(from, to);
 }
 
-int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-    char from_buffer[4096], to_buffer[4096];
-    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),
-                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))
+// The paths renameat and renameat2 name, refused as rename refuses them.
+#define REFUSE_RENAME_AT()                                                          \
+    char from_buffer[4096], to_buffer[4096];                                        \
+    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),     \
+                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))            \
         return -1;
+
+int renameat(int from_dir, const char* from, int to_dir, const char* to) {
+    REFUSE_RENAME_AT()
     int (*real)(int, const char*, int, const char*) = dlsym(RTLD_NEXT, "renameat");
     return real(from_dir, from, to_dir, to);
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-    char from_buffer[4096], to_buffer[4096];
-    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),
-                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))
-        return -1;
+    REFUSE_RENAME_AT()
     int (*real)(int, const char*, int, const char*, unsigned) = dlsym(RTLD_NEXT, "renameat2");
     return real(from_dir, from, to_dir, to, flags);
 }

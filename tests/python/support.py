@@ -129,13 +129,16 @@ def saved_render_nodes(tmp_path, *nodes, bbox=None, children=()) -> tuple:
     return data["sections"]["RENDER_NODES"], data["materials"]
 
 
+def _node_of(blocks_or_node, **options):
+    # The one node given, or a PBR node of the blocks.
+    if len(blocks_or_node) == 1 and not isinstance(blocks_or_node[0], pytav.IBlock):
+        return blocks_or_node[0]
+    return pbr_node(*blocks_or_node, **options)
+
+
 def saved_single(tmp_path, *blocks_or_node, **kwargs) -> tuple:
     # (render record, its material) of one node, or of a PBR node of the blocks.
-    if len(blocks_or_node) == 1 and not isinstance(blocks_or_node[0], pytav.IBlock):
-        node = blocks_or_node[0]
-    else:
-        node = pbr_node(*blocks_or_node)
-    (record,), materials = saved_render_nodes(tmp_path, node, **kwargs)
+    (record,), materials = saved_render_nodes(tmp_path, _node_of(blocks_or_node), **kwargs)
     return record, materials[record["material"]]
 
 
@@ -155,10 +158,7 @@ def textures(material: dict) -> dict:
 def build_message(*blocks, indices=INDICES, material="mat", control=True) -> str:
     # What Model.addRenderNode returns for a node, or a PBR node of the blocks.
     model = pytav.Model()
-    if len(blocks) == 1 and not isinstance(blocks[0], pytav.IBlock):
-        node = blocks[0]
-    else:
-        node = pbr_node(*blocks, material=material, indices=indices)
+    node = _node_of(blocks, material=material, indices=indices)
     if control:
         node.setControlNode(model.getRootTransform())
     return model.addRenderNode(node)
