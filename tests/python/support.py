@@ -61,7 +61,6 @@ def keep(model, node):
 POSITIONS = np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32)
 NORMALS = np.array([0, 0, 1] * 4, dtype=np.float32)
 INDICES = np.array([0, 1, 2, 0, 2, 3], dtype=np.uint32)
-VERTEX_COUNT = 4
 
 
 def uv(offset: float) -> np.ndarray:

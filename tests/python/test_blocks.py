@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import pytav
-from support import NORMALS, POSITIONS, VERTEX_COUNT, base_block, build_message, float_bits, rows, saved_single, uv
+from support import NORMALS, POSITIONS, base_block, build_message, float_bits, rows, saved_single, uv
 
 
 def _base(positions=POSITIONS, normals=NORMALS, coordinates=None, albedo=""):
@@ -14,15 +14,6 @@ def _base(positions=POSITIONS, normals=NORMALS, coordinates=None, albedo=""):
             getattr(block, setter)(np.asarray(value, dtype=np.float32))
     if albedo:
         block.setAlbedoMap(albedo)
-    return block
-
-
-def _color_base(positions, normals, color=True):
-    block = pytav.ColorBaseBlock()
-    block.setPositions(np.asarray(positions, dtype=np.float32))
-    block.setNormals(np.asarray(normals, dtype=np.float32))
-    if color:
-        block.setColor(pytav.PropertyFloat3((1, 0, 0)))
     return block
 
 
@@ -52,9 +43,7 @@ NINE = np.arange(1, 10, dtype=np.float32)
     ([_base(NINE, NINE, np.zeros(6))], "Albedo isn't set."),
     ([_base(NINE, NINE, np.zeros(8), albedo="a")], "Invalid albedo texture coordinates."),
     ([_base(coordinates=None, albedo="a")], "Invalid albedo texture coordinates."),
-    ([_color_base(np.zeros(6), NINE)], "Invalid normals."),
-    ([_color_base([], NINE)], "Vetices positions aren't set."),
-    ([_color_base(NINE, NINE, color=False)], "Color not set."),
+    ([_partial(pytav.ColorBaseBlock, setPositions=NINE, setNormals=NINE)], "Color not set."),
     ([base_block(), pytav.FlirBlock()], "Flir map isn't set."),
     ([base_block(), _partial(pytav.DamageBlock, setAlbedoMapUV=uv(0.5), setNormalMapUV=uv(0.6), setAlbedoMap="d",
                              setNormalMap="dn")], "Damage block: invalid argument."),
@@ -102,7 +91,7 @@ def test_bone_indices_packed_into_fourth_position_of_every_vertex(tmp_path, bone
     assert record["class"] == "model::SkinNode"
     assert material["vertex_format"][21] == 4
     got = [float_bits(row[3]) for row in rows(record)]
-    assert sorted(got) == sorted(expected) and len(got) == VERTEX_COUNT
+    assert sorted(got) == sorted(expected) and len(got) == 4
     # weights follow the albedo coordinates in each row
     assert all(row[9:13] == [0.25] * 4 for row in rows(record))
 

@@ -49,22 +49,17 @@ def digest(path):
     return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
-def save_digests(tmp_path, builder, version, count):
-    digests = set()
-    for i in range(count):
-        path = tmp_path / f"{i}.tav"
-        assert BUILDERS[builder](version).save(str(path), version) == ""
-        digests.add(digest(path))
-    return digests
-
-
 @pytest.mark.parametrize("version", VERSIONS)
 @pytest.mark.parametrize("builder", sorted(BUILDERS))
 def test_twenty_saves_of_one_script_give_one_digest(tmp_path, builder, version):
     pytav.init()
     # A failing build would make the digests trivially equal.
     assert builder != "every_class" or support.build()[1] == support.EXPECTED_MESSAGES
-    assert len(save_digests(tmp_path, builder, version, 20)) == 1
+    digests = set()
+    for i in range(20):
+        assert BUILDERS[builder](version).save(str(tmp_path / f"{i}.tav"), version) == ""
+        digests.add(digest(tmp_path / f"{i}.tav"))
+    assert len(digests) == 1
 
 
 SUBPROCESS_SCRIPT = """

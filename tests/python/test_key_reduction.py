@@ -11,7 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import pytav
-from support import keep, light_parameter, lights, node_named, save_and_read
+from support import keep, node_named, save_and_read
 from tavtools.preview import _rotation_at, _vector_at
 
 # Stored values are 32-bit floats; the curves are evaluated here in 64 bits.
@@ -36,18 +36,6 @@ def animation_keys(channel: str, keys: list) -> list:
     keep(model, model.getRootTransform().addChild(node))
     (entry,) = node_named(read(model), "anim")[channel]
     return entry["scale_keys" if channel == "scale" else "keys"]
-
-
-def light_keys(parameter: str, prop) -> list:
-    model = pytav.Model()
-    light = pytav.SpotLight("lamp")
-    light.setControlNode(model.getRootTransform())
-    if parameter == "theta":
-        light.setAngles(pytav.PropertyFloat(1.0), prop)
-    else:
-        getattr(light, f"set{parameter.capitalize()}")(prop)
-    model.addSpotLight(light)
-    return light_parameter(lights(read(model))[0], parameter)["keys"]
 
 
 # --- key lists that make a greedy thinning miss keys ----------------------------
@@ -100,20 +88,6 @@ def test_rotation_keys_dropped_by_the_greedy_pass_come_back(keys):
     # Stored with the scalar part last.
     wanted = [[f32(x), f32(y), f32(z), f32(w)] for w, x, y, z in values]
     assert misses(lambda t: _rotation_at(stored, t), times, wanted, 1e-4) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(SCALAR, 20), vector=st.booleans())
-def test_animated_property_keys_dropped_by_the_greedy_pass_come_back(keys, vector):
-    times, values = keys
-    if vector:
-        values = [(v, -v, 2 * v) for v in values]
-        stored = light_keys("color", pytav.PropertyFloat3(3, list(zip(times, values))))
-        wanted = [[f32(c) for c in v] for v in values]
-    else:
-        stored = light_keys("brightness", pytav.PropertyFloat(3, list(zip(times, values))))
-        wanted = [f32(v) for v in values]
-    assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 1e-3) == []
 
 
 @pytest.mark.parametrize("off_line, kept", [(0.5, False), (0.9, False), (1.5, True), (3.0, True)])

@@ -24,7 +24,6 @@ def cycle(folder, i):
     version = 10 if i % 2 == 0 else 20
     model, _ = support.build(lod=version == 10)
     assert model.save(str(folder / f"m{i % 2}.tav"), version) == ""
-    del model
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")

@@ -1,4 +1,5 @@
 # Model.save: versions, the three boxes of the root and a light outside the tree.
+
 import os
 
 import pytest
@@ -6,7 +7,6 @@ import pytest
 import pytav
 from support import save_and_read
 
-BOX_KEYS = ("bounding_box", "user_box", "light_box")
 
 
 def box(*values) -> dict:

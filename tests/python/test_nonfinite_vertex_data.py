@@ -81,13 +81,10 @@ RENDER_CASES = [
 ]
 
 
-def model_with_holder(bbox=None):
+def model_with_holder():
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
-    bone = holder.addChild(pytav.Bone("bone"))
-    if bbox:
-        model.setBBox(bbox)
-    return model, holder, bone
+    return model, holder, holder.addChild(pytav.Bone("bone"))
 
 
 @pytest.mark.parametrize("bad", BAD_VALUES, ids=["nan", "inf", "-inf"])

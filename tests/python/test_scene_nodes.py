@@ -1,6 +1,6 @@
 # Scene nodes as saved: matrices, level-of-detail ranges, visibility ranges and the tree.
 
-import struct
+import numpy as np
 
 
 import pytest
@@ -11,10 +11,6 @@ from support import keep, node_named, save_and_read
 # A column-vector matrix with a translation (5, 6, 7) and a distinct element.
 COLUMN_ROWS = [(1, 0, 0, 5), (0, 1, 0, 6), (0, 0, 1, 7), (0, 2, 0, 1)]
 ROW_FORM = [[1.0, 0.0, 0.0, 0.0], [0.0, 1.0, 0.0, 2.0], [0.0, 0.0, 1.0, 0.0], [5.0, 6.0, 7.0, 1.0]]
-
-
-def f32(value: float) -> float:
-    return struct.unpack("<f", struct.pack("<f", value))[0]
 
 
 def saved(tmp_path, *children) -> dict:
@@ -44,7 +40,7 @@ def test_matrix_is_stored_transposed_with_translation_in_fourth_row(tmp_path, ma
     ([], []),
     # Neither sorted nor checked.
     ([50, 10], [[0.0, 2500.0], [2500.0, 100.0]]),
-    ([0.1], [[0.0, f32(0.1) ** 2]]),
+    ([0.1], [[0.0, float(np.float32(0.1)) ** 2]]),
 ])
 def test_lod_ranges_are_squared_distances_in_given_order(tmp_path, distances, ranges):
     assert node_named(saved(tmp_path, pytav.Lod("lod", distances)), "lod")["ranges"] == ranges

@@ -2,11 +2,10 @@
 
 import pytest
 
-from support import (DECK_MAPS, INDICES, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node,
-                     mirror_node, rows, saved_single, textures)
+from support import (DECK_MAPS, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node, mirror_node, rows,
+                     saved_single, textures)
 
 QUAD = POSITIONS.tolist()
-INDICES = INDICES.tolist()
 NONE = 0xFFFFFFFF
 
 
