@@ -1,7 +1,7 @@
-"""Every file a test saves through ``pytav.Model.save`` is validated with
-``tavtools.validate`` right after a successful save; a test that saved a file
-with problems fails, listing them (a writer fault or a false report of the
-validator, either way a fault)."""
+# Every file a test saves through ``pytav.Model.save`` is validated with
+# ``tavtools.validate`` right after a successful save; a test that saved a file
+# with problems fails, listing them (a writer fault or a false report of the
+# validator, either way a fault).
 
 import functools
 import os
@@ -19,16 +19,17 @@ _save = pytav.Model.save
 @functools.wraps(_save)
 def _validated_save(self, *args):
     message = _save(self, *args)
-    if message == "" and args:
-        try:
-            # A FIFO, socket or device the test saved into holds nothing to
-            # read back (and opening a FIFO would wait for a writer).
-            if not stat.S_ISREG(os.stat(args[0]).st_mode):
-                return message
+    data = None
+    try:
+        # A FIFO, socket or device the test saved into holds nothing to read
+        # back (and opening a FIFO would wait for a writer); a test may also
+        # have removed the file at once.
+        if message == "" and args and stat.S_ISREG(os.stat(args[0]).st_mode):
             with open(args[0], "rb") as handle:
                 data = handle.read()
-        except (OSError, TypeError, ValueError):
-            return message   # a path the test removed at once or a file-like object of its own
+    except (OSError, TypeError, ValueError):
+        pass
+    if data is not None:
         _found.extend(f"{args[0]}: {issue}" for issue in validate(data).issues)
     return message
 

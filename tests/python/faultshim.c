@@ -1,27 +1,27 @@
-/* Fault injection for file saving, loaded with LD_PRELOAD into a test process.
- *
- * Environment:
- *   FAULTSHIM_PATH  only files whose path contains this text are touched
- *                   (a path relative to a folder descriptor is taken with
- *                   that folder's path in front)
- *   FAULTSHIM_OP    the call that fails for those files:
- *                     open         every open for writing or creating fails
- *                                  (EACCES)
- *                     write        every write fails (ENOSPC)
- *                     short_write  the first write stores half the bytes,
- *                                  later ones fail (ENOSPC)
- *                     zero_write   writes store nothing and report no error
- *                     fsync        fsync/fdatasync fail (EIO)
- *                     close        close closes the descriptor, then reports EIO
- *                     rename       rename/renameat/renameat2 fail (EACCES)
- *                     dirsync      fsync/fdatasync of a folder fail (EIO)
- *                     kill         the first write kills the process (SIGKILL)
- *                     none         nothing fails (the shim only watches)
- *   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
- *                   on a file system without unnamed files
- * Each injected failure prints "faultshim: <op> <path>" on stderr, so a test
- * can tell that the fault was really reached.
- */
+// Fault injection for file saving, loaded with LD_PRELOAD into a test process.
+//
+// Environment:
+//   FAULTSHIM_PATH  only files whose path contains this text are touched
+//                   (a path relative to a folder descriptor is taken with
+//                   that folder's path in front)
+//   FAULTSHIM_OP    the call that fails for those files:
+//                     open         every open for writing or creating fails
+//                                  (EACCES)
+//                     write        every write fails (ENOSPC)
+//                     short_write  the first write stores half the bytes,
+//                                  later ones fail (ENOSPC)
+//                     zero_write   writes store nothing and report no error
+//                     fsync        fsync/fdatasync fail (EIO)
+//                     close        close closes the descriptor, then reports EIO
+//                     rename       rename/renameat/renameat2 fail (EACCES)
+//                     dirsync      fsync/fdatasync of a folder fail (EIO)
+//                     kill         the first write kills the process (SIGKILL)
+//                     none         nothing fails (the shim only watches)
+//   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
+//                   on a file system without unnamed files
+// Each injected failure prints "faultshim: <op> <path>" on stderr, so a test
+// can tell that the fault was really reached.
+//
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -106,37 +106,27 @@ static int refuse_open(const char* path, int flags) {
         va_end(args);                       \
     }
 
-int open(const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    if (refuse_open(path, flags)) return -1;
-    int (*real)(const char*, int, ...) = dlsym(RTLD_NEXT, "open");
-    return watch(real(path, flags, mode), path);
-}
-
-int open64(const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    if (refuse_open(path, flags)) return -1;
-    int (*real)(const char*, int, ...) = dlsym(RTLD_NEXT, "open64");
-    return watch(real(path, flags, mode), path);
-}
-
-int openat(int dir, const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    char buffer[4096];
-    const char* full = at_path(dir, path, buffer, sizeof buffer);
-    if (refuse_open(full, flags)) return -1;
-    int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, "openat");
-    return watch(real(dir, path, flags, mode), full);
-}
-
-int openat64(int dir, const char* path, int flags, ...) {
-    OPEN_MODE(flags, mode)
-    char buffer[4096];
-    const char* full = at_path(dir, path, buffer, sizeof buffer);
-    if (refuse_open(full, flags)) return -1;
-    int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, "openat64");
-    return watch(real(dir, path, flags, mode), full);
-}
+// The plain and the 64-bit names of an open call, one body each.
+#define OPEN_CALL(name)                                                  \
+    int name(const char* path, int flags, ...) {                         \
+        OPEN_MODE(flags, mode)                                           \
+        if (refuse_open(path, flags)) return -1;                         \
+        int (*real)(const char*, int, ...) = dlsym(RTLD_NEXT, #name);    \
+        return watch(real(path, flags, mode), path);                     \
+    }
+#define OPENAT_CALL(name)                                                \
+    int name(int dir, const char* path, int flags, ...) {                \
+        OPEN_MODE(flags, mode)                                           \
+        char buffer[4096];                                               \
+        const char* full = at_path(dir, path, buffer, sizeof buffer);    \
+        if (refuse_open(full, flags)) return -1;                         \
+        int (*real)(int, const char*, int, ...) = dlsym(RTLD_NEXT, #name); \
+        return watch(real(dir, path, flags, mode), full);                \
+    }
+OPEN_CALL(open)
+OPEN_CALL(open64)
+OPENAT_CALL(openat)
+OPENAT_CALL(openat64)
 
 int __open_2(const char* path, int flags) { return open(path, flags); }
 int __open64_2(const char* path, int flags) { return open64(path, flags); }
@@ -177,17 +167,14 @@ static int fail_sync(int fd) {
     return 0;
 }
 
-int fsync(int fd) {
-    if (fail_sync(fd)) return -1;
-    int (*real)(int) = dlsym(RTLD_NEXT, "fsync");
-    return real(fd);
-}
-
-int fdatasync(int fd) {
-    if (fail_sync(fd)) return -1;
-    int (*real)(int) = dlsym(RTLD_NEXT, "fdatasync");
-    return real(fd);
-}
+#define SYNC_CALL(name)                              \
+    int name(int fd) {                               \
+        if (fail_sync(fd)) return -1;                \
+        int (*real)(int) = dlsym(RTLD_NEXT, #name);  \
+        return real(fd);                             \
+    }
+SYNC_CALL(fsync)
+SYNC_CALL(fdatasync)
 
 int close(int fd) {
     int (*real)(int) = dlsym(RTLD_NEXT, "close");
@@ -217,20 +204,21 @@ int rename(const char* from, const char* to) {
     return real(from, to);
 }
 
-int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-    char from_buffer[4096], to_buffer[4096];
-    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),
-                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))
+// The paths renameat and renameat2 name, refused as rename refuses them.
+#define REFUSE_RENAME_AT()                                                          \
+    char from_buffer[4096], to_buffer[4096];                                        \
+    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),     \
+                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))            \
         return -1;
+
+int renameat(int from_dir, const char* from, int to_dir, const char* to) {
+    REFUSE_RENAME_AT()
     int (*real)(int, const char*, int, const char*) = dlsym(RTLD_NEXT, "renameat");
     return real(from_dir, from, to_dir, to);
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-    char from_buffer[4096], to_buffer[4096];
-    if (refuse_rename(at_path(from_dir, from, from_buffer, sizeof from_buffer),
-                      at_path(to_dir, to, to_buffer, sizeof to_buffer)))
-        return -1;
+    REFUSE_RENAME_AT()
     int (*real)(int, const char*, int, const char*, unsigned) = dlsym(RTLD_NEXT, "renameat2");
     return real(from_dir, from, to_dir, to, flags);
 }

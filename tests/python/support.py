@@ -1,18 +1,334 @@
-# Shared helpers of the Python tests.
+# What the Python tests share: saving a model and reading it back with
+# tavtools, complete material blocks and PBR nodes on one quad, and a model that
+# touches every class (built in-process and in subprocesses).
 
-from pbr_scenes import *
-from pytav_files import *
-from every_class_model import *
+import base64
+import functools
+import json
+import re
+import struct
+
+import numpy as np
+
+import pytav
+import tavtools
+
+# The empty box of a model, as the doubles the file stores.
+FLT_MAX = 3.4028234663852886e38
+EMPTY_BOX = {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3}
+
+
+LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
+
+
+def pytav_warnings(capfd) -> list:
+    """The texts of the warnings the module logged since the last read of capfd."""
+    lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
+    return [m.group(2) for m in lines if m and m.group(1) == "WARNING"]
+
+
+def save_and_read(model, path, version=10) -> dict:
+    message = model.save(str(path), version)
+    assert message == "", message
+    return tavtools.read(path)
+
+
+def node_named(data: dict, name: str) -> dict:
+    matches = [node for node in data["nodes"] if node["name"] == name]
+    assert len(matches) == 1, [node["name"] for node in data["nodes"]]
+    return matches[0]
+
+
+def lights(data: dict) -> list:
+    return data["sections"]["LIGHT_NODES"]
+
+
+def light_parameter(light: dict, parameter: str) -> dict:
+    return light["light_properties"][("color", "brightness", "phi", "theta", "distance", "specularAmount",
+                                      "softness").index(parameter)]
+
+
+def keep(model, node):
+    # Hangs a light off node so that the save's graph passes keep node as
+    # built (a plain group node, an identity transform or a node without keys
+    # is still folded away). Returns node, so calls chain like addChild.
+    light = pytav.OmniLight("on_" + node.getName())
+    light.setControlNode(node)
+    model.addOmniLight(light)
+    return node
+
+
+# A quad of two triangles in z = 0 with distinct corners, so that welding and
+# the degenerate-triangle pass keep every vertex.
+POSITIONS = np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32)
+NORMALS = np.array([0, 0, 1] * 4, dtype=np.float32)
+INDICES = np.array([0, 1, 2, 0, 2, 3], dtype=np.uint32)
+
+
+def uv(offset: float) -> np.ndarray:
+    # Coordinates of the quad, distinct per offset (the save merges equal lists).
+    return np.array([0, 0, 1, 0, 1, 1, 0, 1], dtype=np.float32) * 0.5 + np.float32(offset)
+
+
+def _set(node, *calls):
+    # Calls each setter with its value; None leaves a setter uncalled.
+    for setter, value in calls:
+        if value is not None:
+            getattr(node, setter)(value)
+    return node
+
+
+def base_block(albedo="albedo.dds", offset=0.0) -> pytav.BaseBlock:
+    return _set(pytav.BaseBlock(), ("setPositions", POSITIONS + np.float32(offset)), ("setNormals", NORMALS),
+                ("setAlbedoMapUV", uv(offset)), ("setAlbedoMap", albedo))
+
+
+def color_base_block(color=(0.25, 0.5, 0.75), offset=0.0) -> pytav.ColorBaseBlock:
+    return _set(pytav.ColorBaseBlock(), ("setPositions", POSITIONS + np.float32(offset)), ("setNormals", NORMALS),
+                ("setColor", pytav.PropertyFloat3(color)))
+
+
+def textured(block_class, prefix: str, file: str, offset: float):
+    return _set(block_class(), (f"set{prefix}Map", file), (f"set{prefix}MapUV", uv(offset)))
+
+
+normal_block = functools.partial(textured, pytav.NormalBlock, "Normal", "normal.dds", offset=0.1)
+ao_block = functools.partial(textured, pytav.AoBlock, "Ao", "ao.dds", offset=0.2)
+decal_block = functools.partial(textured, pytav.DecalBlock, "Decal", "decal.dds", offset=0.3)
+aorms_block = functools.partial(textured, pytav.AormsBlock, "Aorms", "aorms.dds", offset=0.4)
+
+
+def damage_block(argument=7):
+    return _set(pytav.DamageBlock(), ("setAlbedoMapUV", uv(0.5)), ("setNormalMapUV", uv(0.6)),
+                ("setAlbedoMap", "damage.dds"), ("setNormalMap", "damage_normal.dds"), ("setMask", "mask.dds"),
+                ("setMaskRGBA", "mask_rgba.dds"), ("setArgument", argument))
+
+
+def pbr_node(*blocks, name="mesh", material="mat", indices=INDICES) -> pytav.PBRNode:
+    node = pytav.PBRNode(name, material)
+    if indices is not None:
+        node.setIndices(indices)
+    for block in blocks:
+        node.addBlock(block)
+    return node
+
+
+def saved_render_nodes(tmp_path, *nodes, bbox=None, children=()) -> tuple:
+    # Saves the nodes under one transform (children such as bones below it
+    # too); returns (render records, materials).
+    model = pytav.Model()
+    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
+    for child in children:
+        holder.addChild(child)
+    if bbox:
+        model.setBBox(bbox)
+    for node in nodes:
+        node.setControlNode(holder)
+        message = model.addRenderNode(node)
+        assert message == "", message
+    data = save_and_read(model, tmp_path / "pbr.tav")
+    return data["sections"]["RENDER_NODES"], data["materials"]
+
+
+def _node_of(blocks_or_node, **options):
+    # The one node given, or a PBR node of the blocks.
+    if len(blocks_or_node) == 1 and not isinstance(blocks_or_node[0], pytav.IBlock):
+        return blocks_or_node[0]
+    return pbr_node(*blocks_or_node, **options)
+
+
+def saved_single(tmp_path, *blocks_or_node, **kwargs) -> tuple:
+    # (render record, its material) of one node, or of a PBR node of the blocks.
+    (record,), materials = saved_render_nodes(tmp_path, _node_of(blocks_or_node), **kwargs)
+    return record, materials[record["material"]]
+
+
+def rows(record: dict) -> list:
+    size = record["floats_per_vertex"]
+    return [record["vertices"][i:i + size] for i in range(0, len(record["vertices"]), size)]
+
+
+def float_bits(value: float) -> int:
+    return struct.unpack("<I", struct.pack("<f", value))[0]
+
+
+def textures(material: dict) -> dict:
+    return {t["slot"]: t["file"] for t in material["textures"]}
+
+
+def build_message(*blocks, indices=INDICES, material="mat", control=True) -> str:
+    # What Model.addRenderNode returns for a node, or a PBR node of the blocks.
+    model = pytav.Model()
+    node = _node_of(blocks, material=material, indices=indices)
+    if control:
+        node.setControlNode(model.getRootTransform())
+    return model.addRenderNode(node)
+
+
+# The special render nodes on the quad.
+TILED = [0, 0, 1, 0, 1, 1, 0, 1]
+REGULAR = [0.5, 0.5, 0.75, 0.5, 0.75, 0.75, 0.5, 0.75]
+DECK_MAPS = ["setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap"]
+
+
+def _f32(values):
+    return None if values is None else np.array(values, dtype=np.float32)
+
+
+def color_node(positions=POSITIONS, normals=NORMALS, indices=INDICES, name="paint", material="paint_mat"):
+    return _set(pytav.ColorNode(name, material), ("setPositions", _f32(positions)), ("setNormals", _f32(normals)),
+                ("setIndices", None if indices is None else np.array(indices, dtype=np.uint32)))
+
+
+def mirror_node(positions=POSITIONS, normals=NORMALS, uv=TILED, indices=INDICES.tolist(), texture="mirror.dds",
+                name="mirror"):
+    return _set(pytav.MirrorNode(name, "mirror_mat"), ("setPositions", _f32(positions)),
+                ("setNormals", _f32(normals)), ("setTextureCoordinates", _f32(uv)), ("setIndices", indices),
+                ("setTexture", texture))
+
+
+def deck_node(positions=POSITIONS, normals=NORMALS, tiled=TILED, regular=REGULAR, indices=INDICES, skip=(),
+              name="deck"):
+    listed = lambda values: None if values is None else list(np.asarray(values).tolist())
+    node = _set(pytav.DeckNode(name, "deck_mat"), ("setPositions", listed(positions)),
+                ("setNormals", listed(normals)), ("setTiledUV", listed(tiled)), ("setRegularUV", listed(regular)),
+                ("setIndices", listed(indices)))
+    return _set(node, *[(setter, setter[3:] + ".dds") for setter in DECK_MAPS if setter not in skip])
+
+
+# --- a model of every class --------------------------------------------------
+
+def moved(x):
+    return [(1, 0, 0, x), (0, 1, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1)]
+
+
+def sample_fake_lights():
+    # One fake omni and one two-sided fake spot light with distinct values.
+    omni_light = pytav.FakeOmniLight()
+    omni_light.setPos((1, 2, 3))
+    omni_light.setUV((0, 0), (0.5, 0.5))
+    omni_light.setSize(0.25)
+    spot_light = pytav.FakeSpotLight()
+    spot_light.setPos((-1, -2, -3))
+    spot_light.setUV((0.5, 0), (1, 0.5))
+    spot_light.setBackUV((0, 0.5), (0.5, 1))
+    spot_light.setBackSide(True)
+    spot_light.setSize(0.5)
+    return omni_light, spot_light
+
+
+def _added(model, parent, node, add=None):
+    node.setControlNode(parent)
+    return (add or model.addRenderNode)(node)
+
+
+def build(model=None, lod=True):
+    """Fills a model with every class; returns it and the addRenderNode
+    messages in call order. lod=False leaves out the Lod node, which the
+    format 2.0 writer refuses."""
+    model = model or pytav.Model()
+    root = model.getRootTransform()
+    model.setBBox((-20, -20, -20, 20, 20, 20))
+    model.setUserBox((-1, -1, -1, 1, 1, 1))
+    model.setLightBox((0, 0, 0, -1, -1, -1))
+    body = root.addChild(pytav.Transform("body", moved(1.5)))
+    lod = body.addChild(pytav.Node("group")).addChild(pytav.Lod("lod", [10.0, 50.0]) if lod else
+                                                      pytav.Transform("no_lod"))
+    near = lod.addChild(pytav.Transform("near"))
+    near.setMatrix(moved(2.0))
+    far = lod.addChild(pytav.Transform("far", moved(3.0)))
+    visibility = body.addChild(pytav.VisibilityNode("hatch"))
+    visibility.setArguments([(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])])
+    animation = body.addChild(pytav.AnimationNode("rotor"))
+    animation.setBaseMatrix(moved(0.5))
+    animation.setPositionAnimation([(1, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (2, 2, 2))])])
+    animation.setRotationAnimation([(2, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0.7071, 0))])])
+    animation.setScaleAnimation([(3, [(0.0, (1, 1, 1)), (1.0, (2, 2, 2))])])
+    bone = body.addChild(pytav.Bone("bone", moved(0.25)))
+    bone.setInvertedBaseBoneMatrix(moved(-0.75))
+    number = body.addChild(pytav.NumberRoot("counter"))
+    number.setControls([(10, 0.1, -1, 0.0)])
+
+    base = base_block()
+    base.setAlbedoMapUVShift(pytav.PropertyFloat2(7, [(0.0, (0.0, 0.0)), (1.0, (0.5, 0.25))]))
+    ao = ao_block()
+    ao.setAoShift(pytav.PropertyFloat2((0.1, 0.2)))
+    flir = pytav.FlirBlock()
+    flir.setFlirMap("flir.dds")
+    emissive = textured(pytav.EmissiveBlock, "Emissive", "glow.dds", 0.7)
+    emissive.setAmount(pytav.PropertyFloat(5, [(0.0, 0.0), (0.5, 2.0), (1.0, 1.0)]))
+    emissive.setEmissiveType(4)
+    hull = pbr_node(base, normal_block(), ao, decal_block(), aorms_block(), flir, damage_block(9), emissive,
+                    name="hull", material="hull_mat")
+    hull.setShadowCaster(2)
+    hull.setTransparentMode(1)
+    hull.setDecalId(3)
+    hull.setTwoSided(True)
+    skin = pytav.BoneBlock()
+    skin.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
+    skin.setBoneIndices(np.array([0, 1, 0, 1] * 4, dtype=np.uint32))
+    skin.setBones([bone])
+    paint = color_base_block(offset=4)
+    paint.setColor(pytav.PropertyFloat3(6, [(0.0, (0, 0, 0)), (1.0, (1, 1, 1))]))
+    glow = pytav.EmissiveColorBlock()
+    glow.setColor(pytav.PropertyFloat3((0, 1, 0)))
+    glow.setAmount(pytav.PropertyFloat(2.0))
+    glass = pytav.GlassBlock()
+    glass.setColorMap("glass.dds")
+    glass.setInstrumental(True)
+    color = color_node(POSITIONS + np.float32(10), name="color", material="color_mat")
+    color.setColor(0.5, 0.25, 0.125)
+    deck = deck_node(POSITIONS + np.float32(14))
+    for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA", "setRainMask"):
+        getattr(deck, setter)(setter[3:] + ".dds")
+    deck.setArgument(11)
+    placed = [(near, hull), (body, pbr_node(base_block(offset=0.9), skin, name="skin", material="skin_mat")),
+              (animation, pbr_node(paint, glow, name="paint", material="paint_mat"))] + [
+        (number, pbr_node(base_block(offset=2.0 * i + 6), name=f"digit{i}", material=f"digit{i}_mat"))
+        for i in range(2)] + [(body, pbr_node(base_block(offset=8), glass, name="glass", material="glass_mat")),
+                              (visibility, color), (far, mirror_node(POSITIONS + np.float32(12))), (body, deck)]
+    messages = [_added(model, parent, node) for parent, node in placed]
+
+    omni_light, spot_light = sample_fake_lights()
+    for cls, light in ((pytav.FakeOmniLights, omni_light), (pytav.AnimatedFakeOmniLight, omni_light),
+                       (pytav.FakeSpotLights, spot_light), (pytav.AnimatedFakeSpotLight, spot_light)):
+        light_set = cls(cls.__name__.lower())
+        light_set.set([light, light])
+        light_set.setTexture("sprite.dds")
+        light_set.setLuminance(pytav.PropertyFloat(0.75))
+        if isinstance(light_set, pytav.FakeSpotLights):
+            light_set.setDirection((0, 0, -1))
+        if hasattr(light_set, "setAnimationArg"):
+            light_set.setAnimationArg(12)
+            light_set.setLightsAnimation([(0, [(0, 0), (1, 1)]), (1, [(0, 0.5)])])
+        messages.append(_added(model, body, light_set))
+
+    shell = pytav.ShellNode("shell")
+    shell.setPositions([0, 0, 0, 1, 0, 0, 0, 1, 0])
+    shell.setIndices([0, 1, 2])
+    segments = pytav.SegmentsNode("segments")
+    segments.set([((0, 0, 0), (1, 2, 3)), ((1, 1, 1), (2, 2, 2))])
+    connector = pytav.Connector("connector")
+    connector.setPropertyFloat("length", 2.5)
+    connector.setPropertyString("type", "hook")
+    lamp = pytav.OmniLight("lamp")
+    lamp.setBrightness(pytav.PropertyFloat(13, [(0.0, 1.0), (1.0, 3.0)]))
+    beam = pytav.SpotLight("beam")
+    beam.setAngles(pytav.PropertyFloat(40), pytav.PropertyFloat(14, [(-1.0, 0.0), (1.0, 0.5)]))
+    for parent, item, add in ((body, shell, model.addShellNode), (body, segments, model.addSegmentsNode),
+                              (body, connector, model.addConnector), (body, lamp, model.addOmniLight),
+                              (animation, beam, model.addSpotLight)):
+        _added(model, parent, item, add)
+    return model, messages
+
+
+EXPECTED_MESSAGES = [""] * 5 + ["Material glass_mat doesn't support block BT_Glass."] + [""] * 7
+
 
 # glTF scenes
 # Small glTF 2.0 assets: Asset collects JSON objects and one binary buffer and
 # writes them as .gltf with an embedded or an external buffer, or as .glb.
 
-import base64
-import json
-import struct
-
-import numpy as np
 
 FLOAT, UBYTE, USHORT, UINT = 5126, 5121, 5123, 5125
 _TYPES = {1: "SCALAR", 2: "VEC2", 3: "VEC3", 4: "VEC4", 16: "MAT4"}

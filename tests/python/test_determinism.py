@@ -1,7 +1,7 @@
-"""The same script always saves the same bytes: across repeated saves in one
-process, with the vertex pass spread over the thread pool, and across
-processes whose heaps start with different garbage (an uninitialised byte,
-padding included, would differ between them)."""
+# The same script always saves the same bytes: across repeated saves in one
+# process, with the vertex pass spread over the thread pool, and across
+# processes whose heaps start with different garbage (an uninitialised byte,
+# padding included, would differ between them).
 
 import hashlib
 import json
@@ -13,39 +13,35 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-import every_class_model
 import pytav
+import support
 
 HERE = Path(__file__).parent
 VERSIONS = [10, 20]
 
 
 def grid_model():
-    """Many vertices and render nodes, so the vertex pass splits its work
-    into several pool tasks; every vertex is distinct, so welding keeps it."""
+    # Many vertices and render nodes, so the vertex pass splits its work into
+    # several pool tasks; every vertex is distinct, so welding keeps it.
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     side = 40
     y, x = np.mgrid[0:side, 0:side].astype(np.float32)
     positions = np.stack([x.ravel(), y.ravel(), np.zeros(side * side, np.float32)], axis=1)
-    quads = [(r * side + c, r * side + c + 1, (r + 1) * side + c + 1, (r + 1) * side + c)
-             for r in range(side - 1) for c in range(side - 1)]
-    indices = np.array([i for a, b, c, d in quads for i in (a, b, c, a, c, d)], dtype=np.uint32)
+    corner = (np.arange(side - 1)[:, None] * side + np.arange(side - 1)).ravel().astype(np.uint32)
+    quads = np.stack([corner, corner + 1, corner + side + 1, corner, corner + side + 1, corner + side], axis=1)
     for n in range(6):
-        block = pytav.BaseBlock()
+        block = support.base_block(f"grid{n % 2}.dds")
         block.setPositions((positions + np.float32(n * side)).ravel())
         block.setNormals(np.tile(np.array([0, 0, 1], np.float32), side * side))
         block.setAlbedoMapUV((positions[:, :2] / side).ravel())
-        block.setAlbedoMap(f"grid{n % 2}.dds")
-        node = pytav.PBRNode(f"grid{n}", f"grid_mat{n % 2}")
-        node.setIndices(indices)
-        node.addBlock(block)
+        node = support.pbr_node(block, name=f"grid{n}", material=f"grid_mat{n % 2}", indices=quads.ravel())
         node.setControlNode(holder)
         assert model.addRenderNode(node) == ""
     return model
 
 
-BUILDERS = {"every_class": lambda version: every_class_model.build(lod=version == 10)[0],
+BUILDERS = {"every_class": lambda version: support.build(lod=version == 10)[0],
             "grid": lambda version: grid_model()}
 
 
@@ -53,40 +49,17 @@ def digest(path):
     return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
-def save_digests(tmp_path, builder, version, count):
-    digests = set()
-    for i in range(count):
-        path = tmp_path / f"{i}.tav"
-        assert BUILDERS[builder](version).save(str(path), version) == ""
-        digests.add(digest(path))
-    return digests
-
-
 @pytest.mark.parametrize("version", VERSIONS)
 @pytest.mark.parametrize("builder", sorted(BUILDERS))
 def test_twenty_saves_of_one_script_give_one_digest(tmp_path, builder, version):
     pytav.init()
-    assert len(save_digests(tmp_path, builder, version, 20)) == 1
-
-
-@pytest.mark.parametrize("version", VERSIONS)
-def test_pool_recreated_between_saves_changes_no_byte(tmp_path, version):
-    """Fresh pools (deinit/init) or pools made on demand by the save itself
-    must give the bytes of a long-lived pool."""
-    pytav.init()
-    (reference,) = save_digests(tmp_path, "grid", version, 1)
-    pytav.deinit()
-    (on_demand,) = save_digests(tmp_path, "grid", version, 1)
-    pytav.deinit()
-    pytav.init()
-    (fresh,) = save_digests(tmp_path, "grid", version, 1)
-    assert reference == on_demand == fresh
-
-
-def test_every_class_model_builds_as_expected():
-    """Guards the fixture: a failing build would make the digests trivially equal."""
-    model, messages = every_class_model.build()
-    assert messages == every_class_model.EXPECTED_MESSAGES
+    # A failing build would make the digests trivially equal.
+    assert builder != "every_class" or support.build()[1] == support.EXPECTED_MESSAGES
+    digests = set()
+    for i in range(20):
+        assert BUILDERS[builder](version).save(str(tmp_path / f"{i}.tav"), version) == ""
+        digests.add(digest(tmp_path / f"{i}.tav"))
+    assert len(digests) == 1
 
 
 SUBPROCESS_SCRIPT = """
@@ -114,11 +87,6 @@ def digests_in_subprocess(folder, perturb):
 
 
 def test_heap_garbage_never_reaches_the_file(tmp_path):
-    """Heap blocks filled with 165 in one process and 90 in the other: any
-    byte written from memory the save never set differs between the two."""
-    first = digests_in_subprocess(tmp_path / "a", 165)
-    second = digests_in_subprocess(tmp_path / "b", 90)
-    assert first == second
-    differing = [name for name in first
-                 if (tmp_path / "a" / f"{name}.tav").read_bytes() != (tmp_path / "b" / f"{name}.tav").read_bytes()]
-    assert differing == []
+    # Heap blocks filled with 165 in one process and 90 in the other: any
+    # byte written from memory the save never set differs between the two.
+    assert digests_in_subprocess(tmp_path / "a", 165) == digests_in_subprocess(tmp_path / "b", 90)

@@ -1,145 +1,52 @@
-"""A model holding every kind of render node, shell, light and connector saves
-as format 10 and decodes completely, each record holding what the script set."""
+# The model of every class saves as format 10 and decodes completely, each
+# record in its section in call order and each mesh holding what the script
+# set, moved by the transforms the save folds into it.
 
-import numpy as np
 import pytest
 
-import pytav
-from pbr_scenes import INDICES, NORMALS, POSITIONS, ao_block, base_block, normal_block, pbr_node, rows, textures
-from every_class_model import sample_fake_lights
-from pytav_files import save_and_read
-
-QUAD = POSITIONS.tolist()
-UP = NORMALS.tolist()
-UV = [0, 0, 1, 0, 1, 1, 0, 1]
-REGULAR_UV = [0.5, 0.5, 0.75, 0.5, 0.75, 0.75, 0.5, 0.75]
-
-
-def build_model():
-    model = pytav.Model()
-    root = model.getRootTransform()
-    model.setBBox((-10, -10, -10, 10, 10, 10))
-
-    bone = pytav.Bone("bone")
-    root.addChild(bone)
-    skin_block = pytav.BoneBlock()
-    skin_block.setBoneWeights(np.full(16, 1.0, dtype=np.float32))
-    skin_block.setBoneIndices(np.zeros(16, dtype=np.uint32))
-    skin_block.setBones([bone])
-
-    paint = pytav.ColorNode("paint", "paint_mat")
-    paint.setPositions(np.array(QUAD, dtype=np.float32))
-    paint.setNormals(np.array(UP, dtype=np.float32))
-    paint.setIndices(INDICES)
-    paint.setColor(0.5, 0.25, 0.125)
-
-    mirror = pytav.MirrorNode("mirror", "mirror_mat")
-    mirror.setPositions(np.array(QUAD, dtype=np.float32))
-    mirror.setNormals(np.array(UP, dtype=np.float32))
-    mirror.setTextureCoordinates(np.array(UV, dtype=np.float32))
-    mirror.setIndices(INDICES.tolist())
-    mirror.setTexture("mirror.dds")
-
-    deck = pytav.DeckNode("deck", "deck_mat")
-    deck.setPositions(QUAD)
-    deck.setNormals(UP)
-    deck.setTiledUV(UV)
-    deck.setRegularUV(REGULAR_UV)
-    deck.setIndices(INDICES.tolist())
-    for setter in ("setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap",
-                   "setRainMask"):
-        getattr(deck, setter)(setter[3:] + ".dds")
-    deck.setArgument(4)
-
-    omni_light, spot_light = sample_fake_lights()
-
-    omni = pytav.FakeOmniLights("omni")
-    omni.set([omni_light])
-    omni.setTexture("omni.dds")
-    animated_omni = pytav.AnimatedFakeOmniLight("animated_omni")
-    animated_omni.set([omni_light, omni_light])
-    animated_omni.setAnimationArg(6)
-    animated_omni.setLightsAnimation([(0, [(0, 0), (1, 1)]), (1, [(0, 0.5)])])
-    spot = pytav.FakeSpotLights("spot")
-    spot.set([spot_light])
-    spot.setDirection((0, 0, -1))
-    animated_spot = pytav.AnimatedFakeSpotLight("animated_spot")
-    animated_spot.set([spot_light])
-    animated_spot.setAnimationArg(7)
-    animated_spot.setLightsAnimation([(0, [(0, 1), (1, 0)])])
-
-    render_nodes = [pbr_node(base_block(), normal_block(), ao_block(), name="pbr", material="pbr_mat"),
-                    pbr_node(base_block(), skin_block, name="skin", material="skin_mat"),
-                    paint, mirror, deck, omni, animated_omni, spot, animated_spot]
-    for node in render_nodes:
-        node.setControlNode(root)
-        assert model.addRenderNode(node) == ""
-
-    shell = pytav.ShellNode("shell")
-    shell.setPositions([0, 0, 0, 1, 0, 0, 0, 1, 0])
-    shell.setIndices([0, 1, 2])
-    shell.setControlNode(root)
-    model.addShellNode(shell)
-    segments = pytav.SegmentsNode("segments")
-    segments.set([((0, 0, 0), (1, 2, 3))])
-    segments.setControlNode(root)
-    model.addSegmentsNode(segments)
-
-    connector = pytav.Connector("connector")
-    connector.setPropertyString("type", "hook")
-    connector.setControlNode(root)
-    model.addConnector(connector)
-
-    lamp = pytav.OmniLight("lamp")
-    lamp.setBrightness(pytav.PropertyFloat(3))
-    lamp.setControlNode(root)
-    model.addOmniLight(lamp)
-    beam = pytav.SpotLight("beam")
-    beam.setAngles(pytav.PropertyFloat(40), pytav.PropertyFloat(0.25))
-    beam.setControlNode(root)
-    model.addSpotLight(beam)
-    return model
+import support
+from support import POSITIONS, rows, save_and_read, textures
 
 
 @pytest.fixture(scope="module")
 def saved(tmp_path_factory):
-    return save_and_read(build_model(), tmp_path_factory.mktemp("full") / "full.tav")
-
-
-def by_name(records: list) -> dict:
-    return {record["name"]: record for record in records}
+    return save_and_read(support.build()[0], tmp_path_factory.mktemp("full") / "full.tav")
 
 
 def test_every_record_kind_is_in_its_section_in_call_order(saved):
-    sections = saved["sections"]
-    assert [(r["class"], r["name"]) for r in sections["RENDER_NODES"]] == [
-        ("model::RenderNode", "pbr"), ("model::SkinNode", "skin"), ("model::RenderNode", "paint"),
-        ("model::RenderNode", "mirror"), ("model::RenderNode", "deck"), ("model::FakeOmniLightsNode", "omni"),
-        ("model::AnimatedFakeOmniLightsNode", "animated_omni"), ("model::FakeSpotLightsNode", "spot"),
-        ("model::AnimatedFakeSpotLightsNode", "animated_spot")]
-    assert [(r["class"], r["name"]) for r in sections["SHELL_NODES"]] == [
-        ("model::ShellNode", "shell"), ("model::SegmentsNode", "segments")]
-    assert [(r["class"], r["name"]) for r in sections["CONNECTORS"]] == [("model::Connector", "connector")]
-    assert [(r["name"], r["kind"]) for r in sections["LIGHT_NODES"]] == [("lamp", 0), ("beam", 1)]
+    assert {name: [(r["class"], r["name"]) for r in records] for name, records in saved["sections"].items()} == {
+        "RENDER_NODES": [("model::RenderNode", "hull"), ("model::SkinNode", "skin"), ("model::RenderNode", "paint"),
+                         ("model::RenderNode", "color"), ("model::RenderNode", "mirror"),
+                         ("model::RenderNode", "deck"), ("model::FakeOmniLightsNode", "fakeomnilights"),
+                         ("model::AnimatedFakeOmniLightsNode", "animatedfakeomnilight"),
+                         ("model::FakeSpotLightsNode", "fakespotlights"),
+                         ("model::AnimatedFakeSpotLightsNode", "animatedfakespotlight"),
+                         # The two digits have materials of their own, so each makes a number node.
+                         ("model::NumberNode", "counter"), ("model::NumberNode", "counter")],
+        "SHELL_NODES": [("model::ShellNode", "shell"), ("model::SegmentsNode", "segments")],
+        "CONNECTORS": [("model::Connector", "connector")],
+        "LIGHT_NODES": [("model::LightNode", "lamp"), ("model::LightNode", "beam")]}
 
 
-def test_mesh_records_hold_their_geometry_and_materials(saved):
-    nodes = by_name(saved["sections"]["RENDER_NODES"])
-    materials = saved["materials"]
-    expected = {"pbr": ("def_material", "pbr_mat"), "skin": ("def_material", "skin_mat"),
-                "paint": ("color_material", "paint_mat"), "mirror": ("mirror_material", "mirror_mat"),
-                "deck": ("deck_material", "deck_mat")}
-    for name, (material_name, title) in expected.items():
-        record = nodes[name]
-        material = materials[record["material"]]
-        assert (material["material_name"], material["name"]) == (material_name, title), name
-        assert record["vertex_count"] == 4, name
-        assert sorted(row[:3] for row in rows(record)) == sorted(QUAD[i:i + 3] for i in range(0, 12, 3)), name
-    assert len(nodes["skin"]["bones"]) == 2
-    assert materials[nodes["paint"]["material"]]["uniforms"][0]["value"] == [0.5, 0.25, 0.125]
-    assert textures(materials[nodes["mirror"]["material"]]) == {0: "mirror.dds"}
-    assert textures(materials[nodes["deck"]["material"]])[5] == "RainMask.dds"
-    assert nodes["deck"]["parents"][0]["damage_argument"] == 4
-    assert sorted(textures(materials[nodes["pbr"]["material"]])) == [0, 1, 9]
+# Mesh -> (material kind, the quad's offset in the script, x shift of the transforms folded into it).
+MESHES = {"skin": ("def_material", 0.9, 1.5), "paint": ("self_illum_material", 4, 0),
+          "color": ("color_material", 10, 0), "mirror": ("mirror_material", 12, 0),
+          "deck": ("deck_material", 14, 1.5)}
 
 
+@pytest.mark.parametrize("name", sorted(MESHES))
+def test_every_vertex_of_a_mesh_is_saved_where_the_script_put_it(saved, name):
+    (record,) = [r for r in saved["sections"]["RENDER_NODES"] if r["name"] == name]
+    material_name, offset, shift = MESHES[name]
+    material = saved["materials"][record["material"]]
+    assert (material["material_name"], material["name"]) == (material_name, name + "_mat")
+    expected = sorted([round(x + offset + shift, 5), round(y + offset, 5), round(z + offset, 5)]
+                      for x, y, z in POSITIONS.reshape(4, 3).tolist())
+    assert sorted([round(c, 5) for c in row[:3]] for row in rows(record)) == expected
+
+
+def test_hull_keeps_every_texture_of_its_blocks(saved):
+    (hull,) = [r for r in saved["sections"]["RENDER_NODES"] if r["name"] == "hull"]
+    assert sorted(textures(saved["materials"][hull["material"]]).values()) == sorted(
+        ["albedo.dds", "normal.dds", "ao.dds", "decal.dds", "aorms.dds", "flir.dds", "damage.dds",
+         "damage_normal.dds", "mask.dds", "mask_rgba.dds", "glow.dds"])

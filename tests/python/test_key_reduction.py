@@ -1,5 +1,5 @@
-"""Key reduction: the keys a file keeps must reproduce every key the script
-gave, on every channel that thins its keys."""
+# Key reduction: the keys a file keeps must reproduce every key the script
+# gave, on every channel that thins its keys.
 
 import math
 import tempfile
@@ -11,8 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import pytav
-from pbr_scenes import saved_render_nodes
-from pytav_files import keep, light_parameter, lights, node_named, save_and_read
+from support import keep, node_named, save_and_read
 from tavtools.preview import _rotation_at, _vector_at
 
 # Stored values are 32-bit floats; the curves are evaluated here in 64 bits.
@@ -39,35 +38,13 @@ def animation_keys(channel: str, keys: list) -> list:
     return entry["scale_keys" if channel == "scale" else "keys"]
 
 
-def light_keys(parameter: str, prop) -> list:
-    model = pytav.Model()
-    light = pytav.SpotLight("lamp")
-    light.setControlNode(model.getRootTransform())
-    if parameter == "theta":
-        light.setAngles(pytav.PropertyFloat(1.0), prop)
-    else:
-        getattr(light, f"set{parameter.capitalize()}")(prop)
-    model.addSpotLight(light)
-    return light_parameter(lights(read(model))[0], parameter)["keys"]
-
-
-def fake_light_samples(keys: list) -> list:
-    light_set = pytav.AnimatedFakeOmniLight("glow")
-    light_set.set([pytav.FakeOmniLight()])
-    light_set.setAnimationArg(1)
-    light_set.setLightsAnimation([(0, keys)])
-    with tempfile.TemporaryDirectory() as folder:
-        (record,), _ = saved_render_nodes(Path(folder), light_set)
-    return record["animation"]
-
-
 # --- key lists that make a greedy thinning miss keys ----------------------------
 
 STEPS = [0.0, 1.0, 2.0, -1.0, 0.5]
 
 
 def timed(values, grid: int):
-    """Keys at distinct times of a grid over [0, 1], values drawn from values."""
+    # Keys at distinct times of a grid over [0, 1], values drawn from values.
     times = st.lists(st.integers(0, grid), min_size=2, max_size=10, unique=True).map(sorted)
     return times.flatmap(lambda ts: st.tuples(st.just([t / grid for t in ts]),
                                               st.lists(values, min_size=len(ts), max_size=len(ts))))
@@ -81,12 +58,11 @@ def quat_z(degrees: float, sign: float) -> tuple:
 SCALAR = st.sampled_from(STEPS)
 VECTOR = st.tuples(SCALAR, SCALAR, SCALAR)
 ROTATION = st.builds(quat_z, st.sampled_from([0.0, 30.0, 45.0, 90.0, 170.0, -120.0]), st.sampled_from([1.0, -1.0]))
-FRACTION = st.sampled_from([0.0, 1.0, 0.25, 0.5])
 
 
 def misses(curve_at, times, wanted, tolerance) -> list:
-    """The script keys (time, wanted, got) that the stored curve does not
-    reproduce within tolerance. Times are stored as 32-bit floats too."""
+    # The script keys (time, wanted, got) that the stored curve does not
+    # reproduce within tolerance. Times are stored as 32-bit floats too.
     found = []
     for t, want in zip(times, wanted):
         got = np.atleast_1d(curve_at(f32(t)))
@@ -112,50 +88,6 @@ def test_rotation_keys_dropped_by_the_greedy_pass_come_back(keys):
     # Stored with the scalar part last.
     wanted = [[f32(x), f32(y), f32(z), f32(w)] for w, x, y, z in values]
     assert misses(lambda t: _rotation_at(stored, t), times, wanted, 1e-4) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(SCALAR, 20), vector=st.booleans())
-def test_animated_property_keys_dropped_by_the_greedy_pass_come_back(keys, vector):
-    times, values = keys
-    if vector:
-        values = [(v, -v, 2 * v) for v in values]
-        stored = light_keys("color", pytav.PropertyFloat3(3, list(zip(times, values))))
-        wanted = [[f32(c) for c in v] for v in values]
-    else:
-        stored = light_keys("brightness", pytav.PropertyFloat(3, list(zip(times, values))))
-        wanted = [f32(v) for v in values]
-    assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 1e-3) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(FRACTION, 20))
-def test_set_angles_theta_keys_dropped_by_the_greedy_pass_come_back(keys):
-    times, fractions = keys
-    stored = light_keys("theta", pytav.PropertyFloat(3, list(zip(times, fractions))))
-    # theta = phi - phi * fraction with phi 1; the fraction's own thinning
-    # (0.001) and theta's (0.001) add up.
-    wanted = [f32(1.0 - f32(f)) for f in fractions]
-    assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 2e-3) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(SCALAR, 127))
-def test_fake_light_brightness_keys_dropped_by_the_greedy_pass_come_back(keys):
-    times, values = keys
-    samples = fake_light_samples(list(zip(times, values)))
-    # Key times lie on the sample grid, so each key has a sample of its own.
-    assert misses(lambda t: samples[round(t * 127)], times, [f32(v) for v in values], 1e-3) == []
-
-
-def test_key_dropped_before_its_neighbour_was_kept_is_brought_back():
-    # The greedy pass keeps 0.75 and drops 0.5 (on the line 0 .. 0.75), then
-    # keeps 0.25, after which the curve reads 0.5 at t = 0.5.
-    keys = [(t, (x, 0, 0)) for t, x in [(0, 0), (0.25, 1), (0.5, 0), (0.75, 0), (1, 1)]]
-    stored = animation_keys("position", keys)
-    assert stored == [[0.0, 0.0, 0.0, 0.0], [0.25, 1.0, 0.0, 0.0], [0.5, 0.0, 0.0, 0.0],
-                      [0.75, 0.0, 0.0, 0.0], [1.0, 1.0, 0.0, 0.0]]
-    assert _vector_at(stored, 0.5, None)[0] == pytest.approx(0.0)
 
 
 @pytest.mark.parametrize("off_line, kept", [(0.5, False), (0.9, False), (1.5, True), (3.0, True)])

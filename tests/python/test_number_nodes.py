@@ -1,38 +1,21 @@
-"""Model.save turns the digits under a NumberRoot into number nodes."""
+# Model.save turns the digits under a NumberRoot into number nodes.
 
-import numpy as np
 import pytest
 
 import pytav
-from pbr_scenes import INDICES, NORMALS, base_block, pbr_node, rows, uv
-from pytav_files import save_and_read
-
-DIGIT_INDEX = 21
-
-
-def digit_block(offset: float, albedo="digits.dds") -> pytav.BaseBlock:
-    """A quad at x = offset; equal blocks give equal materials, which the save
-    merges into one before it looks for digits."""
-    block = pytav.BaseBlock()
-    positions = np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32)
-    positions[0::3] += np.float32(offset)
-    block.setPositions(positions)
-    block.setNormals(NORMALS)
-    block.setAlbedoMapUV(uv(0.0))
-    block.setAlbedoMap(albedo)
-    return block
+from support import INDICES, base_block, pbr_node, rows, save_and_read
 
 
 def display(model, parent, count, controls=None, albedos=None):
-    """A number root under parent with `count` digits and one control per
-    digit (or the given controls)."""
+    # A number root under parent with `count` digits and one control per
+    # digit (or the given controls).
     number = parent.addChild(pytav.NumberRoot("counter"))
     if controls is None:
         controls = [(10 + i, 0.1 * i, -1, 0.0) for i in range(count)]
     number.setControls(controls)
     for i in range(count):
         albedo = albedos[i] if albedos else "digits.dds"
-        node = pbr_node(digit_block(2.0 * i, albedo), name=f"digit{i}")
+        node = pbr_node(base_block(albedo, offset=2.0 * i), name=f"digit{i}")
         node.setControlNode(number)
         assert model.addRenderNode(node) == ""
     return number
@@ -40,20 +23,19 @@ def display(model, parent, count, controls=None, albedos=None):
 
 def test_three_digits_sharing_a_material_become_one_number_node(tmp_path):
     model = pytav.Model()
-    panel = model.getRootTransform().addChild(pytav.Transform("panel", [(1, 0, 0, 0), (0, 1, 0, 0), (0, 0, 1, 5), (0, 0, 0, 1)]))
+    panel = model.getRootTransform().addChild(pytav.Transform("panel", [(1, 0, 0, 0), (0, 1, 0, 0), (0, 0, 1, 5),
+                                                                        (0, 0, 0, 1)]))
     display(model, panel, 3)
     data = save_and_read(model, tmp_path / "n.tav")
 
     (record,) = data["sections"]["RENDER_NODES"]
-    assert record["class"] == "model::NumberNode"
-    assert record["name"] == "counter"
+    assert (record["class"], record["name"]) == ("model::NumberNode", "counter")
     assert [p["node"] for p in record["parents"]] == [data["nodes"].index(
         next(n for n in data["nodes"] if n["name"] == "panel"))]
     assert record["controls"] == [[
         {"argument": 10 + i, "value": pytest.approx(0.1 * i), "second_argument": -1, "second_value": 0.0}
         for i in range(3)]]
-    material = data["materials"][record["material"]]
-    assert material["vertex_format"][DIGIT_INDEX] == 1
+    assert data["materials"][record["material"]]["vertex_format"][21] == 1  # the digit index
     # The digit index is the last float of a row (the highest semantic);
     # each digit sits at its own x.
     digits = sorted({(int(row[0]) // 2, row[-1]) for row in rows(record)})
@@ -71,30 +53,6 @@ def save_message(model, tmp_path):
     return message
 
 
-def test_number_root_with_children_is_refused(tmp_path):
-    model = pytav.Model()
-    number = display(model, model.getRootTransform(), 1)
-    # A level switch with a child survives the graph optimisation.
-    number.addChild(pytav.Lod("lod", [1.0])).addChild(pytav.Node("inside"))
-    assert save_message(model, tmp_path) == "TmpNumberRoot must be childfree."
-
-
-def test_skinned_digit_is_refused(tmp_path):
-    model = pytav.Model()
-    number = model.getRootTransform().addChild(pytav.NumberRoot("counter"))
-    number.setControls([(1, 0, -1, 0)])
-    bone = model.getRootTransform().addChild(pytav.Bone("bone"))
-    bones = pytav.BoneBlock()
-    bones.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
-    bones.setBoneIndices(np.zeros(16, dtype=np.uint32))
-    bones.setBones([bone])
-    node = pbr_node(base_block(), bones)
-    node.setControlNode(number)
-    assert model.addRenderNode(node) == ""
-    model.setBBox((-1, -1, -1, 2, 2, 2))
-    assert save_message(model, tmp_path) == "Only render nodes can be digits."
-
-
 @pytest.mark.parametrize("count, controls, albedos", [
     # Each material group is merged with all of the root's controls.
     (2, [(1, 0, -1, 0), (2, 0, -1, 0)], ["one.dds", "two.dds"]),
@@ -107,10 +65,10 @@ def test_digits_that_cannot_be_merged_are_refused(tmp_path, count, controls, alb
     assert save_message(model, tmp_path) == "Can't merge digits."
 
 
-def test_model_without_number_root_keeps_its_render_nodes(tmp_path):
+def test_nodes_of_equal_material_names_but_other_textures_keep_their_materials_apart(tmp_path):
     model = pytav.Model()
     for i in range(2):
-        node = pbr_node(digit_block(2.0 * i, f"d{i}.dds"), name=f"plain{i}")
+        node = pbr_node(base_block(f"d{i}.dds", offset=2.0 * i), name=f"plain{i}")
         node.setControlNode(model.getRootTransform())
         assert model.addRenderNode(node) == ""
     data = save_and_read(model, tmp_path / "plain.tav")

@@ -1,75 +1,12 @@
-"""ColorNode, MirrorNode and DeckNode: build checks, materials and vertex data."""
+# ColorNode, MirrorNode and DeckNode: build checks, materials and vertex data.
 
-import re
-
-import numpy as np
 import pytest
 
-import pytav
-from pbr_scenes import rows, saved_render_nodes, textures
+from support import (DECK_MAPS, POSITIONS, REGULAR, TILED, build_message, color_node, deck_node, mirror_node, rows,
+                     saved_single, textures)
 
-QUAD = [0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0]
-UP = [0, 0, 1] * 4
-INDICES = [0, 1, 2, 0, 2, 3]
-TILED = [0, 0, 1, 0, 1, 1, 0, 1]
-REGULAR = [0.5, 0.5, 0.75, 0.5, 0.75, 0.75, 0.5, 0.75]
-DECK_MAPS = ["setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap"]
+QUAD = POSITIONS.tolist()
 NONE = 0xFFFFFFFF
-LOG_LINE = re.compile(r"^\S+ \S+ (\S+) +PYTAV \([^)]+\): (.*)$")
-
-
-def f32s(values) -> np.ndarray:
-    return np.array(values, dtype=np.float32)
-
-
-def color_node(positions=QUAD, normals=UP, indices=INDICES, name="paint", material="paint_mat"):
-    node = pytav.ColorNode(name, material)
-    if positions is not None:
-        node.setPositions(f32s(positions))
-    if normals is not None:
-        node.setNormals(f32s(normals))
-    if indices is not None:
-        node.setIndices(np.array(indices, dtype=np.uint32))
-    return node
-
-
-def mirror_node(positions=QUAD, normals=UP, uv=TILED, indices=INDICES, texture="mirror.dds"):
-    node = pytav.MirrorNode("mirror", "mirror_mat")
-    if positions is not None:
-        node.setPositions(f32s(positions))
-    if normals is not None:
-        node.setNormals(f32s(normals))
-    if uv is not None:
-        node.setTextureCoordinates(f32s(uv))
-    if indices is not None:
-        node.setIndices(indices)
-    if texture is not None:
-        node.setTexture(texture)
-    return node
-
-
-def deck_node(positions=QUAD, normals=UP, tiled=TILED, regular=REGULAR, indices=INDICES, skip=()):
-    node = pytav.DeckNode("deck", "deck_mat")
-    for setter, value in (("setPositions", positions), ("setNormals", normals), ("setTiledUV", tiled),
-                          ("setRegularUV", regular), ("setIndices", indices)):
-        if value is not None:
-            getattr(node, setter)(list(value))
-    for setter in DECK_MAPS:
-        if setter not in skip:
-            getattr(node, setter)(setter[3:] + ".dds")
-    return node
-
-
-def build_message(node, control=True) -> str:
-    model = pytav.Model()
-    if control:
-        node.setControlNode(model.getRootTransform())
-    return model.addRenderNode(node)
-
-
-def saved_single(tmp_path, node) -> tuple:
-    (record,), materials = saved_render_nodes(tmp_path, node)
-    return record, materials[record["material"]]
 
 
 # --- build checks --------------------------------------------------------
@@ -101,110 +38,18 @@ def test_incomplete_node_reports_the_first_problem(make, message):
     assert build_message(make()) == message
 
 
-@pytest.mark.parametrize("missing", range(len(DECK_MAPS)))
-def test_deck_reports_the_first_missing_map_in_order(missing):
-    expected = {"setBaseTiledMap": "baseTiledMap", "setNormalTiledMap": "normalTiledMap",
-                "setAormsTiledMap": "aormsTiledMap", "setBaseMap": "baseMap", "setAormsMap": "aormsMap"}
-    skipped = DECK_MAPS[missing:]
-    assert build_message(deck_node(skip=skipped)) == f"{expected[DECK_MAPS[missing]]} isn't set."
-
-
 @pytest.mark.parametrize("make", [color_node, mirror_node, deck_node])
 def test_node_without_control_node_is_refused(make):
     assert build_message(make(), control=False) == "Control node isn't set."
 
 
-def test_refused_node_is_logged_with_its_name_and_left_out(tmp_path, capfd):
-    model = pytav.Model()
-    good = color_node(name="good")
-    good.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(good) == ""
-    capfd.readouterr()
-    bad = color_node(name="bad", indices=[0, 1, 7])
-    bad.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(bad) == "Index 7 is out of range for 4 vertices."
-    lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
-    assert [(m.group(1), m.group(2)) for m in lines if m] == [
-        ("WARNING", "bad: Index 7 is out of range for 4 vertices.")]
-    assert model.save(str(tmp_path / "a.tav"), 10) == ""
-
-
 # --- NumPy input ---------------------------------------------------------
-
-def strided_view() -> np.ndarray:
-    """The quad's positions as a (4, 3) view into every other column."""
-    wide = np.zeros((4, 6), dtype=np.float32)
-    wide[:, ::2] = np.array(QUAD, dtype=np.float32).reshape(4, 3)
-    return wide[:, ::2]
-
-
-@pytest.mark.parametrize("array", [
-    np.array(QUAD, dtype=np.float32).reshape(4, 3),
-    np.asfortranarray(np.array(QUAD, dtype=np.float32).reshape(4, 3)),
-    np.array(QUAD, dtype=np.float64).reshape(2, 2, 3),
-    strided_view(),
-])
-def test_positions_of_any_shape_are_flattened_in_c_order(tmp_path, array):
-    node = color_node(positions=None)
-    node.setPositions(array)
-    record, _ = saved_single(tmp_path, node)
-    assert sorted(row[:4] for row in rows(record)) == sorted(QUAD[i:i + 3] + [0] for i in range(0, 12, 3))
-
-
-@pytest.mark.parametrize("setter, array", [("setPositions", np.array(1.0, dtype=np.float32)),
-                                           ("setNormals", np.array(1.0, dtype=np.float32)),
-                                           ("setIndices", np.array(3, dtype=np.uint32))])
-def test_zero_dimensional_array_is_refused(setter, array):
-    with pytest.raises(ValueError):
-        getattr(pytav.ColorNode("c", "m"), setter)(array)
-
-
-@pytest.mark.parametrize("make, setter, values", [
-    (lambda: pytav.ColorNode("c", "m"), "setPositions", f32s([0, 0, 0, 1])),
-    (lambda: pytav.MirrorNode("c", "m"), "setPositions", f32s([0, 0])),
-    (lambda: pytav.DeckNode("c", "m"), "setPositions", [0, 0, 0, 1, 1]),
-])
-def test_positions_must_come_in_whole_vertices(make, setter, values):
-    with pytest.raises(ValueError, match="3 values per vertex"):
-        getattr(make(), setter)(values)
-
-
-@pytest.mark.parametrize("make", [color_node, mirror_node, deck_node])
-def test_building_again_starts_from_the_settings(tmp_path, make):
-    node = make()
-    assert build_message(node) == ""
-    record, _ = saved_single(tmp_path, node)
-    assert record["vertex_count"] == 4
 
 
 # --- ColorNode -----------------------------------------------------------
 
-def test_color_node_saves_its_material_and_vertex_rows(tmp_path):
-    _, material = saved_single(tmp_path, color_node())
-    assert [(u["name"], u["value"]) for u in material["uniforms"]] == [("color", [1.0, 0.0, 0.0])]
-    node = color_node()
-    node.setColor(0.2, 0.4, 0.6)
-    record, material = saved_single(tmp_path, node)
-    assert (record["class"], record["name"]) == ("model::RenderNode", "paint")
-    assert record["parents"][0]["damage_argument"] == NONE
-    assert (material["material_name"], material["name"]) == ("color_material", "paint_mat")
-    assert material["vertex_format"] == [4, 3] + [0] * 24
-    assert material["uniforms"] == [{"class": "model::Property<osg::Vec3f>", "name": "color",
-                                     "value": [float(np.float32(v)) for v in (0.2, 0.4, 0.6)]}]
-    assert sorted(rows(record)) == sorted(QUAD[i:i + 3] + [0, 0, 0, 1] for i in range(0, 12, 3))
-    assert sorted(record["indices"]) == sorted(INDICES)
-
 
 # --- MirrorNode ----------------------------------------------------------
-
-def test_mirror_node_saves_texture_channel_and_colour(tmp_path):
-    record, material = saved_single(tmp_path, mirror_node())
-    assert (material["material_name"], material["name"]) == ("mirror_material", "mirror_mat")
-    assert material["vertex_format"] == [4, 3, 0, 0, 2] + [0] * 21
-    assert material["texture_coordinates_channels"] == [0] + [NONE] * 12
-    assert textures(material) == {0: "mirror.dds"}
-    assert [(u["name"], u["value"]) for u in material["uniforms"]] == [("color", [1.0, 0.0, 0.0])]
-    assert sorted(row[7:] for row in rows(record)) == sorted(TILED[i:i + 2] for i in range(0, 8, 2))
 
 
 # --- DeckNode ------------------------------------------------------------
@@ -229,53 +74,3 @@ def test_deck_node_saves_material_textures_and_settings(tmp_path):
                                   7: "DamageMap.dds", 9: "DamageMaskRGBA.dds"}
 
 
-def test_deck_node_builds_without_optional_maps(tmp_path):
-    record, material = saved_single(tmp_path, deck_node())
-    assert sorted(textures(material)) == [0, 1, 2, 3, 4]
-    assert (material["blending"], material["decal"]) == (0, None)
-    assert record["parents"][0]["damage_argument"] == NONE
-
-
-@pytest.mark.parametrize("mode", [7, 4, -1])
-def test_deck_transparent_mode_outside_0_to_3_changes_nothing(tmp_path, mode):
-    node = deck_node()
-    node.setTransparentMode(mode)
-    _, material = saved_single(tmp_path, node)
-    assert material["blending"] == 0
-
-
-def test_deck_decal_id_must_fit_in_a_byte():
-    node = deck_node()
-    node.setDecalId(255)
-    with pytest.raises(ValueError):
-        node.setDecalId(256)
-
-
-@pytest.mark.parametrize("tiled, tangent, binormal", [
-    (TILED, [1, 0, 0], [0, 1, 0]),
-    # Mirrored along u: the tangent turns, the binormal follows v.
-    ([1, 0, 0, 0, 0, 1, 1, 1], [-1, 0, 0], [0, 1, 0]),
-    # Mirrored along v.
-    ([0, 1, 1, 1, 1, 0, 0, 0], [1, 0, 0], [0, -1, 0]),
-])
-def test_deck_tangent_frame_of_a_flat_quad(tmp_path, tiled, tangent, binormal):
-    record, _ = saved_single(tmp_path, deck_node(tiled=tiled))
-    for row in rows(record):
-        assert row[7:10] == pytest.approx(tangent, abs=1e-6)
-        assert row[10:13] == pytest.approx(binormal, abs=1e-6)
-
-
-def test_deck_tangent_of_a_degenerate_mapping_lies_across_the_normal(tmp_path):
-    record, _ = saved_single(tmp_path, deck_node(tiled=[0.5, 0.5] * 4))
-    for row in rows(record):
-        assert row[7:10] == pytest.approx([-1, 0, 0], abs=1e-6)
-        assert row[10:13] == pytest.approx([0, -1, 0], abs=1e-6)
-
-
-def test_deck_empty_positions_append_nothing(tmp_path):
-    node = deck_node(positions=None)
-    node.setPositions([])
-    node.setPositions(QUAD)
-    record, _ = saved_single(tmp_path, node)
-    assert record["vertex_count"] == 4
-    assert build_message(deck_node(positions=[])) == "Vetex attribute POSITION0 isn't set."

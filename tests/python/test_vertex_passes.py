@@ -1,29 +1,11 @@
-"""The save's vertex passes seen in saved files: texture-channel compaction,
-merging of render nodes and fake light sets, welding, degenerate triangles,
-and files that don't depend on the number of workers."""
-
-import os
-
-import numpy as np
-import pytest
+# The save's merging of materials and render nodes seen in saved files.
 
 import pytav
-from pbr_scenes import INDICES, NORMALS, POSITIONS, aorms_block, base_block, color_base_block, normal_block, \
-    pbr_node, rows, uv
-from pytav_files import save_and_read
-
-TEXCOORD0 = 4
-
-
-def animated(name: str, argument: int) -> pytav.AnimationNode:
-    """A transform the save can't fold away."""
-    node = pytav.AnimationNode(name)
-    node.setPositionAnimation([(argument, [(0, (0, 0, 0)), (1, (1, 2, 3))])])
-    return node
+from support import base_block, pbr_node, save_and_read
 
 
 def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
-    """Saves a model of (render node, control node or None for the root)."""
+    # Saves a model of (render node, control node or None for the root).
     model = pytav.Model()
     root = model.getRootTransform()
     for node, control in placed:
@@ -38,33 +20,6 @@ def render_records(data: dict) -> list:
     return data["sections"]["RENDER_NODES"]
 
 
-def test_duplicate_coordinates_leave_one_channel_that_every_use_shares(tmp_path):
-    # Base takes channel 0, Normal 1, Aorms 2 with the albedo's coordinates.
-    node = pbr_node(base_block(), normal_block(0.1), aorms_block(0.0))
-    data = save_nodes(tmp_path, [(node, None)])
-    (record,) = render_records(data)
-    material = data["materials"][record["material"]]
-    channels = material["texture_coordinates_channels"]
-    assert channels[0] == 0 and channels[1] == 1 and channels[12] == 0
-    fmt = material["vertex_format"]
-    assert [fmt[TEXCOORD0], fmt[TEXCOORD0 + 1], fmt[TEXCOORD0 + 2]] == [2, 2, 0]
-    # POSITION0 4, NORMAL0 3, TANGENT0 3, BINORMAL0 3, two coordinate pairs.
-    assert record["floats_per_vertex"] == 17 == sum(fmt)
-    assert [row[13:15] for row in rows(record)] == [list(c) for c in uv(0.0).reshape(4, 2)]
-    assert [row[15:17] for row in rows(record)] == [list(c) for c in uv(0.1).reshape(4, 2)]
-
-
-def test_thermal_block_without_coordinates_fails_the_save(tmp_path):
-    flir = pytav.FlirBlock()
-    flir.setFlirMap("flir.dds")
-    node = pbr_node(color_base_block(), flir)
-    model = pytav.Model()
-    node.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(node) == ""
-    assert model.save(str(tmp_path / "flir.tav"), 10) == "Empty texture channel"
-    assert not (tmp_path / "flir.tav").exists()
-
-
 def test_nodes_that_shared_a_material_share_it_again(tmp_path):
     hidden = pytav.VisibilityNode("hidden")
     hidden.setArguments([(3, [(0.0, 0.5)])])
@@ -77,97 +32,3 @@ def test_nodes_that_shared_a_material_share_it_again(tmp_path):
     assert len(data["materials"]) == 1
 
 
-def test_two_nodes_under_one_parent_become_one(tmp_path):
-    data = save_nodes(tmp_path, [(pbr_node(base_block(), name="a"), None),
-                                 (pbr_node(base_block(), name="b"), None)])
-    (record,) = render_records(data)
-    assert record["name"] == "a"
-    assert len(record["parents"]) == 1
-    assert record["vertex_count"] == 4  # the second copy welds onto the first
-    assert record["indices"] == list(INDICES) * 2
-
-
-def test_two_nodes_under_two_parents_keep_their_vertices_apart(tmp_path):
-    left, right = animated("left", 1), animated("right", 2)
-    data = save_nodes(tmp_path, [(pbr_node(base_block(), name="a"), left),
-                                 (pbr_node(base_block(), name="b"), right)])
-    (record,) = render_records(data)
-    names = [n["name"] for n in data["nodes"]]
-    assert [names[p["node"]] for p in record["parents"]] == ["left", "right"]
-    # Equal vertices but for the parent entry in the fourth component.
-    assert record["vertex_count"] == 8
-    assert [row[3] for row in rows(record)] == [0.0] * 4 + [1.0] * 4
-    assert record["indices"] == list(INDICES) + [i + 4 for i in INDICES]
-
-
-def test_degenerate_triangles_are_removed(tmp_path):
-    sliver = np.array([5, 5, 0, 5.00005, 5.00009, 1, 4.99991, 5.00001, 2], dtype=np.float32)
-    block = pytav.BaseBlock()
-    block.setPositions(np.concatenate([POSITIONS, sliver]))
-    block.setNormals(np.concatenate([NORMALS, NORMALS[:9]]))
-    block.setAlbedoMapUV(np.concatenate([uv(0.0), np.array([0, 0, 1, 0, 0, 1], dtype=np.float32)]))
-    block.setAlbedoMap("albedo.dds")
-    indices = np.array([0, 1, 2, 0, 0, 1, 0, 2, 3, 4, 5, 6], dtype=np.uint32)
-    data = save_nodes(tmp_path, [(pbr_node(block, indices=indices), None)])
-    (record,) = render_records(data)
-    assert record["indices"] == [0, 1, 2, 0, 2, 3]
-
-
-def test_fake_light_sets_merge_with_their_parents_renumbered(tmp_path):
-    def light(x):
-        one = pytav.FakeOmniLight()
-        one.setPos((x, 0, 0))
-        one.setSize(1)
-        return one
-
-    first, second = pytav.FakeOmniLights("first"), pytav.FakeOmniLights("second")
-    first.set([light(1), light(2)])
-    second.set([light(3)])
-    left, right = animated("left", 1), animated("right", 2)
-    data = save_nodes(tmp_path, [(first, left), (second, right)])
-    (record,) = render_records(data)
-    names = [n["name"] for n in data["nodes"]]
-    assert record["name"] == "first"
-    assert [names[p["node"]] for p in record["parents"]] == ["left", "right"]
-    assert [(l["position"][0], l["parent"]) for l in record["lights"]] == [(1, 0), (2, 0), (3, 1)]
-
-
-def busy_model() -> pytav.Model:
-    """Meshes with duplicates, unused vertices and degenerate triangles."""
-    rng = np.random.default_rng(5)
-    model = pytav.Model()
-    root = model.getRootTransform()
-    for m in range(6):
-        count = 3000
-        positions = (rng.integers(0, 8, size=(count, 3)) * 0.5).astype(np.float32)
-        positions[:, 2] += m
-        block = pytav.BaseBlock()
-        block.setPositions(positions.ravel())
-        block.setNormals(np.tile(np.array([0, 0, 1], dtype=np.float32), count))
-        block.setAlbedoMapUV((rng.integers(0, 3, size=2 * count) * 0.25).astype(np.float32))
-        block.setAlbedoMap("albedo.dds")
-        node = pbr_node(block, name=f"mesh{m}", material=f"mat{m}",
-                        indices=rng.integers(0, count - 100, size=3 * 2000).astype(np.uint32))
-        node.setControlNode(root)
-        assert model.addRenderNode(node) == ""
-    return model
-
-
-@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two processors")
-def test_file_is_the_same_with_one_and_two_workers(tmp_path):
-    allowed = os.sched_getaffinity(0)
-    files = []
-    try:
-        for cpus in (set(sorted(allowed)[:1]), set(sorted(allowed)[:2])):
-            # The pool takes one worker per processor the process may use.
-            pytav.deinit()
-            os.sched_setaffinity(0, cpus)
-            pytav.init()
-            path = tmp_path / f"workers{len(cpus)}.tav"
-            assert busy_model().save(str(path), 10) == ""
-            files.append(path.read_bytes())
-    finally:
-        pytav.deinit()
-        os.sched_setaffinity(0, allowed)
-        pytav.init()
-    assert files[0] == files[1]
