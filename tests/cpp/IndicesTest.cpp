@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "Indices.h"
-#include "io/MemBinaryFileR.h"
+#include "io/10/PrimitiveWriter10.h"
 #include "io/MemBinaryFileW.h"
-#include "qz/ExtException.h"
 
 namespace {
 
@@ -14,7 +13,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes write(const model::Indices& indices) {
     model::MemBinaryFileW sink;
-    indices.writeTo(sink);
+    model::PrimitiveWriter10(sink).writeIndices(indices);
     return sink.getData();
 }
 
@@ -44,34 +43,6 @@ TEST(IndicesWrite, EmptyListIsWidthZeroWithTheKind) {
     model::Indices indices;
     indices.primitiveKind = 3;
     EXPECT_EQ(write(indices), (Bytes{0, 0, 0, 0, 0, 3, 0, 0, 0}));
-}
-
-TEST(IndicesRead, ReadsBackEveryWidth) {
-    for (uint32_t largest : {0u, 255u, 256u, 65535u, 65536u, 0xFFFFFFFFu}) {
-        model::Indices written;
-        written.primitiveKind = 4;
-        written.indices = {largest, 0, 7, largest};
-        model::MemBinaryFileR reader(write(written));
-        model::Indices read;
-        read.readFrom(reader);
-        EXPECT_EQ(read.indices, written.indices) << largest;
-        EXPECT_EQ(read.primitiveKind, 4u);
-    }
-}
-
-TEST(IndicesRead, UnknownWidthCodeOrMissingBytesLeaveTheListUnchanged) {
-    const Bytes badCode = {3, 1, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0};
-    const Bytes truncated = {1, 3, 0, 0, 0, 5, 0, 0, 0, 1, 0, 2};
-    const Bytes hugeCount = {2, 0xFF, 0xFF, 0xFF, 0xFF, 5, 0, 0, 0, 1, 0, 0, 0};
-    for (const Bytes* bytes : {&badCode, &truncated, &hugeCount}) {
-        model::Indices indices;
-        indices.primitiveKind = 1;
-        indices.indices = {9, 9};
-        model::MemBinaryFileR reader(*bytes);
-        EXPECT_THROW(indices.readFrom(reader), qz::ExtException);
-        EXPECT_EQ(indices.indices, (std::vector<uint32_t>{9, 9}));
-        EXPECT_EQ(indices.primitiveKind, 1u);
-    }
 }
 
 }  // namespace

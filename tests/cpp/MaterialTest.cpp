@@ -10,6 +10,7 @@
 #include "ModelTestSinks.h"
 #include "PropertiesSet.h"
 #include "StaticProperty.h"
+#include "io/10/PrimitiveWriter10.h"
 
 namespace model {
 namespace {
@@ -29,7 +30,7 @@ Ptr<FloatProperty> floatUniform(const std::string& name, float v) {
 
 std::vector<uint8_t> bytesOf(const PropertiesSet& m) {
     ByteSink sink;
-    m.writeTo(sink);
+    PrimitiveWriter10(sink).writeMaterial(m);
     return sink.bytes;
 }
 

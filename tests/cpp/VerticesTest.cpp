@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Vertices.h"
+#include "io/10/PrimitiveWriter10.h"
 #include "io/MemBinaryFileW.h"
 #include "qz/ExtException.h"
 
@@ -73,7 +74,8 @@ TEST(VerticesCount, ZeroComponentsNeverDivide) {
     EXPECT_EQ(v.vertexCount(), 0u);
     EXPECT_FALSE(v.isValid());
     EXPECT_TRUE(v.interleave().empty());
-    EXPECT_THROW(v.writeTo(*std::make_unique<model::MemBinaryFileW>()), qz::ExtException);
+    model::MemBinaryFileW sink;
+    EXPECT_THROW(model::PrimitiveWriter10(sink).writeVertices(v), qz::ExtException);
 }
 
 struct ValidityCase {
@@ -221,7 +223,7 @@ TEST(VerticesWrite, InvalidOrRaggedDataIsRefusedWithTheMessage) {
     longer.setAttribute(model::NORMAL0, 3, iota(6, 0));
     for (const Vertices* v : {&partial, &ragged, &longer}) {
         model::MemBinaryFileW sink;
-        EXPECT_EQ(messageOf([&] { v->writeTo(sink); }), "Vertex data is invalid.");
+        EXPECT_EQ(messageOf([&] { model::PrimitiveWriter10(sink).writeVertices(*v); }), "Vertex data is invalid.");
         EXPECT_TRUE(sink.getData().empty());
     }
 }
