@@ -5,7 +5,6 @@
 
 #include "AnimatedProperty.h"
 #include "ClassRegistry.h"
-#include "IPropertyVisitor.h"
 #include "ModelTestSinks.h"
 #include "StaticProperty.h"
 #include "Writer10TestSupport.h"
@@ -30,33 +29,16 @@ std::string recordOf(const IProperty& p) {
     return hex(sink.bytes);
 }
 
-class SlotVisitor final : public IPropertyVisitor {
-public:
-    int slot = 0;
-    void visit(const AnimatedVec4fProperty&) override { slot = 1; }
-    void visit(const AnimatedVec3fProperty&) override { slot = 2; }
-    void visit(const AnimatedVec2fProperty&) override { slot = 3; }
-    void visit(const AnimatedFloatProperty&) override { slot = 4; }
-    void visit(const ArgumentProperty&) override { slot = 5; }
-    void visit(const StringProperty&) override { slot = 6; }
-    void visit(const Vec4fProperty&) override { slot = 7; }
-    void visit(const Vec3fProperty&) override { slot = 8; }
-    void visit(const Vec2fProperty&) override { slot = 9; }
-    void visit(const UIntProperty&) override { slot = 10; }
-    void visit(const FloatProperty&) override { slot = 11; }
-};
-
 struct ClassFacts {
     const char* className;
     const char* tag;
     std::uint32_t valueType;
-    int visitSlot;
     const char* value;  // record of "p" after its class name: argument 3, one key (0.5, 1s) when animated
 };
 
 class PropertyClasses : public ::testing::TestWithParam<ClassFacts> {};
 
-TEST_P(PropertyClasses, EachClassHasItsTagSlotAndRecordAndClonesEqual) {
+TEST_P(PropertyClasses, EachClassHasItsTagAndRecordAndClonesEqual) {
     const ClassFacts& f = GetParam();
     PropertyPtr p = ClassRegistry::make<IProperty>(f.className);
     p->setName("p");
@@ -68,9 +50,6 @@ TEST_P(PropertyClasses, EachClassHasItsTagSlotAndRecordAndClonesEqual) {
     const std::uint32_t tag = p->getKindTag();
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&tag), 4), f.tag);
     EXPECT_EQ(p->getValueType(), f.valueType);
-    SlotVisitor visitor;
-    p->accept(visitor);
-    EXPECT_EQ(visitor.slot, f.visitSlot);
     const std::string name(f.className);
     const std::vector<uint8_t> head{uint8_t(name.size()), 0, 0, 0};
     EXPECT_EQ(recordOf(*p), hex(head) + hex({name.begin(), name.end()}) + "0100000070" + f.value);
@@ -83,20 +62,17 @@ TEST_P(PropertyClasses, EachClassHasItsTagSlotAndRecordAndClonesEqual) {
 INSTANTIATE_TEST_SUITE_P(
     Property, PropertyClasses,
     ::testing::Values(
-        ClassFacts{"model::Property<float>", "FLT1", 0, 11, "00000000"},
-        ClassFacts{"model::Property<unsigned int>", "INT1", 1, 10, "00000000"},
-        ClassFacts{"model::Property<osg::Vec2f>", "FLT2", 2, 9, "0000000000000000"},
-        ClassFacts{"model::Property<osg::Vec3f>", "FLT3", 3, 8, "000000000000000000000000"},
-        ClassFacts{"model::Property<osg::Vec4f>", "FLT4", 4, 7, "00000000000000000000000000000000"},
-        ClassFacts{"model::Property<const char*>", "STRG", 6, 6, "00000000"},
-        ClassFacts{"model::ArgumentProperty", "AARG", 0, 5, "0300000003000000"},
-        ClassFacts{"model::AnimatedProperty<float>", "AFL1", 0, 4, "0300000001000000000000000000e03f0000803f"},
-        ClassFacts{"model::AnimatedProperty<osg::Vec2f>", "AFL2", 2, 3,
-                   "0300000001000000000000000000e03f0000803f0000803f"},
-        ClassFacts{"model::AnimatedProperty<osg::Vec3f>", "AFL3", 3, 2,
-                   "0300000001000000000000000000e03f0000803f0000803f0000803f"},
-        ClassFacts{"model::AnimatedProperty<osg::Vec4f>", "AFL4", 4, 1,
-                   "0300000001000000000000000000e03f0000803f0000803f0000803f0000803f"}));
+        ClassFacts{"model::Property<float>", "FLT1", 0, "00000000"},
+        ClassFacts{"model::Property<unsigned int>", "INT1", 1, "00000000"},
+        ClassFacts{"model::Property<osg::Vec2f>", "FLT2", 2, "0000000000000000"},
+        ClassFacts{"model::Property<osg::Vec3f>", "FLT3", 3, "000000000000000000000000"},
+        ClassFacts{"model::Property<osg::Vec4f>", "FLT4", 4, "00000000000000000000000000000000"},
+        ClassFacts{"model::Property<const char*>", "STRG", 6, "00000000"},
+        ClassFacts{"model::ArgumentProperty", "AARG", 0, "0300000003000000"},
+        ClassFacts{"model::AnimatedProperty<float>", "AFL1", 0, "0300000001000000000000000000e03f0000803f"},
+        ClassFacts{"model::AnimatedProperty<osg::Vec2f>", "AFL2", 2, "0300000001000000000000000000e03f0000803f0000803f"},
+        ClassFacts{"model::AnimatedProperty<osg::Vec3f>", "AFL3", 3, "0300000001000000000000000000e03f0000803f0000803f0000803f"},
+        ClassFacts{"model::AnimatedProperty<osg::Vec4f>", "AFL4", 4, "0300000001000000000000000000e03f0000803f0000803f0000803f0000803f"}));
 
 struct FloatPair {
     float a, b;
@@ -159,39 +135,13 @@ TEST(PropertyTest, EqualityNeedsClassNameArgumentAndKeysAlike) {
 }
 
 TEST(PropertyTest, TextFormsShowNameAndValue) {
-    auto f = make<FloatProperty>("f");
-    f->setValue(1.5f);
-    EXPECT_EQ(f->toString(), "f = 1.500000;");
-    auto u = make<UIntProperty>("u");
-    u->setValue(4294967295u);
-    EXPECT_EQ(u->toString(), "u = 4294967295;");
     auto v = make<Vec2fProperty>("v");
     v->setValue(osg::Vec2f(1, -2));
     EXPECT_EQ(v->toString(), "v = vec2(1.000000,-2.000000);");
-    auto s = make<StringProperty>("s");
-    s->setValue("text");
-    EXPECT_EQ(s->toString(), "s = text;");
-    auto g = make<ArgumentProperty>("g");
-    g->setArgument(5);
-    EXPECT_EQ(g->toString(), "g = argument(5);");
     auto k = make<AnimatedVec3fProperty>("k");
     k->setArgument(9);
     k->addKey(0.5, osg::Vec3f(1, 2, 3));
     EXPECT_EQ(k->toString(), "k = animation(9, {0.500000, vec3(1.000000,2.000000,3.000000)});");
-}
-
-TEST(PropertyTest, PropertyListKeepsOneEntryPerName) {
-    PropertyList list;
-    auto a = make<FloatProperty>("a"), b = make<FloatProperty>("b");
-    auto a2 = make<UIntProperty>("a");
-    addOrReplaceProperty(list, a);
-    addOrReplaceProperty(list, b);
-    addOrReplaceProperty(list, a2);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0], a2);
-    EXPECT_EQ(list[1], b);
-    EXPECT_EQ(findProperty(list, "b"), b);
-    EXPECT_FALSE(findProperty(list, "c"));
 }
 
 }  // namespace

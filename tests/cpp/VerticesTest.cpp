@@ -32,28 +32,6 @@ Floats iota(size_t n, float start) {
     return f;
 }
 
-struct ValidityCase {
-    uint32_t components;
-    size_t floats;
-    bool valid;
-};
-
-class VerticesValidity : public ::testing::TestWithParam<ValidityCase> {};
-
-TEST_P(VerticesValidity, DataMustBeWholeRows) {
-    Vertices v;
-    v.setAttribute(model::POSITION0, 3, iota(3, 0));
-    v.setAttribute(model::NORMAL0, GetParam().components, iota(GetParam().floats, 0));
-    EXPECT_EQ(v.isValid(), GetParam().valid);
-}
-
-INSTANTIATE_TEST_SUITE_P(VerticesCases, VerticesValidity,
-                         ::testing::Values(ValidityCase{3, 10, false}, ValidityCase{3, 9, true},
-                                           ValidityCase{0, 0, true}, ValidityCase{0, 1, false},
-                                           ValidityCase{4, 0, true},
-                                           // counts are not compared between attributes
-                                           ValidityCase{3, 300, true}));
-
 TEST(VerticesAttribute, MissingAttributeNamesTheSemantic) {
     Vertices v;
     EXPECT_EQ(messageOf([&] { v.getAttribute(model::COLOR1); }), "Vertices don't have COLOR1 attribute.");
@@ -97,23 +75,6 @@ TEST(VerticesInterleave, DeinterleaveRestoresEveryAttributeOrChangesNothing) {
     EXPECT_THROW(v.deinterleave(iota(8, 0), 3), std::out_of_range);
     EXPECT_THROW(v.deinterleave(iota(8, 0), SIZE_MAX / 2), std::out_of_range);  // no overflow in the check
     EXPECT_EQ(v, original);
-}
-
-TEST(VerticesAppend, OnlyMatchingAttributesAppend) {
-    Vertices a, other;
-    a.setAttribute(model::POSITION0, 3, {1, 2, 3});
-    a.setAttribute(model::TEXCOORD0, 2, {4, 5});
-    other.setAttribute(model::POSITION0, 3, {6, 7, 8});
-    const Vertices original = a;
-    EXPECT_FALSE(a.append(other));
-    other.setAttribute(model::TEXCOORD1, 2, {9, 10});
-    EXPECT_FALSE(a.append(other));
-    EXPECT_EQ(a, original);
-    other.eraseAttribute(model::TEXCOORD1);
-    other.setAttribute(model::TEXCOORD0, 2, {9, 10});
-    ASSERT_TRUE(a.append(other));
-    ASSERT_TRUE(a.append(a));
-    EXPECT_EQ(a.getAttribute(model::TEXCOORD0).data, (Floats{4, 5, 9, 10, 4, 5, 9, 10}));
 }
 
 TEST(VerticesWrite, InvalidOrRaggedDataIsRefusedWithTheMessage) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "StaticProperty.h"
@@ -39,10 +40,15 @@ std::string floatsHex(const std::vector<float>& floats) {
 }
 
 // The identity matrix and the empty box as a file holds them (f64 each).
-const std::string kIdentity = "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') +
-                              "000000000000f03f" + std::string(64, '0') + "000000000000f03f";
-const std::string kEmptyBox = "000000e0ffffef47000000e0ffffef47000000e0ffffef47"
-                              "000000e0ffffefc7000000e0ffffefc7000000e0ffffefc7";
+const std::string kIdentity = "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f";
+const std::string kEmptyBox = "000000e0ffffef47000000e0ffffef47000000e0ffffef47000000e0ffffefc7000000e0ffffefc7000000e0ffffefc7";
+
+template <class T>
+Ptr<T> under(const Ptr<Node>& parent, const char* cls, const char* name) {
+    auto node = make<T>(cls, name);
+    node->setParent(0, parent);
+    return node;
+}
 
 std::string tailHex(const std::vector<uint8_t>& bytes, size_t n) {
     return hex(std::vector<uint8_t>(bytes.end() - ptrdiff_t(n), bytes.end()));
@@ -53,8 +59,7 @@ std::string tailHex(const std::vector<uint8_t>& bytes, size_t n) {
 TEST(Writer10Layout, RootWithOnlyItsTopNodeIsPinnedByteExact) {
     const auto root = rootWithTop();
     const std::vector<uint8_t> bytes = writeModel(*root);
-    EXPECT_EQ(hex(bytes), "5441560a00460000006d6f64656c3a3a526f6f744e6f6465006d6f64656c3a3a50726f70657274793c756e7369676e656420"
-        "696e743e005f5f56455253494f4e5f5f006d6f64656c3a3a4e6f646500000000000000000000000000000000000000000001000000010000000200000003000000" + kEmptyBox + kEmptyBox + kEmptyBox + "000000000000000000000000010000000300000004000000726f6f740000000000000000ffffffff00000000");
+    EXPECT_EQ(hex(bytes), "5441560a00460000006d6f64656c3a3a526f6f744e6f6465006d6f64656c3a3a50726f70657274793c756e7369676e656420696e743e005f5f56455253494f4e5f5f006d6f64656c3a3a4e6f646500000000000000000000000000000000000000000001000000010000000200000003000000" + kEmptyBox + kEmptyBox + kEmptyBox + "000000000000000000000000010000000300000004000000726f6f740000000000000000ffffffff00000000");
 
     // Saved in two parts: up to the end of the string table, then the rest.
     std::vector<std::vector<uint8_t>> parts{{1, 2, 3}};
@@ -80,20 +85,15 @@ TEST(Writer10Layout, TransformTreeIsWrittenPreOrderWithParentIndices) {
     top->addChild(lod);
     // Parent indices of root, moved, leaf, lod, then no sections.
     EXPECT_EQ(tailHex(writeModel(*rootWithTop(top)), 20), "ffffffff000000000100000000000000" "00000000");
-    EXPECT_EQ(record(*moved), "00000000050000006d6f7665640000000000000000000000000000f03f000000000000000000000000000000000000000000"
-        "0000000000000000000000000000000000f03f00000000000000000000000000000000000000000000000000000000000000"
-        "00000000000000f03f0000000000000000000000000000044000000000000000000000000000000000000000000000f03f|m"
-        "odel::TransformNode");
-    EXPECT_EQ(record(*lod), "00000000030000006c6f64000000000000000002000000000000000000000000000000000059400000000000005940000000"
-        "0000007940|model::LodNode");
+    EXPECT_EQ(record(*moved), "00000000050000006d6f7665640000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000044000000000000000000000000000000000000000000000f03f|model::TransformNode");
+    EXPECT_EQ(record(*lod), "00000000030000006c6f640000000000000000020000000000000000000000000000000000594000000000000059400000000000007940|model::LodNode");
 }
 
 TEST(Writer10Layout, RenderNodeWithSeveralParentsWritesEachEntryAndItsVertices) {
     auto top = make<Node>("model::Node", "root");
     auto child = make<Node>("model::Node", "child");
     auto mat = material("def_material", "");
-    auto node = make<RenderNode>("model::RenderNode", "mesh");
-    node->setParent(0, top);
+    auto node = under<RenderNode>(top, "model::RenderNode", "mesh");
     node->setMaterial(mat);
     node->addParentEntry(child, 7);
     Vertices vertices;
@@ -103,14 +103,10 @@ TEST(Writer10Layout, RenderNodeWithSeveralParentsWritesEachEntryAndItsVertices) 
     indices.indices = {0, 1, 1};
     node->replaceGeometry(vertices, indices);
     // Material 1 of the list; entries, then vertices row by row, then indices.
-    EXPECT_EQ(record(*node, {top.get(), child.get()}, {material("x", ""), mat}), "00000000040000006d65736800000000000000000000000001000000020000000000000000000000ffffffff010000000000"
-        "00000700000002000000070000000000803f00000040000040400000000000000000000000000000803f000080400000a040"
-        "0000c0400000803f000000000000803f00000000000300000005000000000101|model::RenderNode");
-    auto single = make<RenderNode>("model::RenderNode", "one");
-    single->setParent(0, child);
+    EXPECT_EQ(record(*node, {top.get(), child.get()}, {material("x", ""), mat}), "00000000040000006d65736800000000000000000000000001000000020000000000000000000000ffffffff01000000000000000700000002000000070000000000803f00000040000040400000000000000000000000000000803f000080400000a0400000c0400000803f000000000000803f00000000000300000005000000000101|model::RenderNode");
+    auto single = under<RenderNode>(child, "model::RenderNode", "one");
     single->setMaterial(mat);
-    EXPECT_EQ(record(*single, {top.get(), child.get()}, {mat}), "00000000030000006f6e65000000000000000000000000000000000100000001000000ffffffff0000000000000000000000"
-        "000005000000|model::RenderNode");
+    EXPECT_EQ(record(*single, {top.get(), child.get()}, {mat}), "00000000030000006f6e65000000000000000000000000000000000100000001000000ffffffff0000000000000000000000000005000000|model::RenderNode");
 }
 
 namespace {
@@ -165,13 +161,6 @@ INSTANTIATE_TEST_SUITE_P(Writer10Boxes, Writer10SkinBox,
 
 namespace {
 
-struct SavedTypeCase {
-    bool position, rotation, scale;
-    const char* cls;
-};
-
-class Writer10SavedType : public testing::TestWithParam<SavedTypeCase> {};
-
 void fillChannels(ArgAnimationNode& anim, bool position, bool rotation, bool scale) {
     if (position) anim.setPositionAnimations({{4, {{0.5, {1, 2, 3}}}}});
     if (rotation) anim.setRotationAnimations({{5, {{0.25, {0, 0, 1, 0}}}}});
@@ -180,58 +169,39 @@ void fillChannels(ArgAnimationNode& anim, bool position, bool rotation, bool sca
 
 }  // namespace
 
-TEST_P(Writer10SavedType, AnimationNodeIsSavedUnderTheTypeOfItsChannels) {
-    const SavedTypeCase c = GetParam();
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
-    fillChannels(*anim, c.position, c.rotation, c.scale);
-    const std::string r = record(*anim);
-    EXPECT_EQ(r.substr(r.find('|') + 1), c.cls);
+TEST(Writer10Layout, AnimationNodeIsSavedUnderTheTypeOfItsChannels) {
+    const std::vector<std::pair<std::array<bool, 3>, std::string>> cases{
+        {{false, true, false}, "model::ArgRotationNode"}, {{false, false, false}, "model::ArgScaleNode"},
+        {{false, false, true}, "model::ArgScaleNode"},    {{true, false, false}, "model::ArgPositionNode"},
+        {{true, true, true}, "model::ArgAnimationNode"},  {{true, false, true}, "model::ArgAnimationNode"}};
+    for (const auto& [channels, cls] : cases) {
+        auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
+        fillChannels(*anim, channels[0], channels[1], channels[2]);
+        const std::string r = record(*anim);
+        EXPECT_EQ(r.substr(r.find('|') + 1), cls);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Writer10Channels, Writer10SavedType,
-                         testing::Values(SavedTypeCase{false, true, false, "model::ArgRotationNode"},
-                                         SavedTypeCase{false, false, false, "model::ArgScaleNode"},
-                                         SavedTypeCase{false, false, true, "model::ArgScaleNode"},
-                                         SavedTypeCase{true, false, false, "model::ArgPositionNode"},
-                                         SavedTypeCase{true, true, true, "model::ArgAnimationNode"},
-                                         SavedTypeCase{true, false, true, "model::ArgAnimationNode"}));
 
 TEST(Writer10Layout, TreeKindsWriteTheirOwnTails) {
     auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", "anim");
     fillChannels(*anim, true, true, true);
-    EXPECT_EQ(record(*anim), "0000000004000000616e696d0000000000000000" + kIdentity + "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
-        "00000000f03f000000000000000000000000000000000000000000000000000000000000f03f000000000000f03f000000000000f03f000000000000f03f010000000400000001000000000000000000e03f000000000000f03f"
-
-        "00000000000000400000000000000840010000000500000001000000000000000000d03f00000000000000000000000000000000000000000000f03f000000000000000001000000060000000100000000000000000000000000"
-
-        "000000000000000000000000f03f0000000000000000000000000000000002000000000000000000f03f00000000000000400000000000000040000000000000004000000000"
-        "00000040000000000000084000000000000008400000000000000840|model::ArgAnimationNode");
+    EXPECT_EQ(record(*anim), "0000000004000000616e696d0000000000000000" + kIdentity + "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000f03f000000000000000000000000000000000000000000000000000000000000f03f000000000000f03f000000000000f03f000000000000f03f010000000400000001000000000000000000e03f000000000000f03f00000000000000400000000000000840010000000500000001000000000000000000d03f00000000000000000000000000000000000000000000f03f000000000000000001000000060000000100000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000002000000000000000000f03f0000000000000040000000000000004000000000000000400000000000000040000000000000084000000000000008400000000000000840|model::ArgAnimationNode");
     auto board = make<BillboardNode>("model::BillboardNode", "board");
     board->setBillboardSetting1(0x1234);
     board->setBillboardSetting2(0xFFFFFF07);
     board->setAxis({0, 0, 1});
-    EXPECT_EQ(record(*board), "0000000005000000626f61726400000000010000000100000002000000010000003407" + kIdentity + "00000000000000000000000000000000000000000000f03f|model::BillboardNode,model::Property<unsigned int>,"
-        "__VERSION__");
+    EXPECT_EQ(record(*board), "0000000005000000626f61726400000000010000000100000002000000010000003407" + kIdentity + "00000000000000000000000000000000000000000000f03f|model::BillboardNode,model::Property<unsigned int>,__VERSION__");
     auto bone = make<Bone>("model::Bone", "bone");
     Matrix44d bm;
     bm(0, 0) = 2.0;
     bone->setBoneMatrix(bm);
-    EXPECT_EQ(record(*bone), "0000000004000000626f6e650000000000000000" + kIdentity + "00000000000000400000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000"
-        "000000000000000000000000000000000000000000000000000000000000000000000000f03f000000000000000000000000"
-        "0000000000000000000000000000000000000000000000000000f03f|model::Bone");
+    EXPECT_EQ(record(*bone), "0000000004000000626f6e650000000000000000" + kIdentity + "00000000000000400000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f|model::Bone");
     auto animBone = make<ArgAnimatedBone>("model::ArgAnimatedBone", "abone");
     animBone->setBoneMatrix(bm);
-    EXPECT_EQ(record(*animBone), "000000000500000061626f6e650000000000000000" + kIdentity + "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
-        "00000000f03f000000000000000000000000000000000000000000000000000000000000f03f000000000000f03f000000000000f03f000000000000f03f00000000000000000000000000000000000000400000000000000000"
-
-        "000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f000000000000000000000000000000000000"
-
-        "0000000000000000000000000000000000000000"
-        "f03f|model::ArgAnimatedBone");
+    EXPECT_EQ(record(*animBone), "000000000500000061626f6e650000000000000000" + kIdentity + "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000f03f000000000000000000000000000000000000000000000000000000000000f03f000000000000f03f000000000000f03f000000000000f03f00000000000000000000000000000000000000400000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f0000000000000000000000000000000000000000000000000000000000000000000000000000f03f|model::ArgAnimatedBone");
     auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
     vis->setEntries({{9, {{0.0, 0.5}, {0.7, 1.0}}}, {10, {}}});
-    EXPECT_EQ(record(*vis), "000000000300000076697300000000000000000200000009000000020000000000000000000000000000000000e03f666666"
-        "666666e63f000000000000f03f0a00000000000000|model::ArgVisibilityNode");
+    EXPECT_EQ(record(*vis), "000000000300000076697300000000000000000200000009000000020000000000000000000000000000000000e03f666666666666e63f000000000000f03f0a00000000000000|model::ArgVisibilityNode");
     // A number root in the making is saved as a plain node.
     EXPECT_EQ(record(*make<TmpNumberRoot>("model::TmpNumberRoot", "digits")), "00000000060000006469676974730000000000000000|model::Node");
 }
@@ -243,30 +213,21 @@ TEST(Writer10Layout, BaseNodeSectionsComeInFixedOrderWithTheirRecords) {
     auto root = rootWithTop(top);
     const std::vector<const Node*> tree{top.get(), arm.get()};
 
-    auto lamp = make<LightNode>("model::LightNode", "lamp");
-    lamp->setParent(0, arm);
+    auto lamp = under<LightNode>(arm, "model::LightNode", "lamp");
     lamp->setLightKind(0x101);
     lamp->setTexture(makeTexture("glow.dds"));
     root->addLight(lamp);
-    auto segments = make<SegmentsNode>("model::SegmentsNode", "rails");
-    segments->setParent(0, top);
+    auto segments = under<SegmentsNode>(top, "model::SegmentsNode", "rails");
     segments->setSegments({{{1, 2, 3}, {4, 5, 6}}});
-    auto hull = make<ShellNode>("model::ShellNode", "hull");
-    hull->setParent(0, arm);
-    Vertices hullVertices;
-    hullVertices.setAttribute(POSITION0, 3, {7, 8, 9});
-    hull->setVertices(hullVertices);
-    Indices hullIndices;
-    hullIndices.indices = {0, 0, 0};
-    hull->setIndices(hullIndices);
+    auto hull = under<ShellNode>(arm, "model::ShellNode", "hull");
+    hull->getVertices().setAttribute(POSITION0, 3, {7, 8, 9});
+    hull->getIndices().indices = {0, 0, 0};
     auto skinHull = make<ShellSkinNode>("model::ShellSkinNode", "skinhull");
     skinHull->setBones({arm, top});
     skinHull->setDamageArgument(3);
-    root->addShellNode(segments);
-    root->addShellNode(hull);
-    root->addShellNode(skinHull);
-    auto hook = make<Connector>("model::Connector", "hook");
-    hook->setParent(0, arm);
+    for (const Ptr<BaseShellNode>& shell : std::vector<Ptr<BaseShellNode>>{segments, hull, skinHull})
+        root->addShellNode(shell);
+    auto hook = under<Connector>(arm, "model::Connector", "hook");
     auto type = make<StringProperty>("model::Property<const char*>", "type");
     type->setValue("bolt");
     hook->addProperty(type);
@@ -278,21 +239,11 @@ TEST(Writer10Layout, BaseNodeSectionsComeInFixedOrderWithTheirRecords) {
     EXPECT_LT(table.find("CONNECTORS"), table.find("SHELL_NODES"));
     EXPECT_LT(table.find("SHELL_NODES"), table.find("LIGHT_NODES"));
     EXPECT_EQ(table.find("RENDER_NODES"), std::string::npos);
-    EXPECT_EQ(record(*hook, tree), "0000000004000000686f6f6b00000000010000000100000002000000030000000100000000000000|model::Connector,mo"
-        "del::Property<const char*>,type,bolt");
-    EXPECT_EQ(record(*segments, tree), "00000000050000007261696c73000000000000000000000000010000000000803f0000004000004040000080400000a04000"
-        "00c040|model::SegmentsNode");
-    EXPECT_EQ(record(*hull, tree), "000000000400000068756c6c0000000000000000010000001a00000003000000000000000000000000000000000000000000"
-        "0000000001000000030000000000e0400000004100001041000300000005000000000000|model::ShellNode");
-    EXPECT_EQ(record(*skinHull, tree), "0000000008000000736b696e68756c6c0000000000000000020000000100000000000000030000001a000000000000000000"
-        "00000000000000000000000000000000000000000000000000000000000000000005000000|model::ShellSkinNode");
-    EXPECT_EQ(record(*lamp, tree), "00000000040000006c616d700000000001000000010000000200000002000000010000000107000000030000000400000000"
-        "0000000000000000000000050000000600000000000000050000000700000000000000050000000800000000000000050000000900000000000000050000000a0000000000803f050000000b0000000000000001ffffffff0c00"
-
-        "000002000000020000000a000000060000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000"
-        "803f000000000000000000000000000000000000803f|model::LightNode,model::Property<unsigned int>,__VERSIO"
-        "N__,model::Property<osg::Vec3f>,color,model::Property<float>,brightness,phi,theta,distance,specularA"
-        "mount,softness,glow.dds");
+    EXPECT_EQ(record(*hook, tree), "0000000004000000686f6f6b00000000010000000100000002000000030000000100000000000000|model::Connector,model::Property<const char*>,type,bolt");
+    EXPECT_EQ(record(*segments, tree), "00000000050000007261696c73000000000000000000000000010000000000803f0000004000004040000080400000a0400000c040|model::SegmentsNode");
+    EXPECT_EQ(record(*hull, tree), "000000000400000068756c6c0000000000000000010000001a000000030000000000000000000000000000000000000000000000000001000000030000000000e0400000004100001041000300000005000000000000|model::ShellNode");
+    EXPECT_EQ(record(*skinHull, tree), "0000000008000000736b696e68756c6c0000000000000000020000000100000000000000030000001a00000000000000000000000000000000000000000000000000000000000000000000000000000000000005000000|model::ShellSkinNode");
+    EXPECT_EQ(record(*lamp, tree), "00000000040000006c616d7000000000010000000100000002000000020000000100000001070000000300000004000000000000000000000000000000050000000600000000000000050000000700000000000000050000000800000000000000050000000900000000000000050000000a0000000000803f050000000b0000000000000001ffffffff0c00000002000000020000000a000000060000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000803f|model::LightNode,model::Property<unsigned int>,__VERSION__,model::Property<osg::Vec3f>,color,model::Property<float>,brightness,phi,theta,distance,specularAmount,softness,glow.dds");
 }
 
 TEST(Writer10Layout, FakeLightSetsWriteLightsAndAnimationCurves) {
@@ -327,36 +278,21 @@ TEST(Writer10Layout, FakeLightSetsWriteLightsAndAnimationCurves) {
     // Argument, samples per light, float count, then the curve as given.
     const std::string omniCurve = "0c00000080000000" "80000000" + floatsHex(curve);
     const std::string spotCurve = "0d00000080000000" "80000000" + floatsHex(curve);
-    EXPECT_EQ(record(*omni, {top.get()}, {mat}), 
-        "0000000005000000616f6d6e690000000000000000000000000000000001000000000000000000000001000000000000000000f03f000000000000004000000000000008400000803e0000403f0000403f000000000000004000"
-
-        "000000" + omniCurve + "|model::AnimatedFakeOmniLightsNode");
-    EXPECT_EQ(record(*spot, {top.get()}, {mat}), 
-        "00000000050000006173706f74000000000100000001000000020000000100000000000000000000000100000000000000000000000000000000000000000080bf01000000000000000000104000000000000014400000000000"
-
-        "00184000000000000000000000000000000000000040400000000000000000000000000000803f0000003f01" + spotCurve +
-        "|model::AnimatedFakeSpotLightsNode,model::Property<unsigned int>,__VERSION__");
+    EXPECT_EQ(record(*omni, {top.get()}, {mat}), "0000000005000000616f6d6e690000000000000000000000000000000001000000000000000000000001000000000000000000f03f000000000000004000000000000008400000803e0000403f0000403f000000000000004000000000" + omniCurve + "|model::AnimatedFakeOmniLightsNode");
+    EXPECT_EQ(record(*spot, {top.get()}, {mat}), "00000000050000006173706f74000000000100000001000000020000000100000000000000000000000100000000000000000000000000000000000000000080bf0100000000000000000010400000000000001440000000000000184000000000000000000000000000000000000040400000000000000000000000000000803f0000003f01" + spotCurve + "|model::AnimatedFakeSpotLightsNode,model::Property<unsigned int>,__VERSION__");
 }
 
 TEST(Writer10Layout, NumberNodeAppendsOneControlListPerParentEntry) {
     auto top = make<Node>("model::Node", "root");
     auto mat = material("def_material", "");
-    auto number = make<NumberNode>("model::NumberNode", "digits");
-    number->setParent(0, top);
+    auto number = under<NumberNode>(top, "model::NumberNode", "digits");
     number->setMaterial(mat);
     number->addControlEntry({{3, 0.5f, -1, 0.0f}, {4, 1.5f, 5, 2.5f}});
-    EXPECT_EQ(record(*number, {top.get()}, {mat}), "0000000006000000646967697473000000000000000000000000000000000100000000000000ffffffff0000000000000000"
-        "00000000000500000002000000030000000000003fffffffff00000000040000000000c03f0500000000002040|model::Nu"
-        "mberNode");
+    EXPECT_EQ(record(*number, {top.get()}, {mat}), "0000000006000000646967697473000000000000000000000000000000000100000000000000ffffffff000000000000000000000000000500000002000000030000000000003fffffffff00000000040000000000c03f0500000000002040|model::NumberNode");
 }
 
 TEST(Writer10Layout, OneWriterWritesTheSameFileTwice) {
-    auto top = make<Node>("model::Node", "root");
-    auto root = rootWithTop(top);
-    auto mesh = make<RenderNode>("model::RenderNode", "mesh");
-    mesh->setParent(0, top);
-    mesh->setMaterial(material("def_material", "m"));
-    root->addRenderNode(mesh);
+    auto root = rootWithTop();
     ClassWriter10 writer;
     std::vector<uint8_t> first, second{1, 2, 3};
     writer.write(*root, first);
