@@ -32,15 +32,6 @@ Floats iota(size_t n, float start) {
     return f;
 }
 
-TEST(VerticesAttribute, MissingAttributeNamesTheSemantic) {
-    Vertices v;
-    EXPECT_EQ(messageOf([&] { v.getAttribute(model::COLOR1); }), "Vertices don't have COLOR1 attribute.");
-    EXPECT_EQ(messageOf([&] { v.getAttribute(99); }), "Vertices don't have UnknownSemantic attribute.");
-    EXPECT_THROW(v.setAttribute(26, 3), std::out_of_range);
-    v.setAttribute(model::COLOR0, 256);
-    EXPECT_THROW(v.getFormat(), qz::ExtException);
-}
-
 // More attributes than the object holds inline, set out of code order: the
 // entries must still iterate, interleave and erase by ascending code, and a
 // move must keep every list where it is.

@@ -7,16 +7,6 @@
 #include <stdexcept>
 
 #include "Writer10TestSupport.h"
-#include "nodes/ArgAnimationNode.h"
-#include "nodes/Connector.h"
-#include "nodes/FakeOmniLightsNode.h"
-#include "nodes/FakeSpotLightsNode.h"
-#include "nodes/LightNode.h"
-#include "nodes/NumberNode.h"
-#include "nodes/RenderNode.h"
-#include "nodes/SegmentsNode.h"
-#include "nodes/ShellNode.h"
-#include "nodes/SkinNode.h"
 #include "qz/ExtException.h"
 
 using namespace model;
@@ -105,9 +95,6 @@ INSTANTIATE_TEST_SUITE_P(Writer10, Writer10Errors, testing::Values(
               "Node 'door' has invalid scale handle."},
     ErrorCase{"render", withoutMaterial<RenderNode>("model::RenderNode"), "Unknown properties set. Node: n."},
     ErrorCase{"skin", withoutMaterial<SkinNode>("model::SkinNode"), "Unknown properties set. Node: n."},
-    ErrorCase{"number", withoutMaterial<NumberNode>("model::NumberNode"), "Unknown properties set. Node: n."},
-    ErrorCase{"omni", withoutMaterial<FakeOmniLightsNode>("model::FakeOmniLightsNode"), "Unknown properties set. Node: n."},
-    ErrorCase{"spot", withoutMaterial<FakeSpotLightsNode>("model::FakeSpotLightsNode"), "Unknown properties set. Node: n."},
     ErrorCase{"shell", [](RootNode& r, auto&) { r.addShellNode(make<ShellNode>("model::ShellNode", "hull")); },
               "Control node isn't set. BaseShellNode: hull."},
     ErrorCase{"segments", [](RootNode& r, auto&) { r.addShellNode(make<SegmentsNode>("model::SegmentsNode", "s")); },
@@ -125,9 +112,6 @@ INSTANTIATE_TEST_SUITE_P(Writer10, Writer10Errors, testing::Values(
                   number->addControlEntry({{3, 0.5f, -1, 0.0f}});
                   r.addRenderNode(number);
               }, "out_of_range: invalid vector subscript"},
-    ErrorCase{"stray parent", [](RootNode& r, auto&) {
-                  r.addConnector(under<Connector>(make<Node>("model::Node", "stray"), "model::Connector", "hook"));
-              }, "out_of_range: invalid unordered_map<K, T> key"},
     ErrorCase{"no parent", [](RootNode& r, auto&) { r.addConnector(make<Connector>("model::Connector", "o")); },
               "out_of_range: invalid unordered_map<K, T> key"},
     ErrorCase{"vertex data", [](RootNode& r, const Ptr<Node>& top) {

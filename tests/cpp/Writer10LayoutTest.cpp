@@ -8,25 +8,6 @@
 
 #include "StaticProperty.h"
 #include "Writer10TestSupport.h"
-#include "io/10/PrimitiveWriter10.h"
-#include "nodes/ArgAnimatedBone.h"
-#include "nodes/ArgAnimationNode.h"
-#include "nodes/ArgVisibilityNode.h"
-#include "nodes/BillboardNode.h"
-#include "nodes/Bone.h"
-#include "nodes/Connector.h"
-#include "nodes/FakeOmniLightsNode.h"
-#include "nodes/FakeSpotLightsNode.h"
-#include "nodes/LightNode.h"
-#include "nodes/LodNode.h"
-#include "nodes/NumberNode.h"
-#include "nodes/RenderNode.h"
-#include "nodes/SegmentsNode.h"
-#include "nodes/ShellNode.h"
-#include "nodes/ShellSkinNode.h"
-#include "nodes/SkinNode.h"
-#include "nodes/TmpNumberRoot.h"
-#include "nodes/TransformNode.h"
 
 using namespace model;
 using namespace writer10test;
@@ -262,19 +243,17 @@ TEST(Writer10Layout, FakeLightSetsWriteLightsAndAnimationCurves) {
     std::vector<float> curve(128);
     for (size_t i = 0; i < curve.size(); ++i) curve[i] = float(i) / 127.0f;
 
-    auto omni = make<AnimatedFakeOmniLightsNode>("model::AnimatedFakeOmniLightsNode", "aomni");
+    auto omni = under<AnimatedFakeOmniLightsNode>(top, "model::AnimatedFakeOmniLightsNode", "aomni");
+    auto spot = under<AnimatedFakeSpotLightsNode>(top, "model::AnimatedFakeSpotLightsNode", "aspot");
     omni->setLights({omniLight});
+    spot->setLights({spotLight});
+    spot->setDirection(0, {0, 0, -1});
+    omni->setMaterial(mat);
+    spot->setMaterial(mat);
     omni->setArgument(12);
     omni->setAnimationData(curve);
-    auto spot = make<AnimatedFakeSpotLightsNode>("model::AnimatedFakeSpotLightsNode", "aspot");
-    spot->setDirection(0, {0, 0, -1});
-    spot->setLights({spotLight});
     spot->setArgument(13);
     spot->setAnimationData(curve);
-    for (const Ptr<BaseRenderNode>& n : std::vector<Ptr<BaseRenderNode>>{omni, spot}) {
-        n->setParent(0, top);
-        n->setMaterial(mat);
-    }
     // Argument, samples per light, float count, then the curve as given.
     const std::string omniCurve = "0c00000080000000" "80000000" + floatsHex(curve);
     const std::string spotCurve = "0d00000080000000" "80000000" + floatsHex(curve);

@@ -1,5 +1,6 @@
 #pragma once
-// Shared helpers of the format 10 writer tests. Expected bytes are written
+// Shared helpers of the format 10 writer tests, with the node classes they
+// write. Expected bytes are written
 // out as hex pins taken from files checked once by hand; nothing here knows
 // the layout, so a change of the writer cannot hide in a matching change of
 // a test builder.
@@ -14,8 +15,27 @@
 #include "TestObjects.h"
 #include "io/10/ClassWriter10.h"
 #include "io/10/NodeWriter10.h"
+#include "io/10/PrimitiveWriter10.h"
 #include "io/MemBinaryFileW.h"
+#include "nodes/ArgAnimatedBone.h"
+#include "nodes/ArgAnimationNode.h"
+#include "nodes/ArgVisibilityNode.h"
+#include "nodes/BillboardNode.h"
+#include "nodes/Bone.h"
+#include "nodes/Connector.h"
+#include "nodes/FakeOmniLightsNode.h"
+#include "nodes/FakeSpotLightsNode.h"
+#include "nodes/LightNode.h"
+#include "nodes/LodNode.h"
+#include "nodes/NumberNode.h"
+#include "nodes/RenderNode.h"
 #include "nodes/RootNode.h"
+#include "nodes/SegmentsNode.h"
+#include "nodes/ShellNode.h"
+#include "nodes/ShellSkinNode.h"
+#include "nodes/SkinNode.h"
+#include "nodes/TmpNumberRoot.h"
+#include "nodes/TransformNode.h"
 
 namespace writer10test {
 
