@@ -90,23 +90,16 @@ TEST(Writer10Layout, RenderNodeWithSeveralParentsWritesEachEntryAndItsVertices) 
     EXPECT_EQ(record(*single, {top.get(), child.get()}, {mat}), "00000000030000006f6e65000000000000000000000000000000000100000001000000ffffffff0000000000000000000000000005000000|model::RenderNode");
 }
 
-namespace {
-
-struct WidthCase {
-    uint32_t largest;
-    const char* expected;  // the list {1, largest}
-};
-
+// The list {1, largest} and its record.
+using WidthCase = std::pair<uint32_t, const char*>;
 class Writer10IndexWidth : public testing::TestWithParam<WidthCase> {};
-
-}  // namespace
 
 TEST_P(Writer10IndexWidth, LargestIndexPicksTheWidthOfTheWholeList) {
     Indices indices;
-    indices.indices = {1, GetParam().largest};
+    indices.indices = {1, GetParam().first};
     MemBinaryFileW sink;
     PrimitiveWriter10(sink).writeIndices(indices);
-    EXPECT_EQ(hex(sink.getData()), GetParam().expected);
+    EXPECT_EQ(hex(sink.getData()), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writer10Widths, Writer10IndexWidth,
