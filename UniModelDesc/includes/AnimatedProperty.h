@@ -9,10 +9,7 @@
 //
 // Contract: as model::IAnimatedProperty. Keys are kept in the order given;
 // nothing sorts or merges them. Equality: same argument, same key count, and
-// key by key times and value components within nearlyEqual. Value part
-// written after class name and name: ArgumentProperty its argument twice (and
-// reads it twice); animated ones u32 argument, u32 key count, then per key
-// f64 time and the f32 components.
+// key by key times and value components within nearlyEqual.
 
 #include <cstdint>
 #include <string>
@@ -32,8 +29,6 @@ public:
     // name + " = argument(" + argument + ");"
     std::string toString() const override;
     void accept(IPropertyVisitor& visitor) const override { visitor.visit(*this); }
-    void readFrom(io::IBinaryFileR& reader) override;
-    void writeTo(io::IBinaryFileW& writer) const override;
 };
 
 template <class V>
@@ -66,30 +61,6 @@ public:
     }
 
     void accept(IPropertyVisitor& visitor) const override { visitor.visit(*this); }
-
-    void readFrom(io::IBinaryFileR& reader) override {
-        IAnimatedProperty::readFrom(reader);
-        const std::uint32_t count = reader.readU32();
-        std::vector<Key> keys;
-        // The count comes from outside: grow as keys actually arrive instead
-        // of trusting it for one allocation.
-        for (std::uint32_t i = 0; i < count; ++i) {
-            Key k;
-            k.time = reader.readDouble();
-            detail::readComponents(reader, k.value);
-            keys.push_back(k);
-        }
-        keys_ = std::move(keys);
-    }
-
-    void writeTo(io::IBinaryFileW& writer) const override {
-        IAnimatedProperty::writeTo(writer);
-        writer.writeU32(static_cast<std::uint32_t>(keys_.size()));
-        for (const Key& k : keys_) {
-            writer.writeDouble(k.time);
-            detail::writeComponents(writer, k.value);
-        }
-    }
 
     bool isEqual(const IProperty& other) const override {
         if (!IAnimatedProperty::isEqual(other)) return false;

@@ -9,10 +9,8 @@
 //    most kinds, a list of keys over it.
 //  - valueType and kindTag are class constants (the kind tag's four letters
 //    are the bytes of the u32 in memory order, as files store it).
-//  - writeTo writes the registered class name, the name, then the value
-//    part; readFrom reads the name and the value part (the class name was
-//    read by whoever chose the class). Both go through the sink's own string
-//    encoding (writeString/readString).
+//  - Their bytes in a file are the writers' business (for format 10,
+//    io/10/PrimitiveWriter10.h); a writer reaches each class through accept.
 //  - isEqual never fails: properties of different classes or names differ;
 //    values compare with the tolerance of propertyValuesEqual below.
 //
@@ -27,11 +25,6 @@
 
 #include "IModelArguments.h"
 #include "IObject.h"
-
-namespace io {
-class IBinaryFileW;
-class IBinaryFileR;
-}  // namespace io
 
 namespace model {
 
@@ -60,8 +53,6 @@ public:
     // One line for diagnostics: name, " = ", the value, ";".
     virtual std::string toString() const = 0;
     virtual void accept(IPropertyVisitor& visitor) const = 0;
-    virtual void readFrom(io::IBinaryFileR& reader);
-    virtual void writeTo(io::IBinaryFileW& writer) const;
     virtual bool isEqual(const IProperty& other) const = 0;
 
     // False for a null other.
@@ -97,9 +88,6 @@ protected:
 class IAnimatedProperty : public IProperty {
 public:
     bool isAnimated() const override { return true; }
-    // Name, then the argument.
-    void readFrom(io::IBinaryFileR& reader) override;
-    void writeTo(io::IBinaryFileW& writer) const override;
     // Same class, name and argument.
     bool isEqual(const IProperty& other) const override;
     using IProperty::isEqual;

@@ -18,17 +18,6 @@
 //    billboard fields, then each texture slot (a difference counts only when
 //    at least one of the two slots is used), then the uniforms as sets.
 //    culling takes no part. A material of another class is never equal.
-//  - writeTo emits the material record of a model file: u32 entry count E,
-//    then E entries, each a key (writeString) and its value: "BLENDING" u8,
-//    "DEPTH_BIAS" u32 0/1, "VERTEX_FORMAT" u32 26 + 26 u8,
-//    "TEXTURE_COORDINATES_CHANNELS" u32 13 + 13 u32, "MATERIAL_NAME" str,
-//    "NAME" str, "SHADOWS" u8 (1 for shadowsBit0, +4 for shadowsBit2),
-//    "TEXTURES" u32 count + (u32 slot, texture record) per used slot,
-//    "UNIFORMS" and "ANIMATED_UNIFORMS" (u32 count + property records of the
-//    static, then of the argument-driven uniforms, in list order), then
-//    "BILLBOARD" u8 u8 when billboard is set and "DECAL" u8 when decal is not
-//    0. When slots 2 and 13 are both used, slot 2 is left out of the record
-//    (the material itself is not changed).
 
 #include <cstddef>
 #include <cstdint>
@@ -39,10 +28,6 @@
 #include "Texture.h"
 #include "VertexFormat.h"
 #include "qz/Array.h"
-
-namespace io {
-class IBinaryFileW;
-}
 
 namespace model {
 
@@ -90,8 +75,6 @@ public:
     Ptr<BaseMaterial> copy() const override;
     // The same as copy(), typed.
     Ptr<PropertiesSet> copySet() const;
-
-    void writeTo(io::IBinaryFileW& writer) const;
 
 private:
     std::uint8_t depthBias_ = 0;

@@ -1,6 +1,6 @@
 #pragma once
 // Per-value-type facts of the property classes: registered names, kind tags,
-// value type codes, diagnostic text, tolerant comparison and byte encoding.
+// value type codes, diagnostic text and tolerant comparison.
 // Used by StaticProperty.h and AnimatedProperty.h only.
 
 #include <cstdint>
@@ -11,8 +11,6 @@
 #include <osg/Vec4f>
 
 #include "IProperty.h"
-#include "io/IBinaryFileR.h"
-#include "io/IBinaryFileW.h"
 
 namespace model::detail {
 
@@ -52,18 +50,6 @@ bool componentsEqual(const V& a, const V& b) {
 }
 
 template <class V>
-void writeComponents(io::IBinaryFileW& w, const V& v) {
-    using C = FloatComponents<V>;
-    for (int i = 0; i < C::count; ++i) w.writeFloat(C::of(v)[i]);
-}
-
-template <class V>
-void readComponents(io::IBinaryFileR& r, V& v) {
-    using C = FloatComponents<V>;
-    for (int i = 0; i < C::count; ++i) C::of(v)[i] = r.readFloat();
-}
-
-template <class V>
 std::string formatComponents(const V& v) {
     using C = FloatComponents<V>;
     if constexpr (C::count == 1) return formatFloat(v);
@@ -78,8 +64,6 @@ template <class V>
 struct FloatStaticTraits {
     static std::string format(const V& v) { return formatComponents(v); }
     static bool equal(const V& a, const V& b) { return componentsEqual(a, b); }
-    static void write(io::IBinaryFileW& w, const V& v) { writeComponents(w, v); }
-    static void read(io::IBinaryFileR& r, V& v) { readComponents(r, v); }
     static V initial() {
         V v;
         using C = FloatComponents<V>;
@@ -119,8 +103,6 @@ struct StaticTraits<std::uint32_t> {
     static constexpr std::uint32_t valueType = 1;
     static std::string format(std::uint32_t v) { return formatUInt(v); }
     static bool equal(std::uint32_t a, std::uint32_t b) { return a == b; }
-    static void write(io::IBinaryFileW& w, std::uint32_t v) { w.writeU32(v); }
-    static void read(io::IBinaryFileR& r, std::uint32_t& v) { v = r.readU32(); }
     static std::uint32_t initial() { return 0; }
 };
 template <>
@@ -130,8 +112,6 @@ struct StaticTraits<std::string> {
     static constexpr std::uint32_t valueType = 6;
     static std::string format(const std::string& v) { return v; }
     static bool equal(const std::string& a, const std::string& b) { return a == b; }
-    static void write(io::IBinaryFileW& w, const std::string& v) { w.writeString(v); }
-    static void read(io::IBinaryFileR& r, std::string& v) { v = r.readString(); }
     static std::string initial() { return std::string(); }
 };
 

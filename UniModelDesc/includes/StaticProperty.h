@@ -9,9 +9,7 @@
 //   StringProperty  "model::Property<const char*>"   "STRG"  byte string, empty
 //
 // Contract: as model::IProperty. Equality: floats and vector components
-// within nearlyEqual, unsigned values identical, strings byte-equal. The
-// value part written after class name and name is the float(s) (f32 each),
-// the u32, or the string through the sink's writeString.
+// within nearlyEqual, unsigned values identical, strings byte-equal.
 
 #include <string>
 
@@ -40,16 +38,6 @@ public:
     }
 
     void accept(IPropertyVisitor& visitor) const override { visitor.visit(*this); }
-
-    void readFrom(io::IBinaryFileR& reader) override {
-        IStaticProperty::readFrom(reader);
-        Traits::read(reader, value_);
-    }
-
-    void writeTo(io::IBinaryFileW& writer) const override {
-        IStaticProperty::writeTo(writer);
-        Traits::write(writer, value_);
-    }
 
     bool isEqual(const IProperty& other) const override {
         if (!sameClassAndName(other)) return false;

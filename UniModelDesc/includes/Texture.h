@@ -4,17 +4,11 @@
 // Contract: a slot is used exactly when `file` is non-empty. Defaults (also
 // what makeTexture gives besides the file): identity matrix, parameters
 // (2, 2, 10, 6), channel 0xFFFFFFFF. Equality: same file, parameters and
-// channel, matrix elements within nearlyEqual. writeTo emits the record of a
-// model file: u32 channel, the file through the sink's writeString, the four
-// u32 parameters, the 16 f32 of the matrix.
+// channel, matrix elements within nearlyEqual.
 
 #include <array>
 #include <cstdint>
 #include <string>
-
-namespace io {
-class IBinaryFileW;
-}
 
 namespace model {
 
@@ -26,7 +20,6 @@ struct Texture {
 
     bool isUsed() const noexcept { return !file.empty(); }
     bool isEqual(const Texture& other) const noexcept;
-    void writeTo(io::IBinaryFileW& writer) const;
 };
 
 // A texture with every default and the given file name.

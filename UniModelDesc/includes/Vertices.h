@@ -11,8 +11,6 @@
 //   here ever divides by it.
 // - getAttribute() on an absent code throws qz::ExtException
 //   "Vertices don't have {} attribute." with the semantic's name.
-// - writeTo() throws qz::ExtException "Vertex data is invalid." when isValid()
-//   is false or the attributes hold different vertex counts.
 // - interleave()/deinterleave() throw std::out_of_range when the data holds
 //   fewer rows than the vertex count asks for.
 // - The attribute entries are held in one sorted array, the first few inside
@@ -33,10 +31,6 @@
 #include <boost/container/small_vector.hpp>
 
 #include "VertexFormat.h"
-
-namespace io {
-class IBinaryFileW;
-}
 
 namespace model {
 
@@ -113,9 +107,12 @@ public:
     // shorter throws std::out_of_range with the attributes unchanged.
     void deinterleave(std::span<const float> floats, size_t vertexCount);
 
-    // u32 vertex count, u32 floats per vertex, then the interleaved floats
-    // (0 and 0 when there are no vertices).
-    void writeTo(io::IBinaryFileW& writer) const;
+    // Fills `out` with the interleaved rows of the out.size() / vertexSize()
+    // vertices from `first` on, laid out as interleave() lays them out, so
+    // that a big mesh can be handed on a block at a time. Precondition:
+    // vertexSize() is not 0 and every attribute with components holds those
+    // rows; nothing is checked.
+    void interleaveRows(size_t first, std::span<float> out) const;
 
     friend bool operator==(const Vertices&, const Vertices&) = default;
 

@@ -9,8 +9,6 @@
 
 #include "AnimatedProperty.h"
 #include "PropertyValueTraits.h"
-#include "io/IBinaryFileR.h"
-#include "io/IBinaryFileW.h"
 
 namespace model {
 
@@ -24,25 +22,8 @@ bool nearlyEqual(double a, double b) noexcept {
     return std::fabs(a - b) <= 1e-5 + slack;
 }
 
-void IProperty::readFrom(io::IBinaryFileR& reader) { name_ = reader.readString(); }
-
-void IProperty::writeTo(io::IBinaryFileW& writer) const {
-    writer.writeString(getClassName());
-    writer.writeString(name_);
-}
-
 bool IProperty::sameClassAndName(const IProperty& other) const {
     return name_ == other.name_ && std::strcmp(getClassName(), other.getClassName()) == 0;
-}
-
-void IAnimatedProperty::readFrom(io::IBinaryFileR& reader) {
-    IProperty::readFrom(reader);
-    argument_ = reader.readU32();
-}
-
-void IAnimatedProperty::writeTo(io::IBinaryFileW& writer) const {
-    IProperty::writeTo(writer);
-    writer.writeU32(argument_);
 }
 
 bool IAnimatedProperty::isEqual(const IProperty& other) const {
@@ -52,17 +33,6 @@ bool IAnimatedProperty::isEqual(const IProperty& other) const {
 
 std::string ArgumentProperty::toString() const {
     return getName() + " = argument(" + detail::formatUInt(getArgument()) + ");";
-}
-
-void ArgumentProperty::readFrom(io::IBinaryFileR& reader) {
-    IAnimatedProperty::readFrom(reader);
-    // The argument is stored twice; the second copy carries no information.
-    reader.readU32();
-}
-
-void ArgumentProperty::writeTo(io::IBinaryFileW& writer) const {
-    IAnimatedProperty::writeTo(writer);
-    writer.writeU32(getArgument());
 }
 
 PropertyPtr findProperty(const PropertyList& list, std::string_view name) {

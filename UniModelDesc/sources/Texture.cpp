@@ -1,7 +1,6 @@
 #include "Texture.h"
 
 #include "IProperty.h"
-#include "io/IBinaryFileW.h"
 
 namespace model {
 
@@ -10,13 +9,6 @@ bool Texture::isEqual(const Texture& other) const noexcept {
     for (std::size_t i = 0; i < matrix.size(); ++i)
         if (!nearlyEqual(matrix[i], other.matrix[i])) return false;
     return true;
-}
-
-void Texture::writeTo(io::IBinaryFileW& writer) const {
-    writer.writeU32(channel);
-    writer.writeString(file);
-    for (std::uint32_t p : parameters) writer.writeU32(p);
-    for (float f : matrix) writer.writeFloat(f);
 }
 
 Texture makeTexture(std::string file) {

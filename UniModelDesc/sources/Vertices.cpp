@@ -7,7 +7,6 @@
 
 #include <fmt/format.h>
 
-#include "io/IBinaryFileW.h"
 #include "qz/ExtException.h"
 
 namespace model {
@@ -29,7 +28,7 @@ std::vector<Column> columnsOf(const Vertices::AttributeMap& attributes) {
 }
 
 // Writes rows [first, first + rows) interleaved at out; returns the end.
-float* interleaveRows(const std::vector<Column>& columns, size_t first, size_t rows, float* out) {
+float* copyRows(const std::vector<Column>& columns, size_t first, size_t rows, float* out) {
     for (size_t v = first; v < first + rows; ++v)
         for (const Column& c : columns) out = std::copy_n(c.data + v * c.components, c.components, out);
     return out;
@@ -137,7 +136,7 @@ std::vector<float> Vertices::interleave() const {
             throw std::out_of_range(fmt::format("Vertex attribute {} holds {} rows, {} vertices need interleaving",
                                                 semanticName(code), a.rowCount(), count));
     std::vector<float> out(count * vertexSize());
-    interleaveRows(columnsOf(attributes), 0, count, out.data());
+    copyRows(columnsOf(attributes), 0, count, out.data());
     return out;
 }
 
@@ -165,31 +164,8 @@ void Vertices::deinterleave(std::span<const float> floats, size_t vertexCount) {
         }
 }
 
-void Vertices::writeTo(io::IBinaryFileW& writer) const {
-    const size_t count = vertexCount();
-    bool consistent = isValid();
-    for (const auto& [code, a] : attributes)
-        if (a.components != 0 && a.rowCount() != count) consistent = false;
-    if (!consistent) QZ_THROW("Vertex data is invalid.");
-
-    const size_t size = count == 0 ? 0 : vertexSize();
-    constexpr size_t u32max = std::numeric_limits<uint32_t>::max();
-    if (count > u32max || size > u32max)
-        QZ_THROW(fmt::format("Vertex data of {} vertices of {} floats is too large to write.", count, size));
-    writer.writeU32(static_cast<uint32_t>(count));
-    writer.writeU32(static_cast<uint32_t>(size));
-    if (count == 0) return;
-    // Interleaved a block of rows at a time: a big mesh needs no second copy
-    // of its whole vertex data on the way to the file.
-    constexpr size_t kBlockFloats = size_t(1) << 14;
-    const size_t rowsPerBlock = std::max<size_t>(1, kBlockFloats / size);
-    std::vector<float> block(rowsPerBlock * size);
-    const std::vector<Column> columns = columnsOf(attributes);
-    for (size_t first = 0; first < count; first += rowsPerBlock) {
-        const size_t rows = std::min(rowsPerBlock, count - first);
-        interleaveRows(columns, first, rows, block.data());
-        writer.writeFloats(std::span<const float>(block.data(), rows * size));
-    }
+void Vertices::interleaveRows(size_t first, std::span<float> out) const {
+    copyRows(columnsOf(attributes), first, out.size() / vertexSize(), out.data());
 }
 
 }  // namespace model

@@ -1,6 +1,6 @@
 #pragma once
 // io::IBinaryFileR: a byte source for reading back what the model writers
-// wrote (the readFrom operations of properties and index lists).
+// wrote.
 //
 // Contract: the primitive readers of qzvfs::FileHelpersR (readU8 ...
 // readDouble, readBlobN, readBytes) sit on top of read() and decode

@@ -1,5 +1,7 @@
 #pragma once
-// model::NodeWriter10: writes the node records of a format 10 model file.
+// model::NodeWriter10: writes the node records of a format 10 model file;
+// the records inside them (vertex data, index lists, properties, materials,
+// textures) come from its PrimitiveWriter10.
 //
 // Contract
 // - Each visit writes the record of one node class into the sink given at
@@ -38,6 +40,7 @@
 #include "INodeVisitor.h"
 #include "IProperty.h"
 #include "Matrix.h"
+#include "io/10/PrimitiveWriter10.h"
 
 namespace model {
 
@@ -109,6 +112,7 @@ private:
     void writeBoxIfValid(const BoundingBox& box);
 
     MemBinaryFileW& sink;
+    PrimitiveWriter10 primitives;
     const TransformIndexMap& transforms;
     const MaterialList& materials;
 };

@@ -54,7 +54,7 @@ void writeVertexFormat(MemBinaryFileW& sink, const Vertices& vertices) {
 }  // namespace
 
 NodeWriter10::NodeWriter10(MemBinaryFileW& sink, const TransformIndexMap& transforms, const MaterialList& materials)
-    : sink(sink), transforms(transforms), materials(materials) {}
+    : sink(sink), primitives(sink), transforms(transforms), materials(materials) {}
 
 uint32_t NodeWriter10::transformIndex(const Node* node) const {
     const auto found = transforms.find(node);
@@ -95,13 +95,13 @@ void NodeWriter10::writeProperties(const PropertyList& properties, uint32_t vers
     sink.writeU32(count32(properties.size() + (version != 0 ? 1 : 0)));
     for (const PropertyPtr& property : properties) {
         if (!property) QZ_THROW("Null property in a node's property list.");
-        property->writeTo(sink);
+        primitives.writeProperty(*property);
     }
     if (version == 0) return;
     const Ptr<UIntProperty> stamp = ClassRegistry::make<UIntProperty>("model::Property<unsigned int>");
     stamp->setName("__VERSION__");
     stamp->setValue(version);
-    stamp->writeTo(sink);
+    primitives.writeProperty(*stamp);
 }
 
 void NodeWriter10::writeCommonHeader(const BaseNode& node) {
@@ -188,8 +188,8 @@ void NodeWriter10::writeRenderRecord(const RenderNode& node) {
             sink.writeU32(entry.damageArgument);
         }
     }
-    node.getVertices().writeTo(sink);
-    node.getIndices().writeTo(sink);
+    primitives.writeVertices(node.getVertices());
+    primitives.writeIndices(node.getIndices());
 }
 
 namespace {
@@ -261,7 +261,7 @@ void NodeWriter10::visit(const RootNode& node) {
         const auto* set = dynamic_cast<const PropertiesSet*>(material.get());
         if (!set) QZ_THROW("Material '" + (material ? material->getName() : std::string()) +
                            "' is not a properties set and can't be written.");
-        set->writeTo(sink);
+        primitives.writeMaterial(*set);
     }
     sink.writeU32(0);
     sink.writeU32(node.calcNumHandles());
@@ -280,11 +280,11 @@ void NodeWriter10::visit(const LightNode& node) {
     sink.writeU32(kLightParameterCount);
     for (const PropertyPtr& parameter : node.getParameters()) {
         if (!parameter) QZ_THROW("Light '" + node.getName() + "' lacks one of its parameters.");
-        parameter->writeTo(sink);
+        primitives.writeProperty(*parameter);
     }
     const Texture& appearance = node.getTexture();
     sink.writeU8(appearance.isUsed() ? 1 : 0);
-    if (appearance.isUsed()) appearance.writeTo(sink);
+    if (appearance.isUsed()) primitives.writeTexture(appearance);
 }
 
 void NodeWriter10::visit(const NumberNode& node) {
@@ -308,8 +308,8 @@ void NodeWriter10::visit(const SkinNode& node) {
     writeBones(node.getBones());
     sink.writeU32(node.getDamageArgument());
     writeBoxIfValid(node.getBoundingBox());
-    node.getVertices().writeTo(sink);
-    node.getIndices().writeTo(sink);
+    primitives.writeVertices(node.getVertices());
+    primitives.writeIndices(node.getIndices());
 }
 
 void NodeWriter10::visit(const RenderNode& node) { writeRenderRecord(node); }
@@ -344,15 +344,15 @@ void NodeWriter10::visit(const ShellSkinNode& node) {
     sink.writeU32(node.getDamageArgument());
     writeBoxIfValid(node.getBoundingBox());
     writeVertexFormat(sink, node.getVertices());
-    node.getVertices().writeTo(sink);
-    node.getIndices().writeTo(sink);
+    primitives.writeVertices(node.getVertices());
+    primitives.writeIndices(node.getIndices());
 }
 
 void NodeWriter10::visit(const ShellNode& node) {
     writeControlHeader(node);
     writeVertexFormat(sink, node.getVertices());
-    node.getVertices().writeTo(sink);
-    node.getIndices().writeTo(sink);
+    primitives.writeVertices(node.getVertices());
+    primitives.writeIndices(node.getIndices());
 }
 
 void NodeWriter10::visit(const LodNode& node) {
