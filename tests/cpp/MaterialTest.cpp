@@ -5,18 +5,16 @@
 #include <vector>
 
 #include "AnimatedProperty.h"
-#include "ModelTestSinks.h"
+#include "ModelTestSupport.h"
 #include "PropertiesSet.h"
 #include "StaticProperty.h"
-#include "TestObjects.h"
-#include "Writer10TestSupport.h"
 #include "io/10/PrimitiveWriter10.h"
 
 namespace model {
 namespace {
 
-using testobjects::make;
-using writer10test::hex;
+using modeltest::make;
+using modeltest::hex;
 
 Ptr<PropertiesSet> makeSet() { return Ptr<PropertiesSet>(new PropertiesSet()); }
 

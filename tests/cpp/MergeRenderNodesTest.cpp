@@ -4,20 +4,20 @@
 
 #include "ClassRegistry.h"
 #include "StaticProperty.h"
-#include "VertexPassTestSupport.h"
+#include "ModelTestSupport.h"
 #include "nodes/ArgVisibilityNode.h"
 #include "nodes/NumberNode.h"
 #include "nodes/TransformNode.h"
 #include "utils/MergeRenderNodes.h"
 
 using namespace model;
-using namespace vertexpasstest;
+using namespace modeltest;
 
 namespace {
 
 struct Scene {
     Ptr<Node> top = make<Node>("model::Node", "root");
-    Ptr<RootNode> root = writer10test::rootWithTop(top);
+    Ptr<RootNode> root = modeltest::rootWithTop(top);
 
     Ptr<Node> child(const Ptr<Node>& parent, const char* cls, const std::string& name) {
         Ptr<Node> n = make<Node>(cls, name);

@@ -5,15 +5,14 @@
 
 #include "AnimatedProperty.h"
 #include "ClassRegistry.h"
-#include "ModelTestSinks.h"
+#include "ModelTestSupport.h"
 #include "StaticProperty.h"
-#include "Writer10TestSupport.h"
 #include "io/10/PrimitiveWriter10.h"
 
 namespace model {
 namespace {
 
-using writer10test::hex;
+using modeltest::hex;
 
 template <class P>
 Ptr<P> make(const std::string& name) {

@@ -14,7 +14,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "VertexPassTestSupport.h"
+#include "ModelTestSupport.h"
 #include "nodes/FakeOmniLightsNode.h"
 #include "nodes/SegmentsNode.h"
 #include "nodes/ShellNode.h"
@@ -26,7 +26,7 @@
 #include "utils/VertexWeld.h"
 
 using namespace model;
-using namespace vertexpasstest;
+using namespace modeltest;
 
 namespace {
 
@@ -190,7 +190,7 @@ using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
 
 struct Fixture {
     Ptr<Node> top = make<Node>("model::Node", "root");
-    Ptr<RootNode> root = writer10test::rootWithTop(top);
+    Ptr<RootNode> root = modeltest::rootWithTop(top);
 
     // Two vertices; coordinates per TEXCOORD channel; the first table entries.
     Ptr<RenderNode> add(const Coords& coords, const Idx& table, const Ptr<PropertiesSet>& shared = {}) {

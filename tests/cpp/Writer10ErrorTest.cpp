@@ -6,11 +6,11 @@
 #include <functional>
 #include <stdexcept>
 
-#include "Writer10TestSupport.h"
+#include "ModelTestSupport.h"
 #include "qz/ExtException.h"
 
 using namespace model;
-using namespace writer10test;
+using namespace modeltest;
 
 namespace {
 
@@ -38,7 +38,9 @@ TEST_P(Writer10Errors, RefusedModelsGiveTheirMessage) {
         message = std::string("out_of_range: ") + e.what();
     }
     EXPECT_EQ(message, GetParam().message) << GetParam().fault;
-    if (!message.empty()) EXPECT_EQ(out, std::vector<uint8_t>{0xAB}) << GetParam().fault;
+    if (!message.empty()) {
+        EXPECT_EQ(out, std::vector<uint8_t>{0xAB}) << GetParam().fault;
+    }
 }
 
 template <class T>

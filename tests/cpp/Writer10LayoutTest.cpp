@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "StaticProperty.h"
-#include "Writer10TestSupport.h"
+#include "ModelTestSupport.h"
 
 using namespace model;
-using namespace writer10test;
+using namespace modeltest;
 
 namespace {
 

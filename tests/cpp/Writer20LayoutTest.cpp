@@ -8,7 +8,7 @@
 
 #include "AnimatedProperty.h"
 #include "StaticProperty.h"
-#include "TestObjects.h"
+#include "ModelTestSupport.h"
 #include "io/tav2/ClassWriter20.h"
 #include "io/tav2/DataPool20.h"
 #include "nodes/ArgAnimatedBone.h"
@@ -26,7 +26,7 @@
 #include "qz/ExtException.h"
 
 using namespace model;
-using testobjects::make;
+using modeltest::make;
 
 namespace {
 
