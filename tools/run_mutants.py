@@ -1,11 +1,11 @@
 """Applies each deliberate fault in tests/mutants/ to a scratch copy and
 reports which of them the test suite catches.
 
-usage: .venv/bin/python tests/mutants/run_mutants.py [--out TABLE.md] [PATCH ...]
+usage: .venv/bin/python tools/run_mutants.py [--out TABLE.md] [PATCH ...]
 
 The scratch copy is a detached worktree of HEAD in build/mutants/src with its
 own build trees, reused from one mutant to the next, so that each mutant
-costs an incremental build. For each patch (default: every *.patch here, in
+costs an incremental build. For each patch (default: every tests/mutants/*.patch, in
 name order) the copy is reset, the patch applied, and the suite run step by
 step, stopping at the first failure: the C++ tests, then the Python tests
 (stopping at the first failing test), then the Blender tests. A mutant is
@@ -23,8 +23,8 @@ import subprocess
 import sys
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-REPO = HERE.parents[1]
+REPO = Path(__file__).resolve().parents[1]
+HERE = REPO / "tests" / "mutants"
 SCRATCH = REPO / "build" / "mutants" / "src"
 
 
