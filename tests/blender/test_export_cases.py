@@ -1,9 +1,5 @@
-"""Exports that cannot be done as asked, and the operator's options.
-
-A failure is cancelled with one readable error and no file; what cannot be
-written as it is gets reported naming the object while the rest is written;
-the options choose the objects, the mesh and the render nodes.
-"""
+"""Failures (cancelled with one readable error, no file), losses (reported
+naming the object, the rest written) and the operator's options."""
 
 import os
 import sys

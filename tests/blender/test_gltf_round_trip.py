@@ -1,10 +1,6 @@
-"""examples/sample.gltf through Blender's glTF importer and this add-on,
-compared with what ``tavtools convert`` writes for the same file.
-
-The converter (the repository's tavtools) runs in a separate interpreter,
-the system's Python 3.11 with the add-on's own pytav module, so that both
-files come from one build of the module and the test needs no other build.
-"""
+"""examples/sample.gltf through Blender's glTF importer and this add-on, against
+``tavtools convert`` run by Blender's Python 3.11 with the add-on's own module
+(one build of the module for both files)."""
 
 import os
 import subprocess

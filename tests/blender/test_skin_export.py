@@ -1,9 +1,6 @@
-"""An armature of 70 bones skinning a mesh: bones, packed indices, weights.
-
-The armature is moved, turned and posed; the file must hold the bones at
-rest, the mesh in its rest place, and for every vertex the four heaviest
-bones that its vertex groups name, with their weights normalised.
-"""
+"""A moved, turned and posed armature of 70 bones skinning a mesh: the file
+holds the bones and the mesh at rest, and per vertex the four heaviest bones
+its vertex groups name, with their weights normalised."""
 
 import math
 import os
