@@ -17,7 +17,6 @@
 #include "io/10/ClassWriter10.h"
 #include "io/10/NodeWriter10.h"
 #include "io/10/PrimitiveWriter10.h"
-#include "io/IBinaryFileR.h"
 #include "io/IBinaryFileW.h"
 #include "io/MemBinaryFileW.h"
 #include "nodes/ArgAnimatedBone.h"
@@ -100,24 +99,6 @@ public:
     std::string getName() const override { return "test"; }
 
     std::vector<uint8_t> bytes;
-};
-
-class ByteSource final : public io::IBinaryFileR {
-public:
-    explicit ByteSource(std::vector<uint8_t> b) : bytes(std::move(b)) {}
-    bool isOpen() const override { return true; }
-    size_t read(void* data, size_t size) override {
-        const size_t n = pos < bytes.size() ? std::min(size, bytes.size() - pos) : 0;
-        std::memcpy(data, bytes.data() + pos, n);
-        pos += n;
-        return n;
-    }
-    void seek(uint64_t p) override { pos = p; }
-    uint64_t tell() const override { return pos; }
-    std::string getName() const override { return "test"; }
-
-    std::vector<uint8_t> bytes;
-    size_t pos = 0;
 };
 
 // Hand-built expected bytes, little-endian.

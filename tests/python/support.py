@@ -43,11 +43,6 @@ def lights(data: dict) -> list:
     return data["sections"]["LIGHT_NODES"]
 
 
-def light_parameter(light: dict, parameter: str) -> dict:
-    return light["light_properties"][("color", "brightness", "phi", "theta", "distance", "specularAmount",
-                                      "softness").index(parameter)]
-
-
 def keep(model, node):
     # Hangs a light off node so that the save's graph passes keep node as
     # built (a plain group node, an identity transform or a node without keys
