@@ -111,6 +111,15 @@ inline void expectForkedChildrenFinish(const std::function<void()>& busy, const 
     EXPECT_EQ(failed, 0);
 }
 
+// Sets an environment variable while alive; one that was empty comes back unset.
+struct EnvVar {
+    EnvVar(const char* name, const std::string& value) : name_(name), old_(::getenv(name) ? ::getenv(name) : "") {
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvVar() { old_.empty() ? ::unsetenv(name_.c_str()) : ::setenv(name_.c_str(), old_.c_str(), 1); }
+    std::string name_, old_;
+};
+
 // A new empty folder under /tmp, removed with everything in it at the end.
 struct TempDir {
     std::string path_ = [] {
