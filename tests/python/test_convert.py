@@ -173,27 +173,23 @@ class Raw(bytes):
         return path
 
 
-PRIMITIVE = ("meshes", 0, "primitives", 0)
+PRIMITIVE, P0 = ("meshes", 0, "primitives", 0), "meshes[0].primitives[0]"
+GLTF = b'{"asset": {"version": "2.0"}, "buffers": [{"byteLength": 4, "uri": '
 HOSTILE = {  # label: (the file's text, or a damage of the quad asset; the message's start)
     "not_json": (Raw(b"{nope"), ""),
     "glb_truncated": (Raw(b"glTF" + struct.pack("<II", 2, 400) + b"\0" * 12), ""),
     "glb_header_short": (Raw(b"glTF\x02\0\0\0"), "file too short for a binary glTF header"),
-    "missing_bin": (Raw(b'{"asset": {"version": "2.0"}, "buffers": [{"byteLength": 4, "uri": "gone.bin"}]}'), ""),
-    "bad_base64": (Raw(b'{"asset": {"version": "2.0"}, "buffers": [{"byteLength": 4, "uri": "data:,%%"},'
-                       b'{"byteLength": 4, "uri": "data:application/octet-stream;base64,@@@"}]}'), ""),
+    "missing_bin": (Raw(GLTF + b'"gone.bin"}]}'), ""),
+    "bad_base64": (Raw(GLTF + b'"data:,%%"}, {"byteLength": 4, "uri": "data:application/octet-stream;base64,@@@"}]}'), ""),
     "accessor_past_view": (_set("accessors", 0, "count", 1000), ""),
     "index_out_of_range": (lambda a: _set(*PRIMITIVE, "indices", a.accessor([0, 1, 9], USHORT))(a), ""),
     "node_cycle": (_set("nodes", 0, "children", [0]), ""),
     "short_translation": (_set("nodes", 0, "translation", [1, 2]), ""),
     "rotation_keys_of_three": (lambda a: animation(a, 0, "rotation", [0, 1], [[0, 0, 0]] * 2), ""),
-    "attribute": (_set(*PRIMITIVE, "attributes", "POSITION", 9),
-                  "meshes[0].primitives[0].attributes.POSITION refers to accessors[9], which does not exist"),
-    "indices": (_set(*PRIMITIVE, "indices", 7),
-                "meshes[0].primitives[0].indices refers to accessors[7], which does not exist"),
-    "buffer_view": (_set("accessors", 0, "bufferView", 40),
-                    "accessors[0].bufferView refers to bufferViews[40], which does not exist"),
-    "buffer": (_set("bufferViews", 0, "buffer", 3),
-               "bufferViews[0].buffer refers to buffers[3], which does not exist"),
+    "attribute": (_set(*PRIMITIVE, "attributes", "POSITION", 9), f"{P0}.attributes.POSITION refers to accessors[9], which does not exist"),
+    "indices": (_set(*PRIMITIVE, "indices", 7), f"{P0}.indices refers to accessors[7], which does not exist"),
+    "buffer_view": (_set("accessors", 0, "bufferView", 40), "accessors[0].bufferView refers to bufferViews[40], which does not exist"),
+    "buffer": (_set("bufferViews", 0, "buffer", 3), "bufferViews[0].buffer refers to buffers[3], which does not exist"),
 }
 
 
@@ -201,8 +197,7 @@ HOSTILE = {  # label: (the file's text, or a damage of the quad asset; the messa
 def test_malformed_file_gives_exit_1_and_one_line_naming_the_place(tmp_path, label):
     damage, message = HOSTILE[label]
     a = damage if isinstance(damage, Raw) else single_quad_asset()
-    if a is not damage:
-        damage(a)
+    isinstance(damage, Raw) or damage(a)
     code, lines, _ = run(tmp_path, a)
     assert code == 1 and len(lines) == 1 and lines[0].startswith(f"tavtools convert: {tmp_path / 'in.gltf'}: {message}")
 
@@ -223,27 +218,30 @@ def _nan_mesh(a):
     a.json["nodes"][0]["children"] = [a.node("bad", mesh=bad)]
 
 
+def _each(*damages):
+    return lambda a: [damage(a) for damage in damages]
+
+
 LOSSES = {
-    "vertex_colours": (_attribute("COLOR_0", [[1, 0, 0, 1]] * 4, width=4), "meshes[0].primitives[0].attributes."
-                       "COLOR_0: vertex colours are not supported; not converted"),
-    "unresolvable_channel": (_unresolvable_channel, "animations[0].channels[0]: target without a node "
-                             "(path 'translation') cannot be resolved; skipped"),
-    "morph_targets": (lambda a: a.json["meshes"][0]["primitives"][0].update(targets=[{"POSITION": a.accessor(
-        [[0, 0, 1]] * 4)}]), "meshes[0].primitives[0].targets: morph targets are not supported; the base shape is kept"),
-    "unused_uv_set": (lambda a: (_set(*PRIMITIVE, "material", textured_material(a, "paint", "albedo.png"))(a),
-                                 _attribute("TEXCOORD_1", [[0, 0]] * 4)(a)),
-                      "meshes[0].primitives[0].attributes.TEXCOORD_1: texture coordinate set used by "
-                      "no converted texture; not converted"),
-    "second_joint_set": (lambda a: (_attribute("JOINTS_1", [[0, 0, 0, 0]] * 4, component=UBYTE, width=4)(a),
-                                    _attribute("WEIGHTS_1", [[0, 0, 0, 0]] * 4, width=4)(a)), "meshes[0].primitives[0].attributes.JOINTS_1: only the first four "
-                         "bone influences are kept"),
+    "vertex_colours": (_attribute("COLOR_0", [[1, 0, 0, 1]] * 4, width=4),
+                       f"{P0}.attributes.COLOR_0: vertex colours are not supported; not converted"),
+    "unresolvable_channel": (_unresolvable_channel,
+                             "animations[0].channels[0]: target without a node (path 'translation') cannot be resolved; skipped"),
+    "morph_targets": (_set(*PRIMITIVE, "targets", [{"POSITION": 0}]),
+                      f"{P0}.targets: morph targets are not supported; the base shape is kept"),
+    "unused_uv_set": (_each(lambda a: _set(*PRIMITIVE, "material", textured_material(a, "paint", "albedo.png"))(a),
+                            _attribute("TEXCOORD_1", [[0, 0]] * 4)),
+                      f"{P0}.attributes.TEXCOORD_1: texture coordinate set used by no converted texture; not converted"),
+    "second_joint_set": (_each(_attribute("JOINTS_1", [[0, 0, 0, 0]] * 4, component=UBYTE, width=4),
+                               _attribute("WEIGHTS_1", [[0, 0, 0, 0]] * 4, width=4)),
+                         f"{P0}.attributes.JOINTS_1: only the first four bone influences are kept"),
     "points": (lambda a: a.json["meshes"][0]["primitives"].insert(0, {"attributes": {"POSITION": 0}, "mode": 0}),
-               "meshes[0].primitives[0]: points are not supported; skipped (mesh 'plate')"),
-    "camera": (lambda a: (_set("cameras", [{"type": "perspective", "perspective": {"yfov": 1.0, "znear": 0.1}}])(a),
-                          _set("nodes", 0, "children", [a.node("eye", camera=0)])(a)), "nodes[1].camera: cameras are not supported; skipped"),
+               f"{P0}: points are not supported; skipped (mesh 'plate')"),
+    "camera": (_each(_set("cameras", [{"type": "perspective", "perspective": {"yfov": 1.0, "znear": 0.1}}]),
+                     lambda a: _set("nodes", 0, "children", [a.node("eye", camera=0)])(a)),
+               "nodes[1].camera: cameras are not supported; skipped"),
     "unknown_extension": (_set("extensionsUsed", ["KHR_lights_punctual", "EXT_mesh_gpu_instancing"]),
-                          "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; what it adds "
-                          "is ignored"),
+                          "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; what it adds is ignored"),
     "nan_mesh": (_nan_mesh, "meshes[1].primitives[0]: refused by the module: Vertex data of bad holds a value that "
                  "is not finite. (mesh 'bad'); skipped"),
 }
@@ -252,27 +250,25 @@ LOSSES = {
 @pytest.mark.parametrize("label", LOSSES)
 def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp_path, label):
     damage, line = LOSSES[label]
-    a, _, _ = skinned_asset() if label == "second_joint_set" else (single_quad_asset(), 0, 0)
+    skinned = label == "second_joint_set"
+    a = skinned_asset()[0] if skinned else single_quad_asset()
     damage(a)
     code, lines, data = run(tmp_path, a)
     assert (code, lines) == (2, ["tavtools convert: " + line])
-    assert [r["name"].split("_")[0] for r in renders(data)] == ["skin" if label == "second_joint_set" else "plate"]
+    assert [r["name"].split("_")[0] for r in renders(data)] == ["skin" if skinned else "plate"]
     assert not any(n["class"].startswith("model::Arg") for n in data["nodes"])
 
 
 def losing_textured_asset():
-    # Embedded textures (a data URI and a buffer view) beside vertex colours,
-    # an unresolvable channel and a NaN mesh.
+    # Embedded textures (a data URI and a buffer view) beside three losses of the table.
     a = single_quad_asset()
-    _nan_mesh(a)
     a.add("images", {"uri": "data:image/png;base64,iVBORw0K"})
     a.add("images", {"name": "paint", "mimeType": "image/jpeg", "bufferView": a.view(b"\xff\xd8\xff")})
-    material = a.add("materials", {"pbrMetallicRoughness": {"baseColorTexture": {"index": a.add(
-        "textures", {"source": 0})}}, "normalTexture": {"index": a.add("textures", {"source": 1})}})
-    primitive = a.json["meshes"][0]["primitives"][0]
-    primitive["material"] = material
-    primitive["attributes"]["COLOR_0"] = a.accessor([[1, 1, 1]] * 4)
-    animation(a, 5, "rotation", [0, 1], [[0, 0, 0, 1]] * 2)
+    a.json["meshes"][0]["primitives"][0]["material"] = a.add("materials", {"pbrMetallicRoughness": {
+        "baseColorTexture": {"index": a.add("textures", {"source": 0})}},
+        "normalTexture": {"index": a.add("textures", {"source": 1})}})
+    for label in ("vertex_colours", "unresolvable_channel", "nan_mesh"):
+        LOSSES[label][0](a)
     return a
 
 

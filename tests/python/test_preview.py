@@ -1,5 +1,6 @@
 # Preview images of saved models, decoded back from the PNG bytes.
 
+import functools
 import io
 import struct
 import subprocess
@@ -25,9 +26,8 @@ def decode_png(data: bytes) -> np.ndarray:
     pos, chunks = 8, []
     while pos < len(data):
         length, tag = struct.unpack_from(">I4s", data, pos)
-        body, (crc,) = data[pos + 8:pos + 8 + length], struct.unpack_from(">I", data, pos + 8 + length)
-        assert crc == zlib.crc32(tag + body)
-        chunks.append((tag, body))
+        chunks.append((tag, data[pos + 8:pos + 8 + length]))
+        assert struct.unpack_from(">I", data, pos + 8 + length)[0] == zlib.crc32(tag + chunks[-1][1])
         pos += 12 + length
     assert [c[0] for c in chunks] == [b"IHDR", b"IDAT", b"IEND"]
     width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[0][1])
@@ -79,13 +79,13 @@ def test_command_line_argument_values_switch_visibility_and_a_non_model_gives_on
     switch.setArguments([(3, [(-1.0, 0.0), (0.5, 1.0)])])   # shown from 0.5 on
     save_and_read(quad_model(switch), tmp_path / "m.tav")
     command = [sys.executable, "-m", "tavtools", "preview", str(tmp_path / "m.tav"), "--size", "32"]
+    run = functools.partial(subprocess.run, capture_output=True, text=True, cwd=ROOT)
     for value, visible in (("0", False), ("0.75", True)):
-        done = subprocess.run(command + ["-o", str(tmp_path / "m.png"), "--argument", f"3={value}"],
-                              capture_output=True, text=True, cwd=ROOT)
+        done = run(command + ["-o", str(tmp_path / "m.png"), "--argument", f"3={value}"])
         assert (done.returncode, done.stderr) == (0, "")
         assert (drawn(decode_png((tmp_path / "m.png").read_bytes())) > 0) == visible
     (tmp_path / "m.tav").write_bytes(b"not a model")
-    done = subprocess.run(command + ["-o", str(tmp_path / "x.png")], capture_output=True, text=True, cwd=ROOT)
+    done = run(command + ["-o", str(tmp_path / "x.png")])
     assert done.returncode == 1 and len(done.stderr.splitlines()) == 1 and "Traceback" not in done.stderr
     assert not (tmp_path / "x.png").exists()
 
@@ -93,9 +93,7 @@ def test_command_line_argument_values_switch_visibility_and_a_non_model_gives_on
 def test_skinned_vertices_follow_their_bones(tmp_path):
     asset, _, tip = skinned_asset()
     asset.json["nodes"][tip]["translation"] = [0, 3, 0]   # bound one unit up, now three
-    source = asset.write(tmp_path / "skin.gltf")
-    err = io.StringIO()
-    assert convert(source, tmp_path / "skin.tav", 10, stderr=err) == 0, err.getvalue()
+    assert convert(asset.write(tmp_path / "skin.gltf"), tmp_path / "skin.tav", 10, stderr=io.StringIO()) == 0
     tris, _ = scene_triangles(tavtools.read(tmp_path / "skin.tav"))
     points = {tuple(np.round(p, 5) + 0.0) for p in tris.reshape(-1, 3)}
     # glTF (x, y, 0) in Z-up is (x, 0, y); the tip edge moved from y = 1 to y = 3.
