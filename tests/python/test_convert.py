@@ -26,10 +26,6 @@ def run(tmp_path, asset, how="embedded", version=10, **options):
     return code, lines, tavtools.read(target) if code != 1 else None
 
 
-def renders(data):
-    return data["sections"]["RENDER_NODES"]
-
-
 def single_quad_asset(**node_fields):
     a = Asset()
     mesh = a.mesh("plate", quad(a))
@@ -66,7 +62,7 @@ def test_primitives_keep_their_material_names_and_texture_slots(tmp_path):
     a.scene(a.node("hull", mesh=mesh))
     code, lines, data = run(tmp_path, a)
     assert (code, lines) == (0, [])
-    by_name = {r["name"]: r for r in renders(data)}
+    by_name = {r["name"]: r for r in data["sections"]["RENDER_NODES"]}
     hull0, hull1 = (data["materials"][by_name[name]["material"]] for name in ("hull_0", "hull_1"))
     assert (hull0["name"], hull1["name"]) == ("paint", "glass")
     assert {t["slot"]: t["file"] for t in hull0["textures"]} == {
@@ -90,30 +86,33 @@ def test_strips_and_fans_become_front_facing_triangle_lists(tmp_path, mode, orde
                  "mode": mode}
     a.scene(a.node("n", mesh=a.mesh("m", primitive)))
     code, lines, data = run(tmp_path, a)
-    (record,) = renders(data)
+    (record,) = data["sections"]["RENDER_NODES"]
     assert (code, lines) == (0, [])
     assert len(record["indices"]) == 3 * triangles
     # Flat normals from the winding: all +Z in glTF, -Y after the axis change.
-    size = record["floats_per_vertex"]
-    normals = {tuple(record["vertices"][i + 4:i + 7]) for i in range(0, len(record["vertices"]), size)}
+    normals = {tuple(record["vertices"][i + 4:i + 7]) for i in range(0, len(record["vertices"]), record["floats_per_vertex"])}
     assert normals == {(0.0, -1.0, 0.0)}
 
 
 # -- skins, animations, lights --------------------------------------------------
 
-def test_skin_joints_become_bones_with_shifted_indices_and_a_bounding_box(tmp_path):
-    a, _, _ = skinned_asset()
+def test_skin_joints_become_bones_with_shifted_indices_that_move_vertices_and_box(tmp_path):
+    a, _, tip = skinned_asset()
+    a.json["nodes"][tip]["translation"] = [0, 3, 0]   # bound one unit up, now three
     code, lines, data = run(tmp_path, a)
     assert (code, lines) == (0, [])
-    (record,) = renders(data)
+    (record,) = data["sections"]["RENDER_NODES"]
     assert record["class"] == "model::SkinNode"
     assert [data["nodes"][i]["name"] for i in record["bones"]] == ["root", "base", "tip"]
     assert data["nodes"][record["bones"][2]]["bone_matrix"][3][:3] == [0.0, -1.0, 0.0]
     packed = {struct.unpack("<I", struct.pack("<f", record["vertices"][i + 3]))[0]
               for i in range(0, len(record["vertices"]), record["floats_per_vertex"])}
     assert packed == {0x01010101, 0x01010102}
-    # Bind pose: the skin's node transform (9, 9, 9) is ignored, as glTF asks.
-    assert data["root"]["bounding_box"] == {"min": [0.0, 0.0, 0.0], "max": [1.0, 0.0, 1.0]}
+    # glTF (x, y, 0) in Z-up is (x, 0, y); the tip edge moved from y = 1 to y = 3, and the
+    # skin's node transform (9, 9, 9) is ignored, as glTF asks.
+    assert data["root"]["bounding_box"] == {"min": [0.0, 0.0, 0.0], "max": [1.0, 0.0, 3.0]}
+    tris, _ = scene_triangles(data)
+    assert {tuple(np.round(p, 5) + 0.0) for p in tris.reshape(-1, 3)} == {(0, 0, 0), (1, 0, 0), (1, 0, 3), (0, 0, 3)}
 
 
 def test_animation_times_map_onto_zero_to_one_per_argument(tmp_path):
@@ -255,7 +254,7 @@ def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp
     damage(a)
     code, lines, data = run(tmp_path, a)
     assert (code, lines) == (2, ["tavtools convert: " + line])
-    assert [r["name"].split("_")[0] for r in renders(data)] == ["skin" if skinned else "plate"]
+    assert [r["name"].split("_")[0] for r in data["sections"]["RENDER_NODES"]] == ["skin" if skinned else "plate"]
     assert not any(n["class"].startswith("model::Arg") for n in data["nodes"])
 
 
@@ -277,13 +276,11 @@ def test_embedded_textures_written_and_every_loss_named_or_nothing_with_strict(t
     assert code == 2
     assert [line.split(": ")[1] for line in lines] == [
         "animations[0].channels[0]", "meshes[0].primitives[0].attributes.COLOR_0", "meshes[1].primitives[0]"]
-    files = {t["file"] for t in data["materials"][0]["textures"]}
-    assert files == {"image0.png", "paint.jpg"}
+    assert {t["file"] for t in data["materials"][0]["textures"]} == {"image0.png", "paint.jpg"}
     assert (tmp_path / "image0.png").read_bytes() == b"\x89PNG\r\n\x1a\n"[:6]
     assert (tmp_path / "paint.jpg").read_bytes() == b"\xff\xd8\xff"
 
-    strict = tmp_path / "strict"
-    strict.mkdir()
+    (strict := tmp_path / "strict").mkdir()
     code, lines, _ = run(strict, losing_textured_asset(), strict=True)
     assert code == 1 and len(lines) == 4
     assert lines[-1] == "tavtools convert: 3 losses; nothing written (--strict)"

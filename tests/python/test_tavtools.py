@@ -5,9 +5,6 @@ import hashlib
 import json
 import random
 import struct
-import subprocess
-import sys
-from pathlib import Path
 
 import pytest
 
@@ -15,9 +12,8 @@ import pytav
 import tavtools
 from support import FLT_MAX, build, color_base_block, pbr_node
 from tavtools import FormatError
+from tavtools.__main__ import main
 from tavtools.validate import validate
-
-REPO = Path(__file__).resolve().parents[2]
 
 
 def u32(*values):
@@ -57,8 +53,7 @@ def kind(make, add, **calls):
     # Fills a model with one node that make() gives, set up by calls and added by add.
     def fill(model, root):
         node = make()
-        for method, args in calls.items():
-            getattr(node, method)(*args)
+        [getattr(node, method)(*args) for method, args in calls.items()]
         node.setControlNode(root)
         assert getattr(model, add)(node) in (None, "")
     return fill
@@ -182,24 +177,22 @@ def test_validate_stops_at_a_damage_it_cannot_read_past_keeping_the_earlier_ones
     assert report.errors == report.issues
 
 
-def run_cli(*args):
-    return subprocess.run([sys.executable, "-m", "tavtools", *args], cwd=REPO, capture_output=True, text=True,
-                          timeout=60)
+def run_cli(capsys, *args):
+    code = main(list(args))
+    return (code, *capsys.readouterr())
 
 
-def test_cli_dump_summary_and_validate_of_a_saved_model_and_a_damaged_one(every_class, tmp_path):
-    done = run_cli("dump", str(every_class))
-    assert done.returncode == 0, done.stderr
-    assert json.loads(done.stdout) == json.loads(json.dumps(tavtools.read(every_class)))
-    done = run_cli("summary", str(every_class))
+def test_cli_dump_summary_and_validate_of_a_saved_model_and_a_damaged_one(every_class, tmp_path, capsys):
+    code, out, err = run_cli(capsys, "dump", str(every_class))
+    assert code == 0, err
+    assert json.loads(out) == json.loads(json.dumps(tavtools.read(every_class)))
     # The boxes the script set.
-    assert "bounding box: min (-20, -20, -20) max (20, 20, 20)\nuser box: min (-1, -1, -1) max (1, 1, 1)" in done.stdout
-    done = run_cli("validate", str(every_class))
-    assert (done.returncode, done.stdout) == (0, f"{every_class}: no problems found\n")
-    bad = tmp_path / "bad.tav"
-    bad.write_bytes(every_class.read_bytes()[:-1])
-    done = run_cli("summary", str(bad))
-    assert done.returncode == 1 and done.stdout == "" and "at offset" in done.stderr
-    done = run_cli("validate", "--json", str(bad))
-    assert done.returncode == 1 and json.loads(done.stdout)["issues"]["numErrors"] == 1
-    assert run_cli("validate", str(tmp_path / "missing.tav")).returncode == 1
+    assert "bounding box: min (-20, -20, -20) max (20, 20, 20)\nuser box: min (-1, -1, -1) max (1, 1, 1)" in \
+        run_cli(capsys, "summary", str(every_class))[1]
+    assert run_cli(capsys, "validate", str(every_class))[:2] == (0, f"{every_class}: no problems found\n")
+    (bad := tmp_path / "bad.tav").write_bytes(every_class.read_bytes()[:-1])
+    code, out, err = run_cli(capsys, "summary", str(bad))
+    assert code == 1 and out == "" and "at offset" in err
+    code, out, _ = run_cli(capsys, "validate", "--json", str(bad))
+    assert code == 1 and json.loads(out)["issues"]["numErrors"] == 1
+    assert run_cli(capsys, "validate", str(tmp_path / "missing.tav"))[0] == 1

@@ -6,7 +6,7 @@ import pytest
 
 import pytav
 import tavtools
-from support import FLT_MAX, build
+from support import FLT_MAX, build, save_and_read
 from tavtools import FormatError
 from tavtools.validate import validate
 
@@ -40,8 +40,7 @@ def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
 
 
 def test_saved_trees_and_connector_decode_to_the_script_input(tmp_path):
-    assert build(lod=False)[0].save(str(tmp_path / "m.tav"), 20) == ""
-    data = tavtools.read(tmp_path / "m.tav")
+    data = save_and_read(build(lod=False)[0], tmp_path / "m.tav", 20)
     tree = {n["name"]: (n["tag"], n["parent"]) for n in data["transform_tree"]}
     assert tree == {"root": ("NODE", None), "body": ("TRND", 1), "rotor": ("ANND", 0), "bone": ("BONE", 0)}
     (hatch,) = [n for n in data["visibility_tree"] if n["tag"] == "ANVS"]
@@ -90,8 +89,6 @@ def key_block(block):
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(1, 0), "transform node index 1 out of range (1 nodes)"),
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(0, 1), "visibility node index 1 out of range (1 nodes)"),
     (MINIMAL + b"CNCT" + u32(0, 0) + u32(0), "unexpected end of file"),
-    (b"TAV" + struct.pack("<H", 20) + bytes(8), "unsupported format version 20, expected 10"),
-    (two_children([1, 3], []), "child index 3 of node 0 out of range (3 nodes)"),
     (two_children([1, 2], [2]), "node 2 has more than one parent"),
     (two_children([1], []), "a tree needs exactly one root, found 2"),
     (key_block(u32(1, 0, 100)), "key values at pool offset 100 (12 bytes) lies outside the pool"),
