@@ -45,3 +45,30 @@ def test_module_refuses_interpreter_of_other_minor_version(tmp_path, module, int
     assert result.returncode != 0
     assert (f"ImportError: Python version mismatch: module was compiled for Python {built_for}, "
             f"but the interpreter version is incompatible: {running}") in result.stderr, result.stderr
+
+
+
+# Saves the same model in the parent and, through a multiprocessing pool of
+# the default start method (fork), in a child; a hung child is killed.
+FORKED_SAVE = """
+import multiprocessing, sys
+sys.path.insert(0, {tests!r})
+import pytav, support
+def save(path):
+    return support.build()[0].save(path, 10)
+setup, parent_path, child_path = sys.argv[1:]
+assert (pytav.init() if setup == "init" else save(parent_path)) in (None, "")
+with multiprocessing.get_context("fork").Pool(1) as pool:
+    message = pool.apply_async(save, (child_path,)).get(timeout=20)
+assert message == "" and (setup != "init" or save(parent_path) == ""), message
+"""
+
+
+@pytest.mark.parametrize("setup", ["init", "save"])
+def test_save_in_forked_child_returns_and_writes_the_parents_bytes(tmp_path, setup):
+    parent, child = tmp_path / "parent.tav", tmp_path / "child.tav"
+    code = FORKED_SAVE.format(tests=str(Path(__file__).parent))
+    result = subprocess.run([sys.executable, "-c", code, setup, str(parent), str(child)],
+                            capture_output=True, text=True, timeout=90)
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert parent.stat().st_size > 0 and child.read_bytes() == parent.read_bytes()
