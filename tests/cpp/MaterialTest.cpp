@@ -14,9 +14,8 @@ namespace model {
 namespace {
 
 using modeltest::make;
+using modeltest::material;
 using modeltest::hex;
-
-Ptr<PropertiesSet> makeSet() { return Ptr<PropertiesSet>(new PropertiesSet()); }
 
 Ptr<FloatProperty> floatUniform(const std::string& name, float v) {
     auto p = make<FloatProperty>("model::Property<float>", name);
@@ -37,9 +36,7 @@ class MaterialTweaks : public ::testing::TestWithParam<std::tuple<const char*, T
 TEST_P(MaterialTweaks, EqualityFollowsTheComparedFields) {
     const auto& [what, tweak, equal] = GetParam();
     auto base = [] {
-        auto m = makeSet();
-        m->setName("n");
-        m->setMaterialName("def_material");
+        auto m = material("def_material", "n");
         m->setTexture(0, makeTexture("used.dds"));
         m->addUniform(floatUniform("a", 1));
         m->addUniform(floatUniform("b", 2));
@@ -73,11 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
         std::tuple{"uniform value", Tweak([](P m) { m.addUniform(floatUniform("b", 2.5f)); }), false}));
 
 TEST(MaterialTest, RecordListsEveryEntryInOrder) {
-    auto m = makeSet();
-    m->setName("hull");
-    m->setMaterialName("def_material");
+    auto m = material("def_material", "hull");
     m->setBlending(3);
     m->setShadowsBit2(1);
+    m->setDepthBias(200);  // written as 1
     m->getVertexFormat()[0] = 3;
     m->getTexCoordChannels()[0] = 0;
     m->setTexture(1, makeTexture("hull.dds"));
@@ -85,35 +81,27 @@ TEST(MaterialTest, RecordListsEveryEntryInOrder) {
     auto arg = make<ArgumentProperty>("model::ArgumentProperty", "arg");
     arg->setArgument(4);
     m->addUniform(arg);
-    EXPECT_EQ(recordOf(*m), "0a00000008000000424c454e44494e47030a00000044455054485f42494153000000000d0000005645525445585f464f524d41541a00000003000000000000000000000000000000000000000000000000001c000000544558545552455f434f4f5244494e415445535f4348414e4e454c530d00000000000000ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff0d0000004d4154455249414c5f4e414d450c0000006465665f6d6174657269616c040000004e414d450400000068756c6c07000000534841444f5753050800000054455854555245530100000001000000ffffffff0800000068756c6c2e64647302000000020000000a000000060000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000803f08000000554e49464f524d5301000000160000006d6f64656c3a3a50726f70657274793c666c6f61743e05000000676c6f73730000003f11000000414e494d415445445f554e49464f524d5301000000170000006d6f64656c3a3a417267756d656e7450726f7065727479030000006172670400000004000000");
-}
-
-TEST(MaterialTest, BillboardAndDecalAddTheirEntriesAtTheEnd) {
-    auto m = makeSet();
+    // Billboard and decal add their entries at the end; the setting is written as its low byte.
     m->setBillboard(1);
-    m->setBillboardSetting1(0x101);  // written as its low byte
+    m->setBillboardSetting1(0x101);
     m->setDecal(9);
-    m->setDepthBias(200);            // written as 1
-    EXPECT_EQ(recordOf(*m), "0c00000008000000424c454e44494e47000a00000044455054485f42494153010000000d0000005645525445585f464f524d41541a00000000000000000000000000000000000000000000000000000000001c000000544558545552455f434f4f5244494e415445535f4348414e4e454c530d000000ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff0d0000004d4154455249414c5f4e414d4500000000040000004e414d450000000007000000534841444f5753010800000054455854555245530000000008000000554e49464f524d530000000011000000414e494d415445445f554e49464f524d53000000000900000042494c4c424f415244010605000000444543414c09");
+    EXPECT_EQ(recordOf(*m), "0c00000008000000424c454e44494e47030a00000044455054485f42494153010000000d0000005645525445585f464f524d41541a00000003000000000000000000000000000000000000000000000000001c000000544558545552455f434f4f5244494e415445535f4348414e4e454c530d00000000000000ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff0d0000004d4154455249414c5f4e414d450c0000006465665f6d6174657269616c040000004e414d450400000068756c6c07000000534841444f5753050800000054455854555245530100000001000000ffffffff0800000068756c6c2e64647302000000020000000a000000060000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000803f000000000000000000000000000000000000803f08000000554e49464f524d5301000000160000006d6f64656c3a3a50726f70657274793c666c6f61743e05000000676c6f73730000003f11000000414e494d415445445f554e49464f524d5301000000170000006d6f64656c3a3a417267756d656e7450726f70657274790300000061726704000000040000000900000042494c4c424f415244010605000000444543414c09");
 }
 
 // (slot, file) given; the record must be that of the slots written alone.
-class MaterialTextureSlots
-    : public testing::TestWithParam<std::pair<std::vector<std::pair<size_t, const char*>>, std::vector<size_t>>> {};
+using Slots = std::vector<std::pair<size_t, const char*>>;
+class MaterialTextureSlots : public testing::TestWithParam<std::pair<Slots, std::vector<size_t>>> {};
 
 TEST_P(MaterialTextureSlots, Slot13HidesSlot2Only) {
-    auto given = makeSet(), written = makeSet();
+    auto given = material("", ""), written = material("", "");
     for (const auto& [slot, file] : GetParam().first) given->setTexture(slot, makeTexture(file));
     for (size_t slot : GetParam().second) written->setTexture(slot, given->getTexture(slot));
     EXPECT_EQ(recordOf(*given), recordOf(*written));
 }
 
 INSTANTIATE_TEST_SUITE_P(Material, MaterialTextureSlots,
-    testing::Values(std::pair{std::vector<std::pair<size_t, const char*>>{{2, "shadowed.dds"}, {13, "shadowing.dds"}},
-                              std::vector<size_t>{13}},
-                    std::pair{std::vector<std::pair<size_t, const char*>>{{2, "alone.dds"}}, std::vector<size_t>{2}},
-                    std::pair{std::vector<std::pair<size_t, const char*>>{{13, "l.dds"}, {0, "b.dds"}, {2, "x.dds"}},
-                              std::vector<size_t>{0, 13}}));
+    testing::Values(std::pair{Slots{{2, "alone.dds"}}, std::vector<size_t>{2}},
+                    std::pair{Slots{{13, "l.dds"}, {0, "b.dds"}, {2, "x.dds"}}, std::vector<size_t>{0, 13}}));
 
 }  // namespace
 }  // namespace model
