@@ -11,7 +11,8 @@ step, stopping at the first failure: the C++ tests, then the Python tests
 (stopping at the first failing test), then the Blender tests. A mutant is
 "caught" when a step fails, "missed" when the whole suite passes, and
 "stale" when the patch no longer applies or the mutant does not build; a
-stale patch is to be remade against the code, not counted.
+stale patch is to be remade against the code, not counted. The suite
+first runs on the unchanged copy and must pass there.
 
 Each patch's first line, `# fault: ...`, says what fault it plants.
 """
@@ -74,11 +75,12 @@ STEPS = [
 ]
 
 
-def run(patch: Path) -> tuple[str, str]:
+def run(patch: Path | None) -> tuple[str, str]:
+    """Plants the patch's fault (none for None) and runs the suite."""
     subprocess.run(["git", "checkout", "-q", "-f", "--", "."], cwd=SCRATCH, check=True)
-    if not sh("git", "apply", str(patch)):
+    if patch and not sh("git", "apply", str(patch)):
         return "stale", "patch does not apply"
-    log = SCRATCH.parent / (patch.stem + ".log")
+    log = SCRATCH.parent / ((patch.stem if patch else "unchanged") + ".log")
     log.unlink(missing_ok=True)
     try:
         for name, command in STEPS:
@@ -98,6 +100,11 @@ def main() -> int:
     args = parser.parse_args()
     patches = [p.resolve() for p in args.patches] or sorted(HERE.glob("*.patch"))
     prepare()
+    # A suite that fails without any fault would count every mutant caught.
+    result, detail = run(None)
+    if result != "missed":
+        print(f"the suite does not pass on the unchanged copy: {detail or result}", file=sys.stderr)
+        return 1
     rows = ["| mutant | fault | result | first failure |", "|---|---|---|---|"]
     for patch in patches:
         result, detail = run(patch)
