@@ -32,6 +32,8 @@ struct ClassFacts {
     const char* className;
     const char* value;  // record of "p" after its class name: argument 3, one key (0.5, 1s) when animated
 };
+// Names the row in test listings (its bytes would show addresses).
+void PrintTo(const ClassFacts& f, std::ostream* out) { *out << f.className; }
 
 class PropertyClasses : public ::testing::TestWithParam<ClassFacts> {};
 

@@ -21,6 +21,8 @@ struct ErrorCase {
     Build build;
     std::string message;  // "" when the model must be written
 };
+// Names the row in test listings (its bytes would show addresses).
+void PrintTo(const ErrorCase& c, std::ostream* out) { *out << c.fault; }
 
 class Writer10Errors : public testing::TestWithParam<ErrorCase> {};
 
