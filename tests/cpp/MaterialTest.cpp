@@ -1,14 +1,9 @@
-#include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "AnimatedProperty.h"
 #include "ModelTestSupport.h"
-#include "PropertiesSet.h"
 #include "StaticProperty.h"
-#include "io/10/PrimitiveWriter10.h"
 
 namespace model {
 namespace {

@@ -1,13 +1,7 @@
 // Render-node merging: what may be merged and what the merged node holds.
 
-#include <gtest/gtest.h>
-
-#include "ClassRegistry.h"
 #include "StaticProperty.h"
 #include "ModelTestSupport.h"
-#include "nodes/ArgVisibilityNode.h"
-#include "nodes/NumberNode.h"
-#include "nodes/TransformNode.h"
 #include "utils/MergeRenderNodes.h"
 
 using namespace model;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -38,6 +39,7 @@
 #include "nodes/SkinNode.h"
 #include "nodes/TmpNumberRoot.h"
 #include "nodes/TransformNode.h"
+#include "qz/ExtException.h"
 
 namespace modeltest {
 
@@ -137,6 +139,16 @@ struct Bytes {
 // -- format 10 files: expected bytes are hex pins taken from files checked once
 // by hand; nothing here knows the layout, so a change of the writer cannot
 // hide in a matching change of a test builder.
+
+// The message of the qz::ExtException the call throws; "" when it throws none.
+inline std::string messageOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const qz::ExtException& e) {
+        return e.what();
+    }
+    return "";
+}
 
 inline std::string hex(const std::vector<uint8_t>& bytes) {
     static const char* digits = "0123456789abcdef";

@@ -1,17 +1,9 @@
 // Node kinds: geometry baking and the per-parent boxes of render nodes.
 
-#include <gtest/gtest.h>
-
 #include <bit>
-#include <cstdint>
 #include <stdexcept>
-#include <vector>
 
 #include "ModelTestSupport.h"
-#include "PropertiesSet.h"
-#include "nodes/FakeSpotLightsNode.h"
-#include "nodes/RenderNode.h"
-#include "nodes/SkinNode.h"
 
 using namespace model;
 using modeltest::box;

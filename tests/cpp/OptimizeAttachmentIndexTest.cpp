@@ -3,24 +3,11 @@
 // walks the tree afresh for every pass and asks the root node's own scans
 // leaves.
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <random>
-#include <string>
 #include <unordered_map>
-#include <vector>
 
 #include "ModelTestSupport.h"
-#include "nodes/ArgAnimatedBone.h"
-#include "nodes/ArgAnimationNode.h"
-#include "nodes/ArgVisibilityNode.h"
-#include "nodes/BillboardNode.h"
-#include "nodes/Bone.h"
-#include "nodes/Connector.h"
-#include "nodes/LightNode.h"
-#include "nodes/LodNode.h"
-#include "nodes/RenderNode.h"
 #include "utils/OptimizeTransformations.h"
 
 using namespace model;

@@ -2,20 +2,7 @@
 // out by hand; random models are compared with a reference run in
 // OptimizeAttachmentIndexTest.
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "ModelTestSupport.h"
-#include "PropertiesSet.h"
-#include "nodes/ArgAnimatedBone.h"
-#include "nodes/ArgAnimationNode.h"
-#include "nodes/ArgVisibilityNode.h"
-#include "nodes/Bone.h"
-#include "nodes/Connector.h"
-#include "nodes/LodNode.h"
-#include "nodes/RenderNode.h"
 #include "utils/OptimizeTransformations.h"
 
 using namespace model;

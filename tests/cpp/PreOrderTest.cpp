@@ -3,10 +3,7 @@
 // a plain walk, whatever the tree's shape, and after the marks of a pass as a
 // fresh walk of the changed tree would.
 
-#include <gtest/gtest.h>
-
 #include <random>
-#include <vector>
 
 #include "ModelTestSupport.h"
 #include "utils/PreOrder.h"

@@ -1,13 +1,8 @@
-#include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
 
 #include "AnimatedProperty.h"
-#include "ClassRegistry.h"
 #include "ModelTestSupport.h"
 #include "StaticProperty.h"
-#include "io/10/PrimitiveWriter10.h"
 
 namespace model {
 namespace {

@@ -1,7 +1,6 @@
 // The root node: argument counting, boxes and the save frame around the
 // class writers.
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -11,18 +10,9 @@
 
 #include "AnimatedProperty.h"
 #include "ModelTestSupport.h"
-#include "PropertiesSet.h"
 #include "StaticProperty.h"
 #include "CoreTestSupport.h"
 #include "io/IClassWriter.h"
-#include "nodes/ArgAnimationNode.h"
-#include "nodes/ArgVisibilityNode.h"
-#include "nodes/Connector.h"
-#include "nodes/FakeOmniLightsNode.h"
-#include "nodes/LightNode.h"
-#include "nodes/NumberNode.h"
-#include "nodes/RenderNode.h"
-#include "nodes/SkinNode.h"
 #include "qz/ExtException.h"
 
 using namespace model;
@@ -35,15 +25,6 @@ Ptr<P> argumentProperty(const char* cls, uint32_t argument) {
     auto p = make<P>(cls);
     p->setArgument(argument);
     return p;
-}
-
-std::string messageOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return "<no exception>";
 }
 
 }  // namespace

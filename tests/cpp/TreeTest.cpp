@@ -2,11 +2,6 @@
 // references handed over on moves, no cycles, walks and releases of deep or
 // wide trees that use no recursion, and the one version property of a node.
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "ModelTestSupport.h"
 #include "StaticProperty.h"
 #include "qz/ExtException.h"

@@ -6,8 +6,6 @@
 // channel table names, numbered from 0 in order of first use, in a material
 // of its own.
 
-#include <gtest/gtest.h>
-
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -15,9 +13,6 @@
 #include <stdexcept>
 
 #include "ModelTestSupport.h"
-#include "nodes/FakeOmniLightsNode.h"
-#include "nodes/SegmentsNode.h"
-#include "nodes/ShellNode.h"
 #include "qz/ExtException.h"
 #include "qz/tasks/ThreadPool.h"
 #include "utils/CompactTextureChannels.h"
@@ -181,7 +176,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {kFar, -kFar, 0, 0, kFar, -kFar, 0, 0, kNextFar, -kFar, 0, 0, kBig, 0, 0, 0, kBig, 0, 0, 0},
                   {0, 1, 2, 3, 4}, {0, 0, 1, 2, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
-
 
 qz::ThreadPool pool(unsigned workers) { return qz::ThreadPool("VertexPassTest", workers, qz::ThreadInfo{}); }
 

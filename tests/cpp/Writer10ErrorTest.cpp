@@ -1,8 +1,6 @@
 // Models the format 10 writer must refuse, with the message each refusal
 // gives; a refused model leaves the caller's buffer untouched.
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <stdexcept>
 

@@ -1,10 +1,7 @@
 // Format 10 files and records pinned to exact bytes, one pin per record
 // kind; the cases around them hold the output to the model they came from.
 
-#include <gtest/gtest.h>
-
 #include <array>
-#include <cstring>
 
 #include "StaticProperty.h"
 #include "ModelTestSupport.h"

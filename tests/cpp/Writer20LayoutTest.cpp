@@ -2,8 +2,6 @@
 // rule of the split into transform and visibility trees, the name search of
 // the data pool among them) and the refusals with their messages.
 
-#include <gtest/gtest.h>
-
 #include <functional>
 
 #include "AnimatedProperty.h"
@@ -11,39 +9,14 @@
 #include "ModelTestSupport.h"
 #include "io/tav2/ClassWriter20.h"
 #include "io/tav2/DataPool20.h"
-#include "nodes/ArgAnimatedBone.h"
-#include "nodes/ArgAnimationNode.h"
-#include "nodes/ArgVisibilityNode.h"
-#include "nodes/BillboardNode.h"
-#include "nodes/Bone.h"
-#include "nodes/Connector.h"
-#include "nodes/LodNode.h"
-#include "nodes/RenderNode.h"
-#include "nodes/RootNode.h"
-#include "nodes/ShellNode.h"
-#include "nodes/TmpNumberRoot.h"
-#include "nodes/TransformNode.h"
 #include "qz/ExtException.h"
 
 using namespace model;
+using modeltest::hex;
 using modeltest::make;
+using modeltest::messageOf;
 
 namespace {
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    std::string out;
-    for (uint8_t b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    return out;
-}
-
-std::string messageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 template <class N = Node>
 Ptr<N> node(const char* cls, const std::string& name, const std::vector<Ptr<Node>>& children = {}) {
@@ -261,7 +234,6 @@ const Case kCases[] = {
     {"ConnectorWithoutParent", [] { return rootWith(plain("top"), {{"plug", nullptr}}); },
      "Connector 'plug' has no parent."},
 };
-
 
 INSTANTIATE_TEST_SUITE_P(Writer20, Writer20Layout, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
