@@ -21,6 +21,8 @@ read; the caller reports them.
 
 import mathutils
 
+from . import compat
+
 CHANNELS = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale", "hide_render")
 
 
@@ -34,12 +36,8 @@ def frame_times(scene):
 
 def curves_of(obj):
     """{data_path: {array_index: FCurve}} of the object's action, channels only."""
-    data = obj.animation_data
-    action = data.action if data is not None else None
     found = {}
-    if action is None:
-        return found
-    for curve in action.fcurves:
+    for curve in compat.action_curves(obj):
         if curve.data_path in CHANNELS and not curve.mute:
             found.setdefault(curve.data_path, {})[curve.array_index] = curve
     return found

@@ -14,7 +14,7 @@ material output, else the first one in the node tree):
 - Emission: an image upstream gives an ``EmissiveBlock`` with the map,
   Emission Strength as amount and white colour, or the colour that a Mix
   node in Multiply mode right before the input multiplies the image with
-  (as Blender's glTF importer wires an emissive factor); else a non-black Emission colour
+  (as Blender's glTF importer wires an emissive factor); else a non-black Emission (Color)
   gives an ``EmissiveColorBlock`` with colour and strength.
 - Blend mode Alpha Blend sets transparent mode 1; Backface Culling off makes
   the node two-sided (the back faces are added at save).
@@ -29,12 +29,14 @@ import os
 
 import bpy
 
+from . import compat
+
 FORMAT_EXTENSIONS = {"PNG": ".png", "JPEG": ".jpg", "TARGA": ".tga", "TARGA_RAW": ".tga", "BMP": ".bmp",
                      "OPEN_EXR": ".exr", "HDR": ".hdr", "TIFF": ".tif", "WEBP": ".webp"}
 DEFAULT_COLOR = (0.8, 0.8, 0.8)
 DEFAULT_NAME = "default_material"
 # Inputs the mapping reads; a link into any other input of the shader is reported.
-READ_INPUTS = {"Base Color", "Normal", "Roughness", "Metallic", "Emission", "Emission Strength", "Alpha"}
+READ_INPUTS = {"Base Color", "Normal", "Roughness", "Metallic", "Emission Color", "Emission Strength", "Alpha"}
 
 
 def texture_name(image):
@@ -68,13 +70,12 @@ def _upstream_image(socket, depth=0):
 def _multiplied_color(socket):
     """The colour that a Mix node in Multiply mode feeding ``socket``
     multiplies its linked input with (fully mixed), or None."""
-    node = socket.links[0].from_node
-    if node.type not in ("MIX", "MIX_RGB") or node.blend_type != "MULTIPLY":
+    mix = compat.multiply_mix(socket.links[0].from_node)
+    if mix is None:
         return None
-    factor = node.inputs[0]
+    factor, colors = mix
     if factor.is_linked or factor.default_value != 1.0:
         return None
-    colors = [s for s in node.inputs if s.type == "RGBA" and s.enabled]
     fixed = [s for s in colors if not s.is_linked]
     if len(colors) != 2 or len(fixed) != 1:
         return None
@@ -82,7 +83,7 @@ def _multiplied_color(socket):
 
 
 def _shader(material):
-    tree = material.node_tree if material.use_nodes else None
+    tree = compat.material_node_tree(material)
     if tree is None:
         return None
     for node in tree.nodes:
@@ -117,14 +118,15 @@ class MaterialInfo:
             self.two_sided = False
             return
         self.name = material.name
-        self.transparent = material.blend_method == "BLEND"
+        blend = compat.blend_mode(material)
+        self.transparent = blend == "BLEND"
         self.two_sided = not material.use_backface_culling
-        if material.blend_method in ("CLIP", "HASHED"):
-            self.notes.append(f"blend mode {material.blend_method} is not exported; written opaque")
+        if blend in ("CLIP", "HASHED"):
+            self.notes.append(f"blend mode {blend} is not exported; written opaque")
         shader = _shader(material)
         if shader is None:
             self.color = tuple(material.diffuse_color[:3])
-            if material.use_nodes:
+            if compat.material_node_tree(material) is not None:
                 self.notes.append("no Principled BSDF; the viewport colour is exported")
             return
         self._read(shader)
@@ -150,7 +152,7 @@ class MaterialInfo:
         image = _upstream_image(inputs["Roughness"]) or _upstream_image(inputs["Metallic"])
         if image is not None:
             self.aorms_map = texture_name(image)
-        emission = inputs["Emission"]
+        emission = compat.principled_input(shader, "Emission Color")
         self.emission_strength = float(inputs["Emission Strength"].default_value)
         image = _upstream_image(emission)
         if image is not None:
@@ -161,7 +163,7 @@ class MaterialInfo:
         else:
             self.notes.append("Emission is driven by nodes other than an image; not exported")
         for socket in inputs:
-            if socket.is_linked and socket.name not in READ_INPUTS:
+            if socket.is_linked and compat.principled_input_name(socket) not in READ_INPUTS:
                 self.notes.append(f"the link into {socket.name} is not exported")
 
     @property

@@ -18,6 +18,8 @@ Everything is read with ``foreach_get``; no Python loop visits vertices.
 
 import numpy as np
 
+from . import compat
+
 
 class MeshPart:
     """The vertex data of the triangles of one material slot.
@@ -50,7 +52,6 @@ class MeshArrays:
 
     def __init__(self, mesh):
         mesh.calc_loop_triangles()
-        mesh.calc_normals_split()
         self.vertex_count = len(mesh.vertices)
         triangles = len(mesh.loop_triangles)
         loop_count = len(mesh.loops)
@@ -70,9 +71,7 @@ class MeshArrays:
             self.tri_slots = polygon_slots[polygons].astype(np.int32)
         self.loop_vertex = np.empty(loop_count, dtype=np.uint32)
         mesh.loops.foreach_get("vertex_index", self.loop_vertex)
-        normals = np.empty(loop_count * 3, dtype=np.float32)
-        mesh.loops.foreach_get("normal", normals)
-        normals = normals.reshape(-1, 3)
+        normals = compat.corner_normals(mesh)
         bad = np.einsum("ij,ij->i", normals, normals) < 1e-4
         self.zero_normals = int(np.count_nonzero(bad))
         if self.zero_normals:

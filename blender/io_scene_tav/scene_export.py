@@ -38,7 +38,7 @@ import os
 
 import numpy as np
 
-from . import animation_export, armature_export, light_export, material_export, mesh_export
+from . import animation_export, armature_export, compat, light_export, material_export, mesh_export
 from .armature_export import rows
 
 MESH_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
@@ -247,9 +247,9 @@ class SceneExporter:
             self.report("WARNING", f"{o.name}: drivers are not exported")
         if data.nla_tracks:
             self.report("WARNING", f"{o.name}: NLA strips are not exported (only the active action is)")
-        action = data.action
-        if action is not None:
-            other = sorted({c.data_path for c in action.fcurves if c.data_path not in animation_export.CHANNELS})
+        if data.action is not None:
+            other = sorted({c.data_path for c in compat.action_curves(o)
+                            if c.data_path not in animation_export.CHANNELS})
             if other:
                 self.report("WARNING", f"{o.name}: animation of {', '.join(other)} is not exported")
 
@@ -285,8 +285,7 @@ class SceneExporter:
             else:
                 self.report("WARNING", f"{o.name}: {o.data.type.lower()} lights are not exported; skipped")
         elif o.type == "ARMATURE":
-            if o.pose is not None and o.animation_data is not None and o.animation_data.action is not None and \
-                    any(c.data_path.startswith("pose.bones") for c in o.animation_data.action.fcurves):
+            if o.pose is not None and any(c.data_path.startswith("pose.bones") for c in compat.action_curves(o)):
                 self.report("WARNING", f"{o.name}: pose animation is not exported (bones keep their rest pose)")
         else:
             self.report("WARNING", f"{o.name}: {o.type.lower()} objects are not exported (kept as a transform)")
