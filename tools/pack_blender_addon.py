@@ -1,12 +1,15 @@
 """Lays out the Blender add-on folder and packs it as the installable zip.
 
-usage: pack_blender_addon.py MODULE_BUILD_DIR ADDONS_DIR ZIP_PATH
+usage: pack_blender_addon.py MODULE_BUILD_DIR... ADDONS_DIR ZIP_PATH
 
-The folder ADDONS_DIR/io_scene_tav holds the add-on's sources, the pytav
-module built in MODULE_BUILD_DIR for Blender's interpreter, and a copy of
+The folder ADDONS_DIR/io_scene_tav holds the add-on's sources (its
+blender_manifest.toml among them), the pytav module built in each
+MODULE_BUILD_DIR, one per interpreter that Blender versions embed (Python
+picks the one whose file name carries its own version), and a copy of
 tavtools, so that the add-on imports nothing from outside itself. The zip
-holds the same folder; its entries are sorted and dated 1980-01-01 so that
-the same sources always give the same zip.
+holds the same folder, which both Blender's add-on install and (4.2 and
+later) its extension install take; its entries are sorted and dated
+1980-01-01 so that the same sources always give the same zip.
 """
 
 import shutil
@@ -22,10 +25,17 @@ def _sources(folder: Path):
     return sorted(p for p in folder.rglob("*") if p.is_file() and "__pycache__" not in p.parts)
 
 
-def main(build_dir: str, addons_dir: str, zip_path: str) -> int:
-    modules = sorted(Path(build_dir).glob("pytav.cpython-*.so"))
-    if len(modules) != 1:
-        print(f"expected one pytav module in {build_dir}, found {len(modules)}", file=sys.stderr)
+def main(*args: str) -> int:
+    *build_dirs, addons_dir, zip_path = args
+    modules = []
+    for build_dir in build_dirs:
+        found = sorted(Path(build_dir).glob("pytav.cpython-*.so"))
+        if len(found) != 1:
+            print(f"expected one pytav module in {build_dir}, found {len(found)}", file=sys.stderr)
+            return 1
+        modules += found
+    if len({m.name for m in modules}) != len(modules):
+        print(f"two module builds for one interpreter: {', '.join(build_dirs)}", file=sys.stderr)
         return 1
     target = Path(addons_dir) / NAME
     # A fresh copy each time, so that a source removed from the repository
@@ -40,7 +50,8 @@ def main(build_dir: str, addons_dir: str, zip_path: str) -> int:
         dest = staging / "tavtools" / source.relative_to(REPO / "tavtools")
         dest.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy2(source, dest)
-    shutil.copy2(modules[0], staging / modules[0].name)
+    for module in modules:
+        shutil.copy2(module, staging / module.name)
     shutil.rmtree(target, ignore_errors=True)
     staging.rename(target)
 
@@ -57,7 +68,7 @@ def main(build_dir: str, addons_dir: str, zip_path: str) -> int:
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) < 4:
         print(__doc__, file=sys.stderr)
         sys.exit(1)
     sys.exit(main(*sys.argv[1:]))

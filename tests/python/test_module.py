@@ -26,14 +26,17 @@ def _other_python() -> str | None:
     return str(found[0]) if found else shutil.which("python3.11")
 
 
-def _blender_module() -> str | None:
-    built = sorted((Path(__file__).resolve().parents[2] / "build" / "py311").glob("pytav.cpython-311-*.so"))
+def _blender_module(version: str) -> str | None:
+    tag = version.replace(".", "")
+    built = sorted((Path(__file__).resolve().parents[2] / "build" / f"py{tag}").glob(f"pytav.cpython-{tag}-*.so"))
     return str(built[0]) if built else None
 
 
 @pytest.mark.parametrize("module, interpreter, built_for, running", [
-    (lambda: pytav.__file__, _other_python, "3.10", "3.11"), (_blender_module, lambda: sys.executable, "3.11", "3.10"),
-], ids=["venv module in 3.11", "Blender module in 3.10"])
+    (lambda: pytav.__file__, _other_python, "3.10", "3.11"),
+    (lambda: _blender_module("3.11"), lambda: sys.executable, "3.11", "3.10"),
+    (lambda: _blender_module("3.13"), lambda: sys.executable, "3.13", "3.10"),
+], ids=["venv module in 3.11", "Blender 3.4 to 5.0 module in 3.10", "Blender 5.1+ module in 3.10"])
 def test_module_refuses_interpreter_of_other_minor_version(tmp_path, module, interpreter, built_for, running):
     source, python = module(), interpreter()
     if source is None or python is None:
