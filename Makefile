@@ -63,20 +63,7 @@ py: libs
 cpp: libs
 	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS)
 
-# The Blender add-on: the module built for Blender's interpreter (Debian's
-# Python 3.11) beside the add-on's sources and tavtools, laid out as a user
-# scripts folder and packed as the zip Blender's "Install add-on" takes.
-# CMAKE_ARGS from the environment reaches this build as it reaches the
-# module's (scikit-build reads it too).
-BLENDER_PY := /usr/bin/python3.11
-BLENDER_BUILD := build/py311
-BLENDER_SCRIPTS := build/blender/scripts
-blender: libs
-	$(VENV)/bin/cmake -S . -B $(BLENDER_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_PYTHON=ON -DPYTAV_TESTS=OFF \
-	  -DPYTAV_PYTHON_VERSION=3.11 -DPython_EXECUTABLE=$(BLENDER_PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) \
-	  -DPYTAV_LIBS_FROM=$(CURDIR)/$(CPP_BUILD) $(CMAKE_ARGS) >/dev/null
-	$(VENV)/bin/cmake --build $(BLENDER_BUILD) -j $(JOBS)
-	$(PY) tools/pack_blender_addon.py $(BLENDER_BUILD) $(BLENDER_SCRIPTS)/addons build/blender/io_scene_tav.zip
+# The Blender add-on: see the Blender section at the end.
 
 build: py cpp blender
 
@@ -85,16 +72,6 @@ test-cpp: cpp
 
 test-py: py
 	$(PY) -m pytest -q tests/python
-
-# Each script builds scenes in headless Blender, exports them through the
-# installed add-on and checks the files.
-BLENDER_RUN := BLENDER_USER_SCRIPTS=$(CURDIR)/$(BLENDER_SCRIPTS) blender -b --factory-startup --python-exit-code 1 --addons io_scene_tav
-test-blender: blender
-	@failed=""; for t in tests/blender/test_*.py; do \
-	  echo "== $$t"; $(BLENDER_RUN) --python $$t > build/blender/$$(basename $$t .py).log 2>&1 \
-	    || { cat build/blender/$$(basename $$t .py).log; failed="$$failed $$t"; }; \
-	done; \
-	if [ -n "$$failed" ]; then echo "Failed:$$failed"; exit 1; fi
 
 test: test-cpp test-blender test-py
 
@@ -106,7 +83,7 @@ demo: py blender
 	$(PY) -m tavtools summary build/demo/sample10.tav
 	$(PY) -m tavtools summary build/demo/sample20.tav
 	$(PY) -m tavtools preview build/demo/sample10.tav -o build/demo/sample.png
-	$(BLENDER_RUN) --python examples/blender_demo.py -- $(CURDIR)/build/demo/blender.tav > build/demo/blender.log 2>&1 \
+	$(call blender_run,3.4) $(BLENDER_ZIP) examples/blender_demo.py -- $(CURDIR)/build/demo/blender.tav > build/demo/blender.log 2>&1 \
 	  || { cat build/demo/blender.log; exit 1; }
 	$(PY) -m tavtools summary build/demo/blender.tav
 
@@ -124,9 +101,9 @@ bench: py blender
 	  [ $$b = bench/bench_blender.py ] && continue; \
 	  echo "== $$b"; $(PY) $$b || missed="$$missed $$b"; \
 	done; \
-	echo "== bench/bench_blender.py"; \
-	$(BLENDER_RUN) --python bench/bench_blender.py > build/blender/bench.log 2>&1 || missed="$$missed bench/bench_blender.py"; \
-	grep -E "^[0-9]+ objects|Error" build/blender/bench.log; \
+	for v in $(BLENDER_VERSIONS); do \
+	  $(MAKE) -s bench-blender-$$v || missed="$$missed bench-blender-$$v"; \
+	done; \
 	if [ -n "$$missed" ]; then echo "Goals missed:$$missed"; exit 1; fi
 
 # AddressSanitizer + UndefinedBehaviorSanitizer (leak detection on): the C++
@@ -157,3 +134,96 @@ fuzz: py
 
 clean:
 	rm -rf build
+
+# ---- Blender -------------------------------------------------------------
+# The add-on in every Blender artists use: Debian's Blender 3.4 and the bpy
+# module of the newest 4.2 LTS, 4.5 LTS and 5.x from PyPI, each in its own
+# virtual environment made from pyenv's interpreter. The add-on carries the
+# pytav module built for each interpreter Blender embeds: Python 3.11
+# (Blender 3.4 to 5.0; Debian's python3-dev) and 3.13 (5.1 and later; pyenv's
+# headers), both linking the libraries of build/cpp.
+BLENDER_VERSIONS := 3.4 4.2 4.5 5
+BLENDER_ZIP := build/blender/io_scene_tav.zip
+BLENDER_SCRIPTS := build/blender/scripts
+PY311 := /usr/bin/python3.11
+PY313_VERSION := 3.13.0
+BPY_SPEC_4.2 := bpy==4.2.*
+BPY_SPEC_4.5 := bpy==4.5.*
+BPY_SPEC_5 := bpy>=5.1,<6
+BPY_PYTHON_4.2 := 3.11.7
+BPY_PYTHON_4.5 := 3.11.7
+BPY_PYTHON_5 := $(PY313_VERSION)
+# The bpy wheels (about 400 MB each) are kept here between runs and clones:
+# the index serves them with headers that keep them out of pip's own cache.
+WHEELHOUSE ?= $(HOME)/.cache/pytav/wheels
+
+# pyenv's interpreter of version $(1), installed through pyenv when missing.
+pyenv_python = root=$$(pyenv root); \
+	[ -x "$$root/versions/$(1)/bin/python3" ] || pyenv install -s $(1); \
+	py="$$root/versions/$(1)/bin/python3"
+
+# The module for one interpreter: build tree $(1), minor version $(2),
+# interpreter $(3).
+define module_build
+$(VENV)/bin/cmake -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_PYTHON=ON -DPYTAV_TESTS=OFF \
+  -DPYTAV_PYTHON_VERSION=$(2) -DPython_EXECUTABLE=$(3) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) \
+  -DPYTAV_LIBS_FROM=$(CURDIR)/$(CPP_BUILD) $(CMAKE_ARGS) >/dev/null
+$(VENV)/bin/cmake --build $(1) -j $(JOBS)
+endef
+
+# The add-on laid out as a user-scripts folder and packed as the zip that
+# Add-ons > Install (and Blender 4.2's extension install) takes. CMAKE_ARGS
+# from the environment reaches these builds as it reaches the module's.
+blender: libs
+	$(call module_build,build/py311,3.11,$(PY311))
+	@$(call pyenv_python,$(PY313_VERSION)); $(MAKE) -s blender-py313 PY313=$$py
+	$(PY) tools/pack_blender_addon.py build/py311 build/py313 $(BLENDER_SCRIPTS)/addons $(BLENDER_ZIP)
+
+blender-py313:
+	$(call module_build,build/py313,3.13,$(PY313))
+
+# The virtual environment of a bpy version: build/bpy/VERSION.
+build/bpy/%/.created:
+	@$(call pyenv_python,$(BPY_PYTHON_$*)); \
+	rm -rf build/bpy/$*; "$$py" -m venv build/bpy/$* && \
+	pip="build/bpy/$*/bin/python -m pip"; mkdir -p $(WHEELHOUSE); \
+	$$pip install -q --no-index --find-links $(WHEELHOUSE) "$(BPY_SPEC_$*)" 2>/dev/null || { \
+	  $$pip download -q --only-binary :all: -d $(WHEELHOUSE) "$(BPY_SPEC_$*)" && \
+	  $$pip install -q --no-index --find-links $(WHEELHOUSE) "$(BPY_SPEC_$*)"; }
+	touch $@
+
+# How each version runs a script through tests/blender/runner.py, which
+# installs the add-on from the zip into an empty user-scripts folder.
+blender_run = $(if $(filter 3.4,$(1)),blender -b --factory-startup --python-exit-code 1 --python tests/blender/runner.py --,build/bpy/$(1)/bin/python tests/blender/runner.py)
+
+# Every tests/blender script in one Blender; then the demo scene exported by
+# the add-on installed as an extension (4.2 and later). Logs in build/blender.
+BLENDER_TESTS := $(addprefix test-blender-,$(BLENDER_VERSIONS))
+BLENDER_BENCHES := $(addprefix bench-blender-,$(BLENDER_VERSIONS))
+$(BLENDER_TESTS): test-blender-%: blender
+	@[ $* = 3.4 ] || $(MAKE) -s build/bpy/$*/.created
+	@log=build/blender/tests-$*; rm -rf $$log; mkdir -p $$log; start=$$(date +%s); failed=""; \
+	for t in tests/blender/test_*.py; do \
+	  $(call blender_run,$*) $(BLENDER_ZIP) $$t > $$log/$$(basename $$t .py).log 2>&1 \
+	    || { cat $$log/$$(basename $$t .py).log; failed="$$failed $$t"; }; \
+	done; \
+	if [ $* != 3.4 ]; then \
+	  $(call blender_run,$*) --extension $(BLENDER_ZIP) examples/blender_demo.py -- $(CURDIR)/$$log/demo.tav \
+	    > $$log/extension.log 2>&1 || { cat $$log/extension.log; failed="$$failed extension-install"; }; \
+	fi; \
+	passed=$$(cat $$log/*.log | grep -c '^PASS '); fails=$$(cat $$log/*.log | grep -c '^FAIL '); \
+	echo "Blender $*: $$(grep -h -m1 '^Blender ' $$log/test_*.log | head -1 | cut -d: -f1), $$(( $$(date +%s) - start )) s"; \
+	echo "blender-$*: $$passed passed, $$fails failed"; \
+	if [ -n "$$failed" ]; then echo "Failed:$$failed"; exit 1; fi
+
+test-blender: $(BLENDER_TESTS)
+
+# bench/bench_blender.py in one Blender: the add-on against that Blender's
+# glTF exporter in the same process.
+$(BLENDER_BENCHES): bench-blender-%: blender
+	@[ $* = 3.4 ] || $(MAKE) -s build/bpy/$*/.created
+	@echo "== bench/bench_blender.py in Blender $*"; \
+	$(call blender_run,$*) $(BLENDER_ZIP) bench/bench_blender.py > build/blender/bench-$*.log 2>&1; rc=$$?; \
+	grep -E "^Blender |^[0-9]+ |Error" build/blender/bench-$*.log; exit $$rc
+
+.PHONY: blender-py313 $(BLENDER_TESTS) $(BLENDER_BENCHES)

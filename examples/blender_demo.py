@@ -14,7 +14,8 @@ import bpy
 
 out = sys.argv[sys.argv.index("--") + 1] if "--" in sys.argv else "demo.tav"
 
-bpy.ops.wm.read_factory_settings(use_empty=True)
+# An empty scene; the preferences (and so the enabled add-on) stay.
+bpy.ops.wm.read_homefile(use_empty=True)
 scene = bpy.context.scene
 scene.frame_start, scene.frame_end = 1, 25
 

@@ -1,0 +1,118 @@
+"""What differs between Blender versions, held to what Blender itself shows:
+corner normals (smooth, sharp by angle, custom), one action animating two
+objects (slots from 4.4 on), and the package: the manifest against bl_info,
+and each interpreter's module refusing the others."""
+
+import glob
+import math
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import bpy  # noqa: E402
+import numpy as np  # noqa: E402
+
+import io_scene_tav  # noqa: E402
+from io_scene_tav import compat  # noqa: E402
+from support import blender_world, empty_scene, export_and_read, mesh_object, node, renders, run, world  # noqa: E402
+
+
+def bare_cube(name, shade):
+    """A cube of size 2 at the origin without UV layer, shaded by ``shade``."""
+    cube = mesh_object(name)
+    cube.data.uv_layers.remove(cube.data.uv_layers[0])
+    shade(cube.data)
+    return cube
+
+
+def smooth(mesh):
+    mesh.polygons.foreach_set("use_smooth", [True] * len(mesh.polygons))
+
+
+def pointing_up(mesh):
+    smooth(mesh)
+    compat.set_custom_normals(mesh, [(0.0, 0.0, 1.0)] * len(mesh.loops))
+
+
+# shading -> (vertices in the file, expected normal of a vertex at position p)
+SHADINGS = [
+    (smooth, 8, lambda p: p / np.linalg.norm(p)),
+    (lambda mesh: compat.set_sharp_by_angle(mesh, math.radians(30)), 24, None),
+    (lambda mesh: compat.set_sharp_by_angle(mesh, math.radians(120)), 8, lambda p: p / np.linalg.norm(p)),
+    (pointing_up, 8, lambda p: np.array([0.0, 0.0, 1.0])),
+]
+
+
+def test_corner_normals_are_the_ones_blender_shades():
+    for k, (shade, count, expected) in enumerate(SHADINGS):
+        empty_scene()
+        bare_cube("Cube", shade)
+        data, _ = export_and_read(f"normals{k}.tav")
+        (record,) = renders(data)
+        rows = np.array(record["vertices"], dtype=np.float64).reshape(-1, record["floats_per_vertex"])
+        points, normals = rows[:, :3], rows[:, 4:7]
+        assert record["vertex_count"] == count, (k, record["vertex_count"])
+        for p, n in zip(points, normals):
+            if expected is None:   # flat: a face's axis, pointing out of the cube
+                assert np.isclose(np.abs(n).max(), 1, atol=1e-5) and np.isclose(n @ p, 1, atol=1e-5), (k, p, n)
+            else:
+                assert np.allclose(n, expected(p), atol=1e-3), (k, p, n)
+
+
+def test_each_object_of_a_shared_action_follows_its_own_keys():
+    # From 4.4 on one action holds a slot per object; before, the objects
+    # share its curves. Either way the file must move each as Blender does.
+    empty_scene()
+    first, second = mesh_object("First"), mesh_object("Second", location=(3, 0, 0))
+    for frame, z in ((1, 0.0), (21, 2.0)):
+        first.location.z = z
+        first.keyframe_insert("location", frame=frame)
+    second.animation_data_create().action = first.animation_data.action
+    for frame, x in ((1, 3.0), (21, -1.0)):
+        second.location.x = x
+        second.keyframe_insert("location", frame=frame)
+    data, _ = export_and_read("shared_action.tav")
+    for frame in (1, 6, 21):
+        bpy.context.scene.frame_set(frame)
+        t = (frame - 1) / 20
+        for obj in (first, second):
+            assert np.allclose(world(data["nodes"], node(data, obj.name)["index"], t), blender_world(obj),
+                               atol=1e-4), (obj.name, frame)
+
+
+FOLDER = os.path.dirname(io_scene_tav.__file__)
+
+
+def test_manifest_tells_the_version_name_and_blender_of_bl_info():
+    import tomllib
+    with open(os.path.join(FOLDER, "blender_manifest.toml"), "rb") as f:
+        manifest = tomllib.load(f)
+    info = io_scene_tav.bl_info
+    assert tuple(int(v) for v in manifest["version"].split(".")) == info["version"], (manifest["version"], info)
+    assert (manifest["id"], manifest["name"], manifest["type"]) == ("io_scene_tav", info["name"], "add-on")
+    assert manifest["schema_version"] == "1.0.0" and manifest["platforms"] == ["linux-x64"]
+    assert tuple(int(v) for v in manifest["blender_version_min"].split(".")) >= (4, 2, 0)
+
+
+def test_each_module_loads_only_into_the_python_it_was_built_for():
+    import importlib.util
+    modules = sorted(glob.glob(os.path.join(FOLDER, "pytav.cpython-*.so")))
+    tags = [os.path.basename(m).split(".")[1] for m in modules]
+    assert tags == ["cpython-311-x86_64-linux-gnu", "cpython-313-x86_64-linux-gnu"], tags
+    assert io_scene_tav.pytav.__file__.endswith(f".{sys.implementation.cache_tag}-x86_64-linux-gnu.so")
+    for path, tag in zip(modules, tags):
+        if tag.startswith(sys.implementation.cache_tag):
+            continue
+        built_for = f"{tag[8]}.{tag[9:11]}"
+        spec = importlib.util.spec_from_file_location("pytav", path)
+        try:
+            spec.loader.exec_module(importlib.util.module_from_spec(spec))
+        except ImportError as error:
+            assert str(error) == (f"Python version mismatch: module was compiled for Python {built_for}, "
+                                  f"but the interpreter version is incompatible: {sys.version}."), str(error)
+        else:
+            raise AssertionError(f"the module for Python {built_for} loaded into {sys.version}")
+
+
+run(globals())
