@@ -14,7 +14,7 @@ import bpy  # noqa: E402
 import io_scene_tav  # noqa: E402
 from io_scene_tav import panels, properties, settings  # noqa: E402
 from io_scene_tav.settings import Map, MaterialSettings, SettingError  # noqa: E402
-from support import OUT, empty, empty_scene, mesh_object, run  # noqa: E402
+from support import OUT, empty, empty_scene, export_and_read, mesh_object, node, run, warnings  # noqa: E402
 
 GROUPS = (properties.TAVObjectSettings, properties.TAVMaterialSettings, properties.TAVActionSettings)
 
@@ -143,6 +143,7 @@ def test_panel_custom_property_and_default_taken_in_the_wrong_order():
         (action_argument, "action", {"use_argument": True, "argument": 2}, {"tav_argument": 7}, 2),
         (action_argument, "action", {"use_argument": False, "argument": 2}, {"tav_argument": 7}, 7),
         (lambda o: o.rig.__setitem__("tav_argument", 3) or action_argument(o), "action", {}, {}, 3),
+        (lambda o: o.rig.__setitem__("tav_argument", 3) or action_argument(o), "action", {}, {"tav_argument": 1}, 1),
         (action_argument, "action", {}, {}, 0),
         (argument_range, "action", {"use_argument_range": True, "argument_range": (-1, 1)},
          {"tav_argument_range": [0.0, 2.0]}, (-1.0, 1.0)),
@@ -258,6 +259,26 @@ def test_setting_missing_from_the_panels_or_problem_not_shown():
     o.action.tav_settings.argument_range = (2.0, 2.0)
     assert any(icon == "ERROR" and "Swing" in text for icon, text in
                draw(panels.TAV_PT_action_dopesheet, active_action=o.action)[1])
+
+
+def test_panel_role_argument_and_distances_not_reaching_the_file():
+    o = owners()
+    o.rig["tav"], o.rig.tav_settings.role = "connector", "LOD"
+    o.rig.tav_settings.lod_distances.add().value = 30.0
+    level = bpy.data.objects["Level0"]
+    for obj, custom, panel in ((o.box, 1, 4), (level, 2, 5)):
+        obj["tav_argument"], obj.tav_settings.use_argument, obj.tav_settings.argument = custom, True, panel
+        for frame in (1, 21):
+            obj.location.z = frame
+            obj.keyframe_insert("location", frame=frame)
+    level.animation_data.action.tav_settings.use_argument = True
+    level.animation_data.action.tav_settings.argument = 6  # the action's wins over its object's
+    mirror = mesh_object("Glass")
+    mirror["tav"] = "mirror"
+    data, reports = export_and_read("panels.tav")
+    assert [r[1] for r in node(data, "Rig_lod")["ranges"]] == [900.0]
+    assert [node(data, name)["position"][0]["argument"] for name in ("Box", "Level0")] == [4, 6]
+    assert "Glass: role 'mirror' is not exported yet; exported as a plain object" in warnings(reports)
 
 
 def test_lod_operator_loses_distances_or_miscounts_children():
