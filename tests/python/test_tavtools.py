@@ -205,8 +205,11 @@ def test_interrupt_prints_a_traceback(monkeypatch, capsys, tmp_path):
     def interrupted(*args, **options):
         raise KeyboardInterrupt
     monkeypatch.setattr("tavtools.convert.convert", interrupted)
-    assert run_cli(capsys, "convert", str(tmp_path / "in.gltf"), str(tmp_path / "out.tav")) == \
-        (130, "", "tavtools: interrupted\n")
+    try:
+        outcome = run_cli(capsys, "convert", str(tmp_path / "in.gltf"), str(tmp_path / "out.tav"))
+    except KeyboardInterrupt:
+        pytest.fail("the interrupt escaped main()")
+    assert outcome == (130, "", "tavtools: interrupted\n")
 
 
 @pytest.mark.parametrize("flags", [[], ["--verbose"], ["convert", "-v"]], ids=["quiet", "verbose", "verbose_after"])
