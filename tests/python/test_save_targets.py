@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -64,16 +65,35 @@ def test_path_that_cannot_be_opened_is_refused_whole_and_nothing_is_saved(tmp_pa
 # Each race runs the two sides in separate processes for hundreds of rounds.
 
 ROUNDS = 300
+
+
+def rounds(seconds: float = 15.0):
+    # At least ROUNDS rounds, and more while time is left: on a busy machine
+    # the two sides seldom run at the same moment.
+    deadline = time.monotonic() + seconds
+    count = 0
+    while count < ROUNDS or time.monotonic() < deadline:
+        yield count
+        count += 1
 SAVER = """
 import sys
 import pytav
 model = pytav.Model()
-connector = pytav.Connector(sys.argv[1])
+connector = pytav.Connector(sys.argv[1] * int(sys.argv[2]))
 connector.setControlNode(model.getRootTransform())
 model.addConnector(connector)
 for line in sys.stdin:
     print(repr(model.save(line.rstrip("\\n"), 20)), flush=True)
 """
+
+
+@pytest.fixture
+def fast_folder():
+    # A folder in memory where there is one: flushing costs nothing there, so
+    # the rounds come fast enough for the two sides to meet often.
+    folder = Path(tempfile.mkdtemp(dir="/dev/shm" if os.access("/dev/shm", os.W_OK) else None))
+    yield folder
+    shutil.rmtree(folder)
 
 
 def connector_model(name: str) -> pytav.Model:
@@ -84,15 +104,11 @@ def connector_model(name: str) -> pytav.Model:
     return model
 
 
-def saver(name: str, **options) -> subprocess.Popen:
-    # A process that saves a model holding one connector `name` to each path it is sent.
-    return subprocess.Popen([sys.executable, "-c", SAVER, name], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            text=True, bufsize=1, **options)
-
-
-def ask(process: subprocess.Popen, path) -> str:
-    process.stdin.write(f"{path}\n")
-    return process.stdout.readline().strip()
+def saver(name: str) -> subprocess.Popen:
+    # A process that saves a model holding one connector `name` (a letter
+    # repeated) to each path it is sent.
+    return subprocess.Popen([sys.executable, "-c", SAVER, name[0], str(len(name))], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, text=True, bufsize=1)
 
 
 def image_of(folder: Path, name: str) -> bytes:
@@ -103,63 +119,71 @@ def image_of(folder: Path, name: str) -> bytes:
 
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="needs root to play a second user")
-def test_link_swapped_during_save_gives_foreign_file_our_owner_and_mode():
+def test_link_swapped_during_save_gives_foreign_file_our_owner_and_mode(fast_folder):
     # A user flips its x.tav between a file and a link to a root-only file
     # while root saves to x.tav: whatever happens, the root file keeps its
     # owner and mode and holds its old bytes or the model's.
-    base = Path(tempfile.mkdtemp())
+    base = fast_folder
+    base.chmod(0o711)
+    secret, user = base / "secret", base / "user"
+    secret.mkdir(mode=0o700)
+    user.mkdir()
+    os.chown(user, 65534, 65534)
+    victim = secret / "root.tav"
+    victim.write_bytes(b"root's own")
+    victim.chmod(0o600)
+    # The system's interpreter: the test's may lie where the second user can't reach.
+    flipper = subprocess.Popen([shutil.which("python3", path="/usr/bin:/bin") or sys.executable, "-c", FLIPPER,
+                                str(user), str(victim)], user=65534, group=65534, stdout=subprocess.PIPE)
+    model, target, image = connector_model("saved"), user / "x.tav", image_of(base / "reference", "saved")
     try:
-        base.chmod(0o711)
-        secret, user = base / "secret", base / "user"
-        secret.mkdir(mode=0o700)
-        user.mkdir()
-        os.chown(user, 65534, 65534)
-        victim = secret / "root.tav"
-        victim.write_bytes(b"root's own")
-        victim.chmod(0o600)
-        # The system's interpreter: the test's may lie where the second user can't reach.
-        flipper = subprocess.Popen([shutil.which("python3", path="/usr/bin:/bin") or sys.executable, "-c", FLIPPER,
-                                    str(user), str(victim)], user=65534, group=65534)
-        model, target, image = connector_model("saved"), user / "x.tav", image_of(base / "reference", "saved")
-        try:
-            # Unchecked: what the path shows after the save is the user's business.
-            save = getattr(pytav.Model.save, "__wrapped__", pytav.Model.save)
-            for _ in range(ROUNDS):
-                assert save(model, str(target), 20) in ("", f"Can't open {target}")
-                info = victim.lstat()
-                assert (info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)) == (0, 0, 0o600)
-        finally:
-            flipper.kill()
-            flipper.wait()
-        assert victim.read_bytes() in (b"root's own", image)
+        assert flipper.stdout.readline() == b"flipping\n"
+        # Unchecked: what the path shows after the save is the user's business.
+        save = getattr(pytav.Model.save, "__wrapped__", pytav.Model.save)
+        for _ in rounds():
+            assert save(model, str(target), 20) in ("", f"Can't open {target}")
+            info = victim.lstat()
+            assert (info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)) == (0, 0, 0o600)
+        assert flipper.poll() is None, "the second user stopped flipping"
     finally:
-        shutil.rmtree(base)
+        flipper.kill()
+        flipper.wait()
+    assert victim.read_bytes() in (b"root's own", image)
 
 
+# The user's x.tav reaches, through a chain of links, a last name that the
+# user keeps flipping between a file of its own and a link to the root file;
+# the chain draws out the time a save spends finding where the name leads.
 FLIPPER = """
 import os, sys
 folder, victim = sys.argv[1:]
-target, plain, link = (os.path.join(folder, n) for n in ("x.tav", "plain", "link"))
+hops = [os.path.join(folder, n) for n in ["x.tav"] + [f"hop{i}" for i in range(30)]]
+for name, next_name in zip(hops, hops[1:]):
+    os.symlink(os.path.basename(next_name), name)
+plain, link = os.path.join(folder, "plain"), os.path.join(folder, "link")
+print("flipping", flush=True)
 while True:
     with open(plain, "wb") as handle:
         handle.write(b"user's")
-    os.replace(plain, target)
+    os.replace(plain, hops[-1])
     os.symlink(victim, link)
-    os.replace(link, target)
+    os.replace(link, hops[-1])
 """
 
 
-def test_two_saves_into_hard_linked_file_leave_a_mixture(tmp_path):
+def test_two_saves_into_hard_linked_file_leave_a_mixture(tmp_path, fast_folder):
     # Hard-linked files are rewritten in place; two processes doing so at
     # once must leave one whole model, never the head of one and the tail of
     # the other.
-    images = {image_of(tmp_path / "reference", "a"), image_of(tmp_path / "reference", "b" * 3000)}
-    target = tmp_path / "linked.tav"
+    # Images of some megabytes, whose writes take long enough to overlap.
+    names = ["a" * 200_000, "b" * 1_000_000]
+    images = {image_of(tmp_path / "reference", name) for name in names}
+    target = fast_folder / "linked.tav"
     target.write_bytes(b"old")
-    os.link(target, tmp_path / "second-name.tav")
-    savers = [saver("a"), saver("b" * 3000)]
+    os.link(target, fast_folder / "second-name.tav")
+    savers = [saver(name) for name in names]
     try:
-        for _ in range(ROUNDS):
+        for _ in rounds():
             for process in savers:
                 process.stdin.write(f"{target}\n")
             assert [process.stdout.readline().strip() for process in savers] == ["''", "''"]
