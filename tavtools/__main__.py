@@ -69,7 +69,8 @@ class _VersionAction(argparse.Action):
     def __call__(self, parser, namespace, values, option_string=None):
         with _ModuleLogFilter(getattr(namespace, "verbose", False)):
             text = _version()
-        parser.exit(message=text + "\n")
+        print(text)
+        parser.exit()
 
 
 # A line of the module's log: "YYYY-MM-DD hh:mm:ss.mmm LEVEL ...", the level
