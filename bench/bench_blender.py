@@ -89,7 +89,7 @@ def skinned_scene() -> str:
         previous = bone
     bpy.ops.object.mode_set(mode="OBJECT")
 
-    # A grid of SKIN_COLUMNS x SKIN_ROWS vertices along the bones, built in bulk.
+    # A grid of SKIN_COLUMNS x SKIN_ROWS vertices along the bones.
     xs = numpy.linspace(0.0, length, SKIN_COLUMNS)
     ys = numpy.linspace(-0.5, 0.5, SKIN_ROWS)
     co = numpy.stack(numpy.meshgrid(xs, ys, indexing="ij"), axis=-1).reshape(-1, 2)
@@ -97,14 +97,8 @@ def skinned_scene() -> str:
     index = numpy.arange(SKIN_COLUMNS * SKIN_ROWS).reshape(SKIN_COLUMNS, SKIN_ROWS)
     quads = numpy.stack([index[:-1, :-1], index[1:, :-1], index[1:, 1:], index[:-1, 1:]], axis=-1).reshape(-1)
     mesh = bpy.data.meshes.new("skin")
-    mesh.vertices.add(len(co))
-    mesh.vertices.foreach_set("co", co.reshape(-1))
-    mesh.loops.add(len(quads))
-    mesh.loops.foreach_set("vertex_index", quads.astype(numpy.int32))
-    mesh.polygons.add(len(quads) // 4)
-    mesh.polygons.foreach_set("loop_start", numpy.arange(0, len(quads), 4, dtype=numpy.int32))
-    mesh.update(calc_edges=True)
-    mesh.validate()
+    # from_pydata fills loop starts and totals alike in every version.
+    mesh.from_pydata(co.tolist(), [], quads.reshape(-1, 4).tolist())
     mesh.uv_layers.new(name="UVMap")
     mesh.materials.append(paint())
     skin = bpy.data.objects.new("skin", mesh)

@@ -51,4 +51,23 @@ print(f"Blender {bpy.app.version_string}, Python {sys.version.split()[0]}: {modu
 
 sys.argv = [script] + args[2:]
 sys.path.insert(0, os.path.dirname(script))
-runpy.run_path(script, run_name="__main__")
+if in_program:
+    runpy.run_path(script, run_name="__main__")
+else:
+    # The bpy module can crash while the interpreter tears it down after a
+    # large scene; the script's outcome is settled by then, so the process
+    # ends with it rather than with the teardown.
+    try:
+        runpy.run_path(script, run_name="__main__")
+        status = 0
+    except SystemExit as done:
+        status = done.code if isinstance(done.code, int) else (0 if done.code is None else 1)
+        if not isinstance(done.code, (int, type(None))):
+            print(done.code, file=sys.stderr)
+    except BaseException:
+        import traceback
+        traceback.print_exc()
+        status = 1
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(status)
