@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "BaseMaterial.h"
-#include "FiniteModel.h"
+#include "utils/FiniteModel.h"
 #include "VertexFormat.h"
 #include "nodes/BaseMeshRenderNode.h"
 #include "nodes/LightNode.h"
@@ -86,7 +86,7 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
         completeBoxes(root);
         // The folding, baking and boxes above compute new numbers; only a
         // model of finite numbers is written.
-        checkFiniteModel(root);
+        model::utils::checkFiniteModel(root);
         root.save(path, static_cast<std::uint16_t>(version));
     } catch (const qz::ExtException& e) {
         return e.message();
