@@ -9,10 +9,11 @@
 //    The material's vertex format and the wrapper's vertex map are set from
 //    `attributes` (semantic, components); every listed attribute starts
 //    empty.
-//  - appendPositions(xyz): appends one POSITION0 row (x, y, z, 0) per three
+//  - setPositions(xyz): appends one POSITION0 row (x, y, z, 0) per three
 //    values; the fourth component selects parent entry 0. A count that is
 //    not a multiple of three raises std::invalid_argument (ValueError) and
-//    changes nothing.
+//    changes nothing. setNormals() and setIndices() replace the normals and
+//    the indices (each class binds the three with its argument types).
 //  - replaceAttribute(semantic, data): the attribute's data := data.
 //  - Builds use the checks below, each returning the empty text or a
 //    message for the script:
@@ -51,13 +52,15 @@ public:
     model::Ptr<model::BaseRenderNode> getModelNode() const override;
     std::string getNodeName() const override { return node_->getName(); }
 
+    void setPositions(std::vector<float> xyz);
+    void setNormals(std::vector<float> normals) { replaceAttribute(model::NORMAL0, std::move(normals)); }
+    void setIndices(std::vector<std::uint32_t> indices) { indices_ = std::move(indices); }
+
 protected:
     FixedMaterialRenderNode(const std::string& nodeName, const std::string& materialTitle,
                             const char* materialName, AttributeTable attributes);
 
-    void appendPositions(const std::vector<float>& xyz);
     void replaceAttribute(std::uint32_t semantic, std::vector<float> data);
-    void replaceIndices(std::vector<std::uint32_t> indices) { indices_ = std::move(indices); }
 
     std::string checkAttributesSet(std::initializer_list<std::uint32_t> skip = {}) const;
     std::string checkGeometry(const model::Vertices& vertices) const;
