@@ -54,10 +54,7 @@ std::string ColorNode::build() {
 void declareColorNode(py::module_& m) { py::class_<ColorNode, IRenderNode>(m, "ColorNode"); }
 
 void bindColorNode(py::module_& m) {
-    py::class_<ColorNode, IRenderNode>(m.attr("ColorNode"))
-        .def(py::init<const std::string&, const std::string&>())
-        .def("setPositions", floats<ColorNode>(&ColorNode::setPositions))
-        .def("setNormals", floats<ColorNode>(&ColorNode::setNormals))
+    bindFixedMaterialNode<ColorNode, FloatArray>(m, "ColorNode")
         .def("setIndices", indexList<ColorNode>(&ColorNode::setIndices))
         .def("setColor", &ColorNode::setColor)
         .def("setControlNode", &ColorNode::setControlNode);

@@ -118,10 +118,7 @@ std::string DeckNode::build() {
 void declareDeckNode(py::module_& m) { py::class_<DeckNode, IRenderNode>(m, "DeckNode"); }
 
 void bindDeckNode(py::module_& m) {
-    py::class_<DeckNode, IRenderNode>(m.attr("DeckNode"))
-        .def(py::init<const std::string&, const std::string&>())
-        .def("setPositions", &DeckNode::setPositions)
-        .def("setNormals", &DeckNode::setNormals)
+    bindFixedMaterialNode<DeckNode, std::vector<float>>(m, "DeckNode")
         .def("setBaseTiledMap", &DeckNode::setBaseTiledMap)
         .def("setNormalTiledMap", &DeckNode::setNormalTiledMap)
         .def("setAormsTiledMap", &DeckNode::setAormsTiledMap)

@@ -57,10 +57,7 @@ std::string MirrorNode::build() {
 void declareMirrorNode(py::module_& m) { py::class_<MirrorNode, IRenderNode>(m, "MirrorNode"); }
 
 void bindMirrorNode(py::module_& m) {
-    py::class_<MirrorNode, IRenderNode>(m.attr("MirrorNode"))
-        .def(py::init<const std::string&, const std::string&>())
-        .def("setPositions", floats<MirrorNode>(&MirrorNode::setPositions))
-        .def("setNormals", floats<MirrorNode>(&MirrorNode::setNormals))
+    bindFixedMaterialNode<MirrorNode, FloatArray>(m, "MirrorNode")
         .def("setIndices", &MirrorNode::setIndices)
         .def("setTexture", &MirrorNode::setTexture)
         .def("setTextureCoordinates", &MirrorNode::setTextureCoordinates)

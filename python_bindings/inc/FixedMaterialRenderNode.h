@@ -29,6 +29,10 @@
 //        format." when it refuses them).
 //  - getModelNode() returns the model node once a build succeeded (the
 //    derived build calls markBuilt()), null before.
+//  - bindFixedMaterialNode<N, Floats>(m, name) binds the Python class `name`
+//    declared before with its (node name, material title) constructor and
+//    setPositions and setNormals taking Floats (a NumPy FloatArray or a
+//    float list); the caller adds the rest.
 
 #include <cstdint>
 #include <initializer_list>
@@ -36,8 +40,10 @@
 #include <utility>
 #include <vector>
 
+#include "NumpyArrays.h"
 #include "PropertiesSet.h"
 #include "PyRenderNode.h"
+#include "ScriptTypeNames.h"
 #include "Vertices.h"
 #include "nodes/RenderNode.h"
 
@@ -80,5 +86,21 @@ private:
     std::vector<std::uint32_t> indices_;
     bool built_ = false;
 };
+
+namespace detail {
+
+inline std::vector<float> floatList(const FloatArray& array) { return toFloatList(array); }
+inline std::vector<float> floatList(std::vector<float> list) { return list; }
+
+}  // namespace detail
+
+template <class N, class Floats>
+pybind11::class_<N, IRenderNode> bindFixedMaterialNode(pybind11::module_& m, const char* name) {
+    pybind11::class_<N, IRenderNode> cls(m.attr(name));
+    cls.def(pybind11::init<const std::string&, const std::string&>())
+        .def("setPositions", [](N& self, const Floats& xyz) { self.setPositions(detail::floatList(xyz)); })
+        .def("setNormals", [](N& self, const Floats& normals) { self.setNormals(detail::floatList(normals)); });
+    return cls;
+}
 
 }  // namespace pytav
