@@ -112,7 +112,10 @@ void bindModel(py::module_& m) {
         .def("setBBox", &Model::setBBox)
         .def("setUserBox", &Model::setUserBox)
         .def("setLightBox", &Model::setLightBox)
-        .def("save", &Model::save)
+        // The message may name the path: given back as os.fsdecode would.
+        .def("save", [](Model& self, const SavePath& path, std::uint32_t version) {
+            return pathText(self.save(path, version));
+        })
         .def("addRenderNode", &Model::addRenderNode)
         .def("addSegmentsNode", &addSegmentsNode)
         .def("addShellNode", [](Model& self, ShellNode& shell) { self.addShellNode(shell); })

@@ -50,7 +50,8 @@ bool finiteKey(float time, std::initializer_list<float> values) noexcept {
 }  // namespace
 
 model::Matrix44d toModelMatrix(const MatrixRows& rows) {
-    if (rows.size() != 4) throw std::invalid_argument("matrix must have 4 rows of 4 values");
+    // Rows past the fourth are ignored, as a homogeneous matrix has no use for them.
+    if (rows.size() < 4) throw std::invalid_argument("matrix must have 4 rows of 4 values");
     model::Matrix44d m;
     for (int j = 0; j < 4; ++j) {
         const auto& [c0, c1, c2, c3] = rows[j];

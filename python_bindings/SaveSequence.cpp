@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <pybind11/pybind11.h>
+
 #include "BaseMaterial.h"
 #include "utils/FiniteModel.h"
 #include "VertexFormat.h"
@@ -87,7 +89,12 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
         // The folding, baking and boxes above compute new numbers; only a
         // model of finite numbers is written.
         model::utils::checkFiniteModel(root);
-        root.save(path, static_cast<std::uint16_t>(version));
+        const model::RootNode::FileImage image = root.image(static_cast<std::uint16_t>(version));
+        // The finished bytes go out without the interpreter lock: the reader
+        // of a FIFO or socket may be another thread of this process, and no
+        // thread need wait for a disk. The model is not touched any more.
+        pybind11::gil_scoped_release unlocked;
+        model::RootNode::writeImage(path, image);
     } catch (const qz::ExtException& e) {
         return e.message();
     }

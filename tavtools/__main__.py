@@ -9,8 +9,11 @@ import argparse
 import json
 import math
 import os
+import re
 import sys
-from typing import Any
+import threading
+from collections.abc import Sequence
+from typing import Any, Literal
 
 from . import FormatError, read, summarize
 
@@ -59,6 +62,85 @@ def _version() -> str:
     return text
 
 
+class _VersionAction(argparse.Action):
+    """--version, which loads the module only when asked."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS, default: Any = argparse.SUPPRESS,
+                 help: str | None = None) -> None:
+        super().__init__(option_strings, dest, nargs=0, default=default, help=help)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        with _ModuleLogFilter(getattr(namespace, "verbose", False)):
+            text = _version()
+        print(text)
+        parser.exit()
+
+
+# A line of the module's log: "YYYY-MM-DD hh:mm:ss.mmm LEVEL ...", the level
+# perhaps coloured.
+_QUIET_LOG_LINE = re.compile(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (?:\x1b\[[0-9;]*m)?(?:INFO|DEBUG)\b")
+
+
+class _ModuleLogFilter:
+    """Holds back the module's DEBUG and INFO lines on standard error.
+
+    The module writes its log straight to file descriptor 2, out of reach of
+    Python's streams; for the command's run the descriptor is a pipe, and a
+    thread passes on every line but those.  Verbose, or without a usable
+    descriptor 2, it does nothing.
+    """
+
+    def __init__(self, verbose: bool) -> None:
+        self.active = not verbose
+        self.stderr: int | None = None
+        self.thread: threading.Thread | None = None
+
+    def __enter__(self) -> "_ModuleLogFilter":
+        if not self.active:
+            return self
+        sys.stderr.flush()
+        try:
+            self.stderr = os.dup(2)
+            read_end, write_end = os.pipe()
+        except OSError:
+            if self.stderr is not None:
+                os.close(self.stderr)
+            self.active = False
+            return self
+        os.dup2(write_end, 2)
+        os.close(write_end)
+        self.thread = threading.Thread(target=self._pass_on, args=(read_end,), name="tavtools-log", daemon=True)
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc: object) -> Literal[False]:
+        if not self.active or self.stderr is None or self.thread is None:
+            return False
+        try:
+            sys.stderr.flush()
+        except (OSError, ValueError):
+            pass
+        os.dup2(self.stderr, 2)  # the pipe's last writer goes: the thread reads to its end
+        self.thread.join()
+        os.close(self.stderr)
+        return False
+
+    def _pass_on(self, read_end: int) -> None:
+        stderr = self.stderr
+        assert stderr is not None
+        with os.fdopen(read_end, "rb") as pipe:
+            for line in pipe:
+                if _QUIET_LOG_LINE.match(line):
+                    continue
+                view = memoryview(line)
+                try:
+                    while view:
+                        view = view[os.write(stderr, view):]
+                except OSError:
+                    pass  # standard error is gone; the rest is read and dropped
+
+
 def _argument(text: str) -> tuple[int, float]:
     """An ``N=VALUE`` pair of --argument."""
     number, equals, value = text.partition("=")
@@ -75,13 +157,18 @@ def _argument(text: str) -> tuple[int, float]:
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tavtools", description=_DESCRIPTION)
-    parser.add_argument("--version", action="version", version=_version(),
+    verbose = "also show the pytav module's DEBUG and INFO log lines on standard error"
+    parser.add_argument("-v", "--verbose", action="store_true", help=verbose)
+    parser.add_argument("--version", action=_VersionAction,
                         help="print the versions of tavtools and the pytav module and exit")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def command(name: str, text: str) -> argparse.ArgumentParser:
-        return commands.add_parser(name, help=text, description=text[0].upper() + text[1:] + ".",
-                                   epilog=_EXAMPLES[name], formatter_class=argparse.RawDescriptionHelpFormatter)
+        sub = commands.add_parser(name, help=text, description=text[0].upper() + text[1:] + ".",
+                                  epilog=_EXAMPLES[name], formatter_class=argparse.RawDescriptionHelpFormatter)
+        # Given after the command as well; absent there, the one before it counts.
+        sub.add_argument("-v", "--verbose", action="store_true", default=argparse.SUPPRESS, help=verbose)
+        return sub
 
     dump = command("dump", "print the decoded file as JSON")
     dump.add_argument("file", help="TAV file (format 10 or 2.0)")
@@ -185,8 +272,22 @@ def _validate(args: argparse.Namespace, _parser: argparse.ArgumentParser) -> int
 
 
 def main(argv: list[str] | None = None) -> int:
+    # A damaged file may name things in bytes that are no UTF-8 (kept as
+    # escapes): shown escaped rather than failing the output.
+    for stream in (sys.stdout, sys.stderr):
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="backslashreplace")
     parser = _parser()
-    args = parser.parse_args(argv)
+    try:
+        args = parser.parse_args(argv)
+        with _ModuleLogFilter(args.verbose):
+            return _run(parser, args)
+    except KeyboardInterrupt:
+        print("tavtools: interrupted", file=sys.stderr)
+        return 130
+
+
+def _run(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     try:
         return int(args.func(args, parser))
     except BrokenPipeError:

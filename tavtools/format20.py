@@ -226,6 +226,8 @@ def _read_key_block(st: _State, width: int) -> dict[str, Any]:
     values_offset = r.u32()
     times = st.floats(times_offset, count, field, "key times")
     values = st.floats(values_offset, count * width, field, "key values")
+    # A span outside the pool has been reported; keys past what could be read are not there.
+    count = min(count, len(times), len(values) // width)
     keys = [[times[i]] + values[i * width:(i + 1) * width] for i in range(count)]
     return {"times_offset": times_offset, "values_offset": values_offset, "keys": keys}
 

@@ -42,8 +42,10 @@ DEFAULT_OUTPUT = REPO / "python_bindings" / "pytav.pyi"
 # generator stop instead of silently keeping a stale correction.
 Corrections = dict[tuple[str, str], tuple[str, str]]
 CORRECTIONS: Corrections = {
-    # None is passed on as an absent path; the save then reports "Can't open ".
-    ("Model.save", "arg0"): ("str", "str | None"),
+    # Any path os.fsencode takes names the file (a str with escaped bytes the
+    # same file as those bytes); None is passed on as an absent path, which
+    # the save reports as "Can't open ".
+    ("Model.save", "arg0"): ("str", "str | bytes | PathLike[str] | PathLike[bytes] | None"),
     # addBlock(None) is ignored; getBlock gives None for a type the node lacks.
     ("PBRNode.addBlock", "arg0"): ("pytav.IBlock", "IBlock | None"),
     ("PBRNode.getBlock", "return"): ("pytav.IBlock", "IBlock | None"),
@@ -70,6 +72,7 @@ TYPEVARS = {"_NodeT": 'TypeVar("_NodeT", bound="Node")'}
 # Names the stub may use besides the module's classes, with where they come from.
 IMPORTS = {
     "Sequence": "collections.abc",
+    "PathLike": "os",
     "SupportsFloat": "typing",
     "SupportsIndex": "typing",
     "SupportsInt": "typing",
