@@ -12,7 +12,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "FiniteVertexData.h"
+#include "utils/FiniteVertexData.h"
 #include "ClassRegistry.h"
 #include "PyConnector.h"
 #include "PyShells.h"
@@ -76,7 +76,8 @@ std::string Model::addRenderNode(IRenderNode& node) {
     std::string message = node.build();
     if (message.empty()) {
         const model::Ptr<model::BaseRenderNode> built = node.getModelNode();
-        if (built && !hasFiniteVertexData(*built)) message = nonFiniteVertexDataMessage(node.getNodeName());
+        if (built && !model::utils::hasFiniteVertexData(*built))
+            message = model::utils::nonFiniteVertexDataMessage(node.getNodeName());
     }
     if (!message.empty()) {
         // Exporters often drop the returned text; the log keeps it, with the

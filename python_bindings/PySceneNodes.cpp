@@ -11,7 +11,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "KeyReduction.h"
+#include "utils/KeyReduction.h"
 #include "ClassRegistry.h"
 
 namespace py = pybind11;
@@ -115,7 +115,7 @@ std::vector<model::PositionKey> toPositionKeys(const std::vector<std::tuple<floa
         requireFinite(finiteKey(time, {x, y, z}), "Animation key");
         out.push_back({time, {x, y, z}});
     }
-    sortAndReduceLinear(out, kAnimationKeyTolerance);
+    model::utils::sortAndReduceLinear(out, kAnimationKeyTolerance);
     return out;
 }
 
@@ -127,9 +127,7 @@ std::vector<model::RotationKey> toRotationKeys(const std::vector<std::tuple<floa
         requireFinite(finiteKey(time, {w, x, y, z}), "Animation key");
         out.push_back({time, {x, y, z, w}});
     }
-    sortAndReduce(out, kAnimationKeyTolerance, [](const std::vector<model::RotationKey>& k, double t) {
-        return model::evaluateRotationKeys(k, t);
-    });
+    model::utils::sortAndReduce(out, kAnimationKeyTolerance, model::slerpQuaternion);
     return out;
 }
 
