@@ -23,7 +23,8 @@ def corner_normals(mesh):
     """The normal of every face corner (loop) of ``mesh`` as Blender shades
     it (flat faces, sharp edges, auto smooth and custom normals included): a
     (loops, 3) float32 array. Auto smooth is the mesh's own setting before
-    4.1 and a modifier whose sharp edges are in the evaluated mesh after. Blender 4.1 and later compute them on demand (``corner_normals``);
+    4.1 and a modifier whose sharp edges are in the evaluated mesh after.
+    Blender 4.1 and later compute them on demand (``corner_normals``);
     before, ``calc_normals_split`` fills ``loops[].normal``."""
     normals = np.empty(len(mesh.loops) * 3, dtype=np.float32)
     if hasattr(mesh, "corner_normals"):
