@@ -1,8 +1,8 @@
 """Maps an object's keyframes onto animation keys and visibility keys.
 
 Mapping rules:
-- The scene's frame range maps linearly onto the argument range [0, 1]:
-  frame_start is 0, frame_end is 1 (a range of one frame maps it to 0).
+- The keys are at frame numbers; the scene's frame range is the clip the
+  builder maps onto the argument range.
 - The object's action is sampled at every frame of the range (so every
   interpolation, easing and F-curve modifier comes out as Blender plays
   it); the module's key reduction then drops the keys a straight line
@@ -21,6 +21,8 @@ read; the caller reports them.
 
 import mathutils
 
+from . import compat
+
 CHANNELS = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale", "hide_render")
 
 
@@ -34,12 +36,8 @@ def frame_times(scene):
 
 def curves_of(obj):
     """{data_path: {array_index: FCurve}} of the object's action, channels only."""
-    data = obj.animation_data
-    action = data.action if data is not None else None
     found = {}
-    if action is None:
-        return found
-    for curve in action.fcurves:
+    for curve in compat.action_curves(obj):
         if curve.data_path in CHANNELS and not curve.mute:
             found.setdefault(curve.data_path, {})[curve.array_index] = curve
     return found

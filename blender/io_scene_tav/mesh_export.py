@@ -2,8 +2,9 @@
 
 Mapping rules:
 - Geometry is the mesh's loop triangles. A vertex is a loop (face corner):
-  its vertex position, its split normal (custom normals included) and its
-  coordinates in the active UV layer. Loops of one mesh vertex that agree
+  its vertex position, its corner normal (custom normals included) and its
+  coordinates in the UV layers: the one Blender renders with (the camera
+  icon in the list) first, the others after. Loops of one mesh vertex that agree
   with that vertex's first loop in normal and coordinates are one vertex,
   so smooth surfaces share them; the save's weld merges what is left.
 - Texture coordinates are written with v flipped (v' = 1 - v): Blender puts
@@ -18,13 +19,16 @@ Everything is read with ``foreach_get``; no Python loop visits vertices.
 
 import numpy as np
 
+from . import compat
+
 
 class MeshPart:
     """The vertex data of the triangles of one material slot.
 
     ``loops`` are the mesh loops that are its vertices (in vertex order),
     ``indices`` its triangles as indices into them (uint32, three a
-    triangle), ``positions``, ``normals`` and ``uvs`` flat float32 arrays.
+    triangle), ``positions`` and ``normals`` (N, 3) arrays and ``uvs`` the
+    (N, 2) coordinates of each UV layer by name.
     """
 
     def __init__(self, slot, loops, indices, positions, normals, uvs):
@@ -50,7 +54,6 @@ class MeshArrays:
 
     def __init__(self, mesh):
         mesh.calc_loop_triangles()
-        mesh.calc_normals_split()
         self.vertex_count = len(mesh.vertices)
         triangles = len(mesh.loop_triangles)
         loop_count = len(mesh.loops)
@@ -70,26 +73,24 @@ class MeshArrays:
             self.tri_slots = polygon_slots[polygons].astype(np.int32)
         self.loop_vertex = np.empty(loop_count, dtype=np.uint32)
         mesh.loops.foreach_get("vertex_index", self.loop_vertex)
-        normals = np.empty(loop_count * 3, dtype=np.float32)
-        mesh.loops.foreach_get("normal", normals)
-        normals = normals.reshape(-1, 3)
+        normals = compat.corner_normals(mesh)
         bad = np.einsum("ij,ij->i", normals, normals) < 1e-4
         self.zero_normals = int(np.count_nonzero(bad))
         if self.zero_normals:
             normals[bad] = (0.0, 0.0, 1.0)
         self.loop_normals = normals
-        layer = mesh.uv_layers.active
-        self.has_uv = layer is not None
-        if self.has_uv:
+        layers = sorted(mesh.uv_layers, key=lambda layer: not layer.active_render)
+        self.uv_names = [layer.name for layer in layers]
+        self.has_uv = bool(layers)
+        self.loop_uvs = []
+        for layer in layers:
             uvs = np.empty(loop_count * 2, dtype=np.float32)
             layer.data.foreach_get("uv", uvs)
             uvs = uvs.reshape(-1, 2)
             uvs[:, 1] = 1.0 - uvs[:, 1]
-        else:
-            uvs = np.zeros((loop_count, 2), dtype=np.float32)
+            self.loop_uvs.append(uvs)
         # Normal and coordinates side by side, compared in one operation.
-        self.loop_attributes = np.hstack([self.loop_normals, uvs])
-        self.loop_uvs = uvs
+        self.loop_attributes = np.hstack([self.loop_normals] + self.loop_uvs)
 
     @property
     def triangle_count(self):
@@ -108,17 +109,15 @@ class MeshArrays:
         else:
             slots = np.zeros_like(slots)
         used_slots = np.unique(slots)
-        loop_count = len(self.loop_vertex)
         for slot in used_slots:
             if len(used_slots) == 1:
                 corners = self.tri_loops
             else:
                 corners = self.tri_loops.reshape(-1, 3)[slots == slot].reshape(-1)
             loops, indices = self._shared(corners)
-            yield MeshPart(int(slot), loops, indices,
-                           np.ascontiguousarray(self.co[self.loop_vertex[loops]]).reshape(-1),
-                           np.ascontiguousarray(self.loop_normals[loops]).reshape(-1),
-                           np.ascontiguousarray(self.loop_uvs[loops]).reshape(-1))
+            yield MeshPart(int(slot), loops, indices, self.co[self.loop_vertex[loops]].astype(np.float64),
+                           self.loop_normals[loops].astype(np.float64),
+                           {name: uvs[loops].astype(np.float64) for name, uvs in zip(self.uv_names, self.loop_uvs)})
 
     def _shared(self, corners):
         """(loops, indices): the distinct vertices that the triangle corners

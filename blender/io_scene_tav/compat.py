@@ -1,0 +1,166 @@
+"""The places where Blender's Python API differs between the versions the
+add-on supports (3.4 to 5.x), one function per thing read.
+
+Each function finds the API it needs by feature (``hasattr``, a socket or
+a property that exists or not) rather than by version number, so that the
+rest of the add-on reads the same in every version. The module imports only
+NumPy and ``bpy`` and reads the objects it is handed; the setters at the end are
+for scripts and tests that build scenes.
+
+Two changes need no entry here: the add-on reads the bone hierarchy and rest
+matrices, the same in every version, and no bone layers or collections; and
+the material walk passes through any node between an image and a shader
+input, so Separate RGB (before 3.3) and Separate Color read alike.
+"""
+
+import bpy
+import numpy as np
+
+# -- meshes ------------------------------------------------------------------
+
+
+def corner_normals(mesh):
+    """The normal of every face corner (loop) of ``mesh`` as Blender shades
+    it (flat faces, sharp edges, auto smooth and custom normals included): a
+    (loops, 3) float32 array. Auto smooth is the mesh's own setting before
+    4.1 and a modifier whose sharp edges are in the evaluated mesh after. Blender 4.1 and later compute them on demand (``corner_normals``);
+    before, ``calc_normals_split`` fills ``loops[].normal``."""
+    normals = np.empty(len(mesh.loops) * 3, dtype=np.float32)
+    if hasattr(mesh, "corner_normals"):
+        mesh.corner_normals.foreach_get("vector", normals)
+    else:
+        mesh.calc_normals_split()
+        mesh.loops.foreach_get("normal", normals)
+    return normals.reshape(-1, 3)
+
+
+# -- materials ---------------------------------------------------------------
+
+# Principled BSDF inputs renamed in Blender 4.0: current name -> earlier name.
+PRINCIPLED_RENAMED = {
+    "Emission Color": "Emission",
+    "Subsurface Weight": "Subsurface",
+    "Specular IOR Level": "Specular",
+    "Transmission Weight": "Transmission",
+    "Coat Weight": "Clearcoat",
+    "Coat Roughness": "Clearcoat Roughness",
+    "Coat Normal": "Clearcoat Normal",
+    "Sheen Weight": "Sheen",
+}
+_CURRENT_NAME = {old: new for new, old in PRINCIPLED_RENAMED.items()}
+
+
+def principled_input(shader, name):
+    """The input socket ``name`` (its current name, e.g. "Emission Color")
+    of a Principled BSDF node, under whichever name this Blender gives it;
+    None when the node has no such input."""
+    socket = shader.inputs.get(name)
+    if socket is None and name in PRINCIPLED_RENAMED:
+        socket = shader.inputs.get(PRINCIPLED_RENAMED[name])
+    return socket
+
+
+def principled_input_name(socket):
+    """The current name of a Principled BSDF input socket, whatever this
+    Blender calls it ("Emission" in 3.4 is "Emission Color")."""
+    return _CURRENT_NAME.get(socket.name, socket.name)
+
+
+def blend_mode(material):
+    """How the material's surface blends: "OPAQUE", "BLEND", "CLIP" or
+    "HASHED". From 4.2 on the material has a render method (Dithered or
+    Blended) in place of a blend mode; dithered reads as "OPAQUE", since
+    it is what opaque materials use there."""
+    if hasattr(material, "surface_render_method"):
+        return "BLEND" if material.surface_render_method == "BLENDED" else "OPAQUE"
+    return material.blend_method
+
+
+def material_node_tree(material):
+    """The material's shader node tree, or None when it uses no nodes. From
+    5.0 on every material renders with its nodes; ``use_nodes`` stays only
+    as a deprecated switch that does nothing, which nothing else tells
+    apart, so this one test is by version."""
+    if material.node_tree is None:
+        return None
+    if bpy.app.version < (5, 0, 0) and not material.use_nodes:
+        return None
+    return material.node_tree
+
+
+def multiply_mix(node):
+    """(factor socket, colour sockets) of a colour Mix node in Multiply
+    mode: the Mix node of 3.4 and later (``MIX``, colour data type, only the
+    enabled sockets count) or the older MixRGB (``MIX_RGB``). None for any
+    other node."""
+    colour_mix = node.type == "MIX_RGB" or (node.type == "MIX" and node.data_type == "RGBA")
+    if not colour_mix or node.blend_type != "MULTIPLY":
+        return None
+    factor = node.inputs[0]
+    colors = [s for s in node.inputs if s.type == "RGBA" and s.enabled]
+    return factor, colors
+
+
+# -- animation ---------------------------------------------------------------
+
+
+def action_curves(id_data):
+    """The F-curves of the active action of ``id_data`` (an object or any
+    animatable data block) that animate it, as a list ([] without action).
+
+    From 4.4 on an action is layered: its F-curves sit in channel bags per
+    slot inside the strips of its layers, and an object reads those of its
+    own ``action_slot`` (one action may animate several objects). Before,
+    and for an action not yet layered, they are ``action.fcurves``.
+    """
+    data = getattr(id_data, "animation_data", None)
+    action = data.action if data is not None else None
+    if action is None:
+        return []
+    layers = getattr(action, "layers", None)
+    if layers is not None and len(layers) > 0:
+        slot = getattr(data, "action_slot", None)
+        if slot is None:
+            return []
+        curves = []
+        for layer in layers:
+            for strip in layer.strips:
+                bag = strip.channelbag(slot) if hasattr(strip, "channelbag") else None
+                if bag is not None:
+                    curves.extend(bag.fcurves)
+        return curves
+    return list(getattr(action, "fcurves", ()))
+
+
+# -- for scripts and tests that build scenes ---------------------------------
+
+
+def set_blend_mode(material, blended):
+    """Makes the material alpha blended (True) or opaque (False)."""
+    if hasattr(material, "surface_render_method"):
+        material.surface_render_method = "BLENDED" if blended else "DITHERED"
+    else:
+        material.blend_method = "BLEND" if blended else "OPAQUE"
+
+
+def set_sharp_by_angle(mesh, angle):
+    """Shades the edges of ``mesh`` whose faces meet at more than ``angle``
+    (radians) sharp and the others smooth, with every face smooth: Auto
+    Smooth before 4.1, sharp edge marks from 4.1 on."""
+    mesh.polygons.foreach_set("use_smooth", [True] * len(mesh.polygons))
+    if hasattr(mesh, "set_sharp_from_angle"):
+        mesh.set_sharp_from_angle(angle=angle)
+    else:
+        mesh.use_auto_smooth = True
+        mesh.auto_smooth_angle = angle
+    mesh.update()
+
+
+def set_custom_normals(mesh, normals):
+    """Sets one custom normal per face corner (a sequence of 3-vectors);
+    before 4.1 Blender uses them only with Auto Smooth on."""
+    if hasattr(mesh, "use_auto_smooth"):
+        mesh.use_auto_smooth = True
+        mesh.auto_smooth_angle = 3.14159
+    mesh.normals_split_custom_set(normals)
+    mesh.update()
