@@ -9,6 +9,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import bpy  # noqa: E402
 import numpy as np  # noqa: E402
+from io_scene_tav import compat  # noqa: E402
 from mathutils import Euler, Matrix  # noqa: E402
 
 from support import (blender_world, empty, empty_scene, export_and_read, mesh_object, node, renders, run,  # noqa: E402
@@ -39,18 +40,18 @@ def textured_material():
     link(image_node(tree, "hull_orm").outputs["Color"], separate.inputs["Color"])
     link(separate.outputs["Green"], shader.inputs["Roughness"])
     link(separate.outputs["Blue"], shader.inputs["Metallic"])
-    link(image_node(tree, "hull_glow").outputs["Color"], shader.inputs["Emission"])
+    link(image_node(tree, "hull_glow").outputs["Color"], compat.principled_input(shader, "Emission Color"))
     return material
 
 
 def glass_material():
     material = bpy.data.materials.new("glass")
     material.use_nodes = True
-    material.blend_method = "BLEND"
+    compat.set_blend_mode(material, blended=True)
     material.use_backface_culling = False
     shader = material.node_tree.nodes["Principled BSDF"]
     shader.inputs["Base Color"].default_value = (0.2, 0.4, 0.6, 1.0)
-    shader.inputs["Emission"].default_value = (1.0, 0.5, 0.0, 1.0)
+    compat.principled_input(shader, "Emission Color").default_value = (1.0, 0.5, 0.0, 1.0)
     shader.inputs["Emission Strength"].default_value = 2.0
     return material
 
@@ -120,7 +121,7 @@ def test_hierarchy_places_connector_and_geometry_where_blender_has_them():
     (record,) = [r for r in renders(DATA) if r["name"] == "Body"]
     points = vertex_rows(record)[:, :3]
     placed = np.c_[points, np.ones(len(points))] @ world(DATA["nodes"], record["parents"][0]["node"])
-    expected = np.array([OBJ["Body"].matrix_world @ v.co for v in OBJ["Body"].data.vertices])
+    expected = np.array([OBJ["Body"].matrix_world @ v.co for v in OBJ["Body"].data.vertices], dtype=np.float64)
     assert {tuple(p) for p in np.round(placed[:, :3], 4)} == {tuple(p) for p in np.round(expected, 4)}
 
 

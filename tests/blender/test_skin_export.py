@@ -53,7 +53,7 @@ def test_every_vertex_names_its_heaviest_bones_by_packed_index():
     by_index = {n["index"]: n["name"] for n in DATA["nodes"]}
     parents = [by_index[b] for b in record["bones"]]
     assert parents == ["root"] + [b.name for b in ARM.data.bones]
-    rest = {tuple(np.round(STRIP.matrix_world @ v.co, 4)): v for v in STRIP.data.vertices}
+    rest = {tuple(np.round(np.array(STRIP.matrix_world @ v.co, dtype=np.float64), 4)): v for v in STRIP.data.vertices}
     rows = vertex_rows(record)
     seen = set()
     for row in rows:
