@@ -38,7 +38,7 @@ import os
 import numpy as np
 from mathutils import Matrix, Quaternion
 
-from . import animation_export, armature_export, light_export, material_export, mesh_export
+from . import animation_export, armature_export, light_export, material_export, mesh_export, settings
 from .tavtools import builder
 from .tavtools.scene import Clip, Mesh, Node, Scene, Skin, Track
 
@@ -238,9 +238,9 @@ class SceneExporter:
 
     def _tracks(self, o, record, curves):
         try:
-            argument = animation_export.argument_of(o)
-        except ValueError as error:
-            raise ExportError(f"{o.name}: {error}") from None
+            argument = settings.animation_argument(o, o.animation_data.action)
+        except settings.SettingError as error:
+            raise ExportError(str(error)) from None
         animation = animation_export.ObjectAnimation(o, curves, self.frames, self.frames)
         clip = Clip(argument, float(self.clip_range[0]), float(self.clip_range[1]))
         for path, keys, moved in (("translation", animation.position, "location" in curves),
@@ -270,9 +270,14 @@ class SceneExporter:
 
     # -- content ------------------------------------------------------------------
     def _content(self, o):
-        role = o.get("tav")
+        try:
+            role = settings.object_role(o)
+        except settings.SettingError as error:
+            where, _, text = str(error).partition(": ")
+            self.note(where, f"{text}; exported as a plain object")
+            role = None
         if role is not None and role not in ROLES:
-            self.note(o.name, f"unknown tav role {role!r}; exported as a plain object")
+            self.note(o.name, f"role {role!r} is not exported yet; exported as a plain object")
             role = None
         record = self.records[o.name]
         if role == "lod":
@@ -305,12 +310,13 @@ class SceneExporter:
         if o.type != "EMPTY":
             self.note(o.name, "role 'lod' needs an empty; exported as a plain object")
             return
-        raw = o.get("tav_lod_distances")
         try:
-            distances = [float(d) for d in raw] if raw is not None else None
-        except (TypeError, ValueError):
-            distances = None
-        if distances is None or len(distances) != len(record.children):
+            distances = settings.lod_distances(o, len(record.children))
+        except settings.SettingError as error:
+            where, _, text = str(error).partition(": ")
+            self.note(where, f"{text}; exported as a plain object")
+            return
+        if distances is None:
             self.note(o.name, f"role 'lod' needs the float list tav_lod_distances with one distance per child "
                               f"({len(record.children)}); exported as a plain object")
             return
