@@ -129,7 +129,7 @@ class SceneExporter:
         except ImportError as error:
             self.report("ERROR", f"The pytav module of the add-on does not load: {error}")
             return {"CANCELLED"}
-        except Exception as error:  # any other failure: one readable line, no traceback
+        except Exception as error:  # noqa: BLE001 -- any other failure: one readable line, no traceback
             self.report("ERROR", f"Export failed: {type(error).__name__}: {error}")
             return {"CANCELLED"}
         finally:
