@@ -12,7 +12,6 @@ whose add-on settings are not registered (custom properties only).
 
 import math
 from dataclasses import dataclass
-from typing import Optional
 
 ARGUMENT_NONE = 0xFFFFFFFF
 DEFAULT_ARGUMENT = 0
@@ -47,7 +46,7 @@ def _whole(owner, name, value):
 
 
 # -- objects -------------------------------------------------------------------------------
-def object_role(obj) -> Optional[str]:
+def object_role(obj) -> str | None:
     """The object's role (one of ``ROLES``), or None for a plain object."""
     panel = _panel(obj)
     if panel is not None and panel.role != "AUTO":
@@ -68,7 +67,7 @@ def object_argument(obj) -> int:
     return _whole(obj, "tav_argument", obj.get("tav_argument", DEFAULT_ARGUMENT))
 
 
-def lod_distances(obj, levels=None) -> Optional[list]:
+def lod_distances(obj, levels=None) -> list | None:
     """The LOD distances of a "lod" object, one per level, or None when none
     are set. Each must be a number of 0 or more, larger than the one before;
     with ``levels`` given, there must be that many."""
@@ -128,7 +127,7 @@ def _pair(vector):
     return tuple(float(x) for x in vector)
 
 
-def fake_lights(obj) -> Optional[FakeLights]:
+def fake_lights(obj) -> FakeLights | None:
     """The light-set settings of a fake light object; None without the panel."""
     p = _panel(obj)
     if p is None:
@@ -151,7 +150,7 @@ def node_color(obj) -> tuple:
     return (1.0, 1.0, 1.0) if p is None else _pair(p.color)
 
 
-def deck(obj) -> Optional[Deck]:
+def deck(obj) -> Deck | None:
     p = _panel(obj)
     if p is None:
         return None
@@ -170,7 +169,7 @@ def digit_control(obj) -> tuple:
 
 
 # -- actions -------------------------------------------------------------------------------
-def action_argument(action) -> Optional[int]:
+def action_argument(action) -> int | None:
     """The action's own argument number, or None when it takes its object's."""
     panel = _panel(action)
     if panel is not None and panel.use_argument:
@@ -214,22 +213,22 @@ class Map:
 
 @dataclass(frozen=True)
 class Damage:
-    albedo: Optional[Map]
-    normal: Optional[Map]
-    mask: Optional[Map]
-    mask_rgba: Optional[Map]
+    albedo: Map | None
+    normal: Map | None
+    mask: Map | None
+    mask_rgba: Map | None
     argument: int
 
 
 @dataclass(frozen=True)
 class ShiftedMap:
-    map: Optional[Map]
+    map: Map | None
     shift: tuple
 
 
 @dataclass(frozen=True)
 class Glass:
-    color_map: Optional[Map]
+    color_map: Map | None
     instrumental: bool
 
 
@@ -237,19 +236,19 @@ class Glass:
 class MaterialSettings:
     """None in a field means "as the exporter derives it from Blender"
     (modes) or "no such block" (blocks)."""
-    shadow_caster: Optional[int] = None
-    transparent_mode: Optional[int] = None
+    shadow_caster: int | None = None
+    transparent_mode: int | None = None
     decal_id: int = 0
-    two_sided: Optional[bool] = None
-    emissive_type: Optional[int] = None
-    damage: Optional[Damage] = None
-    decal: Optional[ShiftedMap] = None
-    ao: Optional[ShiftedMap] = None
-    flir: Optional[Map] = None
-    glass: Optional[Glass] = None
+    two_sided: bool | None = None
+    emissive_type: int | None = None
+    damage: Damage | None = None
+    decal: ShiftedMap | None = None
+    ao: ShiftedMap | None = None
+    flir: Map | None = None
+    glass: Glass | None = None
 
 
-def _map(material, what, setting) -> Optional[Map]:
+def _map(material, what, setting) -> Map | None:
     """The image of a map setting: the chosen image, else the image of the
     Image Texture node of that name; None when neither is set."""
     if setting.image is not None:
@@ -264,7 +263,7 @@ def _map(material, what, setting) -> Optional[Map]:
     return Map(node.image, setting.uv_map)
 
 
-def _mode(value) -> Optional[int]:
+def _mode(value) -> int | None:
     return None if value == "AUTO" else int(value)
 
 

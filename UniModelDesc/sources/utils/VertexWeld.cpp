@@ -27,10 +27,6 @@ constexpr std::size_t kGridAxes = 3;
 // axis in 32), while real meshes still hold about one position per cell.
 constexpr double kCellTolerances = 64.0;
 
-// How many rows ahead the table slot of a row is asked for: on large meshes
-// each slot is a cache miss that the loop itself can't hide.
-constexpr std::size_t kPrefetchDistance = 16;
-
 // Beyond this many cells from the origin the floats themselves are farther
 // apart than a tolerance, so only equal values can match and each value is
 // its own cell (keyed by its bits, outside the range of grid keys).
@@ -165,7 +161,6 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
     CellTable table(n);
     std::vector<std::uint32_t> next(n, kNone);
     for (std::size_t i = n; i-- > 0;) {
-        if (i >= kPrefetchDistance) table.prefetch(hashOf[i - kPrefetchDistance]);
         if (outside[i]) continue;
         std::uint32_t& head = *table.insert(hashOf[i], kNone).first;
         next[i] = head;
@@ -178,13 +173,6 @@ std::vector<std::uint32_t> findRepresentatives(const std::vector<float>& rows, s
     };
 
     for (std::size_t i = 0; i < n; ++i) {
-#if defined(__GNUC__)
-        // A later row of the same cell is usually far away in memory.
-        if (i + kPrefetchDistance < n && next[i + kPrefetchDistance] != kNone) {
-            __builtin_prefetch(row(next[i + kPrefetchDistance]));
-            __builtin_prefetch(&next[next[i + kPrefetchDistance]]);
-        }
-#endif
         if (owner[i] != kNone || outside[i]) continue;
         const float* a = row(i);
         claim(i, a, next[i]);
