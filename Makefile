@@ -85,7 +85,7 @@ demo: py blender
 	$(PY) examples/demo.py
 	mkdir -p build/demo
 	$(PY) -m tavtools convert examples/sample.gltf build/demo/sample10.tav --format 10
-	$(PY) -m tavtools convert examples/sample.gltf build/demo/sample20.tav --format 20
+	$(PY) -m tavtools convert examples/sample.gltf build/demo/sample20.tav --format 20 || [ $$? -eq 2 ]  # 2.0 holds no render nodes or lights: reported as losses
 	$(PY) -m tavtools summary build/demo/sample10.tav
 	$(PY) -m tavtools summary build/demo/sample20.tav
 	$(PY) -m tavtools preview build/demo/sample10.tav -o build/demo/sample.png

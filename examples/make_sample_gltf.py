@@ -5,7 +5,8 @@ It holds a node hierarchy with translation/rotation/scale and matrix nodes,
 two materials with texture file names (one also with normal, metallic-
 roughness and emissive maps), a skinned two-joint arm, an animation turning
 the turret and bending the arm, and a point and a spot light
-(KHR_lights_punctual).  The scene is +Y up, as glTF assets are.
+(KHR_lights_punctual).  The scene is +Y up, as glTF assets are.  The
+textures it names are written beside it as small solid-colour PNG files.
 
 Usage: python examples/make_sample_gltf.py [path]
 """
@@ -14,12 +15,26 @@ import base64
 import json
 import math
 import os
+import struct
 import sys
+import zlib
 
 import numpy as np
 
 FLOAT, USHORT, UBYTE = 5126, 5123, 5121
 TYPES = {1: "SCALAR", 2: "VEC2", 3: "VEC3", 4: "VEC4", 16: "MAT4"}
+
+
+COLOURS = [(150, 160, 170), (255, 128, 0), (128, 128, 255), (255, 220, 120), (90, 140, 200)]
+
+
+def solid_png(rgb, size=4) -> bytes:
+    """An 8-bit RGB PNG of one colour."""
+    def chunk(tag, body):
+        return struct.pack(">I", len(body)) + tag + body + struct.pack(">I", zlib.crc32(tag + body))
+    rows = (b"\0" + bytes(rgb) * size) * size
+    header = struct.pack(">IIBBBBB", size, size, 8, 2, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b"")
 
 
 class Writer:
@@ -48,6 +63,9 @@ class Writer:
         return {"index": self.add("textures", {"source": self.add("images", {"uri": uri})})}
 
     def save(self, path: str) -> None:
+        for k, image in enumerate(self.gltf.get("images", [])):
+            with open(os.path.join(os.path.dirname(os.path.abspath(path)), image["uri"]), "wb") as handle:
+                handle.write(solid_png(COLOURS[k % len(COLOURS)]))
         encoded = base64.b64encode(bytes(self.data)).decode("ascii")
         self.gltf["buffers"] = [{"byteLength": len(self.data),
                                  "uri": "data:application/octet-stream;base64," + encoded}]

@@ -23,9 +23,9 @@ _EXAMPLES = {
     "summary": "example:\n  tavtools summary vehicle.tav",
     "validate": ("exit status: 0 when the file is clean, 1 when it has errors (warnings alone give 0).\n\n"
                  "example:\n  tavtools validate vehicle.tav\n  tavtools validate --json vehicle.tav > report.json"),
-    "convert": ("exit status: 0 when nothing was lost, 2 when the file was written but something\n"
-                "was not converted (one line per loss on standard error, naming it by its glTF\n"
-                "path), 1 when nothing was written.\n\n"
+    "convert": ("exit status: 0 when nothing was lost, 2 when something was not converted (one\n"
+                "line per loss on standard error, naming it by its glTF path; the file is written\n"
+                "unless --strict), 1 when nothing was written for another reason.\n\n"
                 "example:\n  tavtools convert helicopter.glb build/helicopter.tav --format 20\n"
                 "  tavtools convert helicopter.gltf out/helicopter.tav --copy-textures --strict"),
     "preview": ("example:\n  tavtools preview vehicle.tav -o vehicle.png\n"
@@ -189,7 +189,10 @@ def _parser() -> argparse.ArgumentParser:
     convert.add_argument("target", help="TAV file to write; embedded images are written beside it")
     convert.add_argument("--format", type=int, choices=(10, 20), default=10, help="TAV format version (default 10)")
     convert.add_argument("--strict", action="store_true",
-                         help="treat any loss as an error: exit status 1 and no file written")
+                         help="write nothing when anything would be lost (exit status 2)")
+    convert.add_argument("--no-rename", action="store_true",
+                         help="write nothing when an image to write beside the target would need another name "
+                              "because a file of its name is there (default: take a free name)")
     convert.add_argument("--copy-textures", action="store_true",
                          help="copy external images beside the target (default: refer to them where they are)")
     convert.set_defaults(func=_convert)
@@ -236,7 +239,7 @@ def _summary(args: argparse.Namespace, _parser: argparse.ArgumentParser) -> int:
 def _convert(args: argparse.Namespace, _parser: argparse.ArgumentParser) -> int:
     from .convert import convert
     return int(convert(args.source, args.target, args.format, own_pools=True, strict=args.strict,
-                       copy_textures=args.copy_textures))
+                       copy_textures=args.copy_textures, rename=not args.no_rename))
 
 
 def _preview(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:

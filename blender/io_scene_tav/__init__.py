@@ -50,6 +50,21 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
         description="Export the selected objects only",
         default=False,
     )
+    use_visible: BoolProperty(
+        name="Visible Objects",
+        description="Export the visible objects only",
+        default=False,
+    )
+    use_renderable: BoolProperty(
+        name="Renderable Objects",
+        description="Export the objects that render only (leaves out hidden helpers such as boolean cutters)",
+        default=False,
+    )
+    use_active_collection: BoolProperty(
+        name="Active Collection",
+        description="Export the objects of the active collection (and the collections inside it) only",
+        default=False,
+    )
     apply_modifiers: BoolProperty(
         name="Apply Modifiers",
         description="Export meshes with their modifiers applied",
@@ -67,6 +82,9 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
 
         exporter = SceneExporter(context, report,
                                  use_selection=self.use_selection,
+                                 use_visible=self.use_visible,
+                                 use_renderable=self.use_renderable,
+                                 use_active_collection=self.use_active_collection,
                                  apply_modifiers=self.apply_modifiers)
         return exporter.export(self.filepath, int(self.format_version))
 

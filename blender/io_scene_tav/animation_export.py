@@ -1,8 +1,8 @@
 """Maps an object's keyframes onto animation keys and visibility keys.
 
 Mapping rules:
-- The scene's frame range maps linearly onto the argument range [0, 1]:
-  frame_start is 0, frame_end is 1 (a range of one frame maps it to 0).
+- The keys are at frame numbers; the scene's frame range is the clip the
+  builder maps onto the argument range.
 - The object's action is sampled at every frame of the range (so every
   interpolation, easing and F-curve modifier comes out as Blender plays
   it); the module's key reduction then drops the keys a straight line
@@ -11,8 +11,6 @@ Mapping rules:
   axis-angle, converted to quaternions) rotation keys, scale scale keys.
   A channel without F-curves gives one key of its current value, or none
   when that value is the identity.
-- The keys drive the argument in the object's custom property
-  ``tav_argument`` (default 0).
 - Keyframed ``hide_render`` gives visibility keys: 1 where the object
   renders, 0 where it is hidden.
 Drivers, NLA strips, delta transforms and bone (pose) animation are not
@@ -24,14 +22,6 @@ import mathutils
 from . import compat
 
 CHANNELS = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale", "hide_render")
-
-
-def frame_times(scene):
-    """The sampled frames and their argument positions: two lists."""
-    start, end = scene.frame_start, scene.frame_end
-    frames = list(range(start, max(end, start) + 1))
-    span = end - start
-    return frames, [(f - start) / span if span > 0 else 0.0 for f in frames]
 
 
 def curves_of(obj):
@@ -92,11 +82,3 @@ class ObjectAnimation:
     @property
     def moves(self):
         return any(k is not None and len(k) > 1 for k in (self.position, self.rotation, self.scale))
-
-
-def argument_of(obj):
-    """The object's ``tav_argument`` custom property as an argument number (default 0)."""
-    value = obj.get("tav_argument", 0)
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or value < 0 or value != int(value):
-        raise ValueError(f"tav_argument must be a whole number of 0 or more, not {value!r}")
-    return int(value)

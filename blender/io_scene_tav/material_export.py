@@ -1,70 +1,207 @@
-"""Maps a Blender material onto the material blocks of a PBR render node.
+"""Reads a Blender material into the builder's material description.
 
-Mapping rules (the surface shader is the Principled BSDF that feeds the
-material output, else the first one in the node tree):
-- Base Color: an Image Texture upstream of the input gives a ``BaseBlock``
-  with that image as albedo map; otherwise a ``ColorBaseBlock`` with the
-  input's colour (the viewport colour for materials without nodes, grey 0.8
-  for objects without material).
-- Normal: a Normal Map node whose Color comes from an image gives a
-  ``NormalBlock`` with that image.
-- Roughness or Metallic fed from an image (through Separate RGB/Color, as
-  Blender's glTF importer wires an occlusion-roughness-metallic map) gives
-  an ``AormsBlock`` with that image.
-- Emission: an image upstream gives an ``EmissiveBlock`` with the map,
-  Emission Strength as amount and white colour, or the colour that a Mix
-  node in Multiply mode right before the input multiplies the image with
-  (as Blender's glTF importer wires an emissive factor); else a non-black Emission (Color)
-  gives an ``EmissiveColorBlock`` with colour and strength.
-- Blend mode Alpha Blend sets transparent mode 1; Backface Culling off makes
-  the node two-sided (the back faces are added at save).
-- A texture name is the base name of the image's file ("//tex/hull.png" is
-  "hull.png"); an image without a file (packed or generated) is named after
-  the image, with the extension of its file format added when missing.
-What else the shader does (other inputs, textures on other inputs, node
-setups the walk does not recognise) is reported, not exported.
+The surface shader is the Principled BSDF that feeds the material output,
+else the first one in the node tree.  An Image Texture upstream of Base
+Color, of a Normal Map node's Color, of Roughness or Metallic (through
+Separate RGB/Color), or of Emission gives that texture; an unlinked input
+gives its value (metallic and roughness as factors, Alpha as the base
+colour's alpha).  A UV Map node before an image names the UV layer it
+reads (else the render layer); a Mapping node before it is a texture
+transform.  A Mix node in Multiply mode before Emission multiplies the
+emission image with its colour, as Blender's glTF importer wires an
+emissive factor.  Materials without nodes give their viewport colour.
+What the walk does not recognise is reported by the reader.
+
+Image names: a file's base name ("//tex/hull.png" is "hull.png"); an image
+held in the .blend (packed or generated) is written beside the model under
+its name, with the extension of its format added when missing.
 """
 
 import os
 
 import bpy
+import numpy as np
 
 from . import compat
+from .tavtools.preview import png_bytes
+from .tavtools.scene import Image, Material, Texture
 
 FORMAT_EXTENSIONS = {"PNG": ".png", "JPEG": ".jpg", "TARGA": ".tga", "TARGA_RAW": ".tga", "BMP": ".bmp",
                      "OPEN_EXR": ".exr", "HDR": ".hdr", "TIFF": ".tif", "WEBP": ".webp"}
 DEFAULT_COLOR = (0.8, 0.8, 0.8)
 DEFAULT_NAME = "default_material"
-# Inputs the mapping reads; a link into any other input of the shader is reported.
+# Inputs the walk reads; a link into any other input of the shader is reported.
 READ_INPUTS = {"Base Color", "Normal", "Roughness", "Metallic", "Emission Color", "Emission Strength", "Alpha"}
+NOT_ONE_FILE = {"TILED": "UDIM tiles", "MOVIE": "a movie", "SEQUENCE": "an image sequence",
+                "VIEWER": "a viewer image"}
 
 
 def texture_name(image):
-    """The texture name of a ``bpy.types.Image``: its file's base name."""
+    """The file name of a ``bpy.types.Image``: its file's base name, or its
+    own name for one without a file."""
     path = image.filepath_raw or image.filepath
-    if path and not image.packed_file:
+    if path and image.source == "FILE":
         return os.path.basename(bpy.path.abspath(path).replace("\\", "/"))
-    if path:
-        return os.path.basename(path.replace("\\", "/"))
     name = image.name
-    extension = FORMAT_EXTENSIONS.get(image.file_format, "")
+    extension = ".png" if image.source == "GENERATED" else FORMAT_EXTENSIONS.get(image.file_format, "")
     if extension and not name.lower().endswith(extension):
         name += extension
     return name
 
 
-def _upstream_image(socket, depth=0):
+def _pixels_png(image):
+    """A generated image's pixels as PNG bytes (RGB, 8 bits, top row first)."""
+    width, height = image.size
+    pixels = np.empty(width * height * image.channels, dtype=np.float32)
+    image.pixels.foreach_get(pixels)
+    rgb = pixels.reshape(height, width, image.channels)[::-1, :, :3]
+    return png_bytes(np.clip(np.rint(rgb * 255.0), 0, 255).astype(np.uint8))
+
+
+def describe_image(image):
+    """The builder's Image of a ``bpy.types.Image``."""
+    where = f"image {image.name}"
+    name = texture_name(image)
+    if image.source in NOT_ONE_FILE:
+        return Image(where, name, kind=NOT_ONE_FILE[image.source])
+    if image.packed_file is not None:
+        return Image(where, name, data=bytes(image.packed_file.data))
+    if image.source == "GENERATED":
+        return Image(where, name, data=_pixels_png(image))
+    return Image(where, name, path=bpy.path.abspath(image.filepath_raw or image.filepath))
+
+
+def _upstream_image_node(socket, depth=0):
     """The first Image Texture node (with an image) feeding ``socket``."""
     if socket is None or not socket.is_linked or depth > 8:
         return None
     node = socket.links[0].from_node
     if node.type == "TEX_IMAGE":
-        return node.image
+        return node if node.image is not None else None
     for child in node.inputs:
-        image = _upstream_image(child, depth + 1)
-        if image is not None:
-            return image
+        found = _upstream_image_node(child, depth + 1)
+        if found is not None:
+            return found
     return None
+
+
+def _coordinates(node):
+    """(UV layer name or None, transformed) of what feeds an image node's Vector."""
+    uv_name, transformed = None, False
+    pending = [node.inputs.get("Vector")]
+    while pending:
+        socket = pending.pop()
+        if socket is None or not socket.is_linked:
+            continue
+        source = socket.links[0].from_node
+        if source.type == "MAPPING":
+            transformed = True
+        elif source.type == "UVMAP" and source.uv_map:
+            uv_name = source.uv_map
+        pending.extend(source.inputs)
+    return uv_name, transformed
+
+
+def _shader(tree):
+    for node in tree.nodes:
+        if node.type == "OUTPUT_MATERIAL" and node.is_active_output:
+            surface = node.inputs.get("Surface")
+            if surface is not None and surface.is_linked and surface.links[0].from_node.type == "BSDF_PRINCIPLED":
+                return surface.links[0].from_node
+    for node in tree.nodes:
+        if node.type == "BSDF_PRINCIPLED":
+            return node
+    return None
+
+
+class MaterialReader:
+    """Material descriptions of one export run: one per Blender material,
+    images shared.  ``uv_number(name)`` numbers the UV layers that textures
+    name (set 0 is always the render layer); ``notes`` collects what the
+    walk could not read, as (where, text)."""
+
+    def __init__(self):
+        self.materials = {}
+        self.images = {}
+        self.uv_numbers = {}
+        self.notes = []
+
+    def uv_number(self, name):
+        return self.uv_numbers.setdefault(name, len(self.uv_numbers) + 1)
+
+    def material(self, material):
+        key = material.name if material is not None else None
+        if key not in self.materials:
+            self.materials[key] = self._read(material)
+        return self.materials[key]
+
+    def _texture(self, node, where):
+        if node is None:
+            return None
+        image = node.image
+        if image.name not in self.images:
+            self.images[image.name] = describe_image(image)
+        uv_name, transformed = _coordinates(node)
+        return Texture(self.images[image.name], where, self.uv_number(uv_name) if uv_name else 0, transformed)
+
+    def _read(self, material):
+        if material is None:
+            return Material(DEFAULT_NAME, DEFAULT_NAME, base_color=(*DEFAULT_COLOR, 1.0))
+        where = f"material {material.name}"
+        mode = compat.blend_mode(material)
+        result = Material(material.name, where, two_sided=not material.use_backface_culling,
+                          alpha_mode={"BLEND": "BLEND", "CLIP": "MASK"}.get(mode, "OPAQUE"))
+        if mode == "HASHED":
+            self.notes.append((where, "blend mode HASHED is not exported; written opaque"))
+        tree = compat.material_node_tree(material)
+        shader = _shader(tree) if tree is not None else None
+        if shader is None:
+            result.base_color = (*material.diffuse_color[:3], 1.0)
+            if tree is not None:
+                self.notes.append((where, "no Principled BSDF; the viewport colour is exported"))
+            return result
+        self._principled(shader, result, where)
+        return result
+
+    def _principled(self, shader, result, where):
+        def socket(name):
+            return compat.principled_input(shader, name)
+
+        base = socket("Base Color")
+        alpha = socket("Alpha")
+        result.base_texture = self._texture(_upstream_image_node(base), where + " Base Color")
+        color = (1.0, 1.0, 1.0) if result.base_texture is not None else tuple(base.default_value[:3])
+        if result.base_texture is None and base.is_linked:
+            self.notes.append((where, "Base Color is driven by nodes other than an image; its own colour is exported"))
+        result.base_color = (*color, 1.0 if alpha.is_linked else float(alpha.default_value))
+        normal = socket("Normal")
+        if normal.is_linked:
+            node = normal.links[0].from_node
+            image = _upstream_image_node(node.inputs.get("Color")) if node.type == "NORMAL_MAP" else None
+            if image is not None:
+                result.normal_texture = self._texture(image, where + " Normal")
+                result.normal_scale = float(node.inputs["Strength"].default_value)
+            else:
+                self.notes.append((where, "Normal is not a Normal Map node with an image; not exported"))
+        orm = _upstream_image_node(socket("Roughness")) or _upstream_image_node(socket("Metallic"))
+        result.metallic_roughness_texture = self._texture(orm, where + " Roughness")
+        for name in ("Metallic", "Roughness"):
+            value = 1.0 if socket(name).is_linked else float(socket(name).default_value)
+            setattr(result, name.lower(), value)
+        emission = socket("Emission Color")
+        strength = socket("Emission Strength")
+        result.emission_strength = float(strength.default_value) if strength is not None else 1.0
+        image = _upstream_image_node(emission)
+        if image is not None:
+            result.emissive_texture = self._texture(image, where + " Emission")
+            result.emission = _multiplied_color(emission) or (1.0, 1.0, 1.0)
+        elif not emission.is_linked:
+            result.emission = tuple(emission.default_value[:3])
+        else:
+            self.notes.append((where, "Emission is driven by nodes other than an image; not exported"))
+        for input_socket in shader.inputs:
+            if input_socket.is_linked and compat.principled_input_name(input_socket) not in READ_INPUTS:
+                self.notes.append((where, f"the link into {input_socket.name} is not exported"))
 
 
 def _multiplied_color(socket):
@@ -80,135 +217,3 @@ def _multiplied_color(socket):
     if len(colors) != 2 or len(fixed) != 1:
         return None
     return tuple(fixed[0].default_value[:3])
-
-
-def _shader(material):
-    tree = compat.material_node_tree(material)
-    if tree is None:
-        return None
-    for node in tree.nodes:
-        if node.type == "OUTPUT_MATERIAL" and node.is_active_output:
-            surface = node.inputs.get("Surface")
-            if surface is not None and surface.is_linked and surface.links[0].from_node.type == "BSDF_PRINCIPLED":
-                return surface.links[0].from_node
-    for node in tree.nodes:
-        if node.type == "BSDF_PRINCIPLED":
-            return node
-    return None
-
-
-class MaterialInfo:
-    """What the export takes from one material (or from no material).
-
-    Fields: ``name``; ``albedo`` (texture name or None) and ``color``;
-    ``normal_map``, ``aorms_map``, ``emissive_map`` (texture names or None);
-    ``emission`` colour and ``emission_strength``; ``transparent`` and
-    ``two_sided`` flags; ``notes``, texts of what was not exported.
-    """
-
-    def __init__(self, material):
-        self.notes = []
-        self.albedo = self.normal_map = self.aorms_map = self.emissive_map = None
-        self.color = DEFAULT_COLOR
-        self.emission = (0.0, 0.0, 0.0)
-        self.emission_strength = 1.0
-        if material is None:
-            self.name = DEFAULT_NAME
-            self.transparent = False
-            self.two_sided = False
-            return
-        self.name = material.name
-        blend = compat.blend_mode(material)
-        self.transparent = blend == "BLEND"
-        self.two_sided = not material.use_backface_culling
-        if blend in ("CLIP", "HASHED"):
-            self.notes.append(f"blend mode {blend} is not exported; written opaque")
-        shader = _shader(material)
-        if shader is None:
-            self.color = tuple(material.diffuse_color[:3])
-            if compat.material_node_tree(material) is not None:
-                self.notes.append("no Principled BSDF; the viewport colour is exported")
-            return
-        self._read(shader)
-
-    def _read(self, shader):
-        inputs = shader.inputs
-        base = inputs["Base Color"]
-        image = _upstream_image(base)
-        if image is not None:
-            self.albedo = texture_name(image)
-        else:
-            if base.is_linked:
-                self.notes.append("Base Color is driven by nodes other than an image; its own colour is exported")
-            self.color = tuple(base.default_value[:3])
-        normal = inputs["Normal"]
-        if normal.is_linked:
-            node = normal.links[0].from_node
-            image = _upstream_image(node.inputs.get("Color")) if node.type == "NORMAL_MAP" else None
-            if image is not None:
-                self.normal_map = texture_name(image)
-            else:
-                self.notes.append("Normal is not a Normal Map node with an image; not exported")
-        image = _upstream_image(inputs["Roughness"]) or _upstream_image(inputs["Metallic"])
-        if image is not None:
-            self.aorms_map = texture_name(image)
-        emission = compat.principled_input(shader, "Emission Color")
-        self.emission_strength = float(inputs["Emission Strength"].default_value)
-        image = _upstream_image(emission)
-        if image is not None:
-            self.emissive_map = texture_name(image)
-            self.emission = _multiplied_color(emission) or (1.0, 1.0, 1.0)
-        elif not emission.is_linked:
-            self.emission = tuple(emission.default_value[:3])
-        else:
-            self.notes.append("Emission is driven by nodes other than an image; not exported")
-        for socket in inputs:
-            if socket.is_linked and compat.principled_input_name(socket) not in READ_INPUTS:
-                self.notes.append(f"the link into {socket.name} is not exported")
-
-    @property
-    def emissive(self):
-        return self.emissive_map is not None or (any(self.emission) and self.emission_strength > 0)
-
-    def textures(self):
-        return [t for t in (self.albedo, self.normal_map, self.aorms_map, self.emissive_map) if t]
-
-    def add_blocks(self, pytav, render, part):
-        """Adds the material's blocks for ``part`` (a MeshPart) to ``render``
-        (a ``pytav.PBRNode``) and sets its modes."""
-        if self.albedo:
-            base = pytav.BaseBlock()
-            base.setAlbedoMap(self.albedo)
-            base.setAlbedoMapUV(part.uvs)
-        else:
-            base = pytav.ColorBaseBlock()
-            base.setColor(pytav.PropertyFloat3(tuple(float(c) for c in self.color)))
-        base.setPositions(part.positions)
-        base.setNormals(part.normals)
-        render.addBlock(base)
-        if self.normal_map:
-            block = pytav.NormalBlock()
-            block.setNormalMap(self.normal_map)
-            block.setNormalMapUV(part.uvs)
-            render.addBlock(block)
-        if self.aorms_map:
-            block = pytav.AormsBlock()
-            block.setAormsMap(self.aorms_map)
-            block.setAormsMapUV(part.uvs)
-            render.addBlock(block)
-        if self.emissive_map:
-            block = pytav.EmissiveBlock()
-            block.setEmissiveMap(self.emissive_map)
-            block.setEmissiveMapUV(part.uvs)
-            block.setColor(pytav.PropertyFloat3(tuple(float(c) for c in self.emission)))
-            block.setAmount(pytav.PropertyFloat(self.emission_strength))
-            render.addBlock(block)
-        elif self.emissive:
-            block = pytav.EmissiveColorBlock()
-            block.setColor(pytav.PropertyFloat3(tuple(float(c) for c in self.emission)))
-            block.setAmount(pytav.PropertyFloat(self.emission_strength))
-            render.addBlock(block)
-        if self.transparent:
-            render.setTransparentMode(1)
-        if self.two_sided:
-            render.setTwoSided(True)

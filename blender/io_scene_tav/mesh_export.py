@@ -2,8 +2,9 @@
 
 Mapping rules:
 - Geometry is the mesh's loop triangles. A vertex is a loop (face corner):
-  its vertex position, its split normal (custom normals included) and its
-  coordinates in the active UV layer. Loops of one mesh vertex that agree
+  its vertex position, its corner normal (custom normals included) and its
+  coordinates in the UV layers: the one Blender renders with (the camera
+  icon in the list) first, the others after. Loops of one mesh vertex that agree
   with that vertex's first loop in normal and coordinates are one vertex,
   so smooth surfaces share them; the save's weld merges what is left.
 - Texture coordinates are written with v flipped (v' = 1 - v): Blender puts
@@ -26,7 +27,8 @@ class MeshPart:
 
     ``loops`` are the mesh loops that are its vertices (in vertex order),
     ``indices`` its triangles as indices into them (uint32, three a
-    triangle), ``positions``, ``normals`` and ``uvs`` flat float32 arrays.
+    triangle), ``positions`` and ``normals`` (N, 3) arrays and ``uvs`` the
+    (N, 2) coordinates of each UV layer by name.
     """
 
     def __init__(self, slot, loops, indices, positions, normals, uvs):
@@ -77,18 +79,18 @@ class MeshArrays:
         if self.zero_normals:
             normals[bad] = (0.0, 0.0, 1.0)
         self.loop_normals = normals
-        layer = mesh.uv_layers.active
-        self.has_uv = layer is not None
-        if self.has_uv:
+        layers = sorted(mesh.uv_layers, key=lambda layer: not layer.active_render)
+        self.uv_names = [layer.name for layer in layers]
+        self.has_uv = bool(layers)
+        self.loop_uvs = []
+        for layer in layers:
             uvs = np.empty(loop_count * 2, dtype=np.float32)
             layer.data.foreach_get("uv", uvs)
             uvs = uvs.reshape(-1, 2)
             uvs[:, 1] = 1.0 - uvs[:, 1]
-        else:
-            uvs = np.zeros((loop_count, 2), dtype=np.float32)
+            self.loop_uvs.append(uvs)
         # Normal and coordinates side by side, compared in one operation.
-        self.loop_attributes = np.hstack([self.loop_normals, uvs])
-        self.loop_uvs = uvs
+        self.loop_attributes = np.hstack([self.loop_normals] + self.loop_uvs)
 
     @property
     def triangle_count(self):
@@ -113,10 +115,9 @@ class MeshArrays:
             else:
                 corners = self.tri_loops.reshape(-1, 3)[slots == slot].reshape(-1)
             loops, indices = self._shared(corners)
-            yield MeshPart(int(slot), loops, indices,
-                           np.ascontiguousarray(self.co[self.loop_vertex[loops]]).reshape(-1),
-                           np.ascontiguousarray(self.loop_normals[loops]).reshape(-1),
-                           np.ascontiguousarray(self.loop_uvs[loops]).reshape(-1))
+            yield MeshPart(int(slot), loops, indices, self.co[self.loop_vertex[loops]].astype(np.float64),
+                           self.loop_normals[loops].astype(np.float64),
+                           {name: uvs[loops].astype(np.float64) for name, uvs in zip(self.uv_names, self.loop_uvs)})
 
     def _shared(self, corners):
         """(loops, indices): the distinct vertices that the triangle corners

@@ -1,62 +1,69 @@
-"""Walks a Blender scene and builds and saves a TAV model through ``pytav``.
+"""Reads a Blender scene into the builder's scene description, then builds
+and saves it with ``tavtools.builder`` (which decides what the file holds).
 
-Mapping rules:
-- The objects of the view layer (only the selected ones with "Selected
-  Objects") become nodes named after them, parents first, children in name
-  order. An object hangs from its parent's node when the parent is
-  exported, else from the model's root; its node's matrix is its world
-  matrix relative to that parent's (the parent inverse included). Blender
-  is Z-up like the model: no axis change, units unchanged.
-- A plain object is a ``Transform``. An object whose location, rotation or
-  scale is keyframed is an ``AnimationNode`` of the same name instead: its
-  base matrix is the parent inverse, its keys the object's own channels
-  (``animation_export``). Keyframed ``hide_render`` adds a
-  ``VisibilityNode`` "<name>_visibility" above the object's node.
-- Meshes (and curves, surfaces, texts and metaballs, as meshes) give one
-  ``PBRNode`` per used material slot, named after the object ("<object>_
-  <material>" when it has several), under the object's node
-  (``mesh_export``, ``material_export``); skinned meshes are
-  ``armature_export``'s. Point and spot lights give lights
-  (``light_export``); armatures give their bones.
-- The custom property ``tav`` gives an object a special role:
-  "connector" (an empty: a ``Connector`` named after it, its number and text
-  custom properties becoming the connector's properties), "shell" (a mesh: a
-  collision ``ShellNode``, not rendered), "segments" (a mesh: its edges as a
-  ``SegmentsNode``), "lod" (an empty: a ``Lod`` node "<name>_lod" under its
-  node holding its children, in name order, as the levels, with the
-  distances of the float list ``tav_lod_distances``, one per child; format
-  2.0 holds no LOD nodes, so there the levels stay plain children).
-- Anything not exported (cameras, sun and area lights, other object types,
-  collection instances,
-  shape keys, drivers, NLA strips, pose animation, unknown roles, custom
-  properties a connector cannot hold, shader features) is reported naming
-  the object; messages of ``addRenderNode`` and ``save`` are reported too.
-  A failed export reports an error and returns {'CANCELLED'}.
+What this reader takes:
+- The objects of the view layer, narrowed by the include options (Selected,
+  Visible, Renderable, Active Collection), become nodes named after them,
+  parents first, children in name order. An object hangs from its parent's
+  node when the parent is exported (from the bone's node when parented to
+  a bone), else from the model's root. A still object's node holds its
+  matrix relative to that parent (parent inverse included); an object
+  whose location, rotation or scale is keyframed is described by its own
+  channels over its parent inverse. Blender is Z-up like the model.
+- Keys: the object's action sampled at every frame of the scene's range
+  (the clip the builder maps onto the argument range), on the argument of
+  the custom property ``tav_argument`` (default 0); keyframed
+  ``hide_render`` gives visibility keys.
+- Meshes (and curves, surfaces, texts and metaballs, as meshes), evaluated
+  (modifiers applied with Apply Modifiers; an object in Edit Mode as it is
+  being edited), one mesh per used material slot, named after the object
+  ("<object>_<material>" when it has several). A mesh deformed by an
+  armature is skinned by the armature's deform bones.
+- Point and spot lights (others are described and reported by the
+  builder); armatures give their bones.
+- The custom property ``tav`` gives an object a special role: "connector"
+  (an empty; its number and text custom properties), "shell" (a mesh: a
+  collision shell), "segments" (a mesh: its edges), "lod" (an empty whose
+  children, in name order, are the levels at the distances of the float
+  list ``tav_lod_distances``).
+What it sees it cannot describe (cameras, other object types, collection
+instances, shape keys, drivers, NLA strips, pose animation, delta
+transforms of animated objects, unknown roles, shader set-ups) is reported
+naming the object; the builder's losses follow, each a warning. A failed
+export reports an error and returns {'CANCELLED'}.
 """
 
 import os
 
 import numpy as np
+from mathutils import Matrix, Quaternion
 
-from . import animation_export, armature_export, compat, light_export, material_export, mesh_export, settings
-from .armature_export import rows
+from . import animation_export, armature_export, light_export, material_export, mesh_export, settings
+from .tavtools import builder
+from .tavtools.scene import Clip, Mesh, Node, Scene, Skin, Track
 
 MESH_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
 ROLES = ("connector", "shell", "segments", "lod")
 INTERNAL_PROPERTIES = ("tav", "_RNA_UI", "cycles")
-
-
-def role_of(o):
-    """The object's role; None for an unusable one, which the content
-    export reports."""
-    try:
-        return settings.object_role(o)
-    except settings.SettingError:
-        return None
+MOVING = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale")
 
 
 class ExportError(Exception):
     """A problem that stops the export; its text is the report."""
+
+
+def _np(m):
+    return np.array(m, dtype=np.float64)
+
+
+def _rotation(o):
+    """The object's own rotation (without delta) as a quaternion."""
+    if o.rotation_mode == "QUATERNION":
+        return o.rotation_quaternion.normalized()
+    if o.rotation_mode == "AXIS_ANGLE":
+        angle, *axis = o.rotation_axis_angle
+        return Quaternion(axis, angle)
+    return o.rotation_euler.to_quaternion()
 
 
 class SceneExporter:
@@ -66,63 +73,63 @@ class SceneExporter:
     "ERROR"). ``export`` returns the operator result set and never raises.
     """
 
-    def __init__(self, context, report, use_selection=False, apply_modifiers=True):
+    def __init__(self, context, report, use_selection=False, apply_modifiers=True, use_visible=False,
+                 use_renderable=False, use_active_collection=False):
         self.context = context
         self.report = report
         self.use_selection = use_selection
+        self.use_visible = use_visible
+        self.use_renderable = use_renderable
+        self.use_active_collection = use_active_collection
         self.apply_modifiers = apply_modifiers
-        self.pytav = None
-        self.model = None
-        self.nodes = {}       # object name -> node its own content hangs from
-        self.holders = {}     # object name -> node its children hang from
+        self.scene = Scene()
+        self.records = {}     # object name -> Node
         self.skeletons = {}   # armature object name -> Skeleton
-        self.materials = {}   # material name (or None) -> MaterialInfo
-        self.corners = []     # world-space boxes (2 x 3 arrays) of the exported geometry
-        self.skinned = False
-        self.counts = {"render": 0, "light": 0, "shell": 0, "segments": 0, "connector": 0}
+        self.materials = material_export.MaterialReader()
+
+    def note(self, where, text):
+        self.scene.lose(where, text)
 
     # -- entry ------------------------------------------------------------
     def export(self, filepath, version):
         wm = self.context.window_manager
         self.restore = []
         started = False
+        objects = []
         try:
             folder = os.path.dirname(os.path.abspath(filepath))
             if not os.path.isdir(folder):
-                raise ExportError(f"Cannot write {filepath}: the folder {folder} does not exist")
-            try:
-                from . import pytav
-            except ImportError as error:
-                raise ExportError(f"The pytav module of the add-on does not load: {error}") from None
-            self.pytav = pytav
-            self.version = version
-            # A script may have linked objects since the last update; the view
-            # layer lists them (and their matrices are right) only after one.
+                raise ExportError(f"the folder {folder} does not exist")
             self.context.view_layer.update()
             objects = self._objects()
             wm.progress_begin(0, len(objects) + 1)
             started = True
+            for o in objects:
+                if o.mode == "EDIT":
+                    o.update_from_editmode()
             self._rest_armatures(objects)
             self.depsgraph = self.context.evaluated_depsgraph_get()
+            self._describe(objects, wm)
+            pytav = builder.module()
             pytav.init()
+            built = None
             try:
-                self._build(objects, wm)
+                built = builder.build(self.scene, filepath, builder.Options(version, refer="basename"))
+                for line in built.losses:
+                    self.report("WARNING", line)
                 wm.progress_update(len(objects))
-                if version == 20:
-                    self._note_format20()
-                message = self.model.save(filepath, version)
+                builder.save(built)
             finally:
                 # The model and every wrapper go before the module's pools.
-                self.model = None
-                for table in (self.nodes, self.holders, self.skeletons):
-                    table.clear()
+                built = None
                 pytav.deinit()
-            if message:
-                raise ExportError(f"Saving {filepath} failed: {message}")
-        except ExportError as error:
-            self.report("ERROR", str(error))
+        except (ExportError, builder.BuildError, builder.SaveError) as error:
+            self.report("ERROR", f"Export to {filepath} failed: {error}")
             return {"CANCELLED"}
-        except Exception as error:  # any other failure: one readable line, no traceback
+        except ImportError as error:
+            self.report("ERROR", f"The pytav module of the add-on does not load: {error}")
+            return {"CANCELLED"}
+        except Exception as error:  # noqa: BLE001 -- any other failure: one readable line, no traceback
             self.report("ERROR", f"Export failed: {type(error).__name__}: {error}")
             return {"CANCELLED"}
         finally:
@@ -132,13 +139,25 @@ class SceneExporter:
                 self.context.view_layer.update()
             if started:
                 wm.progress_end()
-        counts = ", ".join(f"{n} {k}" for k, n in self.counts.items() if n)
-        self.report("INFO", f"Exported {len(objects)} objects to {filepath} ({counts or 'no geometry'})")
+        self.report("INFO", f"Exported {len(objects)} objects to {filepath}")
         return {"FINISHED"}
+
+    def _included(self, o, collection_objects):
+        if self.use_selection and not o.select_get():
+            return False
+        if self.use_visible and not o.visible_get():
+            return False
+        if self.use_renderable and (o.hide_render or any(c.hide_render for c in o.users_collection)):
+            return False
+        return collection_objects is None or o.name in collection_objects
 
     def _objects(self):
         """The objects to export, parents before children, siblings by name."""
-        chosen = [o for o in self.context.view_layer.objects if not self.use_selection or o.select_get()]
+        collection_objects = None
+        if self.use_active_collection:
+            active = self.context.view_layer.active_layer_collection.collection
+            collection_objects = {o.name for o in active.all_objects}
+        chosen = [o for o in self.context.view_layer.objects if self._included(o, collection_objects)]
         names = {o.name for o in chosen}
         children = {}
         for o in chosen:
@@ -167,142 +186,143 @@ class SceneExporter:
         if restore:
             self.context.view_layer.update()
 
-    # -- building -----------------------------------------------------------
-    def _build(self, objects, wm):
-        pt = self.pytav
-        self.model = pt.Model()
-        self.frames, self.times = animation_export.frame_times(self.context.scene)
-        # A model with skinned nodes needs its box from the exporter.
-        self.need_bounds = any(o.type == "MESH" and armature_export.deforming_armature(o) is not None
-                               for o in objects)
+    # -- describing ---------------------------------------------------------
+    def _describe(self, objects, wm):
+        scene = self.context.scene
+        self.clip_range = (scene.frame_start, max(scene.frame_end, scene.frame_start))
+        self.frames = list(range(self.clip_range[0], self.clip_range[1] + 1))
         for o in objects:
-            self._make_node(o)
+            self._node(o)
         for k, o in enumerate(objects):
             wm.progress_update(k)
-            self._export_content(o)
-        if self.skinned and self.corners:
-            box = np.concatenate(self.corners)
-            self.model.setBBox(tuple(float(v) for v in np.r_[box.min(axis=0), box.max(axis=0)]))
+            self._content(o)
+        for where, text in self.materials.notes:
+            self.note(where, text)
 
-    def _make_node(self, o):
-        pt = self.pytav
+    def _parent_node(self, o):
+        """(node the object hangs from or None, matrix from that node to the object's own channels)."""
         parent = o.parent if o.parent is not None and o.parent.name in self.exported else None
-        holder = self.holders[parent.name] if parent is not None else self.model.getRootTransform()
-        local = (parent.matrix_world.inverted_safe() @ o.matrix_world) if parent is not None else o.matrix_world.copy()
+        if parent is None:
+            base = o.parent.matrix_world @ o.matrix_parent_inverse if o.parent is not None else Matrix.Identity(4)
+            return None, base
+        if o.parent_type == "BONE" and parent.name in self.skeletons and o.parent_bone in parent.data.bones:
+            bone = parent.data.bones[o.parent_bone]
+            return self.skeletons[parent.name].nodes[bone.name], \
+                Matrix.Translation((0.0, bone.length, 0.0)) @ o.matrix_parent_inverse
+        return self.records[parent.name], o.matrix_parent_inverse
+
+    def _node(self, o):
+        holder, base = self._parent_node(o)
         curves = animation_export.curves_of(o)
         self._report_animation_losses(o, curves)
-        animation = animation_export.ObjectAnimation(o, curves, self.frames, self.times) if curves else None
-        argument = 0
-        if animation is not None:
-            try:
-                argument = settings.animation_argument(o, o.animation_data.action)
-            except settings.SettingError as error:
-                raise ExportError(str(error)) from None
-        if animation is not None and animation.visibility is not None:
-            visibility = holder.addChild(pt.VisibilityNode(o.name + "_visibility"))
-            visibility.setArguments([(argument, animation.visibility)])
-            holder = visibility
-        if any(path in curves for path in ("location", "rotation_euler", "rotation_quaternion",
-                                           "rotation_axis_angle", "scale")):
+        record = Node(o.name, o.name)
+        if any(path in curves for path in MOVING):
             if any(o.delta_location) or any(o.delta_scale[i] != 1.0 for i in range(3)) or \
                     any(o.delta_rotation_euler) or tuple(o.delta_rotation_quaternion) != (1.0, 0.0, 0.0, 0.0):
-                self.report("WARNING", f"{o.name}: delta transforms of an animated object are not exported")
-            node = holder.addChild(pt.AnimationNode(o.name))
-            node.setBaseMatrix(rows(local @ o.matrix_basis.inverted_safe()))
-            if animation.position:
-                node.setPositionAnimation([(argument, animation.position)])
-            if animation.rotation:
-                node.setRotationAnimation([(argument, animation.rotation)])
-            if animation.scale:
-                node.setScaleAnimation([(argument, animation.scale)])
+                self.note(o.name, "delta transforms of an animated object are not exported")
+            record.offset = _np(base)
+            record.translation, record.rotation, record.scale = \
+                tuple(o.location), tuple(_rotation(o)), tuple(o.scale)
         else:
-            node = holder.addChild(pt.Transform(o.name, rows(local)))
-        self.nodes[o.name] = node
-        self.holders[o.name] = node
-        if role_of(o) == "lod":
-            self._make_lod(o, node)
+            world_of_holder = o.parent.matrix_world if holder is not None else Matrix.Identity(4)
+            if holder is not None and o.parent_type == "BONE" and holder is not self.records.get(o.parent.name):
+                bone = o.parent.data.bones[o.parent_bone]
+                world_of_holder = o.parent.matrix_world @ bone.matrix_local
+            record.matrix = _np(world_of_holder.inverted_safe() @ o.matrix_world)
+        if curves:
+            self._tracks(o, record, curves)
+        (holder.children if holder is not None else self.scene.roots).append(record)
+        self.records[o.name] = record
         if o.type == "ARMATURE":
-            self.skeletons[o.name] = armature_export.Skeleton(pt, o, node)
-            if len(self.skeletons[o.name].bones) > armature_export.MAX_BONES:
-                self.report("WARNING", f"{o.name}: {len(o.data.bones)} bones exceed "
-                                       f"{armature_export.MAX_BONES}; the meshes it deforms are exported unskinned")
+            self.skeletons[o.name] = armature_export.Skeleton(o, record)
 
-    def _make_lod(self, o, node):
-        if o.type != "EMPTY":
-            self.report("WARNING", f"{o.name}: role 'lod' needs an empty; exported as a plain object")
-            return
-        children = sorted((c for c in o.children if c.name in self.exported), key=lambda c: c.name)
+    def _tracks(self, o, record, curves):
         try:
-            distances = settings.lod_distances(o, len(children))
+            argument = settings.animation_argument(o, o.animation_data.action)
         except settings.SettingError as error:
-            self.report("WARNING", f"{error}; exported as a plain object")
-            return
-        if distances is None:
-            self.report("WARNING", f"{o.name}: role 'lod' needs the float list tav_lod_distances with one "
-                                   f"distance per child ({len(children)}); exported as a plain object")
-            return
-        if self.version == 20:
-            self.report("WARNING", f"{o.name}: format 2.0 holds no LOD nodes; its levels are exported as "
-                                   "plain children")
-            return
-        self.holders[o.name] = node.addChild(self.pytav.Lod(o.name + "_lod", distances))
+            raise ExportError(str(error)) from None
+        animation = animation_export.ObjectAnimation(o, curves, self.frames, self.frames)
+        clip = Clip(argument, float(self.clip_range[0]), float(self.clip_range[1]))
+        for path, keys, moved in (("translation", animation.position, "location" in curves),
+                                  ("rotation", animation.rotation, animation.rotation is not None and
+                                   len(animation.rotation) > 1),
+                                  ("scale", animation.scale, "scale" in curves)):
+            if keys and moved:
+                record.tracks.append(Track(o.name, path, clip, np.array([k[0] for k in keys], dtype=np.float64),
+                                           np.array([k[1] for k in keys], dtype=np.float64)))
+        if animation.visibility is not None:
+            record.tracks.append(Track(o.name, "visibility", clip,
+                                       np.array([k[0] for k in animation.visibility], dtype=np.float64),
+                                       np.array([[k[1]] for k in animation.visibility], dtype=np.float64)))
 
     def _report_animation_losses(self, o, curves):
         data = o.animation_data
         if data is None:
             return
         if data.drivers:
-            self.report("WARNING", f"{o.name}: drivers are not exported")
+            self.note(o.name, "drivers are not exported")
         if data.nla_tracks:
-            self.report("WARNING", f"{o.name}: NLA strips are not exported (only the active action is)")
-        if data.action is not None:
-            other = sorted({c.data_path for c in compat.action_curves(o)
-                            if c.data_path not in animation_export.CHANNELS})
-            if other:
-                self.report("WARNING", f"{o.name}: animation of {', '.join(other)} is not exported")
+            self.note(o.name, "NLA strips are not exported (only the active action is)")
+        other = sorted({c.data_path for c in animation_export.compat.action_curves(o)
+                        if c.data_path not in animation_export.CHANNELS})
+        if other and o.type != "ARMATURE":
+            self.note(o.name, f"animation of {', '.join(other)} is not exported")
 
     # -- content ------------------------------------------------------------------
-    def _export_content(self, o):
+    def _content(self, o):
         try:
             role = settings.object_role(o)
         except settings.SettingError as error:
-            self.report("WARNING", f"{error}; exported as a plain object")
+            where, _, text = str(error).partition(": ")
+            self.note(where, f"{text}; exported as a plain object")
             role = None
         if role is not None and role not in ROLES:
-            self.report("WARNING", f"{o.name}: role {role!r} is not exported yet; exported as a plain object")
+            self.note(o.name, f"role {role!r} is not exported yet; exported as a plain object")
             role = None
-        node = self.nodes[o.name]
+        record = self.records[o.name]
+        if role == "lod":
+            self._lod(o, record)
         if o.type in MESH_TYPES:
             if role == "shell":
-                self._export_shell(o, node)
+                self._shell(o, record)
             elif role == "segments":
-                self._export_segments(o, node)
+                self._segments(o, record)
             else:
                 if role is not None:
-                    self.report("WARNING", f"{o.name}: role {role!r} needs an empty; exported as a mesh")
-                self._export_mesh(o, node)
+                    self.note(o.name, f"role {role!r} needs an empty; exported as a mesh")
+                self._meshes(o, record)
         elif o.type == "EMPTY":
             if role == "connector":
-                self._export_connector(o, node)
+                self._connector(o, record)
             elif role in ("shell", "segments"):
-                self.report("WARNING", f"{o.name}: role {role!r} needs a mesh; exported as a plain object")
+                self.note(o.name, f"role {role!r} needs a mesh; exported as a plain object")
             if o.instance_type == "COLLECTION" and o.instance_collection is not None:
-                self.report("WARNING", f"{o.name}: collection instances are not exported (make them real first)")
+                self.note(o.name, "collection instances are not exported (make them real first)")
         elif o.type == "LIGHT":
-            if o.data.type in ("POINT", "SPOT"):
-                light = light_export.make_light(self.pytav, o)
-                light.setControlNode(node)
-                (self.model.addOmniLight if o.data.type == "POINT" else self.model.addSpotLight)(light)
-                self.counts["light"] += 1
-            else:
-                self.report("WARNING", f"{o.name}: {o.data.type.lower()} lights are not exported; skipped")
+            record.light = light_export.describe_light(o)
         elif o.type == "ARMATURE":
-            if o.pose is not None and any(c.data_path.startswith("pose.bones") for c in compat.action_curves(o)):
-                self.report("WARNING", f"{o.name}: pose animation is not exported (bones keep their rest pose)")
+            if any(c.data_path.startswith("pose.bones") for c in animation_export.compat.action_curves(o)):
+                self.note(o.name, "pose animation is not exported (bones keep their rest pose)")
         else:
-            self.report("WARNING", f"{o.name}: {o.type.lower()} objects are not exported (kept as a transform)")
+            self.note(o.name, f"{o.type.lower()} objects are not exported (kept as a transform)")
 
-    def _mesh(self, o, keep_groups=False):
+    def _lod(self, o, record):
+        if o.type != "EMPTY":
+            self.note(o.name, "role 'lod' needs an empty; exported as a plain object")
+            return
+        try:
+            distances = settings.lod_distances(o, len(record.children))
+        except settings.SettingError as error:
+            where, _, text = str(error).partition(": ")
+            self.note(where, f"{text}; exported as a plain object")
+            return
+        if distances is None:
+            self.note(o.name, f"role 'lod' needs the float list tav_lod_distances with one distance per child "
+                              f"({len(record.children)}); exported as a plain object")
+            return
+        record.lod_distances = distances
+
+    def _mesh_data(self, o, keep_groups=False):
         """The mesh to export of object ``o`` (free it with to_mesh_clear on
         the returned owner): (owner, mesh)."""
         owner = o.evaluated_get(self.depsgraph) if self.apply_modifiers or o.type != "MESH" else o
@@ -310,146 +330,75 @@ class SceneExporter:
             return owner, owner.to_mesh(preserve_all_data_layers=True, depsgraph=self.depsgraph)
         return owner, owner.to_mesh()
 
-    def _export_mesh(self, o, node):
-        pt = self.pytav
+    def _meshes(self, o, record):
         skeleton = None
         armature = armature_export.deforming_armature(o) if o.type == "MESH" else None
         if armature is not None:
             skeleton = self.skeletons.get(armature.name)
             if skeleton is None:
-                self.report("WARNING", f"{o.name}: its armature {armature.name} is not exported; exported unskinned")
-            elif skeleton.too_many:
-                skeleton = None
+                self.note(o.name, f"its armature {armature.name} is not exported; exported unskinned")
         if o.type == "MESH" and o.data.shape_keys is not None and len(o.data.shape_keys.key_blocks) > 1:
-            self.report("WARNING", f"{o.name}: shape keys are not exported (their current mix is)")
-        owner, mesh = self._mesh(o, keep_groups=skeleton is not None)
+            self.note(o.name, "shape keys are not exported (their current mix is)")
+        owner, mesh = self._mesh_data(o, keep_groups=skeleton is not None)
         try:
             data = mesh_export.MeshArrays(mesh)
             if data.triangle_count == 0:
-                self.report("WARNING", f"{o.name}: no faces; skipped")
+                self.note(o.name, "no faces; skipped")
                 return
             if data.zero_normals:
-                self.report("WARNING", f"{o.name}: {data.zero_normals} corners of degenerate faces have no normal; "
-                                       "written as +Z")
+                self.note(o.name, f"{data.zero_normals} corners of degenerate faces have no normal; written as +Z")
             influences = skeleton.vertex_influences(o, mesh) if skeleton is not None else None
         finally:
             owner.to_mesh_clear()
         slots = o.material_slots
         parts = list(data.parts(len(slots)))
-        world = np.array(o.matrix_world, dtype=np.float64)
-        control = node
-        if skeleton is not None:
-            control = self.model.getRootTransform()
-            self.skinned = True
         for part in parts:
-            material = slots[part.slot].material if slots else None
-            info = self._material_info(material)
-            if info.textures() and not data.has_uv:
-                self.report("WARNING", f"{o.name}: no UV layer for the textures of {info.name}; coordinates are zeros")
+            material = self.materials.material(slots[part.slot].material if slots else None)
+            name = o.name if len(parts) == 1 else f"{o.name}_{material.name}"
+            sets = {}
+            names = {}
+            for k, (layer, uvs) in enumerate(part.uvs.items()):
+                number = 0 if k == 0 else self.materials.uv_number(layer)
+                sets[number], names[number] = uvs, layer
+            made = Mesh(name, name, part.positions, part.normals, part.indices, material, sets,
+                        {n: layer for n, layer in names.items() if n})
             if skeleton is not None:
-                _to_world(part, world)
-            name = o.name if len(parts) == 1 else f"{o.name}_{info.name}"
-            render = pt.PBRNode(name, info.name)
-            info.add_blocks(pt, render, part)
-            if skeleton is not None:
-                block = pt.BoneBlock()
-                block.setBones(skeleton.nodes)
-                block.setBoneNames([b.name for b in skeleton.bones])
                 vertices = data.loop_vertex[part.loops]
-                block.setBoneIndices(np.ascontiguousarray(influences[0][vertices]).reshape(-1))
-                block.setBoneWeights(np.ascontiguousarray(influences[1][vertices]).reshape(-1))
-                render.addBlock(block)
-            render.setIndices(part.indices)
-            render.setControlNode(control)
-            message = self.model.addRenderNode(render)
-            if message:
-                self.report("WARNING", f"{o.name}: render node {name} refused: {message}")
-                continue
-            self.counts["render"] += 1
-            if self.need_bounds:
-                self._add_bounds(part.positions, None if skeleton is not None else world)
+                made.skin = Skin(armature.name, skeleton.skin.joints, skeleton.skin.inverse_binds,
+                                 _np(o.matrix_world))
+                made.joints, made.weights = influences[0][vertices], influences[1][vertices]
+            record.meshes.append(made)
 
-    def _material_info(self, material):
-        key = material.name if material is not None else None
-        info = self.materials.get(key)
-        if info is None:
-            info = material_export.MaterialInfo(material)
-            self.materials[key] = info
-            for note in info.notes:
-                self.report("WARNING", f"material {info.name}: {note}")
-        return info
-
-    def _add_bounds(self, positions, world):
-        """Notes the model-space box of the points (flat float32) under the
-        world matrix ``world`` (None: already in model space)."""
-        points = positions.reshape(-1, 3).astype(np.float64)
-        if world is not None:
-            points = points @ world[:3, :3].T + world[:3, 3]
-        self.corners.append(np.array([points.min(axis=0), points.max(axis=0)]))
-
-    def _export_shell(self, o, node):
-        owner, mesh = self._mesh(o)
+    def _shell(self, o, record):
+        owner, mesh = self._mesh_data(o)
         try:
             positions, indices = mesh_export.MeshArrays(mesh).triangle_positions()
         finally:
             owner.to_mesh_clear()
         if len(indices) == 0:
-            self.report("WARNING", f"{o.name}: a shell without faces; skipped")
+            self.note(o.name, "a shell without faces; skipped")
             return
-        shell = self.pytav.ShellNode(o.name)
-        shell.setPositions(positions.tolist())
-        shell.setIndices(indices.tolist())
-        shell.setControlNode(node)
-        self.model.addShellNode(shell)
-        self.counts["shell"] += 1
-        if self.need_bounds:
-            self._add_bounds(positions, np.array(o.matrix_world, dtype=np.float64))
+        record.shell = (positions.reshape(-1, 3).astype(np.float64), indices)
 
-    def _export_segments(self, o, node):
-        owner, mesh = self._mesh(o)
+    def _segments(self, o, record):
+        owner, mesh = self._mesh_data(o)
         try:
             segments = mesh_export.edge_segments(mesh)
         finally:
             owner.to_mesh_clear()
         if not segments:
-            self.report("WARNING", f"{o.name}: segments without edges; skipped")
+            self.note(o.name, "segments without edges; skipped")
             return
-        made = self.pytav.SegmentsNode(o.name)
-        made.set(segments)
-        made.setControlNode(node)
-        self.model.addSegmentsNode(made)
-        self.counts["segments"] += 1
+        record.segments = segments
 
-    def _export_connector(self, o, node):
-        connector = self.pytav.Connector(o.name)
+    def _connector(self, o, record):
+        properties = {}
         for key in sorted(o.keys()):
             if key.startswith(INTERNAL_PROPERTIES):
                 continue
             value = o[key]
-            if isinstance(value, str):
-                connector.setPropertyString(key, value)
-            elif isinstance(value, (int, float)) and not isinstance(value, bool):
-                connector.setPropertyFloat(key, float(value))
+            if isinstance(value, str) or (isinstance(value, (int, float)) and not isinstance(value, bool)):
+                properties[key] = value if isinstance(value, str) else float(value)
             else:
-                self.report("WARNING", f"{o.name}: custom property {key} is neither a number nor a text; "
-                                       "not exported")
-        connector.setControlNode(node)
-        self.model.addConnector(connector)
-        self.counts["connector"] += 1
-
-    def _note_format20(self):
-        dropped = [f"{n} {k}" for k, n in self.counts.items() if n and k != "connector"]
-        if dropped:
-            self.report("WARNING", "format 2.0 holds only the node trees and connectors; not written: "
-                                   + ", ".join(dropped))
-
-
-def _to_world(part, world):
-    """Moves a part's positions and normals into model space (in place)."""
-    points = part.positions.reshape(-1, 3).astype(np.float64)
-    part.positions = np.ascontiguousarray((points @ world[:3, :3].T + world[:3, 3]).astype(np.float32)).reshape(-1)
-    normal_matrix = np.linalg.pinv(world[:3, :3]).T
-    normals = part.normals.reshape(-1, 3).astype(np.float64) @ normal_matrix.T
-    length = np.linalg.norm(normals, axis=1)
-    length[length < 1e-12] = 1.0
-    part.normals = np.ascontiguousarray((normals / length[:, None]).astype(np.float32)).reshape(-1)
+                self.note(o.name, f"custom property {key} is neither a number nor a text; not exported")
+        record.connector = properties

@@ -49,7 +49,7 @@ def test_failed_export_is_cancelled_with_a_readable_error_and_no_file():
 
 def big_rig():
     build_strip(build_armature("BigRig", 300, Matrix()), 300)
-    return "BigRig:", "300 bones", lambda data: [(r["class"], r["vertex_count"]) for r in renders(data)] == [
+    return "BigRig:", "300 deform bones exceed 255", lambda data: [(r["class"], r["vertex_count"]) for r in renders(data)] == [
         ("model::RenderNode", 2 * 301)]
 
 

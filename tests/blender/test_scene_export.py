@@ -144,7 +144,7 @@ def test_materials_carry_their_images_colours_and_modes():
         0: "hull_albedo.png", 1: "hull_normal.png", 13: "hull_orm.png", 8: "hull_glow.png"}
     assert hull["blending"] == 0
     glass = materials["glass"]
-    assert (glass["blending"], glass["material_name"], glass["textures"]) == (1, "self_illum_material", [])
+    assert (glass["blending"], glass["material_name"], glass["textures"]) == (1, "transparent_self_illum_material", [])
     uniforms = {u["name"]: u["value"] for u in glass["uniforms"]}
     assert np.allclose(np.hstack([uniforms[k] for k in ("color", "selfIlluminationColor", "selfIlluminationValue")]),
                        (0.2, 0.4, 0.6, 1, 0.5, 0, 2))
@@ -173,7 +173,7 @@ def test_lights_take_colour_power_distance_and_cone():
     assert np.allclose(color, (1, 0.2, 0.1)) and math.isclose(brightness, 100 * 683 / (4 * math.pi), rel_tol=1e-6)
     assert distance == 12.0
     _, brightness, phi, theta, distance, _, _ = values["Search"]
-    assert math.isclose(phi, 30, rel_tol=1e-5) and math.isclose(theta, 7.5, rel_tol=1e-5)
+    assert math.isclose(phi, 30, rel_tol=1e-5) and math.isclose(theta, 22.5, rel_tol=1e-5)
     assert math.isclose(distance, math.sqrt(256 * brightness), rel_tol=1e-5)
     assert lights["Search"]["kind"] == 1 and lights["Beacon"]["kind"] == 0
 
@@ -187,7 +187,7 @@ def test_lod_children_are_its_levels_in_name_order():
 
 def test_what_is_not_exported_is_reported_naming_the_object():
     texts = warnings(REPORTS)
-    for name, what in (("Cam", "camera"), ("Sun", "sun lights"), ("Mount", "sizes")):
+    for name, what in (("Cam", "camera"), ("Sun", "sun light"), ("Mount", "sizes")):
         assert any(t.startswith(name + ":") and what in t for t in texts), (name, texts)
     assert any("format 2.0" in t for t in warnings(REPORTS20))
     # Format 2.0 cannot hold a LOD node (its save would fail): the levels

@@ -15,15 +15,19 @@ from tavtools.preview import scene_triangles
 
 
 
-def run(tmp_path, asset, how="embedded", version=10, **options):
-    # (exit code, loss lines, decoded file or None); the file must exist exactly when the code is not 1.
+def run(tmp_path, asset, how="embedded", version=10, missing=False, **options):
+    # (exit code, loss lines, decoded file or None); the file must exist exactly when the code is 0, or 2
+    # without strict.  External images are files beside the asset unless missing.
     source = asset.write(tmp_path / ("in.glb" if how == "glb" else "in.gltf"), how)
+    for image in getattr(asset, "json", {}).get("images", []) if not missing else []:
+        if "uri" in image and not image["uri"].startswith("data:"):
+            (tmp_path / image["uri"]).write_bytes(image["uri"].encode())
     target = tmp_path / "out.tav"
     err = io.StringIO()
     code = convert(source, target, version, stderr=err, **options)
     lines = err.getvalue().splitlines()
-    assert target.exists() == (code != 1)
-    return code, lines, tavtools.read(target) if code != 1 else None
+    assert target.exists() == (code == 0 or code == 2 and not options.get("strict"))
+    return code, lines, tavtools.read(target) if target.exists() else None
 
 
 def single_quad_asset(**node_fields):
@@ -65,6 +69,8 @@ def test_primitives_keep_their_material_names_and_texture_slots(tmp_path):
     by_name = {r["name"]: r for r in data["sections"]["RENDER_NODES"]}
     hull0, hull1 = (data["materials"][by_name[name]["material"]] for name in ("hull_0", "hull_1"))
     assert (hull0["name"], hull1["name"]) == ("paint", "glass")
+    # The emission shows: the material is one that reads the self-illumination uniforms.
+    assert (hull0["material_name"], hull1["material_name"]) == ("self_illum_material", "def_material")
     assert {t["slot"]: t["file"] for t in hull0["textures"]} == {
         0: "albedo.png", 1: "normal.png", 8: "glow.png", 13: "orm.png"}
     assert {u["name"]: u["value"] for u in hull0["uniforms"]} == {
@@ -153,7 +159,8 @@ def test_point_and_spot_lights_keep_colour_power_range_and_cone(tmp_path):
     assert (bulb["kind"], spot["kind"]) == (0, 1)
     assert values["bulb"] == [[1.0, 0.5, 0.0], 4.0, 0.0, 0.0, 7.0, 1.0, 0.0]
     # No range: the distance where 16 / d^2 falls to 1/256, i.e. 64.
-    assert values["spot"][0] == [1.0, 1.0, 1.0] and values["spot"][1:] == pytest.approx([16, 40, 30, 64, 1, 0])
+    # Theta is the hard inner cone.
+    assert values["spot"][0] == [1.0, 1.0, 1.0] and values["spot"][1:] == pytest.approx([16, 40, 10, 64, 1, 0])
 
 
 # -- malformed files: exit status 1, one line, no file ---------------------------
@@ -234,7 +241,7 @@ LOSSES = {
                       f"{P0}.targets: morph targets are not supported; the base shape is kept"),
     "unused_uv_set": (_each(lambda a: _set(*PRIMITIVE, "material", textured_material(a, "paint", "albedo.png"))(a),
                             _attribute("TEXCOORD_1", [[0, 0]] * 4)),
-                      f"{P0}.attributes.TEXCOORD_1: texture coordinate set used by no converted texture; not converted"),
+                      f"{P0}: UV set 1 is read by no texture; not written"),
     "second_joint_set": (_each(_attribute("JOINTS_1", [[0, 0, 0, 0]] * 4, component=UBYTE, width=4),
                                _attribute("WEIGHTS_1", [[0, 0, 0, 0]] * 4, width=4)),
                          f"{P0}.attributes.JOINTS_1: only the first four bone influences are kept"),
@@ -245,8 +252,6 @@ LOSSES = {
                "nodes[1].camera: cameras are not supported; skipped"),
     "unknown_extension": (_set("extensionsUsed", ["KHR_lights_punctual", "EXT_mesh_gpu_instancing"]),
                           "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; what it adds is ignored"),
-    "nan_mesh": (_nan_mesh, "meshes[1].primitives[0]: refused by the module: Vertex data of bad holds a value that "
-                 "is not finite. (mesh 'bad'); skipped"),
 }
 
 
@@ -270,7 +275,7 @@ def losing_textured_asset():
     a.json["meshes"][0]["primitives"][0]["material"] = a.add("materials", {"pbrMetallicRoughness": {
         "baseColorTexture": {"index": a.add("textures", {"source": 0})}},
         "normalTexture": {"index": a.add("textures", {"source": 1})}})
-    for label in ("vertex_colours", "unresolvable_channel", "nan_mesh"):
+    for label in ("vertex_colours", "unresolvable_channel", "camera"):
         LOSSES[label][0](a)
     return a
 
@@ -279,13 +284,77 @@ def test_embedded_textures_written_and_every_loss_named_or_nothing_with_strict(t
     code, lines, data = run(tmp_path, losing_textured_asset())
     assert code == 2
     assert [line.split(": ")[1] for line in lines] == [
-        "animations[0].channels[0]", "meshes[0].primitives[0].attributes.COLOR_0", "meshes[1].primitives[0]"]
+        "animations[0].channels[0]", "meshes[0].primitives[0].attributes.COLOR_0", "nodes[1].camera"]
     assert {t["file"] for t in data["materials"][0]["textures"]} == {"image0.png", "paint.jpg"}
     assert (tmp_path / "image0.png").read_bytes() == b"\x89PNG\r\n\x1a\n"[:6]
     assert (tmp_path / "paint.jpg").read_bytes() == b"\xff\xd8\xff"
 
     (strict := tmp_path / "strict").mkdir()
     code, lines, _ = run(strict, losing_textured_asset(), strict=True)
-    assert code == 1 and len(lines) == 4
+    assert code == 2 and len(lines) == 4
     assert lines[-1] == "tavtools convert: 3 losses; nothing written (--strict)"
     assert sorted(p.name for p in strict.iterdir()) == ["in.gltf"]
+
+
+# -- what the builder decides, seen through the converter ---------------------------
+
+def test_negative_scale_node_keeps_triangles_winding_along_normals(tmp_path):
+    from test_builder import CUBE_INDICES, CUBE_NORMALS, CUBE_POSITIONS, along_normals
+    a = Asset()
+    primitive = {"attributes": {"POSITION": a.accessor(CUBE_POSITIONS), "NORMAL": a.accessor(CUBE_NORMALS)},
+                 "indices": a.accessor(CUBE_INDICES, USHORT)}
+    a.scene(a.node("mirrored", mesh=a.mesh("cube", primitive), scale=[-1, 1, 1]))
+    code, lines, data = run(tmp_path, a)
+    assert (code, lines, along_normals(data)) == (0, [], 12)
+
+
+def test_format_20_drop_is_a_loss_and_strict_writes_nothing(tmp_path):
+    a, _, _ = skinned_asset()
+    a.json["extensions"] = {"KHR_lights_punctual": {"lights": [{"type": "point"}]}}
+    a.json["nodes"][0]["extensions"] = {"KHR_lights_punctual": {"light": 0}}
+    code, lines, _ = run(tmp_path, a, version=20, strict=True)
+    assert code == 2 and lines == [
+        "tavtools convert: meshes[0].primitives[0]: format 2.0 holds no render nodes or skins; not written",
+        "tavtools convert: extensions.KHR_lights_punctual.lights[0]: format 2.0 holds no lights; not written",
+        "tavtools convert: 2 losses; nothing written (--strict)"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.gltf"]
+
+
+def test_missing_texture_files_are_losses(tmp_path):
+    a = single_quad_asset()
+    a.json["meshes"][0]["primitives"][0]["material"] = textured_material(a, "paint", "albedo.png", normal="n.png")
+    code, lines, data = run(tmp_path, a, missing=True)
+    assert code == 2 and [line.split(": ", 2)[1] for line in lines] == ["images[0]", "images[1]"]
+    assert {t["file"] for t in data["materials"][0]["textures"]} == {"albedo.png", "n.png"}
+
+
+def test_nonfinite_vertex_is_an_error_naming_the_glTF_path_and_nothing_is_written(tmp_path):
+    a = single_quad_asset()
+    _nan_mesh(a)
+    code, lines, _ = run(tmp_path, a)
+    assert code == 1 and lines[0].endswith("meshes[1].primitives[0].attributes.POSITION holds a value that is not finite")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.gltf"]
+
+
+def embedded_image_asset(content: bytes):
+    a = single_quad_asset()
+    a.add("images", {"uri": "data:image/png;base64," + __import__("base64").b64encode(content).decode()})
+    a.json["meshes"][0]["primitives"][0]["material"] = a.add("materials", {"pbrMetallicRoughness": {
+        "baseColorTexture": {"index": a.add("textures", {"source": 0})}}})
+    return a
+
+
+def test_files_the_converter_did_not_write_are_never_replaced_or_removed(tmp_path):
+    (tmp_path / "image0.png").write_bytes(b"first asset's")
+    code, _, data = run(tmp_path, embedded_image_asset(b"second asset's"))
+    assert code == 0 and {t["file"] for t in data["materials"][0]["textures"]} == {"image0_2.png"}
+    assert (tmp_path / "image0.png").read_bytes() == b"first asset's"
+    assert (tmp_path / "image0_2.png").read_bytes() == b"second asset's"
+    (other := tmp_path / "refused").mkdir()
+    (other / "image0.png").write_bytes(b"theirs")
+    code, lines, _ = run(other, embedded_image_asset(b"mine"), rename=False)
+    assert code == 1 and "not replaced" in lines[0]
+    assert sorted(p.name for p in other.iterdir()) == ["image0.png", "in.gltf"]
+    source = embedded_image_asset(b"x").write(tmp_path / "self.gltf", "embedded")
+    text = source.read_bytes()
+    assert convert(source, source, stderr=io.StringIO()) == 1 and source.read_bytes() == text

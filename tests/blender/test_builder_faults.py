@@ -1,0 +1,199 @@
+"""Everyday scenes an artist makes, exported and held to what Blender shows:
+mirrored parts, pop-ins, spot cones, rigs with control bones, losses the
+file cannot hold, textures held in the .blend and the include options."""
+
+import math
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import bmesh
+import bpy
+import numpy as np
+from io_scene_tav.scene_export import SceneExporter
+from mathutils import Matrix
+from support import (
+    OUT,
+    build_armature,
+    build_strip,
+    empty_scene,
+    export_and_read,
+    mesh_object,
+    renders,
+    run,
+    texcoords,
+    vertex_rows,
+    warnings,
+    world,
+)
+
+
+def world_triangles(data, t=0.0):
+    """(triangles, summed corner normals) of every unskinned render node in world space."""
+    tris, normals = [], []
+    for record in renders(data):
+        rows = vertex_rows(record)
+        w = world(data["nodes"], record["parents"][0]["node"], t)
+        corners = np.asarray(record["indices"]).reshape(-1, 3)
+        tris.append((rows[:, :3] @ w[:3, :3] + w[3, :3])[corners])
+        normals.append((rows[:, 4:7] @ np.linalg.inv(w[:3, :3]).T)[corners].sum(axis=1))
+    return np.concatenate(tris), np.concatenate(normals)
+
+
+def test_mirrored_cube_winds_along_its_normals():
+    empty_scene()
+    mesh_object("Mirrored").scale = (-1, 1, 1)
+    data, _ = export_and_read("mirrored.tav")
+    tris, normals = world_triangles(data)
+    facing = np.cross(tris[:, 1] - tris[:, 0], tris[:, 2] - tris[:, 0])
+    assert int(np.sum(np.einsum("ij,ij->i", facing, normals) > 0)) == 12
+
+
+def test_pop_in_has_full_size_at_the_last_frame_when_exported_at_the_first():
+    empty_scene((1, 250))
+    cube = mesh_object("Pop", location=(2, 0, 0))
+    for frame, size in ((1, 0.0), (250, 1.0)):
+        cube.scale = (size,) * 3
+        cube.keyframe_insert("scale", frame=frame)
+    bpy.context.scene.frame_set(1)
+    data, _ = export_and_read("pop.tav")
+    tris, _ = world_triangles(data, 1.0)
+    expected = np.array([cube.matrix_basis.to_translation() + v.co for v in cube.data.vertices])
+    assert np.allclose(np.sort(np.unique(np.round(tris.reshape(-1, 3), 4), axis=0), axis=0),
+                       np.sort(np.round(expected, 4), axis=0))
+
+
+def test_spot_theta_is_size_half_less_its_blend():
+    for blend, theta in ((0.3, 21.0), (0.0, 30.0)):
+        empty_scene()
+        lamp = bpy.data.objects.new("Spot", bpy.data.lights.new("Spot", "SPOT"))
+        lamp.data.spot_size, lamp.data.spot_blend = math.radians(60), blend
+        bpy.context.scene.collection.objects.link(lamp)
+        data, _ = export_and_read("spot.tav")
+        (light,) = data["sections"]["LIGHT_NODES"]
+        assert np.allclose([p["value"] for p in light["light_properties"]][2:4], (30.0, theta), atol=1e-4)
+
+
+def test_rig_counts_deform_bones_and_children_hang_from_their_bone():
+    empty_scene()
+    arm = build_armature("Rig", 300, Matrix.Translation((0, 0, 1)))
+    strip = build_strip(arm, 10)
+    for bone in arm.data.bones[10:]:
+        bone.use_deform = False
+    strip.vertex_groups["bone_20"].add([0, 1], 1.0, "REPLACE")     # a control bone's group: no influence
+    held = mesh_object("Held", parent=arm)
+    held.parent_type, held.parent_bone = "BONE", "bone_05"
+    bpy.context.view_layer.update()
+    data, reports = export_and_read("rig.tav")
+    (skin,) = [r for r in renders(data) if r["name"] == "Strip"]
+    assert skin["class"] == "model::SkinNode" and len(skin["bones"]) == 11, warnings(reports)
+    assert "bone_20" not in [data["nodes"][b]["name"] for b in skin["bones"]]
+    (box,) = [r for r in renders(data) if r["name"] == "Held"]
+    ancestors, index = [], box["parents"][0]["node"]
+    while index is not None:
+        ancestors.append(data["nodes"][index]["name"])
+        index = data["nodes"][index]["parent"]
+    assert "bone_05" in ancestors, ancestors
+    w = world(data["nodes"], box["parents"][0]["node"])
+    placed = {tuple(p) for p in np.round(vertex_rows(box)[:, :3] @ w[:3, :3] + w[3, :3], 4)}
+    assert placed == {tuple(np.round(held.matrix_world @ v.co, 4)) for v in held.data.vertices}
+
+
+def textured(name, image, uv_map=None, mapping=False):
+    material = bpy.data.materials.new(name)
+    material.use_nodes = True
+    tree = material.node_tree
+    texture = tree.nodes.new("ShaderNodeTexImage")
+    texture.image = image
+    tree.links.new(texture.outputs["Color"], tree.nodes["Principled BSDF"].inputs["Base Color"])
+    if mapping:
+        tree.links.new(tree.nodes.new("ShaderNodeMapping").outputs["Vector"], texture.inputs["Vector"])
+    return material
+
+
+def test_losses_are_warnings_naming_object_and_feature():
+    empty_scene()
+    shaded = textured("shaded", bpy.data.images.new("paint", 4, 4), mapping=True)
+    principled = shaded.node_tree.nodes["Principled BSDF"]
+    principled.inputs["Metallic"].default_value = 0.5
+    principled.inputs["Roughness"].default_value = 1.0
+    mesh_object("Box", material=shaded)
+    mesh_object("Tiled", material=textured("tiled", bpy.data.images.new("tiles", 4, 4, tiled=True)))
+    _, reports = export_and_read("losses.tav")
+    texts = warnings(reports)
+    for line in ("material shaded: the metallic factor 0.5 is not carried",
+                 "material shaded Base Color: the texture transform is not carried; coordinates written untransformed",
+                 "image tiles: UDIM tiles cannot be one texture file; the texture is left out"):
+        assert line in texts, (line, texts)
+
+
+def test_generated_and_packed_images_are_written_beside_the_model_and_never_over_others():
+    empty_scene()
+    folder = os.path.join(OUT, "images")
+    os.makedirs(folder)
+    with open(os.path.join(folder, "paint.png"), "wb") as handle:
+        handle.write(b"not ours")
+    mesh_object("Box", material=textured("m", bpy.data.images.new("paint", 4, 4)))
+    path = os.path.join(folder, "box.tav")
+    assert bpy.ops.export_scene.tav(filepath=path) == {"FINISHED"}
+    assert sorted(os.listdir(folder)) == ["box.tav", "paint.png", "paint_2.png"]
+    with open(os.path.join(folder, "paint.png"), "rb") as handle:
+        assert handle.read() == b"not ours"
+    with open(os.path.join(folder, "paint_2.png"), "rb") as handle:
+        assert handle.read(8) == b"\x89PNG\r\n\x1a\n"
+
+
+def test_render_uv_layer_is_the_one_written():
+    empty_scene()
+    box = mesh_object("Box", material=textured("m", bpy.data.images.new("a", 4, 4)))
+    first, second = box.data.uv_layers[0], box.data.uv_layers.new(name="render")
+    for k, loop in enumerate(second.data):
+        loop.uv = (0.01 * k, 0.5)
+    box.data.uv_layers.active = first
+    second.active_render = True
+    data, _ = export_and_read("uv.tav")
+    (record,) = renders(data)
+    got = {tuple(np.round(uv, 4)) for uv in texcoords(data, record)}
+    assert got == {(round(0.01 * k, 4), 0.5) for k in range(len(second.data))}
+
+
+def test_nonfinite_vertex_cancels_naming_the_object_and_writes_nothing():
+    empty_scene()
+    mesh_object("Broken").data.vertices[0].co = (float("nan"), 0, 0)
+    reports = []
+    path = os.path.join(OUT, "broken.tav")
+    result = SceneExporter(bpy.context, lambda level, text: reports.append((level, text))).export(path, 10)
+    assert result == {"CANCELLED"} and not os.path.exists(path)
+    assert any(level == "ERROR" and "Broken" in text and "not finite" in text for level, text in reports)
+
+
+def test_include_filters_leave_out_hidden_and_render_disabled_objects():
+    empty_scene()
+    mesh_object("Shown")
+    cutter = mesh_object("Cutter", location=(3, 0, 0))
+    cutter.hide_render = True
+    hidden = mesh_object("Hidden", location=(6, 0, 0))
+    hidden.hide_set(True)
+    # The save may merge the cubes' render nodes: each is told by where it is (x = 0, 3, 6).
+    for options, places in (({}, {0, 1, 2}), ({"use_renderable": True}, {0, 2}), ({"use_visible": True}, {0, 1})):
+        data, _ = export_and_read("filters.tav", **options)
+        tris, _ = world_triangles(data)
+        assert set(np.rint(tris[:, :, 0].mean(axis=1) / 3).astype(int).tolist()) == places, options
+
+
+def test_edit_mode_mesh_is_written_as_edited_without_modifiers():
+    empty_scene()
+    box = mesh_object("Edited")
+    bpy.context.view_layer.objects.active = box
+    bpy.ops.object.mode_set(mode="EDIT")
+    edited = bmesh.from_edit_mesh(box.data)
+    for vertex in edited.verts:
+        vertex.co.z += 10.0
+    bmesh.update_edit_mesh(box.data)
+    data, _ = export_and_read("edited.tav", apply_modifiers=False)
+    bpy.ops.object.mode_set(mode="OBJECT")
+    assert vertex_rows(renders(data)[0])[:, 2].min() > 8.0
+
+
+run(globals())

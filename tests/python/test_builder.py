@@ -1,0 +1,176 @@
+# Scenes described as a front end describes them, built, saved, decoded and held to the description.
+
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import tavtools
+from tavtools import builder
+from tavtools.preview import evaluate_tree
+from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, Texture, Track
+
+# A unit cube of 12 triangles wound counter-clockwise seen from outside, with outward corner normals.
+_FACES = [((0, 0, -1), [0, 2, 3, 1]), ((0, 0, 1), [4, 5, 7, 6]), ((0, -1, 0), [0, 1, 5, 4]),
+          ((0, 1, 0), [2, 6, 7, 3]), ((-1, 0, 0), [0, 4, 6, 2]), ((1, 0, 0), [1, 3, 7, 5])]
+_CORNERS = np.array([[x, y, z] for z in (0, 1) for y in (0, 1) for x in (0, 1)], dtype=np.float64) - 0.5
+CUBE_POSITIONS = np.concatenate([_CORNERS[q] for _, q in _FACES])
+CUBE_NORMALS = np.repeat(np.array([n for n, _ in _FACES], dtype=np.float64), 4, axis=0)
+CUBE_INDICES = np.concatenate([[4 * f, 4 * f + 1, 4 * f + 2, 4 * f, 4 * f + 2, 4 * f + 3] for f in range(6)]).astype(np.uint32)
+
+
+def cube(name="cube", material=None, **fields):
+    return Mesh(name, name, CUBE_POSITIONS.copy(), CUBE_NORMALS.copy(), CUBE_INDICES.copy(),
+                material or Material("paint", "paint"), **fields)
+
+
+def built(tmp_path, *roots, version=10, sources=(), **options):
+    # (loss lines, decoded file) of the scene saved as out.tav.
+    target = tmp_path / "out.tav"
+    result = builder.build(Scene(list(roots), [str(s) for s in sources]), str(target),
+                           builder.Options(version, **options))
+    builder.save(result)
+    return result.losses, tavtools.read(target)
+
+
+def world_triangles(data, arguments=None):
+    # (triangles (N, 3, 3), corner normals (N, 3, 3)) of the unskinned render nodes, in model space.
+    world, _ = evaluate_tree(data["nodes"], arguments)
+    tris, normals = [], []
+    for record in data["sections"]["RENDER_NODES"]:
+        vertices = np.asarray(record["vertices"]).reshape(record["vertex_count"], record["floats_per_vertex"])
+        w = world[record["parents"][0]["node"]]
+        points = vertices[:, :3] @ w[:3, :3] + w[3, :3]
+        turned = vertices[:, 4:7] @ np.linalg.pinv(w[:3, :3]).T
+        corners = np.asarray(record["indices"]).reshape(-1, 3)
+        tris.append(points[corners])
+        normals.append(turned[corners])
+    return np.concatenate(tris), np.concatenate(normals)
+
+
+def along_normals(data) -> int:
+    tris, normals = world_triangles(data)
+    facing = np.cross(tris[:, 1] - tris[:, 0], tris[:, 2] - tris[:, 0])
+    return int(np.sum(np.einsum("ij,ij->i", facing, normals.sum(axis=1)) > 0))
+
+
+@settings(max_examples=12, deadline=None)
+@given(st.tuples(*[st.sampled_from([-1.0, 1.0])] * 3), st.tuples(*[st.sampled_from([-2.0, 0.5])] * 3),
+       st.floats(-math.pi, math.pi))
+def test_mirrored_node_turns_its_triangles_inside_out(tmp_path_factory, parent_scale, child_scale, angle):
+    half = angle / 2
+    child = Node("child", "child", rotation=(math.cos(half), 0.0, math.sin(half), 0.0), scale=child_scale,
+                 meshes=[cube()])
+    losses, data = built(tmp_path_factory.mktemp("m"), Node("top", "top", scale=parent_scale, children=[child]))
+    assert losses == []
+    assert along_normals(data) == 12
+
+
+def test_pop_in_base_matrix_comes_from_the_parent_inverse_not_the_pose(tmp_path):
+    # Scale keyed 0 at frame 1 and 1 at frame 250, described at frame 1 (rest scale 0).
+    offset = np.eye(4)
+    offset[:3, 3] = (3, 0, 0)
+    keys = Track("pop", "scale", Clip(2, 1, 250), np.array([1.0, 250.0]), np.array([[0.0] * 3, [1.0] * 3]))
+    pop = Node("pop", "pop", offset=offset, scale=(0.0, 0.0, 0.0), tracks=[keys], meshes=[cube()])
+    _, data = built(tmp_path, pop)
+    for argument, size in ((0.0, 0.0), (1.0, 1.0)):
+        tris, _ = world_triangles(data, {2: argument})
+        assert np.allclose(tris.reshape(-1, 3), CUBE_POSITIONS[CUBE_INDICES] * size + (3, 0, 0), atol=1e-5)
+
+
+@pytest.mark.parametrize("cone, blend, theta", [(30, 0.3, 21), (30, 0.0, 30), (30, 1.0, 0), (45, 0.5, 22.5)])
+def test_spot_theta_is_the_hard_inner_cone(tmp_path, cone, blend, theta):
+    lamp = Light("lamp", "lamp", "spot", intensity=4.0, cone=math.radians(cone), blend=blend)
+    _, data = built(tmp_path, Node("lamp", "lamp", light=lamp))
+    (light,) = data["sections"]["LIGHT_NODES"]
+    assert [p["value"] for p in light["light_properties"]][2:4] == pytest.approx([cone, theta], abs=1e-4)
+
+
+def _skinned(joint_count, extra_nodes=0):
+    joints = [Node(f"bone{k}", f"bone{k}") for k in range(joint_count)]
+    others = [Node(f"control{k}", f"control{k}") for k in range(extra_nodes)]
+    skin = Skin("rig", joints, np.broadcast_to(np.eye(4), (joint_count, 4, 4)).copy())
+    count = len(CUBE_POSITIONS)
+    body = Node("body", "body", meshes=[cube(skin=skin, joints=np.zeros((count, 4), dtype=np.int64),
+                                             weights=np.tile([1.0, 0, 0, 0], (count, 1)))])
+    return Node("rig", "rig", children=joints + others + [body])
+
+
+@pytest.mark.parametrize("joints, extra, skinned", [(10, 290, True), (255, 0, True), (256, 0, False)])
+def test_bone_limit_counts_the_skin_joints_only(tmp_path, joints, extra, skinned):
+    losses, data = built(tmp_path, _skinned(joints, extra))
+    (record,) = data["sections"]["RENDER_NODES"]
+    assert (record["class"] == "model::SkinNode") == skinned
+    assert losses == ([] if skinned else [f"rig: {joints} deform bones exceed 255; cube written unskinned"])
+
+
+def test_format_20_names_every_render_node_light_and_skin_it_drops(tmp_path):
+    lamp = Node("lamp", "lamp", light=Light("lamp", "lamp", "point"))
+    losses, _ = built(tmp_path, Node("box", "box", meshes=[cube("box")]), lamp, _skinned(2), version=20)
+    assert losses == ["box: format 2.0 holds no render nodes; not written",
+                      "cube: format 2.0 holds no render nodes or skins; not written",
+                      "lamp: format 2.0 holds no lights; not written"]
+
+
+def _textured(**fields):
+    image = fields.pop("image", Image("img", "glow.png", data=b"glow"))
+    texture = Texture(image, "tex", fields.pop("uv_set", 0), fields.pop("transformed", False))
+    return Node("box", "box", meshes=[cube(material=Material("paint", "paint", base_texture=texture, **fields),
+                                           uv_sets={0: np.zeros((24, 2))})])
+
+
+LOSSES = {  # what the material holds: the loss line
+    "metallic": ({"metallic": 0.0}, "paint: the metallic factor 0 is not carried"),
+    "roughness": ({"roughness": 0.5}, "paint: the roughness factor 0.5 is not carried"),
+    "alpha": ({"base_color": (1, 1, 1, 0.5), "alpha_mode": "BLEND"}, "paint: the alpha value 0.5 is not carried"),
+    "transform": ({"transformed": True}, "tex: the texture transform is not carried; coordinates written untransformed"),
+    "uv_set": ({"uv_set": 1}, "tex: reads UV set 1, which cube does not have; coordinates written as zeros"),
+    "tiles": ({"image": Image("img", "t.png", kind="UDIM tiles")},
+              "img: UDIM tiles cannot be one texture file; the texture is left out"),
+    "missing": ({"image": Image("img", "gone.png", path="/nonexistent/gone.png")},
+                "img: file /nonexistent/gone.png not found; the texture name gone.png will not resolve"),
+}
+
+
+@pytest.mark.parametrize("label", LOSSES)
+def test_material_feature_the_file_cannot_hold_is_one_loss_line(tmp_path, label):
+    fields, line = LOSSES[label]
+    losses, _ = built(tmp_path, _textured(**fields), refer="basename")
+    assert losses == [line]
+
+
+@pytest.mark.parametrize("field", ["positions", "normals"])
+def test_nonfinite_mesh_value_stops_the_build_naming_the_mesh(tmp_path, field):
+    mesh = cube()
+    getattr(mesh, field)[5, 1] = math.inf
+    with pytest.raises(builder.BuildError, match=f"^cube: {field} hold a value that is not finite$"):
+        builder.build(Scene([Node("box", "box", meshes=[mesh])]), str(tmp_path / "out.tav"))
+
+
+def test_memory_texture_never_replaces_a_file_this_run_did_not_write(tmp_path):
+    (tmp_path / "glow.png").write_bytes(b"theirs")
+    (tmp_path / "same.png").write_bytes(b"same")
+    before = sorted(p.name for p in tmp_path.iterdir())
+    with pytest.raises(builder.BuildError, match="glow.png exists and is not this run's; not replaced"):
+        builder.build(Scene([_textured()]), str(tmp_path / "out.tav"), builder.Options(rename=False))
+    _, data = built(tmp_path, _textured(), Node("twin", "twin", meshes=[cube("twin", material=Material(
+        "same", "same", base_texture=Texture(Image("i2", "same.png", data=b"same"), "t2")), uv_sets={0: np.zeros((24, 2))})]))
+    names = {data["materials"][r["material"]]["name"]: r["material"] for r in data["sections"]["RENDER_NODES"]}
+    assert {t["file"] for t in data["materials"][names["paint"]]["textures"]} == {"glow_2.png"}
+    assert {t["file"] for t in data["materials"][names["same"]]["textures"]} == {"same.png"}
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(before + ["glow_2.png", "out.tav"])
+    assert (tmp_path / "glow.png").read_bytes() == b"theirs" and (tmp_path / "glow_2.png").read_bytes() == b"glow"
+
+
+def test_failed_save_removes_only_what_it_wrote_and_never_the_input(tmp_path):
+    (tmp_path / "theirs.png").write_bytes(b"x")
+    (tmp_path / "out.tav").mkdir()       # the save cannot replace a folder
+    before = sorted(p.name for p in tmp_path.iterdir())
+    result = builder.build(Scene([_textured()]), str(tmp_path / "out.tav"))
+    with pytest.raises(builder.SaveError):
+        builder.save(result)
+    assert sorted(p.name for p in tmp_path.iterdir()) == before
+    with pytest.raises(builder.BuildError, match="is the input"):
+        builder.build(Scene([_textured()], [str(tmp_path / "theirs.png")]), str(tmp_path / "theirs.png"))
