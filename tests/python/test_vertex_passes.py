@@ -65,7 +65,12 @@ def test_large_soups_weld_into_first_rows_and_keep_every_index(tmp_path):
         node = pbr_node(block, name=f"soup{k}", material=f"mat{k}", indices=np.arange(len(rows), dtype=np.uint32))
         node.setControlNode(model.getRootTransform())
         assert model.addRenderNode(node) == ""
+    # A small node after them: the file goes on past the last long list.
+    small = pbr_node(base_block(), name="small")
+    small.setControlNode(model.getRootTransform())
+    assert model.addRenderNode(small) == ""
     records = {r["name"]: r for r in save_and_read(model, tmp_path / "soups.tav")["sections"]["RENDER_NODES"]}
+    assert sorted(records) == ["small", "soup0", "soup1"]
     for k, (rows, point_of_row) in enumerate(soups):
         record = records[f"soup{k}"]
         # Each point's vertex is its first row, numbered in order of first use.
