@@ -46,6 +46,7 @@ public:
         } else if (halo > 0.0) {
             halo_ = halo;
             inverse_ = 1.0 / (kCellTolerances * halo);
+            reach_ = halo * inverse_ + kBorderSlack;
         } else {
             exactOnly_ = true;
         }
@@ -82,7 +83,22 @@ public:
         lo = hi = exactKey(v);
     }
 
+    // Whether range(v) may hold two cells: never false when it does; true
+    // for a few more values, whose range then holds only their own cell.
+    bool mayStraddle(float v) const noexcept {
+        if (wholeAxis_ || exactOnly_) return false;
+        const double d = double(v) * inverse_ + 0.5;
+        const double cell = std::floor(d);
+        if (!(std::fabs(cell) < kGridLimit)) return false;
+        const double f = d - cell;
+        return f < reach_ || f > 1.0 - reach_;
+    }
+
 private:
+    // How far into a cell, in cells, range() may still reach the neighbour:
+    // the halo plus more than the rounding of the computation can move.
+    static constexpr double kBorderSlack = 1e-5;
+
     // -0 and +0 differ by 0, so they must share a key.
     static std::int64_t exactKey(float v) noexcept {
         return kExactKeyBase + std::int64_t(std::bit_cast<std::uint32_t>(v + 0.0f));
@@ -90,6 +106,7 @@ private:
 
     double halo_ = 0.0;
     double inverse_ = 0.0;
+    double reach_ = 0.0;
     bool exactOnly_ = false;
     bool wholeAxis_ = false;
 };
@@ -189,7 +206,7 @@ private:
 // Per-row state of the search, one byte a row.
 enum RowFlag : std::uint8_t {
     kOutside = 1,    // matches nothing, kept out of the grid
-    kStraddles = 2,  // has neighbour cells to look into
+    kStraddles = 2,  // may have neighbour cells to look into
     kSeed = 4,       // matches a row of another cell
     kShared = 8,     // in a cell where a row has a match in another cell
 };
@@ -278,9 +295,7 @@ private:
             bool straddles = false;
             for (std::size_t a = 0; a < axes_; ++a) {
                 key[a] = keys_.key(lead[a]);
-                std::int64_t lo, hi;
-                keys_.range(lead[a], lo, hi);
-                straddles = straddles || lo != hi;
+                straddles = straddles || keys_.mayStraddle(lead[a]);
             }
             hashOf_[k] = cellHash(key, exactBits);
             if (straddles) flags_[k] = kStraddles;
