@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <functional>
 #include <unordered_set>
 #include <vector>
 
@@ -27,32 +26,6 @@ constexpr const char* kVertexPassTaskGroup = "UNIMODELDESCSTATIC";
 // Below this many vertices a mesh is welded by one worker: the passes of a
 // shared weld would cost more in hand-overs than they save.
 constexpr std::size_t kLargeMesh = std::size_t(1) << 16;
-
-// Runs job(k) for k in [0, count) on the pool and waits. Errors are kept per
-// job and the one of the lowest k is rethrown, so that which error a save
-// reports does not depend on timing.
-void runTasks(qz::ThreadPool& pool, std::size_t count, const std::function<void(std::size_t)>& job) {
-    if (count == 0) return;
-    std::vector<std::exception_ptr> errors(count);
-    const auto group = qz::TaskGroup::create(kVertexPassTaskGroup);
-    try {
-        for (std::size_t k = 0; k < count; ++k)
-            pool.submit(group, [&job, &errors, k] {
-                try {
-                    job(k);
-                } catch (...) {
-                    errors[k] = std::current_exception();
-                }
-            });
-    } catch (...) {
-        // The queued tasks refer to this frame.
-        group->wait();
-        throw;
-    }
-    group->wait();
-    for (const std::exception_ptr& e : errors)
-        if (e) std::rethrow_exception(e);
-}
 
 // Each object once, in list order: two tasks must never share a node.
 template <class T, class List>
@@ -146,7 +119,7 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
         const ShellGeometry g = shellGeometry(*shell);
         if (g.vertices) shells.push_back(g);
     }
-    runTasks(pool, shells.size(), [&](std::size_t k) {
+    Workers(pool).forEachTask(shells.size(), [&](std::size_t k) {
         shellWelded += weldVertices(*shells[k].vertices, *shells[k].indices, tolerance);
         shellTriangles += shells[k].indices->indices.size() / 3;
     });
