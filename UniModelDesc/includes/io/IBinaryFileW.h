@@ -37,11 +37,6 @@ public:
     // Writes a string. This base form writes a u32 byte length and the bytes
     // (no terminator); throws qz::ExtException for a string of 4 GiB or more.
     virtual void writeString(const std::string& s);
-
-    // Stores `size` bytes like writeBytes. A sink may instead keep a
-    // reference to them and store them only when its bytes go to the file,
-    // so the caller must leave them unchanged until then.
-    virtual void writeShared(const void* data, size_t size) { writeBytes(data, size); }
 };
 
 }  // namespace io

@@ -7,27 +7,16 @@
 // writeParts() builds the same file as parts to be stored one after the
 // other (their concatenation is what write() gives), so that a writer that
 // finishes the front of its file last need not join the parts in memory; by
-// default it is the one part write() gives. writeImage() gives the same
-// file as pieces that may also point into the model's own arrays (valid
-// while the model is unchanged), so that big blocks the file holds as they
-// are need no copy; by default the parts of writeParts(). version() names the format: 10
+// default it is the one part write() gives. version() names the format: 10
 // or 20. Each write starts afresh, so one writer may serve several saves;
 // the root node's save makes one per save.
 
 #include <cstdint>
-#include <span>
 #include <vector>
 
 namespace model {
 
 class RootNode;
-
-// A file's bytes as pieces in file order; the writer's own bytes live in
-// `buffers`, which the pieces may point into.
-struct FileImage {
-    std::vector<std::vector<uint8_t>> buffers;
-    std::vector<std::span<const uint8_t>> pieces;
-};
 
 class IClassWriter {
 public:
@@ -36,12 +25,6 @@ public:
     virtual void writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
         parts.assign(1, {});
         write(root, parts.front());
-    }
-    virtual void writeImage(const RootNode& root, FileImage& image) {
-        FileImage made;
-        writeParts(root, made.buffers);
-        for (const std::vector<uint8_t>& part : made.buffers) made.pieces.emplace_back(part.data(), part.size());
-        image = std::move(made);
     }
     virtual uint32_t version() const = 0;
 };

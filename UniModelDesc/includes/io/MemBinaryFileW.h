@@ -18,15 +18,8 @@
 //   knows its output is big avoids growing the buffer step by step; it
 //   throws std::bad_alloc (after the out-of-memory report) like a write.
 //   A buffer of 8 MiB or more is offered huge pages (qz::adviseHugePages).
-// - After shareLargeBlocks(), writeShared() of 1 MiB or more at the end keeps
-//   a reference to the caller's bytes instead of a copy (getData() then
-//   lacks them, and a later write before them throws std::logic_error);
-//   takePieces() gives the whole output, the sink's own bytes and the shared
-//   ones in order, and leaves the sink empty. Without it writeShared()
-//   copies like writeBytes().
 
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "io/IBinaryFileW.h"
@@ -38,40 +31,25 @@ class MemBinaryFileW final : public io::IBinaryFileW {
 public:
     MemBinaryFileW();
 
-    // Blocks this big are worth a piece of their own.
-    static constexpr size_t kShareFrom = size_t(1) << 20;
-
     bool isOpen() const override { return true; }
     size_t write(const void* data, size_t size) override;
     void seek(uint64_t position) override { this->position = position; }
     uint64_t tell() const override { return position; }
     std::string getName() const override { return "buffer"; }
     void writeString(const std::string& s) override;
-    void writeShared(const void* data, size_t size) override;
 
     const std::vector<uint8_t>& getData() const noexcept { return data; }
     std::vector<uint8_t> takeData() noexcept;
     void reserve(size_t size);
     const qz::StringPool& getStrings() const noexcept { return strings; }
 
-    // The output as pieces in file order: `own` receives the sink's bytes
-    // (the pieces point into it and into the shared blocks).
-    void shareLargeBlocks() noexcept { sharing = true; }
-    std::vector<std::span<const uint8_t>> takePieces(std::vector<uint8_t>& own);
-
 private:
     // From this capacity on the buffer is offered huge pages.
     static constexpr size_t kHugeImage = size_t(8) << 20;
-    struct SharedBlock {
-        size_t at;  // in `data`, before which the block stands
-        std::span<const uint8_t> bytes;
-    };
 
     std::vector<uint8_t> data;
     uint64_t position = 0;
     qz::StringPool strings;
-    bool sharing = false;
-    std::vector<SharedBlock> shared;
 };
 
 }  // namespace model

@@ -20,8 +20,6 @@ size_t MemBinaryFileW::write(const void* bytes, size_t size) {
         throw std::out_of_range(fmt::format(
             "MemBinaryFileW: write at position {} past the end ({} bytes)", position, data.size()));
     if (size == 0) return 0;
-    if (!shared.empty() && position < shared.back().at)
-        throw std::logic_error("MemBinaryFileW: write in front of a shared block");
     const size_t needed = data.size() + size;
     if (needed > data.capacity()) reserve(std::max(data.capacity() + data.capacity() / 2, needed));
     const auto* p = static_cast<const uint8_t*>(bytes);
@@ -47,30 +45,7 @@ std::vector<uint8_t> MemBinaryFileW::takeData() noexcept {
     std::vector<uint8_t> out;
     out.swap(data);
     position = 0;
-    shared.clear();
     return out;
-}
-
-void MemBinaryFileW::writeShared(const void* bytes, size_t size) {
-    if (!sharing || size < kShareFrom || position != data.size()) {
-        writeBytes(bytes, size);
-        return;
-    }
-    shared.push_back({data.size(), std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), size)});
-}
-
-std::vector<std::span<const uint8_t>> MemBinaryFileW::takePieces(std::vector<uint8_t>& own) {
-    std::vector<std::span<const uint8_t>> pieces;
-    pieces.reserve(2 * shared.size() + 1);
-    size_t from = 0;
-    for (const SharedBlock& block : shared) {
-        if (block.at > from) pieces.emplace_back(data.data() + from, block.at - from);
-        pieces.push_back(block.bytes);
-        from = block.at;
-    }
-    if (data.size() > from) pieces.emplace_back(data.data() + from, data.size() - from);
-    own = takeData();
-    return pieces;
 }
 
 void MemBinaryFileW::writeString(const std::string& s) {

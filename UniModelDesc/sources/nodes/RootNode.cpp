@@ -211,10 +211,10 @@ void RootNode::save(const std::string& path, std::uint16_t version) const {
 }
 
 void RootNode::save(const std::string& path, IClassWriter& writer) const {
-    FileImage image;
-    writer.writeImage(*this, image);
+    std::vector<std::vector<std::uint8_t>> parts;
+    writer.writeParts(*this, parts);
     std::vector<qzvfs::FilePart> spans;
-    for (const auto& piece : image.pieces) spans.push_back({piece.data(), piece.size()});
+    for (const auto& part : parts) spans.push_back({part.data(), part.size()});
     try {
         qzvfs::writeWholeFile(path, spans);
     } catch (const qzvfs::FileError& e) {

@@ -17,9 +17,6 @@
 // - writeParts(root, parts) gives the same file as two parts: magic,
 //   version and string table, then the rest. The string table is complete
 //   only once everything after it was written, so write() joins the two.
-//   writeImage(root, image) gives the same file as pieces: the first part,
-//   then the rest, in which the large index lists of 32-bit width are
-//   pieces of their own that point into the model's index lists.
 // - Node record failures (see NodeWriter10.h) propagate; `out` (`parts`) is
 //   then left as it was.
 // - Each write starts from a fresh sink, so one writer may serve several
@@ -38,7 +35,6 @@ public:
 
     void write(const RootNode& root, std::vector<uint8_t>& out) override;
     void writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) override;
-    void writeImage(const RootNode& root, FileImage& image) override;
     uint32_t version() const override { return 10; }
 };
 

@@ -43,9 +43,7 @@ public:
     void writeVertices(const Vertices& vertices);
 
     // u8 width code, u32 index count, u32 primitive kind, then the indices at
-    // that width. Throws for 2^32 indices or more. A list of 32-bit width
-    // goes through the sink's writeShared: `indices` must stay unchanged
-    // until the sink's bytes are stored.
+    // that width. Throws for 2^32 indices or more.
     void writeIndices(const Indices& indices);
 
     // Class name, name, then the value part: a static property's f32
@@ -71,9 +69,6 @@ public:
     void writeTexture(const Texture& texture);
 
 private:
-    template <class T>
-    void writeNarrowed(const std::vector<std::uint32_t>& indices);
-
     io::IBinaryFileW& sink;
 };
 

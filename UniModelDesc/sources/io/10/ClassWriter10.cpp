@@ -39,24 +39,19 @@ public:
     // The string table goes in front of the records, but it is complete only
     // once they are written: the records are written first, into a part of
     // their own, so that the table need not be moved in front of them.
-    void write(FileImage& image) {
+    void write(std::vector<uint8_t>& head, std::vector<uint8_t>& body) {
         checkSection("CONNECTORS", root.getConnectors());
         checkSection("SHELL_NODES", root.getShellNodes());
         checkSection("LIGHT_NODES", root.getLights());
         checkSection("RENDER_NODES", root.getRenderNodes());
         numberTransforms();
-        sink.shareLargeBlocks();
         sink.reserve(geometryBytes() + kSmallRecordsRoom);
         sink.writeU64(0);
         root.accept(nodes);
         writeTransforms();
         writeSections();
-        FileImage made;
-        made.buffers.resize(2);
-        made.buffers[0] = writeHead();
-        made.pieces.emplace_back(made.buffers[0].data(), made.buffers[0].size());
-        for (const auto& piece : sink.takePieces(made.buffers[1])) made.pieces.push_back(piece);
-        image = std::move(made);
+        head = writeHead();
+        body = sink.takeData();
     }
 
 private:
@@ -65,16 +60,15 @@ private:
     // buffer.
     static constexpr size_t kSmallRecordsRoom = size_t(1) << 20;
 
-    // The vertex and index bytes of the mesh render nodes that the sink
-    // copies (indices counted at their widest, except the lists it shares).
+    // The vertex and index bytes of the mesh render nodes (indices counted
+    // at their widest).
     size_t geometryBytes() const {
         size_t bytes = 0;
         for (const auto& node : root.getRenderNodes())
             if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(node.get())) {
                 const Vertices& v = mesh->getVertices();
-                const size_t indexBytes = mesh->getIndices().indices.size() * sizeof(uint32_t);
                 bytes += v.vertexCount() * v.vertexSize() * sizeof(float) +
-                         (indexBytes < MemBinaryFileW::kShareFrom ? indexBytes : 0);
+                         mesh->getIndices().indices.size() * sizeof(uint32_t);
             }
         return bytes;
     }
@@ -147,34 +141,17 @@ private:
 
 }  // namespace
 
-namespace {
-
-std::vector<uint8_t> joined(const std::span<const std::span<const uint8_t>> pieces) {
-    size_t size = 0;
-    for (const auto& piece : pieces) size += piece.size();
-    std::vector<uint8_t> out;
-    out.reserve(size);
-    for (const auto& piece : pieces) out.insert(out.end(), piece.begin(), piece.end());
-    return out;
-}
-
-}  // namespace
-
 void ClassWriter10::write(const RootNode& root, std::vector<uint8_t>& out) {
-    FileImage image;
-    FileWriter10(root).write(image);
-    out = joined(image.pieces);
+    std::vector<uint8_t> bytes, body;
+    FileWriter10(root).write(bytes, body);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    out.swap(bytes);
 }
 
 void ClassWriter10::writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
-    FileImage image;
-    FileWriter10(root).write(image);
-    std::vector<std::vector<uint8_t>> made;
-    made.push_back(std::move(image.buffers[0]));
-    made.push_back(joined(std::span(image.pieces).subspan(1)));
+    std::vector<std::vector<uint8_t>> made(2);
+    FileWriter10(root).write(made[0], made[1]);
     parts.swap(made);
 }
-
-void ClassWriter10::writeImage(const RootNode& root, FileImage& image) { FileWriter10(root).write(image); }
 
 }  // namespace model

@@ -1,7 +1,6 @@
 #include "io/10/PrimitiveWriter10.h"
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <span>
 #include <string>
@@ -132,33 +131,14 @@ void PrimitiveWriter10::writeIndices(const Indices& list) {
     sink.writeU32(list.primitiveKind);
     switch (code) {
     case 0:
-        writeNarrowed<std::uint8_t>(indices);
+        sink.writeU8s(std::vector<std::uint8_t>(indices.begin(), indices.end()));
         break;
     case 1:
-        writeNarrowed<std::uint16_t>(indices);
+        sink.writeU16s(std::vector<std::uint16_t>(indices.begin(), indices.end()));
         break;
     default:
-        // The list in memory is already the record's bytes.
-        if constexpr (std::endian::native == std::endian::little)
-            sink.writeShared(indices.data(), indices.size() * sizeof(std::uint32_t));
-        else
-            sink.writeU32s(indices);
+        sink.writeU32s(indices);
         break;
-    }
-}
-
-// Narrowed a block at a time, so a big list needs no narrowed copy of its own.
-template <class T>
-void PrimitiveWriter10::writeNarrowed(const std::vector<std::uint32_t>& indices) {
-    constexpr std::size_t kBlock = std::size_t(1) << 14;
-    std::vector<T> block(std::min(kBlock, indices.size()));
-    for (std::size_t first = 0; first < indices.size(); first += kBlock) {
-        const std::size_t n = std::min(kBlock, indices.size() - first);
-        std::copy_n(indices.begin() + static_cast<std::ptrdiff_t>(first), n, block.begin());
-        if constexpr (sizeof(T) == 1)
-            sink.writeU8s(std::span<const T>(block.data(), n));
-        else
-            sink.writeU16s(std::span<const T>(block.data(), n));
     }
 }
 
