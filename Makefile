@@ -11,7 +11,7 @@ APT_PACKAGES := libfmt-dev libboost-dev libopenscenegraph-dev libgtest-dev \
 	python3-dev python3-numpy blender
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup deps venv build libs cpp py blender test test-cpp test-py test-blender demo bench clean sanitize fuzz
+.PHONY: all setup deps venv build libs cpp py blender test test-cpp test-py test-blender lint demo bench clean sanitize fuzz
 
 all: build
 
@@ -44,7 +44,7 @@ $(VENV)/.created:
 	touch $@
 
 $(VENV)/.deps: $(VENV)/.created pyproject.toml
-	$(PIP) install -q "scikit-build-core>=0.10" "pybind11>=2.13,<2.14" cmake ninja numpy pytest hypothesis
+	$(PIP) install -q "scikit-build-core>=0.10" "pybind11>=2.13,<2.14" cmake ninja numpy pytest hypothesis mypy ruff
 	touch $@
 
 venv: $(VENV)/.deps
@@ -96,7 +96,13 @@ test-blender: blender
 	done; \
 	if [ -n "$$failed" ]; then echo "Failed:$$failed"; exit 1; fi
 
-test: test-cpp test-blender test-py
+# Types (mypy --strict) and lint (ruff) of every package shipped; both read
+# their settings from pyproject.toml.
+lint: venv
+	$(PY) -m mypy
+	$(PY) -m ruff check tavtools blender/io_scene_tav tools
+
+test: test-cpp test-blender test-py lint
 
 demo: py blender
 	$(PY) examples/demo.py
@@ -118,7 +124,7 @@ bench: py blender
 	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=OFF -DPYTAV_BENCH=ON >/dev/null
 	$(VENV)/bin/cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@missed=""; \
-	for b in bench_pool20 bench_optimize bench_save10 bench_vertexpass; do \
+	for b in bench_pool20 bench_optimize bench_save10 bench_vertexpass bench_keyreduction; do \
 	  echo "== $$b"; $(BENCH_BUILD)/$$b || missed="$$missed $$b"; \
 	done; \
 	for b in bench/bench_*.py; do \

@@ -39,7 +39,7 @@ model::Ptr<model::BaseRenderNode> FixedMaterialRenderNode::getModelNode() const 
     return built_ ? model::Ptr<model::BaseRenderNode>(node_) : nullptr;
 }
 
-void FixedMaterialRenderNode::appendPositions(const std::vector<float>& xyz) {
+void FixedMaterialRenderNode::setPositions(std::vector<float> xyz) {
     // A partial vertex has no place in a four-component row.
     if (xyz.size() % kScriptPositionComponents != 0)
         throw std::invalid_argument(

@@ -24,12 +24,6 @@ namespace pytav {
 
 namespace {
 
-// Setter of a float-list field from a NumPy argument.
-template <class Block>
-auto floats(void (Block::*setter)(std::vector<float>)) {
-    return [setter](Block& self, const FloatArray& array) { (self.*setter)(toFloatList(array)); };
-}
-
 // Setter of a uniform field from a property wrapper: the block shares the
 // wrapper's current object.
 template <class Block, class Wrapper>
@@ -96,8 +90,7 @@ void bindBlocks(py::module_& m) {
     py::class_<BoneBlock, IBlock>(m.attr("BoneBlock"))
         .def(py::init<>())
         .def("setBoneWeights", floats(&BoneBlock::setBoneWeights))
-        .def("setBoneIndices",
-             [](BoneBlock& self, const IndexArray& array) { self.setBoneIndices(toIndexList(array)); })
+        .def("setBoneIndices", indexList(&BoneBlock::setBoneIndices))
         .def("setBones", &setBones)
         .def("getBoneNames", &BoneBlock::getBoneNames)
         .def("setBoneNames", &BoneBlock::setBoneNames);

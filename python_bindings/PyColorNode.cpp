@@ -33,9 +33,6 @@ ColorNode::ColorNode(const std::string& nodeName, const std::string& materialTit
 
 ColorNode::~ColorNode() = default;
 
-void ColorNode::setPositions(const FloatArray& positions) { appendPositions(toFloatList(positions)); }
-void ColorNode::setNormals(const FloatArray& normals) { replaceAttribute(model::NORMAL0, toFloatList(normals)); }
-void ColorNode::setIndices(const IndexArray& indices) { replaceIndices(toIndexList(indices)); }
 void ColorNode::setColor(float r, float g, float b) {
     requireFinite(allFinite(r, g, b), "Color");
     material().addUniform(makeColor(osg::Vec3f(r, g, b)));
@@ -57,11 +54,8 @@ std::string ColorNode::build() {
 void declareColorNode(py::module_& m) { py::class_<ColorNode, IRenderNode>(m, "ColorNode"); }
 
 void bindColorNode(py::module_& m) {
-    py::class_<ColorNode, IRenderNode>(m.attr("ColorNode"))
-        .def(py::init<const std::string&, const std::string&>())
-        .def("setPositions", &ColorNode::setPositions)
-        .def("setNormals", &ColorNode::setNormals)
-        .def("setIndices", &ColorNode::setIndices)
+    bindFixedMaterialNode<ColorNode, FloatArray>(m, "ColorNode")
+        .def("setIndices", indexList<ColorNode>(&ColorNode::setIndices))
         .def("setColor", &ColorNode::setColor)
         .def("setControlNode", &ColorNode::setControlNode);
 }

@@ -9,7 +9,7 @@
 #include "ScriptTypeNames.h"
 
 #include "Bindings.h"
-#include "KeyReduction.h"
+#include "utils/KeyReduction.h"
 #include "ClassRegistry.h"
 #include "Texture.h"
 
@@ -62,15 +62,15 @@ void useLuminance(model::PropertiesSet& material, const PropertyFloat& luminance
 
 std::vector<float> sampleCurve(const std::vector<std::tuple<double, float>>& keys) {
     if (keys.empty()) return std::vector<float>(kSamplesPerLight, 0.0f);
-    std::vector<CurveKey<1>> curve;
+    std::vector<model::utils::CurveKey<1>> curve;
     curve.reserve(keys.size());
     for (const auto& [time, value] : keys) curve.push_back({time, {value}});
-    sortAndReduceLinear(curve, kCurveKeyTolerance);
+    model::utils::sortAndReduceLinear(curve, kCurveKeyTolerance);
     std::vector<float> samples;
     samples.reserve(kSamplesPerLight);
     for (std::size_t i = 0; i < kSamplesPerLight; ++i) {
         const double t = static_cast<double>(i) / static_cast<double>(kSamplesPerLight - 1);
-        samples.push_back(static_cast<float>(evaluateLinear(curve, t)[0]));
+        samples.push_back(static_cast<float>(model::utils::evaluateLinear(curve, t)[0]));
     }
     return samples;
 }
@@ -110,239 +110,201 @@ std::uint32_t toLightsArgument(float value) {
     return static_cast<std::uint32_t>(truncated);
 }
 
-// --- omni lights -------------------------------------------------------
+// --- light values and size uniforms --------------------------------------
 
-void FakeOmniLights::FakeOmniLight::setPos(const std::tuple<float, float, float>& position) {
+template <class ModelLight>
+void FakeLight<ModelLight>::setPos(const std::tuple<float, float, float>& position) {
     light_.position = toPosition(position);
 }
 
-void FakeOmniLights::FakeOmniLight::setUV(const PyUV& start, const PyUV& end) {
+template <class ModelLight>
+void FakeLight<ModelLight>::setUV(const PyUV& start, const PyUV& end) {
     light_.uvStart = toStoredUV(start);
     light_.uvEnd = toStoredUV(end);
 }
 
-void FakeOmniLights::FakeOmniLight::setSize(float size) { light_.size = size; }
-
-FakeOmniLights::FakeOmniLights(const std::string& name)
-    : FakeOmniLights(name, "model::FakeOmniLightsNode", "fake_omni_lights2") {}
-
-FakeOmniLights::FakeOmniLights(const std::string& name, const char* nodeClass, const char* materialName)
-    : node_(model::ClassRegistry::make<model::FakeOmniLightsNode>(nodeClass)), material_(makeMaterial(materialName)) {
-    node_->setName(name);
-    node_->setMaterial(material_);
-    shiftToCamera_ = makeFloatUniform(*material_, "shiftToCamera", 0.0f);
-    sizeFactors_ = makeVec3Uniform(*material_, "sizeFactors", osg::Vec3f(20.0f, 1000.0f, 0.0f));
-    makeFloatUniform(*material_, "luminance", 1.0f);
+template <class ModelLight>
+void FakeLight<ModelLight>::setSize(float size) {
+    light_.size = size;
 }
 
-FakeOmniLights::~FakeOmniLights() = default;
+template class FakeLight<model::FakeOmniLight>;
+template class FakeLight<model::FakeSpotLight>;
 
-void FakeOmniLights::set(const std::vector<FakeOmniLight>& lights) {
-    std::vector<model::FakeOmniLight> copies;
-    copies.reserve(lights.size());
-    for (const FakeOmniLight& light : lights) copies.push_back(light.get());
-    node_->setLights(std::move(copies));
-}
-
-void FakeOmniLights::setTexture(const std::string& file) { material_->setTexture(0, model::makeTexture(file)); }
-
-void FakeOmniLights::setMinSizeInPixels(float value) {
-    sizeFactors_->setValue(osg::Vec3f(value, sizeFactors_->getValue().y(), 0.0f));
-}
-
-void FakeOmniLights::setMaxDistance(float value) {
-    sizeFactors_->setValue(osg::Vec3f(sizeFactors_->getValue().x(), value, 0.0f));
-}
-
-void FakeOmniLights::setLuminance(const PropertyFloat& luminance) { useLuminance(*material_, luminance); }
-
-void FakeOmniLights::setShiftToCamera(float value) { shiftToCamera_->setValue(value); }
-
-void FakeOmniLights::setControlNode(const Node& node) { node_->setParent(0, node.getModelNode()); }
-
-std::string FakeOmniLights::build() {
-    if (!node_->getParent(0)) return kControlNodeNotSet;
-    built_ = true;
-    return {};
-}
-
-model::Ptr<model::BaseRenderNode> FakeOmniLights::getModelNode() const {
-    return built_ ? model::Ptr<model::BaseRenderNode>(node_) : nullptr;
-}
-
-AnimatedFakeOmniLights::AnimatedFakeOmniLights(const std::string& name)
-    : FakeOmniLights(name, "model::AnimatedFakeOmniLightsNode", "animated_fake_omni_lights2"),
-      arg_(makeFloatUniform(material(), "arg", -1.0f)) {}
-
-AnimatedFakeOmniLights::~AnimatedFakeOmniLights() = default;
-
-model::AnimatedFakeOmniLightsNode& AnimatedFakeOmniLights::animatedNode() const noexcept {
-    return static_cast<model::AnimatedFakeOmniLightsNode&>(node());
-}
-
-void AnimatedFakeOmniLights::setAnimationArg(float value) {
-    const std::uint32_t argument = toLightsArgument(value);
-    arg_->setValue(value);
-    animatedNode().setArgument(argument);
-}
-
-void AnimatedFakeOmniLights::setLightsAnimation(const PyLightsAnimation& entries) {
-    appendLightsAnimation(animatedNode(), entries);
-}
-
-// --- spot lights -------------------------------------------------------
-
-void FakeSpotLights::FakeSpotLight::setPos(const std::tuple<float, float, float>& position) {
-    light_.position = toPosition(position);
-}
-
-void FakeSpotLights::FakeSpotLight::setUV(const PyUV& start, const PyUV& end) {
-    light_.uvStart = toStoredUV(start);
-    light_.uvEnd = toStoredUV(end);
-}
-
-void FakeSpotLights::FakeSpotLight::setSize(float size) { light_.size = size; }
-
-void FakeSpotLights::FakeSpotLight::setBackUV(const PyUV& start, const PyUV& end) {
+void FakeSpotLight::setBackUV(const PyUV& start, const PyUV& end) {
     light_.backUvStart = toStoredUV(start);
     light_.backUvEnd = toStoredUV(end);
 }
 
-void FakeSpotLights::FakeSpotLight::setBackSide(bool backSide) { light_.backSide = backSide ? 1 : 0; }
+void FakeSpotLight::setBackSide(bool backSide) { light_.backSide = backSide ? 1 : 0; }
 
-FakeSpotLights::FakeSpotLights(const std::string& name)
-    : FakeSpotLights(name, "model::FakeSpotLightsNode", "fake_spot_lights2") {}
+FakeOmniUniforms::FakeOmniUniforms(model::PropertiesSet& material)
+    : sizeFactors(makeVec3Uniform(material, "sizeFactors", osg::Vec3f(20.0f, 1000.0f, 0.0f))) {}
 
-FakeSpotLights::FakeSpotLights(const std::string& name, const char* nodeClass, const char* materialName)
-    : node_(model::ClassRegistry::make<model::FakeSpotLightsNode>(nodeClass)), material_(makeMaterial(materialName)) {
+void FakeOmniUniforms::setMinSizeInPixels(float value) {
+    sizeFactors->setValue(osg::Vec3f(value, sizeFactors->getValue().y(), 0.0f));
+}
+
+void FakeOmniUniforms::setMaxDistance(float value) {
+    sizeFactors->setValue(osg::Vec3f(sizeFactors->getValue().x(), value, 0.0f));
+}
+
+FakeSpotUniforms::FakeSpotUniforms(model::PropertiesSet& material)
+    : minSizeInPixels(makeFloatUniform(material, "minSizeInPixels", 20.0f)),
+      maxDistance(makeFloatUniform(material, "maxDistance", 1000.0f)),
+      coneSetup(makeVec3Uniform(material, "coneSetup", osg::Vec3f(1.0f, 0.8f, 0.05f))) {}
+
+// --- light sets ----------------------------------------------------------
+
+// Uniforms in material order: shiftToCamera, the kind's size uniforms,
+// luminance (and "arg" for animated sets, after these).
+template <class Kind>
+FakeLights<Kind>::FakeLights(const std::string& name, const char* nodeClass, const char* materialName)
+    : node_(model::ClassRegistry::make<typename Kind::ModelNode>(nodeClass)),
+      material_(makeMaterial(materialName)),
+      shiftToCamera_(makeFloatUniform(*material_, "shiftToCamera", 0.0f)),
+      uniforms_(*material_) {
     node_->setName(name);
     node_->setMaterial(material_);
-    shiftToCamera_ = makeFloatUniform(*material_, "shiftToCamera", 0.0f);
-    minSizeInPixels_ = makeFloatUniform(*material_, "minSizeInPixels", 20.0f);
-    maxDistance_ = makeFloatUniform(*material_, "maxDistance", 1000.0f);
-    coneSetup_ = makeVec3Uniform(*material_, "coneSetup", osg::Vec3f(1.0f, 0.8f, 0.05f));
     makeFloatUniform(*material_, "luminance", 1.0f);
 }
 
-FakeSpotLights::~FakeSpotLights() = default;
+template <class Kind>
+FakeLights<Kind>::~FakeLights() = default;
 
-void FakeSpotLights::set(const std::vector<FakeSpotLight>& lights) {
-    std::vector<model::FakeSpotLight> copies;
+template <class Kind>
+void FakeLights<Kind>::set(const std::vector<Light>& lights) {
+    std::vector<typename Kind::ModelNode::LightType> copies;
     copies.reserve(lights.size());
-    for (const FakeSpotLight& light : lights) copies.push_back(light.get());
+    for (const Light& light : lights) copies.push_back(light.get());
     node_->setLights(std::move(copies));
 }
 
-void FakeSpotLights::setTexture(const std::string& file) { material_->setTexture(0, model::makeTexture(file)); }
-void FakeSpotLights::setMinSizeInPixels(float value) { minSizeInPixels_->setValue(value); }
-void FakeSpotLights::setMaxDistance(float value) { maxDistance_->setValue(value); }
-void FakeSpotLights::setLuminance(const PropertyFloat& luminance) { useLuminance(*material_, luminance); }
-void FakeSpotLights::setShiftToCamera(float value) { shiftToCamera_->setValue(value); }
-
-void FakeSpotLights::setConeSetup(const std::tuple<float, float, float>& cone) {
-    coneSetup_->setValue(osg::Vec3f(std::get<0>(cone), std::get<1>(cone), std::get<2>(cone)));
+template <class Kind>
+void FakeLights<Kind>::setTexture(const std::string& file) {
+    material_->setTexture(0, model::makeTexture(file));
 }
 
-void FakeSpotLights::setDirection(const std::tuple<float, float, float>& direction) {
-    node_->setDirection(0, osg::Vec3f(std::get<0>(direction), std::get<1>(direction), std::get<2>(direction)));
+template <class Kind>
+void FakeLights<Kind>::setLuminance(const PropertyFloat& luminance) {
+    useLuminance(*material_, luminance);
 }
 
-void FakeSpotLights::setControlNode(const Node& node) { node_->setParent(0, node.getModelNode()); }
+template <class Kind>
+void FakeLights<Kind>::setControlNode(const Node& node) {
+    node_->setParent(0, node.getModelNode());
+}
 
-std::string FakeSpotLights::build() {
+template <class Kind>
+std::string FakeLights<Kind>::build() {
     if (!node_->getParent(0)) return kControlNodeNotSet;
     built_ = true;
     return {};
 }
 
-model::Ptr<model::BaseRenderNode> FakeSpotLights::getModelNode() const {
+template <class Kind>
+model::Ptr<model::BaseRenderNode> FakeLights<Kind>::getModelNode() const {
     return built_ ? model::Ptr<model::BaseRenderNode>(node_) : nullptr;
 }
 
-AnimatedFakeSpotLights::AnimatedFakeSpotLights(const std::string& name)
-    : FakeSpotLights(name, "model::AnimatedFakeSpotLightsNode", "animated_fake_spot_lights2"),
-      arg_(makeFloatUniform(material(), "arg", -1.0f)) {}
+template class FakeLights<FakeOmniKind>;
+template class FakeLights<FakeSpotKind>;
 
-AnimatedFakeSpotLights::~AnimatedFakeSpotLights() = default;
-
-model::AnimatedFakeSpotLightsNode& AnimatedFakeSpotLights::animatedNode() const noexcept {
-    return static_cast<model::AnimatedFakeSpotLightsNode&>(node());
+void FakeSpotLights::setConeSetup(const std::tuple<float, float, float>& cone) {
+    uniforms().coneSetup->setValue(osg::Vec3f(std::get<0>(cone), std::get<1>(cone), std::get<2>(cone)));
 }
 
-void AnimatedFakeSpotLights::setAnimationArg(float value) {
+void FakeSpotLights::setDirection(const std::tuple<float, float, float>& direction) {
+    node().setDirection(0, osg::Vec3f(std::get<0>(direction), std::get<1>(direction), std::get<2>(direction)));
+}
+
+template <class Kind, class Set>
+AnimatedFakeLights<Kind, Set>::AnimatedFakeLights(const std::string& name)
+    : Set(name, Kind::names.animatedNodeClass, Kind::names.animatedMaterial),
+      arg_(makeFloatUniform(this->material(), "arg", -1.0f)) {}
+
+template <class Kind, class Set>
+AnimatedFakeLights<Kind, Set>::~AnimatedFakeLights() = default;
+
+template <class Kind, class Set>
+typename Kind::AnimatedModelNode& AnimatedFakeLights<Kind, Set>::animatedNode() const noexcept {
+    return static_cast<typename Kind::AnimatedModelNode&>(this->node());
+}
+
+template <class Kind, class Set>
+void AnimatedFakeLights<Kind, Set>::setAnimationArg(float value) {
     const std::uint32_t argument = toLightsArgument(value);
     arg_->setValue(value);
     animatedNode().setArgument(argument);
 }
 
-void AnimatedFakeSpotLights::setLightsAnimation(const PyLightsAnimation& entries) {
+template <class Kind, class Set>
+void AnimatedFakeLights<Kind, Set>::setLightsAnimation(const PyLightsAnimation& entries) {
     appendLightsAnimation(animatedNode(), entries);
 }
+
+template class AnimatedFakeLights<FakeOmniKind, FakeOmniLights>;
+template class AnimatedFakeLights<FakeSpotKind, FakeSpotLights>;
 
 // --- Python classes ----------------------------------------------------
 
 void declareFakeLights(py::module_& m) {
-    py::class_<FakeOmniLights::FakeOmniLight>(m, "FakeOmniLight");
+    py::class_<FakeOmniLights::Light>(m, "FakeOmniLight");
     py::class_<FakeOmniLights, IRenderNode>(m, "FakeOmniLights");
     py::class_<AnimatedFakeOmniLights, FakeOmniLights>(m, "AnimatedFakeOmniLight");
-    py::class_<FakeSpotLights::FakeSpotLight>(m, "FakeSpotLight");
+    py::class_<FakeSpotLight>(m, "FakeSpotLight");
     py::class_<FakeSpotLights, IRenderNode>(m, "FakeSpotLights");
     py::class_<AnimatedFakeSpotLights, FakeSpotLights>(m, "AnimatedFakeSpotLight");
 }
 
+namespace {
+
+template <class Light>
+py::class_<Light> bindLight(py::module_& m, const char* name) {
+    return py::class_<Light>(m.attr(name))
+        .def(py::init<>())
+        .def("setPos", &Light::setPos)
+        .def("setUV", &Light::setUV)
+        .def("setSize", &Light::setSize);
+}
+
+template <class Set>
+py::class_<Set, IRenderNode> bindSet(py::module_& m, const char* name) {
+    return py::class_<Set, IRenderNode>(m.attr(name))
+        .def(py::init<const std::string&>())
+        .def("set", &Set::set)
+        .def("setTexture", &Set::setTexture)
+        .def("setMinSizeInPixels", &Set::setMinSizeInPixels)
+        .def("setMaxDistance", &Set::setMaxDistance)
+        .def("setLuminance", &Set::setLuminance)
+        .def("setShiftToCamera", &Set::setShiftToCamera);
+}
+
+// The animated set shows setControlNode again, as a method of its own.
+template <class Animated, class Set>
+void bindAnimated(py::module_& m, const char* name) {
+    py::class_<Animated, Set>(m.attr(name))
+        .def(py::init<const std::string&>())
+        .def("setAnimationArg", &Animated::setAnimationArg)
+        .def("setLightsAnimation", &Animated::setLightsAnimation)
+        .def("setControlNode", [](Animated& self, const Node& node) { self.setControlNode(node); });
+}
+
+}  // namespace
+
 void bindFakeLights(py::module_& m) {
-    using OmniLight = FakeOmniLights::FakeOmniLight;
-    using SpotLight = FakeSpotLights::FakeSpotLight;
+    bindLight<FakeOmniLights::Light>(m, "FakeOmniLight");
+    bindSet<FakeOmniLights>(m, "FakeOmniLights").def("setControlNode", &FakeOmniLights::setControlNode);
+    bindAnimated<AnimatedFakeOmniLights, FakeOmniLights>(m, "AnimatedFakeOmniLight");
 
-    py::class_<OmniLight>(m.attr("FakeOmniLight"))
-        .def(py::init<>())
-        .def("setPos", &OmniLight::setPos)
-        .def("setUV", &OmniLight::setUV)
-        .def("setSize", &OmniLight::setSize);
-
-    py::class_<FakeOmniLights, IRenderNode>(m.attr("FakeOmniLights"))
-        .def(py::init<const std::string&>())
-        .def("set", &FakeOmniLights::set)
-        .def("setTexture", &FakeOmniLights::setTexture)
-        .def("setMinSizeInPixels", &FakeOmniLights::setMinSizeInPixels)
-        .def("setMaxDistance", &FakeOmniLights::setMaxDistance)
-        .def("setLuminance", &FakeOmniLights::setLuminance)
-        .def("setShiftToCamera", &FakeOmniLights::setShiftToCamera)
-        .def("setControlNode", &FakeOmniLights::setControlNode);
-
-    py::class_<AnimatedFakeOmniLights, FakeOmniLights>(m.attr("AnimatedFakeOmniLight"))
-        .def(py::init<const std::string&>())
-        .def("setAnimationArg", &AnimatedFakeOmniLights::setAnimationArg)
-        .def("setLightsAnimation", &AnimatedFakeOmniLights::setLightsAnimation)
-        .def("setControlNode",
-             [](AnimatedFakeOmniLights& self, const Node& node) { self.setControlNode(node); });
-
-    py::class_<SpotLight>(m.attr("FakeSpotLight"))
-        .def(py::init<>())
-        .def("setPos", &SpotLight::setPos)
-        .def("setUV", &SpotLight::setUV)
-        .def("setSize", &SpotLight::setSize)
-        .def("setBackUV", &SpotLight::setBackUV)
-        .def("setBackSide", &SpotLight::setBackSide);
-
-    py::class_<FakeSpotLights, IRenderNode>(m.attr("FakeSpotLights"))
-        .def(py::init<const std::string&>())
-        .def("set", &FakeSpotLights::set)
-        .def("setTexture", &FakeSpotLights::setTexture)
-        .def("setMinSizeInPixels", &FakeSpotLights::setMinSizeInPixels)
-        .def("setMaxDistance", &FakeSpotLights::setMaxDistance)
-        .def("setLuminance", &FakeSpotLights::setLuminance)
-        .def("setShiftToCamera", &FakeSpotLights::setShiftToCamera)
+    bindLight<FakeSpotLight>(m, "FakeSpotLight")
+        .def("setBackUV", &FakeSpotLight::setBackUV)
+        .def("setBackSide", &FakeSpotLight::setBackSide);
+    bindSet<FakeSpotLights>(m, "FakeSpotLights")
         .def("setConeSetup", &FakeSpotLights::setConeSetup)
         .def("setDirection", &FakeSpotLights::setDirection)
         .def("setControlNode", &FakeSpotLights::setControlNode);
-
-    py::class_<AnimatedFakeSpotLights, FakeSpotLights>(m.attr("AnimatedFakeSpotLight"))
-        .def(py::init<const std::string&>())
-        .def("setAnimationArg", &AnimatedFakeSpotLights::setAnimationArg)
-        .def("setLightsAnimation", &AnimatedFakeSpotLights::setLightsAnimation)
-        .def("setControlNode",
-             [](AnimatedFakeSpotLights& self, const Node& node) { self.setControlNode(node); });
+    bindAnimated<AnimatedFakeSpotLights, FakeSpotLights>(m, "AnimatedFakeSpotLight");
 }
 
 }  // namespace pytav

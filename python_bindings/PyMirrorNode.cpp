@@ -32,9 +32,6 @@ MirrorNode::MirrorNode(const std::string& nodeName, const std::string& materialT
 
 MirrorNode::~MirrorNode() = default;
 
-void MirrorNode::setPositions(const FloatArray& positions) { appendPositions(toFloatList(positions)); }
-void MirrorNode::setNormals(const FloatArray& normals) { replaceAttribute(model::NORMAL0, toFloatList(normals)); }
-void MirrorNode::setIndices(const std::vector<std::uint32_t>& indices) { replaceIndices(indices); }
 void MirrorNode::setTexture(const std::string& file) { texture_ = file; }
 
 void MirrorNode::setTextureCoordinates(const FloatArray& coordinates) {
@@ -60,10 +57,7 @@ std::string MirrorNode::build() {
 void declareMirrorNode(py::module_& m) { py::class_<MirrorNode, IRenderNode>(m, "MirrorNode"); }
 
 void bindMirrorNode(py::module_& m) {
-    py::class_<MirrorNode, IRenderNode>(m.attr("MirrorNode"))
-        .def(py::init<const std::string&, const std::string&>())
-        .def("setPositions", &MirrorNode::setPositions)
-        .def("setNormals", &MirrorNode::setNormals)
+    bindFixedMaterialNode<MirrorNode, FloatArray>(m, "MirrorNode")
         .def("setIndices", &MirrorNode::setIndices)
         .def("setTexture", &MirrorNode::setTexture)
         .def("setTextureCoordinates", &MirrorNode::setTextureCoordinates)

@@ -12,7 +12,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "FiniteVertexData.h"
+#include "utils/FiniteVertexData.h"
 #include "ClassRegistry.h"
 #include "PyConnector.h"
 #include "PyShells.h"
@@ -76,7 +76,8 @@ std::string Model::addRenderNode(IRenderNode& node) {
     std::string message = node.build();
     if (message.empty()) {
         const model::Ptr<model::BaseRenderNode> built = node.getModelNode();
-        if (built && !hasFiniteVertexData(*built)) message = nonFiniteVertexDataMessage(node.getNodeName());
+        if (built && !model::utils::hasFiniteVertexData(*built))
+            message = model::utils::nonFiniteVertexDataMessage(node.getNodeName());
     }
     if (!message.empty()) {
         // Exporters often drop the returned text; the log keeps it, with the
@@ -111,7 +112,10 @@ void bindModel(py::module_& m) {
         .def("setBBox", &Model::setBBox)
         .def("setUserBox", &Model::setUserBox)
         .def("setLightBox", &Model::setLightBox)
-        .def("save", &Model::save)
+        // The message may name the path: given back as os.fsdecode would.
+        .def("save", [](Model& self, const SavePath& path, std::uint32_t version) {
+            return pathText(self.save(path, version));
+        })
         .def("addRenderNode", &Model::addRenderNode)
         .def("addSegmentsNode", &addSegmentsNode)
         .def("addShellNode", [](Model& self, ShellNode& shell) { self.addShellNode(shell); })

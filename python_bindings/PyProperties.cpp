@@ -8,7 +8,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "KeyReduction.h"
+#include "utils/KeyReduction.h"
 #include "ClassRegistry.h"
 
 namespace py = pybind11;
@@ -88,10 +88,10 @@ std::vector<typename model::AnimatedProperty<V>::Key> processKeys(
     std::vector<typename model::AnimatedProperty<V>::Key> keys, [[maybe_unused]] float tolerance) {
     if constexpr (Reduce) {
         using Form = ValueForm<V>;
-        std::vector<CurveKey<Form::N>> curve;
+        std::vector<model::utils::CurveKey<Form::N>> curve;
         curve.reserve(keys.size());
         for (const auto& k : keys) curve.push_back({k.time, Form::widen(k.value)});
-        sortAndReduceLinear(curve, tolerance);
+        model::utils::sortAndReduceLinear(curve, tolerance);
         keys.clear();
         for (const auto& k : curve) keys.push_back({k.time, Form::narrow(k.value)});
     }
@@ -158,12 +158,12 @@ float floatValueAtRest(const model::IProperty& property) {
     if (const auto* animated = dynamic_cast<const model::AnimatedFloatProperty*>(&property)) {
         const auto& keys = animated->getKeys();
         if (keys.empty()) return 0.0f;
-        std::vector<CurveKey<1>> curve;
+        std::vector<model::utils::CurveKey<1>> curve;
         curve.reserve(keys.size());
         for (const auto& k : keys) curve.push_back({k.time, {k.value}});
         // Script keys are stored sorted; evaluation needs that order.
-        sortKeysByTime(curve);
-        return static_cast<float>(evaluateLinear(curve, 0.0)[0]);
+        model::utils::sortKeysByTime(curve);
+        return static_cast<float>(model::utils::evaluateLinear(curve, 0.0)[0]);
     }
     return 0.0f;
 }

@@ -11,7 +11,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "KeyReduction.h"
+#include "utils/KeyReduction.h"
 #include "ClassRegistry.h"
 
 namespace py = pybind11;
@@ -50,7 +50,8 @@ bool finiteKey(float time, std::initializer_list<float> values) noexcept {
 }  // namespace
 
 model::Matrix44d toModelMatrix(const MatrixRows& rows) {
-    if (rows.size() != 4) throw std::invalid_argument("matrix must have 4 rows of 4 values");
+    // Rows past the fourth are ignored, as a homogeneous matrix has no use for them.
+    if (rows.size() < 4) throw std::invalid_argument("matrix must have 4 rows of 4 values");
     model::Matrix44d m;
     for (int j = 0; j < 4; ++j) {
         const auto& [c0, c1, c2, c3] = rows[j];
@@ -114,7 +115,7 @@ std::vector<model::PositionKey> toPositionKeys(const std::vector<std::tuple<floa
         requireFinite(finiteKey(time, {x, y, z}), "Animation key");
         out.push_back({time, {x, y, z}});
     }
-    sortAndReduceLinear(out, kAnimationKeyTolerance);
+    model::utils::sortAndReduceLinear(out, kAnimationKeyTolerance);
     return out;
 }
 
@@ -126,9 +127,7 @@ std::vector<model::RotationKey> toRotationKeys(const std::vector<std::tuple<floa
         requireFinite(finiteKey(time, {w, x, y, z}), "Animation key");
         out.push_back({time, {x, y, z, w}});
     }
-    sortAndReduce(out, kAnimationKeyTolerance, [](const std::vector<model::RotationKey>& k, double t) {
-        return model::evaluateRotationKeys(k, t);
-    });
+    model::utils::sortAndReduce(out, kAnimationKeyTolerance, model::slerpQuaternion);
     return out;
 }
 

@@ -10,7 +10,7 @@
 
 #include "Bindings.h"
 #include "FiniteArguments.h"
-#include "FiniteVertexData.h"
+#include "utils/FiniteVertexData.h"
 #include "ClassRegistry.h"
 #include "PyRenderNode.h"
 #include "Vertices.h"
@@ -78,7 +78,7 @@ std::string ShellNode::build() {
 
     for (const auto& [semantic, data] : attributes_) {
         for (const float value : data)
-            if (!std::isfinite(value)) return nonFiniteVertexDataMessage(node_->getName());
+            if (!std::isfinite(value)) return model::utils::nonFiniteVertexDataMessage(node_->getName());
     }
 
     const std::size_t vertexCount = attributes_[model::POSITION0].size() / kShellPositionComponents;

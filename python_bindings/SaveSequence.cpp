@@ -4,8 +4,10 @@
 
 #include <algorithm>
 
+#include <pybind11/pybind11.h>
+
 #include "BaseMaterial.h"
-#include "FiniteModel.h"
+#include "utils/FiniteModel.h"
 #include "VertexFormat.h"
 #include "nodes/BaseMeshRenderNode.h"
 #include "nodes/LightNode.h"
@@ -86,8 +88,13 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
         completeBoxes(root);
         // The folding, baking and boxes above compute new numbers; only a
         // model of finite numbers is written.
-        checkFiniteModel(root);
-        root.save(path, static_cast<std::uint16_t>(version));
+        model::utils::checkFiniteModel(root);
+        const model::RootNode::FileImage image = root.image(static_cast<std::uint16_t>(version));
+        // The finished bytes go out without the interpreter lock: the reader
+        // of a FIFO or socket may be another thread of this process, and no
+        // thread need wait for a disk. The model is not touched any more.
+        pybind11::gil_scoped_release unlocked;
+        model::RootNode::writeImage(path, image);
     } catch (const qz::ExtException& e) {
         return e.message();
     }

@@ -6,6 +6,8 @@ deviation from the layout raises ``FormatError`` naming the byte offset.
 """
 
 import os
+from collections.abc import Callable
+from typing import Any
 
 from . import format10, format20
 from .errors import FormatError
@@ -14,13 +16,13 @@ from .summary import summarize
 __all__ = ["FormatError", "read", "summarize"]
 
 # Longest magic first: a format 2.0 file also starts with the format 10 magic.
-_DECODERS = (
+_DECODERS: tuple[tuple[bytes, Callable[[bytes], dict[str, Any]] | None], ...] = (
     (format20.MAGIC, format20.decode),
     (format10.MAGIC, format10.decode),
 )
 
 
-def read(source) -> dict:
+def read(source: str | os.PathLike[str] | bytes | bytearray | memoryview) -> dict[str, Any]:
     """Decodes a model file given by path or as bytes; raises FormatError."""
     if isinstance(source, (bytes, bytearray, memoryview)):
         data = bytes(source)

@@ -1,5 +1,7 @@
 """The one exception type of the inspector."""
 
+from collections.abc import Iterable
+
 
 class FormatError(ValueError):
     """A file that does not follow the layout it claims.
@@ -9,7 +11,7 @@ class FormatError(ValueError):
     records being decoded at that moment, outermost first.
     """
 
-    def __init__(self, message: str, offset: int, context: tuple = ()):
+    def __init__(self, message: str, offset: int, context: Iterable[str] = ()) -> None:
         self.message = message
         self.offset = offset
         self.context = tuple(context)

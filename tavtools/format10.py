@@ -7,6 +7,8 @@ a transform node plus a bone matrix) call the reader of their base record
 first and then read their own tail.
 """
 
+from collections.abc import Callable
+from typing import Any
 from .errors import FormatError
 from .reader import Reader, decode_text
 
@@ -31,7 +33,7 @@ class _State:
 
     def __init__(self, reader: Reader):
         self.r = reader
-        self.materials = []
+        self.materials: list[dict[str, Any]] = []
         self.node_count = 0
 
 
@@ -39,7 +41,7 @@ class _State:
 # File order
 # ---------------------------------------------------------------------------
 
-def decode(data, reader: Reader = None) -> dict:
+def decode(data: bytes, reader: Reader | None = None) -> dict[str, Any]:
     """Decodes a whole format 10 file; raises FormatError on any deviation.
 
     A collecting ``reader`` (see Reader) over the same data makes the
@@ -88,7 +90,7 @@ def decode(data, reader: Reader = None) -> dict:
     }
 
 
-def _read_string_table(r: Reader) -> list:
+def _read_string_table(r: Reader) -> list[Any]:
     size = r.count(1)
     start = r.pos
     table = r.raw(size)
@@ -109,7 +111,7 @@ def _read_string_table(r: Reader) -> list:
     return strings
 
 
-def _read_parent_indices(st: _State, nodes: list) -> None:
+def _read_parent_indices(st: _State, nodes: list[Any]) -> None:
     r = st.r
     for index, node in enumerate(nodes):
         offset = r.pos
@@ -125,9 +127,9 @@ def _read_parent_indices(st: _State, nodes: list) -> None:
         node["parent"] = parent
 
 
-def _read_sections(st: _State) -> dict:
+def _read_sections(st: _State) -> dict[str, Any]:
     r = st.r
-    sections = {name: [] for name in SECTION_NAMES}
+    sections: dict[str, list[dict[str, Any]]] = {name: [] for name in SECTION_NAMES}
     offset = r.pos
     count = r.u32()
     if count > len(SECTION_NAMES):
@@ -156,9 +158,9 @@ def _read_sections(st: _State) -> dict:
 # Headers
 # ---------------------------------------------------------------------------
 
-def _read_header(r: Reader, cls: str, extra: dict = None) -> dict:
+def _read_header(r: Reader, cls: str, extra: dict[str, Any] | None = None) -> dict[str, Any]:
     """The name, reserved word and properties list that follow a class name."""
-    node = {"class": cls, "name": r.name()}
+    node: dict[str, Any] = {"class": cls, "name": r.name()}
     if extra:
         node.update(extra)
     r.expect_u32(0, "node reserved word", "RESERVED_NOT_ZERO")
@@ -167,10 +169,10 @@ def _read_header(r: Reader, cls: str, extra: dict = None) -> dict:
     return node
 
 
-def _version_of(properties: list) -> int:
+def _version_of(properties: list[Any]) -> int:
     for prop in properties:
         if prop["name"] == "__VERSION__" and prop["class"] == "model::Property<unsigned int>":
-            return prop["value"]
+            return int(prop["value"])
     return 0
 
 
@@ -184,7 +186,7 @@ def _transform_index(st: _State) -> int:
     return index
 
 
-def _read_material_header(st: _State, node: dict) -> None:
+def _read_material_header(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     r.expect_u32(0, "material header reserved word", "RESERVED_NOT_ZERO")
     offset = r.pos
@@ -195,7 +197,7 @@ def _read_material_header(st: _State, node: dict) -> None:
     node["material"] = index
 
 
-def _read_control_header(st: _State, node: dict) -> None:
+def _read_control_header(st: _State, node: dict[str, Any]) -> None:
     node["parent"] = _transform_index(st)
 
 
@@ -203,37 +205,38 @@ def _read_control_header(st: _State, node: dict) -> None:
 # Properties, textures, materials
 # ---------------------------------------------------------------------------
 
-def _read_properties(r: Reader) -> list:
+def _read_properties(r: Reader) -> list[Any]:
     count = r.count(_MIN_PROPERTY_RECORD)
     return [_read_property(r) for _ in range(count)]
 
 
-def _read_property(r: Reader) -> dict:
+def _read_property(r: Reader) -> dict[str, Any]:
     offset = r.pos
     cls = r.string()
     kind = _PROPERTY_KINDS.get(cls)
     if kind is None:
         raise r.error(f"unknown property class {cls!r}", offset)
-    prop = {"class": cls, "name": r.string()}
+    prop: dict[str, Any] = {"class": cls, "name": r.string()}
     prop.update(kind[0](r, kind[1]))
     return prop
 
 
-def _is_animated_property(prop: dict) -> bool:
+def _is_animated_property(prop: dict[str, Any]) -> bool:
     return _PROPERTY_KINDS[prop["class"]][0] is not _read_static_value
 
 
-def _read_static_value(r: Reader, components) -> dict:
+def _read_static_value(r: Reader, components: int | str | None) -> dict[str, Any]:
     if components == "u32":
         return {"value": r.u32()}
     if components == "str":
         return {"value": r.string()}
     if components == 1:
         return {"value": r.f32()}
+    assert isinstance(components, int)
     return {"value": r.f32s(components)}
 
 
-def _read_argument_value(r: Reader, _components) -> dict:
+def _read_argument_value(r: Reader, _components: int | str | None) -> dict[str, Any]:
     argument = r.u32()
     offset = r.pos
     repeated = r.u32()
@@ -242,7 +245,8 @@ def _read_argument_value(r: Reader, _components) -> dict:
     return {"argument": argument}
 
 
-def _read_animated_value(r: Reader, components: int) -> dict:
+def _read_animated_value(r: Reader, components: int | str | None) -> dict[str, Any]:
+    assert isinstance(components, int)
     argument = r.u32()
     count = r.count(8 + 4 * components)
     keys = []
@@ -252,7 +256,7 @@ def _read_animated_value(r: Reader, components: int) -> dict:
     return {"argument": argument, "keys": keys}
 
 
-_PROPERTY_KINDS = {
+_PROPERTY_KINDS: dict[str, tuple[Callable[[Reader, int | str | None], dict[str, Any]], int | str | None]] = {
     "model::Property<float>": (_read_static_value, 1),
     "model::Property<unsigned int>": (_read_static_value, "u32"),
     "model::Property<osg::Vec2f>": (_read_static_value, 2),
@@ -267,26 +271,26 @@ _PROPERTY_KINDS = {
 }
 
 
-def _read_texture(r: Reader) -> dict:
+def _read_texture(r: Reader) -> dict[str, Any]:
     texture = {"channel": r.u32(), "file": r.string(), "parameters": [r.u32() for _ in range(4)]}
     values = r.f32s(16)
     texture["matrix"] = [values[i:i + 4] for i in range(0, 16, 4)]
     return texture
 
 
-def _read_vertex_format(r: Reader) -> list:
+def _read_vertex_format(r: Reader) -> list[Any]:
     r.expect_u32(VERTEX_SEMANTICS, "vertex format length")
     return list(r.raw(VERTEX_SEMANTICS))
 
 
-def _read_channel_table(r: Reader) -> list:
+def _read_channel_table(r: Reader) -> list[Any]:
     r.expect_u32(TEXCOORD_USES, "channel table length")
     return r.uints(4, TEXCOORD_USES)
 
 
-def _read_material(r: Reader) -> dict:
+def _read_material(r: Reader) -> dict[str, Any]:
     count = r.count(4)
-    material = {"billboard": None, "decal": None}
+    material: dict[str, Any] = {"billboard": None, "decal": None}
     seen = set()
     for _ in range(count):
         offset = r.pos
@@ -307,7 +311,7 @@ def _read_material(r: Reader) -> dict:
     return material
 
 
-def _read_texture_slots(r: Reader) -> list:
+def _read_texture_slots(r: Reader) -> list[Any]:
     count = r.count(4 + 96)
     textures = []
     last = -1
@@ -321,8 +325,8 @@ def _read_texture_slots(r: Reader) -> list:
     return textures
 
 
-def _read_uniform_list(animated: bool):
-    def read(r: Reader) -> list:
+def _read_uniform_list(animated: bool) -> Callable[[Reader], list[Any]]:
+    def read(r: Reader) -> list[Any]:
         count = r.count(_MIN_PROPERTY_RECORD)
         uniforms = []
         for _ in range(count):
@@ -351,15 +355,16 @@ _MATERIAL_ENTRIES = {
 }
 _REQUIRED_MATERIAL_ENTRIES = [key for key in _MATERIAL_ENTRIES if key not in ("BILLBOARD", "DECAL")]
 # What a missing entry reads as, so that checks of later records can go on.
-_MISSING_ENTRY_VALUES = {"VERTEX_FORMAT": [0] * VERTEX_SEMANTICS, "TEXTURE_COORDINATES_CHANNELS": [NONE] * 13,
-                         "MATERIAL_NAME": "", "NAME": "", "TEXTURES": [], "UNIFORMS": [], "ANIMATED_UNIFORMS": []}
+_MISSING_ENTRY_VALUES: dict[str, object] = {
+    "VERTEX_FORMAT": [0] * VERTEX_SEMANTICS, "TEXTURE_COORDINATES_CHANNELS": [NONE] * 13,
+    "MATERIAL_NAME": "", "NAME": "", "TEXTURES": [], "UNIFORMS": [], "ANIMATED_UNIFORMS": []}
 
 
 # ---------------------------------------------------------------------------
 # Geometry
 # ---------------------------------------------------------------------------
 
-def _read_vertex_data(r: Reader, node: dict) -> None:
+def _read_vertex_data(r: Reader, node: dict[str, Any]) -> None:
     offset = r.pos
     r.mark(node, offset, "vertices")
     count = r.u32()
@@ -380,7 +385,7 @@ def _index_width_code(largest: int) -> int:
     return 1 if largest <= 0xFFFF else 2
 
 
-def _read_index_data(r: Reader, node: dict) -> None:
+def _read_index_data(r: Reader, node: dict[str, Any]) -> None:
     offset = r.pos
     r.mark(node, offset, "indices")
     code = r.u8()
@@ -395,16 +400,17 @@ def _read_index_data(r: Reader, node: dict) -> None:
         r.problem("INDEX_WIDTH", f"index width code {code} for a largest index that needs code {expected}", offset)
 
 
-def _read_box_f32(r: Reader) -> dict:
+def _read_box_f32(r: Reader) -> dict[str, Any]:
     values = r.f32s(6)
     return {"min": values[:3], "max": values[3:]}
 
 
-def _box_is_valid(box: dict) -> bool:
+def _box_is_valid(box: dict[str, Any]) -> bool:
     return all(hi >= lo for lo, hi in zip(box["min"], box["max"]))
 
 
-def _read_optional_box(st: _State, node: dict, read_tail, expected_size) -> None:
+def _read_optional_box(st: _State, node: dict[str, Any], read_tail: Callable[[_State, dict[str, Any]], None],
+                       expected_size: Callable[[_State, dict[str, Any], dict[str, Any]], int]) -> None:
     """A box written only when valid, then the rest of the record.
 
     The file carries no flag for the box, so both readings are tried: with the
@@ -419,12 +425,12 @@ def _read_optional_box(st: _State, node: dict, read_tail, expected_size) -> None
         if _box_is_valid(_read_box_f32(r)):
             attempts.insert(0, True)
         r.pos = start
-    first_error = None
-    best = None
+    first_error: FormatError | None = None
+    best: tuple[int, dict[str, Any], int, list[tuple[str, FormatError]]] | None = None
     kept = len(r.issues) if r.issues is not None else 0
     for has_box in attempts:
         r.pos = start
-        trial = {}
+        trial: dict[str, Any] = {}
         try:
             trial["bounding_box"] = _read_box_f32(r) if has_box else None
             read_tail(st, trial)
@@ -440,6 +446,7 @@ def _read_optional_box(st: _State, node: dict, read_tail, expected_size) -> None
         if best is None or score > best[0]:
             best = (score, trial, r.pos, found)
     if best is None:
+        assert first_error is not None
         raise first_error
     node.update(best[1])
     r.pos = best[2]
@@ -450,7 +457,7 @@ def _read_optional_box(st: _State, node: dict, read_tail, expected_size) -> None
                 r.offsets[(id(node), field)] = offset
 
 
-def _geometry_score(mesh: dict, expected_size: int) -> int:
+def _geometry_score(mesh: dict[str, Any], expected_size: int) -> int:
     """How well decoded geometry hangs together: 0 (barely) to 2 (fully)."""
     count = mesh["vertex_count"]
     score = 0
@@ -461,37 +468,37 @@ def _geometry_score(mesh: dict, expected_size: int) -> int:
     return score
 
 
-def _read_bones(st: _State, node: dict) -> None:
+def _read_bones(st: _State, node: dict[str, Any]) -> None:
     count = st.r.count(4)
     node["bones"] = [_transform_index(st) for _ in range(count)]
     node["skin_value"] = st.r.u32()
 
 
-def _read_mesh(st: _State, node: dict) -> None:
+def _read_mesh(st: _State, node: dict[str, Any]) -> None:
     _read_vertex_data(st.r, node)
     _read_index_data(st.r, node)
 
 
-def _read_shell_mesh(st: _State, node: dict) -> None:
+def _read_shell_mesh(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     node["vertex_format"] = _read_vertex_format(r)
     offset = r.pos
     _read_mesh(st, node)
     if node["vertex_count"] and node["floats_per_vertex"] != sum(node["vertex_format"]):
-        r.problem("VERTEX_SIZE", 
+        r.problem("VERTEX_SIZE",
             f"{node['floats_per_vertex']} floats per vertex for a vertex format of "
             f"{sum(node['vertex_format'])}",
             offset,
         )
 
 
-def _material_vertex_size(st: _State, node: dict, _mesh: dict) -> int:
+def _material_vertex_size(st: _State, node: dict[str, Any], _mesh: dict[str, Any]) -> int:
     if node["material"] >= len(st.materials):
         return -1
     return sum(st.materials[node["material"]]["vertex_format"])
 
 
-def _own_vertex_size(_st: _State, _node: dict, mesh: dict) -> int:
+def _own_vertex_size(_st: _State, _node: dict[str, Any], mesh: dict[str, Any]) -> int:
     return sum(mesh["vertex_format"])
 
 
@@ -499,7 +506,7 @@ def _own_vertex_size(_st: _State, _node: dict, mesh: dict) -> int:
 # Root and transform-walk records
 # ---------------------------------------------------------------------------
 
-def _read_root(st: _State) -> dict:
+def _read_root(st: _State) -> dict[str, Any]:
     r = st.r
     offset = r.pos
     cls = r.string()
@@ -521,7 +528,7 @@ def _read_root(st: _State) -> dict:
     return root
 
 
-def _read_tree_node(st: _State, index: int) -> dict:
+def _read_tree_node(st: _State, index: int) -> dict[str, Any]:
     r = st.r
     offset = r.pos
     cls = r.string()
@@ -534,33 +541,33 @@ def _read_tree_node(st: _State, index: int) -> dict:
     return node
 
 
-def _read_matrix(r: Reader) -> list:
+def _read_matrix(r: Reader) -> list[Any]:
     values = r.f64s(16)
     return [values[i:i + 4] for i in range(0, 16, 4)]
 
 
-def _read_key_rows(r: Reader, width: int) -> list:
+def _read_key_rows(r: Reader, width: int) -> list[Any]:
     count = r.count(8 * width)
     values = r.f64s(count * width)
     return [values[i:i + width] for i in range(0, len(values), width)]
 
 
-def _read_plain_node(st: _State, node: dict) -> None:
+def _read_plain_node(st: _State, node: dict[str, Any]) -> None:
     """A plain tree node has nothing after its header."""
 
 
-def _read_transform_node(st: _State, node: dict) -> None:
+def _read_transform_node(st: _State, node: dict[str, Any]) -> None:
     node["matrix"] = _read_matrix(st.r)
 
 
-def _read_billboard_node(st: _State, node: dict) -> None:
+def _read_billboard_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     node["settings"] = [r.u8(), r.u8()]
     node["matrix"] = _read_matrix(r)
     node["axis"] = r.f64s(3)
 
 
-def _read_bone(st: _State, node: dict) -> None:
+def _read_bone(st: _State, node: dict[str, Any]) -> None:
     _read_transform_node(st, node)
     node["bone_matrix"] = _read_matrix(st.r)
 
@@ -578,7 +585,7 @@ def _saved_animation_class(position: bool, rotation: bool, scale: bool) -> str:
     return "model::ArgAnimationNode"
 
 
-def _read_animation_node(st: _State, node: dict) -> None:
+def _read_animation_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     start = r.pos
     _read_transform_node(st, node)
@@ -602,19 +609,19 @@ def _read_animation_node(st: _State, node: dict) -> None:
             r.problem("RECORD_CLASS", f"channels of a {expected} written under {node['class']!r}", start)
 
 
-def _read_animated_bone(st: _State, node: dict) -> None:
+def _read_animated_bone(st: _State, node: dict[str, Any]) -> None:
     _read_animation_node(st, node)
     node["bone_matrix"] = _read_matrix(st.r)
 
 
-def _read_visibility_node(st: _State, node: dict) -> None:
+def _read_visibility_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     node["arguments"] = [
         {"argument": r.u32(), "ranges": _read_key_rows(r, 2)} for _ in range(r.count(8))
     ]
 
 
-def _read_lod_node(st: _State, node: dict) -> None:
+def _read_lod_node(st: _State, node: dict[str, Any]) -> None:
     node["ranges"] = _read_key_rows(st.r, 2)
 
 
@@ -637,7 +644,7 @@ _TREE_RECORDS = {
 # Section records
 # ---------------------------------------------------------------------------
 
-def _read_section_node(st: _State, section: str) -> dict:
+def _read_section_node(st: _State, section: str) -> dict[str, Any]:
     r = st.r
     offset = r.pos
     cls = r.string()
@@ -652,12 +659,12 @@ def _read_section_node(st: _State, section: str) -> dict:
     return node
 
 
-def _read_connector(st: _State, node: dict) -> None:
+def _read_connector(st: _State, node: dict[str, Any]) -> None:
     node["parent"] = _transform_index(st)
     st.r.expect_u32(0, "connector reserved word", "RESERVED_NOT_ZERO")
 
 
-def _read_light_node(st: _State, node: dict) -> None:
+def _read_light_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     node["parent"] = _transform_index(st)
     node["kind"] = r.u8()
@@ -670,7 +677,7 @@ def _read_light_node(st: _State, node: dict) -> None:
     node["appearance"] = _read_texture(r) if flag else None
 
 
-def _read_render_node(st: _State, node: dict) -> None:
+def _read_render_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     _read_material_header(st, node)
     count = r.count(8)
@@ -685,7 +692,7 @@ def _read_render_node(st: _State, node: dict) -> None:
     _read_mesh(st, node)
 
 
-def _read_number_node(st: _State, node: dict) -> None:
+def _read_number_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     _read_render_node(st, node)
     controls = []
@@ -702,13 +709,13 @@ def _read_number_node(st: _State, node: dict) -> None:
     node["controls"] = controls
 
 
-def _read_skin_node(st: _State, node: dict) -> None:
+def _read_skin_node(st: _State, node: dict[str, Any]) -> None:
     _read_material_header(st, node)
     _read_bones(st, node)
     _read_optional_box(st, node, _read_mesh, _material_vertex_size)
 
 
-def _read_omni_light(r: Reader) -> dict:
+def _read_omni_light(r: Reader) -> dict[str, Any]:
     return {
         "position": r.f64s(3),
         "uv": [r.f32s(2), r.f32s(2)],
@@ -717,14 +724,14 @@ def _read_omni_light(r: Reader) -> dict:
     }
 
 
-def _read_spot_light(r: Reader) -> dict:
+def _read_spot_light(r: Reader) -> dict[str, Any]:
     light = _read_omni_light(r)
     light["back_uv"] = [r.f32s(2), r.f32s(2)]
     light["back_side"] = r.u8()
     return light
 
 
-def _read_fake_omni_lights(st: _State, node: dict) -> None:
+def _read_fake_omni_lights(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     _read_material_header(st, node)
     parents = []
@@ -735,7 +742,7 @@ def _read_fake_omni_lights(st: _State, node: dict) -> None:
     node["lights"] = [_read_omni_light(r) for _ in range(r.count(48))]
 
 
-def _read_fake_spot_lights(st: _State, node: dict) -> None:
+def _read_fake_spot_lights(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     _read_material_header(st, node)
     parents = []
@@ -747,7 +754,7 @@ def _read_fake_spot_lights(st: _State, node: dict) -> None:
     node["lights"] = [_read_spot_light(r) for _ in range(r.count(65))]
 
 
-def _read_light_animation(st: _State, node: dict) -> None:
+def _read_light_animation(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     node["argument"] = r.u32()
     r.expect_u32(FAKE_LIGHT_SAMPLES, "samples per light", "LIGHT_SAMPLES")
@@ -760,28 +767,28 @@ def _read_light_animation(st: _State, node: dict) -> None:
     node["animation"] = r.f32s(count)
 
 
-def _read_animated_fake_omni_lights(st: _State, node: dict) -> None:
+def _read_animated_fake_omni_lights(st: _State, node: dict[str, Any]) -> None:
     _read_fake_omni_lights(st, node)
     _read_light_animation(st, node)
 
 
-def _read_animated_fake_spot_lights(st: _State, node: dict) -> None:
+def _read_animated_fake_spot_lights(st: _State, node: dict[str, Any]) -> None:
     _read_fake_spot_lights(st, node)
     _read_light_animation(st, node)
 
 
-def _read_segments_node(st: _State, node: dict) -> None:
+def _read_segments_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     _read_control_header(st, node)
     node["segments"] = [{"start": r.f32s(3), "end": r.f32s(3)} for _ in range(r.count(24))]
 
 
-def _read_shell_skin_node(st: _State, node: dict) -> None:
+def _read_shell_skin_node(st: _State, node: dict[str, Any]) -> None:
     _read_bones(st, node)
     _read_optional_box(st, node, _read_shell_mesh, _own_vertex_size)
 
 
-def _read_shell_node(st: _State, node: dict) -> None:
+def _read_shell_node(st: _State, node: dict[str, Any]) -> None:
     _read_control_header(st, node)
     _read_shell_mesh(st, node)
 

@@ -9,6 +9,8 @@ visible.  Composite records call the reader of their base record first and
 then read their own tail.
 """
 
+from collections.abc import Callable
+from typing import Any
 from .reader import Reader, decode_text
 
 MAGIC = b"TAV2"
@@ -41,7 +43,7 @@ class _State:
             return False
         return True
 
-    def string(self, node: dict, key: str) -> None:
+    def string(self, node: dict[str, Any], key: str) -> None:
         """A u32 pool offset of a NUL-terminated string: sets key and key_offset."""
         field = self.r.pos
         offset = self.r.u32()
@@ -56,7 +58,7 @@ class _State:
             end = len(self.pool)
         node[key] = decode_text(self.pool[offset:end])
 
-    def floats(self, offset: int, count: int, field_offset: int, what: str) -> list:
+    def floats(self, offset: int, count: int, field_offset: int, what: str) -> list[Any]:
         if not self._check_span(offset, 4 * count, field_offset, what):
             return [float("nan")] * count if count <= len(self.pool) else []
         self.pool_reader.pos = offset
@@ -67,7 +69,7 @@ class _State:
 # File order
 # ---------------------------------------------------------------------------
 
-def decode(data, reader: Reader = None) -> dict:
+def decode(data: bytes, reader: Reader | None = None) -> dict[str, Any]:
     """Decodes a whole format 2.0 file; raises FormatError on any deviation.
 
     A collecting ``reader`` (see Reader) over the same data makes the
@@ -97,7 +99,9 @@ def decode(data, reader: Reader = None) -> dict:
         model["transform_tree"] = _read_tree(st, _TRANSFORM_TAGS)
     with r.within("visibility tree"):
         model["visibility_tree"] = _read_tree(st, _VISIBILITY_TAGS)
-    model["connectors"] = _read_connectors(st, len(model["transform_tree"]), len(model["visibility_tree"]))
+    transforms, visibilities = model["transform_tree"], model["visibility_tree"]
+    assert isinstance(transforms, list) and isinstance(visibilities, list)
+    model["connectors"] = _read_connectors(st, len(transforms), len(visibilities))
     return model
 
 
@@ -108,7 +112,7 @@ def _expect_tag(r: Reader, tag: bytes) -> None:
         raise r.error(f"tag {found!r}, expected {tag!r}", offset)
 
 
-def _read_tree(st: _State, allowed: tuple) -> list:
+def _read_tree(st: _State, allowed: tuple[Any, ...]) -> list[Any]:
     r = st.r
     count = r.count(_MIN_NODE_RECORD + _MIN_TOPOLOGY_ENTRY)
     nodes = []
@@ -124,7 +128,7 @@ def _read_tree(st: _State, allowed: tuple) -> list:
     return nodes
 
 
-def _read_topology(r: Reader, nodes: list) -> None:
+def _read_topology(r: Reader, nodes: list[Any]) -> None:
     count = len(nodes)
     for node in nodes:
         node["parent"] = None
@@ -157,9 +161,9 @@ def _read_topology(r: Reader, nodes: list) -> None:
             r.problem("TOPOLOGY", f"{count - reached} nodes are not reachable from the root {roots[0]}")
 
 
-def _read_connectors(st: _State, transform_count: int, visibility_count: int) -> list:
+def _read_connectors(st: _State, transform_count: int, visibility_count: int) -> list[Any]:
     r = st.r
-    connectors = []
+    connectors: list[dict[str, Any]] = []
     while r.remaining:
         with r.within(f"connector {len(connectors)}"):
             start = r.pos
@@ -181,7 +185,7 @@ def _read_connectors(st: _State, transform_count: int, visibility_count: int) ->
 # Node records
 # ---------------------------------------------------------------------------
 
-def _read_record(st: _State, allowed: tuple) -> dict:
+def _read_record(st: _State, allowed: tuple[Any, ...]) -> dict[str, Any]:
     r = st.r
     offset = r.pos
     tag = decode_text(r.raw(4))
@@ -194,26 +198,26 @@ def _read_record(st: _State, allowed: tuple) -> dict:
     return node
 
 
-def _read_plain_node(st: _State, node: dict) -> None:
+def _read_plain_node(st: _State, node: dict[str, Any]) -> None:
     node["properties"] = _read_properties(st)
 
 
-def _read_matrix(r: Reader) -> list:
+def _read_matrix(r: Reader) -> list[Any]:
     values = r.f32s(16)
     return [values[i:i + 4] for i in range(0, 16, 4)]
 
 
-def _read_transform_node(st: _State, node: dict) -> None:
+def _read_transform_node(st: _State, node: dict[str, Any]) -> None:
     _read_plain_node(st, node)
     node["matrix"] = _read_matrix(st.r)
 
 
-def _read_bone(st: _State, node: dict) -> None:
+def _read_bone(st: _State, node: dict[str, Any]) -> None:
     _read_transform_node(st, node)
     node["bone_matrix"] = _read_matrix(st.r)
 
 
-def _read_key_block(st: _State, width: int) -> dict:
+def _read_key_block(st: _State, width: int) -> dict[str, Any]:
     """Key count, then pool offsets of the times and of ``width`` floats per key."""
     r = st.r
     field = r.pos
@@ -222,11 +226,13 @@ def _read_key_block(st: _State, width: int) -> dict:
     values_offset = r.u32()
     times = st.floats(times_offset, count, field, "key times")
     values = st.floats(values_offset, count * width, field, "key values")
+    # A span outside the pool has been reported; keys past what could be read are not there.
+    count = min(count, len(times), len(values) // width)
     keys = [[times[i]] + values[i * width:(i + 1) * width] for i in range(count)]
     return {"times_offset": times_offset, "values_offset": values_offset, "keys": keys}
 
 
-def _read_animation_node(st: _State, node: dict) -> None:
+def _read_animation_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     _read_transform_node(st, node)
     node["base_position"] = r.f32s(3)
@@ -241,12 +247,12 @@ def _read_animation_node(st: _State, node: dict) -> None:
     ]
 
 
-def _read_animated_bone(st: _State, node: dict) -> None:
+def _read_animated_bone(st: _State, node: dict[str, Any]) -> None:
     _read_animation_node(st, node)
     node["bone_matrix"] = _read_matrix(st.r)
 
 
-def _read_visibility_node(st: _State, node: dict) -> None:
+def _read_visibility_node(st: _State, node: dict[str, Any]) -> None:
     r = st.r
     arguments = []
     for _ in range(r.count(20)):
@@ -260,7 +266,7 @@ def _read_visibility_node(st: _State, node: dict) -> None:
     node["arguments"] = arguments
 
 
-def _read_connector(st: _State, node: dict) -> None:
+def _read_connector(st: _State, node: dict[str, Any]) -> None:
     _read_plain_node(st, node)
 
 
@@ -284,12 +290,12 @@ _CONNECTOR_TAGS = ("CNCT",)
 # Properties
 # ---------------------------------------------------------------------------
 
-def _read_properties(st: _State) -> list:
+def _read_properties(st: _State) -> list[Any]:
     r = st.r
     return [_read_property(st) for _ in range(r.count(_MIN_PROPERTY_RECORD))]
 
 
-def _read_property(st: _State) -> dict:
+def _read_property(st: _State) -> dict[str, Any]:
     r = st.r
     offset = r.pos
     tag = decode_text(r.raw(4))
@@ -302,30 +308,33 @@ def _read_property(st: _State) -> dict:
     return prop
 
 
-def _read_static_value(st: _State, prop: dict, components) -> None:
+def _read_static_value(st: _State, prop: dict[str, Any], components: int | str | None) -> None:
     r = st.r
     if components == "u32":
         prop["value"] = r.u32()
     elif components == 1:
         prop["value"] = r.f32()
     else:
+        assert isinstance(components, int)
         prop["value"] = r.f32s(components)
 
 
-def _read_string_value(st: _State, prop: dict, _components) -> None:
+def _read_string_value(st: _State, prop: dict[str, Any], _components: int | str | None) -> None:
     st.string(prop, "value")
 
 
-def _read_argument_value(st: _State, prop: dict, _components) -> None:
+def _read_argument_value(st: _State, prop: dict[str, Any], _components: int | str | None) -> None:
     prop["argument"] = st.r.u32()
 
 
-def _read_animated_value(st: _State, prop: dict, components: int) -> None:
+def _read_animated_value(st: _State, prop: dict[str, Any], components: int | str | None) -> None:
+    assert isinstance(components, int)
     prop["argument"] = st.r.u32()
     prop.update(_read_key_block(st, components))
 
 
-_PROPERTY_KINDS = {
+_ValueReader = Callable[[_State, dict[str, Any], int | str | None], None]
+_PROPERTY_KINDS: dict[str, tuple[str, _ValueReader, int | str | None]] = {
     "FLT1": ("model::Property<float>", _read_static_value, 1),
     "FLT2": ("model::Property<osg::Vec2f>", _read_static_value, 2),
     "FLT3": ("model::Property<osg::Vec3f>", _read_static_value, 3),

@@ -13,6 +13,7 @@ file.
 import base64
 import json
 import os
+import stat
 import struct
 import urllib.parse
 
@@ -277,6 +278,8 @@ def _parse_json(raw: bytes) -> dict:
         gltf = json.loads(raw.decode("utf-8-sig"))
     except (UnicodeDecodeError, ValueError) as error:
         raise GltfError(f"invalid JSON: {error}") from None
+    except RecursionError:
+        raise GltfError("invalid JSON: arrays or objects nested too deeply") from None
     if not isinstance(gltf, dict):
         raise GltfError("the top level of a glTF file must be a JSON object")
     asset = gltf.get("asset")
@@ -286,6 +289,33 @@ def _parse_json(raw: bytes) -> dict:
     if major != "2":
         raise GltfError(f"glTF version {asset['version']} is not supported (only 2.x)")
     return gltf
+
+
+def _read_buffer_file(path: str, length: int, where: str, uri: str) -> bytes:
+    """At most ``length`` bytes of the ordinary file at ``path``.
+
+    A buffer's URI is chosen by whoever wrote the asset: a device or a FIFO
+    there would be read without end, or block, so only a regular file is
+    read, and never past the buffer's declared length.
+    """
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | getattr(os, "O_CLOEXEC", 0))
+    except OSError as error:
+        raise GltfError(f"{where}: cannot read {uri!r}: {error.strerror or error}") from None
+    with os.fdopen(fd, "rb", buffering=0) as handle:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise GltfError(f"{where}: {uri!r} is not a regular file")
+        chunks, left = [], length
+        try:
+            while left > 0:
+                chunk = handle.read(min(left, 1 << 24))
+                if not chunk:
+                    break
+                chunks.append(chunk)
+                left -= len(chunk)
+        except OSError as error:
+            raise GltfError(f"{where}: cannot read {uri!r}: {error.strerror or error}") from None
+    return b"".join(chunks)
 
 
 def load(path) -> Document:
@@ -321,12 +351,7 @@ def load(path) -> Document:
         elif uri.startswith("data:"):
             content = _decode_data_uri(uri, where)[0]
         else:
-            file = os.path.join(base_dir, uri_to_path(uri))
-            try:
-                with open(file, "rb") as handle:
-                    content = handle.read()
-            except OSError as error:
-                raise GltfError(f"{where}: cannot read {uri!r}: {error.strerror or error}") from None
+            content = _read_buffer_file(os.path.join(base_dir, uri_to_path(uri)), length, where, uri)
         if len(content) < length:
             raise GltfError(f"{where} holds {len(content)} bytes, byteLength says {length}")
         buffers.append(content[:length])

@@ -3,21 +3,25 @@
 The transform tree is evaluated at the given argument values (a dict of
 argument number to value; every other argument is 0): animation nodes at
 their keys for those values, visibility switches choosing what is shown at
-them, level-of-detail nodes showing what they show from distance 0.  Format 10 files draw their render, number and skin nodes;
-format 2.0 files hold no geometry, so each transform node is drawn as a small
-marker at its origin.  The view is orthographic, from the front-right and
-above (a three-quarter view of a +Z-up model), fitted to what is drawn, with
-Lambert shading from one directional light and a z-buffer.  Rasterisation is
-NumPy only, vectorised over batches of triangles of similar screen size; the
-PNG is written with zlib and struct.
+them, level-of-detail nodes showing what they show from distance 0. Format
+10 files draw their render, number and skin nodes; format 2.0 files hold no
+geometry, so each transform node is drawn as a small marker at its origin.
+The view is orthographic, from the front-right and above (a three-quarter
+view of a +Z-up model), fitted to what is drawn, with Lambert shading from
+one directional light and a z-buffer. Rasterisation is NumPy only,
+vectorised over batches of triangles of similar screen size; the PNG is
+written with zlib and struct.
 """
 
 import math
 import os
 import struct
 import zlib
+from collections.abc import Sequence
+from typing import Any, TextIO
 
 import numpy as np
+import numpy.typing as npt
 
 from . import read
 
@@ -44,11 +48,17 @@ class PreviewError(ValueError):
     """A model that cannot be drawn (one line of text)."""
 
 
+Array = npt.NDArray[Any]
+Quat = tuple[float, float, float, float]
+# Argument number -> value.
+Arguments = dict[int, float]
+
+
 # ---------------------------------------------------------------------------
 # Transform evaluation (row-vector convention: p' = p M)
 # ---------------------------------------------------------------------------
 
-def _quat_rows(q) -> np.ndarray:
+def _quat_rows(q: Sequence[float]) -> Array:
     """Rotation matrix of an (x, y, z, w) quaternion for row vectors."""
     x, y, z, w = q
     n = x * x + y * y + z * z + w * w
@@ -64,7 +74,7 @@ def _quat_rows(q) -> np.ndarray:
     return m
 
 
-def _quat_mul(a, b):
+def _quat_mul(a: Sequence[float], b: Sequence[float]) -> Quat:
     ax, ay, az, aw = a
     bx, by, bz, bw = b
     return (aw * bx + ax * bw + ay * bz - az * by,
@@ -73,7 +83,7 @@ def _quat_mul(a, b):
             aw * bw - ax * bx - ay * by - az * bz)
 
 
-def _bracket(keys, a):
+def _bracket(keys: list[Any], a: float) -> tuple[Any, Any, float]:
     """(lower key, upper key, fraction) around a, clamped at the ends."""
     if a <= keys[0][0]:
         return keys[0], keys[0], 0.0
@@ -86,14 +96,14 @@ def _bracket(keys, a):
     return k0, k1, (a - k0[0]) / span if span > 0 else 0.0
 
 
-def _vector_at(keys, a, default):
+def _vector_at(keys: list[Any], a: float, default: Sequence[float] | None) -> Array:
     if not keys:
         return np.array(default, dtype=np.float64)
     k0, k1, f = _bracket(keys, a)
     return (1 - f) * np.array(k0[1:], dtype=np.float64) + f * np.array(k1[1:], dtype=np.float64)
 
 
-def _rotation_at(keys, a):
+def _rotation_at(keys: list[Any], a: float) -> Sequence[float]:
     if not keys:
         return (0.0, 0.0, 0.0, 1.0)
     k0, k1, f = _bracket(keys, a)
@@ -107,18 +117,19 @@ def _rotation_at(keys, a):
         q = (math.sin((1 - f) * theta) * q0 + math.sin(f * theta) * q1) / math.sin(theta)
     else:
         q = (1 - f) * q0 + f * q1
-    return tuple(q)
+    return tuple(float(c) for c in q)
 
 
-def _scale_part(orientation, scale) -> np.ndarray:
+def _scale_part(orientation: Sequence[float], scale: Sequence[float] | Array) -> Array:
     o = _quat_rows(orientation)
     s = np.diag([scale[0], scale[1], scale[2], 1.0])
-    return o @ s @ np.linalg.inv(o)
+    result: Array = o @ s @ np.linalg.inv(o)
+    return result
 
 
-def _animation_matrix(node: dict, arguments: dict) -> np.ndarray:
+def _animation_matrix(node: dict[str, Any], arguments: Arguments) -> Array:
     """The node's local matrix with each channel at the value of its argument."""
-    def value(entry):
+    def value(entry: dict[str, Any]) -> float:
         return arguments.get(entry["argument"], 0.0)
 
     m = np.eye(4)
@@ -129,7 +140,7 @@ def _animation_matrix(node: dict, arguments: dict) -> np.ndarray:
             orient, keys = entry["orientation"]["keys"], entry["scale"]["keys"]
         m = m @ _scale_part(_rotation_at(orient, value(entry)), _vector_at(keys, value(entry), (1, 1, 1)))
     m = m @ _scale_part(node["scale_orientation"], node["base_scale"])
-    q = (0.0, 0.0, 0.0, 1.0)
+    q: Quat = (0.0, 0.0, 0.0, 1.0)
     for entry in node["rotation"]:
         q = _quat_mul(q, _rotation_at(entry["keys"], value(entry)))
     m = m @ _quat_rows(_quat_mul(q, node["base_rotation"]))
@@ -138,10 +149,11 @@ def _animation_matrix(node: dict, arguments: dict) -> np.ndarray:
         p = p + _vector_at(entry["keys"], value(entry), (0, 0, 0))
     t = np.eye(4)
     t[3, :3] = p
-    return m @ t @ np.array(node["matrix"], dtype=np.float64)
+    local: Array = m @ t @ np.array(node["matrix"], dtype=np.float64)
+    return local
 
 
-def _local_matrix(node: dict, arguments: dict) -> np.ndarray:
+def _local_matrix(node: dict[str, Any], arguments: Arguments) -> Array:
     if node["class"] in ANIMATION_CLASSES:
         return _animation_matrix(node, arguments)
     if "matrix" in node:
@@ -149,7 +161,7 @@ def _local_matrix(node: dict, arguments: dict) -> np.ndarray:
     return np.eye(4)
 
 
-def _shown(node: dict, arguments: dict) -> bool:
+def _shown(node: dict[str, Any], arguments: Arguments) -> bool:
     for entry in node.get("arguments", []) if node["class"] == "model::ArgVisibilityNode" else []:
         value = arguments.get(entry["argument"], 0.0)
         if not any(start <= value < end for start, end in entry["ranges"]):
@@ -157,13 +169,13 @@ def _shown(node: dict, arguments: dict) -> bool:
     return True
 
 
-def evaluate_tree(nodes: list, arguments: dict = None):
+def evaluate_tree(nodes: list[Any], arguments: Arguments | None = None) -> tuple[list[Array], list[bool]]:
     """(world matrices, shown flags) of a pre-ordered node list with parent
     indices, at the given argument values (argument number -> value, others 0)."""
     arguments = arguments or {}
-    world = []
-    shown = []
-    child_count = {}
+    world: list[Array] = []
+    shown: list[bool] = []
+    child_count: dict[int, int] = {}
     for index, node in enumerate(nodes):
         parent = node.get("parent")
         local = _local_matrix(node, arguments)
@@ -187,7 +199,7 @@ def evaluate_tree(nodes: list, arguments: dict = None):
 # Triangles of a decoded file
 # ---------------------------------------------------------------------------
 
-def _triangle_indices(indices, kind: int) -> np.ndarray:
+def _triangle_indices(indices: Sequence[int], kind: int) -> Array:
     idx = np.asarray(indices, dtype=np.int64)
     if kind == 5:
         return idx[: len(idx) - len(idx) % 3].reshape(-1, 3)
@@ -201,14 +213,15 @@ def _triangle_indices(indices, kind: int) -> np.ndarray:
     return np.stack([np.full(n, idx[0]), idx[i + 1], idx[i + 2]], axis=1)
 
 
-def _material_color(material: dict, index: int):
+def _material_color(material: dict[str, Any], index: int) -> tuple[float, ...]:
     for uniform in material.get("uniforms", []):
         if uniform["name"] == "color" and isinstance(uniform.get("value"), list) and len(uniform["value"]) == 3:
             return tuple(min(max(float(c), 0.0), 1.0) if math.isfinite(c) else 0.0 for c in uniform["value"])
     return PALETTE[index % len(PALETTE)]
 
 
-def _mesh_triangles(record: dict, data: dict, world: list, shown: list):
+def _mesh_triangles(record: dict[str, Any], data: dict[str, Any], world: list[Array],
+                    shown: list[bool]) -> tuple[Array, tuple[float, ...]] | None:
     count = record["vertex_count"]
     size = record["floats_per_vertex"]
     if not count or not size:
@@ -241,7 +254,8 @@ def _mesh_triangles(record: dict, data: dict, world: list, shown: list):
     return moved[tris], _material_color(material, record["material"])
 
 
-def _skinned(record, vertices, fmt, points, data, world, shown):
+def _skinned(record: dict[str, Any], vertices: Array, fmt: list[int], points: Array, data: dict[str, Any],
+             world: list[Array], shown: list[bool]) -> tuple[Array, Array]:
     nodes = data["nodes"]
     bones = record["bones"]
     palette = np.stack([
@@ -270,18 +284,19 @@ def _skinned(record, vertices, fmt, points, data, world, shown):
     return moved, visible
 
 
-def _marker(center: np.ndarray, radius: float) -> np.ndarray:
+def _marker(center: Array, radius: float) -> Array:
     """An octahedron around center as (8, 3, 3) triangles."""
     axes = np.array([[1, 0, 0], [-1, 0, 0], [0, 1, 0], [0, -1, 0], [0, 0, 1], [0, 0, -1]], dtype=np.float64)
     v = center + radius * axes
     faces = [(0, 2, 4), (2, 1, 4), (1, 3, 4), (3, 0, 4), (2, 0, 5), (1, 2, 5), (3, 1, 5), (0, 3, 5)]
-    return v[np.array(faces)]
+    triangles: Array = v[np.array(faces)]
+    return triangles
 
 
-def scene_triangles(data: dict, arguments: dict = None):
+def scene_triangles(data: dict[str, Any], arguments: Arguments | None = None) -> tuple[Array, Array]:
     """(triangles (N, 3, 3) in model space, colours (N, 3) in 0..1) at the
     given argument values (argument number -> value, others 0)."""
-    groups = []
+    groups: list[tuple[Array, Sequence[float]]] = []
     if data["version"] == 20:
         nodes = data["transform_tree"]
         order = _preorder(nodes)
@@ -311,10 +326,10 @@ def scene_triangles(data: dict, arguments: dict = None):
     return tris[keep], colors[keep]
 
 
-def _preorder(nodes: list) -> list:
+def _preorder(nodes: list[Any]) -> list[Any]:
     """Indices of a tree given by children lists, parents before children."""
     roots = [n["index"] for n in nodes if n["parent"] is None]
-    order = []
+    order: list[int] = []
     pending = list(reversed(roots))
     while pending:
         index = pending.pop()
@@ -327,7 +342,7 @@ def _preorder(nodes: list) -> list:
 # Rasterisation
 # ---------------------------------------------------------------------------
 
-def _camera():
+def _camera() -> tuple[Array, Array, Array, Array]:
     toward = np.array([math.cos(ELEVATION) * math.cos(AZIMUTH), math.cos(ELEVATION) * math.sin(AZIMUTH),
                        math.sin(ELEVATION)])
     right = np.cross(-toward, (0.0, 0.0, 1.0))
@@ -337,7 +352,7 @@ def _camera():
     return right, up, toward, light / np.linalg.norm(light)
 
 
-def render(tris: np.ndarray, colors: np.ndarray, size: int) -> np.ndarray:
+def render(tris: Array, colors: Array, size: int) -> Array:
     """An (size, size, 3) uint8 image of the triangles."""
     image = np.empty((size, size, 3), dtype=np.uint8)
     image[:] = BACKGROUND
@@ -375,7 +390,7 @@ def render(tris: np.ndarray, colors: np.ndarray, size: int) -> np.ndarray:
     return image
 
 
-def _fragments(px, py, depth, size):
+def _fragments(px: Array, py: Array, depth: Array, size: int) -> tuple[Array, Array, Array]:
     x0 = np.clip(np.floor(px.min(axis=1)).astype(np.int64), 0, size - 1)
     x1 = np.clip(np.floor(px.max(axis=1)).astype(np.int64), 0, size - 1)
     y0 = np.clip(np.floor(py.min(axis=1)).astype(np.int64), 0, size - 1)
@@ -385,7 +400,7 @@ def _fragments(px, py, depth, size):
     candidates = np.nonzero(onscreen & (area != 0))[0]
     span = np.maximum(x1 - x0, y1 - y0)[candidates] + 1
     side = 1 << np.ceil(np.log2(np.maximum(span, 1))).astype(np.int64)
-    out = ([], [], [])
+    out: tuple[list[Array], list[Array], list[Array]] = ([], [], [])
     for s in np.unique(side):
         members = candidates[side == s]
         step = max(1, FRAGMENT_BATCH // int(s * s))
@@ -414,7 +429,7 @@ def _fragments(px, py, depth, size):
             out[2].append(tri)
     if not out[0]:
         return np.zeros(0, np.int64), np.zeros(0), np.zeros(0, np.int64)
-    return tuple(np.concatenate(part) for part in out)
+    return np.concatenate(out[0]), np.concatenate(out[1]), np.concatenate(out[2])
 
 
 # ---------------------------------------------------------------------------
@@ -425,7 +440,7 @@ def _chunk(tag: bytes, body: bytes) -> bytes:
     return struct.pack(">I", len(body)) + tag + body + struct.pack(">I", zlib.crc32(tag + body) & 0xFFFFFFFF)
 
 
-def png_bytes(image: np.ndarray) -> bytes:
+def png_bytes(image: Array) -> bytes:
     """An 8-bit RGB PNG of an (height, width, 3) uint8 array."""
     height, width, _ = image.shape
     raw = np.concatenate([np.zeros((height, 1), np.uint8), image.reshape(height, width * 3)], axis=1)
@@ -434,7 +449,8 @@ def png_bytes(image: np.ndarray) -> bytes:
             + _chunk(b"IDAT", zlib.compress(raw.tobytes(), 6)) + _chunk(b"IEND", b""))
 
 
-def preview(source, target, size: int = 512, arguments: dict = None, progress=None) -> None:
+def preview(source: str | os.PathLike[str], target: str | os.PathLike[str], size: int = 512,
+            arguments: Arguments | None = None, progress: TextIO | None = None) -> None:
     """Reads a model file (a path) and writes its preview image to target.
 
     ``arguments`` maps argument numbers to the values at which animation and
@@ -447,8 +463,8 @@ def preview(source, target, size: int = 512, arguments: dict = None, progress=No
         raise PreviewError(f"image size {size} out of range")
     large = progress is not None and os.path.getsize(source) >= LARGE_FILE
 
-    def stage(text):
-        if large:
+    def stage(text: str) -> None:
+        if large and progress is not None:
             print(f"tavtools preview: {text}", file=progress)
             progress.flush()
 

@@ -5,6 +5,8 @@ typed values and never touch raw bytes or struct formats themselves.
 """
 
 import struct
+from types import TracebackType
+from typing import Any
 
 import numpy as np
 
@@ -23,7 +25,7 @@ _U16_ARRAY = (np.dtype("<u2"), "H")
 _U32_ARRAY = (np.dtype("<u4"), "I")
 _F32_ARRAY = (np.dtype("<f4"), "f")
 _F64_ARRAY = (np.dtype("<f8"), "d")
-_UINT_ARRAYS = {1: _U8_ARRAY, 2: _U16_ARRAY, 4: _U32_ARRAY}
+_UINT_ARRAYS: dict[int, tuple[np.dtype[Any], str]] = {1: _U8_ARRAY, 2: _U16_ARRAY, 4: _U32_ARRAY}
 # Below this many elements struct is cheaper than setting up a NumPy view.
 _NUMPY_THRESHOLD = 64
 
@@ -43,21 +45,21 @@ class Reader:
     the offsets of records for checks made on the decoded result.
     """
 
-    def __init__(self, data, collect: bool = False):
+    def __init__(self, data: bytes | bytearray | memoryview, collect: bool = False) -> None:
         self.data = bytes(data)
         self.size = len(self.data)
         self.pos = 0
-        self.strings = None
-        self._context = []
-        self.issues = [] if collect else None
-        self.offsets = {}
-        self.used_strings = set()
+        self.strings: list[str] | None = None
+        self._context: list[str] = []
+        self.issues: list[tuple[str, FormatError]] | None = [] if collect else None
+        self.offsets: dict[tuple[int, str], int] = {}
+        self.used_strings: set[int] = set()
 
     # -- error reporting -------------------------------------------------
-    def error(self, message: str, offset: int = None) -> FormatError:
+    def error(self, message: str, offset: int | None = None) -> FormatError:
         return FormatError(message, self.pos if offset is None else offset, self._context)
 
-    def problem(self, code: str, message: str, offset: int = None) -> None:
+    def problem(self, code: str, message: str, offset: int | None = None) -> None:
         """A deviation the decoder can read past: raised as FormatError when
         decoding strictly, else kept in ``issues`` as (code, FormatError)."""
         error = self.error(message, offset)
@@ -65,13 +67,13 @@ class Reader:
             raise error
         self.issues.append((code, error))
 
-    def mark(self, record: dict, offset: int, field: str = "record") -> None:
+    def mark(self, record: dict[str, Any], offset: int, field: str = "record") -> None:
         """Remembers where a decoded record (or one of its fields) starts."""
         if self.issues is not None:
             self.offsets[(id(record), field)] = offset
 
     @property
-    def context(self) -> tuple:
+    def context(self) -> tuple[str, ...]:
         return tuple(self._context)
 
     def within(self, what: str) -> "_Context":
@@ -101,38 +103,45 @@ class Reader:
         return self.data[self._take(1)]
 
     def u16(self) -> int:
-        return _U16.unpack_from(self.data, self._take(2))[0]
+        value: int = _U16.unpack_from(self.data, self._take(2))[0]
+        return value
 
     def u32(self) -> int:
-        return _U32.unpack_from(self.data, self._take(4))[0]
+        value: int = _U32.unpack_from(self.data, self._take(4))[0]
+        return value
 
     def i32(self) -> int:
-        return _I32.unpack_from(self.data, self._take(4))[0]
+        value: int = _I32.unpack_from(self.data, self._take(4))[0]
+        return value
 
     def u64(self) -> int:
-        return _U64.unpack_from(self.data, self._take(8))[0]
+        value: int = _U64.unpack_from(self.data, self._take(8))[0]
+        return value
 
     def f32(self) -> float:
-        return _F32.unpack_from(self.data, self._take(4))[0]
+        value: float = _F32.unpack_from(self.data, self._take(4))[0]
+        return value
 
     def f64(self) -> float:
-        return _F64.unpack_from(self.data, self._take(8))[0]
+        value: float = _F64.unpack_from(self.data, self._take(8))[0]
+        return value
 
     # -- arrays --------------------------------------------------------------
-    def _array(self, kind, count: int) -> list:
+    def _array(self, kind: tuple[np.dtype[Any], str], count: int) -> list[Any]:
         dtype, code = kind
         start = self._take(dtype.itemsize * count)
         if count < _NUMPY_THRESHOLD:
             return list(struct.unpack_from(f"<{count}{code}", self.data, start))
-        return np.frombuffer(self.data, dtype, count, start).tolist()
+        values: list[Any] = np.frombuffer(self.data, dtype, count, start).tolist()
+        return values
 
-    def f32s(self, count: int) -> list:
+    def f32s(self, count: int) -> list[float]:
         return self._array(_F32_ARRAY, count)
 
-    def f64s(self, count: int) -> list:
+    def f64s(self, count: int) -> list[float]:
         return self._array(_F64_ARRAY, count)
 
-    def uints(self, width: int, count: int) -> list:
+    def uints(self, width: int, count: int) -> list[int]:
         """``count`` unsigned integers of ``width`` bytes each (1, 2 or 4)."""
         return self._array(_UINT_ARRAYS[width], count)
 
@@ -148,7 +157,7 @@ class Reader:
             )
         return n
 
-    def expect_u32(self, expected: int, what: str, code: str = None) -> int:
+    def expect_u32(self, expected: int, what: str, code: str | None = None) -> int:
         """A u32 that must equal expected; with a code the file can be read
         past a wrong value (a reserved word), without one it cannot."""
         offset = self.pos
@@ -181,14 +190,15 @@ class Reader:
 class _Context:
     __slots__ = ("stack", "what")
 
-    def __init__(self, stack: list, what: str):
+    def __init__(self, stack: list[str], what: str) -> None:
         self.stack = stack
         self.what = what
 
-    def __enter__(self):
+    def __enter__(self) -> None:
         self.stack.append(self.what)
 
-    def __exit__(self, *_exc):
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 trace: TracebackType | None) -> None:
         self.stack.pop()
 
 

@@ -7,9 +7,11 @@ which key range) and the boxes, an empty box printed as "empty".
 """
 
 from collections import Counter
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any
 
 # Primitives per index count by primitive kind; only the triangle kinds count.
-_TRIANGLES = {
+_TRIANGLES: dict[int, Callable[[int], int]] = {
     5: lambda n: n // 3,
     6: lambda n: max(n - 2, 0),
     7: lambda n: max(n - 2, 0),
@@ -19,40 +21,40 @@ _NONE = 0xFFFFFFFF
 _EMPTY_LIMIT = 3.4e38
 
 
-def _all_nodes(model: dict):
+def _all_nodes(model: dict[str, Any]) -> Iterator[dict[str, Any]]:
     yield from model["nodes"]
     for records in model["sections"].values():
         yield from records
 
 
-def _box(box) -> str:
+def _box(box: dict[str, Any]) -> str:
     if all(v >= _EMPTY_LIMIT for v in box["min"]) and all(v <= -_EMPTY_LIMIT for v in box["max"]):
         return "empty"
 
-    def vec(values):
+    def vec(values: Sequence[float]) -> str:
         return "(" + ", ".join(f"{v:g}" for v in values) + ")"
     return f"min {vec(box['min'])} max {vec(box['max'])}"
 
 
-def _triangles(record: dict) -> int:
-    count = _TRIANGLES.get(record.get("primitive_kind"))
+def _triangles(record: dict[str, Any]) -> int:
+    count = _TRIANGLES.get(record.get("primitive_kind", -1))
     return count(len(record["indices"])) if count is not None else 0
 
 
-def _table(header: tuple, rows: list) -> list:
+def _table(header: tuple[Any, ...], rows: list[Any]) -> list[Any]:
     """Lines of a left-aligned text table, two spaces between columns, indented."""
     widths = [max(len(str(row[k])) for row in [header] + rows) for k in range(len(header))]
     return ["  " + "  ".join(f"{str(cell):<{widths[k]}}" for k, cell in enumerate(row)).rstrip()
             for row in [header] + rows]
 
 
-def _classes(lines: list, classes: Counter) -> None:
+def _classes(lines: list[Any], classes: Counter[str]) -> None:
     width = max((len(name) for name in classes), default=0)
     for name, count in sorted(classes.items()):
         lines.append(f"  {name:<{width}}  {count}")
 
 
-def _key_range(keys: list) -> str:
+def _key_range(keys: list[Any]) -> str:
     if not keys:
         return "no keys"
     return f"keys {keys[0][0]:g}..{keys[-1][0]:g}"
@@ -61,21 +63,21 @@ def _key_range(keys: list) -> str:
 class _Arguments:
     """argument number -> list of (driven thing, what, range text)."""
 
-    def __init__(self):
-        self.uses = {}
+    def __init__(self) -> None:
+        self.uses: dict[int, list[tuple[str, str, str]]] = {}
 
     def add(self, argument: int, target: str, what: str, extent: str = "") -> None:
         if argument is None or argument == _NONE or argument < 0:
             return
         self.uses.setdefault(argument, []).append((target, what, extent))
 
-    def properties(self, owner: str, properties: list) -> None:
+    def properties(self, owner: str, properties: list[Any]) -> None:
         for prop in properties:
             if "argument" in prop:
                 extent = _key_range(prop["keys"]) if "keys" in prop else ""
                 self.add(prop["argument"], owner, f"property {prop['name']}", extent)
 
-    def animation(self, node: dict) -> None:
+    def animation(self, node: dict[str, Any]) -> None:
         for key in ("position", "rotation"):
             for entry in node.get(key, []):
                 self.add(entry["argument"], node["name"], key, _key_range(entry["keys"]))
@@ -87,7 +89,7 @@ class _Arguments:
             extent = (f"shown {', '.join(f'{a:g}..{b:g}' for a, b in ranges)}" if ranges else "never shown")
             self.add(entry["argument"], node["name"], "visibility", extent)
 
-    def lines(self) -> list:
+    def lines(self) -> list[Any]:
         if not self.uses:
             return ["arguments: none"]
         rows = [(f"{argument}", target, what, extent)
@@ -95,7 +97,7 @@ class _Arguments:
         return [f"arguments: {len(self.uses)}"] + _table(("argument", "drives", "what", "range"), rows)
 
 
-def _summarize20(model: dict) -> str:
+def _summarize20(model: dict[str, Any]) -> str:
     lines = ["TAV format 2.0", "transform nodes by class:"]
     _classes(lines, Counter(node["class"] for node in model["transform_tree"]))
     visibility = sum(node["tag"] == "ANVS" for node in model["visibility_tree"])
@@ -117,7 +119,7 @@ def _summarize20(model: dict) -> str:
     return "\n".join(lines)
 
 
-def _parent_names(record: dict, nodes: list) -> str:
+def _parent_names(record: dict[str, Any], nodes: list[Any]) -> str:
     if "bones" in record:
         indices = record["bones"][:1]
     elif "parents" in record:
@@ -127,14 +129,14 @@ def _parent_names(record: dict, nodes: list) -> str:
     return ", ".join(nodes[i]["name"] if i < len(nodes) else f"#{i}" for i in indices) or "-"
 
 
-def _material_name(model: dict, index: int) -> str:
+def _material_name(model: dict[str, Any], index: int) -> str:
     if index is None or index >= len(model["materials"]):
         return "-"
     material = model["materials"][index]
-    return material["name"] or material["material_name"]
+    return str(material["name"] or material["material_name"])
 
 
-def summarize(model: dict) -> str:
+def summarize(model: dict[str, Any]) -> str:
     """The account of a model as read() returns it, as lines of text."""
     if model["version"] == 20:
         return _summarize20(model)

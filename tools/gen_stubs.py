@@ -31,6 +31,8 @@ import re
 import sys
 from dataclasses import dataclass, field
 from pathlib import Path
+from types import ModuleType
+from typing import Any
 
 REPO = Path(__file__).resolve().parent.parent
 DEFAULT_OUTPUT = REPO / "python_bindings" / "pytav.pyi"
@@ -38,9 +40,12 @@ DEFAULT_OUTPUT = REPO / "python_bindings" / "pytav.pyi"
 # (qualified name, parameter name or "return") -> (pybind11 text, stub type).
 # The pybind11 text is checked, so a binding whose type changes makes the
 # generator stop instead of silently keeping a stale correction.
-CORRECTIONS: dict[tuple[str, str], tuple[str, str]] = {
-    # None is passed on as an absent path; the save then reports "Can't open ".
-    ("Model.save", "arg0"): ("str", "str | None"),
+Corrections = dict[tuple[str, str], tuple[str, str]]
+CORRECTIONS: Corrections = {
+    # Any path os.fsencode takes names the file (a str with escaped bytes the
+    # same file as those bytes); None is passed on as an absent path, which
+    # the save reports as "Can't open ".
+    ("Model.save", "arg0"): ("str", "str | bytes | PathLike[str] | PathLike[bytes] | None"),
     # addBlock(None) is ignored; getBlock gives None for a type the node lacks.
     ("PBRNode.addBlock", "arg0"): ("pytav.IBlock", "IBlock | None"),
     ("PBRNode.getBlock", "return"): ("pytav.IBlock", "IBlock | None"),
@@ -67,6 +72,7 @@ TYPEVARS = {"_NodeT": 'TypeVar("_NodeT", bound="Node")'}
 # Names the stub may use besides the module's classes, with where they come from.
 IMPORTS = {
     "Sequence": "collections.abc",
+    "PathLike": "os",
     "SupportsFloat": "typing",
     "SupportsIndex": "typing",
     "SupportsInt": "typing",
@@ -159,7 +165,7 @@ def parse_signature_line(line: str, name: str) -> Signature:
     rest = line[close + 1:].strip()
     if not rest.startswith("->"):
         raise StubError(f"no result type in {line!r}")
-    parameters = []
+    parameters: list[Parameter] = []
     for part in split_top_level(line[len(prefix):close]):
         if part.startswith("*"):
             raise StubError(f"variadic parameter {part!r} in {line!r}")
@@ -181,7 +187,8 @@ def parse_docstring(doc: str | None, name: str) -> tuple[list[Signature], str]:
     if not lines:
         raise StubError(f"{name} has no docstring to read its signature from")
     if len(lines) > 1 and lines[1].strip() == _OVERLOAD_HEADER:
-        signatures, texts = [], []
+        signatures: list[Signature] = []
+        texts: list[str] = []
         pattern = re.compile(r"^(\d+)\. (.*)$")
         for line in lines[2:]:
             match = pattern.match(line)
@@ -247,7 +254,10 @@ def _is_public(name: str) -> bool:
     return not name.startswith("_") or name == "__init__"
 
 
-def read_callable(obj, name: str, qualname: str, corrections: dict, used: set, module_name: str) -> Function:
+
+
+def read_callable(obj: Any, name: str, qualname: str, corrections: Corrections, used: set[tuple[str, str]],
+                  module_name: str) -> Function:
     signatures, doc = parse_docstring(obj.__doc__, name)
     for sig in signatures:
         for p in sig.parameters:
@@ -275,11 +285,14 @@ def read_callable(obj, name: str, qualname: str, corrections: dict, used: set, m
     return Function(name, signatures, doc)
 
 
-def read_module(module, corrections: dict | None = None) -> tuple[list, list[Function], list[ClassStub]]:
+def read_module(module: ModuleType, corrections: Corrections | None = None
+                ) -> tuple[list[tuple[str, str]], list[Function], list[ClassStub]]:
     """Constants, functions and classes of the module, in registration order."""
     corrections = CORRECTIONS if corrections is None else corrections
-    used: set = set()
-    constants, functions, classes = [], [], []
+    used: set[tuple[str, str]] = set()
+    constants: list[tuple[str, str]] = []
+    functions: list[Function] = []
+    classes: list[ClassStub] = []
     name_of_module = module.__name__
     for name, obj in vars(module).items():
         if not _is_public(name) or name == "__init__":
@@ -337,7 +350,7 @@ def _callable_lines(fn: Function, indent: str) -> list[str]:
     return lines
 
 
-def render(module, corrections: dict | None = None) -> str:
+def render(module: ModuleType, corrections: Corrections | None = None) -> str:
     constants, functions, classes = read_module(module, corrections)
     class_names = {c.name for c in classes}
 
@@ -404,7 +417,7 @@ def render(module, corrections: dict | None = None) -> str:
     return "\n".join(out) + "\n"
 
 
-def main(argv=None) -> int:
+def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description="Write the type stub of the pytav module.")
     parser.add_argument("-o", "--output", type=Path, default=DEFAULT_OUTPUT)
     parser.add_argument("--check", action="store_true", help="compare with the file instead of writing it")

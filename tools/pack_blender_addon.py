@@ -18,7 +18,7 @@ REPO = Path(__file__).resolve().parents[1]
 NAME = "io_scene_tav"
 
 
-def _sources(folder: Path):
+def _sources(folder: Path) -> list[Path]:
     return sorted(p for p in folder.rglob("*") if p.is_file() and "__pycache__" not in p.parts)
 
 

@@ -34,7 +34,7 @@ SCRATCH = REPO / "build" / "mutants" / "src"
 ENV = dict(os.environ, CMAKE_ARGS="-DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF")
 
 
-def sh(*command, cwd=SCRATCH, log=None) -> bool:
+def sh(*command: str | Path, cwd: Path = SCRATCH, log: Path | None = None) -> bool:
     with open(log, "a") if log else open(os.devnull, "w") as out:
         return subprocess.run(command, cwd=cwd, env=ENV, stdout=out, stderr=subprocess.STDOUT).returncode == 0
 

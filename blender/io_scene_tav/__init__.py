@@ -21,6 +21,8 @@ import bpy
 from bpy.props import BoolProperty, EnumProperty, StringProperty
 from bpy_extras.io_utils import ExportHelper
 
+from . import panels, properties
+
 # The reports of the last export run, as (level, text) pairs, for scripts
 # and tests that call the operator without a window to show them in.
 last_reports = []
@@ -74,6 +76,8 @@ def menu_func_export(self, context):
 
 
 def register():
+    properties.register()
+    panels.register()
     bpy.utils.register_class(ExportTAV)
     bpy.types.TOPBAR_MT_file_export.append(menu_func_export)
 
@@ -81,3 +85,5 @@ def register():
 def unregister():
     bpy.types.TOPBAR_MT_file_export.remove(menu_func_export)
     bpy.utils.unregister_class(ExportTAV)
+    panels.unregister()
+    properties.unregister()

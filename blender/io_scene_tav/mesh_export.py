@@ -108,7 +108,6 @@ class MeshArrays:
         else:
             slots = np.zeros_like(slots)
         used_slots = np.unique(slots)
-        loop_count = len(self.loop_vertex)
         for slot in used_slots:
             if len(used_slots) == 1:
                 corners = self.tri_loops

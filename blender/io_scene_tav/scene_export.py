@@ -38,12 +38,21 @@ import os
 
 import numpy as np
 
-from . import animation_export, armature_export, light_export, material_export, mesh_export
+from . import animation_export, armature_export, light_export, material_export, mesh_export, settings
 from .armature_export import rows
 
 MESH_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
 ROLES = ("connector", "shell", "segments", "lod")
 INTERNAL_PROPERTIES = ("tav", "_RNA_UI", "cycles")
+
+
+def role_of(o):
+    """The object's role; None for an unusable one, which the content
+    export reports."""
+    try:
+        return settings.object_role(o)
+    except settings.SettingError:
+        return None
 
 
 class ExportError(Exception):
@@ -186,9 +195,9 @@ class SceneExporter:
         argument = 0
         if animation is not None:
             try:
-                argument = animation_export.argument_of(o)
-            except ValueError as error:
-                raise ExportError(f"{o.name}: {error}") from None
+                argument = settings.animation_argument(o, o.animation_data.action)
+            except settings.SettingError as error:
+                raise ExportError(str(error)) from None
         if animation is not None and animation.visibility is not None:
             visibility = holder.addChild(pt.VisibilityNode(o.name + "_visibility"))
             visibility.setArguments([(argument, animation.visibility)])
@@ -210,8 +219,7 @@ class SceneExporter:
             node = holder.addChild(pt.Transform(o.name, rows(local)))
         self.nodes[o.name] = node
         self.holders[o.name] = node
-        role = o.get("tav")
-        if role == "lod":
+        if role_of(o) == "lod":
             self._make_lod(o, node)
         if o.type == "ARMATURE":
             self.skeletons[o.name] = armature_export.Skeleton(pt, o, node)
@@ -224,12 +232,12 @@ class SceneExporter:
             self.report("WARNING", f"{o.name}: role 'lod' needs an empty; exported as a plain object")
             return
         children = sorted((c for c in o.children if c.name in self.exported), key=lambda c: c.name)
-        raw = o.get("tav_lod_distances")
         try:
-            distances = [float(d) for d in raw] if raw is not None else None
-        except (TypeError, ValueError):
-            distances = None
-        if distances is None or len(distances) != len(children):
+            distances = settings.lod_distances(o, len(children))
+        except settings.SettingError as error:
+            self.report("WARNING", f"{error}; exported as a plain object")
+            return
+        if distances is None:
             self.report("WARNING", f"{o.name}: role 'lod' needs the float list tav_lod_distances with one "
                                    f"distance per child ({len(children)}); exported as a plain object")
             return
@@ -255,9 +263,13 @@ class SceneExporter:
 
     # -- content ------------------------------------------------------------------
     def _export_content(self, o):
-        role = o.get("tav")
+        try:
+            role = settings.object_role(o)
+        except settings.SettingError as error:
+            self.report("WARNING", f"{error}; exported as a plain object")
+            role = None
         if role is not None and role not in ROLES:
-            self.report("WARNING", f"{o.name}: unknown tav role {role!r}; exported as a plain object")
+            self.report("WARNING", f"{o.name}: role {role!r} is not exported yet; exported as a plain object")
             role = None
         node = self.nodes[o.name]
         if o.type in MESH_TYPES:

@@ -9,10 +9,11 @@
 //    The material's vertex format and the wrapper's vertex map are set from
 //    `attributes` (semantic, components); every listed attribute starts
 //    empty.
-//  - appendPositions(xyz): appends one POSITION0 row (x, y, z, 0) per three
+//  - setPositions(xyz): appends one POSITION0 row (x, y, z, 0) per three
 //    values; the fourth component selects parent entry 0. A count that is
 //    not a multiple of three raises std::invalid_argument (ValueError) and
-//    changes nothing.
+//    changes nothing. setNormals() and setIndices() replace the normals and
+//    the indices (each class binds the three with its argument types).
 //  - replaceAttribute(semantic, data): the attribute's data := data.
 //  - Builds use the checks below, each returning the empty text or a
 //    message for the script:
@@ -28,6 +29,10 @@
 //        format." when it refuses them).
 //  - getModelNode() returns the model node once a build succeeded (the
 //    derived build calls markBuilt()), null before.
+//  - bindFixedMaterialNode<N, Floats>(m, name) binds the Python class `name`
+//    declared before with its (node name, material title) constructor and
+//    setPositions and setNormals taking Floats (a NumPy FloatArray or a
+//    float list); the caller adds the rest.
 
 #include <cstdint>
 #include <initializer_list>
@@ -35,8 +40,10 @@
 #include <utility>
 #include <vector>
 
+#include "NumpyArrays.h"
 #include "PropertiesSet.h"
 #include "PyRenderNode.h"
+#include "ScriptTypeNames.h"
 #include "Vertices.h"
 #include "nodes/RenderNode.h"
 
@@ -51,13 +58,15 @@ public:
     model::Ptr<model::BaseRenderNode> getModelNode() const override;
     std::string getNodeName() const override { return node_->getName(); }
 
+    void setPositions(std::vector<float> xyz);
+    void setNormals(std::vector<float> normals) { replaceAttribute(model::NORMAL0, std::move(normals)); }
+    void setIndices(std::vector<std::uint32_t> indices) { indices_ = std::move(indices); }
+
 protected:
     FixedMaterialRenderNode(const std::string& nodeName, const std::string& materialTitle,
                             const char* materialName, AttributeTable attributes);
 
-    void appendPositions(const std::vector<float>& xyz);
     void replaceAttribute(std::uint32_t semantic, std::vector<float> data);
-    void replaceIndices(std::vector<std::uint32_t> indices) { indices_ = std::move(indices); }
 
     std::string checkAttributesSet(std::initializer_list<std::uint32_t> skip = {}) const;
     std::string checkGeometry(const model::Vertices& vertices) const;
@@ -77,5 +86,21 @@ private:
     std::vector<std::uint32_t> indices_;
     bool built_ = false;
 };
+
+namespace detail {
+
+inline std::vector<float> floatList(const FloatArray& array) { return toFloatList(array); }
+inline std::vector<float> floatList(std::vector<float> list) { return list; }
+
+}  // namespace detail
+
+template <class N, class Floats>
+pybind11::class_<N, IRenderNode> bindFixedMaterialNode(pybind11::module_& m, const char* name) {
+    pybind11::class_<N, IRenderNode> cls(m.attr(name));
+    cls.def(pybind11::init<const std::string&, const std::string&>())
+        .def("setPositions", [](N& self, const Floats& xyz) { self.setPositions(detail::floatList(xyz)); })
+        .def("setNormals", [](N& self, const Floats& normals) { self.setNormals(detail::floatList(normals)); });
+    return cls;
+}
 
 }  // namespace pytav

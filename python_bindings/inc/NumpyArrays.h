@@ -15,6 +15,8 @@
 //  - toFloatList / toIndexList return every element of the array, flattened
 //    in C order (an (N, 3) array gives 3N values). A zero-dimensional array
 //    raises pybind11::value_error; an empty array gives an empty list.
+//  - floats(&C::set) / indexList(&C::set): a method of C taking a FloatArray
+//    / IndexArray that hands its flat list to the list setter C::set.
 //
 // Signatures show these arguments as numpy.ndarray[numpy.float32] and
 // numpy.ndarray[numpy.uint32]; include this header before binding them.
@@ -49,6 +51,17 @@ IndexArray toIndexArray(pybind11::handle src);
 
 std::vector<float> toFloatList(const FloatArray& array);
 std::vector<std::uint32_t> toIndexList(const IndexArray& array);
+
+// A setter of a float or index list bound as a method taking a NumPy array.
+template <class Self>
+auto floats(void (Self::*setter)(std::vector<float>)) {
+    return [setter](Self& self, const FloatArray& array) { (self.*setter)(toFloatList(array)); };
+}
+
+template <class Self>
+auto indexList(void (Self::*setter)(std::vector<std::uint32_t>)) {
+    return [setter](Self& self, const IndexArray& array) { (self.*setter)(toIndexList(array)); };
+}
 
 }  // namespace pytav
 

@@ -27,9 +27,6 @@ public:
     ColorNode(const std::string& nodeName, const std::string& materialTitle);
     ~ColorNode() override;
 
-    void setPositions(const FloatArray& positions);
-    void setNormals(const FloatArray& normals);
-    void setIndices(const IndexArray& indices);
     void setColor(float r, float g, float b);
     void setControlNode(const Node& node);
 

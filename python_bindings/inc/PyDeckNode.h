@@ -17,7 +17,7 @@
 //    set.", "normalTiledMap isn't set.", "aormsTiledMap isn't set.",
 //    "baseMap isn't set.", "aormsMap isn't set.", "Control node isn't set.",
 //    then the geometry checks. On success: TANGENT0/BINORMAL0 hold the
-//    computed frame (computeDeckTangentFrame), the model node the vertex data
+//    computed frame (DeckTangents.h), the model node the vertex data
 //    and indices; texture slots 0 base tiled, 1 normal tiled, 2 AORMS tiled,
 //    3 base, 4 AORMS, 5 rain mask, 6 damage mask, 7 damage, 9 damage RGBA
 //    mask (empty names leave their slot unused); blending := transparent
@@ -33,20 +33,11 @@
 
 namespace pytav {
 
-// Per-vertex tangent and binormal (three floats each) of a triangle list,
-// from POSITION0 (four components), NORMAL0 and TEXCOORD0. Every index must
-// be below the vertex count (std::out_of_range otherwise, nothing changed);
-// a trailing partial triangle is ignored.
-void computeDeckTangentFrame(const model::Vertices& vertices, const std::vector<std::uint32_t>& indices,
-                             std::vector<float>& tangents, std::vector<float>& binormals);
-
 class DeckNode : public FixedMaterialRenderNode {
 public:
     DeckNode(const std::string& nodeName, const std::string& materialTitle);
     ~DeckNode() override;
 
-    void setPositions(const std::vector<float>& positions);
-    void setNormals(const std::vector<float>& normals);
     void setBaseTiledMap(const std::string& file) { baseTiledMap_ = file; }
     void setNormalTiledMap(const std::string& file) { normalTiledMap_ = file; }
     void setAormsTiledMap(const std::string& file) { aormsTiledMap_ = file; }
@@ -58,7 +49,6 @@ public:
     void setTiledUV(const std::vector<float>& coordinates);
     void setRegularUV(const std::vector<float>& coordinates);
     void setRainMask(const std::string& file) { rainMask_ = file; }
-    void setIndices(const std::vector<std::uint32_t>& indices);
     void setTransparentMode(int mode) { transparentMode_ = mode; }
     void setDecalId(std::uint32_t id);
     void setArgument(std::uint32_t argument) { argument_ = argument; }

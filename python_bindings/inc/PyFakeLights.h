@@ -2,10 +2,10 @@
 // Wrappers of fake lights for Python: light sprites drawn by one render node.
 //
 //  Python class           native class                     model node class
-//  FakeOmniLight          FakeOmniLights::FakeOmniLight    (a light value)
+//  FakeOmniLight          FakeOmniLights::Light            (a light value)
 //  FakeOmniLights         FakeOmniLights                   "model::FakeOmniLightsNode"
 //  AnimatedFakeOmniLight  AnimatedFakeOmniLights           "model::AnimatedFakeOmniLightsNode"
-//  FakeSpotLight          FakeSpotLights::FakeSpotLight    (a light value)
+//  FakeSpotLight          FakeSpotLight                    (a light value)
 //  FakeSpotLights         FakeSpotLights                   "model::FakeSpotLightsNode"
 //  AnimatedFakeSpotLight  AnimatedFakeSpotLights           "model::AnimatedFakeSpotLightsNode"
 //
@@ -65,29 +65,90 @@ std::vector<float> sampleLightsAnimation(const PyLightsAnimation& entries);
 // The node argument for an "arg" value (see setAnimationArg above).
 std::uint32_t toLightsArgument(float value);
 
-class FakeOmniLights : public IRenderNode {
+// A light value of either kind (FakeOmniLight, and FakeSpotLight with its
+// back side).
+template <class ModelLight>
+class FakeLight {
 public:
-    class FakeOmniLight {
-    public:
-        void setPos(const std::tuple<float, float, float>& position);
-        void setUV(const PyUV& start, const PyUV& end);
-        void setSize(float size);
+    void setPos(const std::tuple<float, float, float>& position);
+    void setUV(const PyUV& start, const PyUV& end);
+    void setSize(float size);
 
-        const model::FakeOmniLight& get() const noexcept { return light_; }
+    const ModelLight& get() const noexcept { return light_; }
 
-    private:
-        model::FakeOmniLight light_;
-    };
+protected:
+    ModelLight light_;
+};
 
-    explicit FakeOmniLights(const std::string& name);
-    ~FakeOmniLights() override;
+class FakeSpotLight : public FakeLight<model::FakeSpotLight> {
+public:
+    void setBackUV(const PyUV& start, const PyUV& end);
+    void setBackSide(bool backSide);
+};
 
-    void set(const std::vector<FakeOmniLight>& lights);
-    void setTexture(const std::string& file);
+// The size uniforms of each kind, made in material order at construction.
+struct FakeOmniUniforms {
+    explicit FakeOmniUniforms(model::PropertiesSet& material);
     void setMinSizeInPixels(float value);
     void setMaxDistance(float value);
+
+    model::Ptr<model::Vec3fProperty> sizeFactors;
+};
+
+struct FakeSpotUniforms {
+    explicit FakeSpotUniforms(model::PropertiesSet& material);
+    void setMinSizeInPixels(float value) { minSizeInPixels->setValue(value); }
+    void setMaxDistance(float value) { maxDistance->setValue(value); }
+
+    model::Ptr<model::FloatProperty> minSizeInPixels;
+    model::Ptr<model::FloatProperty> maxDistance;
+    model::Ptr<model::Vec3fProperty> coneSetup;
+};
+
+// What a light kind fixes: its light value, model nodes and size uniforms,
+// and the names of its node classes and materials.
+struct FakeLightNames {
+    const char* nodeClass;
+    const char* material;
+    const char* animatedNodeClass;
+    const char* animatedMaterial;
+};
+
+template <class LightT, class Node, class AnimatedNode, class UniformsT>
+struct FakeLightKind {
+    using Light = LightT;
+    using ModelNode = Node;
+    using AnimatedModelNode = AnimatedNode;
+    using Uniforms = UniformsT;
+};
+
+struct FakeOmniKind : FakeLightKind<FakeLight<model::FakeOmniLight>, model::FakeOmniLightsNode,
+                                    model::AnimatedFakeOmniLightsNode, FakeOmniUniforms> {
+    static constexpr FakeLightNames names{"model::FakeOmniLightsNode", "fake_omni_lights2",
+                                          "model::AnimatedFakeOmniLightsNode", "animated_fake_omni_lights2"};
+};
+
+struct FakeSpotKind : FakeLightKind<FakeSpotLight, model::FakeSpotLightsNode, model::AnimatedFakeSpotLightsNode,
+                                    FakeSpotUniforms> {
+    static constexpr FakeLightNames names{"model::FakeSpotLightsNode", "fake_spot_lights2",
+                                          "model::AnimatedFakeSpotLightsNode", "animated_fake_spot_lights2"};
+};
+
+// A light set of one kind (FakeOmniLights, FakeSpotLights).
+template <class Kind>
+class FakeLights : public IRenderNode {
+public:
+    using Light = typename Kind::Light;
+
+    explicit FakeLights(const std::string& name) : FakeLights(name, Kind::names.nodeClass, Kind::names.material) {}
+    ~FakeLights() override;
+
+    void set(const std::vector<Light>& lights);
+    void setTexture(const std::string& file);
+    void setMinSizeInPixels(float value) { uniforms_.setMinSizeInPixels(value); }
+    void setMaxDistance(float value) { uniforms_.setMaxDistance(value); }
     void setLuminance(const PropertyFloat& luminance);
-    void setShiftToCamera(float value);
+    void setShiftToCamera(float value) { shiftToCamera_->setValue(value); }
     void setControlNode(const Node& node);
 
     std::string build() override;
@@ -95,94 +156,47 @@ public:
     std::string getNodeName() const override { return node_->getName(); }
 
 protected:
-    FakeOmniLights(const std::string& name, const char* nodeClass, const char* materialName);
+    FakeLights(const std::string& name, const char* nodeClass, const char* materialName);
 
-    model::FakeOmniLightsNode& node() const noexcept { return *node_; }
+    typename Kind::ModelNode& node() const noexcept { return *node_; }
     model::PropertiesSet& material() const noexcept { return *material_; }
+    typename Kind::Uniforms& uniforms() noexcept { return uniforms_; }
 
 private:
-    model::Ptr<model::FakeOmniLightsNode> node_;
+    model::Ptr<typename Kind::ModelNode> node_;
     model::Ptr<model::PropertiesSet> material_;
     model::Ptr<model::FloatProperty> shiftToCamera_;
-    model::Ptr<model::Vec3fProperty> sizeFactors_;
+    typename Kind::Uniforms uniforms_;
     bool built_ = false;
 };
 
-class AnimatedFakeOmniLights : public FakeOmniLights {
+using FakeOmniLights = FakeLights<FakeOmniKind>;
+
+class FakeSpotLights : public FakeLights<FakeSpotKind> {
 public:
-    explicit AnimatedFakeOmniLights(const std::string& name);
-    ~AnimatedFakeOmniLights() override;
+    using FakeLights::FakeLights;
 
-    void setAnimationArg(float value);
-    void setLightsAnimation(const PyLightsAnimation& entries);
-
-private:
-    model::AnimatedFakeOmniLightsNode& animatedNode() const noexcept;
-
-    model::Ptr<model::FloatProperty> arg_;
-};
-
-class FakeSpotLights : public IRenderNode {
-public:
-    class FakeSpotLight {
-    public:
-        void setPos(const std::tuple<float, float, float>& position);
-        void setUV(const PyUV& start, const PyUV& end);
-        void setSize(float size);
-        void setBackUV(const PyUV& start, const PyUV& end);
-        void setBackSide(bool backSide);
-
-        const model::FakeSpotLight& get() const noexcept { return light_; }
-
-    private:
-        model::FakeSpotLight light_;
-    };
-
-    explicit FakeSpotLights(const std::string& name);
-    ~FakeSpotLights() override;
-
-    void set(const std::vector<FakeSpotLight>& lights);
-    void setTexture(const std::string& file);
-    void setMinSizeInPixels(float value);
-    void setMaxDistance(float value);
-    void setLuminance(const PropertyFloat& luminance);
-    void setShiftToCamera(float value);
     void setConeSetup(const std::tuple<float, float, float>& cone);
     void setDirection(const std::tuple<float, float, float>& direction);
-    void setControlNode(const Node& node);
-
-    std::string build() override;
-    model::Ptr<model::BaseRenderNode> getModelNode() const override;
-    std::string getNodeName() const override { return node_->getName(); }
-
-protected:
-    FakeSpotLights(const std::string& name, const char* nodeClass, const char* materialName);
-
-    model::FakeSpotLightsNode& node() const noexcept { return *node_; }
-    model::PropertiesSet& material() const noexcept { return *material_; }
-
-private:
-    model::Ptr<model::FakeSpotLightsNode> node_;
-    model::Ptr<model::PropertiesSet> material_;
-    model::Ptr<model::FloatProperty> shiftToCamera_;
-    model::Ptr<model::FloatProperty> minSizeInPixels_;
-    model::Ptr<model::FloatProperty> maxDistance_;
-    model::Ptr<model::Vec3fProperty> coneSetup_;
-    bool built_ = false;
 };
 
-class AnimatedFakeSpotLights : public FakeSpotLights {
+// The animated set of a kind, over the plain set Set of that kind.
+template <class Kind, class Set>
+class AnimatedFakeLights : public Set {
 public:
-    explicit AnimatedFakeSpotLights(const std::string& name);
-    ~AnimatedFakeSpotLights() override;
+    explicit AnimatedFakeLights(const std::string& name);
+    ~AnimatedFakeLights() override;
 
     void setAnimationArg(float value);
     void setLightsAnimation(const PyLightsAnimation& entries);
 
 private:
-    model::AnimatedFakeSpotLightsNode& animatedNode() const noexcept;
+    typename Kind::AnimatedModelNode& animatedNode() const noexcept;
 
     model::Ptr<model::FloatProperty> arg_;
 };
+
+using AnimatedFakeOmniLights = AnimatedFakeLights<FakeOmniKind, FakeOmniLights>;
+using AnimatedFakeSpotLights = AnimatedFakeLights<FakeSpotKind, FakeSpotLights>;
 
 }  // namespace pytav

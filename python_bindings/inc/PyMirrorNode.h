@@ -29,9 +29,6 @@ public:
     MirrorNode(const std::string& nodeName, const std::string& materialTitle);
     ~MirrorNode() override;
 
-    void setPositions(const FloatArray& positions);
-    void setNormals(const FloatArray& normals);
-    void setIndices(const std::vector<std::uint32_t>& indices);
     void setTexture(const std::string& file);
     void setTextureCoordinates(const FloatArray& coordinates);
     void setControlNode(const Node& node);

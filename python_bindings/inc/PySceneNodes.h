@@ -12,8 +12,9 @@
 //  - MatrixRows: four rows of four floats, in reading order, of a matrix that
 //    transforms column vectors. Stored transposed and widened to doubles, so
 //    the model gets the row-vector form (translation in elements 12..14).
-//    Any other row count raises std::invalid_argument
-//    ("matrix must have 4 rows of 4 values") and nothing is changed.
+//    Rows past the fourth are ignored (not checked); fewer than four raise
+//    std::invalid_argument ("matrix must have 4 rows of 4 values") and
+//    nothing is changed.
 //  - Every float that reaches the file must be finite: a NaN or an infinity
 //    in a matrix, an animation key (an infinite time; a NaN time raises
 //    "key time is not a number"), a visibility key, a level distance or a
@@ -55,8 +56,8 @@ using PyVisibilityArguments = std::vector<std::tuple<std::uint32_t, std::vector<
 // (argument, value, second argument, second value)
 using PyNumberControls = std::vector<std::tuple<float, float, float, float>>;
 
-// Transposes and widens; std::invalid_argument unless there are four rows
-// of finite values.
+// Transposes and widens the first four rows; std::invalid_argument unless
+// there are at least four rows and those hold finite values.
 model::Matrix44d toModelMatrix(const MatrixRows& rows);
 
 // Squared level distances: range i is (d(i-1)^2 or 0, di^2), in input order.

@@ -11,8 +11,9 @@
 //    and refused by the root node's save, as is the empty path). The version is cut to its low
 //    16 bits. The global thread pools are made on demand when the script
 //    never called init. Right before writing, the finished model must hold
-//    only finite numbers (FiniteModel.h); else its message is returned and
-//    nothing is written.
+//    only finite numbers (utils/FiniteModel.h); else its message is returned and
+//    nothing is written. Called with the interpreter lock held; the lock is
+//    let go while the finished file is written.
 //  - The single steps are exposed for the wrappers that need them; each
 //    raises qz::ExtException with the message a script gets.
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "DeckTangents.h"
 #include "Tangents.h"
 #include "qz/ExtException.h"
 
@@ -77,6 +78,21 @@ TEST(TangentBadInput, RejectedBeforeAnyWrite) {
     EXPECT_EQ(v, before);
     v.eraseAttribute(model::TEXCOORD0);
     EXPECT_THROW(model::computeTangents(channel(1, 0), Idx{0, 1, 2}, v), qz::ExtException);
+}
+
+// Deck surfaces: tangent along u, binormal along v whatever the normal's
+// sign; a mirrored u turns the tangent, the binormal still follows v.
+TEST(DeckTangentFrame, TangentFollowsUAndBinormalFollowsV) {
+    for (const float u : {1.0f, -1.0f}) {
+        Vertices v = quad({0, 0, u, 0, 0, 1, u, 1});
+        Floats tangents, binormals;
+        model::computeDeckTangentFrame(v, Idx{0, 1, 2, 1, 3, 2}, tangents, binormals);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(Floats(tangents.begin() + 3 * i, tangents.begin() + 3 * i + 3), Floats({u, 0, 0})) << i;
+            EXPECT_EQ(Floats(binormals.begin() + 3 * i, binormals.begin() + 3 * i + 3), Floats({0, 1, 0})) << i;
+        }
+        EXPECT_THROW(model::computeDeckTangentFrame(v, Idx{0, 1, 4}, tangents, binormals), std::out_of_range);
+    }
 }
 
 }  // namespace

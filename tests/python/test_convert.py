@@ -189,6 +189,10 @@ HOSTILE = {  # label: (the file's text, or a damage of the quad asset; the messa
     "indices": (_set(*PRIMITIVE, "indices", 7), f"{P0}.indices refers to accessors[7], which does not exist"),
     "buffer_view": (_set("accessors", 0, "bufferView", 40), "accessors[0].bufferView refers to bufferViews[40], which does not exist"),
     "buffer": (_set("bufferViews", 0, "buffer", 3), "bufferViews[0].buffer refers to buffers[3], which does not exist"),
+    # A device or FIFO would be read without end (or wait for a writer).
+    "buffer_uri_device": (Raw(GLTF + b'"/dev/null"}]}'), "buffers[0]: '/dev/null' is not a regular file"),
+    "json_nested_deep": (Raw(b'{"asset": {"version": "2.0"}, "x": ' + b"[" * 100000 + b"]" * 100000 + b"}"),
+                         "invalid JSON: arrays or objects nested too deeply"),
 }
 
 

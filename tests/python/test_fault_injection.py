@@ -9,6 +9,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 from pathlib import Path
@@ -153,3 +154,73 @@ def test_folder_is_flushed_after_the_rename_and_a_refused_flush_is_reported(shim
     assert messages_of(process) == {"dirsync:previous": f"Can't write {target}"}
     assert "faultshim: dirsync" in process.stderr
     assert f"Can't flush {target}: " in process.stderr
+
+
+SWEEPER = """
+import os, sys
+import pytav
+folder, rounds = sys.argv[1], int(sys.argv[2])
+failed = []
+for index in range(rounds):
+    child = os.fork()  # a fresh process for each save: each one sweeps the folder
+    if child == 0:
+        os._exit(pytav.Model().save(os.path.join(folder, "sweeper.tav"), 10) != "")
+    failed += [index] if os.waitpid(child, 0)[1] else []
+print(failed)
+"""
+WRITER = """
+import os, sys
+import pytav
+folder, rounds = sys.argv[1], int(sys.argv[2])
+messages = [pytav.Model().save(os.path.join(folder, "writer.tav"), 10) for _ in range(rounds)]
+print(sorted(set(messages)), os.getpid())
+"""
+
+
+def free_pid() -> int:
+    # A process id no process of this namespace has, nor its successor.
+    for pid in range(30000, 2, -1):
+        try:
+            os.kill(pid, 0)
+            os.kill(pid + 1, 0)
+        except ProcessLookupError:
+            return pid
+    raise AssertionError("no free process id")
+
+
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"), reason="needs root and unshare")
+@pytest.mark.parametrize("unnamed_files", [True, False])
+def test_sweep_deletes_live_temporary_of_a_save_in_another_pid_namespace(shim, tmp_path, unnamed_files):
+    # The writer runs in a PID namespace of its own under an id that is no
+    # process here, as in a container; the saves of the other side sweep the
+    # folder all the while. No save may lose its temporary.
+    rounds = 300
+    env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(tmp_path))
+    if not unnamed_files:
+        env.update(FAULTSHIM_NO_TMPFILE="1", LD_PRELOAD=str(shim))
+    pid = free_pid()
+    writer = subprocess.Popen(
+        ["unshare", "--pid", "--fork", "--mount-proc", "sh", "-c",
+         f'echo {pid} > /proc/sys/kernel/ns_last_pid && "$0" "$@"; exit $?', sys.executable, "-c", WRITER,
+         str(tmp_path), str(rounds)], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    sweeper = subprocess.run([sys.executable, "-c", SWEEPER, str(tmp_path), str(rounds)], capture_output=True,
+                             text=True, timeout=120)
+    out, err = writer.communicate(timeout=120)
+    assert out.split("] ")[0] + "]" == "['']" and int(out.split()[-1]) == pid + 1, err[-3000:]
+    assert sweeper.stdout.strip() == "[]", sweeper.stderr[-3000:]
+    assert sorted(os.listdir(tmp_path)) == ["sweeper.tav", "writer.tav"]
+
+
+def test_sweep_removes_users_file_named_like_a_temporary(shim, tmp_path):
+    # Files of the temporaries' name patterns that no save made stay (one
+    # naming this host and a process that is gone); the next process's save
+    # still clears a real abandoned one (killed midway, above).
+    host = 2166136261
+    for byte in socket.gethostname().encode():
+        host = (host ^ byte) * 16777619 % 2**32
+    names = [".qzsave-0123456789abcdef-0123456789abcdef.tmp", ".qzsave-0123456789abcdef.tmp",
+             f".qzsave-{host:08x}-{free_pid() + 1}-0123456789abcdef.tmp"]
+    for name in names:
+        (tmp_path / name).write_bytes(b"the user's")
+    assert messages_of(run_saves(shim, tmp_path, {"none:user": str(tmp_path)})) == {"none:user": ""}
+    assert sorted(os.listdir(tmp_path)) == sorted(names + ["model.tav"])

@@ -33,6 +33,20 @@ def test_matrix_is_stored_transposed_with_translation_in_fourth_row(tmp_path, ma
     assert node_named(saved(tmp_path, make()), "n")["matrix"] == ROW_FORM
 
 
+@pytest.mark.parametrize("extra", [[(9, 9, 9, 9)], [(float("nan"),) * 4] * 3])
+@pytest.mark.parametrize("make", [
+    lambda rows: pytav.Transform("n", rows),
+    lambda rows: pytav.Bone("n", rows),
+    lambda rows: pytav.AnimationNode("n").setBaseMatrix(rows),
+])
+def test_five_row_matrix_refused_instead_of_its_extra_rows_being_ignored(tmp_path, make, extra):
+    node = make(COLUMN_ROWS + extra)
+    if node is not None:
+        assert node_named(saved(tmp_path, node), "n")["matrix"] == ROW_FORM
+    with pytest.raises(ValueError, match="matrix must have 4 rows of 4 values"):
+        make(COLUMN_ROWS[:3])
+
+
 # --- level of detail ------------------------------------------------------
 
 @pytest.mark.parametrize("distances, ranges", [

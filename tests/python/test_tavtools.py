@@ -4,7 +4,10 @@ import contextlib
 import hashlib
 import json
 import random
+import re
 import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -196,3 +199,31 @@ def test_cli_dump_summary_and_validate_of_a_saved_model_and_a_damaged_one(every_
     code, out, _ = run_cli(capsys, "validate", "--json", str(bad))
     assert code == 1 and json.loads(out)["issues"]["numErrors"] == 1
     assert run_cli(capsys, "validate", str(tmp_path / "missing.tav"))[0] == 1
+
+
+def test_interrupt_prints_a_traceback(monkeypatch, capsys, tmp_path):
+    def interrupted(*args, **options):
+        raise KeyboardInterrupt
+    monkeypatch.setattr("tavtools.convert.convert", interrupted)
+    try:
+        outcome = run_cli(capsys, "convert", str(tmp_path / "in.gltf"), str(tmp_path / "out.tav"))
+    except KeyboardInterrupt:
+        pytest.fail("the interrupt escaped main()")
+    assert outcome == (130, "", "tavtools: interrupted\n")
+
+
+@pytest.mark.parametrize("flags", [[], ["--verbose"], ["convert", "-v"]], ids=["quiet", "verbose", "verbose_after"])
+def test_module_debug_and_info_lines_shown_without_verbose(tmp_path, flags):
+    # A conversion whose save fails: the module's ERROR line shows always,
+    # its DEBUG and INFO lines (pools started, file written) only when asked.
+    from support import Asset, quad
+    a = Asset()
+    a.scene(a.node("plate", mesh=a.mesh("plate", quad(a))))
+    source, target = a.write(tmp_path / "in.gltf"), tmp_path / "missing" / "out.tav"
+    command = flags[:1] if flags[:1] == ["--verbose"] else []
+    command += ["convert", *flags[1:], str(source), str(target)]
+    done = subprocess.run([sys.executable, "-m", "tavtools", *command], capture_output=True, text=True, timeout=120)
+    levels = set(re.findall(r"^\S+ \S+ (\w+) ", done.stderr, re.M))
+    assert done.returncode == 1 and "ERROR" in levels, done.stderr
+    assert bool(levels & {"DEBUG", "INFO"}) == bool(flags), done.stderr
+    assert done.stderr.endswith(f"tavtools convert: save failed: Can't open {target}\n")

@@ -64,6 +64,7 @@ def test_wheel_installs_a_typed_module_needing_only_the_runtime_and_the_tavtools
         == [("plate", 4)]
     assert (site / "pytav-stubs" / "__init__.pyi").read_text() == (REPO / "python_bindings" / "pytav.pyi").read_text()
     assert (site / "tavtools" / "py.typed").exists()
+    assert not (site / "py.typed").exists()
     assert run(python.parent / "tavtools", "--version", cwd=tmp_path).stdout.startswith("tavtools 1.0.0 (pytav module ")
     (module,) = site.glob("pytav*.so")
     needed = [line.split()[0] for line in run("ldd", module).stdout.splitlines() if line.strip()]

@@ -69,38 +69,77 @@ int connectTo(const std::string& path) {
 }  // namespace
 
 SaveTarget::SaveTarget(const std::string& path) : path_(path) {
+    // Another save may rename its new file over the name between the open
+    // and the check; a few fresh looks settle that. A name that keeps
+    // changing is someone playing with it.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (open()) return;
+        closeAll();
+    }
+    fail(kOpenCall, EAGAIN);
+}
+
+bool SaveTarget::open() {
+    kind_ = Kind::Missing;
     // Non-blocking only for the open itself: a FIFO without a reader fails
     // instead of hanging the caller.
     do {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         const int error = errno;
         struct stat info;
         if (error == ENOENT) {
-            location_ = followLinks(path);
-            return;
+            location_ = followLinks(path_);
+            openFolder();
+            return true;
         }
-        if (error == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
-            fd_ = connectTo(path);
+        if (error == ENXIO && ::stat(path_.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+            fd_ = connectTo(path_);
             if (fd_ < 0) fail("connect()", errno);
             kind_ = Kind::Stream;
             status_ = info;
-            location_ = path;
-            return;
+            location_ = path_;
+            return true;
         }
         fail(kOpenCall, error);
     }
     if (::fstat(fd_, &status_) != 0) fail(kOpenCall, errno);
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) < 0) fail(kOpenCall, errno);
-    kind_ = S_ISREG(status_.st_mode) ? Kind::Regular : Kind::Stream;
-    location_ = kind_ == Kind::Regular ? followLinks(path) : path;
+    if (!S_ISREG(status_.st_mode)) {
+        kind_ = Kind::Stream;
+        location_ = path_;
+        return true;
+    }
+    kind_ = Kind::Regular;
+    location_ = followLinks(path_);
+    // A file with more names is rewritten in place through fd_ alone.
+    if (status_.st_nlink > 1 || !openFolder()) return true;
+    struct stat entry;
+    return ::fstatat(folderFd_, name().c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && entry.st_dev == status_.st_dev &&
+           entry.st_ino == status_.st_ino;
 }
 
-SaveTarget::~SaveTarget() {
-    if (fd_ >= 0) ::close(fd_);  // nothing was written through it
+bool SaveTarget::openFolder() {
+    const std::string folder = folderOf(location_);
+    folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folderReadable_ = folderFd_ >= 0;
+    // A folder that may be searched but not read still takes new files.
+    if (folderFd_ < 0 && errno == EACCES) folderFd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folderError_ = folderFd_ >= 0 ? 0 : errno;
+    return folderFd_ >= 0;
 }
+
+std::string SaveTarget::name() const { return location_.substr(location_.rfind('/') + 1); }
+
+void SaveTarget::closeAll() {
+    if (fd_ >= 0) ::close(fd_);
+    if (folderFd_ >= 0) ::close(folderFd_);
+    fd_ = folderFd_ = -1;
+}
+
+SaveTarget::~SaveTarget() { closeAll(); }  // nothing was written through them
 
 int SaveTarget::release() {
     const int fd = fd_;
@@ -108,9 +147,14 @@ int SaveTarget::release() {
     return fd;
 }
 
+int SaveTarget::releaseFolder() {
+    const int fd = folderFd_;
+    folderFd_ = -1;
+    return fd;
+}
+
 void SaveTarget::fail(const char* call, int error) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    closeAll();
     logOsError(path_, call, error);
     QZVFS_THROW(FileErrorKind::Open, "Can't open " + path_);
 }

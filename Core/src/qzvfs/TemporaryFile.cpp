@@ -2,36 +2,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <mutex>
 #include <random>
+#include <set>
+#include <string_view>
+#include <utility>
 
 #include <fmt/format.h>
 
 namespace qzvfs {
 namespace {
-
-constexpr const char* kPrefix = ".qzsave-";
-constexpr const char* kSuffix = ".tmp";
-
-// Names carry the host, so that a folder shared between machines never has
-// the files of another machine's living save taken for abandoned ones.
-const std::string& hostTag() {
-    static const std::string tag = [] {
-        char host[256] = {};
-        if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-        std::uint32_t hash = 2166136261u;  // FNV-1a
-        for (const char* c = host; *c; ++c) hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
-        return fmt::format("{:08x}", hash);
-    }();
-    return tag;
-}
 
 std::uint64_t randomBits() {
     std::uint64_t bits = 0;
@@ -40,48 +27,69 @@ std::uint64_t randomBits() {
     return fallback();
 }
 
-// ".qzsave-<host>-<pid>-<random>.tmp": short, so that any target name fits
-// beside it; the process id tells later saves whether its owner is gone.
-std::string freshName() {
-    return fmt::format("{}{}-{}-{:016x}{}", kPrefix, hostTag(), static_cast<long>(::getpid()), randomBits(), kSuffix);
+std::uint64_t mix(std::uint64_t x) {  // splitmix64's finaliser
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
 }
 
-// The process id of a hidden name of this host, or 0 for any other name.
-pid_t ownerOf(const char* name) {
-    const std::string head = kPrefix + hostTag() + "-";
-    const size_t length = std::strlen(name);
-    if (length <= head.size() + std::strlen(kSuffix) || std::strncmp(name, head.c_str(), head.size()) != 0 ||
-        std::strcmp(name + length - std::strlen(kSuffix), kSuffix) != 0)
-        return 0;
-    long pid = 0;
-    const char* at = name + head.size();
-    for (; *at >= '0' && *at <= '9'; ++at) {
-        pid = pid * 10 + (*at - '0');
-        if (pid > 1L << 30) return 0;
+// Binds a hidden name to one inode: a copy of the file, or a file named so by
+// hand, does not match. The device is left out, as it differs between the
+// machines that share a folder.
+std::uint64_t check(std::uint64_t random, ino_t inode) { return mix(random ^ mix(static_cast<std::uint64_t>(inode))); }
+
+// ".qzsave-<random>-<check>.tmp": a locked file of a save, which the sweep
+// may judge. ".qzsave-<random>.tmp": a file not yet locked (or on a file
+// system without locks), which no sweep touches.
+std::string lockedName(std::uint64_t random, ino_t inode) {
+    return fmt::format(".qzsave-{:016x}-{:016x}.tmp", random, check(random, inode));
+}
+
+std::string plainName(std::uint64_t random) { return fmt::format(".qzsave-{:016x}.tmp", random); }
+
+// Sixteen lower-case hexadecimal digits at `text`, as lockedName() writes them.
+bool parseHex(const char* text, std::uint64_t& value) {
+    value = 0;
+    for (int i = 0; i < 16; ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return false;
+        value = value << 4 | static_cast<std::uint64_t>(digit);
     }
-    return *at == '-' ? static_cast<pid_t>(pid) : 0;
+    return true;
+}
+
+bool parseLockedName(const char* name, std::uint64_t& random, std::uint64_t& sum) {
+    constexpr std::string_view head = ".qzsave-", tail = ".tmp";
+    const std::string_view text(name);
+    return text.size() == head.size() + 16 + 1 + 16 + tail.size() && text.starts_with(head) &&
+           text.ends_with(tail) && text[head.size() + 16] == '-' && parseHex(name + head.size(), random) &&
+           parseHex(name + head.size() + 17, sum);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// True the first time a process asks about a folder.
+bool firstVisit(const struct stat& folder) {
+    static std::mutex lock;
+    static std::set<std::pair<dev_t, ino_t>> visited;
+    const std::lock_guard<std::mutex> guard(lock);
+    return visited.insert({folder.st_dev, folder.st_ino}).second;
 }
 
 }  // namespace
 
-TemporaryFile::TemporaryFile(std::string folder) : folder_(std::move(folder)) {}
+TemporaryFile::TemporaryFile(int folder, bool readable) : folderFd_(folder), folderReadable_(readable) {}
 
 TemporaryFile::~TemporaryFile() {
-    if (folderFd_ < 0) return;
     if (!name_.empty() && !replaced_) ::unlinkat(folderFd_, name_.c_str(), 0);
-    ::close(folderFd_);
-}
-
-int TemporaryFile::openFolder() {
-    folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    folderReadable_ = folderFd_ >= 0;
-    // A folder that may be searched but not read still takes new files.
-    if (folderFd_ < 0 && errno == EACCES) folderFd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return folderFd_ >= 0 ? 0 : errno;
+    if (lockFd_ >= 0) ::close(lockFd_);  // only after the name is gone: a sweep must not find it unlocked
+    if (folderFd_ >= 0) ::close(folderFd_);
 }
 
 void TemporaryFile::removeAbandoned() {
-    if (!folderReadable_) return;
+    struct stat folder;
+    if (!folderReadable_ || ::fstat(folderFd_, &folder) != 0 || !firstVisit(folder)) return;
     const int listing = ::fcntl(folderFd_, F_DUPFD_CLOEXEC, 0);
     if (listing < 0) return;
     DIR* dir = ::fdopendir(listing);
@@ -91,41 +99,71 @@ void TemporaryFile::removeAbandoned() {
     }
     ::rewinddir(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        const pid_t owner = ownerOf(entry->d_name);
-        if (owner <= 0 || owner == ::getpid()) continue;
-        if (::kill(owner, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
-        struct stat info;
-        if (::fstatat(folderFd_, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+        std::uint64_t random = 0, sum = 0;
+        if (!parseLockedName(entry->d_name, random, sum)) continue;
+        const int fd = ::openat(folderFd_, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat file, named;
+        // Ours, and its save gone (the lock is free); and the name still that
+        // file once the lock is held, not one a finishing save renamed away.
+        if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && check(random, file.st_ino) == sum &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(folderFd_, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(file, named))
             ::unlinkat(folderFd_, entry->d_name, 0);
+        ::close(fd);
     }
     ::closedir(dir);
+}
+
+// Locks the new file for the object's life; 0 or an errno value.
+int TemporaryFile::hold(int descriptor) {
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) return errno;
+    lockFd_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (lockFd_ >= 0) return 0;
+    const int error = errno;
+    ::flock(descriptor, LOCK_UN);
+    return error;
 }
 
 int TemporaryFile::create(mode_t mode, int& descriptor) {
     descriptor = -1;
 #ifdef O_TMPFILE
     descriptor = ::openat(folderFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    if (descriptor >= 0) return 0;
+    if (descriptor >= 0) {
+        hold(descriptor);  // before it has a name; without locks it gets a name no sweep takes
+        return 0;
+    }
     // These say that the system or the file system has no unnamed files.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
 #endif
     for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string name = freshName();
+        const std::uint64_t random = randomBits();
+        std::string name = plainName(random);
         descriptor = ::openat(folderFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (descriptor >= 0) {
-            name_ = std::move(name);
-            return 0;
+        if (descriptor < 0) {
+            if (errno == EEXIST) continue;
+            return errno;
         }
-        if (errno != EEXIST) return errno;
+        name_ = std::move(name);
+        // Only a locked file takes the name a sweep may judge.
+        struct stat info;
+        if (hold(descriptor) == 0 && ::fstat(descriptor, &info) == 0) {
+            std::string locked = lockedName(random, info.st_ino);
+            if (::renameat(folderFd_, name_.c_str(), folderFd_, locked.c_str()) == 0) name_ = std::move(locked);
+        }
+        return 0;
     }
     return EEXIST;
 }
 
 int TemporaryFile::link(int descriptor) {
     if (!name_.empty()) return 0;
+    struct stat info;
+    if (::fstat(descriptor, &info) != 0) return errno;
     const std::string self = fmt::format("/proc/self/fd/{}", descriptor);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string name = freshName();
+        const std::uint64_t random = randomBits();
+        std::string name = lockFd_ >= 0 ? lockedName(random, info.st_ino) : plainName(random);
         int result = ::linkat(AT_FDCWD, self.c_str(), folderFd_, name.c_str(), AT_SYMLINK_FOLLOW);
         // Without /proc the descriptor itself can be linked (needs privilege).
         if (result != 0 && errno == ENOENT) result = ::linkat(descriptor, "", folderFd_, name.c_str(), AT_EMPTY_PATH);

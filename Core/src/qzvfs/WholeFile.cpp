@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -107,6 +108,12 @@ void close(PosixFileRaw& file, const std::string& path) {
 // ones and the file is cut to their length.
 void writeInPlace(int descriptor, const std::vector<FilePart>& parts, size_t size, const std::string& path) {
     FilePtr file = fileFor(descriptor, path);
+    // Two saves into one file would interleave their bytes: one waits for
+    // the other (the lock goes with the descriptor's close).
+    int locked;
+    do {
+        locked = ::flock(descriptor, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
     if (size > 0 && ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
         (errno == ENOSPC || errno == EDQUOT))
         failWrite(path, "fallocate()", errno);
@@ -124,14 +131,6 @@ void writeStream(int descriptor, const std::vector<FilePart>& parts, size_t size
     }
     close(raw(file), path);
 }
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
 
@@ -157,11 +156,14 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
 
     const std::string& location = target.location();
     if (location.empty() || location.back() == '/') failOpen(path, EISDIR);
-    TemporaryFile temporary(folderOf(location));
-    if (const int error = temporary.openFolder()) {
+    if (!target.hasFolder()) {
         if (replacing) return writeInPlace(target.release(), parts, size, path);
-        failOpen(path, error);
+        failOpen(path, target.folderError());
     }
+    // From here on the folder is reached through its descriptor only: the
+    // new file is made, given its owner and renamed there, over the entry
+    // that was checked to be the file opened.
+    TemporaryFile temporary(target.releaseFolder(), target.folderReadable());
     temporary.removeAbandoned();
     int descriptor = -1;
     if (const int error = temporary.create(0666, descriptor)) {
@@ -193,7 +195,7 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
     }
     close(raw(file), path);
     file.reset();
-    if (const int error = temporary.replace(nameOf(location))) {
+    if (const int error = temporary.replace(target.name())) {
         logOsError(path, "rename()", error);
         QZVFS_THROW(FileErrorKind::Rename, logged(fmt::format("Can't replace {}: {}", path, osErrorText(error))));
     }

@@ -134,6 +134,13 @@ public:
     void save(const std::string& path, std::uint16_t version) const;
     // save() with a given writer.
     void save(const std::string& path, IClassWriter& writer) const;
+    // save() in its two steps: the whole file serialised into memory (raises
+    // as save() does before anything is written), then the bytes written to
+    // path. The second touches nothing of the model, so a caller may let
+    // other threads run meanwhile.
+    using FileImage = std::vector<std::vector<std::uint8_t>>;
+    FileImage image(std::uint16_t version) const;
+    static void writeImage(const std::string& path, const FileImage& image);
 
     NodeType getType() const override { return NodeType::RootNode; }
     void accept(INodeVisitor& visitor) override;

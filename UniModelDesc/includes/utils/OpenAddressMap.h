@@ -18,8 +18,6 @@
 //  - find(key) returns the key's value or null; insert(key, value) files
 //    value under key when key is absent and returns the key's value either
 //    way, with whether it was inserted.
-//  - prefetch(key) asks the memory system for the key's home slot, so that
-//    a walk can overlap the misses of the lookups it will make.
 //  - forEach(fn) calls fn(key, value) for every entry, in table order.
 
 #include <cstddef>
@@ -82,14 +80,6 @@ public:
         s.value = value;
         ++used_;
         return {&s.value, true};
-    }
-
-    void prefetch(Key key) const noexcept {
-#if defined(__GNUC__)
-        __builtin_prefetch(&slots_[home(key)]);
-#else
-        (void)key;
-#endif
     }
 
     template <class Fn>

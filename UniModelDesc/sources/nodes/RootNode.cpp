@@ -204,17 +204,25 @@ void RootNode::prepareMeshes() {
     }
 }
 
-void RootNode::save(const std::string& path, std::uint16_t version) const {
-    std::unique_ptr<IClassWriter> writer = makeClassWriter(version);
-    if (!writer) QZ_THROW(fmt::format("Unsupported version {}", version));
-    save(path, *writer);
-}
+void RootNode::save(const std::string& path, std::uint16_t version) const { writeImage(path, image(version)); }
 
 void RootNode::save(const std::string& path, IClassWriter& writer) const {
-    std::vector<std::vector<std::uint8_t>> parts;
+    FileImage parts;
     writer.writeParts(*this, parts);
+    writeImage(path, parts);
+}
+
+RootNode::FileImage RootNode::image(std::uint16_t version) const {
+    std::unique_ptr<IClassWriter> writer = makeClassWriter(version);
+    if (!writer) QZ_THROW(fmt::format("Unsupported version {}", version));
+    FileImage parts;
+    writer->writeParts(*this, parts);
+    return parts;
+}
+
+void RootNode::writeImage(const std::string& path, const FileImage& image) {
     std::vector<qzvfs::FilePart> spans;
-    for (const auto& part : parts) spans.push_back({part.data(), part.size()});
+    for (const auto& part : image) spans.push_back({part.data(), part.size()});
     try {
         qzvfs::writeWholeFile(path, spans);
     } catch (const qzvfs::FileError& e) {

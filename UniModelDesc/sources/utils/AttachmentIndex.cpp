@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "qz/Memory.h"
-
 namespace model::utils {
 
 namespace {
-
-constexpr std::size_t kAhead = 8;
 
 // Tables for at least this many entries: small trees then never grow them.
 constexpr std::size_t kLeastEntries = 32;
@@ -42,9 +38,6 @@ void AttachmentIndex::build(const std::vector<BaseNode*>& baseNodes) {
     slots_.reserve(baseNodes.size());
     buckets_.reserve(baseNodes.size());
     for (std::size_t k = 0; k < baseNodes.size(); ++k) {
-        // The base nodes are all over the heap; asking early lets their
-        // misses overlap.
-        if (k + kAhead < baseNodes.size()) qz::prefetchForRead(baseNodes[k + kAhead], 4 * 64);
         BaseNode* base = baseNodes[k];
         if (!base) continue;
         const std::size_t count = base->getNumParents();

@@ -9,7 +9,6 @@
 #include "PropertiesSet.h"
 #include "nodes/BaseRenderNode.h"
 #include "qz/ExtException.h"
-#include "qz/Memory.h"
 
 namespace model::utils {
 namespace {
@@ -32,31 +31,6 @@ struct BucketHash {
 
 BucketKey bucketOf(const BaseMaterial& material) { return {material.getName(), material.getBlending()}; }
 
-// Comparing a material reads most of it (a texture slot every other cache
-// line), and on a big model every node's material is a fresh run of misses:
-// the nodes some places on are asked for first, to learn where their
-// materials are, then those materials. Materials are properties sets; a hint
-// past the end of a smaller one only reads a few lines for nothing. A run of
-// nodes sharing one material asks for it once.
-class MaterialPrefetch {
-public:
-    explicit MaterialPrefetch(const std::vector<Ptr<BaseRenderNode>>& nodes) : nodes_(nodes) {}
-
-    void ahead(std::size_t i) noexcept {
-        if (i + kFar < nodes_.size()) qz::prefetchForRead(nodes_[i + kFar].get(), sizeof(BaseRenderNode));
-        if (i + kNear >= nodes_.size() || !nodes_[i + kNear]) return;
-        const BaseMaterial* material = nodes_[i + kNear]->getMaterial().get();
-        if (material == last_) return;
-        last_ = material;
-        qz::prefetchForRead(material, sizeof(PropertiesSet));
-    }
-
-private:
-    static constexpr std::size_t kFar = 16, kNear = 8;
-    const std::vector<Ptr<BaseRenderNode>>& nodes_;
-    const BaseMaterial* last_ = nullptr;
-};
-
 }  // namespace
 
 bool mergeEqualMaterials(RootNode& root) {
@@ -68,9 +42,7 @@ bool mergeEqualMaterials(RootNode& root) {
     std::unordered_map<BucketKey, std::vector<BaseMaterial*>, BucketHash> buckets;
     std::unordered_map<const BaseMaterial*, Ptr<BaseMaterial>> replacement;
     std::size_t distinctBefore = 0;
-    MaterialPrefetch prefetch(nodes);
     for (std::size_t i = 0; i < nodes.size(); ++i) {
-        prefetch.ahead(i);
         const Ptr<BaseRenderNode>& node = nodes[i];
         if (!node) continue;
         const Ptr<BaseMaterial> material = node->getMaterial();

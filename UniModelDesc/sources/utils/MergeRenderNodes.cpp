@@ -9,7 +9,6 @@
 
 #include "ClassRegistry.h"
 #include "qz/ExtException.h"
-#include "qz/Memory.h"
 #include "utils/MergeEqualMaterials.h"
 
 namespace model::utils {
@@ -61,41 +60,19 @@ bool geometryIsSound(const RenderNode& node) {
 }
 
 // Whether the geometry of each render node of a list is sound, found once
-// per node (by list position) when it is first asked. Finding it reads every
-// index of the node: on a model bigger than the caches that is a fresh run
-// of misses per node, so the indices of the nodes a few positions on are
-// asked for while one is checked (the nodes further on first, to learn where
-// their indices are). Grouping asks in nearly increasing position order.
+// per node (by list position) when it is first asked.
 class SoundGeometry {
 public:
     explicit SoundGeometry(const std::vector<Ptr<BaseRenderNode>>& list) : list_(list), known_(list.size(), kUnknown) {}
 
     bool at(std::size_t pos) {
-        if (known_[pos] == kUnknown) {
-            prefetchAhead(pos);
+        if (known_[pos] == kUnknown)
             known_[pos] = geometryIsSound(static_cast<const RenderNode&>(*list_[pos])) ? kSound : kUnsound;
-        }
         return known_[pos] == kSound;
     }
 
 private:
     static constexpr signed char kUnknown = -1, kUnsound = 0, kSound = 1;
-    static constexpr std::size_t kNear = 4, kFar = 8;
-    // The first lines of a node's indices: the hardware fetches the rest of
-    // the run ahead once it has seen it start.
-    static constexpr std::size_t kIndexBytes = 1024;
-
-    void prefetchAhead(std::size_t pos) const noexcept {
-        if (pos + kFar < list_.size()) qz::prefetchForRead(list_[pos + kFar].get(), sizeof(RenderNode));
-        if (pos + kNear < list_.size() && known_[pos + kNear] == kUnknown) {
-            const BaseRenderNode* near = list_[pos + kNear].get();
-            if (near && near->getType() == NodeType::RenderNode) {
-                const auto& indices = static_cast<const RenderNode*>(near)->getIndices().indices;
-                qz::prefetchForRead(indices.data(), std::min(kIndexBytes, indices.size() * sizeof(std::uint32_t)));
-            }
-        }
-    }
-
     const std::vector<Ptr<BaseRenderNode>>& list_;
     std::vector<signed char> known_;
 };

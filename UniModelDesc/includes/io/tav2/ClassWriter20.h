@@ -23,58 +23,27 @@
 // - Failures are qz::ExtException from the tree preparation, the node and
 //   property writers, or a pool too large for 32-bit offsets (DataPool20.h);
 //   `out` is then left as it was.
-// - The accessors below serve the node and property writers while write()
-//   runs; each write starts with empty lists, sinks and pool, so one writer
-//   may serve several saves. version() is 20.
+// - Everything one save needs (record sink, pool, node and property
+//   writers, the arguments met) lives in a context made for that write
+//   alone, so one writer may serve several saves. version() is 20.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <utility>
 #include <vector>
 
-#include "Node.h"
 #include "io/IClassWriter.h"
-#include "io/tav2/DataPool20.h"
 #include "nodes/RootNode.h"
-#include "qzvfs/MemWriter.h"
 
 namespace model {
 
-class NodeIndex20;
-class NodeWriter20;
-class PropertyWriter20;
-struct PreparedTrees20;
-
 class ClassWriter20 final : public IClassWriter {
 public:
-    ClassWriter20();
-    ~ClassWriter20() override;
-    ClassWriter20(const ClassWriter20&) = delete;
-    ClassWriter20& operator=(const ClassWriter20&) = delete;
-
     void write(const RootNode& root, std::vector<uint8_t>& out) override;
     uint32_t version() const override { return 20; }
-
-    // Where node and property records go (the buffer copied behind the pool).
-    qzvfs::MemWriter& getRecordSink() { return *records; }
-    DataPool20& getPool() { return *buff; }
-    PropertyWriter20& getPropertyWriter() { return *propertyWriter; }
 
     // A count as the 32-bit field the records store; raises
     // qz::ExtException "Too many <what> to write: <n>." beyond 32 bits.
     static std::uint32_t count32(std::size_t n, const char* what);
-
-private:
-    void writeTree(const PreparedTrees20& trees, const std::vector<std::uint32_t>& list, const NodeIndex20& index);
-
-    std::unique_ptr<NodeWriter20> nodeWriter;
-    // Arguments of the tree nodes written so far.
-    ArgumentSet treeArguments;
-    std::unique_ptr<qzvfs::MemWriter> sink;
-    std::unique_ptr<qzvfs::MemWriter> records;
-    std::unique_ptr<DataPool20> buff;
-    std::unique_ptr<PropertyWriter20> propertyWriter;
 };
 
 }  // namespace model

@@ -1,7 +1,7 @@
 #pragma once
 // model::NodeWriter20: writes one format 2.0 node record per visit into the
-// class writer's record sink; names, strings, keys and ranges go into its
-// pool and the record holds their offsets.
+// record sink of one save; names, strings, keys and ranges go into that
+// save's pool and the record holds their offsets.
 //
 // Contract (records by class; "header" is the tag of EnumConverter20 for the
 // node's getType() and the pool offset of its name; all fields u32 unless
@@ -27,21 +27,24 @@
 //   node."; a channel without argument "Node '<name>' has invalid
 //   position handle." (rotation, scale likewise); a type without a tag
 //   "Unknown node id."; counts or pool offsets beyond 32 bits.
-// The writer must not outlive its class writer.
+// The writer must not outlive the sink, pool and property writer it is given.
 
 #include <cstdint>
 #include <string>
 
 #include "INodeVisitor.h"
+#include "qzvfs/MemWriter.h"
 
 namespace model {
 
-class ClassWriter20;
+class DataPool20;
 class INode;
+class PropertyWriter20;
 
 class NodeWriter20 final : public INodeVisitor {
 public:
-    explicit NodeWriter20(ClassWriter20& owner) : owner(owner) {}
+    NodeWriter20(qzvfs::MemWriter& sink, DataPool20& pool, PropertyWriter20& properties)
+        : sink(sink), pool(pool), properties(properties) {}
 
     void visit(const RootNode& node) override;
     void visit(const Connector& node) override;
@@ -71,7 +74,9 @@ private:
     void writeTransformRecord(const TransformNode& node);
     void writeAnimationRecord(const ArgAnimationNode& node);
 
-    ClassWriter20& owner;
+    qzvfs::MemWriter& sink;
+    DataPool20& pool;
+    PropertyWriter20& properties;
 };
 
 }  // namespace model

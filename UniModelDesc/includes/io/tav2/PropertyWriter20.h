@@ -1,6 +1,6 @@
 #pragma once
 // model::PropertyWriter20: writes the properties block of format 2.0 node
-// records into the class writer's record sink.
+// records into the record sink of one save, strings into its pool.
 //
 // Contract
 // - writeBlock(list, ownerName): u32 property count, then one record per
@@ -16,20 +16,21 @@
 //                 appended without search, so no keys gives two offsets
 //                 equal to the pool's length.
 // - Counts and offsets beyond 32 bits raise qz::ExtException.
-// The writer must not outlive its class writer.
+// The writer must not outlive the sink and pool it is given.
 
 #include <string>
 
 #include "IProperty.h"
 #include "IPropertyVisitor.h"
+#include "qzvfs/MemWriter.h"
 
 namespace model {
 
-class ClassWriter20;
+class DataPool20;
 
 class PropertyWriter20 final : public IPropertyVisitor {
 public:
-    explicit PropertyWriter20(ClassWriter20& owner) : owner(owner) {}
+    PropertyWriter20(qzvfs::MemWriter& sink, DataPool20& pool) : sink(sink), pool(pool) {}
 
     void writeBlock(const PropertyList& list, const std::string& ownerName);
 
@@ -52,7 +53,8 @@ private:
     template <class V>
     void writeAnimated(const AnimatedProperty<V>& property);
 
-    ClassWriter20& owner;
+    qzvfs::MemWriter& sink;
+    DataPool20& pool;
 };
 
 }  // namespace model

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "io/tav2/ClassWriter20.h"
+#include "io/tav2/DataPool20.h"
 #include "io/tav2/EnumConverter20.h"
 #include "io/tav2/PropertyWriter20.h"
 #include "nodes/ArgAnimatedBone.h"
@@ -48,25 +49,22 @@ void checkHandle(std::uint32_t argument, const Node& node, const char* channel) 
 }  // namespace
 
 void NodeWriter20::writeHeader(const INode& node, const std::string& name) {
-    qzvfs::MemWriter& sink = owner.getRecordSink();
     sink.writeU32(EnumConverter20::toTag(node.getType()));
-    sink.writeU32(owner.getPool().addString(name));
+    sink.writeU32(pool.addString(name));
 }
 
 void NodeWriter20::writeNodeRecord(const Node& node) {
     writeHeader(node, node.getName());
-    owner.getPropertyWriter().writeBlock(node.getProperties(), node.getName());
+    properties.writeBlock(node.getProperties(), node.getName());
 }
 
 void NodeWriter20::writeTransformRecord(const TransformNode& node) {
     writeNodeRecord(node);
-    writeMatrix(owner.getRecordSink(), node.getMatrix());
+    writeMatrix(sink, node.getMatrix());
 }
 
 void NodeWriter20::writeAnimationRecord(const ArgAnimationNode& node) {
     writeTransformRecord(node);
-    qzvfs::MemWriter& sink = owner.getRecordSink();
-    DataPool20& pool = owner.getPool();
     writeFloats(sink, node.getBasePosition());
     writeFloats(sink, node.getBaseRotation());
     writeFloats(sink, node.getBaseScaleOrientation());
@@ -100,7 +98,7 @@ void NodeWriter20::visit(const RootNode&) {}
 
 void NodeWriter20::visit(const Connector& node) {
     writeHeader(node, node.getName());
-    owner.getPropertyWriter().writeBlock(node.getProperties(), node.getName());
+    properties.writeBlock(node.getProperties(), node.getName());
 }
 
 // Not part of this layout: the trees and connectors are all it holds.
@@ -121,15 +119,13 @@ void NodeWriter20::visit(const LodNode&) { QZ_THROW("Unsupported node."); }
 
 void NodeWriter20::visit(const Bone& node) {
     writeTransformRecord(node);
-    writeMatrix(owner.getRecordSink(), node.getBoneMatrix());
+    writeMatrix(sink, node.getBoneMatrix());
 }
 
 void NodeWriter20::visit(const BillboardNode&) { QZ_THROW("Unsupported node."); }
 
 void NodeWriter20::visit(const ArgVisibilityNode& node) {
     writeHeader(node, node.getName());
-    qzvfs::MemWriter& sink = owner.getRecordSink();
-    DataPool20& pool = owner.getPool();
     const auto& entries = node.getEntries();
     sink.writeU32(ClassWriter20::count32(entries.size(), "visibility arguments"));
     for (const VisibilityEntry& entry : entries) {
@@ -145,7 +141,7 @@ void NodeWriter20::visit(const ArgVisibilityNode& node) {
 
 void NodeWriter20::visit(const ArgAnimatedBone& node) {
     writeAnimationRecord(node);
-    writeMatrix(owner.getRecordSink(), node.getBoneMatrix());
+    writeMatrix(sink, node.getBoneMatrix());
 }
 
 void NodeWriter20::visit(const ArgAnimationNode& node) { writeAnimationRecord(node); }

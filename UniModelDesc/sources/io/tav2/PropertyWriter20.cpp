@@ -5,6 +5,7 @@
 #include "AnimatedProperty.h"
 #include "StaticProperty.h"
 #include "io/tav2/ClassWriter20.h"
+#include "io/tav2/DataPool20.h"
 #include "qz/ExtException.h"
 
 namespace model {
@@ -12,14 +13,13 @@ namespace model {
 void PropertyWriter20::writeBlock(const PropertyList& list, const std::string& ownerName) {
     for (const PropertyPtr& property : list)
         if (!property) QZ_THROW(fmt::format("Null property in node '{}'.", ownerName));
-    owner.getRecordSink().writeU32(ClassWriter20::count32(list.size(), "properties"));
+    sink.writeU32(ClassWriter20::count32(list.size(), "properties"));
     for (const PropertyPtr& property : list) property->accept(*this);
 }
 
 void PropertyWriter20::writeHeader(const IProperty& property) {
-    qzvfs::MemWriter& sink = owner.getRecordSink();
     sink.writeU32(property.getKindTag());
-    sink.writeU32(owner.getPool().addString(property.getName()));
+    sink.writeU32(pool.addString(property.getName()));
 }
 
 template <class V>
@@ -27,14 +27,12 @@ void PropertyWriter20::writeStatic(const StaticProperty<V>& property) {
     writeHeader(property);
     using Components = detail::FloatComponents<V>;
     for (int i = 0; i < Components::count; ++i)
-        owner.getRecordSink().writeFloat(Components::of(property.getValue())[i]);
+        sink.writeFloat(Components::of(property.getValue())[i]);
 }
 
 template <class V>
 void PropertyWriter20::writeAnimated(const AnimatedProperty<V>& property) {
     writeHeader(property);
-    qzvfs::MemWriter& sink = owner.getRecordSink();
-    DataPool20& pool = owner.getPool();
     using Components = detail::FloatComponents<V>;
     const auto& keys = property.getKeys();
     sink.writeU32(property.getArgument());
@@ -53,12 +51,12 @@ void PropertyWriter20::visit(const AnimatedFloatProperty& property) { writeAnima
 
 void PropertyWriter20::visit(const ArgumentProperty& property) {
     writeHeader(property);
-    owner.getRecordSink().writeU32(property.getArgument());
+    sink.writeU32(property.getArgument());
 }
 
 void PropertyWriter20::visit(const StringProperty& property) {
     writeHeader(property);
-    owner.getRecordSink().writeU32(owner.getPool().addString(property.getValue()));
+    sink.writeU32(pool.addString(property.getValue()));
 }
 
 void PropertyWriter20::visit(const Vec4fProperty& property) { writeStatic(property); }
@@ -67,7 +65,7 @@ void PropertyWriter20::visit(const Vec2fProperty& property) { writeStatic(proper
 
 void PropertyWriter20::visit(const UIntProperty& property) {
     writeHeader(property);
-    owner.getRecordSink().writeU32(property.getValue());
+    sink.writeU32(property.getValue());
 }
 
 void PropertyWriter20::visit(const FloatProperty& property) { writeStatic(property); }

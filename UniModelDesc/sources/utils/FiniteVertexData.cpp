@@ -1,6 +1,6 @@
-// Finite-value checks of the geometry scripts hand over.
+// Finite-value checks of vertex data and fake light sets.
 
-#include "FiniteVertexData.h"
+#include "utils/FiniteVertexData.h"
 
 #include <cmath>
 #include <span>
@@ -9,10 +9,8 @@
 
 #include "VertexFormat.h"
 #include "nodes/BaseMeshRenderNode.h"
-#include "nodes/FakeOmniLightsNode.h"
-#include "nodes/FakeSpotLightsNode.h"
 
-namespace pytav {
+namespace model::utils {
 
 namespace {
 
@@ -35,30 +33,30 @@ bool lightIsFinite(const Light& light) noexcept {
            std::isfinite(light.size);
 }
 
-bool hasFiniteLights(const model::FakeOmniLightsNode& node) noexcept {
+}  // namespace
+
+bool hasFiniteLights(const FakeOmniLightsNode& node) noexcept {
     for (const auto& light : node.getLights())
         if (!lightIsFinite(light)) return false;
-    if (const auto* animated = dynamic_cast<const model::AnimatedFakeOmniLightsNode*>(&node))
+    if (const auto* animated = dynamic_cast<const AnimatedFakeOmniLightsNode*>(&node))
         return allFinite<float>(animated->getAnimationData());
     return true;
 }
 
-bool hasFiniteLights(const model::FakeSpotLightsNode& node) noexcept {
+bool hasFiniteLights(const FakeSpotLightsNode& node) noexcept {
     for (const auto& light : node.getLights())
         if (!lightIsFinite(light) || !finite(light.backUvStart) || !finite(light.backUvEnd)) return false;
     for (const auto& entry : node.getParentEntries())
         if (!finite(entry.direction)) return false;
-    if (const auto* animated = dynamic_cast<const model::AnimatedFakeSpotLightsNode*>(&node))
+    if (const auto* animated = dynamic_cast<const AnimatedFakeSpotLightsNode*>(&node))
         return allFinite<float>(animated->getAnimationData());
     return true;
 }
 
-}  // namespace
-
-bool hasFiniteValues(const model::Vertices& vertices) noexcept {
+bool hasFiniteValues(const Vertices& vertices) noexcept {
     for (const auto& [semantic, attribute] : vertices.getAttributes()) {
         const std::vector<float>& data = attribute.data;
-        if (semantic == model::POSITION0 && attribute.components == 4) {
+        if (semantic == POSITION0 && attribute.components == 4) {
             for (std::size_t i = 0; i < data.size(); ++i)
                 if (i % 4 != 3 && !std::isfinite(data[i])) return false;
         } else if (!allFinite<float>(data)) {
@@ -68,11 +66,11 @@ bool hasFiniteValues(const model::Vertices& vertices) noexcept {
     return true;
 }
 
-bool hasFiniteVertexData(const model::BaseRenderNode& node) noexcept {
-    if (const auto* mesh = dynamic_cast<const model::BaseMeshRenderNode*>(&node))
+bool hasFiniteVertexData(const BaseRenderNode& node) noexcept {
+    if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(&node))
         return hasFiniteValues(mesh->getVertices());
-    if (const auto* omni = dynamic_cast<const model::FakeOmniLightsNode*>(&node)) return hasFiniteLights(*omni);
-    if (const auto* spot = dynamic_cast<const model::FakeSpotLightsNode*>(&node)) return hasFiniteLights(*spot);
+    if (const auto* omni = dynamic_cast<const FakeOmniLightsNode*>(&node)) return hasFiniteLights(*omni);
+    if (const auto* spot = dynamic_cast<const FakeSpotLightsNode*>(&node)) return hasFiniteLights(*spot);
     return true;
 }
 
@@ -80,4 +78,4 @@ std::string nonFiniteVertexDataMessage(const std::string& nodeName) {
     return fmt::format("Vertex data of {} holds a value that is not finite.", nodeName);
 }
 
-}  // namespace pytav
+}  // namespace model::utils

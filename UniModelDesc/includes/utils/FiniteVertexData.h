@@ -1,5 +1,5 @@
 #pragma once
-// Checks that the geometry a script hands over holds only finite numbers.
+// model::utils finite checks of geometry: vertex data and fake light sets.
 //
 // A NaN or an infinity in vertex data spreads: it makes the model's boxes
 // meaningless and defeats the vertex welding, which compares positions by
@@ -14,7 +14,8 @@
 //  - hasFiniteVertexData(node): for mesh render nodes (render, skin, number
 //    nodes) the above on their vertex data; for fake light sets the light
 //    positions, texture rectangles, sizes, spot directions and brightness
-//    curves. Other node kinds hold no vertex data and are finite.
+//    curves (hasFiniteLights, which the whole-model check calls by kind).
+//    Other node kinds hold no vertex data and are finite.
 //  - nonFiniteVertexDataMessage(name): the text the script receives,
 //    "Vertex data of {name} holds a value that is not finite.".
 // None of these throws (apart from std::bad_alloc for the message).
@@ -23,13 +24,18 @@
 
 #include "Vertices.h"
 #include "nodes/BaseRenderNode.h"
+#include "nodes/FakeOmniLightsNode.h"
+#include "nodes/FakeSpotLightsNode.h"
 
-namespace pytav {
+namespace model::utils {
 
-bool hasFiniteValues(const model::Vertices& vertices) noexcept;
+bool hasFiniteValues(const Vertices& vertices) noexcept;
 
-bool hasFiniteVertexData(const model::BaseRenderNode& node) noexcept;
+bool hasFiniteLights(const FakeOmniLightsNode& node) noexcept;
+bool hasFiniteLights(const FakeSpotLightsNode& node) noexcept;
+
+bool hasFiniteVertexData(const BaseRenderNode& node) noexcept;
 
 std::string nonFiniteVertexDataMessage(const std::string& nodeName);
 
-}  // namespace pytav
+}  // namespace model::utils

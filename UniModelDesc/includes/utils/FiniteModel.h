@@ -1,5 +1,6 @@
 #pragma once
-// The last check of a save: no number that is not finite goes into the file.
+// model::utils::checkFiniteModel, the last check of a save: no number that
+// is not finite goes into the file.
 //
 // The setters refuse NaN and infinities as scripts hand them over, but the
 // save itself computes numbers from finite ones: transforms folded into one
@@ -22,16 +23,18 @@
 //    "Parameters"), or "{Bounding box|User box|Light box} holds a value that
 //    is not finite.", for the first such place (the tree in pre-order, then
 //    the base nodes in getAllBaseNodes order, then the boxes).
+//    Each node kind is checked by its own visit (INodeVisitor), so a new
+//    kind is not checked until it names its checks.
 //  - isFiniteProperty(p): every value (and key time) of p is finite; texts,
 //    integers and argument properties are.
 
 #include "IProperty.h"
 #include "nodes/RootNode.h"
 
-namespace pytav {
+namespace model::utils {
 
-void checkFiniteModel(const model::RootNode& root);
+void checkFiniteModel(const RootNode& root);
 
-bool isFiniteProperty(const model::IProperty& property);
+bool isFiniteProperty(const IProperty& property);
 
-}  // namespace pytav
+}  // namespace model::utils

@@ -1,0 +1,128 @@
+# The source files of the libraries and of the module, listed (a file left
+# out fails to link).
+include_guard(GLOBAL)
+
+set(CORE_SOURCES
+  Core/src/qz/Log.cpp
+  Core/src/qz/Memory.cpp
+  Core/src/qz/SlabPool.cpp
+  Core/src/qz/StringPool.cpp
+  Core/src/qz/tasks/GlobalThreadPools.cpp
+  Core/src/qz/tasks/Semaphore.cpp
+  Core/src/qz/tasks/SyncTaskQueue.cpp
+  Core/src/qz/tasks/TaskGroup.cpp
+  Core/src/qz/tasks/Thread.cpp
+  Core/src/qz/tasks/ThreadPool.cpp
+  Core/src/qzvfs/Drivers/DirDriver.cpp
+  Core/src/qzvfs/Drivers/IDriver.cpp
+  Core/src/qzvfs/FilePool.cpp
+  Core/src/qzvfs/IFile.cpp
+  Core/src/qzvfs/Manager.cpp
+  Core/src/qzvfs/MemBuffer.cpp
+  Core/src/qzvfs/MemWriter.cpp
+  Core/src/qzvfs/OsError.cpp
+  Core/src/qzvfs/PlatformFiles.cpp
+  Core/src/qzvfs/PosixFileRO.cpp
+  Core/src/qzvfs/PosixFileRaw.cpp
+  Core/src/qzvfs/SaveTarget.cpp
+  Core/src/qzvfs/TemporaryFile.cpp
+  Core/src/qzvfs/UserFolders.cpp
+  Core/src/qzvfs/WholeFile.cpp
+)
+
+set(UMD_SOURCES
+  UniModelDesc/sources/BaseMaterial.cpp
+  UniModelDesc/sources/BaseNode.cpp
+  UniModelDesc/sources/ClassRegistration.cpp
+  UniModelDesc/sources/ClassRegistry.cpp
+  UniModelDesc/sources/DeckTangents.cpp
+  UniModelDesc/sources/INode.cpp
+  UniModelDesc/sources/IProperty.cpp
+  UniModelDesc/sources/Node.cpp
+  UniModelDesc/sources/NodeType.cpp
+  UniModelDesc/sources/PropertiesSet.cpp
+  UniModelDesc/sources/Tangents.cpp
+  UniModelDesc/sources/TexCoordChannels.cpp
+  UniModelDesc/sources/Texture.cpp
+  UniModelDesc/sources/VertexFormat.cpp
+  UniModelDesc/sources/Vertices.cpp
+  UniModelDesc/sources/io/10/ClassWriter10.cpp
+  UniModelDesc/sources/io/10/NodeWriter10.cpp
+  UniModelDesc/sources/io/10/PrimitiveWriter10.cpp
+  UniModelDesc/sources/io/ClassWriterFactory.cpp
+  UniModelDesc/sources/io/IBinaryFileW.cpp
+  UniModelDesc/sources/io/MemBinaryFileW.cpp
+  UniModelDesc/sources/io/tav2/ClassWriter20.cpp
+  UniModelDesc/sources/io/tav2/DataPool20.cpp
+  UniModelDesc/sources/io/tav2/NodeWriter20.cpp
+  UniModelDesc/sources/io/tav2/PropertyWriter20.cpp
+  UniModelDesc/sources/io/tav2/WriterUtils20.cpp
+  UniModelDesc/sources/nodes/AnimationEvaluation.cpp
+  UniModelDesc/sources/nodes/ArgAnimatedBone.cpp
+  UniModelDesc/sources/nodes/ArgAnimationNode.cpp
+  UniModelDesc/sources/nodes/ArgVisibilityNode.cpp
+  UniModelDesc/sources/nodes/BaseMeshRenderNode.cpp
+  UniModelDesc/sources/nodes/BaseRenderNode.cpp
+  UniModelDesc/sources/nodes/BaseShellNode.cpp
+  UniModelDesc/sources/nodes/BillboardNode.cpp
+  UniModelDesc/sources/nodes/Bone.cpp
+  UniModelDesc/sources/nodes/Connector.cpp
+  UniModelDesc/sources/nodes/FakeOmniLightsNode.cpp
+  UniModelDesc/sources/nodes/FakeSpotLightsNode.cpp
+  UniModelDesc/sources/nodes/GeometryTransform.cpp
+  UniModelDesc/sources/nodes/LightNode.cpp
+  UniModelDesc/sources/nodes/LodNode.cpp
+  UniModelDesc/sources/nodes/NumberNode.cpp
+  UniModelDesc/sources/nodes/RenderNode.cpp
+  UniModelDesc/sources/nodes/RootNode.cpp
+  UniModelDesc/sources/nodes/SegmentsNode.cpp
+  UniModelDesc/sources/nodes/ShellNode.cpp
+  UniModelDesc/sources/nodes/ShellSkinNode.cpp
+  UniModelDesc/sources/nodes/SkinNode.cpp
+  UniModelDesc/sources/nodes/TransformNode.cpp
+  UniModelDesc/sources/utils/AttachmentIndex.cpp
+  UniModelDesc/sources/utils/CompactTextureChannels.cpp
+  UniModelDesc/sources/utils/DegenerateTriangles.cpp
+  UniModelDesc/sources/utils/FiniteModel.cpp
+  UniModelDesc/sources/utils/FiniteVertexData.cpp
+  UniModelDesc/sources/utils/MergeEqualMaterials.cpp
+  UniModelDesc/sources/utils/MergeRenderNodes.cpp
+  UniModelDesc/sources/utils/NumberNodeConverter.cpp
+  UniModelDesc/sources/utils/OptimizeTransformations.cpp
+  UniModelDesc/sources/utils/OptimizeVertices.cpp
+  UniModelDesc/sources/utils/PreOrder.cpp
+  UniModelDesc/sources/utils/TreeEdits.cpp
+  UniModelDesc/sources/utils/VertexWeld.cpp
+)
+
+set(BINDING_SOURCES
+  python_bindings/FixedMaterialRenderNode.cpp
+  python_bindings/ModuleFunctions.cpp
+  python_bindings/NumpyArrays.cpp
+  python_bindings/PyBlocks.cpp
+  python_bindings/PyBlocksAo.cpp
+  python_bindings/PyBlocksAorms.cpp
+  python_bindings/PyBlocksBase.cpp
+  python_bindings/PyBlocksBone.cpp
+  python_bindings/PyBlocksDamage.cpp
+  python_bindings/PyBlocksDecal.cpp
+  python_bindings/PyBlocksEmissive.cpp
+  python_bindings/PyBlocksFlir.cpp
+  python_bindings/PyBlocksGlass.cpp
+  python_bindings/PyBlocksIBlock.cpp
+  python_bindings/PyBlocksNormal.cpp
+  python_bindings/PyColorNode.cpp
+  python_bindings/PyConnector.cpp
+  python_bindings/PyDeckNode.cpp
+  python_bindings/PyFakeLights.cpp
+  python_bindings/PyLights.cpp
+  python_bindings/PyMirrorNode.cpp
+  python_bindings/PyModel.cpp
+  python_bindings/PyPBRNode.cpp
+  python_bindings/PyProperties.cpp
+  python_bindings/PyRenderNode.cpp
+  python_bindings/PySceneNodes.cpp
+  python_bindings/PyShells.cpp
+  python_bindings/SaveSequence.cpp
+  python_bindings/pytav_module.cpp
+)

@@ -1,0 +1,76 @@
+# Damaged model files of both formats: whatever the damage, validate lists
+# it with its offset and fails, and no command of the tool shows a traceback.
+
+import struct
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import pytav
+from tavtools.__main__ import main
+from tavtools.validate import validate
+
+
+def small_model(version: int) -> pytav.Model:
+    # A rig: an animated node with keys in the pool, a visibility node and a
+    # connector with properties; a render node for format 10.
+    model = pytav.Model()
+    arm = model.getRootTransform().addChild(pytav.AnimationNode("arm"))
+    arm.setRotationAnimation([(1, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0, 0.7071))])])
+    arm.setPositionAnimation([(2, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (0, 0, 1))])])
+    hatch = arm.addChild(pytav.VisibilityNode("hatch"))
+    hatch.setArguments([(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])])
+    grip = pytav.Connector("grip")
+    grip.setControlNode(hatch)
+    grip.setPropertyFloat("length", 2.5)
+    model.addConnector(grip)
+    if version == 10:
+        from support import base_block, pbr_node
+        node = pbr_node(base_block())
+        node.setControlNode(arm)
+        assert model.addRenderNode(node) == ""
+    return model
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory) -> dict:
+    folder = tmp_path_factory.mktemp("small")
+    out = {}
+    for version in (10, 20):
+        path = folder / f"small{version}.tav"
+        assert small_model(version).save(str(path), version) == ""
+        out[version] = path.read_bytes()
+    return out
+
+
+@st.composite
+def damages(draw, data: bytes):
+    # (kind, damaged bytes): cut short, one byte flipped, or a 32-bit word grown huge.
+    kind = draw(st.sampled_from(["truncated", "flipped", "inflated"]))
+    if kind == "truncated":
+        return kind, data[:draw(st.integers(0, len(data) - 1))]
+    out = bytearray(data)
+    at = draw(st.integers(0, len(data) - 4))
+    if kind == "flipped":
+        out[at] ^= draw(st.integers(1, 255))
+    else:
+        (word,) = struct.unpack_from("<I", data, at)
+        struct.pack_into("<I", out, at, min(word + draw(st.sampled_from([1, 1000, 1 << 24, 1 << 30])), 2**32 - 1))
+    return kind, bytes(out)
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+@given(data=st.data(), version=st.sampled_from([10, 20]))
+def test_damaged_file_gives_validate_a_traceback(files, tmp_path_factory, capsys, data, version):
+    kind, damaged = data.draw(damages(files[version]))
+    report = validate(damaged)
+    assert all(isinstance(i.offset, int) and 0 <= i.offset <= len(damaged) for i in report.issues)
+    if kind == "truncated":
+        assert report.errors
+    path = tmp_path_factory.getbasetemp() / "damaged.tav"
+    path.write_bytes(damaged)
+    assert main(["validate", str(path)]) == (1 if report.errors else 0)
+    for command in ("summary", "dump"):
+        assert main([command, str(path)]) in (0, 1)
+    assert "Traceback" not in capsys.readouterr().err
