@@ -97,6 +97,7 @@ demo: py blender
 # they are not part of `make test`.
 BENCH_BUILD := build/bench
 bench: py blender
+	$(PIP) install -q meshoptimizer
 	$(VENV)/bin/cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=OFF -DPYTAV_BENCH=ON >/dev/null
 	$(VENV)/bin/cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@missed=""; \

@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "ModelTestSupport.h"
 #include "qz/ExtException.h"
@@ -77,11 +78,12 @@ Welded pairwiseWeld(const Vertices& v, const std::vector<std::uint32_t>& indices
     return out;
 }
 
-// Welds and checks the result against the definition.
-Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t) {
+// Welds (on the workers given) and checks the result against the definition.
+Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t,
+                      const utils::Workers& workers = utils::Workers()) {
     const Welded expected = pairwiseWeld(v, idx, t);
     Indices indices = indexList(idx);
-    EXPECT_EQ(utils::weldVertices(v, indices, t), expected.removed);
+    EXPECT_EQ(utils::weldVertices(v, indices, t, workers), expected.removed);
     EXPECT_EQ(bitsOf(v.interleave()), expected.rowBits);
     EXPECT_EQ(indices.indices, expected.indices);
     return expected;
@@ -143,6 +145,51 @@ INSTANTIATE_TEST_SUITE_P(WeldNoiseAroundTolerance, WeldAgainstPairwise,
                                          std::tuple{5u, 1.001f, false}, std::tuple{6u, 0.7f, true},
                                          std::tuple{7u, 1.0f, true}, std::tuple{8u, 1.0f, false}));
 
+qz::ThreadPool pool(unsigned workers) { return qz::ThreadPool("VertexPassTest", workers, qz::ThreadInfo{}); }
+
+// Seed, workers. Groups of rows within a tolerance or so of each other, most
+// around the borders of grid cells (so that matches cross cells and chain
+// through neighbours), some inside a cell; positions of four components.
+class WeldOnWorkers : public testing::TestWithParam<std::tuple<unsigned, unsigned>> {};
+
+TEST_P(WeldOnWorkers, MatchesAcrossCellBordersGiveThePairwiseResult) {
+    const auto [seed, workers] = GetParam();
+    std::mt19937 rng(seed);
+    const float t = 0.01f, cell = 64.0f * t;
+    std::uniform_int_distribution<int> pick(0, 7), cellNumber(-3, 3);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<std::vector<float>> rows;
+    for (int b = 0; b < 400; ++b) {
+        std::vector<float> r(9, 0.0f);
+        for (std::size_t f = 0; f < 3; ++f)
+            r[f] = (float(cellNumber(rng)) + (pick(rng) < 6 ? 0.5f : 0.0f)) * cell + unit(rng) * 2.0f * t;
+        r[3] = float(pick(rng) % 2);
+        r[4 + pick(rng) % 5] = 0.5f;
+        rows.push_back(r);
+        for (int c = 0, copies = pick(rng) % 4; c < copies; ++c) {
+            std::vector<float> copy = rows[rows.size() - 1 - std::size_t(pick(rng)) % (std::size_t(c) + 1)];
+            for (std::size_t f : {std::size_t(0), std::size_t(1), std::size_t(2), std::size_t(4) + pick(rng) % 5})
+                copy[f] += unit(rng) * 1.2f * t;
+            rows.push_back(copy);
+        }
+    }
+    std::shuffle(rows.begin(), rows.end(), rng);
+    Vertices v;
+    for (const auto& [code, from, n] : {std::tuple{POSITION0, 0, 4}, std::tuple{NORMAL0, 4, 3}, std::tuple{TEXCOORD0, 7, 2}}) {
+        std::vector<float> column;
+        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
+        v.setAttribute(code, std::uint32_t(n), column);
+    }
+    Idx idx;
+    for (std::uint32_t i = 0; i < rows.size(); ++i)
+        if (pick(rng) != 0) idx.push_back(i);
+    auto p = pool(workers);
+    EXPECT_GT(weldAndCompare(v, idx, t, utils::Workers(p)).merged, 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Weld, WeldOnWorkers,
+                         testing::Combine(testing::Values(11u, 12u, 13u, 14u), testing::Values(2u, 3u)));
+
 struct SmallCase {
     const char* name;
     std::vector<float> xyzw;
@@ -176,8 +223,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {kFar, -kFar, 0, 0, kFar, -kFar, 0, 0, kNextFar, -kFar, 0, 0, kBig, 0, 0, 0, kBig, 0, 0, 0},
                   {0, 1, 2, 3, 4}, {0, 0, 1, 2, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-qz::ThreadPool pool(unsigned workers) { return qz::ThreadPool("VertexPassTest", workers, qz::ThreadInfo{}); }
 
 constexpr std::uint32_t N = TexCoordChannels::NONE;
 using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
@@ -284,6 +329,38 @@ TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
         root->addRenderNode(meshNode("uneven", top, materialFor(uneven), uneven, indexList({0, 1, 2})));
         EXPECT_THROW(utils::optimizeVertices(*root, kTolerance, p), std::out_of_range);
     }
+}
+
+// A mesh holding most of the model's vertices is welded by every worker:
+// groups of rows within 0.4 tolerance of a lattice point 10 tolerances from
+// the next, so each group welds into its first row.
+TEST(VertexPass, LargeMeshWeldsIntoTheFirstRowOfEachGroup) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> noise(-0.4f * kTolerance, 0.4f * kTolerance);
+    std::uniform_int_distribution<std::uint32_t> lattice(0, 99);
+    const std::size_t count = std::size_t(1) << 17;
+    std::vector<float> xyz;
+    std::vector<std::uint32_t> group;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t g[3] = {lattice(rng), lattice(rng), lattice(rng) % 20};
+        group.push_back(g[0] + 100 * g[1] + 10000 * g[2]);
+        for (std::uint32_t a : g) xyz.push_back(float(a) * 10.0f * kTolerance + 0.25f + noise(rng));
+    }
+    std::unordered_map<std::uint32_t, std::uint32_t> number;
+    Idx expected, all(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        expected.push_back(number.emplace(group[k], std::uint32_t(number.size())).first->second);
+        all[k] = std::uint32_t(k);
+    }
+    auto [top, root] = Fixture();
+    const Vertices v = points(xyz);
+    auto node = meshNode("large", top, materialFor(v), v, indexList(all, 1));
+    root->addRenderNode(node);
+    root->addRenderNode(meshNode("small", top, materialFor(v), points({0, 0, 0, 1, 0, 0, 1, 0, 0}), indexList({0, 1, 2})));
+    auto p = pool(2);
+    EXPECT_EQ(utils::optimizeVertices(*root, kTolerance, p).weldedVertices, count - number.size() + 1);
+    EXPECT_EQ(node->getIndices().indices, expected);
+    EXPECT_EQ(node->getVertices().vertexCount(), number.size());
 }
 
 // TEXCOORD2 is within a thousandth of TEXCOORD0 and goes, TEXCOORD3 is

@@ -31,14 +31,19 @@
 //    square of the vertex count.
 //  - Touches only its arguments: meshes can be welded on several threads at
 //    once.
+//  - With `workers`, the passes over the rows and the grid are spread over
+//    their pool (see utils/Workers.h: not from one of its tasks); the result
+//    is the same as on one thread, vertex for vertex.
 
 #include <cstddef>
 
 #include "Indices.h"
 #include "Vertices.h"
+#include "utils/Workers.h"
 
 namespace model::utils {
 
 std::size_t weldVertices(Vertices& vertices, Indices& indices, float tolerance);
+std::size_t weldVertices(Vertices& vertices, Indices& indices, float tolerance, const Workers& workers);
 
 }  // namespace model::utils

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <functional>
 #include <unordered_set>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "utils/DegenerateTriangles.h"
 #include "utils/MergeRenderNodes.h"
 #include "utils/VertexWeld.h"
+#include "utils/Workers.h"
 
 namespace model::utils {
 namespace {
@@ -23,31 +23,9 @@ namespace {
 // The core task system's name for the vertex pass's task groups.
 constexpr const char* kVertexPassTaskGroup = "UNIMODELDESCSTATIC";
 
-// Runs job(k) for k in [0, count) on the pool and waits. Errors are kept per
-// job and the one of the lowest k is rethrown, so that which error a save
-// reports does not depend on timing.
-void runTasks(qz::ThreadPool& pool, std::size_t count, const std::function<void(std::size_t)>& job) {
-    if (count == 0) return;
-    std::vector<std::exception_ptr> errors(count);
-    const auto group = qz::TaskGroup::create(kVertexPassTaskGroup);
-    try {
-        for (std::size_t k = 0; k < count; ++k)
-            pool.submit(group, [&job, &errors, k] {
-                try {
-                    job(k);
-                } catch (...) {
-                    errors[k] = std::current_exception();
-                }
-            });
-    } catch (...) {
-        // The queued tasks refer to this frame.
-        group->wait();
-        throw;
-    }
-    group->wait();
-    for (const std::exception_ptr& e : errors)
-        if (e) std::rethrow_exception(e);
-}
+// Below this many vertices a mesh is welded by one worker: the passes of a
+// shared weld would cost more in hand-overs than they save.
+constexpr std::size_t kLargeMesh = std::size_t(1) << 16;
 
 // Each object once, in list order: two tasks must never share a node.
 template <class T, class List>
@@ -82,15 +60,56 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
     std::atomic<std::size_t> renderWelded{0};
     std::atomic<std::size_t> renderDegenerate{0};
     const std::vector<BaseMeshRenderNode*> meshes = distinctNodes<BaseMeshRenderNode>(root.getRenderNodes());
-    runTasks(pool, meshes.size(), [&](std::size_t k) {
+    auto tidy = [&](std::size_t k, const Workers& workers) {
         BaseMeshRenderNode& mesh = *meshes[k];
         const std::size_t scans = mesh.getNumParents();
         mesh.editGeometry([&](Vertices& vertices, Indices& indices) {
-            renderWelded += weldVertices(vertices, indices, tolerance);
+            renderWelded += weldVertices(vertices, indices, tolerance, workers);
             if (indices.primitiveKind == primitive_kind::kTriangleList)
                 renderDegenerate += removeDegenerateTriangles(vertices, indices.indices, scans);
         });
-    });
+    };
+    // A mesh that holds a large share of all vertices would keep one worker
+    // busy while the others wait: it is welded by all of them, on this
+    // thread, while the other meshes run as tasks of their own.
+    std::vector<std::size_t> large, small;
+    std::size_t total = 0;
+    for (const BaseMeshRenderNode* mesh : meshes) total += mesh->getVertices().vertexCount();
+    for (std::size_t k = 0; k < meshes.size(); ++k) {
+        const std::size_t count = meshes[k]->getVertices().vertexCount();
+        const bool isLarge = pool.threadCount() > 1 && count >= kLargeMesh && count * 2 * pool.threadCount() >= total;
+        (isLarge ? large : small).push_back(k);
+    }
+    std::vector<std::exception_ptr> errors(meshes.size());
+    {
+        const Workers one;
+        const auto group = qz::TaskGroup::create(kVertexPassTaskGroup);
+        try {
+            for (std::size_t k : small)
+                pool.submit(group, [&, k] {
+                    try {
+                        tidy(k, one);
+                    } catch (...) {
+                        errors[k] = std::current_exception();
+                    }
+                });
+        } catch (...) {
+            // The queued tasks refer to this frame.
+            group->wait();
+            throw;
+        }
+        const Workers all(pool);
+        for (std::size_t k : large) {
+            try {
+                tidy(k, all);
+            } catch (...) {
+                errors[k] = std::current_exception();
+            }
+        }
+        group->wait();
+    }
+    for (const std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
     removeEmptyRenderNodes(root);
 
     std::atomic<std::size_t> shellWelded{0};
@@ -100,7 +119,7 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
         const ShellGeometry g = shellGeometry(*shell);
         if (g.vertices) shells.push_back(g);
     }
-    runTasks(pool, shells.size(), [&](std::size_t k) {
+    Workers(pool).forEachTask(shells.size(), [&](std::size_t k) {
         shellWelded += weldVertices(*shells[k].vertices, *shells[k].indices, tolerance);
         shellTriangles += shells[k].indices->indices.size() / 3;
     });

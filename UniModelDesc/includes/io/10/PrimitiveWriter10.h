@@ -69,6 +69,9 @@ public:
     void writeTexture(const Texture& texture);
 
 private:
+    template <class T>
+    void writeNarrowed(const std::vector<std::uint32_t>& indices);
+
     io::IBinaryFileW& sink;
 };
 

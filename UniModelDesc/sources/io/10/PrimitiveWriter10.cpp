@@ -131,14 +131,29 @@ void PrimitiveWriter10::writeIndices(const Indices& list) {
     sink.writeU32(list.primitiveKind);
     switch (code) {
     case 0:
-        sink.writeU8s(std::vector<std::uint8_t>(indices.begin(), indices.end()));
+        writeNarrowed<std::uint8_t>(indices);
         break;
     case 1:
-        sink.writeU16s(std::vector<std::uint16_t>(indices.begin(), indices.end()));
+        writeNarrowed<std::uint16_t>(indices);
         break;
     default:
         sink.writeU32s(indices);
         break;
+    }
+}
+
+// Narrowed a block at a time, so a big list needs no narrowed copy of its own.
+template <class T>
+void PrimitiveWriter10::writeNarrowed(const std::vector<std::uint32_t>& indices) {
+    constexpr std::size_t kBlock = std::size_t(1) << 14;
+    std::vector<T> block(std::min(kBlock, indices.size()));
+    for (std::size_t first = 0; first < indices.size(); first += kBlock) {
+        const std::size_t n = std::min(kBlock, indices.size() - first);
+        std::copy_n(indices.begin() + static_cast<std::ptrdiff_t>(first), n, block.begin());
+        if constexpr (sizeof(T) == 1)
+            sink.writeU8s(std::span<const T>(block.data(), n));
+        else
+            sink.writeU16s(std::span<const T>(block.data(), n));
     }
 }
 
