@@ -8,7 +8,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import pytav
@@ -118,6 +118,8 @@ KEPT = [(0.0, (0.0, 0.0)), (1.0, (1.0, 0.5))]
 
 @settings(max_examples=60, deadline=None)
 @given(keys=st.lists(st.tuples(TIMES, PAIR), max_size=5))
+@example(keys=[(0.0, (0, 0)), (math.nan, (0, 0)), (math.inf, (0, 0))])
+@example(keys=[(0.0, (0, 0)), (-math.inf, (0, 0))])
 def test_float2_keys_are_saved_as_given_unless_a_time_is_not_finite_which_refuses_the_call(keys):
     prop = pytav.PropertyFloat2(7, KEPT)
     with np.errstate(over="ignore"):

@@ -2,7 +2,7 @@
 # degenerate triangles, seen in saved files.
 
 import numpy as np
-from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis import HealthCheck, example, given, settings, strategies as st
 
 import pytav
 from support import _set, base_block, pbr_node, rows, save_and_read
@@ -64,6 +64,8 @@ def kept_by_one_scan(triangles) -> list:
 
 @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(triangles=st.lists(st.fixed_dictionaries({"positions": CORNERS, "indices": PATTERNS}), min_size=1, max_size=6))
+@example(triangles=[{"positions": ((0, 0, 0), (NEAR, NEAR, 1), (-NEAR, 0, 2)), "indices": (0, 1, 2)}] + [
+    {"positions": ((0, 0, 0), (1, 0, 0), (0, 1, 0)), "indices": p} for p in [(0, 1, 2), (0, 1, 0)]])
 def test_saved_triangles_are_the_given_ones_less_those_with_equal_indices_or_two_close_axes(tmp_path, triangles):
     # Three vertices per triangle, told apart by their coordinates so that
     # welding merges none of them.
