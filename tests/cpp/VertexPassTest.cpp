@@ -17,7 +17,6 @@
 #include "qz/ExtException.h"
 #include "qz/tasks/ThreadPool.h"
 #include "utils/CompactTextureChannels.h"
-#include "utils/DegenerateTriangles.h"
 #include "utils/OptimizeVertices.h"
 #include "utils/VertexWeld.h"
 
@@ -252,17 +251,6 @@ struct Fixture {
 const PropertiesSet& setOf(const Ptr<RenderNode>& n) { return dynamic_cast<const PropertiesSet&>(*n->getMaterial()); }
 
 }  // namespace
-
-TEST(VertexPass, TriangleIsDegenerateWhenTwoAxesAreClose) {
-    // A sliver along z; only x close; x and y close for P1 only.
-    for (const auto& [xyz, removed] : std::vector<std::pair<std::vector<float>, std::size_t>>{
-             {{0, 0, 0, 0.00005f, 0.00009f, 1, -0.00009f, 0.00001f, 2}, 1},
-             {{0, 0, 0, 0.00005f, 1, 0, 0, 0, 1}, 0},
-             {{0, 0, 0, 0, 0, 1, 0.001f, 0.001f, 2}, 0}}) {
-        Idx idx{0, 1, 2};
-        EXPECT_EQ(utils::removeDegenerateTriangles(points(xyz), idx, 1), removed) << xyz[3];
-    }
-}
 
 TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
     auto [top, root] = Fixture();

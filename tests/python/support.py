@@ -27,6 +27,10 @@ def pytav_warnings(capfd) -> list:
     return [m.group(2) for m in lines if m and m.group(1) == "WARNING"]
 
 
+def u32(*values) -> bytes:
+    return struct.pack(f"<{len(values)}I", *values)
+
+
 def save_and_read(model, path, version=10) -> dict:
     message = model.save(str(path), version)
     assert message == "", message
@@ -197,21 +201,6 @@ def moved(x):
     return [(1, 0, 0, x), (0, 1, 0, 0), (0, 0, 1, 0), (0, 0, 0, 1)]
 
 
-def sample_fake_lights():
-    # One fake omni and one two-sided fake spot light with distinct values.
-    omni_light = pytav.FakeOmniLight()
-    omni_light.setPos((1, 2, 3))
-    omni_light.setUV((0, 0), (0.5, 0.5))
-    omni_light.setSize(0.25)
-    spot_light = pytav.FakeSpotLight()
-    spot_light.setPos((-1, -2, -3))
-    spot_light.setUV((0.5, 0), (1, 0.5))
-    spot_light.setBackUV((0, 0.5), (0.5, 1))
-    spot_light.setBackSide(True)
-    spot_light.setSize(0.5)
-    return omni_light, spot_light
-
-
 def _added(model, parent, node, add=None):
     node.setControlNode(parent)
     return (add or model.addRenderNode)(node)
@@ -284,7 +273,16 @@ def build(model=None, lod=True):
                               (visibility, color), (far, mirror_node(POSITIONS + np.float32(12))), (body, deck)]
     messages = [_added(model, parent, node) for parent, node in placed]
 
-    omni_light, spot_light = sample_fake_lights()
+    # One fake omni and one two-sided fake spot light with distinct values.
+    omni_light, spot_light = pytav.FakeOmniLight(), pytav.FakeSpotLight()
+    omni_light.setPos((1, 2, 3))
+    omni_light.setUV((0, 0), (0.5, 0.5))
+    omni_light.setSize(0.25)
+    spot_light.setPos((-1, -2, -3))
+    spot_light.setUV((0.5, 0), (1, 0.5))
+    spot_light.setBackUV((0, 0.5), (0.5, 1))
+    spot_light.setBackSide(True)
+    spot_light.setSize(0.5)
     for cls, light in ((pytav.FakeOmniLights, omni_light), (pytav.AnimatedFakeOmniLight, omni_light),
                        (pytav.FakeSpotLights, spot_light), (pytav.AnimatedFakeSpotLight, spot_light)):
         light_set = cls(cls.__name__.lower())

@@ -4,33 +4,25 @@ import numpy as np
 import pytest
 
 import pytav
-from support import NORMALS, POSITIONS, base_block, build_message, float_bits, rows, saved_single, uv
+from support import NORMALS, POSITIONS, _set, base_block, build_message, float_bits, rows, saved_single, uv
 
 
-def _base(positions=POSITIONS, normals=NORMALS, coordinates=None, albedo=""):
-    block = pytav.BaseBlock()
-    for setter, value in (("setPositions", positions), ("setNormals", normals), ("setAlbedoMapUV", coordinates)):
-        if value is not None:
-            getattr(block, setter)(np.asarray(value, dtype=np.float32))
-    if albedo:
-        block.setAlbedoMap(albedo)
-    return block
+def _floats(values):
+    return None if values is None else np.asarray(values, dtype=np.float32)
+
+
+def _base(positions=POSITIONS, normals=NORMALS, coordinates=None, albedo=None):
+    return _set(pytav.BaseBlock(), ("setPositions", _floats(positions)), ("setNormals", _floats(normals)),
+                ("setAlbedoMapUV", _floats(coordinates)), ("setAlbedoMap", albedo))
 
 
 def _partial(block_class, **calls):
-    block = block_class()
-    for setter, value in calls.items():
-        getattr(block, setter)(value)
-    return block
+    return _set(block_class(), *calls.items())
 
 
 def _bones(weights=True, indices=(0, 1, 2, 3) * 4):
-    block = pytav.BoneBlock()
-    if weights:
-        block.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
-    if indices is not None:
-        block.setBoneIndices(np.asarray(indices, dtype=np.uint32))
-    return block
+    return _set(pytav.BoneBlock(), ("setBoneWeights", np.full(16, 0.25, dtype=np.float32) if weights else None),
+                ("setBoneIndices", None if indices is None else np.asarray(indices, dtype=np.uint32)))
 
 
 NINE = np.arange(1, 10, dtype=np.float32)

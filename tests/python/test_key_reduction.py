@@ -1,5 +1,6 @@
 # Key reduction: the keys a file keeps must reproduce every key the script
-# gave, on every channel that thins its keys.
+# gave, on every channel that thins its keys; PropertyFloat2 keeps its keys
+# exactly as given and refuses only times that are not finite.
 
 import math
 import tempfile
@@ -7,11 +8,11 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import pytav
-from support import keep, node_named, save_and_read
+from support import base_block, keep, node_named, save_and_read, saved_single
 from tavtools.preview import _rotation_at, _vector_at
 
 # Stored values are 32-bit floats; the curves are evaluated here in 64 bits.
@@ -36,6 +37,15 @@ def animation_keys(channel: str, keys: list) -> list:
     keep(model, model.getRootTransform().addChild(node))
     (entry,) = node_named(read(model), "anim")[channel]
     return entry["scale_keys" if channel == "scale" else "keys"]
+
+
+def shift_keys(prop) -> list:
+    # The keys of a PropertyFloat2 as the material of a PBR node saves them.
+    base = base_block()
+    base.setAlbedoMapUVShift(prop)
+    with tempfile.TemporaryDirectory() as folder:
+        (shift,) = [u for u in saved_single(Path(folder), base)[1]["animated_uniforms"] if u["name"] == "diffuseShift"]
+    return shift["keys"]
 
 
 # --- key lists that make a greedy thinning miss keys ----------------------------
@@ -96,3 +106,28 @@ def test_key_off_the_line_by_more_than_the_tolerance_is_kept_and_within_it_dropp
     keys = [(0.0, (0, 0, 0)), (0.5, (0.5 + off_line * 1e-4, 0, 0)), (1.0, (1, 0, 0))]
     times = [k[0] for k in animation_keys("position", keys)]
     assert times == ([0.0, 0.5, 1.0] if kept else [0.0, 1.0])
+
+
+# --- PropertyFloat2: keys as given ------------------------------------------------
+
+# Times drawn from a few values repeat, and NaN and infinities fall, in every position of the list.
+TIMES = st.one_of(st.sampled_from([0.0, -0.0, 0.5, 3.4028235e38, 1e300, 5e-324, math.nan, -math.inf]), st.floats())
+PAIR = st.tuples(st.floats(-8, 8, width=32), st.floats(-8, 8, width=32))
+KEPT = [(0.0, (0.0, 0.0)), (1.0, (1.0, 0.5))]
+
+
+@settings(max_examples=60, deadline=None)
+@given(keys=st.lists(st.tuples(TIMES, PAIR), max_size=5))
+@example(keys=[(0.0, (0, 0)), (math.nan, (0, 0)), (math.inf, (0, 0))])
+@example(keys=[(0.0, (0, 0)), (-math.inf, (0, 0))])
+def test_float2_keys_are_saved_as_given_unless_a_time_is_not_finite_which_refuses_the_call(keys):
+    prop = pytav.PropertyFloat2(7, KEPT)
+    with np.errstate(over="ignore"):
+        keys = [(f32(t), v) for t, v in keys]  # times are taken as 32-bit floats
+    if all(math.isfinite(t) for t, _ in keys):
+        prop.setAnim(7, keys)
+    else:
+        with pytest.raises(ValueError, match="^Property key holds a value that is not finite.$"):
+            prop.setAnim(7, keys)
+        keys = KEPT
+    assert shift_keys(prop) == [[t, f32(a), f32(b)] for t, (a, b) in keys]

@@ -49,6 +49,23 @@ def test_fifo_gets_the_model_written_into_it_and_nothing_beside_it(tmp_path, ima
     assert sorted(os.listdir(tmp_path)) == sorted({fifo.name, target.name})
 
 
+# (other hard links of the file, whether the path is a symbolic link to it)
+@pytest.mark.parametrize("links, symlink", [(0, False), (1, False), (2, False), (0, True), (1, True)])
+def test_every_name_of_a_longer_old_file_reads_the_model_with_its_mode_kept(tmp_path, image, links, symlink):
+    old, target = tmp_path / "old.tav", tmp_path / ("link.tav" if symlink else "old.tav")
+    old.write_bytes(b"x" * (len(image) + 100))
+    old.chmod(0o640)
+    names = [old] + [tmp_path / f"other{i}.tav" for i in range(links)]
+    [os.link(old, name) for name in names[1:]]
+    if symlink:
+        target.symlink_to(old.name)
+    assert support.build()[0].save(str(target), 10) == ""
+    assert [name.read_bytes() == image for name in names] == [True] * len(names)
+    assert (old.stat().st_nlink, stat.S_IMODE(old.stat().st_mode)) == (1 + links, 0o640)
+    assert target.is_symlink() == symlink
+    assert sorted(os.listdir(tmp_path)) == sorted({name.name for name in names} | {target.name})
+
+
 @pytest.mark.parametrize("make_path", [
     lambda folder: str(folder / "model.tav") + "\0.tav",
     lambda folder: str(folder / ("m" * 300 + ".tav")),

@@ -1,8 +1,6 @@
 # Scene nodes as saved: matrices, level-of-detail ranges, visibility ranges and the tree.
 
 import numpy as np
-
-
 import pytest
 
 import pytav
@@ -66,20 +64,25 @@ def test_lod_ranges_are_squared_distances_in_given_order(tmp_path, distances, ra
 # node, which the save then folds away; this entry keeps one range in it.
 KEEPER_ENTRY = (8, [(0.0, 1.0)])
 KEEPER_RANGES = {"argument": 8, "ranges": [[-1.0, 1.0]]}
+BELOW_HALF = float(np.nextafter(np.float32(0.5), np.float32(0)))
+BELOW_END = float(np.nextafter(np.float32(1.0001), np.float32(0)))
 
 
 @pytest.mark.parametrize("keys, ranges", [
     ([], []),
-    ([(0.0, 1.0)], [[-1.0, 1.0]]),
     ([(0.0, 0.5)], [[-1.0, 1.0]]),
-    ([(0.0, 0.0)], []),
-    ([(-1, 0), (0, 1), (0.5, 0)], [[0.0, 0.5]]),
-    ([(-1, 1), (1, 1)], [[-1.0, 1.0001]]),
     ([(-1, 1), (-0.5, 0), (0, 1), (0.5, 0), (0.75, 1)], [[-1.0, -0.5], [0.0, 0.5], [0.75, 1.0001]]),
-    # A range that would open at or past its closing point is left out.
-    ([(-1, 0), (2, 1)], []),
     # Keys are taken as given, not sorted.
     ([(0.5, 0), (-1, 1), (0, 0)], [[-1.0, 0.0]]),
+    # 0.5 shows, the float just below it hides, whether opening or closing.
+    ([(-1, 0), (0, 0.5), (0.5, 0)], [[0.0, 0.5]]),
+    ([(-1, 1), (0, 0.5), (0.5, BELOW_HALF)], [[-1.0, 0.5]]),
+    ([(-1, 0), (0, BELOW_HALF), (0.5, 1)], [[0.5, 1.0001]]),
+    ([(0.0, BELOW_HALF)], []),
+    ([(0.25, 1), (0.25, 0)], [[0.25, 0.25]]),
+    # A range left open ends at 1.0001 when it starts below that, else is left out.
+    ([(-1, 0), (BELOW_END, 1)], [[BELOW_END, 1.0001]]),
+    ([(-1, 0), (float(np.float32(1.0001)), 1)], []),
 ])
 def test_visible_ranges_from_keys(tmp_path, keys, ranges):
     node = pytav.VisibilityNode("vis")

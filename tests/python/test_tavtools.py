@@ -3,24 +3,22 @@
 import contextlib
 import hashlib
 import json
+import math
 import random
 import re
 import struct
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 import pytav
 import tavtools
-from support import FLT_MAX, build, color_base_block, pbr_node
+from support import FLT_MAX, build, color_base_block, pbr_node, u32
 from tavtools import FormatError
 from tavtools.__main__ import main
 from tavtools.validate import validate
-
-
-def u32(*values):
-    return struct.pack(f"<{len(values)}I", *values)
 
 
 # The file of an empty model: string table, root record with its version
@@ -169,6 +167,30 @@ def test_validate_flags_an_index_not_below_the_vertex_count(tmp_path, index, fla
     expected = [("error", "INDEX_OUT_OF_RANGE", "RENDER_NODES record 0 'mesh'")] * flagged
     assert [(i.severity, i.code, i.path) for i in report.issues] == expected + [("error", "TRAILING_BYTES", "")]
     assert report.issues[-1].offset == len(data)
+
+
+BELOW_ONE = float(np.nextafter(np.float32(1), np.float32(0)))
+
+
+@pytest.mark.parametrize("box, flagged", [
+    ([FLT_MAX] * 3 + [-FLT_MAX] * 3, False),
+    ([0.0] * 6, False),
+    ([0, 0, 1, 1, 1, BELOW_ONE], True),
+    ([1, 0, 0, BELOW_ONE, 1, 1], True),
+    # Empty on some axes only.
+    ([FLT_MAX] * 3 + [-FLT_MAX, -FLT_MAX, 5], True),
+    ([0, FLT_MAX, FLT_MAX, 1, -FLT_MAX, -FLT_MAX], True),
+    ([0, 0, 0, 1, 1, math.nan], True),
+    ([-math.inf, 0, 0, 1, 1, 1], True),
+])
+@pytest.mark.parametrize("version", [10, 20])
+def test_validate_flags_a_box_whose_maximum_is_below_its_minimum_unless_empty(tmp_path, box, flagged, version):
+    data = saved(tmp_path, lambda model, root: None, version)
+    form, start = ("<6d", data.index(struct.pack("<d", FLT_MAX))) if version == 10 else ("<6f", 12)
+    for which, name in enumerate(["bounding_box", "user_box", "light_box"]):
+        at = start + which * struct.calcsize(form)
+        bad = data[:at] + struct.pack(form, *box) + data[at + struct.calcsize(form):]
+        assert [(i.severity, i.code, i.path) for i in validate(bad).issues] == [("error", "BAD_BOX", name)] * flagged
 
 
 def test_validate_stops_at_a_damage_it_cannot_read_past_keeping_the_earlier_ones():

@@ -6,13 +6,9 @@ import pytest
 
 import pytav
 import tavtools
-from support import FLT_MAX, build, save_and_read
+from support import FLT_MAX, build, save_and_read, u32
 from tavtools import FormatError
 from tavtools.validate import validate
-
-
-def u32(*values):
-    return struct.pack(f"<{len(values)}I", *values)
 
 
 # The file of an empty model: header with three empty boxes, a pool holding

@@ -1,9 +1,11 @@
-# The save's merging of materials and render nodes seen in saved files.
+# The save's merging of materials and render nodes, and its removal of
+# degenerate triangles, seen in saved files.
 
 import numpy as np
+from hypothesis import HealthCheck, example, given, settings, strategies as st
 
 import pytav
-from support import base_block, pbr_node, save_and_read
+from support import _set, base_block, pbr_node, rows, save_and_read
 
 
 def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
@@ -53,7 +55,7 @@ def soup_of_grid(rng, side: int, shift: float):
 
 def test_large_soups_weld_into_first_rows_and_keep_every_index(tmp_path):
     # Two meshes big enough to be welded by every worker, with index lists
-    # of 32-bit width long enough to be stored straight from the model.
+    # of 32-bit width.
     rng = np.random.default_rng(3)
     soups = [soup_of_grid(rng, 300, shift) for shift in (0.0, 5.0)]
     model = pytav.Model()
@@ -83,3 +85,48 @@ def test_large_soups_weld_into_first_rows_and_keep_every_index(tmp_path):
         saved = np.asarray(record["vertices"], dtype=np.float32).reshape(-1, size)
         assert saved.shape[0] == len(points)
         assert saved[:, :3].tobytes() == rows[np.sort(first)].tobytes()
+
+
+# --- degenerate triangles -------------------------------------------------------
+
+NEAR = np.float32(1e-4)
+# Coordinates around the closeness bound: equal, inside, on and past it, far.
+COORD = st.sampled_from([0.0, 5e-5, float(NEAR), -float(NEAR), float(np.nextafter(NEAR, np.float32(1))), 2e-4, 1.0])
+CORNERS = st.tuples(*[st.tuples(COORD, COORD, COORD)] * 3)
+# Index patterns of one triangle's own three vertices: every equal pair.
+PATTERNS = st.sampled_from([(0, 1, 2), (0, 0, 2), (0, 1, 0), (0, 1, 1), (1, 1, 1), (2, 0, 2)])
+
+
+def degenerate(p) -> bool:
+    # Two indices equal, or two axes on which both other corners are within 1e-4 of the first.
+    a, b, c = (np.float32(p["positions"][i]) for i in p["indices"])
+    return len(set(p["indices"])) < 3 or np.sum((abs(a - b) <= NEAR) & (abs(a - c) <= NEAR)) >= 2
+
+
+def kept_by_one_scan(triangles) -> list:
+    # A removal moves the next triangle into the place just looked at; one
+    # scan (one parent entry) passes over it.
+    if not triangles:
+        return []
+    if degenerate(triangles[0]):
+        return triangles[1:2] + kept_by_one_scan(triangles[2:])
+    return triangles[:1] + kept_by_one_scan(triangles[1:])
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(triangles=st.lists(st.fixed_dictionaries({"positions": CORNERS, "indices": PATTERNS}), min_size=1, max_size=6))
+@example(triangles=[{"positions": ((0, 0, 0), (NEAR, NEAR, 1), (-NEAR, 0, 2)), "indices": (0, 1, 2)}] + [
+    {"positions": ((0, 0, 0), (1, 0, 0), (0, 1, 0)), "indices": p} for p in [(0, 1, 2), (0, 1, 0)]])
+def test_saved_triangles_are_the_given_ones_less_those_with_equal_indices_or_two_close_axes(tmp_path, triangles):
+    # Three vertices per triangle, told apart by their coordinates so that
+    # welding merges none of them.
+    positions = np.array([p["positions"] for p in triangles], dtype=np.float32).ravel()
+    count = 3 * len(triangles)
+    block = _set(pytav.BaseBlock(), ("setPositions", positions), ("setNormals", np.tile(np.float32([0, 0, 1]), count)),
+                 ("setAlbedoMapUV", np.arange(2 * count, dtype=np.float32) / 8), ("setAlbedoMap", "a.dds"))
+    indices = np.array([3 * k + i for k, p in enumerate(triangles) for i in p["indices"]], dtype=np.uint32)
+    data = save_nodes(tmp_path, [(pbr_node(block, indices=indices), None)])
+    saved = [tuple(tuple(rows(r)[i][:3]) for i in r["indices"][t:t + 3])
+             for r in render_records(data) for t in range(0, len(r["indices"]), 3)]
+    assert saved == [tuple(tuple(np.float32(p["positions"][i]).tolist()) for i in p["indices"])
+                     for p in kept_by_one_scan(triangles)]
