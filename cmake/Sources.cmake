@@ -93,6 +93,7 @@ set(UMD_SOURCES
   UniModelDesc/sources/utils/PreOrder.cpp
   UniModelDesc/sources/utils/TreeEdits.cpp
   UniModelDesc/sources/utils/VertexWeld.cpp
+  UniModelDesc/sources/utils/Workers.cpp
 )
 
 set(BINDING_SOURCES
