@@ -32,14 +32,13 @@ void bindModuleFunctions(pybind11::module_& m) {
     m.def("get_num_alived_objects", &aliveObjects, "Returns number of alived objects.");
     m.def("get_version", &versionText, "Returns version of bindings.");
     m.def("log_error", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_ERROR, text); },
-          "Writes error message to log.");
+          pybind11::arg("text"), "Writes error message to log.");
     m.def("log_info", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_INFO, text); },
-          "Writes info message to log.");
-    m.def("log_warning",
-          [](const std::string& text) { qz::logText(kLogTag, qz::LOG_WARNING, text); },
-          "Writes warning message to log.");
+          pybind11::arg("text"), "Writes info message to log.");
+    m.def("log_warning", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_WARNING, text); },
+          pybind11::arg("text"), "Writes warning message to log.");
     m.def("log_debug", [](const std::string& text) { qz::logText(kLogTag, qz::LOG_DEBUG, text); },
-          "Writes debug message to log.");
+          pybind11::arg("text"), "Writes debug message to log.");
 }
 
 }  // namespace pytav

@@ -55,9 +55,10 @@ void declareColorNode(py::module_& m) { py::class_<ColorNode, IRenderNode>(m, "C
 
 void bindColorNode(py::module_& m) {
     bindFixedMaterialNode<ColorNode, FloatArray>(m, "ColorNode")
-        .def("setIndices", indexList<ColorNode>(&ColorNode::setIndices))
-        .def("setColor", &ColorNode::setColor)
-        .def("setControlNode", &ColorNode::setControlNode);
+        .def("setIndices", indexList<ColorNode>(&ColorNode::setIndices), py::arg("indices"),
+             "Sets the triangle indices.")
+        .def("setColor", &ColorNode::setColor, py::arg("r"), py::arg("g"), py::arg("b"), "Sets the colour.")
+        .def("setControlNode", &ColorNode::setControlNode, py::arg("node"), "Hangs the render node below node.");
 }
 
 }  // namespace pytav

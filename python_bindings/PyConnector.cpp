@@ -41,10 +41,12 @@ void declareConnector(py::module_& m) { py::class_<Connector>(m, "Connector"); }
 
 void bindConnector(py::module_& m) {
     py::class_<Connector>(m.attr("Connector"))
-        .def(py::init<const std::string&>())
-        .def("setControlNode", &Connector::setControlNode)
-        .def("setPropertyFloat", &Connector::setPropertyFloat)
-        .def("setPropertyString", &Connector::setPropertyString);
+        .def(py::init<const std::string&>(), py::arg("name"), "A named attachment point.")
+        .def("setControlNode", &Connector::setControlNode, py::arg("node"), "Hangs the connector below node.")
+        .def("setPropertyFloat", &Connector::setPropertyFloat, py::arg("name"), py::arg("value"),
+             "Adds a number property.")
+        .def("setPropertyString", &Connector::setPropertyString, py::arg("name"), py::arg("value"),
+             "Adds a text property.");
 }
 
 }  // namespace pytav

@@ -119,22 +119,28 @@ void declareDeckNode(py::module_& m) { py::class_<DeckNode, IRenderNode>(m, "Dec
 
 void bindDeckNode(py::module_& m) {
     bindFixedMaterialNode<DeckNode, std::vector<float>>(m, "DeckNode")
-        .def("setBaseTiledMap", &DeckNode::setBaseTiledMap)
-        .def("setNormalTiledMap", &DeckNode::setNormalTiledMap)
-        .def("setAormsTiledMap", &DeckNode::setAormsTiledMap)
-        .def("setBaseMap", &DeckNode::setBaseMap)
-        .def("setAormsMap", &DeckNode::setAormsMap)
-        .def("setDamageMap", &DeckNode::setDamageMap)
-        .def("setDamageMask", &DeckNode::setDamageMask)
-        .def("setDamageMaskRGBA", &DeckNode::setDamageMaskRGBA)
-        .def("setTiledUV", &DeckNode::setTiledUV)
-        .def("setRegularUV", &DeckNode::setRegularUV)
-        .def("setRainMask", &DeckNode::setRainMask)
-        .def("setIndices", &DeckNode::setIndices)
-        .def("setTransparentMode", &DeckNode::setTransparentMode)
-        .def("setDecalId", &DeckNode::setDecalId)
-        .def("setArgument", &DeckNode::setArgument)
-        .def("setControlNode", &DeckNode::setControlNode);
+        .def("setBaseTiledMap", &DeckNode::setBaseTiledMap, py::arg("file"),
+             "Sets the tiled base texture's file name.")
+        .def("setNormalTiledMap", &DeckNode::setNormalTiledMap, py::arg("file"),
+             "Sets the tiled normal map's file name.")
+        .def("setAormsTiledMap", &DeckNode::setAormsTiledMap, py::arg("file"),
+             "Sets the tiled AORMS texture's file name.")
+        .def("setBaseMap", &DeckNode::setBaseMap, py::arg("file"), "Sets the base texture's file name.")
+        .def("setAormsMap", &DeckNode::setAormsMap, py::arg("file"), "Sets the AORMS texture's file name.")
+        .def("setDamageMap", &DeckNode::setDamageMap, py::arg("file"), "Sets the damage texture's file name.")
+        .def("setDamageMask", &DeckNode::setDamageMask, py::arg("file"), "Sets the damage mask's file name.")
+        .def("setDamageMaskRGBA", &DeckNode::setDamageMaskRGBA, py::arg("file"),
+             "Sets the RGBA damage mask's file name.")
+        .def("setTiledUV", &DeckNode::setTiledUV, py::arg("coordinates"),
+             "Sets the tiled texture coordinates, two floats per vertex.")
+        .def("setRegularUV", &DeckNode::setRegularUV, py::arg("coordinates"),
+             "Sets the regular texture coordinates, two floats per vertex.")
+        .def("setRainMask", &DeckNode::setRainMask, py::arg("file"), "Sets the rain mask's file name.")
+        .def("setIndices", &DeckNode::setIndices, py::arg("indices"), "Sets the triangle indices.")
+        .def("setTransparentMode", &DeckNode::setTransparentMode, py::arg("mode"), "Sets the blending mode, 0 to 3.")
+        .def("setDecalId", &DeckNode::setDecalId, py::arg("id"), "Sets the decal number.")
+        .def("setArgument", &DeckNode::setArgument, py::arg("argument"), "Sets the argument that drives the damage.")
+        .def("setControlNode", &DeckNode::setControlNode, py::arg("node"), "Hangs the render node below node.");
 }
 
 }  // namespace pytav

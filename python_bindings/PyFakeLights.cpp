@@ -262,48 +262,60 @@ namespace {
 template <class Light>
 py::class_<Light> bindLight(py::module_& m, const char* name) {
     return py::class_<Light>(m.attr(name))
-        .def(py::init<>())
-        .def("setPos", &Light::setPos)
-        .def("setUV", &Light::setUV)
-        .def("setSize", &Light::setSize);
+        .def(py::init<>(), "One fake light, at the origin.")
+        .def("setPos", &Light::setPos, py::arg("position"), "Sets the light's position.")
+        .def("setUV", &Light::setUV, py::arg("start"), py::arg("end"),
+             "Sets the light's texture rectangle by two corners.")
+        .def("setSize", &Light::setSize, py::arg("size"), "Sets the light's size.");
 }
 
 template <class Set>
 py::class_<Set, IRenderNode> bindSet(py::module_& m, const char* name) {
     return py::class_<Set, IRenderNode>(m.attr(name))
-        .def(py::init<const std::string&>())
-        .def("set", &Set::set)
-        .def("setTexture", &Set::setTexture)
-        .def("setMinSizeInPixels", &Set::setMinSizeInPixels)
-        .def("setMaxDistance", &Set::setMaxDistance)
-        .def("setLuminance", &Set::setLuminance)
-        .def("setShiftToCamera", &Set::setShiftToCamera);
+        .def(py::init<const std::string&>(), py::arg("name"), "A render node of fake lights.")
+        .def("set", &Set::set, py::arg("lights"), "Replaces the lights by copies of these.")
+        .def("setTexture", &Set::setTexture, py::arg("file"), "Sets the lights' texture file name.")
+        .def("setMinSizeInPixels", &Set::setMinSizeInPixels, py::arg("value"),
+             "Sets the smallest size on screen, in pixels.")
+        .def("setMaxDistance", &Set::setMaxDistance, py::arg("value"),
+             "Sets the distance beyond which the lights are not drawn.")
+        .def("setLuminance", &Set::setLuminance, py::arg("luminance"), "Sets the luminance.")
+        .def("setShiftToCamera", &Set::setShiftToCamera, py::arg("value"),
+             "Sets how far the lights are drawn towards the camera.");
 }
 
 // The animated set shows setControlNode again, as a method of its own.
 template <class Animated, class Set>
 void bindAnimated(py::module_& m, const char* name) {
     py::class_<Animated, Set>(m.attr(name))
-        .def(py::init<const std::string&>())
-        .def("setAnimationArg", &Animated::setAnimationArg)
-        .def("setLightsAnimation", &Animated::setLightsAnimation)
-        .def("setControlNode", [](Animated& self, const Node& node) { self.setControlNode(node); });
+        .def(py::init<const std::string&>(), py::arg("name"),
+             "A render node of fake lights whose brightness an argument animates.")
+        .def("setAnimationArg", &Animated::setAnimationArg, py::arg("argument"),
+             "Sets the argument that drives the animation.")
+        .def("setLightsAnimation", &Animated::setLightsAnimation, py::arg("curves"),
+             "Adds (light index, (time, brightness) keys) brightness curves.")
+        .def("setControlNode", [](Animated& self, const Node& node) { self.setControlNode(node); }, py::arg("node"),
+             "Hangs the lights below node.");
 }
 
 }  // namespace
 
 void bindFakeLights(py::module_& m) {
     bindLight<FakeOmniLights::Light>(m, "FakeOmniLight");
-    bindSet<FakeOmniLights>(m, "FakeOmniLights").def("setControlNode", &FakeOmniLights::setControlNode);
+    bindSet<FakeOmniLights>(m, "FakeOmniLights")
+        .def("setControlNode", &FakeOmniLights::setControlNode, py::arg("node"), "Hangs the lights below node.");
     bindAnimated<AnimatedFakeOmniLights, FakeOmniLights>(m, "AnimatedFakeOmniLight");
 
     bindLight<FakeSpotLight>(m, "FakeSpotLight")
-        .def("setBackUV", &FakeSpotLight::setBackUV)
-        .def("setBackSide", &FakeSpotLight::setBackSide);
+        .def("setBackUV", &FakeSpotLight::setBackUV, py::arg("start"), py::arg("end"),
+             "Sets the back side's texture rectangle by two corners.")
+        .def("setBackSide", &FakeSpotLight::setBackSide, py::arg("backSide"),
+             "Sets whether the light shows a back side.");
     bindSet<FakeSpotLights>(m, "FakeSpotLights")
-        .def("setConeSetup", &FakeSpotLights::setConeSetup)
-        .def("setDirection", &FakeSpotLights::setDirection)
-        .def("setControlNode", &FakeSpotLights::setControlNode);
+        .def("setConeSetup", &FakeSpotLights::setConeSetup, py::arg("cone"), "Sets the three values of the light cone.")
+        .def("setDirection", &FakeSpotLights::setDirection, py::arg("direction"),
+             "Sets the direction the lights point in.")
+        .def("setControlNode", &FakeSpotLights::setControlNode, py::arg("node"), "Hangs the lights below node.");
     bindAnimated<AnimatedFakeSpotLights, FakeSpotLights>(m, "AnimatedFakeSpotLight");
 }
 

@@ -74,25 +74,28 @@ void declareLights(py::module_& m) {
 
 void bindLights(py::module_& m) {
     py::class_<OmniLight>(m.attr("OmniLight"))
-        .def(py::init<const std::string&>())
-        .def("setColor", &OmniLight::setColor)
-        .def("setBrightness", &OmniLight::setBrightness)
-        .def("setDistance", &OmniLight::setDistance)
-        .def("setSpecularAmount", &OmniLight::setSpecularAmount)
-        .def("setSoftness", &OmniLight::setSoftness)
-        .def("setControlNode", &OmniLight::setControlNode);
+        .def(py::init<const std::string&>(), py::arg("name"), "A light shining in all directions.")
+        .def("setColor", &OmniLight::setColor, py::arg("color"), "Sets the colour.")
+        .def("setBrightness", &OmniLight::setBrightness, py::arg("brightness"), "Sets the brightness.")
+        .def("setDistance", &OmniLight::setDistance, py::arg("distance"), "Sets the distance the light reaches.")
+        .def("setSpecularAmount", &OmniLight::setSpecularAmount, py::arg("amount"),
+             "Sets the amount of specular light.")
+        .def("setSoftness", &OmniLight::setSoftness, py::arg("softness"), "Sets the softness.")
+        .def("setControlNode", &OmniLight::setControlNode, py::arg("node"), "Hangs the light below node.");
 
     py::class_<SpotLight>(m.attr("SpotLight"))
-        .def(py::init<const std::string&>())
-        .def("setColor", &SpotLight::setColor)
-        .def("setBrightness", &SpotLight::setBrightness)
-        .def("setDistance", &SpotLight::setDistance)
-        .def("setPhi", &SpotLight::setPhi)
-        .def("setTheta", &SpotLight::setTheta)
-        .def("setAngles", &SpotLight::setAngles)
-        .def("setSpecularAmount", &SpotLight::setSpecularAmount)
-        .def("setSoftness", &SpotLight::setSoftness)
-        .def("setControlNode", &SpotLight::setControlNode);
+        .def(py::init<const std::string&>(), py::arg("name"), "A light shining in a cone.")
+        .def("setColor", &SpotLight::setColor, py::arg("color"), "Sets the colour.")
+        .def("setBrightness", &SpotLight::setBrightness, py::arg("brightness"), "Sets the brightness.")
+        .def("setDistance", &SpotLight::setDistance, py::arg("distance"), "Sets the distance the light reaches.")
+        .def("setPhi", &SpotLight::setPhi, py::arg("phi"), "Sets the outer cone angle phi.")
+        .def("setTheta", &SpotLight::setTheta, py::arg("theta"), "Sets the inner cone angle theta.")
+        .def("setAngles", &SpotLight::setAngles, py::arg("phi"), py::arg("fraction"),
+             "Sets phi, and theta as phi less that fraction of it.")
+        .def("setSpecularAmount", &SpotLight::setSpecularAmount, py::arg("amount"),
+             "Sets the amount of specular light.")
+        .def("setSoftness", &SpotLight::setSoftness, py::arg("softness"), "Sets the softness.")
+        .def("setControlNode", &SpotLight::setControlNode, py::arg("node"), "Hangs the light below node.");
 }
 
 }  // namespace pytav

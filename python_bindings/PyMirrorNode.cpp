@@ -58,10 +58,11 @@ void declareMirrorNode(py::module_& m) { py::class_<MirrorNode, IRenderNode>(m, 
 
 void bindMirrorNode(py::module_& m) {
     bindFixedMaterialNode<MirrorNode, FloatArray>(m, "MirrorNode")
-        .def("setIndices", &MirrorNode::setIndices)
-        .def("setTexture", &MirrorNode::setTexture)
-        .def("setTextureCoordinates", &MirrorNode::setTextureCoordinates)
-        .def("setControlNode", &MirrorNode::setControlNode);
+        .def("setIndices", &MirrorNode::setIndices, py::arg("indices"), "Sets the triangle indices.")
+        .def("setTexture", &MirrorNode::setTexture, py::arg("file"), "Sets the mirror texture's file name.")
+        .def("setTextureCoordinates", &MirrorNode::setTextureCoordinates, py::arg("coordinates"),
+             "Sets the texture coordinates, two floats per vertex.")
+        .def("setControlNode", &MirrorNode::setControlNode, py::arg("node"), "Hangs the render node below node.");
 }
 
 }  // namespace pytav

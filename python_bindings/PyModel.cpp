@@ -107,21 +107,31 @@ void declareModel(py::module_& m) { py::class_<Model>(m, "Model"); }
 
 void bindModel(py::module_& m) {
     py::class_<Model>(m.attr("Model"))
-        .def(py::init<>())
-        .def("getRootTransform", &Model::getRootTransform, py::return_value_policy::reference)
-        .def("setBBox", &Model::setBBox)
-        .def("setUserBox", &Model::setUserBox)
-        .def("setLightBox", &Model::setLightBox)
+        .def(py::init<>(), "An empty model whose root transform is named root.")
+        .def("getRootTransform", &Model::getRootTransform, py::return_value_policy::reference,
+             "The root transform, below which the whole model hangs.")
+        .def("setBBox", &Model::setBBox, py::arg("box"),
+             "Sets the bounding box from (min x, min y, min z, max x, max y, max z).")
+        .def("setUserBox", &Model::setUserBox, py::arg("box"),
+             "Sets the user box from (min x, min y, min z, max x, max y, max z).")
+        .def("setLightBox", &Model::setLightBox, py::arg("box"),
+             "Sets the light box from (min x, min y, min z, max x, max y, max z).")
         // The message may name the path: given back as os.fsdecode would.
-        .def("save", [](Model& self, const SavePath& path, std::uint32_t version) {
-            return pathText(self.save(path, version));
-        })
-        .def("addRenderNode", &Model::addRenderNode)
-        .def("addSegmentsNode", &addSegmentsNode)
-        .def("addShellNode", [](Model& self, ShellNode& shell) { self.addShellNode(shell); })
-        .def("addConnector", &addConnector)
-        .def("addOmniLight", [](Model& self, const OmniLight& light) { self.addLight(light); })
-        .def("addSpotLight", [](Model& self, const SpotLight& light) { self.addLight(light); });
+        .def(
+            "save",
+            [](Model& self, const SavePath& path, std::uint32_t version) { return pathText(self.save(path, version)); },
+            py::arg("path"), py::arg("version"),
+            "Checks, optimises and writes the model in the given format; returns '' or the failure.")
+        .def("addRenderNode", &Model::addRenderNode, py::arg("node"),
+             "Builds the render node and adds it; returns '' or why it was left out.")
+        .def("addSegmentsNode", &addSegmentsNode, py::arg("segments"), "Adds a set of segments to the model.")
+        .def("addShellNode", [](Model& self, ShellNode& shell) { self.addShellNode(shell); }, py::arg("shell"),
+             "Builds the shell and adds it; a failed build is reported by save.")
+        .def("addConnector", &addConnector, py::arg("connector"), "Adds a connector to the model.")
+        .def("addOmniLight", [](Model& self, const OmniLight& light) { self.addLight(light); }, py::arg("light"),
+             "Adds an omni light to the model.")
+        .def("addSpotLight", [](Model& self, const SpotLight& light) { self.addLight(light); }, py::arg("light"),
+             "Adds a spot light to the model.");
 }
 
 }  // namespace pytav

@@ -166,28 +166,31 @@ void declarePBRNode(py::module_& m) { py::class_<PBRNode, IRenderNode>(m, "PBRNo
 
 void bindPBRNode(py::module_& m) {
     py::class_<PBRNode, IRenderNode>(m.attr("PBRNode"))
-        .def(py::init<std::string, std::string>())
-        .def("getName", &PBRNode::getName)
-        .def("setIndices", [](PBRNode& self, const IndexArray& indices) { self.setIndices(toIndexList(indices)); })
-        .def("setShadowCaster", &PBRNode::setShadowCaster)
-        .def("setTransparentMode", &PBRNode::setTransparentMode)
-        .def("setDecalId", &PBRNode::setDecalId)
+        .def(py::init<std::string, std::string>(), py::arg("name"), py::arg("material"),
+             "A render node whose material is made of blocks.")
+        .def("getName", &PBRNode::getName, "The node's name once built, else EMPTY PBRNode.")
+        .def("setIndices", [](PBRNode& self, const IndexArray& indices) { self.setIndices(toIndexList(indices)); },
+             py::arg("indices"), "Sets the triangle indices.")
+        .def("setShadowCaster", &PBRNode::setShadowCaster, py::arg("mode"),
+             "Sets how the node casts shadows: 0, 1 or 2.")
+        .def("setTransparentMode", &PBRNode::setTransparentMode, py::arg("mode"), "Sets the blending mode, 0 to 3.")
+        .def("setDecalId", &PBRNode::setDecalId, py::arg("id"), "Sets the decal number.")
         // Taken as IBlock so that the signature names it; the node keeps the
         // script's own object (found again from the pointer).
         .def("addBlock",
              [](PBRNode& self, IBlock* block) {
                  self.addBlock(block ? py::cast(block, py::return_value_policy::reference) : py::none());
-             })
-        .def("setTwoSided", &PBRNode::setTwoSided)
-        .def("setControlNode", &PBRNode::setControlNode)
-        .def("hasBlock", &PBRNode::hasBlock)
+             }, py::arg("block"), "Adds a block, replacing one of the same type; None is ignored.")
+        .def("setTwoSided", &PBRNode::setTwoSided, py::arg("twoSided"), "Sets whether both faces are drawn.")
+        .def("setControlNode", &PBRNode::setControlNode, py::arg("node"), "Hangs the render node below node.")
+        .def("hasBlock", &PBRNode::hasBlock, py::arg("typeName"), "Whether a block of that type name was added.")
         .def(
             "getBlock",
             [](const PBRNode& self, const std::string& typeName) -> IBlock* {
                 py::object block = self.getBlock(typeName);
                 return block.is_none() ? nullptr : block.cast<IBlock*>();
             },
-            py::return_value_policy::reference);
+            py::return_value_policy::reference, py::arg("typeName"), "The block of that type name, or None.");
 }
 
 }  // namespace pytav

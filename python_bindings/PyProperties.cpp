@@ -182,11 +182,13 @@ template <class Wrapper>
 void bindProperty(py::module_& m, const char* name) {
     using PyValue = std::tuple_element_t<1, typename Wrapper::Key>;
     py::class_<Wrapper>(m.attr(name))
-        .def(py::init<>())
-        .def(py::init<const PyValue&>())
-        .def(py::init<std::uint32_t, const typename Wrapper::KeyList&>())
-        .def("set", &Wrapper::set)
-        .def("setAnim", &Wrapper::setAnim);
+        .def(py::init<>(), "A constant zero.")
+        .def(py::init<const PyValue&>(), py::arg("value"), "A constant value.")
+        .def(py::init<std::uint32_t, const typename Wrapper::KeyList&>(), py::arg("argument"), py::arg("keys"),
+             "A value animated over (time, value) keys by an argument.")
+        .def("set", &Wrapper::set, py::arg("value"), "Makes the property a constant value.")
+        .def("setAnim", &Wrapper::setAnim, py::arg("argument"), py::arg("keys"),
+             "Animates the property over (time, value) keys by an argument.");
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ model::Ptr<model::BaseRenderNode> IRenderNode::getModelNode() const { return {};
 
 std::string IRenderNode::getNodeName() const { return {}; }
 
-void declareRenderNode(py::module_& m) { py::class_<IRenderNode>(m, "IRenderNode").def(py::init<>()); }
+void declareRenderNode(py::module_& m) {
+    py::class_<IRenderNode>(m, "IRenderNode").def(py::init<>(), "The common base of render nodes.");
+}
 
 }  // namespace pytav

@@ -255,44 +255,56 @@ void bindSceneNodes(py::module_& m) {
     // addChild hands back the very Python object it was given: pybind11 finds
     // the live instance that wraps the returned reference.
     py::class_<Node>(m.attr("Node"))
-        .def(py::init<const std::string&>())
-        .def("getName", &Node::getName)
+        .def(py::init<const std::string&>(), py::arg("name"), "A plain group node.")
+        .def("getName", &Node::getName, "The node's name.")
         .def(
             "addChild",
             [](Node& self, Node& child) -> Node& {
                 self.addChild(child);
                 return child;
             },
-            py::return_value_policy::reference);
+            py::return_value_policy::reference, py::arg("child"), "Hangs child below this node and returns child.");
 
     py::class_<Transform, Node>(m.attr("Transform"))
-        .def(py::init<const std::string&>())
-        .def(py::init<const std::string&, const MatrixRows&>())
-        .def("setMatrix", &Transform::setMatrix);
+        .def(py::init<const std::string&>(), py::arg("name"), "A transform with the identity matrix.")
+        .def(py::init<const std::string&, const MatrixRows&>(), py::arg("name"), py::arg("matrix"),
+             "A transform with the given matrix, four rows of four.")
+        .def("setMatrix", &Transform::setMatrix, py::arg("matrix"), "Sets the matrix, four rows of four.");
 
-    py::class_<Lod, Node>(m.attr("Lod")).def(py::init<const std::string&, const std::vector<float>&>());
+    py::class_<Lod, Node>(m.attr("Lod"))
+        .def(py::init<const std::string&, const std::vector<float>&>(), py::arg("name"), py::arg("distances"),
+             "A level-of-detail switch over the given distances.");
 
     py::class_<NumberRoot, Node>(m.attr("NumberRoot"))
-        .def(py::init<const std::string&>())
-        .def("setControls", &NumberRoot::setControls);
+        .def(py::init<const std::string&>(), py::arg("name"),
+             "A root that the save turns into number nodes by its control records.")
+        .def("setControls", &NumberRoot::setControls, py::arg("controls"),
+             "Appends (argument, value, second argument, second value) control records.");
 
     py::class_<VisibilityNode, Node>(m.attr("VisibilityNode"))
-        .def(py::init<const std::string&>())
-        .def("setArguments", &VisibilityNode::setArguments);
+        .def(py::init<const std::string&>(), py::arg("name"), "A node shown only while an argument lies in its ranges.")
+        .def("setArguments", &VisibilityNode::setArguments, py::arg("arguments"),
+             "Sets the (argument, ranges) pairs that show the node.");
 
     py::class_<AnimationNode, Node>(m.attr("AnimationNode"))
-        .def(py::init<const std::string&>())
-        .def("setBaseMatrix", &AnimationNode::setBaseMatrix)
-        .def("setPositionAnimation", &AnimationNode::setPositionAnimation)
-        .def("setRotationAnimation", &AnimationNode::setRotationAnimation)
-        .def("setScaleAnimation", &AnimationNode::setScaleAnimation);
+        .def(py::init<const std::string&>(), py::arg("name"), "A node animated by arguments.")
+        .def("setBaseMatrix", &AnimationNode::setBaseMatrix, py::arg("matrix"),
+             "Sets the base matrix, four rows of four.")
+        .def("setPositionAnimation", &AnimationNode::setPositionAnimation, py::arg("entries"),
+             "Sets the (argument, (time, position) keys) pairs.")
+        .def("setRotationAnimation", &AnimationNode::setRotationAnimation, py::arg("entries"),
+             "Sets the (argument, (time, quaternion w, x, y, z) keys) pairs.")
+        .def("setScaleAnimation", &AnimationNode::setScaleAnimation, py::arg("entries"),
+             "Sets the (argument, (time, scale) keys) pairs.");
 
     py::class_<Bone, Node>(m.attr("Bone"))
-        .def(py::init<const std::string&>())
-        .def(py::init<const std::string&, const MatrixRows&>())
-        .def("setMatrix", &Bone::setMatrix)
-        .def("getName", &Bone::getName)
-        .def("setInvertedBaseBoneMatrix", &Bone::setInvertedBaseBoneMatrix);
+        .def(py::init<const std::string&>(), py::arg("name"), "A bone with the identity matrix.")
+        .def(py::init<const std::string&, const MatrixRows&>(), py::arg("name"), py::arg("matrix"),
+             "A bone with the given matrix, four rows of four.")
+        .def("setMatrix", &Bone::setMatrix, py::arg("matrix"), "Sets the bone's matrix, four rows of four.")
+        .def("getName", &Bone::getName, "The bone's name.")
+        .def("setInvertedBaseBoneMatrix", &Bone::setInvertedBaseBoneMatrix, py::arg("matrix"),
+             "Sets the inverse of the bone's base matrix, four rows of four.");
 }
 
 }  // namespace pytav

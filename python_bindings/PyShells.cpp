@@ -102,15 +102,16 @@ void declareShells(py::module_& m) {
 
 void bindShells(py::module_& m) {
     py::class_<SegmentsNode>(m.attr("SegmentsNode"))
-        .def(py::init<const std::string&>())
-        .def("set", &SegmentsNode::set)
-        .def("setControlNode", &SegmentsNode::setControlNode);
+        .def(py::init<const std::string&>(), py::arg("name"), "A set of line segments.")
+        .def("set", &SegmentsNode::set, py::arg("segments"), "Sets the segments, each a pair of end points.")
+        .def("setControlNode", &SegmentsNode::setControlNode, py::arg("node"), "Hangs the segments below node.");
 
     py::class_<ShellNode>(m.attr("ShellNode"))
-        .def(py::init<const std::string&>())
-        .def("setIndices", &ShellNode::setIndices)
-        .def("setPositions", &ShellNode::setPositions)
-        .def("setControlNode", &ShellNode::setControlNode);
+        .def(py::init<const std::string&>(), py::arg("name"), "A collision shell.")
+        .def("setIndices", &ShellNode::setIndices, py::arg("indices"), "Sets the triangle indices.")
+        .def("setPositions", &ShellNode::setPositions, py::arg("positions"),
+             "Sets the positions, three floats per vertex.")
+        .def("setControlNode", &ShellNode::setControlNode, py::arg("node"), "Hangs the shell below node.");
 }
 
 }  // namespace pytav

@@ -7,16 +7,18 @@ Usage (from the repository root, with the module importable):
     python tools/gen_stubs.py -o FILE    # write elsewhere
 
 pybind11 puts each function's signature on the first line of its docstring,
-``name(self: pytav.X, arg0: int) -> None``; an overloaded function lists one
-numbered signature per overload. Those texts are turned into stub types by a
-few general rewrites (module prefixes dropped, NumPy arrays as NDArray) and a
-small table of corrections for the places where the rendered type says less
-than the binding does (an argument that also takes None, a result that may be
-None, the element type of a plain list).
+``name(self: pytav.X, value: int) -> None``, and the binding's own one-line
+text after it; an overloaded function lists one numbered signature per
+overload, each followed by the text that goes with that overload's stub. The
+signatures are turned into stub types by a few general rewrites (module
+prefixes dropped, NumPy arrays as NDArray) and a small table of corrections
+for the places where the rendered type says less than the binding does (an
+argument that also takes None, a result that may be None, the element type of
+a plain list).
 
-Arguments carry no names in the bindings (pybind11 calls them arg0, arg1, ...)
-and cannot be passed by keyword, so the stub makes every parameter
-positional-only.
+Arguments are named in the bindings and may be passed by keyword. A function
+bound without names shows pybind11's arg0, arg1, ..., which take no keyword:
+the stub makes those positional-only.
 """
 
 from __future__ import annotations
@@ -45,15 +47,15 @@ CORRECTIONS: Corrections = {
     # Any path os.fsencode takes names the file (a str with escaped bytes the
     # same file as those bytes); None is passed on as an absent path, which
     # the save reports as "Can't open ".
-    ("Model.save", "arg0"): ("str", "str | bytes | PathLike[str] | PathLike[bytes] | None"),
+    ("Model.save", "path"): ("str", "str | bytes | PathLike[str] | PathLike[bytes] | None"),
     # addBlock(None) is ignored; getBlock gives None for a type the node lacks.
-    ("PBRNode.addBlock", "arg0"): ("pytav.IBlock", "IBlock | None"),
+    ("PBRNode.addBlock", "block"): ("pytav.IBlock", "IBlock | None"),
     ("PBRNode.getBlock", "return"): ("pytav.IBlock", "IBlock | None"),
     # Taken as a plain list; every item must be a Bone.
-    ("BoneBlock.setBones", "arg0"): ("list", "list[Bone]"),
+    ("BoneBlock.setBones", "bones"): ("list", "list[Bone]"),
     # addChild returns the very object it was given, so chained calls keep
     # the child's own class.
-    ("Node.addChild", "arg0"): ("pytav.Node", "_NodeT"),
+    ("Node.addChild", "child"): ("pytav.Node", "_NodeT"),
     ("Node.addChild", "return"): ("pytav.Node", "_NodeT"),
 }
 
@@ -84,6 +86,8 @@ IMPORTS = {
 }
 
 _OVERLOAD_HEADER = "Overloaded function."
+# The names pybind11 gives arguments bound without py::arg.
+UNNAMED = re.compile(r"arg\d+")
 
 
 class StubError(Exception):
@@ -100,6 +104,7 @@ class Parameter:
 class Signature:
     parameters: list[Parameter]
     returns: str
+    doc: str = ""
 
     def names(self) -> list[str]:
         return [p.name for p in self.parameters]
@@ -109,7 +114,6 @@ class Signature:
 class Function:
     name: str
     signatures: list[Signature]
-    doc: str = ""
 
 
 @dataclass
@@ -181,14 +185,14 @@ def parse_signature_line(line: str, name: str) -> Signature:
     return Signature(parameters, rest[2:].strip())
 
 
-def parse_docstring(doc: str | None, name: str) -> tuple[list[Signature], str]:
-    """The signatures of one pybind11 function and the text written after them."""
+def parse_docstring(doc: str | None, name: str) -> list[Signature]:
+    """The signatures of one pybind11 function, each with the text written after it."""
     lines = (doc or "").splitlines()
     if not lines:
         raise StubError(f"{name} has no docstring to read its signature from")
     if len(lines) > 1 and lines[1].strip() == _OVERLOAD_HEADER:
         signatures: list[Signature] = []
-        texts: list[str] = []
+        texts: list[list[str]] = []
         pattern = re.compile(r"^(\d+)\. (.*)$")
         for line in lines[2:]:
             match = pattern.match(line)
@@ -196,12 +200,19 @@ def parse_docstring(doc: str | None, name: str) -> tuple[list[Signature], str]:
                 if int(match.group(1)) != len(signatures) + 1:
                     raise StubError(f"overloads of {name} out of order")
                 signatures.append(parse_signature_line(match.group(2), name))
+                texts.append([])
             elif line.strip():
-                texts.append(line.strip())
+                if not signatures:
+                    raise StubError(f"text before the first overload of {name}")
+                texts[-1].append(line.strip())
         if not signatures:
             raise StubError(f"{name} says it is overloaded but lists no signature")
-        return signatures, "\n".join(dict.fromkeys(texts))
-    return [parse_signature_line(lines[0], name)], "\n".join(lines[1:]).strip()
+        for sig, text in zip(signatures, texts):
+            sig.doc = "\n".join(text)
+        return signatures
+    sig = parse_signature_line(lines[0], name)
+    sig.doc = "\n".join(lines[1:]).strip()
+    return [sig]
 
 
 # ---------------------------------------------------------------------------
@@ -258,7 +269,7 @@ def _is_public(name: str) -> bool:
 
 def read_callable(obj: Any, name: str, qualname: str, corrections: Corrections, used: set[tuple[str, str]],
                   module_name: str) -> Function:
-    signatures, doc = parse_docstring(obj.__doc__, name)
+    signatures = parse_docstring(obj.__doc__, name)
     for sig in signatures:
         for p in sig.parameters:
             if p.annotation is None:
@@ -282,7 +293,7 @@ def read_callable(obj: Any, name: str, qualname: str, corrections: Corrections, 
             used.add(key)
         else:
             sig.returns = translate(sig.returns, module_name, argument=False)
-    return Function(name, signatures, doc)
+    return Function(name, signatures)
 
 
 def read_module(module: ModuleType, corrections: Corrections | None = None
@@ -323,8 +334,10 @@ def read_module(module: ModuleType, corrections: Corrections | None = None
 
 def _parameter_list(sig: Signature) -> str:
     parts = [p.name if p.annotation is None else f"{p.name}: {p.annotation}" for p in sig.parameters]
-    if parts:
-        parts.append("/")
+    unnamed = [i for i, p in enumerate(sig.parameters) if UNNAMED.fullmatch(p.name)]
+    if unnamed:
+        # Everything up to the last unnamed argument can only go by position.
+        parts.insert(unnamed[-1] + 1, "/")
     return ", ".join(parts)
 
 
@@ -345,7 +358,7 @@ def _callable_lines(fn: Function, indent: str) -> list[str]:
         if overloaded:
             lines.append(f"{indent}@overload")
         head = f"{indent}def {fn.name}({_parameter_list(sig)}) -> {sig.returns}:"
-        body = _docstring_lines(fn.doc, indent + "    ") if not overloaded else []
+        body = _docstring_lines(sig.doc, indent + "    ")
         lines.extend([head] + body if body else [head + " ..."])
     return lines
 
@@ -381,7 +394,7 @@ def render(module: ModuleType, corrections: Corrections | None = None) -> str:
     out = [
         f"# Type stub of the {module.__name__} extension module.",
         "# Generated by tools/gen_stubs.py from the module's own signatures; do not",
-        "# edit by hand. Arguments have no names and can't be passed by keyword.",
+        "# edit by hand.",
         "",
     ]
     by_source: dict[str, list[str]] = {}

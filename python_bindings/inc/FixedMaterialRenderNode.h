@@ -97,9 +97,12 @@ inline std::vector<float> floatList(std::vector<float> list) { return list; }
 template <class N, class Floats>
 pybind11::class_<N, IRenderNode> bindFixedMaterialNode(pybind11::module_& m, const char* name) {
     pybind11::class_<N, IRenderNode> cls(m.attr(name));
-    cls.def(pybind11::init<const std::string&, const std::string&>())
-        .def("setPositions", [](N& self, const Floats& xyz) { self.setPositions(detail::floatList(xyz)); })
-        .def("setNormals", [](N& self, const Floats& normals) { self.setNormals(detail::floatList(normals)); });
+    cls.def(pybind11::init<const std::string&, const std::string&>(), pybind11::arg("name"), pybind11::arg("material"),
+            "A render node with a fixed material.")
+        .def("setPositions", [](N& self, const Floats& xyz) { self.setPositions(detail::floatList(xyz)); },
+             pybind11::arg("positions"), "Sets the positions, three floats per vertex.")
+        .def("setNormals", [](N& self, const Floats& normals) { self.setNormals(detail::floatList(normals)); },
+             pybind11::arg("normals"), "Sets the normals, three floats per vertex.");
     return cls;
 }
 
