@@ -13,7 +13,7 @@ import bpy  # noqa: E402
 
 import io_scene_tav  # noqa: E402
 from io_scene_tav import panels, properties, settings  # noqa: E402
-from io_scene_tav.settings import Map, MaterialSettings, SettingError  # noqa: E402
+from io_scene_tav.settings import MaterialSettings, SettingError  # noqa: E402
 from support import OUT, empty, empty_scene, export_and_read, mesh_object, node, run, warnings  # noqa: E402
 
 GROUPS = (properties.TAVObjectSettings, properties.TAVMaterialSettings, properties.TAVActionSettings)
@@ -37,35 +37,26 @@ def owners():
 def fill(group, image, seed=0):
     """Sets every setting of ``group`` (nested groups too) to a value other than its default."""
     for prop in group.bl_rna.properties:
-        key = prop.identifier
+        key, kind = prop.identifier, prop.type
         if key in ("rna_type", "name"):
             continue
-        if prop.type == "POINTER":
-            if prop.fixed_type.identifier == "Image":
-                setattr(group, key, image)
-            else:
-                fill(getattr(group, key), image, seed + 1)
-        elif prop.type == "COLLECTION":
-            for i in range(2):
-                fill(getattr(group, key).add(), image, seed + i)
-        elif prop.type == "ENUM":
-            setattr(group, key, prop.enum_items[-1].identifier)
-        elif prop.type == "BOOLEAN":
-            setattr(group, key, not prop.default)
-        elif prop.type == "STRING":
-            setattr(group, key, f"s{seed}")
+        if kind == "POINTER" and prop.fixed_type.identifier != "Image":
+            fill(getattr(group, key), image, seed + 1)
+        elif kind == "COLLECTION":
+            [fill(getattr(group, key).add(), image, seed + i) for i in range(2)]
+        elif kind in ("POINTER", "ENUM", "BOOLEAN", "STRING"):
+            setattr(group, key, {"POINTER": lambda p: image, "ENUM": lambda p: p.enum_items[-1].identifier,
+                                 "BOOLEAN": lambda p: not p.default, "STRING": lambda p: f"s{seed}"}[kind](prop))
         else:
-            base = prop.default + 3 + seed if prop.type == "INT" else 0.25 + 0.01 * seed
+            base = prop.default + 3 + seed if kind == "INT" else 0.25 + 0.01 * seed
             values = [min(prop.hard_max, base * (i + 1)) for i in range(max(prop.array_length, 1))]
             setattr(group, key, values if prop.array_length else values[0])
 
 
 def snapshot(group):
     out = {}
-    for prop in group.bl_rna.properties:
+    for prop in group.bl_rna.properties[1:]:  # past rna_type
         value = getattr(group, prop.identifier)
-        if prop.identifier == "rna_type":
-            continue
         if prop.type == "POINTER":
             value = value.name if isinstance(value, bpy.types.ID) else None if value is None else snapshot(value)
         elif prop.type == "COLLECTION":
@@ -128,6 +119,14 @@ action_argument = lambda o: settings.animation_argument(o.rig, o.action)  # noqa
 argument_range = lambda o: settings.action_argument_range(o.action)  # noqa: E731
 
 
+def decal_map(o, image=False):
+    decal = o.material.tav_settings.decal
+    decal.enabled, decal.map.node, decal.map.uv_map = True, "Dirt", "UVMap"
+    decal.map.image = o.image if image else None
+    found = settings.material_settings(o.material).decal.map
+    return found.image.name, found.uv_map
+
+
 def test_panel_custom_property_and_default_taken_in_the_wrong_order():
     check([
         (role, "rig", {"role": "LOD"}, {"tav": "connector"}, "lod"),
@@ -155,22 +154,15 @@ def test_panel_custom_property_and_default_taken_in_the_wrong_order():
         (lambda o: settings.material_settings(o.material).two_sided, "material", {"two_sided": "OFF"}, {}, False),
         (lambda o: settings.material_settings(o.material).shadow_caster, "material",
          {"shadow_caster": "0"}, {}, 0),
+        (decal_map, "material", {}, {}, ("dirt", "UVMap")),  # the named node's image
+        (lambda o: decal_map(o, image=True), "material", {}, {}, ("tex", "UVMap")),  # the chosen image wins
     ])
 
 
-def test_material_map_ignores_the_chosen_image_or_the_named_node():
-    o = owners()
-    decal = o.material.tav_settings.decal
-    decal.enabled, decal.map.node, decal.map.uv_map = True, "Dirt", "UVMap"
-    assert settings.material_settings(o.material).decal.map == Map(bpy.data.images["dirt"], "UVMap")
-    decal.map.image = o.image
-    assert settings.material_settings(o.material).decal.map == Map(o.image, "UVMap")
-
-
-def ao_on_node_nope(o):
+def ao_on_node_nope(o, enabled=True):
     ao = o.material.tav_settings.ao
-    ao.enabled, ao.map.node = True, "Nope"
-    return settings.material_settings(o.material)
+    ao.enabled, ao.map.node = enabled, "Nope"
+    return settings.material_settings(o.material).ao
 
 
 def test_bad_setting_values_slip_through():
@@ -193,19 +185,15 @@ def test_bad_setting_values_slip_through():
         (argument_range, "action", {}, {"tav_argument_range": [0.0, float("inf")]}, Refused("Swing", "two different")),
         (argument_range, "action", {}, {"tav_argument_range": [0.0, 1.0, 2.0]}, Refused("Swing", "two numbers")),
         (ao_on_node_nope, "material", {}, {}, Refused("Paint", "AO map", "'Nope'")),
-        (lambda o: setattr(o.material.tav_settings.ao.map, "node", "Nope") or
-         settings.material_settings(o.material).ao, "material", {}, {}, None),  # a block that is off
+        (lambda o: ao_on_node_nope(o, enabled=False), "material", {}, {}, None),  # a block that is off
     ])
 
 
-class Layout:
+class Layout(SimpleNamespace):
     """Stands in for a panel's layout: records the settings drawn and the labels."""
 
-    def __init__(self, seen, labels):
-        self.seen, self.labels, self.active, self.use_property_split = seen, labels, True, False
-
     def row(self, **_):
-        return Layout(self.seen, self.labels)
+        return Layout(seen=self.seen, labels=self.labels, active=True, use_property_split=False)
 
     column = box = row
 
@@ -226,10 +214,10 @@ class Layout:
 
 
 def draw(panel, **context):
-    seen, labels = set(), []
-    panel.draw(SimpleNamespace(layout=Layout(seen, labels), **{
-        k: getattr(panel, k) for k in dir(panel) if k.startswith("_draw")}), SimpleNamespace(**context))
-    return seen, labels
+    layout = Layout(seen=set(), labels=[]).row()
+    panel.draw(SimpleNamespace(layout=layout, **{k: getattr(panel, k) for k in dir(panel) if k.startswith("_draw")}),
+               SimpleNamespace(**context))
+    return layout.seen, layout.labels
 
 
 def test_setting_missing_from_the_panels_or_problem_not_shown():
