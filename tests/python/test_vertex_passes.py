@@ -5,7 +5,7 @@ import numpy as np
 from hypothesis import HealthCheck, example, given, settings, strategies as st
 
 import pytav
-from support import _set, base_block, pbr_node, rows, save_and_read
+from support import _set, base_block, pbr_node, rows as rows_of, save_and_read
 
 
 def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
@@ -20,17 +20,13 @@ def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
     return save_and_read(model, tmp_path / name)
 
 
-def render_records(data: dict) -> list:
-    return data["sections"]["RENDER_NODES"]
-
-
 def test_nodes_that_shared_a_material_share_it_again(tmp_path):
     hidden = pytav.VisibilityNode("hidden")
     hidden.setArguments([(3, [(0.0, 0.5)])])
     # Equal materials; the visibility node keeps the nodes from merging.
     data = save_nodes(tmp_path, [(pbr_node(base_block(), name="a"), None),
                                  (pbr_node(base_block(), name="b"), hidden)])
-    records = render_records(data)
+    records = data["sections"]["RENDER_NODES"]
     assert [r["name"] for r in records] == ["a", "b"]
     assert records[0]["material"] == records[1]["material"]
     assert len(data["materials"]) == 1
@@ -58,20 +54,15 @@ def test_large_soups_weld_into_first_rows_and_keep_every_index(tmp_path):
     # of 32-bit width.
     rng = np.random.default_rng(3)
     soups = [soup_of_grid(rng, 300, shift) for shift in (0.0, 5.0)]
-    model = pytav.Model()
+    nodes = []
     for k, (rows, _) in enumerate(soups):
-        block = pytav.ColorBaseBlock()
-        block.setPositions(rows.ravel())
-        block.setNormals(np.tile(np.float32([0, 0, 1]), len(rows)))
-        block.setColor(pytav.PropertyFloat3((0.25 * k, 0.5, 0.75)))
-        node = pbr_node(block, name=f"soup{k}", material=f"mat{k}", indices=np.arange(len(rows), dtype=np.uint32))
-        node.setControlNode(model.getRootTransform())
-        assert model.addRenderNode(node) == ""
+        block = _set(pytav.ColorBaseBlock(), ("setPositions", rows.ravel()),
+                     ("setNormals", np.tile(np.float32([0, 0, 1]), len(rows))),
+                     ("setColor", pytav.PropertyFloat3((0.25 * k, 0.5, 0.75))))
+        nodes.append(pbr_node(block, name=f"soup{k}", material=f"mat{k}", indices=np.arange(len(rows), dtype="u4")))
     # A small node after them: the file goes on past the last long list.
-    small = pbr_node(base_block(), name="small")
-    small.setControlNode(model.getRootTransform())
-    assert model.addRenderNode(small) == ""
-    records = {r["name"]: r for r in save_and_read(model, tmp_path / "soups.tav")["sections"]["RENDER_NODES"]}
+    data = save_nodes(tmp_path, [(node, None) for node in nodes + [pbr_node(base_block(), name="small")]], "soups.tav")
+    records = {r["name"]: r for r in data["sections"]["RENDER_NODES"]}
     assert sorted(records) == ["small", "soup0", "soup1"]
     for k, (rows, point_of_row) in enumerate(soups):
         record = records[f"soup{k}"]
@@ -81,10 +72,8 @@ def test_large_soups_weld_into_first_rows_and_keep_every_index(tmp_path):
         number = np.empty(len(points), dtype=np.int64)
         number[points[order]] = np.arange(len(points))
         assert record["indices"] == number[point_of_row].tolist()
-        size = record["floats_per_vertex"]
-        saved = np.asarray(record["vertices"], dtype=np.float32).reshape(-1, size)
-        assert saved.shape[0] == len(points)
-        assert saved[:, :3].tobytes() == rows[np.sort(first)].tobytes()
+        saved = np.asarray(rows_of(record), dtype=np.float32)
+        assert saved.shape[0] == len(points) and saved[:, :3].tobytes() == rows[np.sort(first)].tobytes()
 
 
 # --- degenerate triangles -------------------------------------------------------
@@ -126,7 +115,7 @@ def test_saved_triangles_are_the_given_ones_less_those_with_equal_indices_or_two
                  ("setAlbedoMapUV", np.arange(2 * count, dtype=np.float32) / 8), ("setAlbedoMap", "a.dds"))
     indices = np.array([3 * k + i for k, p in enumerate(triangles) for i in p["indices"]], dtype=np.uint32)
     data = save_nodes(tmp_path, [(pbr_node(block, indices=indices), None)])
-    saved = [tuple(tuple(rows(r)[i][:3]) for i in r["indices"][t:t + 3])
-             for r in render_records(data) for t in range(0, len(r["indices"]), 3)]
+    saved = [tuple(tuple(rows_of(r)[i][:3]) for i in r["indices"][t:t + 3])
+             for r in data["sections"]["RENDER_NODES"] for t in range(0, len(r["indices"]), 3)]
     assert saved == [tuple(tuple(np.float32(p["positions"][i]).tolist()) for i in p["indices"])
                      for p in kept_by_one_scan(triangles)]
