@@ -37,6 +37,8 @@ Matrix44d randomMatrix(std::mt19937& rng) {
 
 Ptr<Node> randomTreeNode(std::mt19937& rng, int id) {
     const std::string name = "n" + std::to_string(id);
+    // The node with a random matrix given through its setter.
+    auto withMatrix = [&](auto n, auto setter) -> Ptr<Node> { return ((*n).*setter)(randomMatrix(rng)), n; };
     switch (rng() % 10) {
         case 0:
         case 1: return modeltest::node(name);
@@ -54,21 +56,9 @@ Ptr<Node> randomTreeNode(std::mt19937& rng, int id) {
             return v;
         }
         case 6: return make<LodNode>("model::LodNode", name);
-        case 7: {
-            auto b = make<Bone>("model::Bone", name);
-            b->setMatrix(randomMatrix(rng));
-            return b;
-        }
-        case 8: {
-            auto b = make<ArgAnimatedBone>("model::ArgAnimatedBone", name);
-            b->setBaseMatrix(randomMatrix(rng));
-            return b;
-        }
-        default: {
-            auto b = make<BillboardNode>("model::BillboardNode", name);
-            b->setMatrix(randomMatrix(rng));
-            return b;
-        }
+        case 7: return withMatrix(make<Bone>("model::Bone", name), &Bone::setMatrix);
+        case 8: return withMatrix(make<ArgAnimatedBone>("model::ArgAnimatedBone", name), &ArgAnimatedBone::setBaseMatrix);
+        default: return withMatrix(make<BillboardNode>("model::BillboardNode", name), &BillboardNode::setMatrix);
     }
 }
 
@@ -84,9 +74,7 @@ Ptr<RenderNode> randomMesh(std::mt19937& rng, const std::vector<Ptr<Node>>& node
     for (int i = 0; i < 6; ++i) positions.insert(positions.end(), {float(i), float(id % 7), float(i * id % 5), two && i >= 3 ? 1.0f : 0.0f});
     v.setAttribute(POSITION0, 4, positions);
     v.setAttribute(NORMAL0, 3, std::vector<float>(18, 0.5f));
-    Indices idx;
-    idx.indices = {0, 1, 2, 3, 4, 5};
-    r->replaceGeometry(v, idx);
+    r->replaceGeometry(v, modeltest::indexList({0, 1, 2, 3, 4, 5}));
     return r;
 }
 
