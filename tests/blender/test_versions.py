@@ -15,7 +15,7 @@ import numpy as np  # noqa: E402
 
 import io_scene_tav  # noqa: E402
 from io_scene_tav import compat  # noqa: E402
-from support import blender_world, empty_scene, export_and_read, mesh_object, node, renders, run, world  # noqa: E402
+from support import blender_world, empty_scene, export_and_read, mesh_object, node, renders, run, vertex_rows, world  # noqa: E402
 
 
 def bare_cube(name, shade):
@@ -50,10 +50,9 @@ def test_corner_normals_are_the_ones_blender_shades():
         bare_cube("Cube", shade)
         data, _ = export_and_read(f"normals{k}.tav")
         (record,) = renders(data)
-        rows = np.array(record["vertices"], dtype=np.float64).reshape(-1, record["floats_per_vertex"])
-        points, normals = rows[:, :3], rows[:, 4:7]
+        rows = vertex_rows(record)
         assert record["vertex_count"] == count, (k, record["vertex_count"])
-        for p, n in zip(points, normals):
+        for p, n in zip(rows[:, :3], rows[:, 4:7]):
             if expected is None:   # flat: a face's axis, pointing out of the cube
                 assert np.isclose(np.abs(n).max(), 1, atol=1e-5) and np.isclose(n @ p, 1, atol=1e-5), (k, p, n)
             else:

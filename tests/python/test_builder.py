@@ -8,6 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import tavtools
+from support import rows
 from tavtools import builder
 from tavtools.preview import evaluate_tree
 from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, Texture, Track
@@ -40,13 +41,10 @@ def world_triangles(data, arguments=None):
     world, _ = evaluate_tree(data["nodes"], arguments)
     tris, normals = [], []
     for record in data["sections"]["RENDER_NODES"]:
-        vertices = np.asarray(record["vertices"]).reshape(record["vertex_count"], record["floats_per_vertex"])
-        w = world[record["parents"][0]["node"]]
-        points = vertices[:, :3] @ w[:3, :3] + w[3, :3]
-        turned = vertices[:, 4:7] @ np.linalg.pinv(w[:3, :3]).T
+        vertices, w = np.asarray(rows(record)), world[record["parents"][0]["node"]]
         corners = np.asarray(record["indices"]).reshape(-1, 3)
-        tris.append(points[corners])
-        normals.append(turned[corners])
+        tris.append((vertices[:, :3] @ w[:3, :3] + w[3, :3])[corners])
+        normals.append((vertices[:, 4:7] @ np.linalg.pinv(w[:3, :3]).T)[corners])
     return np.concatenate(tris), np.concatenate(normals)
 
 

@@ -298,16 +298,6 @@ def test_embedded_textures_written_and_every_loss_named_or_nothing_with_strict(t
 
 # -- what the builder decides, seen through the converter ---------------------------
 
-def test_negative_scale_node_keeps_triangles_winding_along_normals(tmp_path):
-    from test_builder import CUBE_INDICES, CUBE_NORMALS, CUBE_POSITIONS, along_normals
-    a = Asset()
-    primitive = {"attributes": {"POSITION": a.accessor(CUBE_POSITIONS), "NORMAL": a.accessor(CUBE_NORMALS)},
-                 "indices": a.accessor(CUBE_INDICES, USHORT)}
-    a.scene(a.node("mirrored", mesh=a.mesh("cube", primitive), scale=[-1, 1, 1]))
-    code, lines, data = run(tmp_path, a)
-    assert (code, lines, along_normals(data)) == (0, [], 12)
-
-
 def test_format_20_drop_is_a_loss_and_strict_writes_nothing(tmp_path):
     a, _, _ = skinned_asset()
     a.json["extensions"] = {"KHR_lights_punctual": {"lights": [{"type": "point"}]}}
