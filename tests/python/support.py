@@ -221,51 +221,34 @@ def build(model=None, lod=True):
     near = lod.addChild(pytav.Transform("near"))
     near.setMatrix(moved(2.0))
     far = lod.addChild(pytav.Transform("far", moved(3.0)))
-    visibility = body.addChild(pytav.VisibilityNode("hatch"))
-    visibility.setArguments([(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])])
-    animation = body.addChild(pytav.AnimationNode("rotor"))
-    animation.setBaseMatrix(moved(0.5))
-    animation.setPositionAnimation([(1, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (2, 2, 2))])])
-    animation.setRotationAnimation([(2, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0.7071, 0))])])
-    animation.setScaleAnimation([(3, [(0.0, (1, 1, 1)), (1.0, (2, 2, 2))])])
-    bone = body.addChild(pytav.Bone("bone", moved(0.25)))
-    bone.setInvertedBaseBoneMatrix(moved(-0.75))
-    number = body.addChild(pytav.NumberRoot("counter"))
-    number.setControls([(10, 0.1, -1, 0.0)])
+    visibility = _set(body.addChild(pytav.VisibilityNode("hatch")),
+                      ("setArguments", [(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])]))
+    animation = _set(body.addChild(pytav.AnimationNode("rotor")), ("setBaseMatrix", moved(0.5)),
+                     ("setPositionAnimation", [(1, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (2, 2, 2))])]),
+                     ("setRotationAnimation", [(2, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0.7071, 0))])]),
+                     ("setScaleAnimation", [(3, [(0.0, (1, 1, 1)), (1.0, (2, 2, 2))])]))
+    bone = _set(body.addChild(pytav.Bone("bone", moved(0.25))), ("setInvertedBaseBoneMatrix", moved(-0.75)))
+    number = _set(body.addChild(pytav.NumberRoot("counter")), ("setControls", [(10, 0.1, -1, 0.0)]))
 
-    base = base_block()
-    base.setAlbedoMapUVShift(pytav.PropertyFloat2(7, [(0.0, (0.0, 0.0)), (1.0, (0.5, 0.25))]))
-    ao = ao_block()
-    ao.setAoShift(pytav.PropertyFloat2((0.1, 0.2)))
-    flir = pytav.FlirBlock()
-    flir.setFlirMap("flir.dds")
-    emissive = textured(pytav.EmissiveBlock, "Emissive", "glow.dds", 0.7)
-    emissive.setAmount(pytav.PropertyFloat(5, [(0.0, 0.0), (0.5, 2.0), (1.0, 1.0)]))
-    emissive.setEmissiveType(4)
-    hull = pbr_node(base, normal_block(), ao, decal_block(), aorms_block(), flir, damage_block(9), emissive,
-                    name="hull", material="hull_mat")
-    hull.setShadowCaster(2)
-    hull.setTransparentMode(1)
-    hull.setDecalId(3)
-    hull.setTwoSided(True)
-    skin = pytav.BoneBlock()
-    skin.setBoneWeights(np.full(16, 0.25, dtype=np.float32))
-    skin.setBoneIndices(np.array([0, 1, 0, 1] * 4, dtype=np.uint32))
-    skin.setBones([bone])
-    paint = color_base_block(offset=4)
-    paint.setColor(pytav.PropertyFloat3(6, [(0.0, (0, 0, 0)), (1.0, (1, 1, 1))]))
-    glow = pytav.EmissiveColorBlock()
-    glow.setColor(pytav.PropertyFloat3((0, 1, 0)))
-    glow.setAmount(pytav.PropertyFloat(2.0))
-    glass = pytav.GlassBlock()
-    glass.setColorMap("glass.dds")
-    glass.setInstrumental(True)
+    base = _set(base_block(), ("setAlbedoMapUVShift", pytav.PropertyFloat2(7, [(0.0, (0, 0)), (1.0, (0.5, 0.25))])))
+    ao = _set(ao_block(), ("setAoShift", pytav.PropertyFloat2((0.1, 0.2))))
+    flir = _set(pytav.FlirBlock(), ("setFlirMap", "flir.dds"))
+    emissive = _set(textured(pytav.EmissiveBlock, "Emissive", "glow.dds", 0.7), ("setEmissiveType", 4),
+                    ("setAmount", pytav.PropertyFloat(5, [(0.0, 0.0), (0.5, 2.0), (1.0, 1.0)])))
+    hull = _set(pbr_node(base, normal_block(), ao, decal_block(), aorms_block(), flir, damage_block(9), emissive,
+                         name="hull", material="hull_mat"),
+                ("setShadowCaster", 2), ("setTransparentMode", 1), ("setDecalId", 3), ("setTwoSided", True))
+    skin = _set(pytav.BoneBlock(), ("setBoneWeights", np.full(16, 0.25, dtype=np.float32)),
+                ("setBoneIndices", np.array([0, 1, 0, 1] * 4, dtype=np.uint32)), ("setBones", [bone]))
+    paint = _set(color_base_block(offset=4), ("setColor", pytav.PropertyFloat3(6, [(0, (0, 0, 0)), (1, (1, 1, 1))])))
+    glow = _set(pytav.EmissiveColorBlock(), ("setColor", pytav.PropertyFloat3((0, 1, 0))),
+                ("setAmount", pytav.PropertyFloat(2.0)))
+    glass = _set(pytav.GlassBlock(), ("setColorMap", "glass.dds"), ("setInstrumental", True))
     color = color_node(POSITIONS + np.float32(10), name="color", material="color_mat")
     color.setColor(0.5, 0.25, 0.125)
-    deck = deck_node(POSITIONS + np.float32(14))
-    for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA", "setRainMask"):
-        getattr(deck, setter)(setter[3:] + ".dds")
-    deck.setArgument(11)
+    deck = _set(deck_node(POSITIONS + np.float32(14)), ("setArgument", 11),
+                *[(setter, setter[3:] + ".dds") for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA",
+                                                               "setRainMask")])
     placed = [(near, hull), (body, pbr_node(base_block(offset=0.9), skin, name="skin", material="skin_mat")),
               (animation, pbr_node(paint, glow, name="paint", material="paint_mat"))] + [
         (number, pbr_node(base_block(offset=2.0 * i + 6), name=f"digit{i}", material=f"digit{i}_mat"))
@@ -274,15 +257,11 @@ def build(model=None, lod=True):
     messages = [_added(model, parent, node) for parent, node in placed]
 
     # One fake omni and one two-sided fake spot light with distinct values.
-    omni_light, spot_light = pytav.FakeOmniLight(), pytav.FakeSpotLight()
-    omni_light.setPos((1, 2, 3))
+    omni_light = _set(pytav.FakeOmniLight(), ("setPos", (1, 2, 3)), ("setSize", 0.25))
+    spot_light = _set(pytav.FakeSpotLight(), ("setPos", (-1, -2, -3)), ("setBackSide", True), ("setSize", 0.5))
     omni_light.setUV((0, 0), (0.5, 0.5))
-    omni_light.setSize(0.25)
-    spot_light.setPos((-1, -2, -3))
     spot_light.setUV((0.5, 0), (1, 0.5))
     spot_light.setBackUV((0, 0.5), (0.5, 1))
-    spot_light.setBackSide(True)
-    spot_light.setSize(0.5)
     for cls, light in ((pytav.FakeOmniLights, omni_light), (pytav.AnimatedFakeOmniLight, omni_light),
                        (pytav.FakeSpotLights, spot_light), (pytav.AnimatedFakeSpotLight, spot_light)):
         light_set = cls(cls.__name__.lower())
@@ -296,16 +275,12 @@ def build(model=None, lod=True):
             light_set.setLightsAnimation([(0, [(0, 0), (1, 1)]), (1, [(0, 0.5)])])
         messages.append(_added(model, body, light_set))
 
-    shell = pytav.ShellNode("shell")
-    shell.setPositions([0, 0, 0, 1, 0, 0, 0, 1, 0])
-    shell.setIndices([0, 1, 2])
-    segments = pytav.SegmentsNode("segments")
-    segments.set([((0, 0, 0), (1, 2, 3)), ((1, 1, 1), (2, 2, 2))])
+    shell = _set(pytav.ShellNode("shell"), ("setPositions", [0, 0, 0, 1, 0, 0, 0, 1, 0]), ("setIndices", [0, 1, 2]))
+    segments = _set(pytav.SegmentsNode("segments"), ("set", [((0, 0, 0), (1, 2, 3)), ((1, 1, 1), (2, 2, 2))]))
     connector = pytav.Connector("connector")
     connector.setPropertyFloat("length", 2.5)
     connector.setPropertyString("type", "hook")
-    lamp = pytav.OmniLight("lamp")
-    lamp.setBrightness(pytav.PropertyFloat(13, [(0.0, 1.0), (1.0, 3.0)]))
+    lamp = _set(pytav.OmniLight("lamp"), ("setBrightness", pytav.PropertyFloat(13, [(0.0, 1.0), (1.0, 3.0)])))
     beam = pytav.SpotLight("beam")
     beam.setAngles(pytav.PropertyFloat(40), pytav.PropertyFloat(14, [(-1.0, 0.0), (1.0, 0.5)]))
     for parent, item, add in ((body, shell, model.addShellNode), (body, segments, model.addSegmentsNode),
