@@ -5,21 +5,12 @@ import os
 import pytest
 
 import pytav
-from support import save_and_read
+from support import _set, save_and_read
 
 
 
 def box(*values) -> dict:
     return {"min": [float(v) for v in values[:3]], "max": [float(v) for v in values[3:]]}
-
-
-def lit_model(distance=5.0) -> pytav.Model:
-    model = pytav.Model()
-    light = pytav.OmniLight("lamp")
-    light.setControlNode(model.getRootTransform())
-    light.setDistance(pytav.PropertyFloat(distance))
-    model.addOmniLight(light)
-    return model
 
 
 @pytest.mark.parametrize("version, shown", [(11, 11), (0, 0), (9, 9), (21, 21), (65535, 65535), (65536 + 11, 11)])
@@ -30,20 +21,18 @@ def test_unsupported_version_is_returned_as_text_and_writes_nothing(tmp_path, ve
 
 
 def test_light_box_grows_the_bounding_box_by_the_longest_light_reach(tmp_path):
-    model = lit_model(5.0)
-    far = pytav.SpotLight("far")
-    far.setControlNode(model.getRootTransform())
-    far.setDistance(pytav.PropertyFloat(1, [(0, 3), (1, 12)]))
-    model.addSpotLight(far)
+    model = pytav.Model()
+    model.addOmniLight(_set(pytav.OmniLight("lamp"), ("setControlNode", model.getRootTransform()),
+                            ("setDistance", pytav.PropertyFloat(5.0))))
+    model.addSpotLight(_set(pytav.SpotLight("far"), ("setControlNode", model.getRootTransform()),
+                            ("setDistance", pytav.PropertyFloat(1, [(0, 3), (1, 12)]))))
     model.setBBox((0, 0, 0, 1, 1, 1))
     assert save_and_read(model, tmp_path / "lit.tav")["root"]["light_box"] == box(-12, -12, -12, 13, 13, 13)
 
 
 def test_light_outside_the_tree_fails_the_save_without_a_file(tmp_path):
     model = pytav.Model()
-    stray = pytav.OmniLight("stray")
-    stray.setControlNode(pytav.Node("detached"))
-    model.addOmniLight(stray)
+    model.addOmniLight(_set(pytav.OmniLight("stray"), ("setControlNode", pytav.Node("detached"))))
     path = tmp_path / "stray.tav"
     with pytest.raises(IndexError):
         model.save(str(path), 10)

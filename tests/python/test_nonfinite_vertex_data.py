@@ -6,8 +6,8 @@ import pytest
 
 import pytav
 import tavtools
-from support import (EMPTY_BOX, NORMALS, POSITIONS, ao_block, base_block, color_base_block, color_node, damage_block,
-                     deck_node, mirror_node, normal_block, pbr_node, textured, uv)
+from support import (EMPTY_BOX, NORMALS, POSITIONS, _set, ao_block, base_block, color_base_block, color_node,
+                     damage_block, deck_node, mirror_node, normal_block, pbr_node, textured, uv)
 
 BAD_VALUES = [float("nan"), float("inf"), float("-inf")]
 QUAD = POSITIONS.tolist()
@@ -32,11 +32,8 @@ def setter(block, name, values, bad):
 
 
 def bone_block(weights, bone):
-    block = pytav.BoneBlock()
-    block.setBoneWeights(weights)
-    block.setBoneIndices(np.zeros(16, dtype=np.uint32))
-    block.setBones([bone])
-    return block
+    return _set(pytav.BoneBlock(), ("setBoneWeights", weights), ("setBoneIndices", np.zeros(16, dtype=np.uint32)),
+                ("setBones", [bone]))
 
 
 def pbr(*blocks):
@@ -44,10 +41,7 @@ def pbr(*blocks):
 
 
 def fake_lights(set_cls, light_cls, bad, field):
-    light = light_cls()
-    light.setPos((bad, 0, 0) if field == "pos" else (1, 2, 3))
-    node = set_cls("bad")
-    node.set([light])
+    node = _set(set_cls("bad"), ("set", [_set(light_cls(), ("setPos", (bad, 0, 0) if field == "pos" else (1, 2, 3)))]))
     if field == "curve":
         node.setAnimationArg(3)
         node.setLightsAnimation([(0, [(0.0, 1.0), (1.0, bad)])])
@@ -105,16 +99,10 @@ def test_non_finite_vertex_value_refuses_render_node_and_keeps_it_out_of_file(tm
 @pytest.mark.parametrize("index", [0, 4, 8])
 def test_non_finite_shell_position_fails_the_save_naming_the_shell(tmp_path, bad, index):
     model, holder, _ = model_with_holder()
-    good = pytav.ShellNode("good")
-    good.setPositions([0, 0, 0, 1, 0, 0, 0, 1, 0])
-    good.setIndices([0, 1, 2])
-    good.setControlNode(holder)
-    model.addShellNode(good)
-    shell = pytav.ShellNode("bad")
-    shell.setPositions(poisoned([0, 0, 0, 1, 0, 0, 0, 1, 0], bad, index))
-    shell.setIndices([0, 1, 2])
-    shell.setControlNode(holder)
-    model.addShellNode(shell)
+    triangle = [0, 0, 0, 1, 0, 0, 0, 1, 0]
+    for name, positions in (("good", triangle), ("bad", poisoned(triangle, bad, index))):
+        model.addShellNode(_set(pytav.ShellNode(name), ("setPositions", positions), ("setIndices", [0, 1, 2]),
+                                ("setControlNode", holder)))
     # A dropped collision mesh is a broken model: the save says so and writes nothing.
     assert model.save(str(tmp_path / "m.tav"), 10) == "Shell 'bad': " + message_for("bad")
     assert not (tmp_path / "m.tav").exists()
