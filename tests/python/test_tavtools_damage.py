@@ -8,6 +8,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import pytav
+from support import _set, base_block, pbr_node
 from tavtools.__main__ import main
 from tavtools.validate import validate
 
@@ -16,20 +17,16 @@ def small_model(version: int) -> pytav.Model:
     # A rig: an animated node with keys in the pool, a visibility node and a
     # connector with properties; a render node for format 10.
     model = pytav.Model()
-    arm = model.getRootTransform().addChild(pytav.AnimationNode("arm"))
-    arm.setRotationAnimation([(1, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0, 0.7071))])])
-    arm.setPositionAnimation([(2, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (0, 0, 1))])])
-    hatch = arm.addChild(pytav.VisibilityNode("hatch"))
-    hatch.setArguments([(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])])
-    grip = pytav.Connector("grip")
-    grip.setControlNode(hatch)
+    arm = _set(model.getRootTransform().addChild(pytav.AnimationNode("arm")),
+               ("setRotationAnimation", [(1, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0, 0.7071))])]),
+               ("setPositionAnimation", [(2, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (0, 0, 1))])]))
+    hatch = _set(arm.addChild(pytav.VisibilityNode("hatch")),
+                 ("setArguments", [(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])]))
+    grip = _set(pytav.Connector("grip"), ("setControlNode", hatch))
     grip.setPropertyFloat("length", 2.5)
     model.addConnector(grip)
     if version == 10:
-        from support import base_block, pbr_node
-        node = pbr_node(base_block())
-        node.setControlNode(arm)
-        assert model.addRenderNode(node) == ""
+        assert model.addRenderNode(_set(pbr_node(base_block()), ("setControlNode", arm))) == ""
     return model
 
 
