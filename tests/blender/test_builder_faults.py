@@ -1,8 +1,7 @@
 """Everyday scenes an artist makes, exported and held to what Blender shows:
-mirrored parts, pop-ins, spot cones, rigs with control bones, losses the
-file cannot hold, textures held in the .blend and the include options."""
+mirrored parts, pop-ins, rigs with control bones, losses the file cannot
+hold, textures held in the .blend and the include options."""
 
-import math
 import os
 import sys
 
@@ -62,17 +61,6 @@ def test_pop_in_has_full_size_at_the_last_frame_when_exported_at_the_first():
     expected = np.array([cube.matrix_basis.to_translation() + v.co for v in cube.data.vertices])
     assert np.allclose(np.sort(np.unique(np.round(tris.reshape(-1, 3), 4), axis=0), axis=0),
                        np.sort(np.round(expected, 4), axis=0))
-
-
-def test_spot_theta_is_size_half_less_its_blend():
-    for blend, theta in ((0.3, 21.0), (0.0, 30.0)):
-        empty_scene()
-        lamp = bpy.data.objects.new("Spot", bpy.data.lights.new("Spot", "SPOT"))
-        lamp.data.spot_size, lamp.data.spot_blend = math.radians(60), blend
-        bpy.context.scene.collection.objects.link(lamp)
-        data, _ = export_and_read("spot.tav")
-        (light,) = data["sections"]["LIGHT_NODES"]
-        assert np.allclose([p["value"] for p in light["light_properties"]][2:4], (30.0, theta), atol=1e-4)
 
 
 def test_rig_counts_deform_bones_and_children_hang_from_their_bone():
