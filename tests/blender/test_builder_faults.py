@@ -10,7 +10,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bmesh
 import bpy
 import numpy as np
-from io_scene_tav.scene_export import SceneExporter
 from mathutils import Matrix
 from support import (
     OUT,
@@ -143,16 +142,6 @@ def test_render_uv_layer_is_the_one_written():
     (record,) = renders(data)
     got = {tuple(np.round(uv, 4)) for uv in texcoords(data, record)}
     assert got == {(round(0.01 * k, 4), 0.5) for k in range(len(second.data))}
-
-
-def test_nonfinite_vertex_cancels_naming_the_object_and_writes_nothing():
-    empty_scene()
-    mesh_object("Broken").data.vertices[0].co = (float("nan"), 0, 0)
-    reports = []
-    path = os.path.join(OUT, "broken.tav")
-    result = SceneExporter(bpy.context, lambda level, text: reports.append((level, text))).export(path, 10)
-    assert result == {"CANCELLED"} and not os.path.exists(path)
-    assert any(level == "ERROR" and "Broken" in text and "not finite" in text for level, text in reports)
 
 
 def test_include_filters_leave_out_hidden_and_render_disabled_objects():
