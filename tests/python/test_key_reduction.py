@@ -73,31 +73,23 @@ ROTATION = st.builds(quat_z, st.sampled_from([0.0, 30.0, 45.0, 90.0, 170.0, -120
 def misses(curve_at, times, wanted, tolerance) -> list:
     # The script keys (time, wanted, got) that the stored curve does not
     # reproduce within tolerance. Times are stored as 32-bit floats too.
-    found = []
-    for t, want in zip(times, wanted):
-        got = np.atleast_1d(curve_at(f32(t)))
-        if np.max(np.abs(got - np.atleast_1d(want))) > tolerance + SLACK:
-            found.append((t, want, got.tolist()))
-    return found
+    got = [np.atleast_1d(curve_at(f32(t))) for t in times]
+    return [(t, w, g.tolist()) for t, w, g in zip(times, wanted, got) if np.max(np.abs(g - w)) > tolerance + SLACK]
 
 
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(VECTOR, 20), channel=st.sampled_from(["position", "scale"]))
-def test_position_and_scale_keys_dropped_by_the_greedy_pass_come_back(keys, channel):
-    times, values = keys
+CHANNELS = {"position": VECTOR, "scale": VECTOR, "rotation": ROTATION}
+
+
+@settings(max_examples=80, deadline=None)
+@given(data=st.data(), channel=st.sampled_from(sorted(CHANNELS)))
+def test_keys_dropped_by_the_greedy_pass_come_back(data, channel):
+    times, values = data.draw(timed(CHANNELS[channel], 20))
     stored = animation_keys(channel, list(zip(times, values)))
-    wanted = [[f32(c) for c in v] for v in values]
-    assert misses(lambda t: _vector_at(stored, t, None), times, wanted, 1e-4) == []
-
-
-@settings(max_examples=40, deadline=None)
-@given(keys=timed(ROTATION, 20))
-def test_rotation_keys_dropped_by_the_greedy_pass_come_back(keys):
-    times, values = keys
-    stored = animation_keys("rotation", list(zip(times, values)))
-    # Stored with the scalar part last.
-    wanted = [[f32(x), f32(y), f32(z), f32(w)] for w, x, y, z in values]
-    assert misses(lambda t: _rotation_at(stored, t), times, wanted, 1e-4) == []
+    if channel == "rotation":  # stored with the scalar part last
+        wanted, at = [[f32(x), f32(y), f32(z), f32(w)] for w, x, y, z in values], lambda t: _rotation_at(stored, t)
+    else:
+        wanted, at = [[f32(c) for c in v] for v in values], lambda t: _vector_at(stored, t, None)
+    assert misses(at, times, wanted, 1e-4) == []
 
 
 @pytest.mark.parametrize("off_line, kept", [(0.5, False), (0.9, False), (1.5, True), (3.0, True)])
