@@ -31,13 +31,12 @@ def grid_model():
     corner = (np.arange(side - 1)[:, None] * side + np.arange(side - 1)).ravel().astype(np.uint32)
     quads = np.stack([corner, corner + 1, corner + side + 1, corner, corner + side + 1, corner + side], axis=1)
     for n in range(6):
-        block = support.base_block(f"grid{n % 2}.dds")
-        block.setPositions((positions + np.float32(n * side)).ravel())
-        block.setNormals(np.tile(np.array([0, 0, 1], np.float32), side * side))
-        block.setAlbedoMapUV((positions[:, :2] / side).ravel())
+        block = support._set(support.base_block(f"grid{n % 2}.dds"),
+                             ("setPositions", (positions + np.float32(n * side)).ravel()),
+                             ("setNormals", np.tile(np.array([0, 0, 1], np.float32), side * side)),
+                             ("setAlbedoMapUV", (positions[:, :2] / side).ravel()))
         node = support.pbr_node(block, name=f"grid{n}", material=f"grid_mat{n % 2}", indices=quads.ravel())
-        node.setControlNode(holder)
-        assert model.addRenderNode(node) == ""
+        assert model.addRenderNode(support._set(node, ("setControlNode", holder))) == ""
     return model
 
 

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import pytav
-from support import color_base_block, pbr_node, save_and_read
+from support import _set, color_base_block, pbr_node, save_and_read
 from tavtools.__main__ import main
 from tavtools.convert import convert
 from tavtools.preview import BACKGROUND, preview, scene_triangles
@@ -40,9 +40,8 @@ def drawn(pixels: np.ndarray) -> int:
 
 def quad_model(holder=None):
     model = pytav.Model()
-    node = pbr_node(color_base_block())
-    node.setControlNode(model.getRootTransform().addChild(holder) if holder else model.getRootTransform())
-    assert model.addRenderNode(node) == ""
+    parent = model.getRootTransform().addChild(holder) if holder else model.getRootTransform()
+    assert model.addRenderNode(_set(pbr_node(color_base_block()), ("setControlNode", parent))) == ""
     return model
 
 
@@ -54,10 +53,9 @@ def test_sample_renders_a_valid_png_of_the_requested_size_with_identical_bytes_t
 
 
 def lifted():
-    node = pytav.AnimationNode("lift")
-    node.setPositionAnimation([(1, [(-1.0, (0, 0, -4)), (0.0, (0, 0, 7)), (1.0, (0, 0, 9))])])
-    node.setScaleAnimation([(2, [(0.0, (2, 2, 2)), (1.0, (1, 1, 1))])])
-    return node
+    return _set(pytav.AnimationNode("lift"),
+                ("setPositionAnimation", [(1, [(-1.0, (0, 0, -4)), (0.0, (0, 0, 7)), (1.0, (0, 0, 9))])]),
+                ("setScaleAnimation", [(2, [(0.0, (2, 2, 2)), (1.0, (1, 1, 1))])]))
 
 
 @pytest.mark.parametrize("arguments, corners", [
@@ -72,8 +70,7 @@ def test_animation_node_drawn_at_its_keys_for_the_argument_values(tmp_path, argu
 
 
 def test_command_line_argument_values_switch_visibility_and_a_non_model_gives_one_line(tmp_path, capsys):
-    switch = pytav.VisibilityNode("switch")
-    switch.setArguments([(3, [(-1.0, 0.0), (0.5, 1.0)])])   # shown from 0.5 on
+    switch = _set(pytav.VisibilityNode("switch"), ("setArguments", [(3, [(-1.0, 0.0), (0.5, 1.0)])]))  # from 0.5 on
     save_and_read(quad_model(switch), tmp_path / "m.tav")
     command = ["preview", str(tmp_path / "m.tav"), "--size", "32", "-o"]
     for value, visible in (("0", False), ("0.75", True)):
