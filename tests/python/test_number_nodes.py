@@ -3,21 +3,17 @@
 import pytest
 
 import pytav
-from support import INDICES, base_block, pbr_node, rows, save_and_read
+from support import INDICES, _set, base_block, pbr_node, rows, save_and_read
 
 
 def display(model, parent, count, controls=None, albedos=None):
     # A number root under parent with `count` digits and one control per
     # digit (or the given controls).
-    number = parent.addChild(pytav.NumberRoot("counter"))
-    if controls is None:
-        controls = [(10 + i, 0.1 * i, -1, 0.0) for i in range(count)]
-    number.setControls(controls)
+    number = _set(parent.addChild(pytav.NumberRoot("counter")),
+                  ("setControls", controls or [(10 + i, 0.1 * i, -1, 0.0) for i in range(count)]))
     for i in range(count):
-        albedo = albedos[i] if albedos else "digits.dds"
-        node = pbr_node(base_block(albedo, offset=2.0 * i), name=f"digit{i}")
-        node.setControlNode(number)
-        assert model.addRenderNode(node) == ""
+        node = pbr_node(base_block(albedos[i] if albedos else "digits.dds", offset=2.0 * i), name=f"digit{i}")
+        assert model.addRenderNode(_set(node, ("setControlNode", number))) == ""
     return number
 
 
@@ -69,8 +65,7 @@ def test_nodes_of_equal_material_names_but_other_textures_keep_their_materials_a
     model = pytav.Model()
     for i in range(2):
         node = pbr_node(base_block(f"d{i}.dds", offset=2.0 * i), name=f"plain{i}")
-        node.setControlNode(model.getRootTransform())
-        assert model.addRenderNode(node) == ""
+        assert model.addRenderNode(_set(node, ("setControlNode", model.getRootTransform()))) == ""
     data = save_and_read(model, tmp_path / "plain.tav")
     assert [(r["class"], r["name"]) for r in data["sections"]["RENDER_NODES"]] == [
         ("model::RenderNode", "plain0"), ("model::RenderNode", "plain1")]

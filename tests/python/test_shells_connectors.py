@@ -3,18 +3,14 @@
 import pytest
 
 import pytav
-from support import pytav_warnings
+from support import _set, pytav_warnings
 
 TRIANGLE = [0, 0, 0, 1, 0, 0, 0, 1, 0]
 
 
 def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNode:
-    node = pytav.ShellNode(name)
-    if positions is not None:
-        node.setPositions(list(positions))
-    if indices is not None:
-        node.setIndices(list(indices))
-    return node
+    listed = lambda values: None if values is None else list(values)  # noqa: E731
+    return _set(pytav.ShellNode(name), ("setPositions", listed(positions)), ("setIndices", listed(indices)))
 
 
 @pytest.mark.parametrize("positions, indices, message", [
@@ -27,8 +23,7 @@ def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNod
 ])
 def test_shell_whose_build_fails_makes_the_save_fail_naming_it(tmp_path, capfd, positions, indices, message):
     model = pytav.Model()
-    hull = shell("hull_col", positions, indices)
-    hull.setControlNode(model.getRootTransform())
+    hull = _set(shell("hull_col", positions, indices), ("setControlNode", model.getRootTransform()))
     capfd.readouterr()
     assert model.addShellNode(hull) is None
     assert pytav_warnings(capfd) == [f"hull_col: {message}"]
