@@ -76,9 +76,8 @@ BBOX = (-1, -1, -1, 2, 2, 2)
     ([0, 0, 200, 255, 255, 255, 255, 255] * 2, [0xFFC80000, 0xFFFFFFFF] * 2),
 ])
 def test_bone_indices_packed_into_fourth_position_of_every_vertex(tmp_path, bone_indices, expected):
-    block = _bones(indices=bone_indices)
     bone = pytav.Bone("b0")
-    block.setBones([bone])
+    block = _set(_bones(indices=bone_indices), ("setBones", [bone]))
     record, material = saved_single(tmp_path, base_block(), block, bbox=BBOX, children=[bone])
     assert record["class"] == "model::SkinNode"
     assert material["vertex_format"][21] == 4
