@@ -144,19 +144,14 @@ TEST(Log, TimestampIsTheWallClockTimeWithItsFractionOfASecond) {
 TEST(Log, ChildForkedWhileAnotherThreadLogsCanLog) {
     qz::setLogSinkForTests([](std::uint32_t, const std::string&) {});
     coretest::expectForkedChildrenFinish([] { qz::log("TAG", qz::LOG_INFO, "busy %d", 1); },
-                                         [] {
-                                             qz::log("TAG", qz::LOG_INFO, "child");
-                                             return 0;
-                                         },
-                                         40);
+                                         [] { return qz::log("TAG", qz::LOG_INFO, "child"), 0; }, 40);
     qz::setLogSinkForTests({});
 }
 
 // The sink is called under the log's lock, so that a sink needs no lock of
 // its own: a sink that dwells a little would see a second thread arrive.
 TEST(Log, SinkIsNeverEnteredByTwoThreadsAtOnce) {
-    std::atomic<int> inside{0};
-    std::atomic<int> overlaps{0};
+    std::atomic<int> inside{0}, overlaps{0};
     qz::setLogSinkForTests([&](std::uint32_t, const std::string&) {
         if (inside.fetch_add(1) != 0) overlaps.fetch_add(1);
         std::this_thread::sleep_for(std::chrono::microseconds(200));
