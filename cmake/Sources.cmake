@@ -100,6 +100,7 @@ set(BINDING_SOURCES
   python_bindings/FixedMaterialRenderNode.cpp
   python_bindings/ModuleFunctions.cpp
   python_bindings/NumpyArrays.cpp
+  python_bindings/OlderInterpreters.cpp
   python_bindings/PyBlocks.cpp
   python_bindings/PyBlocksAo.cpp
   python_bindings/PyBlocksAorms.cpp
