@@ -8,17 +8,17 @@ own build trees, reused from one mutant to the next, so that each mutant
 costs an incremental build. For each patch (default: every tests/mutants/*.patch, in
 name order) the copy is reset, the patch applied, and the suite run step by
 step, stopping at the first failure: the C++ tests, then the Python tests
-(stopping at the first failing test), then the Blender tests. A patch
-whose header has a line `# check: tsan` plants a race: the C++ tests run
-first under ThreadSanitizer (`make tsan`), which sees a race on every run
-whatever the machine's load, where the plain tests see it only when the
-threads happen to meet. A mutant is
+(stopping at the first failing test), then the Blender tests. A mutant is
 "caught" when a step fails, "missed" when the whole suite passes, and
 "stale" when the patch no longer applies or the mutant does not build; a
 stale patch is to be remade against the code, not counted. The suite
 first runs on the unchanged copy and must pass there.
 
-Each patch's first line, `# fault: ...`, says what fault it plants.
+Each patch's first line, `# fault: ...`, says what fault it plants. A patch
+that plants a race says so in a further header line, `# check: tsan`: the
+C++ tests then run first under ThreadSanitizer (`make tsan`), which sees
+the race on every run whatever the machine's load, where the plain tests
+see it only when the threads happen to meet.
 """
 
 import argparse
