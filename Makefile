@@ -114,7 +114,8 @@ bench: py blender
 	if [ -n "$$missed" ]; then echo "Goals missed:$$missed"; exit 1; fi
 
 # AddressSanitizer + UndefinedBehaviorSanitizer (leak detection on): the C++
-# tests and the whole Python suite against an instrumented extension. Any
+# tests and the whole Python suite against an instrumented extension (linking
+# the libraries the C++ tests' tree built). Any
 # report fails the run; tools/lsan.supp silences only the interpreter's and
 # NumPy's own allocations. The interpreter does not link the C++ runtime, so
 # it is preloaded with the sanitizer runtime: ASan must find the real
@@ -129,11 +130,23 @@ sanitize: setup
 	$(VENV)/bin/cmake --build $(SAN_CPP) -j $(JOBS)
 	$(SAN_ENV) $(SAN_CPP)/pytav_cpp_tests --gtest_brief=1
 	$(VENV)/bin/cmake -S . -B $(SAN_PY) -G Ninja -DPYTAV_SANITIZE=ON -DPYTAV_TESTS=OFF -DPYTAV_PYTHON=ON \
-	  -DPython_EXECUTABLE=$(CURDIR)/$(PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
+	  -DPYTAV_LIBS_FROM=$(CURDIR)/$(SAN_CPP) -DPython_EXECUTABLE=$(CURDIR)/$(PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
 	$(VENV)/bin/cmake --build $(SAN_PY) -j $(JOBS)
 	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" PYTHONMALLOC=malloc \
 	  SKBUILD_EDITABLE_SKIP=$(CURDIR)/build/py PYTHONPATH=$(CURDIR)/$(SAN_PY) \
 	  $(PY) -m pytest -q -p no:cacheprovider tests/python
+
+# ThreadSanitizer: the C++ tests, the thread, pool and fork tests above all.
+# Any report fails the run at once; tools/tsan.supp lists what is silenced
+# and why. A forked child of a threaded process may start threads of its own
+# (the pools do), which the runtime refuses unless told otherwise.
+.PHONY: tsan
+TSAN_CPP := build/tsan-cpp
+TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:second_deadlock_stack=1:suppressions=$(CURDIR)/tools/tsan.supp
+tsan: setup
+	$(VENV)/bin/cmake -S . -B $(TSAN_CPP) -G Ninja -DPYTAV_TSAN=ON -DPYTAV_TESTS=ON -DPYTAV_PYTHON=OFF >/dev/null
+	$(VENV)/bin/cmake --build $(TSAN_CPP) -j $(JOBS)
+	$(TSAN_ENV) $(TSAN_CPP)/pytav_cpp_tests --gtest_brief=1
 
 # The random API sequences of tests/python/test_fuzz_api.py, ten times as many.
 fuzz: py

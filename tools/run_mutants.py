@@ -14,7 +14,11 @@ step, stopping at the first failure: the C++ tests, then the Python tests
 stale patch is to be remade against the code, not counted. The suite
 first runs on the unchanged copy and must pass there.
 
-Each patch's first line, `# fault: ...`, says what fault it plants.
+Each patch's first line, `# fault: ...`, says what fault it plants. A patch
+that plants a race says so in a further header line, `# check: tsan`: the
+C++ tests then run first under ThreadSanitizer (`make tsan`), which sees
+the race on every run whatever the machine's load, where the plain tests
+see it only when the threads happen to meet.
 """
 
 import argparse
@@ -54,13 +58,24 @@ def fault_of(patch: Path) -> str:
     return first.removeprefix("# fault:").strip()
 
 
+def checks_of(patch: Path) -> set[str]:
+    """The extra steps the patch's header asks for (`# check: tsan`)."""
+    checks = set()
+    for line in patch.read_text().splitlines():
+        if not line.startswith("#"):
+            break
+        if line.startswith("# check:"):
+            checks.update(line.removeprefix("# check:").split())
+    return checks
+
+
 def first_failure(log: Path) -> str:
     lines = log.read_text(errors="replace").splitlines()
     for line in lines:
         crashed = re.search(r"Test +#\d+: (\S+) \.+\s*\**(\w[\w ]*)\*\*\*", line)
         if crashed:
             return f"{crashed.group(1)} ({crashed.group(2).strip()})"
-    for mark, keep in (("FAILED tests/", "tests/"), ("[  FAILED  ] ", ""), ("Failed: ", "")):
+    for mark, keep in (("SUMMARY: ThreadSanitizer: ", ""), ("FAILED tests/", "tests/"), ("[  FAILED  ] ", ""), ("Failed: ", "")):
         for line in lines:
             if mark in line:
                 return (keep + line.split(mark, 1)[1]).split(" - ")[0].strip()[:100]
@@ -73,17 +88,22 @@ STEPS = [
     ("Python tests", [".venv/bin/python", "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "tests/python"]),
     ("Blender tests", ["make", "test-blender"]),
 ]
+TSAN = ("ThreadSanitizer", ["make", "tsan"])
 
 
-def run(patch: Path | None) -> tuple[str, str]:
-    """Plants the patch's fault (none for None) and runs the suite."""
+def steps(checks: set[str]) -> list[tuple[str, list[str]]]:
+    return [STEPS[0]] + ([TSAN] if "tsan" in checks else []) + STEPS[1:]
+
+
+def run(patch: Path | None, checks: set[str]) -> tuple[str, str]:
+    """Plants the patch's fault (none for None) and runs the suite with the extra checks."""
     subprocess.run(["git", "checkout", "-q", "-f", "--", "."], cwd=SCRATCH, check=True)
     if patch and not sh("git", "apply", str(patch)):
         return "stale", "patch does not apply"
     log = SCRATCH.parent / ((patch.stem if patch else "unchanged") + ".log")
     log.unlink(missing_ok=True)
     try:
-        for name, command in STEPS:
+        for name, command in steps(checks):
             if not sh(*command, log=log):
                 if name == "build":
                     return "stale", "does not build"
@@ -101,13 +121,13 @@ def main() -> int:
     patches = [p.resolve() for p in args.patches] or sorted(HERE.glob("*.patch"))
     prepare()
     # A suite that fails without any fault would count every mutant caught.
-    result, detail = run(None)
+    result, detail = run(None, set().union(*map(checks_of, patches)))
     if result != "missed":
         print(f"the suite does not pass on the unchanged copy: {detail or result}", file=sys.stderr)
         return 1
     rows = ["| mutant | fault | result | first failure |", "|---|---|---|---|"]
     for patch in patches:
-        result, detail = run(patch)
+        result, detail = run(patch, checks_of(patch))
         rows.append(f"| {patch.stem} | {fault_of(patch)} | {result} | {detail} |")
         print(rows[-1], flush=True)
     table = "\n".join(rows) + "\n"
