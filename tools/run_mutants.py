@@ -75,7 +75,8 @@ def first_failure(log: Path) -> str:
         crashed = re.search(r"Test +#\d+: (\S+) \.+\s*\**(\w[\w ]*)\*\*\*", line)
         if crashed:
             return f"{crashed.group(1)} ({crashed.group(2).strip()})"
-    for mark, keep in (("SUMMARY: ThreadSanitizer: ", ""), ("FAILED tests/", "tests/"), ("[  FAILED  ] ", ""), ("Failed: ", "")):
+    marks = (("SUMMARY: ThreadSanitizer: ", ""), ("FAILED tests/", "tests/"), ("[  FAILED  ] ", ""), ("Failed: ", ""))
+    for mark, keep in marks:
         for line in lines:
             if mark in line:
                 return (keep + line.split(mark, 1)[1]).split(" - ")[0].strip()[:100]
