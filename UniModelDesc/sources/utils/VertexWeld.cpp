@@ -377,7 +377,9 @@ private:
     void walkClean(std::size_t part) {
         const std::size_t n = rows_.count();
         for (std::size_t k = 0; k < n; ++k) {
-            if ((flags_[k] & (kOutside | kShared)) || owner_[k] != kNone || grid_.partOf(hashOf_[k]) != part)
+            // Owners are read only for this part's rows: the other parts'
+            // walks write theirs meanwhile.
+            if ((flags_[k] & (kOutside | kShared)) || grid_.partOf(hashOf_[k]) != part || owner_[k] != kNone)
                 continue;
             claim(k, next_[k]);
         }
@@ -388,8 +390,11 @@ private:
     void walkShared(bool everyRow) {
         const std::size_t n = rows_.count();
         for (std::size_t k = 0; k < n; ++k) {
-            if ((flags_[k] & kOutside) || owner_[k] != kNone) continue;
+            if (flags_[k] & kOutside) continue;
+            // The flag first: a clean row's owner is written meanwhile by its
+            // part's walk, so the shared walk must not read it.
             if (!everyRow && !(flags_[k] & kShared)) continue;
+            if (owner_[k] != kNone) continue;
             claim(k, next_[k]);
             if (!(flags_[k] & kStraddles)) continue;
             forEachNeighbourCell(k, [&](std::uint32_t hash) {
