@@ -104,9 +104,9 @@ def test_each_module_loads_only_into_the_python_it_was_built_for():
         if tag.startswith(sys.implementation.cache_tag):
             continue
         built_for = f"{tag[8]}.{tag[9:11]}"
-        spec = importlib.util.spec_from_file_location("pytav", path)
+        found = importlib.util.spec_from_file_location("pytav", path)
         try:
-            spec.loader.exec_module(importlib.util.module_from_spec(spec))
+            found.loader.exec_module(importlib.util.module_from_spec(found))
         except ImportError as error:
             assert str(error) == (f"Python version mismatch: module was compiled for Python {built_for}, "
                                   f"but the interpreter version is incompatible: {sys.version}."), str(error)
