@@ -85,10 +85,16 @@ def make_folders(base, cases):
     return folders
 
 
+def preload_with(shim):
+    # The shim goes after whatever is preloaded already: a sanitizer runtime
+    # must stay first in the list or it refuses to start.
+    return " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(shim)) if p)
+
+
 def run_saves(shim, base, folders, **env_extra):
     # Saves into every folder in one subprocess under the shim.
     env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(base), **env_extra)
-    env["LD_PRELOAD"] = " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(shim)) if p)
+    env["LD_PRELOAD"] = preload_with(shim)
     return subprocess.run([sys.executable, "-c", RUNNER.format(here=str(HERE)), json.dumps(folders)],
                           env=env, capture_output=True, text=True)
 
@@ -197,7 +203,7 @@ def test_sweep_deletes_live_temporary_of_a_save_in_another_pid_namespace(shim, t
     rounds = 300
     env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(tmp_path))
     if not unnamed_files:
-        env.update(FAULTSHIM_NO_TMPFILE="1", LD_PRELOAD=str(shim))
+        env.update(FAULTSHIM_NO_TMPFILE="1", LD_PRELOAD=preload_with(shim))
     pid = free_pid()
     writer = subprocess.Popen(
         ["unshare", "--pid", "--fork", "--mount-proc", "sh", "-c",
