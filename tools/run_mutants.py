@@ -19,6 +19,13 @@ that plants a race says so in a further header line, `# check: tsan`: the
 C++ tests then run first under ThreadSanitizer (`make tsan`), which sees
 the race on every run whatever the machine's load, where the plain tests
 see it only when the threads happen to meet.
+
+A whole suite per mutant takes hours on two cores, so the runner skips what
+cannot fail: a fault in Python code alone cannot fail the C++ tests, and
+one in the add-on alone (which no Python test imports) can fail only the
+Blender tests. And the test that caught a mutant last time, as the table
+of the previous run (`--hints`, by default tests/mutants/after.md) names
+it, runs first by itself: when it fails the mutant is caught at once.
 """
 
 import argparse
@@ -38,9 +45,13 @@ SCRATCH = REPO / "build" / "mutants" / "src"
 ENV = dict(os.environ, CMAKE_ARGS="-DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF")
 
 
-def sh(*command: str | Path, cwd: Path = SCRATCH, log: Path | None = None) -> bool:
+def sh(*command: str | Path, cwd: Path = SCRATCH, log: Path | None = None) -> int:
     with open(log, "a") if log else open(os.devnull, "w") as out:
-        return subprocess.run(command, cwd=cwd, env=ENV, stdout=out, stderr=subprocess.STDOUT).returncode == 0
+        return subprocess.run(command, cwd=cwd, env=ENV, stdout=out, stderr=subprocess.STDOUT).returncode
+
+
+# pytest's exit codes for a test id that names nothing: a stale hint, not a catch.
+NOTHING_RUN = (4, 5)
 
 
 def prepare() -> None:
@@ -83,29 +94,67 @@ def first_failure(log: Path) -> str:
     return "(see log)"
 
 
+PYTEST = [".venv/bin/python", "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider"]
 STEPS = [
     ("build", ["make", "cpp", "py", "blender"]),
     ("C++ tests", ["make", "test-cpp"]),
-    ("Python tests", [".venv/bin/python", "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "tests/python"]),
+    ("Python tests", PYTEST + ["tests/python"]),
     ("Blender tests", ["make", "test-blender"]),
 ]
 TSAN = ("ThreadSanitizer", ["make", "tsan"])
 
 
-def steps(checks: set[str]) -> list[tuple[str, list[str]]]:
-    return [STEPS[0]] + ([TSAN] if "tsan" in checks else []) + STEPS[1:]
+def touched(patch: Path) -> set[str]:
+    """The top folders of the files the patch changes."""
+    names = re.findall(r"^\+\+\+ b/(\S+)", patch.read_text(), re.M)
+    return {name.split("/")[0] for name in names}
 
 
-def run(patch: Path | None, checks: set[str]) -> tuple[str, str]:
-    """Plants the patch's fault (none for None) and runs the suite with the extra checks."""
+def hint(detail: str) -> tuple[str, list[str]] | None:
+    """The command that runs by itself the test a table row names as the first failure."""
+    step, _, test = detail.partition(": ")
+    if step == "Python tests" and test.startswith("tests/python/"):
+        return step, PYTEST + [test.split("[")[0]]
+    if step == "C++ tests" and re.match(r"[\w/]+\.\w+", test):
+        name = test.split(" ")[0].split(",")[0]
+        return step, ["build/cpp/pytav_cpp_tests", f"--gtest_filter={name}*"]
+    return None
+
+
+def hints_from(table: Path) -> dict[str, tuple[str, list[str]]]:
+    found = {}
+    if table.exists():
+        for row in table.read_text().splitlines():
+            cells = [c.strip() for c in row.strip("|").split("|")]
+            if len(cells) == 4 and cells[2] == "caught" and (command := hint(cells[3])):
+                found[cells[0]] = command
+    return found
+
+
+def steps(patch: Path | None, checks: set[str]) -> list[tuple[str, list[str]]]:
+    chosen = list(STEPS)
+    folders = touched(patch) if patch else set()
+    if folders and folders <= {"tavtools", "blender", "tools"}:
+        chosen.remove(STEPS[1])
+    if folders and folders <= {"blender"}:
+        chosen.remove(STEPS[2])
+    return chosen[:1] + ([TSAN] if "tsan" in checks else []) + chosen[1:]
+
+
+def run(patch: Path | None, checks: set[str], first: tuple[str, list[str]] | None = None) -> tuple[str, str]:
+    """Plants the patch's fault (none for None) and runs the suite with the extra
+    checks, after the ``first`` test alone when one is given."""
     subprocess.run(["git", "checkout", "-q", "-f", "--", "."], cwd=SCRATCH, check=True)
-    if patch and not sh("git", "apply", str(patch)):
+    if patch and sh("git", "apply", str(patch)):
         return "stale", "patch does not apply"
     log = SCRATCH.parent / ((patch.stem if patch else "unchanged") + ".log")
     log.unlink(missing_ok=True)
     try:
-        for name, command in steps(checks):
-            if not sh(*command, log=log):
+        chosen = steps(patch, checks)
+        if first and sh(*chosen[0][1], log=log) == 0 and sh(*first[1], log=log) not in (0, *NOTHING_RUN):
+            return "caught", f"{first[0]}: {first_failure(log)}"
+        for name, command in chosen:
+            if sh(*command, log=log):
                 if name == "build":
                     return "stale", "does not build"
                 return "caught", f"{name}: {first_failure(log)}"
@@ -118,6 +167,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("patches", nargs="*", type=Path)
     parser.add_argument("--out", type=Path, help="also write the table to this file")
+    parser.add_argument("--hints", type=Path, default=HERE / "after.md",
+                        help="a previous table whose first failures run first")
     args = parser.parse_args()
     patches = [p.resolve() for p in args.patches] or sorted(HERE.glob("*.patch"))
     prepare()
@@ -126,9 +177,10 @@ def main() -> int:
     if result != "missed":
         print(f"the suite does not pass on the unchanged copy: {detail or result}", file=sys.stderr)
         return 1
+    hints = hints_from(args.hints)
     rows = ["| mutant | fault | result | first failure |", "|---|---|---|---|"]
     for patch in patches:
-        result, detail = run(patch, checks_of(patch))
+        result, detail = run(patch, checks_of(patch), hints.get(patch.stem))
         rows.append(f"| {patch.stem} | {fault_of(patch)} | {result} | {detail} |")
         print(rows[-1], flush=True)
     table = "\n".join(rows) + "\n"
