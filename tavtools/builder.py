@@ -15,8 +15,11 @@ Nodes
     "<name>_visibility" above.  LOD distances add a ``Lod`` "<name>_lod"
     holding the children as levels (format 10 only).
 Arguments
-    A clip's [start, end] maps linearly onto the argument range [0, 1]; a
-    clip of one instant maps to 0.  Step keys get a holding key just before
+    A clip's [start, end] maps linearly onto its argument range [low, high]
+    ([0, 1] unless the source sets one; high below low plays it backwards);
+    a clip of one instant maps to low. Visibility keys are handed over in
+    argument order, and a clip that ends shown at an argument of 1 or more
+    stays shown up to its last key.  Step keys get a holding key just before
     each change.  Channels that no track drives but whose rest value is not
     the identity ride on the node's first argument as one key.  When several
     clips drive one channel, the first stores absolute values and the others
@@ -70,6 +73,7 @@ from .scene import Array, Image, Light, Material, Mesh, Node, Scene, Skin, Textu
 
 MAX_BONES = 255
 STEP_HOLD = 1e-5
+VISIBLE_END = 1e-4
 ARGUMENT_RANGE = (0.0, 1.0)
 PATHS = ("translation", "rotation", "scale")
 NEUTRAL = {"translation": (0.0, 0.0, 0.0), "rotation": (1.0, 0.0, 0.0, 0.0), "scale": (1.0, 1.0, 1.0)}
@@ -170,6 +174,17 @@ def _relative(path: str, values: Array, rest: Array) -> Array:
         return ratios
     inverse = np.array([rest[0], -rest[1], -rest[2], -rest[3]])
     return quat_mul(inverse, values)
+
+
+def _visible_keys(arguments: Array, values: Array) -> list[tuple[float, float]]:
+    """(argument, shown) keys in argument order. The module closes a range
+    still open after the last key at 1.0001; past that, a hidden key just
+    after the last one closes it there instead."""
+    order = np.argsort(arguments, kind="stable")
+    keys = [(float(arguments[k]), float(values[k][0])) for k in order]
+    if len(keys) > 1 and keys[-1][1] >= 0.5 and keys[-1][0] >= 1.0:
+        keys.append((keys[-1][0] + VISIBLE_END, 0.0))
+    return keys
 
 
 def _hold_steps(times: Array, values: Array) -> tuple[Array, Array]:
@@ -274,8 +289,7 @@ class _Builder:
             moving = []
         if visibility:
             shown = holder.addChild(pt.VisibilityNode(node.name + "_visibility"))
-            shown.setArguments([(t.clip.argument, [(float(a), float(v[0])) for a, v in
-                                                   zip(self._arguments(t), t.values)]) for t in visibility])
+            shown.setArguments([(t.clip.argument, _visible_keys(self._arguments(t), t.values)) for t in visibility])
             holder = shown
         joint = id(node) in self.binds
         if moving:
@@ -305,7 +319,7 @@ class _Builder:
         span = track.clip.end - track.clip.start
         times = np.asarray(track.times, dtype=np.float64)
         mapped = (times - track.clip.start) / span if span > 0 else np.zeros_like(times)
-        result: Array = ARGUMENT_RANGE[0] + mapped * (ARGUMENT_RANGE[1] - ARGUMENT_RANGE[0])
+        result: Array = track.clip.low + mapped * (track.clip.high - track.clip.low)
         return result
 
     def _animate(self, node: Node, animated: Any, tracks: list[Track]) -> None:

@@ -105,11 +105,15 @@ class Mesh:
 
 @dataclass
 class Clip:
-    """The stretch of source time [start, end] that one argument's range plays."""
+    """The stretch of source time [start, end] that one argument plays: start
+    at the argument value ``low``, end at ``high`` (``high`` may be the
+    smaller: the clip then plays backwards as the argument grows)."""
 
     argument: int
     start: float
     end: float
+    low: float = 0.0
+    high: float = 1.0
 
 
 @dataclass

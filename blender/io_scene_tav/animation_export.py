@@ -13,24 +13,56 @@ Mapping rules:
   when that value is the identity.
 - Keyframed ``hide_render`` gives visibility keys: 1 where the object
   renders, 0 where it is hidden.
-Drivers, NLA strips, delta transforms and bone (pose) animation are not
-read; the caller reports them.
+The same rules read a pose bone's location, rotation and scale (its local
+pose). Which actions play, on which argument, is ``action_export``'s;
+drivers and delta transforms are not read; the caller reports them.
 """
 
-import mathutils
+from typing import Any
 
-from . import compat
+import mathutils
+import numpy as np
+
+from .tavtools.scene import Clip, Track
 
 CHANNELS = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale", "hide_render")
 
 
-def curves_of(obj):
-    """{data_path: {array_index: FCurve}} of the object's action, channels only."""
-    found = {}
-    for curve in compat.action_curves(obj):
-        if curve.data_path in CHANNELS and not curve.mute:
-            found.setdefault(curve.data_path, {})[curve.array_index] = curve
+def channels(curves: list[Any], prefix: str = "") -> dict[str, dict[int, Any]]:
+    """{channel: {array_index: FCurve}} of the unmuted curves whose data path
+    is ``prefix`` followed by a channel name."""
+    found: dict[str, dict[int, Any]] = {}
+    for curve in curves:
+        path = curve.data_path
+        if path.startswith(prefix) and path[len(prefix):] in CHANNELS and not curve.mute:
+            found.setdefault(path[len(prefix):], {})[curve.array_index] = curve
     return found
+
+
+def rotation_of(owner: Any) -> Any:
+    """The rotation of an object (without delta) or pose bone, as a quaternion."""
+    if owner.rotation_mode == "QUATERNION":
+        return owner.rotation_quaternion.normalized()
+    if owner.rotation_mode == "AXIS_ANGLE":
+        angle, *axis = owner.rotation_axis_angle
+        return mathutils.Quaternion(axis, angle)
+    return owner.rotation_euler.to_quaternion()
+
+
+def tracks(owner: Any, where: str, curves: dict[str, dict[int, Any]], frames: list[int], clip: Clip) -> list[Track]:
+    """The tracks of the channels ``curves`` key, sampled at ``frames``."""
+    animation = ObjectAnimation(owner, curves, frames, frames)
+    made = []
+    for path, keys, keyed in (("translation", animation.position, "location" in curves),
+                              ("rotation", animation.rotation, animation.rotation_keyed),
+                              ("scale", animation.scale, "scale" in curves)):
+        if keys and keyed:
+            made.append(Track(where, path, clip, np.array([k[0] for k in keys], dtype=np.float64),
+                              np.array([k[1] for k in keys], dtype=np.float64)))
+    if animation.visibility is not None:
+        made.append(Track(where, "visibility", clip, np.array([k[0] for k in animation.visibility], dtype=np.float64),
+                          np.array([[k[1]] for k in animation.visibility], dtype=np.float64)))
+    return made
 
 
 def _sample(curves, current, frames):
@@ -61,6 +93,7 @@ class ObjectAnimation:
         else:
             path, current = "rotation_euler", obj.rotation_euler
             convert = lambda v: mathutils.Euler(v, mode).to_quaternion()
+        self.rotation_keyed = path in curves
         if path in curves:
             quaternions = [convert(v) for v in _sample(curves[path], current, frames)]
             for k in range(1, len(quaternions)):

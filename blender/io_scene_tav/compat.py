@@ -13,6 +13,8 @@ the material walk passes through any node between an image and a shader
 input, so Separate RGB (before 3.3) and Separate Color read alike.
 """
 
+from typing import Any
+
 import bpy
 import numpy as np
 
@@ -118,12 +120,19 @@ def action_curves(id_data):
     action = data.action if data is not None else None
     if action is None:
         return []
+    return action_fcurves(action, getattr(data, "action_slot", None))
+
+
+def action_fcurves(action: Any, slot: Any) -> list[Any]:
+    """The F-curves of ``action`` for the user that plays it through
+    ``slot`` (the ``action_slot`` of the animation data or of an NLA strip;
+    None before 4.4, and for a user whose slot is unassigned: a layered
+    action then animates nothing)."""
     layers = getattr(action, "layers", None)
     if layers is not None and len(layers) > 0:
-        slot = getattr(data, "action_slot", None)
         if slot is None:
             return []
-        curves = []
+        curves: list[Any] = []
         for layer in layers:
             for strip in layer.strips:
                 bag = strip.channelbag(slot) if hasattr(strip, "channelbag") else None

@@ -10,24 +10,26 @@ What this reader takes:
   matrix relative to that parent (parent inverse included); an object
   whose location, rotation or scale is keyframed is described by its own
   channels over its parent inverse. Blender is Z-up like the model.
-- Keys: the object's action sampled at every frame of the scene's range
-  (the clip the builder maps onto the argument range), on the argument of
-  the custom property ``tav_argument`` (default 0); keyframed
-  ``hide_render`` gives visibility keys.
+- Keys: each action the object plays (its active action and its unmuted
+  NLA tracks' actions, ``action_export``) sampled at every frame of the
+  scene's range (the clip the builder maps onto the action's argument
+  range), on the action's argument; keyframed ``hide_render`` gives
+  visibility keys.
 - Meshes (and curves, surfaces, texts and metaballs, as meshes), evaluated
   (modifiers applied with Apply Modifiers; an object in Edit Mode as it is
   being edited), one mesh per used material slot, named after the object
   ("<object>_<material>" when it has several). A mesh deformed by an
   armature is skinned by the armature's deform bones.
 - Point and spot lights (others are described and reported by the
-  builder); armatures give their bones.
+  builder); armatures give their bones, keyed pose bones their keys
+  (``pose_export``).
 - The custom property ``tav`` gives an object a special role: "connector"
   (an empty; its number and text custom properties), "shell" (a mesh: a
   collision shell), "segments" (a mesh: its edges), "lod" (an empty whose
   children, in name order, are the levels at the distances of the float
   list ``tav_lod_distances``).
 What it sees it cannot describe (cameras, other object types, collection
-instances, shape keys, drivers, NLA strips, pose animation, delta
+instances, shape keys, drivers, delta
 transforms of animated objects, unknown roles, shader set-ups) is reported
 naming the object; the builder's losses follow, each a warning. A failed
 export reports an error and returns {'CANCELLED'}.
@@ -36,11 +38,12 @@ export reports an error and returns {'CANCELLED'}.
 import os
 
 import numpy as np
-from mathutils import Matrix, Quaternion
+from mathutils import Matrix
 
-from . import animation_export, armature_export, light_export, material_export, mesh_export, settings
+from . import (action_export, animation_export, armature_export, light_export, material_export, mesh_export,
+               pose_export, settings)
 from .tavtools import builder
-from .tavtools.scene import Clip, Mesh, Node, Scene, Skin, Track
+from .tavtools.scene import Mesh, Node, Scene, Skin
 
 MESH_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
 ROLES = ("connector", "shell", "segments", "lod")
@@ -56,14 +59,7 @@ def _np(m):
     return np.array(m, dtype=np.float64)
 
 
-def _rotation(o):
-    """The object's own rotation (without delta) as a quaternion."""
-    if o.rotation_mode == "QUATERNION":
-        return o.rotation_quaternion.normalized()
-    if o.rotation_mode == "AXIS_ANGLE":
-        angle, *axis = o.rotation_axis_angle
-        return Quaternion(axis, angle)
-    return o.rotation_euler.to_quaternion()
+_rotation = animation_export.rotation_of
 
 
 class SceneExporter:
@@ -213,10 +209,14 @@ class SceneExporter:
 
     def _node(self, o):
         holder, base = self._parent_node(o)
-        curves = animation_export.curves_of(o)
-        self._report_animation_losses(o, curves)
+        try:
+            played = action_export.played_actions(o, self.note)
+        except settings.SettingError as error:
+            raise ExportError(str(error)) from None
+        curves = [animation_export.channels(p.curves) for p in played]
+        self._report_animation_losses(o, played)
         record = Node(o.name, o.name)
-        if any(path in curves for path in MOVING):
+        if any(path in c for c in curves for path in MOVING):
             if any(o.delta_location) or any(o.delta_scale[i] != 1.0 for i in range(3)) or \
                     any(o.delta_rotation_euler) or tuple(o.delta_rotation_quaternion) != (1.0, 0.0, 0.0, 0.0):
                 self.note(o.name, "delta transforms of an animated object are not exported")
@@ -229,43 +229,27 @@ class SceneExporter:
                 bone = o.parent.data.bones[o.parent_bone]
                 world_of_holder = o.parent.matrix_world @ bone.matrix_local
             record.matrix = _np(world_of_holder.inverted_safe() @ o.matrix_world)
-        if curves:
-            self._tracks(o, record, curves)
+            if holder is not None and holder.matrix is None and o.parent_type == "BONE":
+                record.matrix = _np(base @ o.matrix_basis)   # a keyed bone: the object follows its pose
+        for action, keyed in zip(played, curves):
+            if keyed:
+                record.tracks.extend(animation_export.tracks(o, o.name, keyed, self.frames,
+                                                             action.clip(self.clip_range)))
         (holder.children if holder is not None else self.scene.roots).append(record)
         self.records[o.name] = record
         if o.type == "ARMATURE":
-            self.skeletons[o.name] = armature_export.Skeleton(o, record)
+            self.skeletons[o.name] = skeleton = armature_export.Skeleton(o, record)
+            pose_export.animate_bones(skeleton, played, self.frames, self.clip_range, self.note)
 
-    def _tracks(self, o, record, curves):
-        try:
-            argument = settings.animation_argument(o, o.animation_data.action)
-        except settings.SettingError as error:
-            raise ExportError(str(error)) from None
-        animation = animation_export.ObjectAnimation(o, curves, self.frames, self.frames)
-        clip = Clip(argument, float(self.clip_range[0]), float(self.clip_range[1]))
-        for path, keys, moved in (("translation", animation.position, "location" in curves),
-                                  ("rotation", animation.rotation, animation.rotation is not None and
-                                   len(animation.rotation) > 1),
-                                  ("scale", animation.scale, "scale" in curves)):
-            if keys and moved:
-                record.tracks.append(Track(o.name, path, clip, np.array([k[0] for k in keys], dtype=np.float64),
-                                           np.array([k[1] for k in keys], dtype=np.float64)))
-        if animation.visibility is not None:
-            record.tracks.append(Track(o.name, "visibility", clip,
-                                       np.array([k[0] for k in animation.visibility], dtype=np.float64),
-                                       np.array([[k[1]] for k in animation.visibility], dtype=np.float64)))
-
-    def _report_animation_losses(self, o, curves):
+    def _report_animation_losses(self, o, played):
         data = o.animation_data
         if data is None:
             return
         if data.drivers:
             self.note(o.name, "drivers are not exported")
-        if data.nla_tracks:
-            self.note(o.name, "NLA strips are not exported (only the active action is)")
-        other = sorted({c.data_path for c in animation_export.compat.action_curves(o)
-                        if c.data_path not in animation_export.CHANNELS})
-        if other and o.type != "ARMATURE":
+        other = sorted({c.data_path for p in played for c in p.curves if c.data_path not in
+                        animation_export.CHANNELS and not c.data_path.startswith(pose_export.POSE_PREFIX)})
+        if other:
             self.note(o.name, f"animation of {', '.join(other)} is not exported")
 
     # -- content ------------------------------------------------------------------
@@ -300,10 +284,7 @@ class SceneExporter:
                 self.note(o.name, "collection instances are not exported (make them real first)")
         elif o.type == "LIGHT":
             record.light = light_export.describe_light(o)
-        elif o.type == "ARMATURE":
-            if any(c.data_path.startswith("pose.bones") for c in animation_export.compat.action_curves(o)):
-                self.note(o.name, "pose animation is not exported (bones keep their rest pose)")
-        else:
+        elif o.type != "ARMATURE":
             self.note(o.name, f"{o.type.lower()} objects are not exported (kept as a transform)")
 
     def _lod(self, o, record):

@@ -4,7 +4,7 @@ import math
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 import tavtools
@@ -172,3 +172,19 @@ def test_failed_save_removes_only_what_it_wrote_and_never_the_input(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == before
     with pytest.raises(builder.BuildError, match="is the input"):
         builder.build(Scene([_textured()], [str(tmp_path / "theirs.png")]), str(tmp_path / "theirs.png"))
+
+
+@settings(max_examples=15, deadline=None)
+@given(st.lists(st.sampled_from([0.0, 1.0]), min_size=2, max_size=6), st.floats(-3, 3), st.floats(-3, 3))
+def test_visibility_over_an_argument_range_shows_other_frames_than_the_source(tmp_path_factory, shown, low, high):
+    # A clip played over [low, high], backwards when high < low, and ending past 1.
+    assume(1.0 in shown)   # a node hidden throughout is removed by the save
+    if abs(high - low) < 0.01:
+        high = low + 1.0
+    frames = np.arange(1.0, len(shown) + 1)
+    track = Track("lamp", "visibility", Clip(4, 1, len(shown), low, high), frames, np.array(shown)[:, None])
+    _, data = built(tmp_path_factory.mktemp("v"), Node("lamp", "lamp", tracks=[track], meshes=[cube()]))
+    index = data["sections"]["RENDER_NODES"][0]["parents"][0]["node"]
+    for frame, want in zip(frames, shown):
+        argument = float(np.float32(low + (frame - 1) / (len(shown) - 1) * (high - low)))   # as the game holds it
+        assert evaluate_tree(data["nodes"], {4: argument})[1][index] == (want >= 0.5), (frame, argument)
