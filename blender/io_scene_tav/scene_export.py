@@ -229,7 +229,7 @@ class SceneExporter:
                 bone = o.parent.data.bones[o.parent_bone]
                 world_of_holder = o.parent.matrix_world @ bone.matrix_local
             record.matrix = _np(world_of_holder.inverted_safe() @ o.matrix_world)
-            if holder is not None and holder.matrix is None and o.parent_type == "BONE":
+            if holder is not None and holder.matrix is None and holder is not self.records.get(o.parent.name):
                 record.matrix = _np(base @ o.matrix_basis)   # a keyed bone: the object follows its pose
         for action, keyed in zip(played, curves):
             if keyed:
