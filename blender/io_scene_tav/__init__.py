@@ -17,6 +17,8 @@ bl_info = {
     "category": "Import-Export",
 }
 
+from typing import Any
+
 import bpy
 from bpy.props import BoolProperty, EnumProperty, StringProperty
 from bpy_extras.io_utils import ExportHelper
@@ -25,7 +27,7 @@ from . import panels, properties
 
 # The reports of the last export run, as (level, text) pairs, for scripts
 # and tests that call the operator without a window to show them in.
-last_reports = []
+last_reports: list[tuple[str, str]] = []
 
 
 class ExportTAV(bpy.types.Operator, ExportHelper):
@@ -71,12 +73,12 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
         default=True,
     )
 
-    def execute(self, context):
+    def execute(self, context: Any) -> set[str]:
         from .scene_export import SceneExporter
 
         del last_reports[:]
 
-        def report(level, text):
+        def report(level: str, text: str) -> None:
             last_reports.append((level, text))
             self.report({level}, text)
 
@@ -89,18 +91,18 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
         return exporter.export(self.filepath, int(self.format_version))
 
 
-def menu_func_export(self, context):
+def menu_func_export(self: Any, context: Any) -> None:
     self.layout.operator(ExportTAV.bl_idname, text="TAV model (.tav)")
 
 
-def register():
+def register() -> None:
     properties.register()
     panels.register()
     bpy.utils.register_class(ExportTAV)
     bpy.types.TOPBAR_MT_file_export.append(menu_func_export)
 
 
-def unregister():
+def unregister() -> None:
     bpy.types.TOPBAR_MT_file_export.remove(menu_func_export)
     bpy.utils.unregister_class(ExportTAV)
     panels.unregister()

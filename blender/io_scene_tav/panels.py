@@ -7,13 +7,18 @@ gives when the panel leaves it to it, and the problem with a value the
 export cannot use.
 """
 
+from collections.abc import Callable
+from typing import Any, TypeVar
+
 import bpy
 
 from . import settings
 from .settings import SettingError
 
+T = TypeVar("T")
 
-def _effective(layout, read, *args, label=None):
+
+def _effective(layout: Any, read: Callable[..., T], *args: Any, label: str | None = None) -> T | None:
     """Shows what ``read(*args)`` gives the export (with ``label``) or the
     problem with it; returns the value, None on a problem."""
     try:
@@ -26,7 +31,7 @@ def _effective(layout, read, *args, label=None):
     return value
 
 
-def _toggled(layout, data, use, name, heading):
+def _toggled(layout: Any, data: Any, use: str, name: str, heading: str) -> None:
     """A "Use ..." checkbox with the value beside it, greyed while off."""
     row = layout.row(heading=heading)
     row.prop(data, use, text="")
@@ -35,7 +40,7 @@ def _toggled(layout, data, use, name, heading):
     sub.prop(data, name, text="")
 
 
-def _uv(layout, data, name, mesh_owner, text="UV Map"):
+def _uv(layout: Any, data: Any, name: str, mesh_owner: Any, text: str = "UV Map") -> None:
     mesh = getattr(mesh_owner, "data", None)
     if mesh is not None and hasattr(mesh, "uv_layers"):
         layout.prop_search(data, name, mesh, "uv_layers", text=text)
@@ -56,10 +61,10 @@ class TAV_OT_lod_distances(bpy.types.Operator):
                ("CLEAR", "Clear", "No distances here: the custom property 'tav_lod_distances' decides")))
 
     @classmethod
-    def poll(cls, context):
+    def poll(cls, context: Any) -> bool:
         return context.object is not None
 
-    def execute(self, context):
+    def execute(self, context: Any) -> set[str]:
         obj = context.object
         items = obj.tav_settings.lod_distances
         if self.mode == "CLEAR":
@@ -84,10 +89,10 @@ class TAV_PT_object(bpy.types.Panel):
     bl_context = "object"
 
     @classmethod
-    def poll(cls, context):
+    def poll(cls, context: Any) -> bool:
         return context.object is not None
 
-    def draw(self, context):
+    def draw(self, context: Any) -> None:
         obj = context.object
         s = obj.tav_settings
         layout = self.layout
@@ -107,7 +112,7 @@ class TAV_PT_object(bpy.types.Panel):
             draw(layout.box().column(), obj, s)
 
     @staticmethod
-    def _draw_lod(layout, obj, s):
+    def _draw_lod(layout: Any, obj: Any, s: Any) -> None:
         layout.label(text="LOD Distances")
         children = sorted(obj.children, key=lambda c: c.name)
         for i, item in enumerate(s.lod_distances):
@@ -118,7 +123,7 @@ class TAV_PT_object(bpy.types.Panel):
         _effective(layout, settings.lod_distances, obj, len(children))
 
     @staticmethod
-    def _draw_fake_omni(layout, obj, s, spot=False):
+    def _draw_fake_omni(layout: Any, obj: Any, s: Any, spot: bool = False) -> None:
         for name in ("fake_texture", "fake_size", "fake_uv_min", "fake_uv_max", "fake_min_pixels",
                      "fake_max_distance", "fake_shift_to_camera", "fake_luminance"):
             layout.prop(s, name)
@@ -135,19 +140,19 @@ class TAV_PT_object(bpy.types.Panel):
         col.prop(s, "fake_brightness")
 
     @classmethod
-    def _draw_fake_spot(cls, layout, obj, s):
+    def _draw_fake_spot(cls, layout: Any, obj: Any, s: Any) -> None:
         cls._draw_fake_omni(layout, obj, s, spot=True)
 
     @staticmethod
-    def _draw_mirror(layout, obj, s):
+    def _draw_mirror(layout: Any, obj: Any, s: Any) -> None:
         layout.prop(s, "mirror_texture")
 
     @staticmethod
-    def _draw_color(layout, obj, s):
+    def _draw_color(layout: Any, obj: Any, s: Any) -> None:
         layout.prop(s, "color")
 
     @staticmethod
-    def _draw_deck(layout, obj, s):
+    def _draw_deck(layout: Any, obj: Any, s: Any) -> None:
         for _, name in settings.DECK_MAPS:
             layout.prop(s, name)
         _uv(layout, s, "deck_tiled_uv", obj, text="Tiled UV Map")
@@ -157,13 +162,13 @@ class TAV_PT_object(bpy.types.Panel):
         _toggled(layout, s, "deck_use_argument", "deck_argument", "Damage Argument")
 
     @staticmethod
-    def _draw_number_digit(layout, obj, s):
+    def _draw_number_digit(layout: Any, obj: Any, s: Any) -> None:
         layout.label(text="Digit Control")
         for name in ("digit_argument", "digit_value", "digit_argument2", "digit_value2"):
             layout.prop(s, name)
 
 
-def _draw_map(layout, material, obj, data, text, uv=True):
+def _draw_map(layout: Any, material: Any, obj: Any, data: Any, text: str, uv: bool = True) -> None:
     layout.prop(data, "image", text=text)
     if material.node_tree is not None:
         layout.prop_search(data, "node", material.node_tree, "nodes", text="or Node")
@@ -180,10 +185,10 @@ class TAV_PT_material(bpy.types.Panel):
     bl_context = "material"
 
     @classmethod
-    def poll(cls, context):
+    def poll(cls, context: Any) -> bool:
         return context.material is not None
 
-    def draw(self, context):
+    def draw(self, context: Any) -> None:
         material, obj = context.material, context.object
         s = material.tav_settings
         layout = self.layout
@@ -215,7 +220,7 @@ class TAV_PT_material(bpy.types.Panel):
         _effective(layout, settings.material_settings, material)
 
 
-def active_action(context):
+def active_action(context: Any) -> Any:
     """The action the editor shows: the context's, else the active object's."""
     action = getattr(context, "active_action", None)
     if action is None:
@@ -226,15 +231,16 @@ def active_action(context):
 
 
 class ActionPanel:
+    layout: Any  # the panel's, once mixed into a bpy.types.Panel
     bl_label = "TAV"
     bl_region_type = "UI"
     bl_category = "TAV"
 
     @classmethod
-    def poll(cls, context):
+    def poll(cls, context: Any) -> bool:
         return active_action(context) is not None
 
-    def draw(self, context):
+    def draw(self, context: Any) -> None:
         action = active_action(context)
         s = action.tav_settings
         layout = self.layout
@@ -258,11 +264,11 @@ class TAV_PT_action_dopesheet(ActionPanel, bpy.types.Panel):
 CLASSES = (TAV_OT_lod_distances, TAV_PT_object, TAV_PT_material, TAV_PT_action_graph, TAV_PT_action_dopesheet)
 
 
-def register():
+def register() -> None:
     for cls in CLASSES:
         bpy.utils.register_class(cls)
 
 
-def unregister():
+def unregister() -> None:
     for cls in reversed(CLASSES):
         bpy.utils.unregister_class(cls)

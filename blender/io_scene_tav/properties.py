@@ -13,6 +13,8 @@ would share its storage with the custom property of the same name, and a
 script's ``obj["tav"] = "shell"`` would then overwrite the panel's setting.
 """
 
+from typing import Any
+
 import bpy
 from bpy.props import (BoolProperty, CollectionProperty, EnumProperty, FloatProperty, FloatVectorProperty,
                        IntProperty, PointerProperty, StringProperty)
@@ -51,15 +53,15 @@ TRANSPARENT_ITEMS = (
 )
 
 
-def _argument(description, default=0):
+def _argument(description: str, default: int = 0) -> Any:
     return IntProperty(name="Argument", description=description, default=default, min=0, max=ARGUMENT_MAX)
 
 
-def _image(name, description):
+def _image(name: str, description: str) -> Any:
     return PointerProperty(name=name, type=bpy.types.Image, description=description)
 
 
-def _uv(description="UV map the texture reads; empty: the mesh's active UV map"):
+def _uv(description: str = "UV map the texture reads; empty: the mesh's active UV map") -> Any:
     return StringProperty(name="UV Map", description=description)
 
 
@@ -240,14 +242,14 @@ OWNERS = ((bpy.types.Object, TAVObjectSettings), (bpy.types.Material, TAVMateria
           (bpy.types.Action, TAVActionSettings))
 
 
-def register():
+def register() -> None:
     for cls in CLASSES:
         bpy.utils.register_class(cls)
     for owner, group in OWNERS:
         owner.tav_settings = PointerProperty(type=group, name="TAV", description="TAV export settings")
 
 
-def unregister():
+def unregister() -> None:
     for owner, _ in OWNERS:
         del owner.tav_settings
     for cls in reversed(CLASSES):
