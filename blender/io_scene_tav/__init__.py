@@ -47,31 +47,17 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
                ("20", "2.0 (trees only)", "Format 2.0: the node trees and connectors only")),
         default="10",
     )
-    use_selection: BoolProperty(
-        name="Selected Objects",
-        description="Export the selected objects only",
-        default=False,
-    )
-    use_visible: BoolProperty(
-        name="Visible Objects",
-        description="Export the visible objects only",
-        default=False,
-    )
-    use_renderable: BoolProperty(
-        name="Renderable Objects",
-        description="Export the objects that render only (leaves out hidden helpers such as boolean cutters)",
-        default=False,
-    )
-    use_active_collection: BoolProperty(
-        name="Active Collection",
-        description="Export the objects of the active collection (and the collections inside it) only",
-        default=False,
-    )
-    apply_modifiers: BoolProperty(
-        name="Apply Modifiers",
-        description="Export meshes with their modifiers applied",
-        default=True,
-    )
+    use_selection: BoolProperty(name="Selected Objects", default=False,
+                                description="Export the selected objects only")
+    use_visible: BoolProperty(name="Visible Objects", default=False, description="Export the visible objects only")
+    use_renderable: BoolProperty(name="Renderable Objects", default=False,
+                                 description="Export the objects that render only (leaves out hidden helpers "
+                                             "such as boolean cutters)")
+    use_active_collection: BoolProperty(name="Active Collection", default=False,
+                                        description="Export the objects of the active collection (and the "
+                                                    "collections inside it) only")
+    apply_modifiers: BoolProperty(name="Apply Modifiers", default=True,
+                                  description="Export meshes with their modifiers applied")
 
     def execute(self, context: Any) -> set[str]:
         from .scene_export import SceneExporter
@@ -95,15 +81,20 @@ def menu_func_export(self: Any, context: Any) -> None:
     self.layout.operator(ExportTAV.bl_idname, text="TAV model (.tav)")
 
 
+# Registered in this order (a property group before the groups that hold
+# it), unregistered in reverse.
+CLASSES = (*properties.CLASSES, *panels.CLASSES, ExportTAV)
+
+
 def register() -> None:
-    properties.register()
-    panels.register()
-    bpy.utils.register_class(ExportTAV)
+    for cls in CLASSES:
+        bpy.utils.register_class(cls)
+    properties.attach()
     bpy.types.TOPBAR_MT_file_export.append(menu_func_export)
 
 
 def unregister() -> None:
     bpy.types.TOPBAR_MT_file_export.remove(menu_func_export)
-    bpy.utils.unregister_class(ExportTAV)
-    panels.unregister()
-    properties.unregister()
+    properties.detach()
+    for cls in reversed(CLASSES):
+        bpy.utils.unregister_class(cls)

@@ -40,6 +40,16 @@ def _toggled(layout: Any, data: Any, use: str, name: str, heading: str) -> None:
     sub.prop(data, name, text="")
 
 
+def _props(layout: Any, data: Any, *names: str, active_if: str | None = None) -> None:
+    """The properties ``names`` of ``data``, one per row; greyed while the
+    switch property ``active_if`` is off."""
+    if active_if is not None:
+        layout = layout.column()
+        layout.active = getattr(data, active_if)
+    for name in names:
+        layout.prop(data, name)
+
+
 def _uv(layout: Any, data: Any, name: str, mesh_owner: Any, text: str = "UV Map") -> None:
     mesh = getattr(mesh_owner, "data", None)
     if mesh is not None and hasattr(mesh, "uv_layers"):
@@ -82,15 +92,22 @@ class TAV_OT_lod_distances(bpy.types.Operator):
         return {"FINISHED"}
 
 
-class TAV_PT_object(bpy.types.Panel):
+class PropertiesPanel:
+    """The panel of one tab of the Properties editor (``bl_context``, also
+    the context's member it shows), while the context has that data."""
+
     bl_label = "TAV"
     bl_space_type = "PROPERTIES"
     bl_region_type = "WINDOW"
-    bl_context = "object"
+    bl_context: str
 
     @classmethod
     def poll(cls, context: Any) -> bool:
-        return context.object is not None
+        return getattr(context, cls.bl_context) is not None
+
+
+class TAV_PT_object(PropertiesPanel, bpy.types.Panel):
+    bl_context = "object"
 
     def draw(self, context: Any) -> None:
         obj = context.object
@@ -124,20 +141,13 @@ class TAV_PT_object(bpy.types.Panel):
 
     @staticmethod
     def _draw_fake_omni(layout: Any, obj: Any, s: Any, spot: bool = False) -> None:
-        for name in ("fake_texture", "fake_size", "fake_uv_min", "fake_uv_max", "fake_min_pixels",
-                     "fake_max_distance", "fake_shift_to_camera", "fake_luminance"):
-            layout.prop(s, name)
+        _props(layout, s, "fake_texture", "fake_size", "fake_uv_min", "fake_uv_max", "fake_min_pixels",
+               "fake_max_distance", "fake_shift_to_camera", "fake_luminance")
         if spot:
-            for name in ("fake_direction", "fake_cone", "fake_back_side"):
-                layout.prop(s, name)
-            col = layout.column()
-            col.active = s.fake_back_side
-            col.prop(s, "fake_back_uv_min")
-            col.prop(s, "fake_back_uv_max")
+            _props(layout, s, "fake_direction", "fake_cone", "fake_back_side")
+            _props(layout, s, "fake_back_uv_min", "fake_back_uv_max", active_if="fake_back_side")
         layout.prop(s, "fake_animated")
-        col = layout.column()
-        col.active = s.fake_animated
-        col.prop(s, "fake_brightness")
+        _props(layout, s, "fake_brightness", active_if="fake_animated")
 
     @classmethod
     def _draw_fake_spot(cls, layout: Any, obj: Any, s: Any) -> None:
@@ -153,8 +163,7 @@ class TAV_PT_object(bpy.types.Panel):
 
     @staticmethod
     def _draw_deck(layout: Any, obj: Any, s: Any) -> None:
-        for _, name in settings.DECK_MAPS:
-            layout.prop(s, name)
+        _props(layout, s, *(name for _, name in settings.DECK_MAPS))
         _uv(layout, s, "deck_tiled_uv", obj, text="Tiled UV Map")
         _uv(layout, s, "deck_regular_uv", obj, text="Regular UV Map")
         layout.prop(s, "deck_transparent_mode")
@@ -164,8 +173,7 @@ class TAV_PT_object(bpy.types.Panel):
     @staticmethod
     def _draw_number_digit(layout: Any, obj: Any, s: Any) -> None:
         layout.label(text="Digit Control")
-        for name in ("digit_argument", "digit_value", "digit_argument2", "digit_value2"):
-            layout.prop(s, name)
+        _props(layout, s, "digit_argument", "digit_value", "digit_argument2", "digit_value2")
 
 
 def _draw_map(layout: Any, material: Any, obj: Any, data: Any, text: str, uv: bool = True) -> None:
@@ -178,45 +186,36 @@ def _draw_map(layout: Any, material: Any, obj: Any, data: Any, text: str, uv: bo
         _uv(layout, data, "uv_map", obj)
 
 
-class TAV_PT_material(bpy.types.Panel):
-    bl_label = "TAV"
-    bl_space_type = "PROPERTIES"
-    bl_region_type = "WINDOW"
-    bl_context = "material"
+# The material's optional blocks: (setting, title, its maps as (setting,
+# text, with a UV map), its other settings).
+MATERIAL_BLOCKS = (
+    ("damage", "Damage", (("albedo", "Albedo", True), ("normal", "Normal Map", True), ("mask", "Mask", False),
+                          ("mask_rgba", "RGBA Mask", False)), ("argument",)),
+    ("decal", "Decal", (("map", "Map", True),), ("shift",)),
+    ("ao", "Ambient Occlusion", (("map", "Map", True),), ("shift",)),
+    ("flir", "FLIR", (("map", "Map", False),), ()),
+    ("glass", "Glass", (("color_map", "Colour Map", False),), ("instrumental",)),
+)
 
-    @classmethod
-    def poll(cls, context: Any) -> bool:
-        return context.material is not None
+
+class TAV_PT_material(PropertiesPanel, bpy.types.Panel):
+    bl_context = "material"
 
     def draw(self, context: Any) -> None:
         material, obj = context.material, context.object
         s = material.tav_settings
         layout = self.layout
         layout.use_property_split = True
-        for name in ("shadow_caster", "transparent_mode", "decal_id", "two_sided", "emissive_type"):
-            layout.prop(s, name)
-        blocks = (("damage", "Damage"), ("decal", "Decal"), ("ao", "Ambient Occlusion"), ("flir", "FLIR"),
-                  ("glass", "Glass"))
-        for name, title in blocks:
+        _props(layout, s, "shadow_caster", "transparent_mode", "decal_id", "two_sided", "emissive_type")
+        for name, title, maps, others in MATERIAL_BLOCKS:
             block = getattr(s, name)
             box = layout.box().column()
             box.prop(block, "enabled", text=title)
             if not block.enabled:
                 continue
-            if name == "damage":
-                _draw_map(box, material, obj, block.albedo, "Albedo")
-                _draw_map(box, material, obj, block.normal, "Normal Map")
-                _draw_map(box, material, obj, block.mask, "Mask", uv=False)
-                _draw_map(box, material, obj, block.mask_rgba, "RGBA Mask", uv=False)
-                box.prop(block, "argument")
-            elif name in ("decal", "ao"):
-                _draw_map(box, material, obj, block.map, "Map")
-                box.prop(block, "shift")
-            elif name == "flir":
-                _draw_map(box, material, obj, block.map, "Map", uv=False)
-            else:
-                _draw_map(box, material, obj, block.color_map, "Colour Map", uv=False)
-                box.prop(block, "instrumental")
+            for map_name, text, uv in maps:
+                _draw_map(box, material, obj, getattr(block, map_name), text, uv)
+            _props(box, block, *others)
         _effective(layout, settings.material_settings, material)
 
 
@@ -263,12 +262,3 @@ class TAV_PT_action_dopesheet(ActionPanel, bpy.types.Panel):
 
 CLASSES = (TAV_OT_lod_distances, TAV_PT_object, TAV_PT_material, TAV_PT_action_graph, TAV_PT_action_dopesheet)
 
-
-def register() -> None:
-    for cls in CLASSES:
-        bpy.utils.register_class(cls)
-
-
-def unregister() -> None:
-    for cls in reversed(CLASSES):
-        bpy.utils.unregister_class(cls)

@@ -242,15 +242,12 @@ OWNERS = ((bpy.types.Object, TAVObjectSettings), (bpy.types.Material, TAVMateria
           (bpy.types.Action, TAVActionSettings))
 
 
-def register() -> None:
-    for cls in CLASSES:
-        bpy.utils.register_class(cls)
+def attach() -> None:
+    """Gives the owners their settings, once the groups are registered."""
     for owner, group in OWNERS:
         owner.tav_settings = PointerProperty(type=group, name="TAV", description="TAV export settings")
 
 
-def unregister() -> None:
+def detach() -> None:
     for owner, _ in OWNERS:
         del owner.tav_settings
-    for cls in reversed(CLASSES):
-        bpy.utils.unregister_class(cls)
