@@ -18,6 +18,7 @@ pose). Which actions play, on which argument, is ``action_export``'s;
 drivers and delta transforms are not read; the caller reports them.
 """
 
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any
 
 import mathutils
@@ -25,13 +26,18 @@ import numpy as np
 
 from .tavtools.scene import Clip, Track
 
+# Keys of one channel: (time, vector) pairs.
+Keys = list[tuple[float, tuple[float, ...]]]
+# An object's F-curves by data path and array index.
+Curves = dict[str, dict[int, Any]]
+
 CHANNELS = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale", "hide_render")
 
 
-def channels(curves: list[Any], prefix: str = "") -> dict[str, dict[int, Any]]:
+def channels(curves: list[Any], prefix: str = "") -> Curves:
     """{channel: {array_index: FCurve}} of the unmuted curves whose data path
     is ``prefix`` followed by a channel name."""
-    found: dict[str, dict[int, Any]] = {}
+    found: Curves = {}
     for curve in curves:
         path = curve.data_path
         if path.startswith(prefix) and path[len(prefix):] in CHANNELS and not curve.mute:
@@ -49,7 +55,7 @@ def rotation_of(owner: Any) -> Any:
     return owner.rotation_euler.to_quaternion()
 
 
-def tracks(owner: Any, where: str, curves: dict[str, dict[int, Any]], frames: list[int], clip: Clip) -> list[Track]:
+def tracks(owner: Any, where: str, curves: Curves, frames: list[int], clip: Clip) -> list[Track]:
     """The tracks of the channels ``curves`` key, sampled at ``frames``."""
     animation = ObjectAnimation(owner, curves, frames, frames)
     made = []
@@ -65,11 +71,11 @@ def tracks(owner: Any, where: str, curves: dict[str, dict[int, Any]], frames: li
     return made
 
 
-def _sample(curves, current, frames):
+def _sample(curves: dict[int, Any], current: Iterable[float], frames: Sequence[float]) -> list[list[float]]:
     """Per frame, the channel's components: the F-curve where there is one,
     else the current value."""
-    current = list(current)
-    return [[curves[i].evaluate(f) if i in curves else current[i] for i in range(len(current))] for f in frames]
+    values = list(current)
+    return [[curves[i].evaluate(f) if i in curves else values[i] for i in range(len(values))] for f in frames]
 
 
 class ObjectAnimation:
@@ -77,13 +83,17 @@ class ObjectAnimation:
     ``scale`` lists of (time, vector), each None when the channel is left
     out, and ``visibility``, a list of (time, value) or None."""
 
-    def __init__(self, obj, curves, frames, times):
-        self.position = self.rotation = self.scale = self.visibility = None
+    def __init__(self, obj: Any, curves: Curves, frames: Sequence[float], times: Sequence[float]):
+        self.position: Keys | None = None
+        self.rotation: Keys | None = None
+        self.scale: Keys | None = None
+        self.visibility: list[tuple[float, float]] | None = None
         if "location" in curves:
             self.position = list(zip(times, map(tuple, _sample(curves["location"], obj.location, frames))))
         elif any(abs(v) > 1e-9 for v in obj.location):
             self.position = [(0.0, tuple(obj.location))]
         mode = obj.rotation_mode
+        convert: Callable[[Sequence[float]], Any]  # a vector of the channel -> mathutils.Quaternion
         if mode == "QUATERNION":
             path, current = "rotation_quaternion", obj.rotation_quaternion
             convert = lambda v: mathutils.Quaternion(v).normalized()
@@ -113,5 +123,5 @@ class ObjectAnimation:
             self.visibility = [(t, 0.0 if curve.evaluate(f) >= 0.5 else 1.0) for f, t in zip(frames, times)]
 
     @property
-    def moves(self):
+    def moves(self) -> bool:
         return any(k is not None and len(k) > 1 for k in (self.position, self.rotation, self.scale))

@@ -36,8 +36,11 @@ export reports an error and returns {'CANCELLED'}.
 """
 
 import os
+from collections.abc import Callable
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 from mathutils import Matrix
 
 from . import (action_export, animation_export, armature_export, light_export, material_export, mesh_export,
@@ -51,11 +54,15 @@ INTERNAL_PROPERTIES = ("tav", "_RNA_UI", "cycles")
 MOVING = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale")
 
 
+# Receives (level, text): level "INFO", "WARNING" or "ERROR".
+Report = Callable[[str, str], None]
+
+
 class ExportError(Exception):
     """A problem that stops the export; its text is the report."""
 
 
-def _np(m):
+def _np(m: Any) -> npt.NDArray[np.float64]:
     return np.array(m, dtype=np.float64)
 
 
@@ -69,8 +76,8 @@ class SceneExporter:
     "ERROR"). ``export`` returns the operator result set and never raises.
     """
 
-    def __init__(self, context, report, use_selection=False, apply_modifiers=True, use_visible=False,
-                 use_renderable=False, use_active_collection=False):
+    def __init__(self, context: Any, report: Report, use_selection: bool = False, apply_modifiers: bool = True,
+                 use_visible: bool = False, use_renderable: bool = False, use_active_collection: bool = False):
         self.context = context
         self.report = report
         self.use_selection = use_selection
@@ -79,19 +86,19 @@ class SceneExporter:
         self.use_active_collection = use_active_collection
         self.apply_modifiers = apply_modifiers
         self.scene = Scene()
-        self.records = {}     # object name -> Node
-        self.skeletons = {}   # armature object name -> Skeleton
+        self.records: dict[str, Node] = {}  # by object name
+        self.skeletons: dict[str, armature_export.Skeleton] = {}  # by armature object name
         self.materials = material_export.MaterialReader()
 
-    def note(self, where, text):
+    def note(self, where: str, text: str) -> None:
         self.scene.lose(where, text)
 
     # -- entry ------------------------------------------------------------
-    def export(self, filepath, version):
+    def export(self, filepath: str, version: int) -> set[str]:
         wm = self.context.window_manager
-        self.restore = []
+        self.restore: list[tuple[Any, str]] = []
         started = False
-        objects = []
+        objects: list[Any] = []
         try:
             folder = os.path.dirname(os.path.abspath(filepath))
             if not os.path.isdir(folder):
@@ -108,7 +115,7 @@ class SceneExporter:
             self._describe(objects, wm)
             pytav = builder.module()
             pytav.init()
-            built = None
+            built: builder.Built | None = None
             try:
                 built = builder.build(self.scene, filepath, builder.Options(version, refer="basename"))
                 for line in built.losses:
@@ -138,7 +145,7 @@ class SceneExporter:
         self.report("INFO", f"Exported {len(objects)} objects to {filepath}")
         return {"FINISHED"}
 
-    def _included(self, o, collection_objects):
+    def _included(self, o: Any, collection_objects: set[str] | None) -> bool:
         if self.use_selection and not o.select_get():
             return False
         if self.use_visible and not o.visible_get():
@@ -147,7 +154,7 @@ class SceneExporter:
             return False
         return collection_objects is None or o.name in collection_objects
 
-    def _objects(self):
+    def _objects(self) -> list[Any]:
         """The objects to export, parents before children, siblings by name."""
         collection_objects = None
         if self.use_active_collection:
@@ -155,11 +162,11 @@ class SceneExporter:
             collection_objects = {o.name for o in active.all_objects}
         chosen = [o for o in self.context.view_layer.objects if self._included(o, collection_objects)]
         names = {o.name for o in chosen}
-        children = {}
+        children: dict[str | None, list[Any]] = {}
         for o in chosen:
             key = o.parent.name if o.parent is not None and o.parent.name in names else None
             children.setdefault(key, []).append(o)
-        order = []
+        order: list[Any] = []
         pending = sorted(children.get(None, []), key=lambda o: o.name, reverse=True)
         while pending:
             o = pending.pop()
@@ -168,7 +175,7 @@ class SceneExporter:
         self.exported = names
         return order
 
-    def _rest_armatures(self, objects):
+    def _rest_armatures(self, objects: list[Any]) -> None:
         """Puts the armatures that deform exported meshes into their rest
         position, noting (armature data, old position) pairs in
         ``self.restore`` for ``export`` to put back."""
@@ -183,7 +190,7 @@ class SceneExporter:
             self.context.view_layer.update()
 
     # -- describing ---------------------------------------------------------
-    def _describe(self, objects, wm):
+    def _describe(self, objects: list[Any], wm: Any) -> None:
         scene = self.context.scene
         self.clip_range = (scene.frame_start, max(scene.frame_end, scene.frame_start))
         self.frames = list(range(self.clip_range[0], self.clip_range[1] + 1))
@@ -195,7 +202,7 @@ class SceneExporter:
         for where, text in self.materials.notes:
             self.note(where, text)
 
-    def _parent_node(self, o):
+    def _parent_node(self, o: Any) -> tuple[Node | None, Any]:
         """(node the object hangs from or None, matrix from that node to the object's own channels)."""
         parent = o.parent if o.parent is not None and o.parent.name in self.exported else None
         if parent is None:
@@ -207,7 +214,7 @@ class SceneExporter:
                 Matrix.Translation((0.0, bone.length, 0.0)) @ o.matrix_parent_inverse
         return self.records[parent.name], o.matrix_parent_inverse
 
-    def _node(self, o):
+    def _node(self, o: Any) -> None:
         holder, base = self._parent_node(o)
         try:
             played = action_export.played_actions(o, self.note)
@@ -241,7 +248,7 @@ class SceneExporter:
             self.skeletons[o.name] = skeleton = armature_export.Skeleton(o, record)
             pose_export.animate_bones(skeleton, played, self.frames, self.clip_range, self.note)
 
-    def _report_animation_losses(self, o, played):
+    def _report_animation_losses(self, o: Any, played: list[action_export.PlayedAction]) -> None:
         data = o.animation_data
         if data is None:
             return
@@ -253,7 +260,7 @@ class SceneExporter:
             self.note(o.name, f"animation of {', '.join(other)} is not exported")
 
     # -- content ------------------------------------------------------------------
-    def _content(self, o):
+    def _content(self, o: Any) -> None:
         try:
             role = settings.object_role(o)
         except settings.SettingError as error:
@@ -287,7 +294,7 @@ class SceneExporter:
         elif o.type != "ARMATURE":
             self.note(o.name, f"{o.type.lower()} objects are not exported (kept as a transform)")
 
-    def _lod(self, o, record):
+    def _lod(self, o: Any, record: Node) -> None:
         if o.type != "EMPTY":
             self.note(o.name, "role 'lod' needs an empty; exported as a plain object")
             return
@@ -303,7 +310,7 @@ class SceneExporter:
             return
         record.lod_distances = distances
 
-    def _mesh_data(self, o, keep_groups=False):
+    def _mesh_data(self, o: Any, keep_groups: bool = False) -> tuple[Any, Any]:
         """The mesh to export of object ``o`` (free it with to_mesh_clear on
         the returned owner): (owner, mesh)."""
         owner = o.evaluated_get(self.depsgraph) if self.apply_modifiers or o.type != "MESH" else o
@@ -311,7 +318,7 @@ class SceneExporter:
             return owner, owner.to_mesh(preserve_all_data_layers=True, depsgraph=self.depsgraph)
         return owner, owner.to_mesh()
 
-    def _meshes(self, o, record):
+    def _meshes(self, o: Any, record: Node) -> None:
         skeleton = None
         armature = armature_export.deforming_armature(o) if o.type == "MESH" else None
         if armature is not None:
@@ -336,21 +343,21 @@ class SceneExporter:
         for part in parts:
             material = self.materials.material(slots[part.slot].material if slots else None)
             name = o.name if len(parts) == 1 else f"{o.name}_{material.name}"
-            sets = {}
-            names = {}
+            sets: dict[int, npt.NDArray[np.float64]] = {}
+            names: dict[int, str] = {}
             for k, (layer, uvs) in enumerate(part.uvs.items()):
                 number = 0 if k == 0 else self.materials.uv_number(layer)
                 sets[number], names[number] = uvs, layer
             made = Mesh(name, name, part.positions, part.normals, part.indices, material, sets,
                         {n: layer for n, layer in names.items() if n})
-            if skeleton is not None:
+            if skeleton is not None and influences is not None:
                 vertices = data.loop_vertex[part.loops]
-                made.skin = Skin(armature.name, skeleton.skin.joints, skeleton.skin.inverse_binds,
+                made.skin = Skin(skeleton.object.name, skeleton.skin.joints, skeleton.skin.inverse_binds,
                                  _np(o.matrix_world))
                 made.joints, made.weights = influences[0][vertices], influences[1][vertices]
             record.meshes.append(made)
 
-    def _shell(self, o, record):
+    def _shell(self, o: Any, record: Node) -> None:
         owner, mesh = self._mesh_data(o)
         try:
             positions, indices = mesh_export.MeshArrays(mesh).triangle_positions()
@@ -361,7 +368,7 @@ class SceneExporter:
             return
         record.shell = (positions.reshape(-1, 3).astype(np.float64), indices)
 
-    def _segments(self, o, record):
+    def _segments(self, o: Any, record: Node) -> None:
         owner, mesh = self._mesh_data(o)
         try:
             segments = mesh_export.edge_segments(mesh)
@@ -372,8 +379,8 @@ class SceneExporter:
             return
         record.segments = segments
 
-    def _connector(self, o, record):
-        properties = {}
+    def _connector(self, o: Any, record: Node) -> None:
+        properties: dict[str, str | float] = {}
         for key in sorted(o.keys()):
             if key.startswith(INTERNAL_PROPERTIES):
                 continue
