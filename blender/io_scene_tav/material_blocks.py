@@ -53,7 +53,7 @@ def read_blocks(reader: Any, material: Any, result: Material) -> None:
     if own.ao is not None:
         blocks.ao = MapBlock(texture(own.ao.map, "AO map"), own.ao.shift)
     if own.flir is not None:
-        blocks.flir = MapBlock(texture(own.flir, "FLIR map"))
+        blocks.flir = MapBlock(texture(own.flir.map, "FLIR map"))
     if own.glass is not None:
         blocks.glass = Glass(texture(own.glass.color_map, "glass colour map"), own.glass.instrumental)
     result.blocks = blocks
