@@ -390,7 +390,7 @@ class _Builder:
         used = self._material(render, mesh, positions, normals)
         for number in sorted(mesh.uv_sets):
             # A set that repeats set 0 (a map naming the render layer) is written as set 0.
-            repeats = np.array_equal(mesh.uv_sets[number], mesh.uv_sets.get(0))
+            repeats = 0 in mesh.uv_sets and np.array_equal(mesh.uv_sets[number], mesh.uv_sets[0])
             if number != 0 and number not in used and not repeats:
                 label = f"UV set {number}" + (f" ({mesh.uv_names[number]})" if number in mesh.uv_names else "")
                 self.lose(mesh.where, f"{label} is read by no texture; not written")
