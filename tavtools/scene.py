@@ -200,7 +200,7 @@ class MapBlock:
     coordinates (decal and AO)."""
 
     texture: Texture | None
-    shift: tuple[float, float] = (0.0, 0.0)
+    shift: tuple[float, ...] = (0.0, 0.0)
 
 
 @dataclass
