@@ -36,7 +36,12 @@ Materials
     normal map, metallic-roughness map (or occlusion) as ``AormsBlock`` and
     a separate occlusion as ``AoBlock``, emission as an ``EmissiveBlock`` of
     the self-illumination type that shows it; alpha mode BLEND is
-    transparent mode 1, two-sided materials two-sided nodes.
+    transparent mode 1, two-sided materials two-sided nodes.  Keyed
+    emission makes the emissive amount and colour animated properties.
+    The blocks a source names outright (damage, decal, AO, FLIR, glass) and
+    its shadow, transparency, decal-id and emissive-type settings follow; a
+    block that lacks a map it needs, or that the render node does not take,
+    is left out and reported with the module's message for it.
 Textures
     A file image is referred to by its path from the output's folder
     ("relative") or by its file name ("basename"), or copied beside the
@@ -398,7 +403,9 @@ class _Builder:
         render = pt.PBRNode(self._unique_render_name(mesh.name), mesh.material.name)
         used = self._material(render, mesh, positions, normals)
         for number in sorted(mesh.uv_sets):
-            if number != 0 and number not in used:
+            # A set that repeats set 0 (a map naming the render layer) is written as set 0.
+            repeats = 0 in mesh.uv_sets and np.array_equal(mesh.uv_sets[number], mesh.uv_sets[0])
+            if number != 0 and number not in used and not repeats:
                 label = f"UV set {number}" + (f" ({mesh.uv_names[number]})" if number in mesh.uv_names else "")
                 self.lose(mesh.where, f"{label} is read by no texture; not written")
         if skin is not None:
@@ -510,21 +517,129 @@ class _Builder:
             render.addBlock(block)
 
         emissive_map = self._texture(m.emissive_texture, used)
-        if emissive_map or (any(m.emission) and m.emission_strength > 0):
+        keyed = {t.path: t for t in m.tracks}
+        if emissive_map or (any(m.emission) and m.emission_strength > 0) or keyed:
             block = pt.EmissiveBlock()
-            block.setColor(pt.PropertyFloat3(tuple(float(c) for c in m.emission)))
-            block.setAmount(pt.PropertyFloat(float(m.emission_strength)))
+            block.setColor(self._property(pt.PropertyFloat3, keyed.get("emission"), tuple(map(float, m.emission))))
+            block.setAmount(self._property(pt.PropertyFloat, keyed.get("emission_strength"),
+                                           float(m.emission_strength)))
             if emissive_map and m.emissive_texture is not None:
                 block.setEmissiveMap(emissive_map)
                 block.setEmissiveMapUV(self._uv(mesh, m.emissive_texture))
             # The plain material ignores the self-illumination uniforms.
-            block.setEmissiveType(TRANSPARENT_SELF_ILLUM if m.alpha_mode == "BLEND" else SELF_ILLUM)
+            blended = m.alpha_mode == "BLEND" if m.blocks.transparent_mode is None else m.blocks.transparent_mode != 0
+            derived = TRANSPARENT_SELF_ILLUM if blended else SELF_ILLUM
+            block.setEmissiveType(derived if m.blocks.emissive_type is None else m.blocks.emissive_type)
             render.addBlock(block)
+        elif m.blocks.emissive_type is not None:
+            self.lose(m.where, f"emissive type {m.blocks.emissive_type} without emission is not carried")
         if m.two_sided:
             render.setTwoSided(True)
         if m.alpha_mode == "BLEND":
             render.setTransparentMode(1)
+        self._own_blocks(render, mesh, used)
         return used
+
+    def _property(self, kind: Any, track: Track | None, still: float | tuple[float, ...]) -> Any:
+        """A PropertyFloat or PropertyFloat3 of the still value, or animated by
+        the track's keys (the module drops the keys it can interpolate)."""
+        if track is None:
+            return kind(still)
+        values = np.asarray(track.values, dtype=np.float64)
+        keys = [(float(a), float(v[0]) if len(v) == 1 else tuple(float(c) for c in v))
+                for a, v in zip(self._arguments(track), values)]
+        return kind(track.clip.argument, keys)
+
+    # -- the model's own blocks and node settings -------------------------------------------
+    def _own_blocks(self, render: Any, mesh: Mesh, used: set[int]) -> None:
+        """Adds the damage, decal, AO, FLIR and glass blocks and the node
+        settings that the material names outright.  A block without a map it
+        needs, or one the render node does not take, is left out with the
+        module's own message."""
+        pt = self.pt
+        m = mesh.material
+        b = m.blocks
+        if b.damage is not None:
+            d = b.damage
+            block = pt.DamageBlock()
+            block.setArgument(d.argument)
+            have = [self._mapped(mesh, t, used, set_map, set_uv) for t, set_map, set_uv in (
+                (d.albedo, block.setAlbedoMap, block.setAlbedoMapUV),
+                (d.normal, block.setNormalMap, block.setNormalMapUV))]
+            for texture, set_map in ((d.mask, block.setMask), (d.mask_rgba, block.setMaskRGBA)):
+                self._mapped(mesh, texture, used, set_map, None, reads=(d.albedo, "damage albedo"))
+            self._add_block(render, block, "damage", m, all(have))
+        for shifted, label, make in ((b.decal, "decal", pt.DecalBlock), (b.ao, "AO", pt.AoBlock)):
+            if shifted is None:
+                continue
+            block = make()
+            set_map, set_uv, set_shift = ((block.setDecalMap, block.setDecalMapUV, block.setDecalShift)
+                                          if label == "decal" else (block.setAoMap, block.setAoMapUV, block.setAoShift))
+            set_shift(pt.PropertyFloat2(tuple(map(float, shifted.shift))))
+            if label == "AO" and m.occlusion_texture is not None:
+                self.lose(m.where, "the occlusion map gives way to the AO block")
+            self._add_block(render, block, label, m, self._mapped(mesh, shifted.texture, used, set_map, set_uv))
+        if b.flir is not None:
+            block = pt.FlirBlock()
+            have_map = self._mapped(mesh, b.flir.texture, used, block.setFlirMap, None,
+                                    reads=(m.base_texture, "base map"))
+            self._add_block(render, block, "FLIR", m, have_map)
+        if b.glass is not None:
+            block = pt.GlassBlock()
+            self._mapped(mesh, b.glass.color, used, block.setColorMap, None)
+            block.setInstrumental(b.glass.instrumental)
+            self._add_block(render, block, "glass", m, False)
+        if b.shadow_caster is not None:
+            render.setShadowCaster(b.shadow_caster)
+        if b.transparent_mode is not None:
+            render.setTransparentMode(b.transparent_mode)
+        if b.decal_id:
+            render.setDecalId(b.decal_id)
+
+    def _mapped(self, mesh: Mesh, texture: Texture | None, used: set[int], set_map: Any, set_uv: Any,
+                reads: tuple[Texture | None, str] | None = None) -> bool:
+        """Gives a block the texture's name (and its coordinates when it has
+        a place for them); whether it had a name to give.  ``reads`` names the
+        texture whose coordinates a map without its own place reads."""
+        name = self._image_name(texture.image) if texture is not None else None
+        if name is None or texture is None:
+            if set_uv is not None:
+                # Coordinates for the module's check alone, so that it names the missing map.
+                set_uv(np.zeros(2 * len(mesh.positions), dtype=np.float32))
+            return False
+        set_map(name)
+        if set_uv is not None:
+            used.add(texture.uv_set)
+            set_uv(self._uv(mesh, texture))
+        elif reads is not None and reads[0] is not None and texture.uv_set != 0:
+            own, read = mesh.uv_sets.get(texture.uv_set), mesh.uv_sets.get(reads[0].uv_set)
+            if own is None or read is None or not np.array_equal(own, read):
+                self.lose(texture.where, f"reads the coordinates of the {reads[1]}; its own UV map is not carried")
+        return True
+
+    def _add_block(self, render: Any, block: Any, label: str, m: Material, complete: bool) -> None:
+        """Adds the block, or, when it may be refused, asks a render node of
+        a throwaway model first and reports the module's answer."""
+        message = "" if complete else self._refusal(block, m.name)
+        if message:
+            self.lose(m.where, f"the {label} block is left out: {message}")
+        else:
+            render.addBlock(block)
+
+    def _refusal(self, block: Any, material: str) -> str:
+        pt = self.pt
+        probe = pt.PBRNode(f"{material}_probe", material)
+        base = pt.ColorBaseBlock()
+        base.setPositions(np.zeros(3, dtype=np.float32))
+        base.setNormals(np.array([0.0, 0.0, 1.0], dtype=np.float32))
+        base.setColor(pt.PropertyFloat3((1.0, 1.0, 1.0)))
+        probe.addBlock(base)
+        probe.addBlock(block)
+        probe.setIndices(np.zeros(3, dtype=np.uint32))
+        model = pt.Model()
+        probe.setControlNode(model.getRootTransform())
+        message: str = model.addRenderNode(probe)
+        return message
 
     def _image_name(self, image: Image) -> str | None:
         """The texture name of the image; plans the file to write beside the output."""

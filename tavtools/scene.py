@@ -70,6 +70,9 @@ class Material:
     emissive_texture: Texture | None = None
     alpha_mode: str = "OPAQUE"    # OPAQUE, BLEND or MASK
     two_sided: bool = False
+    blocks: Blocks = field(default_factory=lambda: Blocks())
+    # Keyed "emission" (K, 3) and "emission_strength" (K, 1).
+    tracks: list[Track] = field(default_factory=list)
 
 
 @dataclass
@@ -182,3 +185,46 @@ class Scene:
         line = f"{where}: {text}"
         if line not in self.losses:
             self.losses.append(line)
+
+
+@dataclass
+class Damage:
+    """Maps of the damaged surface; the masks read the albedo's coordinates."""
+
+    argument: int
+    albedo: Texture | None = None
+    normal: Texture | None = None
+    mask: Texture | None = None
+    mask_rgba: Texture | None = None
+
+
+@dataclass
+class MapBlock:
+    """A block of one map (None: named but missing); ``shift`` moves its
+    coordinates (decal and AO)."""
+
+    texture: Texture | None
+    shift: tuple[float, ...] = (0.0, 0.0)
+
+
+@dataclass
+class Glass:
+    color: Texture | None
+    instrumental: bool = False
+
+
+@dataclass
+class Blocks:
+    """The model's own material blocks and render-node settings, as a
+    source that knows them names them.  A block None is absent; a mode None
+    is derived from the rest of the material."""
+
+    shadow_caster: int | None = None
+    transparent_mode: int | None = None
+    decal_id: int = 0
+    emissive_type: int | None = None
+    damage: Damage | None = None
+    decal: MapBlock | None = None
+    ao: MapBlock | None = None
+    flir: MapBlock | None = None
+    glass: Glass | None = None

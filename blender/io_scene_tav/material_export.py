@@ -137,14 +137,17 @@ class MaterialReader:
             self.materials[key] = self._read(material)
         return self.materials[key]
 
+    def texture_of(self, image: Any, where: str, uv_name: str | None = None, transformed: bool = False) -> Texture:
+        """The Texture of a ``bpy.types.Image`` read on the named UV layer (None: the render layer)."""
+        if image.name not in self.images:
+            self.images[image.name] = describe_image(image)
+        return Texture(self.images[image.name], where, self.uv_number(uv_name) if uv_name else 0, transformed)
+
     def _texture(self, node: Any, where: str) -> Texture | None:
         if node is None:
             return None
-        image = node.image
-        if image.name not in self.images:
-            self.images[image.name] = describe_image(image)
         uv_name, transformed = _coordinates(node)
-        return Texture(self.images[image.name], where, self.uv_number(uv_name) if uv_name else 0, transformed)
+        return self.texture_of(node.image, where, uv_name, transformed)
 
     def _read(self, material: Any) -> Material:
         if material is None:

@@ -210,7 +210,8 @@ class TAVMaterialSettings(bpy.types.PropertyGroup):
                ("OFF", "One-Sided", "Only front faces")))
     emissive_type: EnumProperty(
         name="Emissive Type", default="AUTO", description="The shader family of an emissive material",
-        items=(("AUTO", "Auto", "From the shader: an emission map gives the emissive block's type 0"),
+        items=(("AUTO", "Auto", "From the material: Self Illumination (2), or Transparent Self Illumination (3) "
+                                "when it blends"),
                ("0", "Default", "Type 0: the material keeps its own shader"),
                ("2", "Self Illumination", "Type 2"),
                ("3", "Transparent Self Illumination", "Type 3"),

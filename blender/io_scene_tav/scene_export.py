@@ -43,8 +43,8 @@ import numpy as np
 import numpy.typing as npt
 from mathutils import Matrix
 
-from . import (action_export, animation_export, armature_export, light_export, material_export, mesh_export,
-               pose_export, settings)
+from . import (action_export, animation_export, armature_export, light_export, material_blocks,
+               material_export, mesh_export, pose_export, settings)
 from .tavtools import builder
 from .tavtools.scene import Mesh, Node, Scene, Skin
 
@@ -89,6 +89,7 @@ class SceneExporter:
         self.records: dict[str, Node] = {}  # by object name
         self.skeletons: dict[str, armature_export.Skeleton] = {}  # by armature object name
         self.materials = material_export.MaterialReader()
+        self.material_extras = material_blocks.MaterialExtras(self.materials)
 
     def note(self, where: str, text: str) -> None:
         self.scene.lose(where, text)
@@ -341,13 +342,17 @@ class SceneExporter:
         slots = o.material_slots
         parts = list(data.parts(len(slots)))
         for part in parts:
-            material = self.materials.material(slots[part.slot].material if slots else None)
+            material = self.material_extras.material(o, slots[part.slot].material if slots else None, self.frames,
+                                                     self.clip_range)
             name = o.name if len(parts) == 1 else f"{o.name}_{material.name}"
             sets: dict[int, npt.NDArray[np.float64]] = {}
             names: dict[int, str] = {}
             for k, (layer, uvs) in enumerate(part.uvs.items()):
                 number = 0 if k == 0 else self.materials.uv_number(layer)
                 sets[number], names[number] = uvs, layer
+                if k == 0 and layer in self.materials.uv_numbers:
+                    # A map that names the render layer reads it under that name's number too.
+                    sets[self.materials.uv_numbers[layer]] = uvs
             made = Mesh(name, name, part.positions, part.normals, part.indices, material, sets,
                         {n: layer for n, layer in names.items() if n})
             if skeleton is not None and influences is not None:

@@ -232,6 +232,11 @@ class ShiftedMap:
 
 
 @dataclass(frozen=True)
+class Flir:
+    map: Map | None  # None: the block is on without its map
+
+
+@dataclass(frozen=True)
 class Glass:
     color_map: Map | None
     instrumental: bool
@@ -249,7 +254,7 @@ class MaterialSettings:
     damage: Damage | None = None
     decal: ShiftedMap | None = None
     ao: ShiftedMap | None = None
-    flir: Map | None = None
+    flir: Flir | None = None
     glass: Glass | None = None
 
 
@@ -289,7 +294,7 @@ def material_settings(material: Any) -> MaterialSettings:
     if p.ao.enabled:
         ao = ShiftedMap(_map(material, "AO map", p.ao.map), _pair(p.ao.shift))
     if p.flir.enabled:
-        flir = _map(material, "FLIR map", p.flir.map)
+        flir = Flir(_map(material, "FLIR map", p.flir.map))
     if p.glass.enabled:
         glass = Glass(_map(material, "glass colour map", p.glass.color_map), p.glass.instrumental)
     two_sided = None if p.two_sided == "AUTO" else p.two_sided == "ON"
