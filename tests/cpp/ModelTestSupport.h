@@ -1,8 +1,8 @@
 #pragma once
 // The one builder of models for the C++ tests of the model library: objects
 // made by class name through the registry, small tree and matrix helpers,
-// and a byte sink/source pair whose strings use the plain length-prefixed
-// encoding of the io base classes, so expected bytes can be spelled by hand.
+// and a byte sink whose strings use the plain length-prefixed encoding of
+// the io base classes, so expected bytes can be spelled by hand.
 
 #include <algorithm>
 #include <cstdint>
@@ -101,39 +101,6 @@ public:
     std::string getName() const override { return "test"; }
 
     std::vector<uint8_t> bytes;
-};
-
-// Hand-built expected bytes, little-endian.
-struct Bytes {
-    std::vector<uint8_t> v;
-    Bytes& u8(uint8_t x) {
-        v.push_back(x);
-        return *this;
-    }
-    Bytes& u32(uint32_t x) {
-        for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-        return *this;
-    }
-    Bytes& f32(float f) {
-        uint32_t x;
-        std::memcpy(&x, &f, 4);
-        return u32(x);
-    }
-    Bytes& f64(double d) {
-        uint64_t x;
-        std::memcpy(&x, &d, 8);
-        for (int i = 0; i < 8; ++i) v.push_back(uint8_t(x >> (8 * i)));
-        return *this;
-    }
-    Bytes& str(const std::string& s) {
-        u32(uint32_t(s.size()));
-        v.insert(v.end(), s.begin(), s.end());
-        return *this;
-    }
-    Bytes& raw(std::initializer_list<uint8_t> b) {
-        v.insert(v.end(), b);
-        return *this;
-    }
 };
 
 // -- format 10 files: expected bytes are hex pins taken from files checked once

@@ -7,16 +7,10 @@
 
 using namespace model;
 using modeltest::box;
+using modeltest::positions4;  // (x, y, z, parent index)
 using modeltest::translation;
 
 namespace {
-
-// Positions with four components: (x, y, z, parent index).
-Vertices positions4(const std::vector<float>& rows) {
-    Vertices v;
-    v.setAttribute(POSITION0, 4, rows);
-    return v;
-}
 
 // A render node with two parent entries holding v, its material made for v.
 RenderNode& withGeometry(RenderNode& r, const Vertices& v) {

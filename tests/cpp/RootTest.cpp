@@ -1,19 +1,9 @@
-// The root node: argument counting, boxes and the save frame around the
-// class writers.
-
-#include <signal.h>
-#include <sys/resource.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+// The root node: argument counting and boxes. Its save frame is held to the
+// saved files by the module's tests of failing saves.
 
 #include "AnimatedProperty.h"
 #include "ModelTestSupport.h"
 #include "StaticProperty.h"
-#include "CoreTestSupport.h"
-#include "io/IClassWriter.h"
-#include "qz/ExtException.h"
 
 using namespace model;
 using namespace modeltest;
@@ -86,37 +76,4 @@ TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
     model.root->addRenderNode(render);
     model.root->calcBoundingBox();
     EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 11, 2, 3));
-}
-
-// The file size limit makes the write come up short, as a full disk would;
-// an unsupported version or a path that can't be opened fails before any
-// file is made.
-TEST(RootNodeSave, FailedSavesLeaveTheOldFileOrNone) {
-    struct FixedWriter : IClassWriter {
-        void write(const RootNode&, std::vector<uint8_t>& out) override { out.assign(4096, 'n'); }
-        uint32_t version() const override { return 10; }
-    } writer;
-    coretest::TempDir dir;
-    const std::string path = dir / "model.tav";
-    RootNode root;
-    root.setTopNode(node());
-    EXPECT_EQ(messageOf([&] { root.save(path, 11); }), "Unsupported version 11");
-    EXPECT_FALSE(std::filesystem::exists(path));
-    const std::string missingFolder = dir / "no/such/folder/model.tav";
-    EXPECT_EQ(messageOf([&] { root.save(missingFolder, writer); }), "Can't open " + missingFolder);
-    std::ofstream(path, std::ios::binary) << "previous";
-
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string message = messageOf([&] { root.save(path, writer); });
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(message, "Can't write " + path);
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "previous");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
 }

@@ -14,7 +14,6 @@
 //                     fsync        fsync/fdatasync fail (EIO)
 //                     close        close closes the descriptor, then reports EIO
 //                     rename       rename/renameat/renameat2 fail (EACCES)
-//                     dirsync      fsync/fdatasync of a folder fail (EIO)
 //                     kill         the first write kills the process (SIGKILL)
 //                     none         nothing fails (the shim only watches)
 //   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
@@ -31,7 +30,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -157,10 +155,8 @@ ssize_t write(int fd, const void* buffer, size_t size) {
 }
 
 static int fail_sync(int fd) {
-    struct stat info;
-    const int folder = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-    if (is_watched(fd) && (is_op("fsync") || (folder && is_op("dirsync")))) {
-        report(is_op("fsync") ? "fsync" : "dirsync", NULL);
+    if (is_watched(fd) && is_op("fsync")) {
+        report("fsync", NULL);
         errno = EIO;
         return 1;
     }

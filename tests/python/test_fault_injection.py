@@ -153,15 +153,6 @@ def test_save_killed_midway_leaves_nothing_that_the_next_save_keeps(shim, tmp_pa
     assert os.listdir(folder) == ["model.tav"]
 
 
-def test_folder_is_flushed_after_the_rename_and_a_refused_flush_is_reported(shim, tmp_path):
-    folders = make_folders(tmp_path, ["dirsync:previous"])
-    process = run_saves(shim, tmp_path, folders)
-    target = Path(folders["dirsync:previous"]) / "model.tav"
-    assert messages_of(process) == {"dirsync:previous": f"Can't write {target}"}
-    assert "faultshim: dirsync" in process.stderr
-    assert f"Can't flush {target}: " in process.stderr
-
-
 SWEEPER = """
 import os, sys
 import pytav

@@ -8,7 +8,7 @@ import pytav
 from support import _set, base_block, pbr_node, rows as rows_of, save_and_read
 
 
-def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
+def save_nodes(tmp_path, placed) -> dict:
     # Saves a model of (render node, control node or None for the root).
     model = pytav.Model()
     root = model.getRootTransform()
@@ -17,7 +17,7 @@ def save_nodes(tmp_path, placed, name="passes.tav") -> dict:
             root.addChild(control)
         node.setControlNode(control if control is not None else root)
         assert model.addRenderNode(node) == ""
-    return save_and_read(model, tmp_path / name)
+    return save_and_read(model, tmp_path / "passes.tav")
 
 
 def test_nodes_that_shared_a_material_share_it_again(tmp_path):
@@ -32,48 +32,17 @@ def test_nodes_that_shared_a_material_share_it_again(tmp_path):
     assert len(data["materials"]) == 1
 
 
-
-
-def soup_of_grid(rng, side: int, shift: float):
-    # A triangle soup over a side x side grid: three rows per triangle, every
-    # point of the grid repeated in each of its triangles, a third of the
-    # repeats moved by less than half the weld tolerance on every axis.
-    y, x = np.mgrid[0:side, 0:side]
-    points = np.stack([x * 0.01 + shift, y * 0.01, np.zeros_like(x)], axis=-1).reshape(-1, 3).astype(np.float32)
-    corner = (np.arange(side - 1)[None, :] + side * np.arange(side - 1)[:, None]).ravel()
-    triangles = np.stack([corner, corner + 1, corner + side + 1, corner, corner + side + 1, corner + side], -1)
-    point_of_row = triangles.reshape(-1)
-    rows = points[point_of_row].copy()
-    moved = rng.random(len(rows)) < 1 / 3
-    rows[moved] += rng.uniform(-0.4e-5, 0.4e-5, (int(moved.sum()), 3)).astype(np.float32)
-    return rows, point_of_row
-
-
-def test_large_soups_weld_into_first_rows_and_keep_every_index(tmp_path):
-    # Two meshes big enough to be welded by every worker, with index lists
-    # of 32-bit width.
-    rng = np.random.default_rng(3)
-    soups = [soup_of_grid(rng, 300, shift) for shift in (0.0, 5.0)]
-    nodes = []
-    for k, (rows, _) in enumerate(soups):
-        block = _set(pytav.ColorBaseBlock(), ("setPositions", rows.ravel()),
-                     ("setNormals", np.tile(np.float32([0, 0, 1]), len(rows))),
-                     ("setColor", pytav.PropertyFloat3((0.25 * k, 0.5, 0.75))))
-        nodes.append(pbr_node(block, name=f"soup{k}", material=f"mat{k}", indices=np.arange(len(rows), dtype="u4")))
-    # A small node after them: the file goes on past the last long list.
-    data = save_nodes(tmp_path, [(node, None) for node in nodes + [pbr_node(base_block(), name="small")]], "soups.tav")
-    records = {r["name"]: r for r in data["sections"]["RENDER_NODES"]}
-    assert sorted(records) == ["small", "soup0", "soup1"]
-    for k, (rows, point_of_row) in enumerate(soups):
-        record = records[f"soup{k}"]
-        # Each point's vertex is its first row, numbered in order of first use.
-        points, first = np.unique(point_of_row, return_index=True)
-        order = np.argsort(first)
-        number = np.empty(len(points), dtype=np.int64)
-        number[points[order]] = np.arange(len(points))
-        assert record["indices"] == number[point_of_row].tolist()
-        saved = np.asarray(rows_of(record), dtype=np.float32)
-        assert saved.shape[0] == len(points) and saved[:, :3].tobytes() == rows[np.sort(first)].tobytes()
+def test_index_list_past_16_bits_decodes_whole_and_the_file_goes_on_after_it(tmp_path):
+    # Distinct corners, so that no pass merges or drops any of them.
+    count = 70002
+    k = np.arange(count)
+    xyz = np.stack([k * 0.01, k % 3, np.zeros(count)], -1).astype(np.float32)
+    block = _set(pytav.ColorBaseBlock(), ("setPositions", xyz.ravel()), ("setNormals", np.tile(np.float32([0, 0, 1]), count)),
+                 ("setColor", pytav.PropertyFloat3((0.25, 0.5, 0.75))))
+    data = save_nodes(tmp_path, [(pbr_node(block, name="big", indices=k.astype("u4")), None),
+                                 (pbr_node(base_block(), name="small"), None)])
+    records = {r["name"]: r["indices"] for r in data["sections"]["RENDER_NODES"]}
+    assert records == {"big": k.tolist(), "small": [0, 1, 2, 0, 2, 3]}
 
 
 # --- degenerate triangles -------------------------------------------------------
