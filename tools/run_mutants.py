@@ -11,8 +11,8 @@ step, stopping at the first failure: the C++ tests, then the Python tests
 (stopping at the first failing test), then the Blender tests. A mutant is
 "caught" when a step fails, "missed" when the whole suite passes, and
 "stale" when the patch no longer applies or the mutant does not build; a
-stale patch is to be remade against the code, not counted. The suite
-first runs on the unchanged copy and must pass there.
+stale patch is to be remade against the code, not counted. The steps the
+patches need first run on the unchanged copy and must pass there.
 
 Each patch's first line, `# fault: ...`, says what fault it plants. A patch
 that plants a race says so in a further header line, `# check: tsan`: the
@@ -131,9 +131,9 @@ def hints_from(table: Path) -> dict[str, tuple[str, list[str]]]:
     return found
 
 
-def steps(patch: Path | None, checks: set[str]) -> list[tuple[str, list[str]]]:
+def steps(folders: set[str], checks: set[str]) -> list[tuple[str, list[str]]]:
+    """The steps that can fail for a fault in ``folders`` (all of them when empty)."""
     chosen = list(STEPS)
-    folders = touched(patch) if patch else set()
     if folders and folders <= {"tavtools", "blender", "tools"}:
         chosen.remove(STEPS[1])
     if folders and folders <= {"blender"}:
@@ -141,16 +141,18 @@ def steps(patch: Path | None, checks: set[str]) -> list[tuple[str, list[str]]]:
     return chosen[:1] + ([TSAN] if "tsan" in checks else []) + chosen[1:]
 
 
-def run(patch: Path | None, checks: set[str], first: tuple[str, list[str]] | None = None) -> tuple[str, str]:
+def run(patch: Path | None, checks: set[str], first: tuple[str, list[str]] | None = None,
+        folders: set[str] | None = None) -> tuple[str, str]:
     """Plants the patch's fault (none for None) and runs the suite with the extra
-    checks, after the ``first`` test alone when one is given."""
+    checks, after the ``first`` test alone when one is given; without a patch,
+    the steps that faults in ``folders`` need."""
     subprocess.run(["git", "checkout", "-q", "-f", "--", "."], cwd=SCRATCH, check=True)
     if patch and sh("git", "apply", str(patch)):
         return "stale", "patch does not apply"
     log = SCRATCH.parent / ((patch.stem if patch else "unchanged") + ".log")
     log.unlink(missing_ok=True)
     try:
-        chosen = steps(patch, checks)
+        chosen = steps(touched(patch) if patch else folders or set(), checks)
         if first and sh(*chosen[0][1], log=log) == 0 and sh(*first[1], log=log) not in (0, *NOTHING_RUN):
             return "caught", f"{first[0]}: {first_failure(log)}"
         for name, command in chosen:
@@ -173,7 +175,7 @@ def main() -> int:
     patches = [p.resolve() for p in args.patches] or sorted(HERE.glob("*.patch"))
     prepare()
     # A suite that fails without any fault would count every mutant caught.
-    result, detail = run(None, set().union(*map(checks_of, patches)))
+    result, detail = run(None, set().union(*map(checks_of, patches)), folders=set().union(*map(touched, patches)))
     if result != "missed":
         print(f"the suite does not pass on the unchanged copy: {detail or result}", file=sys.stderr)
         return 1
