@@ -20,12 +20,13 @@ What this reader takes:
   ("<object>_<material>" when it has several). A mesh deformed by an
   armature is skinned by the armature's deform bones.
 - Point and spot lights (others are described and reported by the
-  builder); armatures give their bones.
+  builder), with their keyframed values; armatures give their bones.
 - The custom property ``tav`` gives an object a special role: "connector"
   (an empty; its number and text custom properties), "shell" (a mesh: a
   collision shell), "segments" (a mesh: its edges), "lod" (an empty whose
   children, in name order, are the levels at the distances of the float
-  list ``tav_lod_distances``).
+  list ``tav_lod_distances``); the roles of light sprites, mirror, colour
+  and deck nodes and number displays are read by ``special_export``.
 What it sees it cannot describe (cameras, other object types, collection
 instances, shape keys, drivers, NLA strips, pose animation, delta
 transforms of animated objects, unknown roles, shader set-ups) is reported
@@ -38,12 +39,12 @@ import os
 import numpy as np
 from mathutils import Matrix, Quaternion
 
-from . import animation_export, armature_export, light_export, material_export, mesh_export, settings
+from . import animation_export, armature_export, light_export, material_export, mesh_export, settings, special_export
 from .tavtools import builder
 from .tavtools.scene import Clip, Mesh, Node, Scene, Skin, Track
 
 MESH_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
-ROLES = ("connector", "shell", "segments", "lod")
+ROLES = ("connector", "shell", "segments", "lod") + special_export.ROLES
 INTERNAL_PROPERTIES = ("tav", "_RNA_UI", "cycles")
 MOVING = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale")
 
@@ -264,7 +265,7 @@ class SceneExporter:
         if data.nla_tracks:
             self.note(o.name, "NLA strips are not exported (only the active action is)")
         other = sorted({c.data_path for c in animation_export.compat.action_curves(o)
-                        if c.data_path not in animation_export.CHANNELS})
+                        if c.data_path not in animation_export.CHANNELS + special_export.ANIMATED_SETTINGS})
         if other and o.type != "ARMATURE":
             self.note(o.name, f"animation of {', '.join(other)} is not exported")
 
@@ -280,6 +281,10 @@ class SceneExporter:
             self.note(o.name, f"role {role!r} is not exported yet; exported as a plain object")
             role = None
         record = self.records[o.name]
+        if role in special_export.ROLES:
+            if special_export.describe(self, o, record, role):
+                return
+            role = None
         if role == "lod":
             self._lod(o, record)
         if o.type in MESH_TYPES:
@@ -300,6 +305,7 @@ class SceneExporter:
                 self.note(o.name, "collection instances are not exported (make them real first)")
         elif o.type == "LIGHT":
             record.light = light_export.describe_light(o)
+            light_export.animate_light(self, o, record.light)
         elif o.type == "ARMATURE":
             if any(c.data_path.startswith("pose.bones") for c in animation_export.compat.action_curves(o)):
                 self.note(o.name, "pose animation is not exported (bones keep their rest pose)")
