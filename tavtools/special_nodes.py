@@ -38,7 +38,7 @@ def float_property(b: _b._Builder, value: float, track: Track | None, scale: flo
     """A ``PropertyFloat``: the track's values times ``scale`` on its
     argument, else the static value."""
     if track is None:
-        return b.pt.PropertyFloat(float(value))
+        return b.pt.PropertyFloat(float(value) * scale)
     keys = [(float(t), float(v[0]) * scale) for t, v in zip(b._arguments(track), track.values)]
     return b.pt.PropertyFloat(track.clip.argument, keys)
 
