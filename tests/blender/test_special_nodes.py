@@ -28,12 +28,9 @@ def image(name):
 
 
 def keyed(owner, path, frames_values, interpolation="LINEAR"):
-    *head, last = path.split(".")
-    target = owner
-    for part in head:
-        target = getattr(target, part)
+    target, _, last = path.rpartition(".")
     for frame, value in frames_values:
-        setattr(target, last, value)
+        setattr(owner.path_resolve(target) if target else owner, last, value)
         owner.keyframe_insert(path, frame=frame)
     for curve in compat.action_curves(owner):
         for point in curve.keyframe_points:
@@ -48,13 +45,11 @@ def special(name, role, mesh=None, location=(0, 0, 0), **values):
     return obj
 
 
-def lamp(name, kind, **values):
-    data = bpy.data.lights.new(name, kind)
-    for key, value in values.items():
-        setattr(data, key, value)
-    obj = bpy.data.objects.new(name, data)
+def lamp(name, kind, path, keys, interpolation, argument):
+    obj = bpy.data.objects.new(name, bpy.data.lights.new(name, kind))
     bpy.context.scene.collection.objects.link(obj)
-    return obj
+    keyed(obj.data, path, keys, interpolation)
+    return obj, argument
 
 
 def build_scene():
@@ -84,12 +79,11 @@ def build_scene():
         digit.data.materials.append(shared)
         s = digit.tav_settings
         s.digit_argument, s.digit_value, s.digit_argument2, s.digit_value2 = DIGITS[name]
-    blink = lamp("Blink", "POINT", energy=10.0)
-    blink["tav_argument"] = 3
-    keyed(blink.data, "energy", ((1, 10.0), (6, 0.0), (11, 10.0), (16, 0.0)), "CONSTANT")
-    spot = lamp("Spot", "SPOT", spot_size=math.radians(60), energy=100.0)
-    keyed(spot.data, "spot_blend", ((1, 0.3), (21, 0.8)))
-    spot.data.animation_data.action["tav_argument"] = 4
+    blink, blink["tav_argument"] = lamp("Blink", "POINT", "energy", ((1, 10.0), (6, 0.0), (11, 10.0), (16, 0.0)),
+                                        "CONSTANT", 3)
+    spot, spot.data.animation_data.action["tav_argument"] = lamp("Spot", "SPOT", "spot_blend",
+                                                                 ((1, 0.3), (21, 0.8)), "LINEAR", 4)
+    spot.data.spot_size = math.radians(60)
     special("Stray", "NUMBER_DIGIT", location=(0, -5, 0))
     special("Unmirrored", "MIRROR", location=(0, -9, 0))
     special("Flat", "DECK", location=(0, -12, 0))
@@ -104,9 +98,7 @@ OBJ = bpy.data.objects
 
 
 def value_at(prop, argument):
-    """A decoded property's value with every argument at ``argument``."""
-    if "keys" not in prop:
-        return np.atleast_1d(prop["value"])
+    """A decoded animated property's value with every argument at ``argument``."""
     keys = np.array(prop["keys"], dtype=np.float64)
     return np.array([np.interp(argument, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
 
@@ -115,15 +107,14 @@ def material(record):
     return DATA["materials"][record["material"]]
 
 
-def world_points(record):
-    """A render record's vertex positions in world space, as rounded tuples."""
+def uniforms(record):
+    return {u["name"]: u["value"] for u in material(record)["uniforms"]}
+
+
+def placed(record):
+    """A render record's vertex positions in world space."""
     points = vertex_rows(record)[:, :3]
-    placed = np.c_[points, np.ones(len(points))] @ world(DATA["nodes"], record["parents"][0]["node"])
-    return {tuple(p) for p in np.round(placed[:, :3], 4)}
-
-
-def blender_points(obj):
-    return {tuple(np.round(obj.matrix_world @ v.co, 4)) for v in obj.data.vertices}
+    return (np.c_[points, np.ones(len(points))] @ world(DATA["nodes"], record["parents"][0]["node"]))[:, :3]
 
 
 def test_light_sprites_sit_on_the_vertices_with_their_settings():
@@ -133,34 +124,30 @@ def test_light_sprites_sit_on_the_vertices_with_their_settings():
         lights = record["lights"]
         assert [tuple(light["position"]) for light in lights] == [tuple(v.co) for v in OBJ[name].data.vertices]
         assert [t["file"] for t in material(record)["textures"]] == [OBJ[name].tav_settings.fake_texture.name + ".png"]
-    beacons = RECORDS["Beacons"]["lights"]
-    assert all(np.allclose(light["uv"], [(0.25, 0.75), (0.75, 0.0)]) and light["size"] == 0.5 for light in beacons)
-    uniforms = {u["name"]: u["value"] for u in material(RECORDS["Beacons"])["uniforms"]}
-    assert np.allclose(uniforms["sizeFactors"], (8, 1000, 0))
-    nav = RECORDS["NavLights"]
+    beacons, nav = RECORDS["Beacons"], RECORDS["NavLights"]
+    assert all(np.allclose(light["uv"], [(0.25, 0.75), (0.75, 0.0)]) and light["size"] == 0.5
+               for light in beacons["lights"])
+    assert np.allclose(uniforms(beacons)["sizeFactors"], (8, 1000, 0))
     assert np.allclose(nav["parents"][0]["direction"], (1, 0, 0))
     assert all(light["back_side"] == 1 and np.allclose(light["back_uv"], [(0, 0.5), (0.5, 0)])
                for light in nav["lights"])
-    assert np.allclose({u["name"]: u["value"] for u in material(nav)["uniforms"]}["coneSetup"], (1, 0.5, 0.1))
-
-
-def test_sprite_brightness_follows_the_keyframed_curve_on_the_objects_argument():
-    record = RECORDS["Beacons"]
-    assert record["argument"] == 9
-    samples = np.array(record["animation"]).reshape(len(record["lights"]), 128)
+    assert np.allclose(uniforms(nav)["coneSetup"], (1, 0.5, 0.1))
+    # Every sprite's 128 brightness samples over [0, 1] are the keyed curve's.
     (fcurve,) = [c for c in compat.action_curves(OBJ["Beacons"]) if c.data_path.endswith("fake_brightness")]
     expected = [fcurve.evaluate(FRAMES[0] + (FRAMES[1] - FRAMES[0]) * i / 127) for i in range(128)]
-    assert np.allclose(samples, expected, atol=2e-3)
+    assert beacons["argument"] == 9 and np.allclose(np.reshape(beacons["animation"], (3, 128)), expected, atol=2e-3)
 
 
 def test_mirror_colour_and_deck_carry_geometry_textures_and_settings():
     mirror, panel, deck = RECORDS["Mirror"], RECORDS["Panel"], RECORDS["Deck"]
     for record in (mirror, panel, deck):
-        assert world_points(record) == blender_points(OBJ[record["name"]])
+        obj = OBJ[record["name"]]
+        assert {tuple(p) for p in np.round(placed(record), 4)} == \
+            {tuple(np.round(obj.matrix_world @ v.co, 4)) for v in obj.data.vertices}
     assert (material(mirror)["material_name"], [t["file"] for t in material(mirror)["textures"]]) == \
         ("mirror_material", ["mirror.png"])
-    colour = {u["name"]: u["value"] for u in material(panel)["uniforms"]}["color"]
-    assert material(panel)["material_name"] == "color_material" and np.allclose(colour, (0.2, 0.4, 0.6))
+    assert material(panel)["material_name"] == "color_material" and np.allclose(uniforms(panel)["color"],
+                                                                                (0.2, 0.4, 0.6))
     deck_material = material(deck)
     assert {t["slot"]: t["file"] for t in deck_material["textures"]} == \
         {slot: f"{key}.png" for key, slot in DECK_MAPS.items()}
@@ -179,31 +166,23 @@ def test_number_display_digits_keep_name_order_and_controls():
     rows = vertex_rows(number)
     index = rows[:, sum(fmt[:21])]
     # Digit i stands at x = 10 i, its cube's corners within 1 of it.
-    placed = np.c_[rows[:, :3], np.ones(len(rows))] @ world(DATA["nodes"], number["parents"][0]["node"])
-    assert np.allclose(np.round(placed[:, 0] / 10), index) and np.allclose(placed[:, 2], 4, atol=1.001)
-    assert sorted(set(index)) == [0, 1, 2]
+    points = placed(number)
+    assert np.allclose(np.round(points[:, 0] / 10), index) and np.allclose(points[:, 2], 4, atol=1.001)
 
 
-def test_blinking_lamp_blinks_on_its_argument():
-    (light,) = [n for n in DATA["sections"]["LIGHT_NODES"] if n["name"] == "Blink"]
-    brightness = light["light_properties"][1]
-    assert brightness["argument"] == 3
-    for frame in (1, 5, 6, 10, 11, 16, 21):
-        bpy.context.scene.frame_set(frame)
-        a = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
-        assert np.isclose(value_at(brightness, a)[0], OBJ["Blink"].data.energy * CANDELA, atol=1e-3), frame
-
-
-def test_spot_theta_follows_a_keyed_blend_on_the_actions_argument():
-    (light,) = [n for n in DATA["sections"]["LIGHT_NODES"] if n["name"] == "Spot"]
-    phi, theta = light["light_properties"][2:4]
-    assert np.isclose(phi["value"], 30.0) and theta["argument"] == 4
-    for frame in (1, 8, 21):
-        bpy.context.scene.frame_set(frame)
-        a = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
-        assert np.isclose(value_at(theta, a)[0], 30.0 * (1 - OBJ["Spot"].data.spot_blend), atol=1e-2), frame
-    bpy.context.scene.frame_set(1)
-    assert np.isclose(value_at(theta, 0.0)[0], 21.0, atol=1e-3)
+def test_blinking_lamp_or_blended_spot_off_blenders_values_or_argument():
+    lights = {n["name"]: n["light_properties"] for n in DATA["sections"]["LIGHT_NODES"]}
+    assert np.isclose(lights["Spot"][2]["value"], 30.0)
+    # Power 10 W keyed on and off (held); Spot Size 60 degrees, Blend keyed from 0.3: theta from 21.
+    for name, index, argument, blender in (("Blink", 1, 3, lambda light: light.energy * CANDELA),
+                                           ("Spot", 3, 4, lambda light: 30.0 * (1 - light.spot_blend))):
+        prop = lights[name][index]
+        assert prop["argument"] == argument, name
+        for frame in (1, 5, 6, 8, 10, 11, 16, 21):
+            bpy.context.scene.frame_set(frame)
+            a = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
+            assert np.isclose(value_at(prop, a)[0], blender(OBJ[name].data), atol=1e-2), (name, frame)
+    assert np.isclose(value_at(lights["Spot"][3], 0.0)[0], 21.0, atol=1e-3)
 
 
 def test_unusable_roles_and_missing_maps_are_reported_not_fatal():
