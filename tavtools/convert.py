@@ -49,12 +49,15 @@ import math
 import os
 import sys
 import time
-from typing import Any
+from collections.abc import Callable, Sequence
+from types import ModuleType
+from typing import Any, TextIO, overload
 
 import numpy as np
+import numpy.typing as npt
 
 from . import builder
-from .gltf import GltfError, load, uri_to_path
+from .gltf import Document, GltfError, JsonObject, load, uri_to_path
 from .scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, Texture, Track
 
 TRIANGLES, TRIANGLE_STRIP, TRIANGLE_FAN = 4, 5, 6
@@ -69,8 +72,11 @@ REPEAT = 10497
 IMAGE_EXTENSIONS = {"image/png": ".png", "image/jpeg": ".jpg", "image/ktx2": ".ktx2", "image/webp": ".webp",
                     "image/vnd-ms.dds": ".dds"}
 
+# Called with (done, total, what) as the conversion goes.
+ProgressCallback = Callable[[int, int, str], None]
 
-def _numbers(value, size: int, default, where: str) -> list:
+
+def _numbers(value: object, size: int, default: Sequence[float] | None, where: str) -> list[float]:
     if value is None:
         if default is None:
             raise GltfError(f"{where} must be an array of {size} numbers")
@@ -81,7 +87,13 @@ def _numbers(value, size: int, default, where: str) -> list:
     return [float(v) for v in value]
 
 
-def _number(obj: dict, key: str, default, where: str):
+@overload
+def _number(obj: object, key: str, default: float, where: str) -> float: ...
+@overload
+def _number(obj: object, key: str, default: None, where: str) -> float | None: ...
+
+
+def _number(obj: object, key: str, default: float | None, where: str) -> float | None:
     if not isinstance(obj, dict):
         raise GltfError(f"{where} is not an object")
     value = obj.get(key, default)
@@ -97,7 +109,7 @@ class Progress:
 
     WIDTH = 30
 
-    def __init__(self, stream=sys.stderr, delay: float = 1.0):
+    def __init__(self, stream: TextIO = sys.stderr, delay: float = 1.0):
         self.stream = stream
         self.delay = delay
         self.start = time.monotonic()
@@ -126,16 +138,16 @@ class Progress:
 class GltfReader:
     """Describes the default scene of a gltf.Document as a Scene."""
 
-    def __init__(self, doc, progress=None):
+    def __init__(self, doc: Document, progress: ProgressCallback | None = None):
         self.doc = doc
         self.scene = Scene()
         self.note = self.scene.lose
-        self.progress = progress or (lambda done, total, what: None)
+        self.progress: ProgressCallback = progress or (lambda done, total, what: None)
         self.nodes = doc.items("nodes")
         self.records: dict[int, Node] = {}
         self.skins: dict[int, Skin | None] = {}
-        self.materials: dict[Any, Material] = {}
-        self.images: dict[int, Image] = {}
+        self.materials: dict[object, Material] = {}
+        self.images: dict[object, Image] = {}
 
     def read(self) -> Scene:
         self._check_extensions()
@@ -184,7 +196,7 @@ class GltfReader:
             if index != default and isinstance(roots, list) and any(r not in self.in_scene for r in roots):
                 self.note(f"scenes[{index}]", f"only the default scene scenes[{default}] is converted; skipped")
 
-    def _scene_roots(self) -> list:
+    def _scene_roots(self) -> list[int]:
         scenes = self.doc.items("scenes")
         if not scenes:
             children = {c for node in self.nodes for c in self._children(node)}
@@ -198,7 +210,7 @@ class GltfReader:
             self.doc.item("nodes", root, f"scenes[{index}]")
         return roots
 
-    def _children(self, node: dict) -> list:
+    def _children(self, node: JsonObject) -> list[int]:
         children = node.get("children", [])
         if not isinstance(children, list):
             raise GltfError("node children must be an array")
@@ -206,8 +218,8 @@ class GltfReader:
             self.doc.item("nodes", child, "node children")
         return children
 
-    def _parents(self) -> dict:
-        parents = {}
+    def _parents(self) -> dict[int, int]:
+        parents: dict[int, int] = {}
         for index, node in enumerate(self.nodes):
             for child in self._children(node):
                 if child in parents or child == index:
@@ -215,14 +227,14 @@ class GltfReader:
                 parents[child] = index
         return parents
 
-    def _walk_order(self, roots: list, parents: dict) -> list:
+    def _walk_order(self, roots: list[int], parents: dict[int, int]) -> list[tuple[int, int | None]]:
         """(node, parent or None) pairs, parents first; refuses cycles."""
-        order = []
+        order: list[tuple[int, int | None]] = []
         seen: set[int] = set()
         for root in roots:
             if root in parents:
                 raise GltfError(f"scene root nodes[{root}] is the child of another node")
-            pending = [(root, None)]
+            pending: list[tuple[int, int | None]] = [(root, None)]
             while pending:
                 index, parent = pending.pop()
                 if index in seen:
@@ -237,7 +249,7 @@ class GltfReader:
         name = self.nodes[index].get("name")
         return name if isinstance(name, str) and name else f"node{index}"
 
-    def _mesh(self, node_index: int) -> dict:
+    def _mesh(self, node_index: int) -> JsonObject:
         mesh = self.doc.item("meshes", self.nodes[node_index]["mesh"], f"nodes[{node_index}].mesh")
         if not isinstance(mesh.get("primitives"), list):
             raise GltfError(f"meshes[{self.nodes[node_index]['mesh']}].primitives must be an array")
@@ -341,7 +353,8 @@ class GltfReader:
                 for track in loaded:
                     track.clip = clip
 
-    def _sampler(self, sampler, path: str, where: str):
+    def _sampler(self, sampler: object, path: str, where: str) -> tuple[npt.NDArray[np.float64],
+                                                                        npt.NDArray[np.float64], str]:
         if not isinstance(sampler, dict):
             raise GltfError(f"{where} is not an object")
         mode = sampler.get("interpolation", "LINEAR")
@@ -371,7 +384,8 @@ class GltfReader:
         mesh_index = self.nodes[node_index]["mesh"]
         mesh = self._mesh(node_index)
         primitive = mesh["primitives"][p]
-        mesh_name = mesh.get("name") if isinstance(mesh.get("name"), str) and mesh.get("name") else f"mesh{mesh_index}"
+        named = mesh.get("name")
+        mesh_name = named if isinstance(named, str) and named else f"mesh{mesh_index}"
         label = mesh_name if len(mesh["primitives"]) == 1 else f"{mesh_name}_{p}"
         where = f"meshes[{mesh_index}].primitives[{p}]"
         if not isinstance(primitive, dict):
@@ -422,7 +436,7 @@ class GltfReader:
         self._skin_mesh(node_index, attrs, record)
         self.records[node_index].meshes.append(record)
 
-    def _skin_mesh(self, node_index: int, attrs: dict, record: Mesh) -> None:
+    def _skin_mesh(self, node_index: int, attrs: dict[str, npt.NDArray[Any]], record: Mesh) -> None:
         skin_index = self.nodes[node_index].get("skin")
         if skin_index is None:
             return
@@ -446,7 +460,8 @@ class GltfReader:
                             f"{len(skin.joints)} of skins[{skin_index}]")
         record.skin, record.joints, record.weights = skin, ids, weights.astype(np.float64)
 
-    def _attribute(self, attributes: dict, name: str, width, where: str, count=None) -> np.ndarray:
+    def _attribute(self, attributes: JsonObject, name: str, width: int | None, where: str,
+                   count: int | None = None) -> npt.NDArray[Any]:
         values = self.doc.accessor(attributes[name], f"{where}.attributes.{name}")
         if values.ndim != 2:
             raise GltfError(f"{where}: attribute {name} must be a vector")
@@ -458,7 +473,8 @@ class GltfReader:
             raise GltfError(f"{where}.attributes.{name} holds a value that is not finite")
         return values
 
-    def _indices(self, primitive: dict, count: int, mode: int, where: str) -> np.ndarray:
+    def _indices(self, primitive: JsonObject, count: int, mode: int, where: str) -> npt.NDArray[np.uint32]:
+        raw: npt.NDArray[np.int64]
         if primitive.get("indices") is None:
             raw = np.arange(count, dtype=np.int64)
         else:
@@ -471,7 +487,7 @@ class GltfReader:
         return _triangle_list(raw, mode).astype(np.uint32)
 
     # -- materials, textures and images ----------------------------------------------
-    def _material(self, index, referrer: str) -> Material:
+    def _material(self, index: object, referrer: str) -> Material:
         if index in self.materials:
             return self.materials[index]
         material = self.doc.item("materials", index, referrer) if index is not None else {}
@@ -507,7 +523,7 @@ class GltfReader:
         self.materials[index] = record
         return record
 
-    def _texture(self, info, where: str) -> Texture | None:
+    def _texture(self, info: object, where: str) -> Texture | None:
         if not isinstance(info, dict) or "index" not in info:
             return None
         texture_index = info["index"]
@@ -534,7 +550,7 @@ class GltfReader:
         transformed = "KHR_texture_transform" in (info.get("extensions") or {})
         return Texture(self._image(source, twhere + ".source"), where, uv_set, transformed)
 
-    def _image(self, index, referrer: str) -> Image:
+    def _image(self, index: object, referrer: str) -> Image:
         if isinstance(index, int) and index in self.images:
             return self.images[index]
         image = self.doc.item("images", index, referrer)
@@ -545,9 +561,10 @@ class GltfReader:
             record = Image(where, os.path.basename(path), path=path)
         else:
             data = self.doc.image_bytes(image, where)
-            raw_name = image.get("name") if isinstance(image.get("name"), str) else ""
+            named = image.get("name")
+            raw_name = named if isinstance(named, str) else ""
             base = builder.safe_file_name(raw_name) or f"image{index}"
-            mime = image.get("mimeType")
+            mime = image.get("mimeType", "")
             if not mime and isinstance(uri, str):
                 mime = uri[5:].split(";")[0].split(",")[0]
             extension = IMAGE_EXTENSIONS.get(mime, "")
@@ -573,7 +590,8 @@ class GltfReader:
         kind = light.get("type")
         if kind not in ("point", "spot", "directional"):
             raise GltfError(f"{where}: unknown light type {kind!r}")
-        name = light.get("name") if isinstance(light.get("name"), str) and light.get("name") else f"light{light_index}"
+        named = light.get("name")
+        name = named if isinstance(named, str) and named else f"light{light_index}"
         color = _numbers(light.get("color"), 3, (1, 1, 1), where + ".color")
         record = Light(name, where, kind, (color[0], color[1], color[2]), _number(light, "intensity", 1.0, where),
                        _number(light, "range", None, where))
@@ -590,7 +608,7 @@ class GltfReader:
 # Geometry helpers
 # ---------------------------------------------------------------------------
 
-def _triangle_list(raw: np.ndarray, mode: int) -> np.ndarray:
+def _triangle_list(raw: npt.NDArray[np.int64], mode: int) -> npt.NDArray[np.int64]:
     if mode == TRIANGLES:
         return raw[: len(raw) - len(raw) % 3]
     n = len(raw) - 2
@@ -606,13 +624,14 @@ def _triangle_list(raw: np.ndarray, mode: int) -> np.ndarray:
     return np.stack([np.full(n, raw[0]), raw[i + 1], raw[i + 2]], axis=1).reshape(-1)
 
 
-def _face_normals(positions: np.ndarray, indices: np.ndarray) -> np.ndarray:
+def _face_normals(positions: npt.NDArray[Any], indices: npt.NDArray[np.uint32]) -> npt.NDArray[np.floating[Any]]:
     tri = positions.astype(np.float64)[indices.reshape(-1, 3)]
     normals = np.cross(tri[:, 1] - tri[:, 0], tri[:, 2] - tri[:, 0])
     return normals
 
 
-def _repair_normals(normals: np.ndarray, positions: np.ndarray, indices: np.ndarray) -> np.ndarray:
+def _repair_normals(normals: npt.NDArray[Any], positions: npt.NDArray[Any],
+                    indices: npt.NDArray[np.uint32]) -> npt.NDArray[np.float32]:
     """Unit normals; zero or broken ones take the smoothed face normal, else +Y."""
     normals = np.asarray(normals, dtype=np.float64).copy()
     normals[~np.all(np.isfinite(normals), axis=1)] = 0.0
@@ -630,10 +649,11 @@ def _repair_normals(normals: np.ndarray, positions: np.ndarray, indices: np.ndar
         still = length < 1e-12
         normals[still] = (0.0, 1.0, 0.0)
         length[still] = 1.0
-    return (normals / length[:, None]).astype(np.float32)
+    unit: npt.NDArray[np.float64] = normals / length[:, None]
+    return unit.astype(np.float32)
 
 
-def _set_number(name: str):
+def _set_number(name: str) -> int | None:
     """The set number of an attribute name such as "TEXCOORD_1", or None."""
     digits = name.rpartition("_")[2]
     return int(digits) if digits.isdigit() else None
@@ -643,7 +663,8 @@ def _set_number(name: str):
 # Entry point
 # ---------------------------------------------------------------------------
 
-def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: bool = False,
+def convert(source: str | os.PathLike[str], target: str | os.PathLike[str], version: int = 10,
+            stderr: TextIO = sys.stderr, own_pools: bool = False,
             strict: bool = False, copy_textures: bool = False, rename: bool = True) -> int:
     """Converts source to target; returns the process exit status.
 
@@ -666,6 +687,7 @@ def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: boo
         pytav = _import_pytav()
         if own_pools:
             pytav.init()
+        built: builder.Built | None  # dropped in the finally clause
         try:
             scene = GltfReader(doc, progress).read()
             scene.sources = [os.fspath(source)] + _external_files(doc)
@@ -701,9 +723,9 @@ def convert(source, target, version: int = 10, stderr=sys.stderr, own_pools: boo
     return 2 if losses else 0
 
 
-def _external_files(doc) -> list:
+def _external_files(doc: Document) -> list[str]:
     """The files besides the asset that it reads: external buffers and images."""
-    found = []
+    found: list[str] = []
     for kind in ("buffers", "images"):
         for item in doc.items(kind):
             uri = item.get("uri")
@@ -712,7 +734,7 @@ def _external_files(doc) -> list:
     return found
 
 
-def _import_pytav():
+def _import_pytav() -> ModuleType:
     try:
         import pytav
     except ImportError as error:

@@ -16,15 +16,17 @@ import os
 import stat
 import struct
 import urllib.parse
+from typing import Any, TypeVar, overload
 
 import numpy as np
+import numpy.typing as npt
 
 GLB_MAGIC = b"glTF"
 GLB_JSON_CHUNK = 0x4E4F534A
 GLB_BIN_CHUNK = 0x004E4942
 
 # componentType -> little-endian NumPy dtype
-COMPONENT_TYPES = {
+COMPONENT_TYPES: dict[int, np.dtype[Any]] = {
     5120: np.dtype("<i1"),
     5121: np.dtype("<u1"),
     5122: np.dtype("<i2"),
@@ -44,12 +46,23 @@ ELEMENT_SHAPES = {
 }
 INDEX_TYPES = (5121, 5123, 5125)
 
+# A JSON object as parsed: its values are whatever the file holds, checked
+# where they are read (``_get`` and the readers' own tests).
+JsonObject = dict[str, Any]
+T = TypeVar("T")
+
 
 class GltfError(ValueError):
     """A file that is not a readable glTF 2.0 asset (one line of text)."""
 
 
-def _get(obj, key, kind, default=None, where="asset"):
+@overload
+def _get(obj: object, key: str, kind: type[T], default: T, where: str = "asset") -> T: ...
+@overload
+def _get(obj: object, key: str, kind: type[T], default: None = None, where: str = "asset") -> T | None: ...
+
+
+def _get(obj: object, key: str, kind: type[T], default: T | None = None, where: str = "asset") -> T | None:
     """obj[key] checked against kind; default when absent."""
     if not isinstance(obj, dict):
         raise GltfError(f"{where} is not a JSON object")
@@ -57,7 +70,7 @@ def _get(obj, key, kind, default=None, where="asset"):
     if value is None:
         return default
     if kind is float and isinstance(value, int) and not isinstance(value, bool):
-        return float(value)
+        value = float(value)
     if kind is int and isinstance(value, bool):
         raise GltfError(f"{where}.{key} must be an integer")
     if not isinstance(value, kind):
@@ -68,27 +81,27 @@ def _get(obj, key, kind, default=None, where="asset"):
 class Document:
     """A parsed asset: ``json`` (dict) and ``buffers`` (list of bytes)."""
 
-    def __init__(self, gltf: dict, buffers: list, base_dir: str):
+    def __init__(self, gltf: JsonObject, buffers: list[bytes], base_dir: str):
         self.json = gltf
         self.buffers = buffers
         self.base_dir = base_dir
-        self._accessor_cache = {}
+        self._accessor_cache: dict[int, npt.NDArray[Any]] = {}
 
     # -- lists of the top-level arrays -------------------------------------
-    def items(self, name: str) -> list:
+    def items(self, name: str) -> list[JsonObject]:
         value = self.json.get(name, [])
         if not isinstance(value, list) or not all(isinstance(item, dict) for item in value):
             raise GltfError(f"'{name}' must be an array of objects")
         return value
 
-    def item(self, name: str, index, where: str) -> dict:
+    def item(self, name: str, index: object, where: str) -> JsonObject:
         items = self.items(name)
         if not isinstance(index, int) or isinstance(index, bool) or not 0 <= index < len(items):
             raise GltfError(f"{where} refers to {name}[{index}], which does not exist")
         return items[index]
 
     # -- accessors ---------------------------------------------------------
-    def accessor(self, index, referrer: str = None) -> np.ndarray:
+    def accessor(self, index: object, referrer: str | None = None) -> npt.NDArray[Any]:
         """The accessor's elements; floats for normalized or float data.
 
         ``referrer`` is the glTF path of the field holding ``index`` (say
@@ -131,7 +144,7 @@ class Document:
             self._accessor_cache[index] = values
         return values
 
-    def _view_bytes(self, view_index, referrer: str):
+    def _view_bytes(self, view_index: object, referrer: str) -> tuple[JsonObject, bytes, int, int]:
         view = self.item("bufferViews", view_index, referrer)
         vwhere = f"bufferViews[{view_index}]"
         buffer = self.buffers[_checked_index(_get(view, "buffer", int, where=vwhere), len(self.buffers),
@@ -142,12 +155,13 @@ class Document:
             raise GltfError(f"{vwhere} lies outside its buffer of {len(buffer)} bytes")
         return view, buffer, offset, length
 
-    def view_data(self, view_index, referrer: str) -> bytes:
+    def view_data(self, view_index: object, referrer: str) -> bytes:
         """The bytes of a buffer view; referrer is the path of the field naming it."""
         _view, buffer, offset, length = self._view_bytes(view_index, referrer)
         return bytes(buffer[offset:offset + length])
 
-    def _strided(self, view_index, byte_offset, count, dtype, columns, rows, where, referrer) -> np.ndarray:
+    def _strided(self, view_index: object, byte_offset: int, count: int, dtype: np.dtype[Any], columns: int,
+                 rows: int, where: str, referrer: str) -> npt.NDArray[Any]:
         view, buffer, offset, length = self._view_bytes(view_index, referrer)
         size = dtype.itemsize
         # Matrix columns of 1- and 2-byte components are padded to 4 bytes.
@@ -173,7 +187,8 @@ class Document:
                 out[:, column * rows + row] = np.ascontiguousarray(picked).view(dtype)[:, 0]
         return out
 
-    def _apply_sparse(self, data, sparse, count, dtype, columns, rows, where) -> None:
+    def _apply_sparse(self, data: npt.NDArray[Any], sparse: object, count: int, dtype: np.dtype[Any], columns: int,
+                      rows: int, where: str) -> None:
         swhere = where + ".sparse"
         n = _get(sparse, "count", int, where=swhere)
         indices = _get(sparse, "indices", dict, where=swhere)
@@ -194,7 +209,7 @@ class Document:
                                     dtype, columns, rows, swhere + ".values", swhere + ".values.bufferView")
         data[positions] = substitutes
 
-    def image_bytes(self, image: dict, where: str):
+    def image_bytes(self, image: JsonObject, where: str) -> bytes | None:
         """The encoded bytes of an embedded image, or None for an external one.
 
         ``where`` is the image's path ("images[2]"); raises GltfError.
@@ -207,13 +222,13 @@ class Document:
         return None
 
 
-def _checked_index(value, size: int, referrer: str) -> int:
+def _checked_index(value: int | None, size: int, referrer: str) -> int:
     if value is None or not 0 <= value < size:
         raise GltfError(f"{referrer} refers to buffers[{value}], which does not exist")
     return value
 
 
-def _normalize(data: np.ndarray, dtype: np.dtype) -> np.ndarray:
+def _normalize(data: npt.NDArray[Any], dtype: np.dtype[Any]) -> npt.NDArray[Any]:
     if dtype.kind == "f":
         return data
     info = np.iinfo(dtype)
@@ -223,7 +238,7 @@ def _normalize(data: np.ndarray, dtype: np.dtype) -> np.ndarray:
     return values.astype(np.float32)
 
 
-def _decode_data_uri(uri: str, where: str):
+def _decode_data_uri(uri: str, where: str) -> tuple[bytes, str]:
     header, comma, payload = uri.partition(",")
     if not comma:
         raise GltfError(f"{where}: data URI without a comma")
@@ -241,7 +256,7 @@ def uri_to_path(uri: str) -> str:
     return urllib.parse.unquote(uri)
 
 
-def _parse_glb(data: bytes):
+def _parse_glb(data: bytes) -> tuple[bytes, bytes | None]:
     if len(data) < 20:
         raise GltfError("file too short for a binary glTF header")
     magic, version, length = struct.unpack_from("<4sII", data, 0)
@@ -273,7 +288,7 @@ def _parse_glb(data: bytes):
     return json_bytes, binary
 
 
-def _parse_json(raw: bytes) -> dict:
+def _parse_json(raw: bytes) -> JsonObject:
     try:
         gltf = json.loads(raw.decode("utf-8-sig"))
     except (UnicodeDecodeError, ValueError) as error:
@@ -318,7 +333,7 @@ def _read_buffer_file(path: str, length: int, where: str, uri: str) -> bytes:
     return b"".join(chunks)
 
 
-def load(path) -> Document:
+def load(path: str | os.PathLike[str]) -> Document:
     """Reads a .gltf or .glb asset and every buffer it refers to."""
     path = os.fspath(path)
     try:

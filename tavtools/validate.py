@@ -12,6 +12,8 @@ error (code "UNREADABLE"); the records up to there are not checked further.
 """
 
 import math
+from collections.abc import Iterable, Sequence
+from typing import Any
 
 from . import format10, format20
 from .errors import FormatError
@@ -27,6 +29,9 @@ _ANIMATION_CLASSES = ("model::ArgAnimationNode", "model::ArgPositionNode", "mode
                       "model::ArgScaleNode", "model::ArgAnimatedBone")
 _WARNING_CODES = {"UNUSED_STRING", "KEY_ORDER", "RANGE_ORDER", "HANDLE_COUNT"}
 
+# A record of a decoded model, as format10 and format20 return it.
+Record = dict[str, Any]
+
 
 class Issue:
     """One problem: severity, code, message, byte offset, record path (a text)."""
@@ -40,7 +45,7 @@ class Issue:
         self.offset = offset
         self.path = path
 
-    def as_json(self) -> dict:
+    def as_json(self) -> dict[str, str | int]:
         return {"severity": self.severity, "code": self.code, "message": self.message,
                 "offset": self.offset, "path": self.path}
 
@@ -55,16 +60,16 @@ class Issue:
 class Report:
     """The issues of one file, in file order of discovery."""
 
-    def __init__(self, version, issues: list):
+    def __init__(self, version: int | None, issues: list[Issue]):
         self.version = version
         self.issues = issues
 
     @property
-    def errors(self) -> list:
+    def errors(self) -> list[Issue]:
         return [issue for issue in self.issues if issue.severity == ERROR]
 
     @property
-    def warnings(self) -> list:
+    def warnings(self) -> list[Issue]:
         return [issue for issue in self.issues if issue.severity == WARNING]
 
     def counts_text(self) -> str:
@@ -72,16 +77,17 @@ class Report:
             return "no problems found"
         return f"{len(self.errors)} errors, {len(self.warnings)} warnings"
 
-    def as_json(self, name: str = None) -> dict:
+    def as_json(self, name: str | None = None) -> dict[str, Any]:
         """A report in the manner of the glTF validator's: counts and a message list."""
         return {"uri": name, "format": self.version,
                 "issues": {"numErrors": len(self.errors), "numWarnings": len(self.warnings),
                            "messages": [issue.as_json() for issue in self.issues]}}
 
 
-def validate(data) -> Report:
+def validate(data: bytes | bytearray | memoryview) -> Report:
     """Validates a whole file given as bytes; never raises for a bad file."""
     data = bytes(data)
+    check: type[_Checks]
     if data.startswith(format20.MAGIC):
         version, decode, check = 20, format20.decode, _Checks20
     elif data.startswith(format10.MAGIC):
@@ -90,7 +96,8 @@ def validate(data) -> Report:
         issue = Issue(ERROR, "BAD_MAGIC", f"bad magic {data[:4]!r}, not a TAV model file", 0, "")
         return Report(None, [issue])
     reader = Reader(data, collect=True)
-    issues = []
+    issues: list[Issue] = []
+    stop: tuple[str, FormatError] | None
     try:
         model = decode(data, reader)
     except FormatError as error:
@@ -98,35 +105,38 @@ def validate(data) -> Report:
         stop = ("UNREADABLE", error)
     else:
         stop = None
-    for code, error in reader.issues + ([stop] if stop else []):
+    for code, problem in (reader.issues or []) + ([stop] if stop else []):
         severity = WARNING if code in _WARNING_CODES else ERROR
-        issues.append(Issue(severity, code, error.message, error.offset, " > ".join(error.context)))
+        issues.append(Issue(severity, code, problem.message, problem.offset, " > ".join(problem.context)))
     if model is not None:
         issues.extend(check(model, reader).run())
     issues.sort(key=lambda issue: issue.offset)
     return Report(version, issues)
 
 
-def _finite(values) -> bool:
+def _finite(values: Iterable[float]) -> bool:
     return all(math.isfinite(v) for v in values)
 
 
 class _Checks:
     """Checks shared by both layouts on a decoded model."""
 
-    def __init__(self, model: dict, reader: Reader):
+    def __init__(self, model: Record, reader: Reader):
         self.model = model
         self.reader = reader
-        self.issues = []
+        self.issues: list[Issue] = []
 
-    def offset(self, record: dict, field: str = "record") -> int:
+    def run(self) -> list[Issue]:
+        raise NotImplementedError
+
+    def offset(self, record: Record, field: str = "record") -> int:
         return self.reader.offsets.get((id(record), field), self.reader.offsets.get((id(record), "record"), 0))
 
-    def add(self, code: str, message: str, record: dict, path: str, field: str = "record") -> None:
+    def add(self, code: str, message: str, record: Record, path: str, field: str = "record") -> None:
         severity = WARNING if code in _WARNING_CODES else ERROR
         self.issues.append(Issue(severity, code, message, self.offset(record, field), path))
 
-    def box(self, box: dict, what: str, record: dict) -> None:
+    def box(self, box: Record, what: str, record: Record) -> None:
         low, high = box["min"], box["max"]
         if not _finite(low + high):
             self.add("BAD_BOX", f"{what} holds a value that is not finite", record, what)
@@ -135,17 +145,17 @@ class _Checks:
         if not empty and any(hi < lo for lo, hi in zip(low, high)):
             self.add("BAD_BOX", f"{what} has a maximum below its minimum and is not the empty box", record, what)
 
-    def keys(self, keys: list, what: str, record: dict, path: str) -> None:
+    def keys(self, keys: Sequence[Sequence[float]], what: str, record: Record, path: str) -> None:
         times = [key[0] for key in keys]
         if not all(_finite(key) for key in keys):
             self.add("NOT_FINITE", f"{what} keys hold a value that is not finite", record, path)
         elif any(b < a for a, b in zip(times, times[1:])):
             self.add("KEY_ORDER", f"{what} key times are not in increasing order", record, path)
 
-    def arguments_used(self) -> set:
+    def arguments_used(self) -> set[int]:
         raise NotImplementedError
 
-    def handle_count(self, count: int, record: dict) -> None:
+    def handle_count(self, count: int, record: Record) -> None:
         # The count also takes in arguments that no record of the file keeps
         # (a skin node's damage argument; in format 2.0 everything but the
         # trees and connectors), so the arguments found are a lower bound.
@@ -156,16 +166,16 @@ class _Checks:
                      "root record", "handle_count")
 
 
-def _property_arguments(properties: list) -> set:
+def _property_arguments(properties: list[Record]) -> set[int]:
     return {prop["argument"] for prop in properties if "argument" in prop}
 
 
-def _animation_arguments(node: dict) -> set:
+def _animation_arguments(node: Record) -> set[int]:
     return {entry["argument"] for key in ("position", "rotation", "scale") for entry in node.get(key, [])}
 
 
 class _Checks10(_Checks):
-    def run(self) -> list:
+    def run(self) -> list[Issue]:
         model = self.model
         root = model["root"]
         for box in ("bounding_box", "user_box", "light_box"):
@@ -188,7 +198,7 @@ class _Checks10(_Checks):
                      root, "string table")
         return self.issues
 
-    def tree_node(self, node: dict, path: str) -> None:
+    def tree_node(self, node: Record, path: str) -> None:
         if node["index"] and node["parent"] is None:
             return  # reported as BAD_PARENT while reading
         for key in ("matrix", "bone_matrix"):
@@ -205,7 +215,7 @@ class _Checks10(_Checks):
                 self.add("RANGE_ORDER", f"a visibility range of argument {entry['argument']} ends before it starts",
                          node, path)
 
-    def material(self, material: dict, path: str) -> None:
+    def material(self, material: Record, path: str) -> None:
         position = material["vertex_format"][0] if material["vertex_format"] else 0
         if material["vertex_format"] and any(material["vertex_format"]) and position not in (3, 4):
             self.add("VERTEX_FORMAT", f"position takes {position} floats, expected 3 or 4", material, path)
@@ -213,7 +223,7 @@ class _Checks10(_Checks):
             if not texture["file"]:
                 self.add("EMPTY_TEXTURE", f"texture slot {texture['slot']} has no file name", material, path)
 
-    def geometry(self, record: dict, path: str) -> None:
+    def geometry(self, record: Record, path: str) -> None:
         if "indices" not in record:
             return
         count = record["vertex_count"]
@@ -246,14 +256,15 @@ class _Checks10(_Checks):
         if "bounding_box" in record and record["bounding_box"] is not None:
             self.box(record["bounding_box"], f"{path} bounding box", record)
 
-    def _packs_bones(self, record: dict) -> bool:
+    def _packs_bones(self, record: Record) -> bool:
         material = record["material"]
         if material >= len(self.model["materials"]):
             return False
-        fmt = self.model["materials"][material]["vertex_format"]
-        return fmt[0] == 4 and record["floats_per_vertex"] == sum(fmt)
+        fmt: list[int] = self.model["materials"][material]["vertex_format"]
+        size: int = record["floats_per_vertex"]
+        return fmt[0] == 4 and size == sum(fmt)
 
-    def bones(self, record: dict, path: str) -> None:
+    def bones(self, record: Record, path: str) -> None:
         if record["class"] != "model::SkinNode":
             return
         nodes = self.model["nodes"]
@@ -262,8 +273,8 @@ class _Checks10(_Checks):
             if bone < len(nodes) and nodes[bone]["class"] not in _BONE_CLASSES:
                 self.add("BONE", f"bone reference {bone} is a {nodes[bone]['class']}, not a bone", record, path)
 
-    def arguments_used(self) -> set:
-        used = set()
+    def arguments_used(self) -> set[int]:
+        used: set[int] = set()
         for node in self.model["nodes"]:
             used |= _property_arguments(node["properties"]) | _animation_arguments(node)
             used |= {entry["argument"] for entry in node.get("arguments", [])}
@@ -283,7 +294,7 @@ class _Checks10(_Checks):
 
 
 class _Checks20(_Checks):
-    def run(self) -> list:
+    def run(self) -> list[Issue]:
         model = self.model
         for box in ("bounding_box", "user_box", "light_box"):
             self.box(model[box], box, model)
@@ -309,8 +320,8 @@ class _Checks20(_Checks):
         self.handle_count(model["handle_count"], model)
         return self.issues
 
-    def arguments_used(self) -> set:
-        used = set()
+    def arguments_used(self) -> set[int]:
+        used: set[int] = set()
         for tree in ("transform_tree", "visibility_tree"):
             for node in self.model[tree]:
                 used |= _property_arguments(node.get("properties", [])) | _animation_arguments(node)

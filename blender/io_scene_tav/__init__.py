@@ -17,6 +17,8 @@ bl_info = {
     "category": "Import-Export",
 }
 
+from typing import Any
+
 import bpy
 from bpy.props import BoolProperty, EnumProperty, StringProperty
 from bpy_extras.io_utils import ExportHelper
@@ -25,7 +27,7 @@ from . import panels, properties
 
 # The reports of the last export run, as (level, text) pairs, for scripts
 # and tests that call the operator without a window to show them in.
-last_reports = []
+last_reports: list[tuple[str, str]] = []
 
 
 class ExportTAV(bpy.types.Operator, ExportHelper):
@@ -45,38 +47,24 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
                ("20", "2.0 (trees only)", "Format 2.0: the node trees and connectors only")),
         default="10",
     )
-    use_selection: BoolProperty(
-        name="Selected Objects",
-        description="Export the selected objects only",
-        default=False,
-    )
-    use_visible: BoolProperty(
-        name="Visible Objects",
-        description="Export the visible objects only",
-        default=False,
-    )
-    use_renderable: BoolProperty(
-        name="Renderable Objects",
-        description="Export the objects that render only (leaves out hidden helpers such as boolean cutters)",
-        default=False,
-    )
-    use_active_collection: BoolProperty(
-        name="Active Collection",
-        description="Export the objects of the active collection (and the collections inside it) only",
-        default=False,
-    )
-    apply_modifiers: BoolProperty(
-        name="Apply Modifiers",
-        description="Export meshes with their modifiers applied",
-        default=True,
-    )
+    use_selection: BoolProperty(name="Selected Objects", default=False,
+                                description="Export the selected objects only")
+    use_visible: BoolProperty(name="Visible Objects", default=False, description="Export the visible objects only")
+    use_renderable: BoolProperty(name="Renderable Objects", default=False,
+                                 description="Export the objects that render only (leaves out hidden helpers "
+                                             "such as boolean cutters)")
+    use_active_collection: BoolProperty(name="Active Collection", default=False,
+                                        description="Export the objects of the active collection (and the "
+                                                    "collections inside it) only")
+    apply_modifiers: BoolProperty(name="Apply Modifiers", default=True,
+                                  description="Export meshes with their modifiers applied")
 
-    def execute(self, context):
+    def execute(self, context: Any) -> set[str]:
         from .scene_export import SceneExporter
 
         del last_reports[:]
 
-        def report(level, text):
+        def report(level: str, text: str) -> None:
             last_reports.append((level, text))
             self.report({level}, text)
 
@@ -89,19 +77,24 @@ class ExportTAV(bpy.types.Operator, ExportHelper):
         return exporter.export(self.filepath, int(self.format_version))
 
 
-def menu_func_export(self, context):
+def menu_func_export(self: Any, context: Any) -> None:
     self.layout.operator(ExportTAV.bl_idname, text="TAV model (.tav)")
 
 
-def register():
-    properties.register()
-    panels.register()
-    bpy.utils.register_class(ExportTAV)
+# Registered in this order (a property group before the groups that hold
+# it), unregistered in reverse.
+CLASSES = (*properties.CLASSES, *panels.CLASSES, ExportTAV)
+
+
+def register() -> None:
+    for cls in CLASSES:
+        bpy.utils.register_class(cls)
+    properties.attach()
     bpy.types.TOPBAR_MT_file_export.append(menu_func_export)
 
 
-def unregister():
+def unregister() -> None:
     bpy.types.TOPBAR_MT_file_export.remove(menu_func_export)
-    bpy.utils.unregister_class(ExportTAV)
-    panels.unregister()
-    properties.unregister()
+    properties.detach()
+    for cls in reversed(CLASSES):
+        bpy.utils.unregister_class(cls)

@@ -17,27 +17,35 @@ Drivers, NLA strips, delta transforms and bone (pose) animation are not
 read; the caller reports them.
 """
 
+from collections.abc import Callable, Iterable, Sequence
+from typing import Any
+
 import mathutils
 
 from . import compat
 
+# Keys of one channel: (time, vector) pairs.
+Keys = list[tuple[float, tuple[float, ...]]]
+# An object's F-curves by data path and array index.
+Curves = dict[str, dict[int, Any]]
+
 CHANNELS = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale", "hide_render")
 
 
-def curves_of(obj):
+def curves_of(obj: Any) -> Curves:
     """{data_path: {array_index: FCurve}} of the object's action, channels only."""
-    found = {}
+    found: Curves = {}
     for curve in compat.action_curves(obj):
         if curve.data_path in CHANNELS and not curve.mute:
             found.setdefault(curve.data_path, {})[curve.array_index] = curve
     return found
 
 
-def _sample(curves, current, frames):
+def _sample(curves: dict[int, Any], current: Iterable[float], frames: Sequence[float]) -> list[list[float]]:
     """Per frame, the channel's components: the F-curve where there is one,
     else the current value."""
-    current = list(current)
-    return [[curves[i].evaluate(f) if i in curves else current[i] for i in range(len(current))] for f in frames]
+    values = list(current)
+    return [[curves[i].evaluate(f) if i in curves else values[i] for i in range(len(values))] for f in frames]
 
 
 class ObjectAnimation:
@@ -45,13 +53,17 @@ class ObjectAnimation:
     ``scale`` lists of (time, vector), each None when the channel is left
     out, and ``visibility``, a list of (time, value) or None."""
 
-    def __init__(self, obj, curves, frames, times):
-        self.position = self.rotation = self.scale = self.visibility = None
+    def __init__(self, obj: Any, curves: Curves, frames: Sequence[float], times: Sequence[float]):
+        self.position: Keys | None = None
+        self.rotation: Keys | None = None
+        self.scale: Keys | None = None
+        self.visibility: list[tuple[float, float]] | None = None
         if "location" in curves:
             self.position = list(zip(times, map(tuple, _sample(curves["location"], obj.location, frames))))
         elif any(abs(v) > 1e-9 for v in obj.location):
             self.position = [(0.0, tuple(obj.location))]
         mode = obj.rotation_mode
+        convert: Callable[[Sequence[float]], Any]  # a vector of the channel -> mathutils.Quaternion
         if mode == "QUATERNION":
             path, current = "rotation_quaternion", obj.rotation_quaternion
             convert = lambda v: mathutils.Quaternion(v).normalized()
@@ -80,5 +92,5 @@ class ObjectAnimation:
             self.visibility = [(t, 0.0 if curve.evaluate(f) >= 0.5 else 1.0) for f, t in zip(frames, times)]
 
     @property
-    def moves(self):
+    def moves(self) -> bool:
         return any(k is not None and len(k) > 1 for k in (self.position, self.rotation, self.scale))

@@ -13,14 +13,17 @@ that visits the vertices from Python (``MeshVertex.groups`` has no bulk
 reader); the sorting is NumPy.
 """
 
+from typing import Any
+
 import numpy as np
+import numpy.typing as npt
 
 from .tavtools.scene import Node, Skin
 
 INFLUENCES = 4
 
 
-def matrix(m):
+def matrix(m: Any) -> npt.NDArray[np.float64]:
     return np.array(m, dtype=np.float64)
 
 
@@ -28,10 +31,10 @@ class Skeleton:
     """The bone nodes of one armature object: ``nodes`` maps a bone name to
     its Node; ``skin`` lists the deform bones as joints."""
 
-    def __init__(self, armature_object, holder):
+    def __init__(self, armature_object: Any, holder: Node):
         self.object = armature_object
-        self.nodes = {}
-        deform = []
+        self.nodes: dict[str, Node] = {}
+        deform: list[Any] = []
         pending = [(bone, holder) for bone in reversed(armature_object.data.bones) if bone.parent is None]
         while pending:
             bone, parent = pending.pop()
@@ -50,7 +53,8 @@ class Skeleton:
                          np.array(binds).reshape(-1, 4, 4))
         self.joint_of = {bone.name: k for k, bone in enumerate(deform)}
 
-    def vertex_influences(self, mesh_object, mesh):
+    def vertex_influences(self, mesh_object: Any, mesh: Any) -> tuple[npt.NDArray[np.int64],
+                                                                      npt.NDArray[np.float64]]:
         """(joints, weights) per vertex of ``mesh``: two (V, 4) arrays, joint
         numbers into the skin and weights summing to one (all zero for a
         vertex no deform bone weighs)."""
@@ -82,7 +86,7 @@ class Skeleton:
         return joints, weights / total[:, None]
 
 
-def deforming_armature(mesh_object):
+def deforming_armature(mesh_object: Any) -> Any:
     """The armature object of the mesh's first enabled Armature modifier, or None."""
     for modifier in mesh_object.modifiers:
         if modifier.type == "ARMATURE" and modifier.object is not None and modifier.show_viewport:

@@ -13,13 +13,17 @@ the material walk passes through any node between an image and a shader
 input, so Separate RGB (before 3.3) and Separate Color read alike.
 """
 
+from collections.abc import Sequence
+from typing import Any
+
 import bpy
 import numpy as np
+import numpy.typing as npt
 
 # -- meshes ------------------------------------------------------------------
 
 
-def corner_normals(mesh):
+def corner_normals(mesh: Any) -> npt.NDArray[np.float32]:
     """The normal of every face corner (loop) of ``mesh`` as Blender shades
     it (flat faces, sharp edges, auto smooth and custom normals included): a
     (loops, 3) float32 array. Auto smooth is the mesh's own setting before
@@ -51,7 +55,7 @@ PRINCIPLED_RENAMED = {
 _CURRENT_NAME = {old: new for new, old in PRINCIPLED_RENAMED.items()}
 
 
-def principled_input(shader, name):
+def principled_input(shader: Any, name: str) -> Any:
     """The input socket ``name`` (its current name, e.g. "Emission Color")
     of a Principled BSDF node, under whichever name this Blender gives it;
     None when the node has no such input."""
@@ -61,23 +65,24 @@ def principled_input(shader, name):
     return socket
 
 
-def principled_input_name(socket):
+def principled_input_name(socket: Any) -> str:
     """The current name of a Principled BSDF input socket, whatever this
     Blender calls it ("Emission" in 3.4 is "Emission Color")."""
-    return _CURRENT_NAME.get(socket.name, socket.name)
+    name: str = socket.name
+    return _CURRENT_NAME.get(name, name)
 
 
-def blend_mode(material):
+def blend_mode(material: Any) -> str:
     """How the material's surface blends: "OPAQUE", "BLEND", "CLIP" or
     "HASHED". From 4.2 on the material has a render method (Dithered or
     Blended) in place of a blend mode; dithered reads as "OPAQUE", since
     it is what opaque materials use there."""
     if hasattr(material, "surface_render_method"):
         return "BLEND" if material.surface_render_method == "BLENDED" else "OPAQUE"
-    return material.blend_method
+    return str(material.blend_method)
 
 
-def material_node_tree(material):
+def material_node_tree(material: Any) -> Any:
     """The material's shader node tree, or None when it uses no nodes. From
     5.0 on every material renders with its nodes; ``use_nodes`` stays only
     as a deprecated switch that does nothing, which nothing else tells
@@ -89,7 +94,7 @@ def material_node_tree(material):
     return material.node_tree
 
 
-def multiply_mix(node):
+def multiply_mix(node: Any) -> tuple[Any, list[Any]] | None:
     """(factor socket, colour sockets) of a colour Mix node in Multiply
     mode: the Mix node of 3.4 and later (``MIX``, colour data type, only the
     enabled sockets count) or the older MixRGB (``MIX_RGB``). None for any
@@ -105,7 +110,7 @@ def multiply_mix(node):
 # -- animation ---------------------------------------------------------------
 
 
-def action_curves(id_data):
+def action_curves(id_data: Any) -> list[Any]:
     """The F-curves of the active action of ``id_data`` (an object or any
     animatable data block) that animate it, as a list ([] without action).
 
@@ -123,7 +128,7 @@ def action_curves(id_data):
         slot = getattr(data, "action_slot", None)
         if slot is None:
             return []
-        curves = []
+        curves: list[Any] = []
         for layer in layers:
             for strip in layer.strips:
                 bag = strip.channelbag(slot) if hasattr(strip, "channelbag") else None
@@ -136,7 +141,7 @@ def action_curves(id_data):
 # -- for scripts and tests that build scenes ---------------------------------
 
 
-def set_blend_mode(material, blended):
+def set_blend_mode(material: Any, blended: bool) -> None:
     """Makes the material alpha blended (True) or opaque (False)."""
     if hasattr(material, "surface_render_method"):
         material.surface_render_method = "BLENDED" if blended else "DITHERED"
@@ -144,7 +149,7 @@ def set_blend_mode(material, blended):
         material.blend_method = "BLEND" if blended else "OPAQUE"
 
 
-def set_sharp_by_angle(mesh, angle):
+def set_sharp_by_angle(mesh: Any, angle: float) -> None:
     """Shades the edges of ``mesh`` whose faces meet at more than ``angle``
     (radians) sharp and the others smooth, with every face smooth: Auto
     Smooth before 4.1, sharp edge marks from 4.1 on."""
@@ -157,7 +162,7 @@ def set_sharp_by_angle(mesh, angle):
     mesh.update()
 
 
-def set_custom_normals(mesh, normals):
+def set_custom_normals(mesh: Any, normals: Sequence[Sequence[float]]) -> None:
     """Sets one custom normal per face corner (a sequence of 3-vectors);
     before 4.1 Blender uses them only with Auto Smooth on."""
     if hasattr(mesh, "use_auto_smooth"):

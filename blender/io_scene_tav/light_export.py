@@ -31,8 +31,9 @@ ANIMATED = {"energy": ("intensity", WATTS_TO_CANDELA), "color": ("color", 1.0),
 
 def describe_light(obj: Any) -> Light:
     light = obj.data
+    red, green, blue = (float(c) for c in light.color)
     made = Light(obj.name, obj.name, {"POINT": "point", "SPOT": "spot"}.get(light.type, light.type.lower()),
-                 tuple(float(c) for c in light.color), float(light.energy) * WATTS_TO_CANDELA,
+                 (red, green, blue), float(light.energy) * WATTS_TO_CANDELA,
                  float(light.cutoff_distance) if light.use_custom_distance else None)
     if light.type == "SPOT":
         made.cone, made.blend = float(light.spot_size) / 2.0, float(light.spot_blend)

@@ -18,6 +18,7 @@ its name, with the extension of its format added when missing.
 """
 
 import os
+from typing import Any
 
 import bpy
 import numpy as np
@@ -36,20 +37,21 @@ NOT_ONE_FILE = {"TILED": "UDIM tiles", "MOVIE": "a movie", "SEQUENCE": "an image
                 "VIEWER": "a viewer image"}
 
 
-def texture_name(image):
+def texture_name(image: Any) -> str:
     """The file name of a ``bpy.types.Image``: its file's base name, or its
     own name for one without a file."""
     path = image.filepath_raw or image.filepath
     if path and image.source == "FILE":
-        return os.path.basename(bpy.path.abspath(path).replace("\\", "/"))
-    name = image.name
+        absolute: str = bpy.path.abspath(path)
+        return os.path.basename(absolute.replace("\\", "/"))
+    name: str = image.name
     extension = ".png" if image.source == "GENERATED" else FORMAT_EXTENSIONS.get(image.file_format, "")
     if extension and not name.lower().endswith(extension):
         name += extension
     return name
 
 
-def _pixels_png(image):
+def _pixels_png(image: Any) -> bytes:
     """A generated image's pixels as PNG bytes (RGB, 8 bits, top row first)."""
     width, height = image.size
     pixels = np.empty(width * height * image.channels, dtype=np.float32)
@@ -58,7 +60,7 @@ def _pixels_png(image):
     return png_bytes(np.clip(np.rint(rgb * 255.0), 0, 255).astype(np.uint8))
 
 
-def describe_image(image):
+def describe_image(image: Any) -> Image:
     """The builder's Image of a ``bpy.types.Image``."""
     where = f"image {image.name}"
     name = texture_name(image)
@@ -71,7 +73,7 @@ def describe_image(image):
     return Image(where, name, path=bpy.path.abspath(image.filepath_raw or image.filepath))
 
 
-def _upstream_image_node(socket, depth=0):
+def _upstream_image_node(socket: Any, depth: int = 0) -> Any:
     """The first Image Texture node (with an image) feeding ``socket``."""
     if socket is None or not socket.is_linked or depth > 8:
         return None
@@ -85,7 +87,7 @@ def _upstream_image_node(socket, depth=0):
     return None
 
 
-def _coordinates(node):
+def _coordinates(node: Any) -> tuple[str | None, bool]:
     """(UV layer name or None, transformed) of what feeds an image node's Vector."""
     uv_name, transformed = None, False
     pending = [node.inputs.get("Vector")]
@@ -102,7 +104,7 @@ def _coordinates(node):
     return uv_name, transformed
 
 
-def _shader(tree):
+def _shader(tree: Any) -> Any:
     for node in tree.nodes:
         if node.type == "OUTPUT_MATERIAL" and node.is_active_output:
             surface = node.inputs.get("Surface")
@@ -120,22 +122,22 @@ class MaterialReader:
     name (set 0 is always the render layer); ``notes`` collects what the
     walk could not read, as (where, text)."""
 
-    def __init__(self):
-        self.materials = {}
-        self.images = {}
-        self.uv_numbers = {}
-        self.notes = []
+    def __init__(self) -> None:
+        self.materials: dict[str | None, Material] = {}
+        self.images: dict[str, Image] = {}
+        self.uv_numbers: dict[str, int] = {}
+        self.notes: list[tuple[str, str]] = []
 
-    def uv_number(self, name):
+    def uv_number(self, name: str) -> int:
         return self.uv_numbers.setdefault(name, len(self.uv_numbers) + 1)
 
-    def material(self, material):
+    def material(self, material: Any) -> Material:
         key = material.name if material is not None else None
         if key not in self.materials:
             self.materials[key] = self._read(material)
         return self.materials[key]
 
-    def _texture(self, node, where):
+    def _texture(self, node: Any, where: str) -> Texture | None:
         if node is None:
             return None
         image = node.image
@@ -144,7 +146,7 @@ class MaterialReader:
         uv_name, transformed = _coordinates(node)
         return Texture(self.images[image.name], where, self.uv_number(uv_name) if uv_name else 0, transformed)
 
-    def _read(self, material):
+    def _read(self, material: Any) -> Material:
         if material is None:
             return Material(DEFAULT_NAME, DEFAULT_NAME, base_color=(*DEFAULT_COLOR, 1.0))
         where = f"material {material.name}"
@@ -163,8 +165,8 @@ class MaterialReader:
         self._principled(shader, result, where)
         return result
 
-    def _principled(self, shader, result, where):
-        def socket(name):
+    def _principled(self, shader: Any, result: Material, where: str) -> None:
+        def socket(name: str) -> Any:
             return compat.principled_input(shader, name)
 
         base = socket("Base Color")
@@ -204,7 +206,7 @@ class MaterialReader:
                 self.notes.append((where, f"the link into {input_socket.name} is not exported"))
 
 
-def _multiplied_color(socket):
+def _multiplied_color(socket: Any) -> tuple[float, float, float] | None:
     """The colour that a Mix node in Multiply mode feeding ``socket``
     multiplies its linked input with (fully mixed), or None."""
     mix = compat.multiply_mix(socket.links[0].from_node)

@@ -17,7 +17,11 @@ Mapping rules:
 Everything is read with ``foreach_get``; no Python loop visits vertices.
 """
 
+from collections.abc import Iterator
+from typing import Any
+
 import numpy as np
+import numpy.typing as npt
 
 from . import compat
 
@@ -31,7 +35,9 @@ class MeshPart:
     (N, 2) coordinates of each UV layer by name.
     """
 
-    def __init__(self, slot, loops, indices, positions, normals, uvs):
+    def __init__(self, slot: int, loops: npt.NDArray[np.int32], indices: npt.NDArray[np.uint32],
+                 positions: npt.NDArray[np.float64], normals: npt.NDArray[np.float64],
+                 uvs: dict[str, npt.NDArray[np.float64]]):
         self.slot = slot
         self.loops = loops
         self.indices = indices
@@ -40,7 +46,7 @@ class MeshPart:
         self.uvs = uvs
 
     @property
-    def triangle_count(self):
+    def triangle_count(self) -> int:
         return len(self.indices) // 3
 
 
@@ -52,19 +58,19 @@ class MeshArrays:
     independent of it.
     """
 
-    def __init__(self, mesh):
+    def __init__(self, mesh: Any):
         mesh.calc_loop_triangles()
         self.vertex_count = len(mesh.vertices)
         triangles = len(mesh.loop_triangles)
         loop_count = len(mesh.loops)
-        self.co = np.empty(self.vertex_count * 3, dtype=np.float32)
+        self.co: npt.NDArray[np.float32] = np.empty(self.vertex_count * 3, dtype=np.float32)
         mesh.vertices.foreach_get("co", self.co)
         self.co = self.co.reshape(-1, 3)
         # Buffers of the exact type Blender stores (unsigned for loop and
         # vertex numbers) take foreach_get's fast path, many times faster.
         self.tri_loops = np.empty(triangles * 3, dtype=np.uint32)
         mesh.loop_triangles.foreach_get("loops", self.tri_loops)
-        self.tri_slots = np.zeros(triangles, dtype=np.int32)
+        self.tri_slots: npt.NDArray[np.int32] = np.zeros(triangles, dtype=np.int32)
         if len(mesh.materials) > 1:
             polygon_slots = np.empty(len(mesh.polygons), dtype=np.int16)
             mesh.polygons.foreach_get("material_index", polygon_slots)
@@ -82,9 +88,9 @@ class MeshArrays:
         layers = sorted(mesh.uv_layers, key=lambda layer: not layer.active_render)
         self.uv_names = [layer.name for layer in layers]
         self.has_uv = bool(layers)
-        self.loop_uvs = []
+        self.loop_uvs: list[npt.NDArray[np.float32]] = []
         for layer in layers:
-            uvs = np.empty(loop_count * 2, dtype=np.float32)
+            uvs: npt.NDArray[np.float32] = np.empty(loop_count * 2, dtype=np.float32)
             layer.data.foreach_get("uv", uvs)
             uvs = uvs.reshape(-1, 2)
             uvs[:, 1] = 1.0 - uvs[:, 1]
@@ -93,17 +99,17 @@ class MeshArrays:
         self.loop_attributes = np.hstack([self.loop_normals] + self.loop_uvs)
 
     @property
-    def triangle_count(self):
+    def triangle_count(self) -> int:
         return len(self.tri_slots)
 
-    def parts(self, slot_count):
+    def parts(self, slot_count: int) -> Iterator[MeshPart]:
         """The parts of the mesh, one per used slot, in slot order.
 
         Material indices at or past ``slot_count`` count as the last slot
         (Blender draws them with it); a mesh without slots has one part of
         slot 0.
         """
-        slots = self.tri_slots
+        slots: npt.NDArray[np.int32] = self.tri_slots
         if slot_count > 0:
             slots = np.minimum(slots, slot_count - 1)
         else:
@@ -119,12 +125,13 @@ class MeshArrays:
                            self.loop_normals[loops].astype(np.float64),
                            {name: uvs[loops].astype(np.float64) for name, uvs in zip(self.uv_names, self.loop_uvs)})
 
-    def _shared(self, corners):
+    def _shared(self, corners: npt.NDArray[np.uint32]) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.uint32]]:
         """(loops, indices): the distinct vertices that the triangle corners
         ``corners`` (loop numbers) use, as loop numbers, and the triangles as
         indices into them. A loop equal to the first loop of its mesh vertex
         (same normal and coordinates) is replaced by that loop."""
         loop_count = len(self.loop_vertex)
+        used: npt.NDArray[np.int32]
         if len(corners) == len(self.tri_loops):
             # All triangles: the triangles of a face use all its loops.
             used = np.arange(loop_count, dtype=np.int32)
@@ -143,18 +150,18 @@ class MeshArrays:
         remap[used] = remap[target]
         return loops, remap[corners]
 
-    def triangle_positions(self):
+    def triangle_positions(self) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.uint32]]:
         """Positions (flat float32) and triangle indices (uint32) of the
         mesh's vertices, for collision shells: no normals or UVs, so the
         vertices are the mesh's own."""
         return self.co.reshape(-1).copy(), self.loop_vertex[self.tri_loops].astype(np.uint32)
 
 
-def edge_segments(mesh):
+def edge_segments(mesh: Any) -> list[tuple[tuple[float, float, float], tuple[float, float, float]]]:
     """The mesh's edges as a list of ((x, y, z), (x, y, z)) pairs."""
     co = np.empty(len(mesh.vertices) * 3, dtype=np.float32)
     mesh.vertices.foreach_get("co", co)
     edges = np.empty(len(mesh.edges) * 2, dtype=np.int32)
     mesh.edges.foreach_get("vertices", edges)
     ends = co.reshape(-1, 3).astype(np.float64)[edges].reshape(-1, 2, 3)
-    return [(tuple(a), tuple(b)) for a, b in ends.tolist()]
+    return [((ax, ay, az), (bx, by, bz)) for (ax, ay, az), (bx, by, bz) in ends.tolist()]

@@ -7,13 +7,18 @@ gives when the panel leaves it to it, and the problem with a value the
 export cannot use.
 """
 
+from collections.abc import Callable
+from typing import Any, TypeVar
+
 import bpy
 
 from . import settings
 from .settings import SettingError
 
+T = TypeVar("T")
 
-def _effective(layout, read, *args, label=None):
+
+def _effective(layout: Any, read: Callable[..., T], *args: Any, label: str | None = None) -> T | None:
     """Shows what ``read(*args)`` gives the export (with ``label``) or the
     problem with it; returns the value, None on a problem."""
     try:
@@ -26,7 +31,7 @@ def _effective(layout, read, *args, label=None):
     return value
 
 
-def _toggled(layout, data, use, name, heading):
+def _toggled(layout: Any, data: Any, use: str, name: str, heading: str) -> None:
     """A "Use ..." checkbox with the value beside it, greyed while off."""
     row = layout.row(heading=heading)
     row.prop(data, use, text="")
@@ -35,7 +40,17 @@ def _toggled(layout, data, use, name, heading):
     sub.prop(data, name, text="")
 
 
-def _uv(layout, data, name, mesh_owner, text="UV Map"):
+def _props(layout: Any, data: Any, *names: str, active_if: str | None = None) -> None:
+    """The properties ``names`` of ``data``, one per row; greyed while the
+    switch property ``active_if`` is off."""
+    if active_if is not None:
+        layout = layout.column()
+        layout.active = getattr(data, active_if)
+    for name in names:
+        layout.prop(data, name)
+
+
+def _uv(layout: Any, data: Any, name: str, mesh_owner: Any, text: str = "UV Map") -> None:
     mesh = getattr(mesh_owner, "data", None)
     if mesh is not None and hasattr(mesh, "uv_layers"):
         layout.prop_search(data, name, mesh, "uv_layers", text=text)
@@ -56,10 +71,10 @@ class TAV_OT_lod_distances(bpy.types.Operator):
                ("CLEAR", "Clear", "No distances here: the custom property 'tav_lod_distances' decides")))
 
     @classmethod
-    def poll(cls, context):
+    def poll(cls, context: Any) -> bool:
         return context.object is not None
 
-    def execute(self, context):
+    def execute(self, context: Any) -> set[str]:
         obj = context.object
         items = obj.tav_settings.lod_distances
         if self.mode == "CLEAR":
@@ -77,17 +92,24 @@ class TAV_OT_lod_distances(bpy.types.Operator):
         return {"FINISHED"}
 
 
-class TAV_PT_object(bpy.types.Panel):
+class PropertiesPanel:
+    """The panel of one tab of the Properties editor (``bl_context``, also
+    the context's member it shows), while the context has that data."""
+
     bl_label = "TAV"
     bl_space_type = "PROPERTIES"
     bl_region_type = "WINDOW"
-    bl_context = "object"
+    bl_context: str
 
     @classmethod
-    def poll(cls, context):
-        return context.object is not None
+    def poll(cls, context: Any) -> bool:
+        return getattr(context, cls.bl_context) is not None
 
-    def draw(self, context):
+
+class TAV_PT_object(PropertiesPanel, bpy.types.Panel):
+    bl_context = "object"
+
+    def draw(self, context: Any) -> None:
         obj = context.object
         s = obj.tav_settings
         layout = self.layout
@@ -107,7 +129,7 @@ class TAV_PT_object(bpy.types.Panel):
             draw(layout.box().column(), obj, s)
 
     @staticmethod
-    def _draw_lod(layout, obj, s):
+    def _draw_lod(layout: Any, obj: Any, s: Any) -> None:
         layout.label(text="LOD Distances")
         children = sorted(obj.children, key=lambda c: c.name)
         for i, item in enumerate(s.lod_distances):
@@ -118,38 +140,30 @@ class TAV_PT_object(bpy.types.Panel):
         _effective(layout, settings.lod_distances, obj, len(children))
 
     @staticmethod
-    def _draw_fake_omni(layout, obj, s, spot=False):
-        for name in ("fake_texture", "fake_size", "fake_uv_min", "fake_uv_max", "fake_min_pixels",
-                     "fake_max_distance", "fake_shift_to_camera", "fake_luminance"):
-            layout.prop(s, name)
+    def _draw_fake_omni(layout: Any, obj: Any, s: Any, spot: bool = False) -> None:
+        _props(layout, s, "fake_texture", "fake_size", "fake_uv_min", "fake_uv_max", "fake_min_pixels",
+               "fake_max_distance", "fake_shift_to_camera", "fake_luminance")
         if spot:
-            for name in ("fake_direction", "fake_cone", "fake_back_side"):
-                layout.prop(s, name)
-            col = layout.column()
-            col.active = s.fake_back_side
-            col.prop(s, "fake_back_uv_min")
-            col.prop(s, "fake_back_uv_max")
+            _props(layout, s, "fake_direction", "fake_cone", "fake_back_side")
+            _props(layout, s, "fake_back_uv_min", "fake_back_uv_max", active_if="fake_back_side")
         layout.prop(s, "fake_animated")
-        col = layout.column()
-        col.active = s.fake_animated
-        col.prop(s, "fake_brightness")
+        _props(layout, s, "fake_brightness", active_if="fake_animated")
 
     @classmethod
-    def _draw_fake_spot(cls, layout, obj, s):
+    def _draw_fake_spot(cls, layout: Any, obj: Any, s: Any) -> None:
         cls._draw_fake_omni(layout, obj, s, spot=True)
 
     @staticmethod
-    def _draw_mirror(layout, obj, s):
+    def _draw_mirror(layout: Any, obj: Any, s: Any) -> None:
         layout.prop(s, "mirror_texture")
 
     @staticmethod
-    def _draw_color(layout, obj, s):
+    def _draw_color(layout: Any, obj: Any, s: Any) -> None:
         layout.prop(s, "color")
 
     @staticmethod
-    def _draw_deck(layout, obj, s):
-        for _, name in settings.DECK_MAPS:
-            layout.prop(s, name)
+    def _draw_deck(layout: Any, obj: Any, s: Any) -> None:
+        _props(layout, s, *(name for _, name in settings.DECK_MAPS))
         _uv(layout, s, "deck_tiled_uv", obj, text="Tiled UV Map")
         _uv(layout, s, "deck_regular_uv", obj, text="Regular UV Map")
         layout.prop(s, "deck_transparent_mode")
@@ -157,13 +171,12 @@ class TAV_PT_object(bpy.types.Panel):
         _toggled(layout, s, "deck_use_argument", "deck_argument", "Damage Argument")
 
     @staticmethod
-    def _draw_number_digit(layout, obj, s):
+    def _draw_number_digit(layout: Any, obj: Any, s: Any) -> None:
         layout.label(text="Digit Control")
-        for name in ("digit_argument", "digit_value", "digit_argument2", "digit_value2"):
-            layout.prop(s, name)
+        _props(layout, s, "digit_argument", "digit_value", "digit_argument2", "digit_value2")
 
 
-def _draw_map(layout, material, obj, data, text, uv=True):
+def _draw_map(layout: Any, material: Any, obj: Any, data: Any, text: str, uv: bool = True) -> None:
     layout.prop(data, "image", text=text)
     if material.node_tree is not None:
         layout.prop_search(data, "node", material.node_tree, "nodes", text="or Node")
@@ -173,49 +186,40 @@ def _draw_map(layout, material, obj, data, text, uv=True):
         _uv(layout, data, "uv_map", obj)
 
 
-class TAV_PT_material(bpy.types.Panel):
-    bl_label = "TAV"
-    bl_space_type = "PROPERTIES"
-    bl_region_type = "WINDOW"
+# The material's optional blocks: (setting, title, its maps as (setting,
+# text, with a UV map), its other settings).
+MATERIAL_BLOCKS = (
+    ("damage", "Damage", (("albedo", "Albedo", True), ("normal", "Normal Map", True), ("mask", "Mask", False),
+                          ("mask_rgba", "RGBA Mask", False)), ("argument",)),
+    ("decal", "Decal", (("map", "Map", True),), ("shift",)),
+    ("ao", "Ambient Occlusion", (("map", "Map", True),), ("shift",)),
+    ("flir", "FLIR", (("map", "Map", False),), ()),
+    ("glass", "Glass", (("color_map", "Colour Map", False),), ("instrumental",)),
+)
+
+
+class TAV_PT_material(PropertiesPanel, bpy.types.Panel):
     bl_context = "material"
 
-    @classmethod
-    def poll(cls, context):
-        return context.material is not None
-
-    def draw(self, context):
+    def draw(self, context: Any) -> None:
         material, obj = context.material, context.object
         s = material.tav_settings
         layout = self.layout
         layout.use_property_split = True
-        for name in ("shadow_caster", "transparent_mode", "decal_id", "two_sided", "emissive_type"):
-            layout.prop(s, name)
-        blocks = (("damage", "Damage"), ("decal", "Decal"), ("ao", "Ambient Occlusion"), ("flir", "FLIR"),
-                  ("glass", "Glass"))
-        for name, title in blocks:
+        _props(layout, s, "shadow_caster", "transparent_mode", "decal_id", "two_sided", "emissive_type")
+        for name, title, maps, others in MATERIAL_BLOCKS:
             block = getattr(s, name)
             box = layout.box().column()
             box.prop(block, "enabled", text=title)
             if not block.enabled:
                 continue
-            if name == "damage":
-                _draw_map(box, material, obj, block.albedo, "Albedo")
-                _draw_map(box, material, obj, block.normal, "Normal Map")
-                _draw_map(box, material, obj, block.mask, "Mask", uv=False)
-                _draw_map(box, material, obj, block.mask_rgba, "RGBA Mask", uv=False)
-                box.prop(block, "argument")
-            elif name in ("decal", "ao"):
-                _draw_map(box, material, obj, block.map, "Map")
-                box.prop(block, "shift")
-            elif name == "flir":
-                _draw_map(box, material, obj, block.map, "Map", uv=False)
-            else:
-                _draw_map(box, material, obj, block.color_map, "Colour Map", uv=False)
-                box.prop(block, "instrumental")
+            for map_name, text, uv in maps:
+                _draw_map(box, material, obj, getattr(block, map_name), text, uv)
+            _props(box, block, *others)
         _effective(layout, settings.material_settings, material)
 
 
-def active_action(context):
+def active_action(context: Any) -> Any:
     """The action the editor shows: the context's, else the active object's."""
     action = getattr(context, "active_action", None)
     if action is None:
@@ -226,15 +230,16 @@ def active_action(context):
 
 
 class ActionPanel:
+    layout: Any  # the panel's, once mixed into a bpy.types.Panel
     bl_label = "TAV"
     bl_region_type = "UI"
     bl_category = "TAV"
 
     @classmethod
-    def poll(cls, context):
+    def poll(cls, context: Any) -> bool:
         return active_action(context) is not None
 
-    def draw(self, context):
+    def draw(self, context: Any) -> None:
         action = active_action(context)
         s = action.tav_settings
         layout = self.layout
@@ -257,12 +262,3 @@ class TAV_PT_action_dopesheet(ActionPanel, bpy.types.Panel):
 
 CLASSES = (TAV_OT_lod_distances, TAV_PT_object, TAV_PT_material, TAV_PT_action_graph, TAV_PT_action_dopesheet)
 
-
-def register():
-    for cls in CLASSES:
-        bpy.utils.register_class(cls)
-
-
-def unregister():
-    for cls in reversed(CLASSES):
-        bpy.utils.unregister_class(cls)

@@ -13,6 +13,8 @@ would share its storage with the custom property of the same name, and a
 script's ``obj["tav"] = "shell"`` would then overwrite the panel's setting.
 """
 
+from typing import Any
+
 import bpy
 from bpy.props import (BoolProperty, CollectionProperty, EnumProperty, FloatProperty, FloatVectorProperty,
                        IntProperty, PointerProperty, StringProperty)
@@ -51,15 +53,15 @@ TRANSPARENT_ITEMS = (
 )
 
 
-def _argument(description, default=0):
+def _argument(description: str, default: int = 0) -> Any:
     return IntProperty(name="Argument", description=description, default=default, min=0, max=ARGUMENT_MAX)
 
 
-def _image(name, description):
+def _image(name: str, description: str) -> Any:
     return PointerProperty(name=name, type=bpy.types.Image, description=description)
 
 
-def _uv(description="UV map the texture reads; empty: the mesh's active UV map"):
+def _uv(description: str = "UV map the texture reads; empty: the mesh's active UV map") -> Any:
     return StringProperty(name="UV Map", description=description)
 
 
@@ -240,15 +242,12 @@ OWNERS = ((bpy.types.Object, TAVObjectSettings), (bpy.types.Material, TAVMateria
           (bpy.types.Action, TAVActionSettings))
 
 
-def register():
-    for cls in CLASSES:
-        bpy.utils.register_class(cls)
+def attach() -> None:
+    """Gives the owners their settings, once the groups are registered."""
     for owner, group in OWNERS:
         owner.tav_settings = PointerProperty(type=group, name="TAV", description="TAV export settings")
 
 
-def unregister():
+def detach() -> None:
     for owner, _ in OWNERS:
         del owner.tav_settings
-    for cls in reversed(CLASSES):
-        bpy.utils.unregister_class(cls)

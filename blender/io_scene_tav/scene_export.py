@@ -35,11 +35,15 @@ export reports an error and returns {'CANCELLED'}.
 """
 
 import os
+from collections.abc import Callable
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 from mathutils import Matrix, Quaternion
 
-from . import animation_export, armature_export, light_export, material_export, mesh_export, settings, special_export
+from . import (animation_export, armature_export, compat, light_export, material_export, mesh_export, settings,
+               special_export)
 from .tavtools import builder
 from .tavtools.scene import Clip, Mesh, Node, Scene, Skin, Track
 
@@ -49,15 +53,19 @@ INTERNAL_PROPERTIES = ("tav", "_RNA_UI", "cycles")
 MOVING = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale")
 
 
+# Receives (level, text): level "INFO", "WARNING" or "ERROR".
+Report = Callable[[str, str], None]
+
+
 class ExportError(Exception):
     """A problem that stops the export; its text is the report."""
 
 
-def _np(m):
+def _np(m: Any) -> npt.NDArray[np.float64]:
     return np.array(m, dtype=np.float64)
 
 
-def _rotation(o):
+def _rotation(o: Any) -> Any:
     """The object's own rotation (without delta) as a quaternion."""
     if o.rotation_mode == "QUATERNION":
         return o.rotation_quaternion.normalized()
@@ -74,8 +82,8 @@ class SceneExporter:
     "ERROR"). ``export`` returns the operator result set and never raises.
     """
 
-    def __init__(self, context, report, use_selection=False, apply_modifiers=True, use_visible=False,
-                 use_renderable=False, use_active_collection=False):
+    def __init__(self, context: Any, report: Report, use_selection: bool = False, apply_modifiers: bool = True,
+                 use_visible: bool = False, use_renderable: bool = False, use_active_collection: bool = False):
         self.context = context
         self.report = report
         self.use_selection = use_selection
@@ -84,19 +92,19 @@ class SceneExporter:
         self.use_active_collection = use_active_collection
         self.apply_modifiers = apply_modifiers
         self.scene = Scene()
-        self.records = {}     # object name -> Node
-        self.skeletons = {}   # armature object name -> Skeleton
+        self.records: dict[str, Node] = {}  # by object name
+        self.skeletons: dict[str, armature_export.Skeleton] = {}  # by armature object name
         self.materials = material_export.MaterialReader()
 
-    def note(self, where, text):
+    def note(self, where: str, text: str) -> None:
         self.scene.lose(where, text)
 
     # -- entry ------------------------------------------------------------
-    def export(self, filepath, version):
+    def export(self, filepath: str, version: int) -> set[str]:
         wm = self.context.window_manager
-        self.restore = []
+        self.restore: list[tuple[Any, str]] = []
         started = False
-        objects = []
+        objects: list[Any] = []
         try:
             folder = os.path.dirname(os.path.abspath(filepath))
             if not os.path.isdir(folder):
@@ -113,7 +121,7 @@ class SceneExporter:
             self._describe(objects, wm)
             pytav = builder.module()
             pytav.init()
-            built = None
+            built: builder.Built | None = None
             try:
                 built = builder.build(self.scene, filepath, builder.Options(version, refer="basename"))
                 for line in built.losses:
@@ -143,7 +151,7 @@ class SceneExporter:
         self.report("INFO", f"Exported {len(objects)} objects to {filepath}")
         return {"FINISHED"}
 
-    def _included(self, o, collection_objects):
+    def _included(self, o: Any, collection_objects: set[str] | None) -> bool:
         if self.use_selection and not o.select_get():
             return False
         if self.use_visible and not o.visible_get():
@@ -152,7 +160,7 @@ class SceneExporter:
             return False
         return collection_objects is None or o.name in collection_objects
 
-    def _objects(self):
+    def _objects(self) -> list[Any]:
         """The objects to export, parents before children, siblings by name."""
         collection_objects = None
         if self.use_active_collection:
@@ -160,11 +168,11 @@ class SceneExporter:
             collection_objects = {o.name for o in active.all_objects}
         chosen = [o for o in self.context.view_layer.objects if self._included(o, collection_objects)]
         names = {o.name for o in chosen}
-        children = {}
+        children: dict[str | None, list[Any]] = {}
         for o in chosen:
             key = o.parent.name if o.parent is not None and o.parent.name in names else None
             children.setdefault(key, []).append(o)
-        order = []
+        order: list[Any] = []
         pending = sorted(children.get(None, []), key=lambda o: o.name, reverse=True)
         while pending:
             o = pending.pop()
@@ -173,7 +181,7 @@ class SceneExporter:
         self.exported = names
         return order
 
-    def _rest_armatures(self, objects):
+    def _rest_armatures(self, objects: list[Any]) -> None:
         """Puts the armatures that deform exported meshes into their rest
         position, noting (armature data, old position) pairs in
         ``self.restore`` for ``export`` to put back."""
@@ -188,7 +196,7 @@ class SceneExporter:
             self.context.view_layer.update()
 
     # -- describing ---------------------------------------------------------
-    def _describe(self, objects, wm):
+    def _describe(self, objects: list[Any], wm: Any) -> None:
         scene = self.context.scene
         self.clip_range = (scene.frame_start, max(scene.frame_end, scene.frame_start))
         self.frames = list(range(self.clip_range[0], self.clip_range[1] + 1))
@@ -200,7 +208,7 @@ class SceneExporter:
         for where, text in self.materials.notes:
             self.note(where, text)
 
-    def _parent_node(self, o):
+    def _parent_node(self, o: Any) -> tuple[Node | None, Any]:
         """(node the object hangs from or None, matrix from that node to the object's own channels)."""
         parent = o.parent if o.parent is not None and o.parent.name in self.exported else None
         if parent is None:
@@ -212,7 +220,7 @@ class SceneExporter:
                 Matrix.Translation((0.0, bone.length, 0.0)) @ o.matrix_parent_inverse
         return self.records[parent.name], o.matrix_parent_inverse
 
-    def _node(self, o):
+    def _node(self, o: Any) -> None:
         holder, base = self._parent_node(o)
         curves = animation_export.curves_of(o)
         self._report_animation_losses(o, curves)
@@ -237,7 +245,7 @@ class SceneExporter:
         if o.type == "ARMATURE":
             self.skeletons[o.name] = armature_export.Skeleton(o, record)
 
-    def _tracks(self, o, record, curves):
+    def _tracks(self, o: Any, record: Node, curves: animation_export.Curves) -> None:
         try:
             argument = settings.animation_argument(o, o.animation_data.action)
         except settings.SettingError as error:
@@ -256,7 +264,7 @@ class SceneExporter:
                                        np.array([k[0] for k in animation.visibility], dtype=np.float64),
                                        np.array([[k[1]] for k in animation.visibility], dtype=np.float64)))
 
-    def _report_animation_losses(self, o, curves):
+    def _report_animation_losses(self, o: Any, curves: animation_export.Curves) -> None:
         data = o.animation_data
         if data is None:
             return
@@ -264,13 +272,13 @@ class SceneExporter:
             self.note(o.name, "drivers are not exported")
         if data.nla_tracks:
             self.note(o.name, "NLA strips are not exported (only the active action is)")
-        other = sorted({c.data_path for c in animation_export.compat.action_curves(o)
+        other = sorted({c.data_path for c in compat.action_curves(o)
                         if c.data_path not in animation_export.CHANNELS + special_export.ANIMATED_SETTINGS})
         if other and o.type != "ARMATURE":
             self.note(o.name, f"animation of {', '.join(other)} is not exported")
 
     # -- content ------------------------------------------------------------------
-    def _content(self, o):
+    def _content(self, o: Any) -> None:
         try:
             role = settings.object_role(o)
         except settings.SettingError as error:
@@ -307,12 +315,12 @@ class SceneExporter:
             record.light = light_export.describe_light(o)
             light_export.animate_light(self, o, record.light)
         elif o.type == "ARMATURE":
-            if any(c.data_path.startswith("pose.bones") for c in animation_export.compat.action_curves(o)):
+            if any(c.data_path.startswith("pose.bones") for c in compat.action_curves(o)):
                 self.note(o.name, "pose animation is not exported (bones keep their rest pose)")
         else:
             self.note(o.name, f"{o.type.lower()} objects are not exported (kept as a transform)")
 
-    def _lod(self, o, record):
+    def _lod(self, o: Any, record: Node) -> None:
         if o.type != "EMPTY":
             self.note(o.name, "role 'lod' needs an empty; exported as a plain object")
             return
@@ -328,7 +336,7 @@ class SceneExporter:
             return
         record.lod_distances = distances
 
-    def _mesh_data(self, o, keep_groups=False):
+    def _mesh_data(self, o: Any, keep_groups: bool = False) -> tuple[Any, Any]:
         """The mesh to export of object ``o`` (free it with to_mesh_clear on
         the returned owner): (owner, mesh)."""
         owner = o.evaluated_get(self.depsgraph) if self.apply_modifiers or o.type != "MESH" else o
@@ -336,7 +344,7 @@ class SceneExporter:
             return owner, owner.to_mesh(preserve_all_data_layers=True, depsgraph=self.depsgraph)
         return owner, owner.to_mesh()
 
-    def _meshes(self, o, record):
+    def _meshes(self, o: Any, record: Node) -> None:
         skeleton = None
         armature = armature_export.deforming_armature(o) if o.type == "MESH" else None
         if armature is not None:
@@ -361,21 +369,21 @@ class SceneExporter:
         for part in parts:
             material = self.materials.material(slots[part.slot].material if slots else None)
             name = o.name if len(parts) == 1 else f"{o.name}_{material.name}"
-            sets = {}
-            names = {}
+            sets: dict[int, npt.NDArray[np.float64]] = {}
+            names: dict[int, str] = {}
             for k, (layer, uvs) in enumerate(part.uvs.items()):
                 number = 0 if k == 0 else self.materials.uv_number(layer)
                 sets[number], names[number] = uvs, layer
             made = Mesh(name, name, part.positions, part.normals, part.indices, material, sets,
                         {n: layer for n, layer in names.items() if n})
-            if skeleton is not None:
+            if skeleton is not None and influences is not None:
                 vertices = data.loop_vertex[part.loops]
-                made.skin = Skin(armature.name, skeleton.skin.joints, skeleton.skin.inverse_binds,
+                made.skin = Skin(skeleton.object.name, skeleton.skin.joints, skeleton.skin.inverse_binds,
                                  _np(o.matrix_world))
                 made.joints, made.weights = influences[0][vertices], influences[1][vertices]
             record.meshes.append(made)
 
-    def _shell(self, o, record):
+    def _shell(self, o: Any, record: Node) -> None:
         owner, mesh = self._mesh_data(o)
         try:
             positions, indices = mesh_export.MeshArrays(mesh).triangle_positions()
@@ -386,7 +394,7 @@ class SceneExporter:
             return
         record.shell = (positions.reshape(-1, 3).astype(np.float64), indices)
 
-    def _segments(self, o, record):
+    def _segments(self, o: Any, record: Node) -> None:
         owner, mesh = self._mesh_data(o)
         try:
             segments = mesh_export.edge_segments(mesh)
@@ -397,8 +405,8 @@ class SceneExporter:
             return
         record.segments = segments
 
-    def _connector(self, o, record):
-        properties = {}
+    def _connector(self, o: Any, record: Node) -> None:
+        properties: dict[str, str | float] = {}
         for key in sorted(o.keys()):
             if key.startswith(INTERNAL_PROPERTIES):
                 continue

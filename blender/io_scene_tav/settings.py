@@ -11,7 +11,12 @@ whose add-on settings are not registered (custom properties only).
 """
 
 import math
+from collections.abc import Iterable
 from dataclasses import dataclass
+from typing import Any
+
+# A vector of a setting (a UV corner, a direction, a colour) as floats.
+Vector = tuple[float, ...]
 
 ARGUMENT_NONE = 0xFFFFFFFF
 DEFAULT_ARGUMENT = 0
@@ -31,13 +36,13 @@ class SettingError(ValueError):
     """A setting that cannot be exported; the text names owner and setting."""
 
 
-def _panel(owner):
+def _panel(owner: Any) -> Any:
     """The owner's settings group, or None when the add-on's groups are not
     registered (a script reading a file without the add-on)."""
     return getattr(owner, "tav_settings", None)
 
 
-def _whole(owner, name, value):
+def _whole(owner: Any, name: str, value: object) -> int:
     """``value`` as an argument number: a whole number from 0 to 2^32 - 2."""
     if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value) \
             or value != int(value) or not 0 <= value < ARGUMENT_NONE:
@@ -46,7 +51,7 @@ def _whole(owner, name, value):
 
 
 # -- objects -------------------------------------------------------------------------------
-def object_role(obj) -> str | None:
+def object_role(obj: Any) -> str | None:
     """The object's role (one of ``ROLES``), or None for a plain object."""
     panel = _panel(obj)
     if panel is not None and panel.role != "AUTO":
@@ -56,10 +61,10 @@ def object_role(obj) -> str | None:
         return None
     if role not in ROLES:
         raise SettingError(f"{obj.name}: unknown tav role {role!r}")
-    return role
+    return str(role)
 
 
-def object_argument(obj) -> int:
+def object_argument(obj: Any) -> int:
     """The argument number the object's animation drives (default 0)."""
     panel = _panel(obj)
     if panel is not None and panel.use_argument:
@@ -67,7 +72,7 @@ def object_argument(obj) -> int:
     return _whole(obj, "tav_argument", obj.get("tav_argument", DEFAULT_ARGUMENT))
 
 
-def lod_distances(obj, levels=None) -> list | None:
+def lod_distances(obj: Any, levels: int | None = None) -> list[float] | None:
     """The LOD distances of a "lod" object, one per level, or None when none
     are set. Each must be a number of 0 or more, larger than the one before;
     with ``levels`` given, there must be that many."""
@@ -95,11 +100,11 @@ def lod_distances(obj, levels=None) -> list | None:
 class FakeLights:
     texture: object  # bpy.types.Image or None
     size: float
-    uv: tuple  # ((u, v), (u, v)): lower left and upper right
+    uv: tuple[Vector, Vector]  # ((u, v), (u, v)): lower left and upper right
     back_side: bool
-    back_uv: tuple
-    direction: tuple
-    cone: tuple
+    back_uv: tuple[Vector, Vector]
+    direction: Vector
+    cone: Vector
     min_pixels: float
     max_distance: float
     shift_to_camera: float
@@ -110,7 +115,7 @@ class FakeLights:
 
 @dataclass(frozen=True)
 class Deck:
-    maps: dict  # setter suffix ("BaseTiledMap", ...) -> bpy.types.Image or None
+    maps: dict[str, Any]  # setter suffix ("BaseTiledMap", ...) -> bpy.types.Image or None
     tiled_uv: str
     regular_uv: str
     transparent_mode: int
@@ -124,11 +129,11 @@ DECK_MAPS = (("BaseTiledMap", "deck_base_tiled"), ("NormalTiledMap", "deck_norma
              ("DamageMaskRGBA", "deck_damage_mask_rgba"), ("RainMask", "deck_rain_mask"))
 
 
-def _pair(vector):
+def _pair(vector: Iterable[float]) -> Vector:
     return tuple(float(x) for x in vector)
 
 
-def fake_lights(obj) -> FakeLights | None:
+def fake_lights(obj: Any) -> FakeLights | None:
     """The light-set settings of a fake light object; None without the panel."""
     p = _panel(obj)
     if p is None:
@@ -139,19 +144,19 @@ def fake_lights(obj) -> FakeLights | None:
                       p.fake_shift_to_camera, p.fake_luminance, p.fake_animated, p.fake_brightness)
 
 
-def mirror_texture(obj):
+def mirror_texture(obj: Any) -> Any:
     """The image a mirror object shows, or None."""
     p = _panel(obj)
     return None if p is None else p.mirror_texture
 
 
-def node_color(obj) -> tuple:
+def node_color(obj: Any) -> Vector:
     """The colour of a colour object (white without the panel)."""
     p = _panel(obj)
     return (1.0, 1.0, 1.0) if p is None else _pair(p.color)
 
 
-def deck(obj) -> Deck | None:
+def deck(obj: Any) -> Deck | None:
     p = _panel(obj)
     if p is None:
         return None
@@ -160,7 +165,7 @@ def deck(obj) -> Deck | None:
                 int(p.deck_transparent_mode), p.deck_decal_id, argument)
 
 
-def digit_control(obj) -> tuple:
+def digit_control(obj: Any) -> tuple[int, float, int, float]:
     """The control record of a number digit: (argument, value, second
     argument, second value), -1 for an argument that is not set."""
     p = _panel(obj)
@@ -170,7 +175,7 @@ def digit_control(obj) -> tuple:
 
 
 # -- actions -------------------------------------------------------------------------------
-def action_argument(action) -> int | None:
+def action_argument(action: Any) -> int | None:
     """The action's own argument number, or None when it takes its object's."""
     panel = _panel(action)
     if panel is not None and panel.use_argument:
@@ -179,13 +184,13 @@ def action_argument(action) -> int | None:
     return None if value is None else _whole(action, "tav_argument", value)
 
 
-def animation_argument(obj, action) -> int:
+def animation_argument(obj: Any, action: Any) -> int:
     """The argument an object's action drives: the action's own, else the object's."""
     own = action_argument(action) if action is not None else None
     return object_argument(obj) if own is None else own
 
 
-def action_argument_range(action) -> tuple:
+def action_argument_range(action: Any) -> tuple[float, float]:
     """The argument values (at start frame, at end frame) of an action:
     two different finite numbers, (0, 1) by default."""
     panel = _panel(action)
@@ -224,7 +229,7 @@ class Damage:
 @dataclass(frozen=True)
 class ShiftedMap:
     map: Map | None
-    shift: tuple
+    shift: Vector
 
 
 @dataclass(frozen=True)
@@ -249,7 +254,7 @@ class MaterialSettings:
     glass: Glass | None = None
 
 
-def _map(material, what, setting) -> Map | None:
+def _map(material: Any, what: str, setting: Any) -> Map | None:
     """The image of a map setting: the chosen image, else the image of the
     Image Texture node of that name; None when neither is set."""
     if setting.image is not None:
@@ -264,11 +269,11 @@ def _map(material, what, setting) -> Map | None:
     return Map(node.image, setting.uv_map)
 
 
-def _mode(value) -> int | None:
+def _mode(value: str) -> int | None:
     return None if value == "AUTO" else int(value)
 
 
-def material_settings(material) -> MaterialSettings:
+def material_settings(material: Any) -> MaterialSettings:
     """The material's TAV settings; the defaults for None or a material
     without the panel."""
     p = _panel(material) if material is not None else None

@@ -24,7 +24,7 @@ import numpy as np
 
 from . import compat, mesh_export, settings
 from .material_export import describe_image
-from .tavtools.builder import transform_normals, transform_points
+from .tavtools import builder
 from .tavtools.scene import Clip, Digit, FakeLights, Image, Mesh, Node, SpecialMesh, Track
 
 if TYPE_CHECKING:
@@ -69,6 +69,14 @@ def sampled_track(exporter: SceneExporter, where: str, path: str, argument: int,
     return Track(where, path, clip, np.array(frames, dtype=np.float64), values)
 
 
+def _three(v: tuple[float, ...]) -> tuple[float, float, float]:
+    return (v[0], v[1], v[2])
+
+
+def _corners(c: tuple[tuple[float, ...], tuple[float, ...]]) -> tuple[tuple[float, float], tuple[float, float]]:
+    return ((c[0][0], c[0][1]), (c[1][0], c[1][1]))
+
+
 def _image(exporter: SceneExporter, image: Any) -> Image | None:
     if image is None:
         return None
@@ -95,8 +103,8 @@ def _fake_lights(exporter: SceneExporter, o: Any, record: Node, kind: str) -> bo
         record.fake_lights = made
         return True
     made.texture = _image(exporter, s.texture)
-    made.size, made.uv, made.back_side, made.back_uv = s.size, s.uv, s.back_side, s.back_uv
-    made.direction, made.cone, made.min_pixels = s.direction, s.cone, s.min_pixels
+    made.size, made.uv, made.back_side, made.back_uv = s.size, _corners(s.uv), s.back_side, _corners(s.back_uv)
+    made.direction, made.cone, made.min_pixels = _three(s.direction), _three(s.cone), s.min_pixels
     made.max_distance, made.shift_to_camera, made.luminance = s.max_distance, s.shift_to_camera, s.luminance
     if kind == "omni" and s.back_side:
         exporter.note(o.name, "Back Side is for fake spot lights; omni lights have no back side")
@@ -148,7 +156,7 @@ def read_mesh(exporter: SceneExporter, o: Any, matrix: Any = None, layers: tuple
                 uv_sets[k] = part.uvs[layer or names[0]]
     positions, normals, indices = part.positions, part.normals, part.indices
     if matrix is not None:
-        positions, normals = transform_points(matrix, positions), transform_normals(matrix, normals)
+        positions, normals = builder.transform_points(matrix, positions), builder.transform_normals(matrix, normals)
         if np.linalg.det(matrix[:3, :3]) < 0:
             indices = np.ascontiguousarray(indices.reshape(-1, 3)[:, ::-1].reshape(-1))
     return Mesh(o.name, o.name, positions, normals, indices, material, uv_sets)
@@ -164,7 +172,7 @@ def _special_mesh(exporter: SceneExporter, o: Any, record: Node, role: str) -> b
     if role == "mirror":
         made.texture = _image(exporter, settings.mirror_texture(o))
     elif role == "color":
-        made.color = settings.node_color(o)
+        made.color = _three(settings.node_color(o))
     elif deck is not None:
         made.maps = {suffix: _image(exporter, image) for suffix, image in deck.maps.items()}
         made.transparent_mode, made.decal_id = deck.transparent_mode, deck.decal_id

@@ -1,0 +1,2 @@
+# The add-on ships a copy of tavtools inside itself; it is tavtools.preview.
+from tavtools.preview import *
