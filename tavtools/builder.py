@@ -53,8 +53,12 @@ Textures
 Lights
     Point lights are ``OmniLight``, spot lights ``SpotLight`` with
     ``setAngles(cone, blend)`` (theta, the hard inner cone, is
-    cone x (1 - blend)); without a range the distance is where intensity /
-    d^2 falls to 1/256.
+    cone x (1 - blend)); without a range the distance is where the
+    brightest intensity / d^2 falls to 1/256.  A light's tracks animate its
+    values on their argument (``special_nodes``).
+Special nodes
+    Light sprites, mirror, colour and deck nodes and number displays:
+    ``special_nodes``.
 Losses
     Every feature of the scene that the file does not carry is one line
     "<where>: <what>": the reader's own lines first, then the builder's.
@@ -65,7 +69,6 @@ from __future__ import annotations
 
 import filecmp
 import importlib
-import math
 import os
 import tempfile
 from dataclasses import dataclass, field
@@ -74,6 +77,7 @@ from typing import Any
 import numpy as np
 from numpy.typing import NDArray
 
+from . import special_nodes
 from .scene import Array, Image, Light, Material, Mesh, Node, Scene, Skin, Texture, Track
 
 MAX_BONES = 255
@@ -381,7 +385,7 @@ class _Builder:
             raise BuildError(f"{mesh.where}: a joint number is not below the joint count {len(skin.joints)}")
         return skin
 
-    def _mesh(self, node: Node, mesh: Mesh) -> None:
+    def _mesh(self, node: Node, mesh: Mesh, control: Any = None) -> None:
         pt = self.pt
         _check_finite(mesh)
         skin = self._usable_skin(mesh)
@@ -393,7 +397,7 @@ class _Builder:
             first = skin.joints[0]
             placed = self.world[id(first)] @ self.binds[id(first)] @ skin.bind
         else:
-            control = self.wrappers[id(node)]
+            control = self.wrappers[id(node)] if control is None else control
             placed = self.world[id(node)]
         triangles: NDArray[np.uint32] = np.asarray(mesh.indices, dtype=np.uint32).reshape(-1, 3)
         if np.linalg.det(placed[:3, :3]) < 0:
@@ -721,6 +725,7 @@ class _Builder:
             made.setControlNode(control)
             self.model.addSegmentsNode(made)
             self._format20_drop(node.where, "segments")
+        special_nodes.add(self, node, control)
 
     def _format20_drop(self, where: str, what: str) -> None:
         if self.options.version == 20:
@@ -735,12 +740,7 @@ class _Builder:
             made = pt.OmniLight(light.name)
         else:
             made = pt.SpotLight(light.name)
-            blend = min(max(float(light.blend), 0.0), 1.0)
-            made.setAngles(pt.PropertyFloat(math.degrees(light.cone)), pt.PropertyFloat(blend))
-        distance = light.range if light.range is not None else math.sqrt(256.0 * max(light.intensity, 0.0))
-        made.setColor(pt.PropertyFloat3(tuple(float(c) for c in light.color)))
-        made.setBrightness(pt.PropertyFloat(float(light.intensity)))
-        made.setDistance(pt.PropertyFloat(float(distance)))
+        special_nodes.light_values(self, light, made)
         made.setControlNode(control)
         (self.model.addOmniLight if light.kind == "point" else self.model.addSpotLight)(made)
         self._format20_drop(light.where, "lights")

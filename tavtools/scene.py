@@ -147,6 +147,60 @@ class Light:
     range: float | None = None
     cone: float = float(np.pi / 4)
     blend: float = 0.0
+    tracks: list[Track] = field(default_factory=list)   # "color" (K, 3), "intensity", "range", "cone", "blend"
+
+
+@dataclass
+class FakeLights:
+    """Light sprites, one at each of ``positions`` (N, 3) in the node's space;
+    ``kind`` "omni" or "spot".  ``uv`` and ``back_uv`` are the lower left and
+    upper right corners of the sprite's part of the texture with the origin
+    at the bottom left (as the module's ``setUV`` takes them).  ``brightness``
+    (K, 1) drives every light's brightness over its clip, ``luminance_track``
+    the set's luminance."""
+
+    where: str
+    kind: str
+    positions: Array
+    texture: Image | None = None
+    size: float = 1.0
+    uv: tuple[tuple[float, float], tuple[float, float]] = ((0.0, 0.0), (1.0, 1.0))
+    back_side: bool = False
+    back_uv: tuple[tuple[float, float], tuple[float, float]] = ((0.0, 0.0), (1.0, 1.0))
+    direction: tuple[float, float, float] = (0.0, 0.0, -1.0)
+    cone: tuple[float, float, float] = (1.0, 0.8, 0.05)
+    min_pixels: float = 20.0
+    max_distance: float = 1000.0
+    shift_to_camera: float = 0.0
+    luminance: float = 1.0
+    luminance_track: Track | None = None
+    brightness: Track | None = None
+
+
+@dataclass
+class SpecialMesh:
+    """A mesh drawn with a fixed material: ``kind`` "mirror" (``texture``),
+    "color" (``color``) or "deck" (``maps`` by the module's setter suffix,
+    "BaseTiledMap" ..., the tiled coordinates in UV set 0 and the regular ones
+    in set 1, ``argument`` None for no damage argument)."""
+
+    kind: str
+    mesh: Mesh
+    texture: Image | None = None
+    color: tuple[float, float, float] = (1.0, 1.0, 1.0)
+    maps: dict[str, Image | None] = field(default_factory=dict)
+    transparent_mode: int = 0
+    decal_id: int = 0
+    argument: int | None = None
+
+
+@dataclass
+class Digit:
+    """One digit of a number display: its mesh in the display's space and its
+    control (argument, value, second argument, second value; -1 for none)."""
+
+    mesh: Mesh
+    control: tuple[float, float, float, float]
 
 
 @dataclass
@@ -170,6 +224,9 @@ class Node:
     shell: tuple[Array, NDArray[np.uint32]] | None = None
     segments: list[tuple[tuple[float, float, float], tuple[float, float, float]]] | None = None
     lod_distances: list[float] | None = None
+    fake_lights: FakeLights | None = None
+    special: SpecialMesh | None = None
+    digits: list[Digit] | None = None
 
 
 @dataclass

@@ -21,13 +21,14 @@ What this reader takes:
   ("<object>_<material>" when it has several). A mesh deformed by an
   armature is skinned by the armature's deform bones.
 - Point and spot lights (others are described and reported by the
-  builder); armatures give their bones, keyed pose bones their keys
-  (``pose_export``).
+  builder), with their keyframed values; armatures give their bones, keyed
+  pose bones their keys (``pose_export``).
 - The custom property ``tav`` gives an object a special role: "connector"
   (an empty; its number and text custom properties), "shell" (a mesh: a
   collision shell), "segments" (a mesh: its edges), "lod" (an empty whose
   children, in name order, are the levels at the distances of the float
-  list ``tav_lod_distances``).
+  list ``tav_lod_distances``); the roles of light sprites, mirror, colour
+  and deck nodes and number displays are read by ``special_export``.
 What it sees it cannot describe (cameras, other object types, collection
 instances, shape keys, drivers, delta
 transforms of animated objects, unknown roles, shader set-ups) is reported
@@ -44,12 +45,12 @@ import numpy.typing as npt
 from mathutils import Matrix
 
 from . import (action_export, animation_export, armature_export, light_export, material_blocks,
-               material_export, mesh_export, pose_export, settings)
+               material_export, mesh_export, pose_export, settings, special_export)
 from .tavtools import builder
 from .tavtools.scene import Mesh, Node, Scene, Skin
 
 MESH_TYPES = {"MESH", "CURVE", "SURFACE", "FONT", "META"}
-ROLES = ("connector", "shell", "segments", "lod")
+ROLES = ("connector", "shell", "segments", "lod") + special_export.ROLES
 INTERNAL_PROPERTIES = ("tav", "_RNA_UI", "cycles")
 MOVING = ("location", "rotation_euler", "rotation_quaternion", "rotation_axis_angle", "scale")
 
@@ -255,8 +256,9 @@ class SceneExporter:
             return
         if data.drivers:
             self.note(o.name, "drivers are not exported")
-        other = sorted({c.data_path for p in played for c in p.curves if c.data_path not in
-                        animation_export.CHANNELS and not c.data_path.startswith(pose_export.POSE_PREFIX)})
+        other = sorted({c.data_path for p in played for c in p.curves
+                        if c.data_path not in animation_export.CHANNELS + special_export.ANIMATED_SETTINGS
+                        and not c.data_path.startswith(pose_export.POSE_PREFIX)})
         if other:
             self.note(o.name, f"animation of {', '.join(other)} is not exported")
 
@@ -272,6 +274,10 @@ class SceneExporter:
             self.note(o.name, f"role {role!r} is not exported yet; exported as a plain object")
             role = None
         record = self.records[o.name]
+        if role in special_export.ROLES:
+            if special_export.describe(self, o, record, role):
+                return
+            role = None
         if role == "lod":
             self._lod(o, record)
         if o.type in MESH_TYPES:
@@ -292,6 +298,7 @@ class SceneExporter:
                 self.note(o.name, "collection instances are not exported (make them real first)")
         elif o.type == "LIGHT":
             record.light = light_export.describe_light(o)
+            light_export.animate_light(self, o, record.light)
         elif o.type != "ARMATURE":
             self.note(o.name, f"{o.type.lower()} objects are not exported (kept as a transform)")
 

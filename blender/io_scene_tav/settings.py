@@ -110,6 +110,7 @@ class FakeLights:
     shift_to_camera: float
     luminance: float
     animated: bool
+    brightness: float = 1.0
 
 
 @dataclass(frozen=True)
@@ -140,7 +141,7 @@ def fake_lights(obj: Any) -> FakeLights | None:
     return FakeLights(p.fake_texture, p.fake_size, (_pair(p.fake_uv_min), _pair(p.fake_uv_max)),
                       p.fake_back_side, (_pair(p.fake_back_uv_min), _pair(p.fake_back_uv_max)),
                       _pair(p.fake_direction), _pair(p.fake_cone), p.fake_min_pixels, p.fake_max_distance,
-                      p.fake_shift_to_camera, p.fake_luminance, p.fake_animated)
+                      p.fake_shift_to_camera, p.fake_luminance, p.fake_animated, p.fake_brightness)
 
 
 def mirror_texture(obj: Any) -> Any:

@@ -266,7 +266,8 @@ def test_panel_role_argument_and_distances_not_reaching_the_file():
     data, reports = export_and_read("panels.tav")
     assert [r[1] for r in node(data, "Rig_lod")["ranges"]] == [900.0]
     assert [node(data, name)["position"][0]["argument"] for name in ("Box", "Level0")] == [4, 6]
-    assert "Glass: role 'mirror' is not exported yet; exported as a plain object" in warnings(reports)
+    # The custom property's role reaches the export: a mirror without texture.
+    assert "Glass: refused by the module: Texture aren't set.; skipped" in warnings(reports)
 
 
 def test_lod_operator_loses_distances_or_miscounts_children():

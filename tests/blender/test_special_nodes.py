@@ -1,0 +1,196 @@
+"""Special nodes by TAV role and animated light values: one scene, exported,
+decoded and held to what Blender shows."""
+
+import math
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import bpy  # noqa: E402
+import numpy as np  # noqa: E402
+from io_scene_tav import compat  # noqa: E402
+
+from support import (empty, empty_scene, export_and_read, mesh_object, renders, run, vertex_rows, warnings,  # noqa: E402
+                     world)
+
+FRAMES = (1, 21)
+CANDELA = 683 / (4 * math.pi)
+DECK_MAPS = {"deck_base_tiled": 0, "deck_normal_tiled": 1, "deck_aorms_tiled": 2, "deck_base": 3, "deck_aorms": 4,
+             "deck_rain_mask": 5}
+DIGITS = {"Digit_a": (2, 0.1, -1, 0.0), "Digit_b": (5, 0.01, 6, 0.5), "Digit_c": (7, 1.0, -1, 0.0)}
+
+
+def image(name):
+    made = bpy.data.images.new(name, 4, 4)
+    made.filepath_raw = f"//textures/{name}.png"
+    return made
+
+
+def keyed(owner, path, frames_values, interpolation="LINEAR"):
+    target, _, last = path.rpartition(".")
+    for frame, value in frames_values:
+        setattr(owner.path_resolve(target) if target else owner, last, value)
+        owner.keyframe_insert(path, frame=frame)
+    for curve in compat.action_curves(owner):
+        for point in curve.keyframe_points:
+            point.interpolation = interpolation
+
+
+def special(name, role, mesh=None, location=(0, 0, 0), **values):
+    obj = mesh_object(name, mesh=mesh, location=location) if role != "NUMBER_ROOT" else empty(name)
+    obj.tav_settings.role = role
+    for key, value in values.items():
+        setattr(obj.tav_settings, key, value)
+    return obj
+
+
+def lamp(name, kind, path, keys, interpolation, argument):
+    obj = bpy.data.objects.new(name, bpy.data.lights.new(name, kind))
+    bpy.context.scene.collection.objects.link(obj)
+    keyed(obj.data, path, keys, interpolation)
+    return obj, argument
+
+
+def build_scene():
+    empty_scene(FRAMES)
+    points = bpy.data.meshes.new("points")
+    points.from_pydata([(0, 0, 1), (2, 0, 1), (0, 3, 1)], [], [])
+    beacons = special("Beacons", "FAKE_OMNI", points.copy(), fake_texture=image("sprite"), fake_size=0.5,
+                      fake_uv_min=(0.25, 0.25), fake_uv_max=(0.75, 1.0), fake_animated=True, fake_min_pixels=8.0)
+    beacons["tav_argument"] = 9
+    keyed(beacons, "tav_settings.fake_brightness", ((1, 0.0), (11, 1.0), (21, 0.25)))
+    special("NavLights", "FAKE_SPOT", points.copy(), fake_texture=image("nav"), fake_direction=(1, 0, 0),
+            fake_back_side=True, fake_back_uv_min=(0.0, 0.5), fake_back_uv_max=(0.5, 1.0), fake_cone=(1, 0.5, 0.1))
+    special("Mirror", "MIRROR", location=(0, 5, 0), mirror_texture=image("mirror"))
+    special("Panel", "COLOR", location=(0, 8, 0), color=(0.2, 0.4, 0.6))
+    deck = special("Deck", "DECK", location=(5, 0, 0), deck_transparent_mode="2", deck_decal_id=3,
+                   deck_use_argument=True, deck_argument=7, deck_tiled_uv="tiled")
+    for key in DECK_MAPS:
+        setattr(deck.tav_settings, key, image(key))
+    tiled = deck.data.uv_layers.new(name="tiled")
+    tiled.data.foreach_set("uv", [4 * c for c in np.ravel([d.uv for d in deck.data.uv_layers[0].data])])
+    counter = special("Counter", "NUMBER_ROOT")
+    counter.location = (0, 0, 4)
+    shared = bpy.data.materials.new("digits")
+    for k, name in enumerate(reversed(DIGITS)):     # made out of name order
+        digit = special(name, "NUMBER_DIGIT", location=(10 * (len(DIGITS) - 1 - k), 0, 0))
+        digit.parent = counter
+        digit.data.materials.append(shared)
+        s = digit.tav_settings
+        s.digit_argument, s.digit_value, s.digit_argument2, s.digit_value2 = DIGITS[name]
+    blink, blink["tav_argument"] = lamp("Blink", "POINT", "energy", ((1, 10.0), (6, 0.0), (11, 10.0), (16, 0.0)),
+                                        "CONSTANT", 3)
+    spot, spot.data.animation_data.action["tav_argument"] = lamp("Spot", "SPOT", "spot_blend",
+                                                                 ((1, 0.3), (21, 0.8)), "LINEAR", 4)
+    spot.data.spot_size = math.radians(60)
+    special("Stray", "NUMBER_DIGIT", location=(0, -5, 0))
+    special("Unmirrored", "MIRROR", location=(0, -9, 0))
+    special("Flat", "DECK", location=(0, -12, 0))
+    empty("EmptyMirror").tav_settings.role = "MIRROR"
+    bpy.context.view_layer.update()
+
+
+build_scene()
+DATA, REPORTS = export_and_read("special.tav")
+RECORDS = {r["name"]: r for r in renders(DATA)}
+OBJ = bpy.data.objects
+
+
+def value_at(prop, argument):
+    """A decoded animated property's value with every argument at ``argument``."""
+    keys = np.array(prop["keys"], dtype=np.float64)
+    return np.array([np.interp(argument, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
+
+
+def material(record):
+    return DATA["materials"][record["material"]]
+
+
+def uniforms(record):
+    return {u["name"]: u["value"] for u in material(record)["uniforms"]}
+
+
+def placed(record):
+    """A render record's vertex positions in world space."""
+    points = vertex_rows(record)[:, :3]
+    return (np.c_[points, np.ones(len(points))] @ world(DATA["nodes"], record["parents"][0]["node"]))[:, :3]
+
+
+def test_light_sprites_sit_on_the_vertices_with_their_settings():
+    for name, cls in (("Beacons", "model::AnimatedFakeOmniLightsNode"), ("NavLights", "model::FakeSpotLightsNode")):
+        record = RECORDS[name]
+        assert record["class"] == cls
+        lights = record["lights"]
+        assert [tuple(light["position"]) for light in lights] == [tuple(v.co) for v in OBJ[name].data.vertices]
+        assert [t["file"] for t in material(record)["textures"]] == [OBJ[name].tav_settings.fake_texture.name + ".png"]
+    beacons, nav = RECORDS["Beacons"], RECORDS["NavLights"]
+    assert all(np.allclose(light["uv"], [(0.25, 0.75), (0.75, 0.0)]) and light["size"] == 0.5
+               for light in beacons["lights"])
+    assert np.allclose(uniforms(beacons)["sizeFactors"], (8, 1000, 0))
+    assert np.allclose(nav["parents"][0]["direction"], (1, 0, 0))
+    assert all(light["back_side"] == 1 and np.allclose(light["back_uv"], [(0, 0.5), (0.5, 0)])
+               for light in nav["lights"])
+    assert np.allclose(uniforms(nav)["coneSetup"], (1, 0.5, 0.1))
+    # Every sprite's 128 brightness samples over [0, 1] are the keyed curve's.
+    (fcurve,) = [c for c in compat.action_curves(OBJ["Beacons"]) if c.data_path.endswith("fake_brightness")]
+    expected = [fcurve.evaluate(FRAMES[0] + (FRAMES[1] - FRAMES[0]) * i / 127) for i in range(128)]
+    assert beacons["argument"] == 9 and np.allclose(np.reshape(beacons["animation"], (3, 128)), expected, atol=2e-3)
+
+
+def test_mirror_colour_and_deck_carry_geometry_textures_and_settings():
+    mirror, panel, deck = RECORDS["Mirror"], RECORDS["Panel"], RECORDS["Deck"]
+    for record in (mirror, panel, deck):
+        obj = OBJ[record["name"]]
+        assert {tuple(p) for p in np.round(placed(record), 4)} == \
+            {tuple(np.round(obj.matrix_world @ v.co, 4)) for v in obj.data.vertices}
+    assert (material(mirror)["material_name"], [t["file"] for t in material(mirror)["textures"]]) == \
+        ("mirror_material", ["mirror.png"])
+    assert material(panel)["material_name"] == "color_material" and np.allclose(uniforms(panel)["color"],
+                                                                                (0.2, 0.4, 0.6))
+    deck_material = material(deck)
+    assert {t["slot"]: t["file"] for t in deck_material["textures"]} == \
+        {slot: f"{key}.png" for key, slot in DECK_MAPS.items()}
+    assert (deck_material["blending"], deck_material["decal"], deck["parents"][0]["damage_argument"]) == (2, 3, 7)
+    fmt = deck_material["vertex_format"]
+    rows = vertex_rows(deck)
+    tiled, regular = rows[:, sum(fmt[:4]):sum(fmt[:4]) + 2], rows[:, sum(fmt[:5]):sum(fmt[:5]) + 2]
+    # The tiled map is the regular one scaled by four (v measured from the top).
+    assert np.allclose(tiled[:, 0], 4 * regular[:, 0]) and np.allclose(1 - tiled[:, 1], 4 * (1 - regular[:, 1]))
+
+
+def test_number_display_digits_keep_name_order_and_controls():
+    (number,) = [r for r in renders(DATA) if r["class"] == "model::NumberNode"]
+    assert np.allclose([list(c.values()) for c in number["controls"][0]], list(DIGITS.values()))
+    fmt = material(number)["vertex_format"]
+    rows = vertex_rows(number)
+    index = rows[:, sum(fmt[:21])]
+    # Digit i stands at x = 10 i, its cube's corners within 1 of it.
+    points = placed(number)
+    assert np.allclose(np.round(points[:, 0] / 10), index) and np.allclose(points[:, 2], 4, atol=1.001)
+
+
+def test_blinking_lamp_or_blended_spot_off_blenders_values_or_argument():
+    lights = {n["name"]: n["light_properties"] for n in DATA["sections"]["LIGHT_NODES"]}
+    assert np.isclose(lights["Spot"][2]["value"], 30.0)
+    # Power 10 W keyed on and off (held); Spot Size 60 degrees, Blend keyed from 0.3: theta from 21.
+    for name, index, argument, blender in (("Blink", 1, 3, lambda light: light.energy * CANDELA),
+                                           ("Spot", 3, 4, lambda light: 30.0 * (1 - light.spot_blend))):
+        prop = lights[name][index]
+        assert prop["argument"] == argument, name
+        for frame in (1, 5, 6, 8, 10, 11, 16, 21):
+            bpy.context.scene.frame_set(frame)
+            a = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
+            assert np.isclose(value_at(prop, a)[0], blender(OBJ[name].data), atol=1e-2), (name, frame)
+    assert np.isclose(value_at(lights["Spot"][3], 0.0)[0], 21.0, atol=1e-3)
+
+
+def test_unusable_roles_and_missing_maps_are_reported_not_fatal():
+    texts = warnings(REPORTS)
+    for name, what in (("Stray", "needs a Number Display"), ("Unmirrored", "Texture aren't set."),
+                       ("Flat", "baseTiledMap isn't set."), ("EmptyMirror", "needs a mesh")):
+        assert any(t.startswith(name + ":") and what in t for t in texts), (name, texts)
+    assert "Stray" in RECORDS and "Unmirrored" not in RECORDS
+
+
+run(globals())
