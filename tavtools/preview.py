@@ -441,10 +441,11 @@ def _chunk(tag: bytes, body: bytes) -> bytes:
 
 
 def png_bytes(image: Array) -> bytes:
-    """An 8-bit RGB PNG of an (height, width, 3) uint8 array."""
-    height, width, _ = image.shape
-    raw = np.concatenate([np.zeros((height, 1), np.uint8), image.reshape(height, width * 3)], axis=1)
-    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    """An 8-bit PNG of an (height, width, 3 or 4) uint8 array: RGB, or RGBA
+    when there are four channels."""
+    height, width, channels = image.shape
+    raw = np.concatenate([np.zeros((height, 1), np.uint8), image.reshape(height, width * channels)], axis=1)
+    header = struct.pack(">IIBBBBB", width, height, 8, 6 if channels == 4 else 2, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + _chunk(b"IHDR", header)
             + _chunk(b"IDAT", zlib.compress(raw.tobytes(), 6)) + _chunk(b"IEND", b""))
 

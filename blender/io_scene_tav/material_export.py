@@ -52,12 +52,15 @@ def texture_name(image: Any) -> str:
 
 
 def _pixels_png(image: Any) -> bytes:
-    """A generated image's pixels as PNG bytes (RGB, 8 bits, top row first)."""
+    """A generated image's pixels as PNG bytes (8 bits, top row first): RGBA
+    when some pixel is not opaque, so that blended and clipped materials keep
+    their cut-outs, else RGB."""
     width, height = image.size
     pixels = np.empty(width * height * image.channels, dtype=np.float32)
     image.pixels.foreach_get(pixels)
-    rgb = pixels.reshape(height, width, image.channels)[::-1, :, :3]
-    return png_bytes(np.clip(np.rint(rgb * 255.0), 0, 255).astype(np.uint8))
+    rows = pixels.reshape(height, width, image.channels)[::-1]
+    keep = 4 if image.channels == 4 and bool((rows[:, :, 3] < 1.0).any()) else 3
+    return png_bytes(np.clip(np.rint(rows[:, :, :keep] * 255.0), 0, 255).astype(np.uint8))
 
 
 def describe_image(image: Any) -> Image:

@@ -3,7 +3,9 @@ mirrored parts, pop-ins, rigs with control bones, losses the file cannot
 hold, textures held in the .blend and the include options."""
 
 import os
+import struct
 import sys
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -116,19 +118,46 @@ def test_losses_are_warnings_naming_object_and_feature():
         assert line in texts, (line, texts)
 
 
+def png_pixels(data):
+    """(colour type, pixels as (height, width, channels) uint8) of a PNG whose
+    rows are all unfiltered, as the exporter writes them."""
+    chunks, at = {}, 8
+    while at < len(data):
+        size, tag = struct.unpack(">I4s", data[at:at + 8])
+        chunks[tag] = chunks.get(tag, b"") + data[at + 8:at + 8 + size]
+        at += 12 + size
+    width, height, _, kind = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
+    rows = np.frombuffer(zlib.decompress(chunks[b"IDAT"]), np.uint8).reshape(height, -1)
+    assert not rows[:, 0].any()
+    return kind, rows[:, 1:].reshape(height, width, -1)
+
+
 def test_generated_and_packed_images_are_written_beside_the_model_and_never_over_others():
     empty_scene()
     folder = os.path.join(OUT, "images")
     os.makedirs(folder)
     with open(os.path.join(folder, "paint.png"), "wb") as handle:
         handle.write(b"not ours")
-    mesh_object("Box", material=textured("m", bpy.data.images.new("paint", 4, 4)))
+    # A generated image with see-through pixels, and a packed one whose file is gone.
+    glass = bpy.data.images.new("glass", 2, 1, alpha=True)
+    glass.pixels.foreach_set(np.array([1, 0, 0, 0.5, 0, 0, 1, 0], np.float32))
+    packed = bpy.data.images.new("decal", 2, 2)
+    packed.filepath_raw, packed.file_format = os.path.join(OUT, "decal.png"), "PNG"
+    packed.save()
+    with open(packed.filepath_raw, "rb") as handle:
+        decal = handle.read()
+    packed.pack()
+    os.remove(packed.filepath_raw)
+    for name, image in (("Box", bpy.data.images.new("paint", 4, 4)), ("Glass", glass), ("Decal", packed)):
+        mesh_object(name, material=textured(name, image))
     path = os.path.join(folder, "box.tav")
     assert bpy.ops.export_scene.tav(filepath=path) == {"FINISHED"}
-    assert sorted(os.listdir(folder)) == ["box.tav", "paint.png", "paint_2.png"]
-    for name, start in (("paint.png", b"not ours"), ("paint_2.png", b"\x89PNG\r\n\x1a\n")):
-        with open(os.path.join(folder, name), "rb") as handle:
-            assert handle.read(len(start)) == start and (name != "paint.png" or not handle.read())
+    assert sorted(os.listdir(folder)) == ["box.tav", "decal.png", "glass.png", "paint.png", "paint_2.png"]
+    written = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+    assert written["paint.png"] == b"not ours" and written["decal.png"] == decal
+    assert png_pixels(written["paint_2.png"])[0] == 2  # opaque: RGB
+    kind, pixels = png_pixels(written["glass.png"])
+    assert kind == 6 and pixels.tolist() == [[[255, 0, 0, 128], [0, 0, 255, 0]]], pixels.tolist()
 
 
 def test_render_uv_layer_is_the_one_written():
