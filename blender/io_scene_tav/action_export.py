@@ -52,6 +52,20 @@ def _candidates(owner: Any) -> list[tuple[Any, Any]]:
     return found
 
 
+def action_span(action: Any, lose: Callable[[str, str], None]) -> tuple[float, float]:
+    """The argument values at the start and the end frame that ``action``
+    (None: no action) plays on; a range that cannot be used is reported
+    through ``lose`` and the default taken."""
+    span = settings.DEFAULT_RANGE
+    if action is not None:
+        try:
+            span = settings.action_argument_range(action)
+        except settings.SettingError as error:
+            where, _, text = str(error).partition(": ")
+            lose(where, f"{text}; played on {settings.DEFAULT_RANGE}")
+    return float(span[0]), float(span[1])
+
+
 def played_actions(owner: Any, lose: Callable[[str, str], None]) -> list[PlayedAction]:
     """The actions ``owner`` plays, each with its curves, argument and span.
     Raises ``settings.SettingError`` for an argument that cannot be used."""
@@ -64,17 +78,12 @@ def played_actions(owner: Any, lose: Callable[[str, str], None]) -> list[PlayedA
         if not curves:
             continue
         argument = settings.animation_argument(owner, action)
-        try:
-            span = settings.action_argument_range(action)
-        except settings.SettingError as error:
-            where, _, text = str(error).partition(": ")
-            lose(where, f"{text}; played on {settings.DEFAULT_RANGE}")
-            span = settings.DEFAULT_RANGE
+        span = action_span(action, lose)
         taken = by_argument.get(argument)
         if taken is not None:
             lose(owner.name, f"actions {taken.action.name} and {action.name} both drive argument {argument}; "
                              f"{action.name} is left out")
             continue
-        by_argument[argument] = made = PlayedAction(action, curves, argument, (float(span[0]), float(span[1])))
+        by_argument[argument] = made = PlayedAction(action, curves, argument, span)
         played.append(made)
     return played

@@ -16,7 +16,7 @@ from __future__ import annotations
 import math
 from typing import TYPE_CHECKING, Any
 
-from . import compat, settings
+from . import action_export, compat, settings
 from .special_export import sampled_track
 from .tavtools.scene import Light
 
@@ -64,8 +64,9 @@ def animate_light(exporter: SceneExporter, obj: Any, made: Light) -> None:
     except settings.SettingError as error:
         exporter.note(obj.name, f"{error}; the light's keys are not exported")
         return
+    span = action_export.action_span(light.animation_data.action, exporter.note)
     for path in keyed:
         name, factor = ANIMATED[path]
         value = getattr(light, path)
         current = [float(v) for v in value] if path == "color" else [float(value)]
-        made.tracks.append(sampled_track(exporter, obj.name, name, argument, curves[path], current, factor))
+        made.tracks.append(sampled_track(exporter, obj.name, name, argument, curves[path], current, factor, span))

@@ -23,7 +23,7 @@ from typing import Any
 
 import numpy as np
 
-from . import compat, material_export, settings
+from . import action_export, compat, material_export, settings
 from .tavtools.scene import Blocks, Clip, Damage, Glass, Material, MapBlock, Texture, Track
 
 EMISSION_INPUTS = (("Emission Color", "emission", 3), ("Emission Strength", "emission_strength", 1))
@@ -88,7 +88,9 @@ class MaterialExtras:
             return record
         key = (record.name, argument)
         if key not in self.keyed:
-            clip = Clip(argument, float(clip_range[0]), float(clip_range[1]))
+            span = action_export.action_span(material.node_tree.animation_data.action,
+                                             lambda where, text: self.reader.notes.append((where, text)))
+            clip = Clip(argument, float(clip_range[0]), float(clip_range[1]), *span)
             tracks = []
             for name, path, width in EMISSION_INPUTS:
                 if path in found:

@@ -59,13 +59,14 @@ def describe(exporter: SceneExporter, o: Any, record: Node, role: str) -> bool:
 
 
 def sampled_track(exporter: SceneExporter, where: str, path: str, argument: int, curves: dict[int, Any],
-                  current: list[float], scale: float = 1.0) -> Track:
+                  current: list[float], scale: float = 1.0, span: tuple[float, float] = (0.0, 1.0)) -> Track:
     """The channel sampled at every frame of the scene's range: the F-curve
-    of each component where there is one, else its current value."""
+    of each component where there is one, else its current value; the range
+    plays from argument value ``span[0]`` to ``span[1]``."""
     frames = exporter.frames
     values = np.array([[curves[i].evaluate(f) if i in curves else current[i] for i in range(len(current))]
                        for f in frames], dtype=np.float64) * scale
-    clip = Clip(argument, float(exporter.clip_range[0]), float(exporter.clip_range[1]))
+    clip = Clip(argument, float(exporter.clip_range[0]), float(exporter.clip_range[1]), *span)
     return Track(where, path, clip, np.array(frames, dtype=np.float64), values)
 
 

@@ -22,6 +22,7 @@ MAPS = {("damage", "albedo"): ("dmg_albedo_uv", 5, 5), ("damage", "normal"): ("d
         ("glass", "color_map"): ("", 14, None)}
 # Glowing objects: (name, material, object argument, the action's argument or None).
 GLOWING = (("Lamp", "Glow", 4, None), ("Lamp2", "Glow", 9, None), ("Beacon", "Pulse", 2, 6))
+SPAN = [-1.0, 1.0]
 
 
 def material(name, blocks, maps, culling=True, two_sided="AUTO"):
@@ -48,8 +49,9 @@ def glowing(name, argument):
         color.keyframe_insert("default_value", frame=frame)
         strength.keyframe_insert("default_value", frame=frame)
     shader.inputs["Base Color"].keyframe_insert("default_value", frame=1)  # not exported: reported
-    if argument is not None:
-        made.node_tree.animation_data.action["tav_argument"] = argument
+    if argument is not None:  # with a range of its own, too
+        action = made.node_tree.animation_data.action
+        action["tav_argument"], action["tav_argument_range"] = argument, SPAN
     return made
 
 
@@ -121,7 +123,8 @@ def test_keyed_emission_is_the_emissive_value_at_the_mapped_arguments():
         shader = bpy.data.materials[shared].node_tree.nodes["Principled BSDF"]
         for frame in (1, 3, 6, 10, 11, 17, 21):
             bpy.context.scene.frame_set(frame)
-            at = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
+            low, high = SPAN if action_argument else (0.0, 1.0)
+            at = low + (high - low) * (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
             value = [np.interp(at, *np.array(keys["keys"])[:, [0, k]].T) for keys, k in
                      ((amount, 1), (color, 1), (color, 2), (color, 3))]
             blender = [shader.inputs["Emission Strength"].default_value,

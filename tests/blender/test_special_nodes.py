@@ -84,6 +84,7 @@ def build_scene():
     spot, spot.data.animation_data.action["tav_argument"] = lamp("Spot", "SPOT", "spot_blend",
                                                                  ((1, 0.3), (21, 0.8)), "LINEAR", 4)
     spot.data.spot_size = math.radians(60)
+    spot.data.animation_data.action["tav_argument_range"] = [-1.0, 1.0]
     special("Stray", "NUMBER_DIGIT", location=(0, -5, 0))
     special("Unmirrored", "MIRROR", location=(0, -9, 0))
     special("Flat", "DECK", location=(0, -12, 0))
@@ -174,15 +175,17 @@ def test_blinking_lamp_or_blended_spot_off_blenders_values_or_argument():
     lights = {n["name"]: n["light_properties"] for n in DATA["sections"]["LIGHT_NODES"]}
     assert np.isclose(lights["Spot"][2]["value"], 30.0)
     # Power 10 W keyed on and off (held); Spot Size 60 degrees, Blend keyed from 0.3: theta from 21.
-    for name, index, argument, blender in (("Blink", 1, 3, lambda light: light.energy * CANDELA),
-                                           ("Spot", 3, 4, lambda light: 30.0 * (1 - light.spot_blend))):
+    # The spot's action plays on (-1, 1).
+    for name, index, argument, blender, (low, high) in (
+            ("Blink", 1, 3, lambda light: light.energy * CANDELA, (0.0, 1.0)),
+            ("Spot", 3, 4, lambda light: 30.0 * (1 - light.spot_blend), (-1.0, 1.0))):
         prop = lights[name][index]
         assert prop["argument"] == argument, name
         for frame in (1, 5, 6, 8, 10, 11, 16, 21):
             bpy.context.scene.frame_set(frame)
-            a = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
+            a = low + (high - low) * (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
             assert np.isclose(value_at(prop, a)[0], blender(OBJ[name].data), atol=1e-2), (name, frame)
-    assert np.isclose(value_at(lights["Spot"][3], 0.0)[0], 21.0, atol=1e-3)
+    assert np.isclose(value_at(lights["Spot"][3], -1.0)[0], 21.0, atol=1e-3)
 
 
 def test_unusable_roles_and_missing_maps_are_reported_not_fatal():
