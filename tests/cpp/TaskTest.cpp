@@ -136,9 +136,9 @@ TEST_F(ThreadGlobalPools, ForkedChildOfAProcessWithPoolsRunsTasksOnAPoolOfItsOwn
 // The set's lock, or a set half made or half destroyed, inherited from a
 // thread that does not exist in the child would hang the child's first use.
 TEST_F(ThreadGlobalPools, ChildForkedWhileAnotherThreadMakesAndDestroysThePoolsCanRunTasks) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer's allocator is not fork-safe: a child's first new thread waits for good "
-                    "on the allocator lock that the parent's other thread held at the fork";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer allocator is not fork-safe: a child's first new thread waits for good on the "
+                    "allocator lock that the parent's other thread held at the fork";
 #endif
     coretest::expectForkedChildrenFinish(
         [] {
