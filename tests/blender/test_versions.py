@@ -1,7 +1,7 @@
 """What differs between Blender versions, held to what Blender itself shows:
 corner normals (smooth, sharp by angle, custom), one action animating two
 objects (slots from 4.4 on), and the package: the manifest against bl_info,
-and each interpreter's module refusing the others."""
+and one module per interpreter."""
 
 import glob
 import math
@@ -94,24 +94,12 @@ def test_manifest_tells_the_version_name_and_blender_of_bl_info():
     assert tuple(int(v) for v in manifest["blender_version_min"].split(".")) >= (4, 2, 0)
 
 
-def test_each_module_loads_only_into_the_python_it_was_built_for():
-    import importlib.util
-    modules = sorted(glob.glob(os.path.join(FOLDER, "pytav.cpython-*.so")))
-    tags = [os.path.basename(m).split(".")[1] for m in modules]
+def test_package_holds_one_module_per_python_and_loads_the_one_of_blenders():
+    # That each refuses the other interpreters is tested on the same builds
+    # by the Python suite.
+    tags = [os.path.basename(m).split(".")[1] for m in sorted(glob.glob(os.path.join(FOLDER, "pytav.cpython-*.so")))]
     assert tags == ["cpython-311-x86_64-linux-gnu", "cpython-313-x86_64-linux-gnu"], tags
     assert io_scene_tav.pytav.__file__.endswith(f".{sys.implementation.cache_tag}-x86_64-linux-gnu.so")
-    for path, tag in zip(modules, tags):
-        if tag.startswith(sys.implementation.cache_tag):
-            continue
-        built_for = f"{tag[8]}.{tag[9:11]}"
-        found = importlib.util.spec_from_file_location("pytav", path)
-        try:
-            found.loader.exec_module(importlib.util.module_from_spec(found))
-        except ImportError as error:
-            assert str(error) == (f"Python version mismatch: module was compiled for Python {built_for}, "
-                                  f"but the interpreter version is incompatible: {sys.version}."), str(error)
-        else:
-            raise AssertionError(f"the module for Python {built_for} loaded into {sys.version}")
 
 
 run(globals())

@@ -88,12 +88,11 @@ class Journal:
     # that a crash leaves them on disk; objects show as class and address.
 
     def __init__(self, path):
-        self.fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) if path else None
+        self.fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_APPEND, 0o644) if path else None
 
     def restart(self):
         if self.fd is not None:
             os.ftruncate(self.fd, 0)
-            os.lseek(self.fd, 0, os.SEEK_SET)
 
     def write(self, line):
         if self.fd is not None:

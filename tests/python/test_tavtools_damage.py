@@ -1,5 +1,6 @@
-# Damaged model files of both formats: whatever the damage, validate lists
-# it with its offset and fails, and no command of the tool shows a traceback.
+# Damaged model files of both formats: whatever the damage, the decoder
+# raises only its format error, validate lists the damage with its offset and
+# fails, and no command of the tool shows a traceback.
 
 import struct
 
@@ -7,38 +8,18 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-import pytav
-from support import _set, base_block, pbr_node
+from support import build
 from tavtools.__main__ import main
 from tavtools.validate import validate
 
 
-def small_model(version: int) -> pytav.Model:
-    # A rig: an animated node with keys in the pool, a visibility node and a
-    # connector with properties; a render node for format 10.
-    model = pytav.Model()
-    arm = _set(model.getRootTransform().addChild(pytav.AnimationNode("arm")),
-               ("setRotationAnimation", [(1, [(0.0, (1, 0, 0, 0)), (1.0, (0.7071, 0, 0, 0.7071))])]),
-               ("setPositionAnimation", [(2, [(0.0, (0, 0, 0)), (0.5, (1, 2, 3)), (1.0, (0, 0, 1))])]))
-    hatch = _set(arm.addChild(pytav.VisibilityNode("hatch")),
-                 ("setArguments", [(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])]))
-    grip = _set(pytav.Connector("grip"), ("setControlNode", hatch))
-    grip.setPropertyFloat("length", 2.5)
-    model.addConnector(grip)
-    if version == 10:
-        assert model.addRenderNode(_set(pbr_node(base_block()), ("setControlNode", arm))) == ""
-    return model
-
-
 @pytest.fixture(scope="module")
 def files(tmp_path_factory) -> dict:
-    folder = tmp_path_factory.mktemp("small")
-    out = {}
+    # The model of every class, so that every record kind of both formats is damaged.
+    folder = tmp_path_factory.mktemp("every")
     for version in (10, 20):
-        path = folder / f"small{version}.tav"
-        assert small_model(version).save(str(path), version) == ""
-        out[version] = path.read_bytes()
-    return out
+        assert build(lod=version == 10)[0].save(str(folder / f"m{version}.tav"), version) == ""
+    return {version: (folder / f"m{version}.tav").read_bytes() for version in (10, 20)}
 
 
 @st.composite

@@ -20,12 +20,9 @@ import numpy as np
 import pytav
 pytav.init()
 model = pytav.Model()
-base = pytav.ColorBaseBlock()
-base.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
-base.setNormals([0.0, 0.0, 1.0] * 4)
-base.setColor(pytav.PropertyFloat3((1.0, 0.5, 0.25)))
-plate = pytav.PBRNode("plate", "paint")
-plate.addBlock(base)
+plate = pytav.ColorNode("plate", "paint")
+plate.setPositions(np.array([0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0], dtype=np.float32))
+plate.setNormals([0.0, 0.0, 1.0] * 4)
 plate.setIndices([0, 1, 2, 0, 2, 3])
 plate.setControlNode(model.getRootTransform())
 assert model.addRenderNode(plate) == ""
