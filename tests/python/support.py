@@ -112,23 +112,6 @@ def pbr_node(*blocks, name="mesh", material="mat", indices=INDICES) -> pytav.PBR
     return node
 
 
-def saved_render_nodes(tmp_path, *nodes, bbox=None, children=()) -> tuple:
-    # Saves the nodes under one transform (children such as bones below it
-    # too); returns (render records, materials).
-    model = pytav.Model()
-    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
-    for child in children:
-        holder.addChild(child)
-    if bbox:
-        model.setBBox(bbox)
-    for node in nodes:
-        node.setControlNode(holder)
-        message = model.addRenderNode(node)
-        assert message == "", message
-    data = save_and_read(model, tmp_path / "pbr.tav")
-    return data["sections"]["RENDER_NODES"], data["materials"]
-
-
 def _node_of(blocks_or_node, **options):
     # The one node given, or a PBR node of the blocks.
     if len(blocks_or_node) == 1 and not isinstance(blocks_or_node[0], pytav.IBlock):
@@ -136,10 +119,22 @@ def _node_of(blocks_or_node, **options):
     return pbr_node(*blocks_or_node, **options)
 
 
-def saved_single(tmp_path, *blocks_or_node, **kwargs) -> tuple:
-    # (render record, its material) of one node, or of a PBR node of the blocks.
-    (record,), materials = saved_render_nodes(tmp_path, _node_of(blocks_or_node), **kwargs)
-    return record, materials[record["material"]]
+def saved_single(tmp_path, *blocks_or_node, bbox=None, children=()) -> tuple:
+    # (render record, its material) of one node, or of a PBR node of the blocks, saved under one transform
+    # (children such as bones below it too).
+    model = pytav.Model()
+    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
+    for child in children:
+        holder.addChild(child)
+    if bbox:
+        model.setBBox(bbox)
+    node = _node_of(blocks_or_node)
+    node.setControlNode(holder)
+    message = model.addRenderNode(node)
+    assert message == "", message
+    data = save_and_read(model, tmp_path / "pbr.tav")
+    (record,) = data["sections"]["RENDER_NODES"]
+    return record, data["materials"][record["material"]]
 
 
 def rows(record: dict) -> list:
