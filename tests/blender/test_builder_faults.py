@@ -1,5 +1,5 @@
 """Everyday scenes an artist makes, exported and held to what Blender shows:
-pop-ins, rigs with control bones, losses the file cannot
+mirrored parts, pop-ins, rigs with control bones, losses the file cannot
 hold, textures held in the .blend and the include options."""
 
 import os
@@ -17,6 +17,7 @@ from support import (
     OUT,
     build_armature,
     build_strip,
+    empty,
     empty_scene,
     export_and_read,
     mesh_object,
@@ -37,6 +38,17 @@ def world_triangles(data, t=0.0):
         w = world(data["nodes"], record["parents"][0]["node"], t)
         tris.append((vertex_rows(record)[:, :3] @ w[:3, :3] + w[3, :3])[np.asarray(record["indices"]).reshape(-1, 3)])
     return np.concatenate(tris)
+
+
+def test_mirrored_cube_winds_inside_out():
+    # Mirrored by its parent's negative scale; the cube is convex, so every
+    # triangle of a sound file faces away from its centre.
+    empty_scene()
+    mesh_object("Mirrored").parent = empty("Mirror")
+    bpy.data.objects["Mirror"].scale = (-1, 1, 1)
+    tris = world_triangles(export_and_read("mirrored.tav")[0])
+    facing = np.cross(tris[:, 1] - tris[:, 0], tris[:, 2] - tris[:, 0])
+    assert int(np.sum(np.einsum("ij,ij->i", facing, tris.mean(axis=1) - tris.mean(axis=(0, 1))) > 0)) == 12
 
 
 def test_pop_in_has_full_size_at_the_last_frame_when_exported_at_the_first():
