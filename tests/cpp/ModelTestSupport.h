@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ClassRegistry.h"
+#include "CoreTestSupport.h"
 #include "PropertiesSet.h"
 #include "io/10/ClassWriter10.h"
 #include "io/10/NodeWriter10.h"
@@ -107,15 +108,7 @@ public:
 // by hand; nothing here knows the layout, so a change of the writer cannot
 // hide in a matching change of a test builder.
 
-// The message of the qz::ExtException the call throws; "" when it throws none.
-inline std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return "";
-}
+using coretest::messageOf;
 
 inline std::string hex(const std::vector<uint8_t>& bytes) {
     static const char* digits = "0123456789abcdef";

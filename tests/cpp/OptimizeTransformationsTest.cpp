@@ -12,18 +12,10 @@ namespace {
 
 // One triangle with positions (1,0,0), (0,1,0), (0,0,1) and normals +x.
 Ptr<RenderNode> mesh(const Model& model, const Ptr<Node>& parent) {
-    auto r = make<RenderNode>("model::RenderNode", "r");
-    Ptr<PropertiesSet> m(new PropertiesSet());
-    m->getVertexFormat()[POSITION0] = 3;
-    m->getVertexFormat()[NORMAL0] = 3;
-    r->setMaterial(m);
     Vertices v;
     v.setAttribute(POSITION0, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     v.setAttribute(NORMAL0, 3, {1, 0, 0, 1, 0, 0, 1, 0, 0});
-    Indices i;
-    i.indices = {0, 1, 2};
-    EXPECT_TRUE(r->setGeometry(v, i));
-    r->setParent(0, parent);
+    auto r = meshNode("r", parent, materialFor(v), v, indexList({0, 1, 2}));
     model.root->addRenderNode(r);
     return r;
 }

@@ -240,11 +240,8 @@ struct Fixture {
         root->addRenderNode(node);
         return node;
     }
-    std::string failure() try {
-        utils::compactTextureChannels(*root);
-        return "";
-    } catch (const qz::ExtException& e) {
-        return e.what();
+    std::string failure() {
+        return messageOf([&] { utils::compactTextureChannels(*root); });
     }
 };
 
