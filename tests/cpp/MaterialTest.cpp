@@ -18,11 +18,8 @@ Ptr<FloatProperty> floatUniform(const std::string& name, float v) {
     return p;
 }
 
-// The record with inline strings (length and bytes), readable in hex.
 std::string recordOf(const PropertiesSet& m) {
-    modeltest::ByteSink sink;
-    PrimitiveWriter10(sink).writeMaterial(m);
-    return hex(sink.bytes);
+    return modeltest::primitiveRecord([&](PrimitiveWriter10& w) { w.writeMaterial(m); });
 }
 
 using Tweak = std::function<void(PropertiesSet&)>;

@@ -9,10 +9,7 @@ using namespace modeltest;
 
 namespace {
 
-struct Scene {
-    Ptr<Node> top = make<Node>("model::Node", "root");
-    Ptr<RootNode> root = modeltest::rootWithTop(top);
-
+struct Scene : Model {
     Ptr<Node> child(const Ptr<Node>& parent, const char* cls, const std::string& name) {
         Ptr<Node> n = make<Node>(cls, name);
         parent->addChild(n);
@@ -31,11 +28,7 @@ Ptr<RenderNode> triangle(const std::string& name, const Ptr<Node>& parent, const
     return meshNode(name, parent, m, points({0, 0, z, 1, 0, z, 0, 1, z}), indexList({0, 1, 2}));
 }
 
-Ptr<PropertiesSet> plainMaterial(const std::string& name = {}) {
-    auto m = materialFor(points({0, 0, 0}));
-    if (!name.empty()) m->setName(name);
-    return m;
-}
+Ptr<PropertiesSet> plainMaterial(const std::string& name = "paint") { return materialFor(points({0, 0, 0}), name); }
 
 struct ApartCase {
     const char* what;

@@ -63,6 +63,15 @@ inline model::Matrix44d translation(double x, double y, double z) {
     return m;
 }
 
+// A quarter turn taking axis a to `stretch` times axis b and b to -a, after
+// which the move of m applies.
+inline model::Matrix44d quarterTurn(int a, int b, double stretch = 1, model::Matrix44d m = {}) {
+    m(a, a) = m(b, b) = 0;
+    m(a, b) = stretch;
+    m(b, a) = -1;
+    return m;
+}
+
 inline model::Ptr<model::TransformNode> transform(const std::string& name, const model::Matrix44d& m) {
     auto t = make<model::TransformNode>("model::TransformNode", name);
     t->setMatrix(m);
@@ -115,6 +124,14 @@ inline std::string hex(const std::vector<uint8_t>& bytes) {
     std::string out;
     for (uint8_t b : bytes) out += {digits[b >> 4], digits[b & 15]};
     return out;
+}
+
+// What `write` puts through a primitive writer, as hex; strings inline (length and bytes).
+inline std::string primitiveRecord(const std::function<void(model::PrimitiveWriter10&)>& write) {
+    ByteSink sink;
+    model::PrimitiveWriter10 writer(sink);
+    write(writer);
+    return hex(sink.bytes);
 }
 
 inline std::vector<uint8_t> writeModel(const model::RootNode& root) {

@@ -21,12 +21,7 @@ Matrix44d randomMatrix(std::mt19937& rng) {
     switch (pick(rng)) {
         case 0: break;
         case 1: m = modeltest::translation(pick(rng), 0, -pick(rng)); break;
-        case 2:
-            m(0, 0) = m(1, 1) = 0;
-            m(0, 1) = 1;
-            m(1, 0) = -1;
-            m(3, 1) = pick(rng);
-            break;
+        case 2: m = modeltest::quarterTurn(0, 1, 1, modeltest::translation(0, pick(rng), 0)); break;
         default:
             m(0, 0) = 2;
             m(2, 2) = 0.5;

@@ -59,11 +59,7 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
 TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
     Model model;
     // A quarter turn about z (x goes to y), then a shift.
-    Matrix44d m = translation(10, 20, 30);
-    m(0, 0) = m(1, 1) = 0;
-    m(0, 1) = 1;
-    m(1, 0) = -1;
-    auto t = transform("T", m);
+    auto t = transform("T", quarterTurn(0, 1, 1, translation(10, 20, 30)));
     auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
     vis->setEntries({{4, {{0.0, 0.5}}}});
     model.top->addChild(t);

@@ -16,11 +16,8 @@ Ptr<P> make(const std::string& name) {
     return p;
 }
 
-// The record with inline strings (length and bytes), readable in hex.
 std::string recordOf(const IProperty& p) {
-    modeltest::ByteSink sink;
-    PrimitiveWriter10(sink).writeProperty(p);
-    return hex(sink.bytes);
+    return modeltest::primitiveRecord([&](PrimitiveWriter10& w) { w.writeProperty(p); });
 }
 
 struct ClassFacts {

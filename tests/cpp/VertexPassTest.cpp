@@ -88,6 +88,19 @@ Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t
     return expected;
 }
 
+// Rows of a position (3 or 4 floats), a normal and texture coordinates.
+Vertices fromRows(const std::vector<std::vector<float>>& rows, std::size_t posComponents) {
+    Vertices v;
+    for (const auto& [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
+                                       std::tuple{NORMAL0, posComponents, std::size_t(3)},
+                                       std::tuple{TEXCOORD0, posComponents + 3, std::size_t(2)}}) {
+        std::vector<float> column;
+        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
+        v.setAttribute(code, std::uint32_t(n), column);
+    }
+    return v;
+}
+
 // Seed, noise in tolerances, positions with a fourth component.
 class WeldAgainstPairwise : public testing::TestWithParam<std::tuple<unsigned, float, bool>> {};
 
@@ -123,14 +136,7 @@ TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
         rows.push_back(r);
     }
     std::shuffle(rows.begin(), rows.end(), rng);
-    Vertices v;
-    for (const auto& [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
-                                       std::tuple{NORMAL0, posComponents, std::size_t(3)},
-                                       std::tuple{TEXCOORD0, posComponents + 3, std::size_t(2)}}) {
-        std::vector<float> column;
-        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
-        v.setAttribute(code, std::uint32_t(n), column);
-    }
+    const Vertices v = fromRows(rows, posComponents);
     std::uniform_int_distribution<std::uint32_t> any(0, std::uint32_t(rows.size()) - 41);
     std::vector<std::uint32_t> idx;
     for (int i = 0; i < 8000; ++i) idx.push_back(any(rng));
@@ -173,12 +179,7 @@ TEST_P(WeldOnWorkers, MatchesAcrossCellBordersGiveThePairwiseResult) {
         }
     }
     std::shuffle(rows.begin(), rows.end(), rng);
-    Vertices v;
-    for (const auto& [code, from, n] : {std::tuple{POSITION0, 0, 4}, std::tuple{NORMAL0, 4, 3}, std::tuple{TEXCOORD0, 7, 2}}) {
-        std::vector<float> column;
-        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
-        v.setAttribute(code, std::uint32_t(n), column);
-    }
+    const Vertices v = fromRows(rows, 4);
     Idx idx;
     for (std::uint32_t i = 0; i < rows.size(); ++i)
         if (pick(rng) != 0) idx.push_back(i);

@@ -83,11 +83,8 @@ using WidthCase = std::pair<uint32_t, const char*>;
 class Writer10IndexWidth : public testing::TestWithParam<WidthCase> {};
 
 TEST_P(Writer10IndexWidth, LargestIndexPicksTheWidthOfTheWholeList) {
-    Indices indices;
-    indices.indices = {1, GetParam().first};
-    MemBinaryFileW sink;
-    PrimitiveWriter10(sink).writeIndices(indices);
-    EXPECT_EQ(hex(sink.getData()), GetParam().second);
+    const Indices indices = indexList({1, GetParam().first});
+    EXPECT_EQ(primitiveRecord([&](PrimitiveWriter10& w) { w.writeIndices(indices); }), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writer10Widths, Writer10IndexWidth,
