@@ -133,8 +133,7 @@ TEST(MergeRenderNodes, MeshesWithIndicesPastTheirVerticesStayAloneWhereverTheySt
     // A node of another kind in front, so that list positions and the
     // positions among meshes differ; number nodes keep their per-parent
     // controls, so they stay as they are.
-    auto number = make<NumberNode>("model::NumberNode", "number");
-    number->setParent(0, s.top);
+    auto number = under<NumberNode>(s.top, "model::NumberNode", "number");
     number->setMaterial(m);
     number->replaceGeometry(points({0, 0, 0, 1, 0, 0, 0, 1, 0}), indexList({0, 1, 2}));
     s.root->addRenderNode(number);

@@ -53,6 +53,14 @@ model::Ptr<T> make(std::string_view cls, const std::string& name = {}) {
     return object;
 }
 
+// An object of class cls named name whose first parent entry is parent.
+template <class T>
+model::Ptr<T> under(const model::Ptr<model::Node>& parent, std::string_view cls, const std::string& name) {
+    auto object = make<T>(cls, name);
+    object->setParent(0, parent);
+    return object;
+}
+
 inline model::Ptr<model::Node> node(const std::string& name = {}) { return make<model::Node>("model::Node", name); }
 
 inline model::Matrix44d translation(double x, double y, double z) {

@@ -93,13 +93,11 @@ Ptr<RootNode> randomModel(unsigned seed, int treeNodes, int baseNodes) {
         if (kind >= 2) {
             root->addRenderNode(randomMesh(rng, nodes, i));
         } else if (kind == 0) {
-            auto c = make<Connector>("model::Connector", "connector" + std::to_string(i));
-            c->setParent(0, nodes[rng() % nodes.size()]);
-            root->addConnector(c);
+            root->addConnector(modeltest::under<Connector>(nodes[rng() % nodes.size()], "model::Connector",
+                                                           "connector" + std::to_string(i)));
         } else {
-            auto l = make<LightNode>("model::LightNode", "light" + std::to_string(i));
-            l->setParent(0, nodes[rng() % nodes.size()]);
-            root->addLight(l);
+            root->addLight(modeltest::under<LightNode>(nodes[rng() % nodes.size()], "model::LightNode",
+                                                       "light" + std::to_string(i)));
         }
     }
     return root;

@@ -21,13 +21,6 @@ std::string floatsHex(const std::vector<float>& floats) {
 const std::string kIdentity = "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f";
 const std::string kEmptyBox = "000000e0ffffef47000000e0ffffef47000000e0ffffef47000000e0ffffefc7000000e0ffffefc7000000e0ffffefc7";
 
-template <class T>
-Ptr<T> under(const Ptr<Node>& parent, const char* cls, const char* name) {
-    auto node = make<T>(cls, name);
-    node->setParent(0, parent);
-    return node;
-}
-
 std::string tailHex(const std::vector<uint8_t>& bytes, size_t n) {
     return hex(std::vector<uint8_t>(bytes.end() - ptrdiff_t(n), bytes.end()));
 }
