@@ -88,8 +88,7 @@ TEST_F(MemoryOutOfMemory, ThreadsFailingTogetherWriteExactlyOneAlert) {
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([&ready, i] {
             ready.fetch_add(1);
-            while (ready.load() < kThreads) {
-            }
+            while (ready.load() < kThreads) std::this_thread::yield();
             qz::reportOutOfMemory("qz_malloc", 100 + i);
         });
     for (auto& thread : threads) thread.join();

@@ -84,8 +84,7 @@ TEST(OptimizeTransformations, RefusedGeometryKeepsTransformAndItsChildren) {
     t->addChild(inner);
     inner->addChild(bone);
     t->addChild(innerMost);
-    auto connector = make<Connector>("model::Connector");
-    connector->setParent(0, t);
+    auto connector = under<Connector>(t, "model::Connector", "");
     model.root->addConnector(connector);
     auto r = mesh(model, t);
     auto deep = mesh(model, innerMost);

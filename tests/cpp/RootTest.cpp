@@ -67,12 +67,9 @@ TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
     model.top->addChild(moved);
     moved->addChild(anim);
     model.top->addChild(far);
-    auto render = make<RenderNode>("model::RenderNode");
-    render->setParent(0, anim);
+    auto render = under<RenderNode>(anim, "model::RenderNode", "");
     render->addParentEntry(far);
-    Vertices v;
-    v.setAttribute(POSITION0, 4, {0, 0, 0, 0, 1, 2, 3, 0});
-    render->replaceGeometry(v, Indices());
+    render->replaceGeometry(positions4({0, 0, 0, 0, 1, 2, 3, 0}), Indices());
     model.root->addRenderNode(render);
     model.root->calcBoundingBox();
     EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 11, 2, 3));
