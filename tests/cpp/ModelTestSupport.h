@@ -61,6 +61,18 @@ model::Ptr<T> under(const model::Ptr<model::Node>& parent, std::string_view cls,
     return object;
 }
 
+// A property of class P named name; a value given is its argument when it
+// takes one, else its value.
+template <class P, class... V>
+model::Ptr<P> property(const std::string& name, const V&... value) {
+    auto p = make<P>(P().getClassName(), name);
+    if constexpr (sizeof...(V) == 1) {
+        if constexpr (requires { p->setArgument(value...); }) p->setArgument(value...);
+        else p->setValue(value...);
+    }
+    return p;
+}
+
 inline model::Ptr<model::Node> node(const std::string& name = {}) { return make<model::Node>("model::Node", name); }
 
 inline model::Matrix44d translation(double x, double y, double z) {

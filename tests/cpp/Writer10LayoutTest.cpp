@@ -175,9 +175,7 @@ TEST(Writer10Layout, BaseNodeSectionsComeInFixedOrderWithTheirRecords) {
     for (const Ptr<BaseShellNode>& shell : std::vector<Ptr<BaseShellNode>>{segments, hull, skinHull})
         root->addShellNode(shell);
     auto hook = under<Connector>(arm, "model::Connector", "hook");
-    auto type = make<StringProperty>("model::Property<const char*>", "type");
-    type->setValue("bolt");
-    hook->addProperty(type);
+    hook->addProperty(property<StringProperty>("type", "bolt"));
     root->addConnector(hook);
 
     // Only the string table holds the section tags, in the order they are written.
