@@ -86,38 +86,34 @@ TEST_P(MergeRenderNodesApart, NodesThatMustStayApartAreNotMerged) {
     EXPECT_EQ(s.names(), (std::vector<std::string>{"a", "b"}));
 }
 
+using enum utils::MergeRefusal;
 INSTANTIATE_TEST_SUITE_P(
     Cases, MergeRenderNodesApart,
     ::testing::Values(
-        ApartCase{"glass", [](Scene&, RenderNode& a, RenderNode&) { a.getMaterial()->setBlending(1); },
-                  utils::MergeRefusal::Blending},
-        ApartCase{"other material", [](Scene&, RenderNode& a, RenderNode&) { a.setMaterial(plainMaterial("other")); },
-                  utils::MergeRefusal::Material},
+        ApartCase{"glass", [](Scene&, RenderNode& a, RenderNode&) { a.getMaterial()->setBlending(1); }, Blending},
+        ApartCase{"other material", [](Scene&, RenderNode& a, RenderNode&) { a.setMaterial(plainMaterial("o")); }, Material},
         ApartCase{"properties",
                   [](Scene&, RenderNode& a, RenderNode&) { a.addProperty(make<IProperty>("model::Property<float>")); },
-                  utils::MergeRefusal::Properties},
-        ApartCase{"kinds", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().primitiveKind = 1; },
-                  utils::MergeRefusal::PrimitiveKind},
+                  Properties},
+        ApartCase{"kinds", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().primitiveKind = 1; }, PrimitiveKind},
         ApartCase{"strips",
                   [](Scene&, RenderNode& a, RenderNode& b) { a.getIndices().primitiveKind = b.getIndices().primitiveKind = 6; },
-                  utils::MergeRefusal::PrimitiveKind},
-        ApartCase{"two parents", [](Scene& s, RenderNode& a, RenderNode&) { a.addParentEntry(s.top); },
-                  utils::MergeRefusal::ParentCount},
+                  PrimitiveKind},
+        ApartCase{"two parents", [](Scene& s, RenderNode& a, RenderNode&) { a.addParentEntry(s.top); }, ParentCount},
         ApartCase{"lod",
                   [](Scene& s, RenderNode& a, RenderNode& b) {
                       auto lod = s.child(s.top, "model::LodNode", "lod");
                       a.setParent(0, s.child(lod, "model::Node", "near"));
                       b.setParent(0, s.child(lod, "model::Node", "far"));
                   },
-                  utils::MergeRefusal::Parents},
+                  Parents},
         ApartCase{"visibility",
                   [](Scene& s, RenderNode& a, RenderNode&) {
                       a.setParent(0, s.child(s.child(s.top, "model::ArgVisibilityNode", "vis"), "model::Node", "shown"));
                   },
-                  utils::MergeRefusal::Parents},
-        ApartCase{"no parent", [](Scene&, RenderNode& a, RenderNode&) { a.setParent(0, {}); }, utils::MergeRefusal::Parents},
-        ApartCase{"index past vertices", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().indices[2] = 3; },
-                  utils::MergeRefusal::Geometry},
+                  Parents},
+        ApartCase{"no parent", [](Scene&, RenderNode& a, RenderNode&) { a.setParent(0, {}); }, Parents},
+        ApartCase{"index past vertices", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().indices[2] = 3; }, Geometry},
         ApartCase{"three-component positions under two parents",
                   [](Scene& s, RenderNode& a, RenderNode& b) {
                       Vertices v;
@@ -125,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                       for (RenderNode* n : {&a, &b}) n->replaceGeometry(v, indexList({0, 1, 2}));
                       b.setParent(0, s.child(s.top, "model::Node", "elsewhere"));
                   },
-                  utils::MergeRefusal::Geometry}));
+                  Geometry}));
 
 TEST(MergeRenderNodes, MeshesWithIndicesPastTheirVerticesStayAloneWhereverTheyStandInTheList) {
     Scene s;

@@ -227,10 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
 constexpr std::uint32_t N = TexCoordChannels::NONE;
 using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
 
-struct Fixture {
-    Ptr<Node> top = make<Node>("model::Node", "root");
-    Ptr<RootNode> root = modeltest::rootWithTop(top);
-
+struct Fixture : Model {
     // Two vertices; coordinates per TEXCOORD channel; the first table entries.
     Ptr<RenderNode> add(const Coords& coords, const Idx& table, const Ptr<PropertiesSet>& shared = {}) {
         Vertices v = points({0, 0, 0, 1, 1, 1});
@@ -251,7 +248,7 @@ const PropertiesSet& setOf(const Ptr<RenderNode>& n) { return dynamic_cast<const
 }  // namespace
 
 TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
-    auto [top, root] = Fixture();
+    auto [root, top] = Fixture();
     // Vertex 3 duplicates vertex 1; vertex 4 is unused. After welding,
     // triangle (0, 1, 3) becomes (0, 1, 1).
     Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 9, 9, 9});
@@ -276,7 +273,7 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
 }
 
 TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {
-    auto [top, root] = Fixture();
+    auto [root, top] = Fixture();
     const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
     auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights");
     lights->setLights({FakeOmniLight{}});
@@ -305,7 +302,7 @@ TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {
 TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
     auto p = pool(2);
     for (int attempt = 0; attempt < 20; ++attempt) {
-        auto [top, root] = Fixture();
+        auto [root, top] = Fixture();
         const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
         Vertices uneven = v;
         uneven.setAttribute(NORMAL0, 3, {0, 0, 1});
@@ -338,7 +335,7 @@ TEST(VertexPass, LargeMeshWeldsIntoTheFirstRowOfEachGroup) {
         expected.push_back(number.emplace(group[k], std::uint32_t(number.size())).first->second);
         all[k] = std::uint32_t(k);
     }
-    auto [top, root] = Fixture();
+    auto [root, top] = Fixture();
     const Vertices v = points(xyz);
     auto node = meshNode("large", top, materialFor(v), v, indexList(all, 1));
     root->addRenderNode(node);

@@ -21,6 +21,12 @@ std::string floatsHex(const std::vector<float>& floats) {
 const std::string kIdentity = "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f";
 const std::string kEmptyBox = "000000e0ffffef47000000e0ffffef47000000e0ffffef47000000e0ffffefc7000000e0ffffefc7000000e0ffffefc7";
 
+void fillChannels(ArgAnimationNode& anim, bool position, bool rotation, bool scale) {
+    if (position) anim.setPositionAnimations({{4, {{0.5, {1, 2, 3}}}}});
+    if (rotation) anim.setRotationAnimations({{5, {{0.25, {0, 0, 1, 0}}}}});
+    if (scale) anim.setScaleAnimations({{6, {{0.0, {0, 1, 0, 0}}}, {{1.0, {2, 2, 2}}, {2.0, {3, 3, 3}}}}});
+}
+
 std::string tailHex(const std::vector<uint8_t>& bytes, size_t n) {
     return hex(std::vector<uint8_t>(bytes.end() - ptrdiff_t(n), bytes.end()));
 }
@@ -106,16 +112,6 @@ INSTANTIATE_TEST_SUITE_P(Writer10Boxes, Writer10SkinBox,
                          testing::Values(BoundingBox::empty(), BoundingBox::fromValues(-1, -2, -3, 1, 2, 3),
                                          BoundingBox::fromValues(0, 0, 0, 0, 0, 0),
                                          BoundingBox::fromValues(1, 0, 0, -1, 5, 5)));
-
-namespace {
-
-void fillChannels(ArgAnimationNode& anim, bool position, bool rotation, bool scale) {
-    if (position) anim.setPositionAnimations({{4, {{0.5, {1, 2, 3}}}}});
-    if (rotation) anim.setRotationAnimations({{5, {{0.25, {0, 0, 1, 0}}}}});
-    if (scale) anim.setScaleAnimations({{6, {{0.0, {0, 1, 0, 0}}}, {{1.0, {2, 2, 2}}, {2.0, {3, 3, 3}}}}});
-}
-
-}  // namespace
 
 TEST(Writer10Layout, AnimationNodeIsSavedUnderTheTypeOfItsChannels) {
     const std::vector<std::pair<std::array<bool, 3>, std::string>> cases{
