@@ -65,7 +65,7 @@ TEST(MergeRenderNodes, MeshesUnderTwoParentsGetAnEntryEachAndTheFourthComponentS
     EXPECT_EQ(merged.getDamageArgument(0), 7u);
     EXPECT_EQ(merged.getDamageArgument(2), kNoArgument);
     std::vector<float> w;
-    const auto pos = attributeData(merged.getVertices(), POSITION0);
+    const auto& pos = merged.getVertices().getAttribute(POSITION0).data;
     for (std::size_t i = 3; i < pos.size(); i += 4) w.push_back(pos[i]);
     EXPECT_EQ(w, (std::vector<float>{0, 0, 0, 1, 1, 1, 2, 2, 2, 0, 0, 0}));
     // Each entry's box is that of its own vertices.

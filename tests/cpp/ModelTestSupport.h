@@ -226,9 +226,4 @@ inline model::Ptr<model::RenderNode> meshNode(const std::string& name, const mod
     return node;
 }
 
-inline std::vector<float> attributeData(const model::Vertices& v, std::uint32_t semantic) {
-    const model::VertexAttribute* a = v.findAttribute(semantic);
-    return a ? a->data : std::vector<float>{};
-}
-
 }  // namespace modeltest
