@@ -22,11 +22,6 @@ struct Args : IModelArguments {
 // A turn by `degrees` about z.
 Quatd aboutZ(double degrees) { return {0, 0, std::sin(degrees * M_PI / 360.0), std::cos(degrees * M_PI / 360.0)}; }
 
-void expectPoint(const Matrix44d& m, std::array<double, 3> in, std::array<double, 3> expected) {
-    const auto p = m.transformPoint(in[0], in[1], in[2]);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], expected[i], 1e-9) << "component " << i;
-}
-
 class AnimationPositionKeys : public testing::TestWithParam<std::pair<double, double>> {};
 
 }  // namespace
@@ -54,6 +49,6 @@ TEST(AnimationMatrix, NodeAppliesScaleRotationPositionThenBase) {
     Args args;
     args.values = {{1, 0.5f}, {2, 0.5f}, {3, 0.5f}};
     // (1, 0, 0): scaled to (2, 0, 0), turned to (0, 2, 0), moved by (10, 0, 0), then by the base.
-    expectPoint(node.evaluateMatrix(args), {1, 0, 0}, {10, 2, 5});
-
+    const auto p = node.evaluateMatrix(args).transformPoint(1, 0, 0);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], (std::array{10.0, 2.0, 5.0})[i], 1e-9) << "component " << i;
 }

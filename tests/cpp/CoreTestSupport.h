@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "qz/ExtException.h"
 #include "qz/Log.h"
 
 namespace coretest {
@@ -60,6 +61,17 @@ private:
     mutable std::mutex mutex_;
     std::vector<LogLine> lines_;
 };
+
+// The message of the exception of type E the call throws; "" when it throws none.
+template <class E = qz::ExtException>
+std::string messageOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "";
+}
 
 enum class ChildEnd { Succeeded, Failed, Hung };
 

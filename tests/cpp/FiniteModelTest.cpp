@@ -11,78 +11,68 @@
 #include "nodes/LodNode.h"
 #include "utils/FiniteModel.h"
 
+using namespace model;
 using namespace modeltest;
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// A top node with a transform "t" above a bone "b" and a mesh "m" under it.
+struct Sample : Model {
+    Ptr<TransformNode> t = transform("t", translation(1, 2, 3));
+    Ptr<Bone> b = make<Bone>("model::Bone", "b");
+    Sample() {
+        top->addChild(t);
+        t->addChild(b);
+        const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
+        root->addRenderNode(meshNode("m", t, materialFor(v), v, indexList({0, 1, 2})));
+    }
+};
+
 struct Case {
     const char* name;
-    std::function<void(model::RootNode&)> spoil;
+    std::function<void(Sample&)> spoil;
     const char* message;
 };
 
 class FiniteModelCheck : public testing::TestWithParam<Case> {};
 
-// A top node with a transform "t" above a bone "b" and a mesh "m" under it.
-model::Ptr<model::RootNode> sample() {
-    auto root = rootWithTop();
-    auto t = transform("t", translation(1, 2, 3));
-    root->getTopNode()->addChild(t);
-    t->addChild(make<model::Bone>("model::Bone", "b"));
-    const model::Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    root->addRenderNode(meshNode("m", t, materialFor(v), v, indexList({0, 1, 2})));
-    return root;
-}
-
-model::Node& named(model::RootNode& root, const char* name) {
-    model::Node* found = nullptr;
-    model::Node::traverse(root.getTopNode().get(), [&](model::Node* n) {
-        if (n->getName() == name) found = n;
-        return true;
-    });
-    return *found;
-}
-
 }  // namespace
 
 TEST_P(FiniteModelCheck, NamesTheFirstPlaceHoldingANumberThatIsNotFinite) {
-    auto root = sample();
-    GetParam().spoil(*root);
-    EXPECT_EQ(messageOf([&] { model::utils::checkFiniteModel(*root); }), GetParam().message);
+    Sample sample;
+    GetParam().spoil(sample);
+    EXPECT_EQ(messageOf([&] { utils::checkFiniteModel(*sample.root); }), GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, FiniteModelCheck,
     testing::Values(
-        Case{"FiniteModelPasses", [](model::RootNode&) {}, ""},
-        Case{"TransformMatrix",
-             [](model::RootNode& r) { static_cast<model::TransformNode&>(named(r, "t")).setMatrix(translation(kNaN, 0, 0)); },
+        Case{"FiniteModelPasses", [](Sample&) {}, ""},
+        Case{"TransformMatrix", [](Sample& s) { s.t->setMatrix(translation(kNaN, 0, 0)); },
              "Matrix of t holds a value that is not finite."},
-        Case{"BoneMatrixOfABone",
-             [](model::RootNode& r) { static_cast<model::Bone&>(named(r, "b")).setBoneMatrix(translation(0, kNaN, 0)); },
+        Case{"BoneMatrixOfABone", [](Sample& s) { s.b->setBoneMatrix(translation(0, kNaN, 0)); },
              "Bone matrix of b holds a value that is not finite."},
         Case{"LevelRanges",
-             [](model::RootNode& r) {
-                 auto lod = make<model::LodNode>("model::LodNode", "l");
+             [](Sample& s) {
+                 auto lod = make<LodNode>("model::LodNode", "l");
                  lod->setRanges({{0, kNaN}});
-                 r.getTopNode()->addChild(lod);
+                 s.top->addChild(lod);
              },
              "Ranges of l holds a value that is not finite."},
         Case{"MeshVertexData",
-             [](model::RootNode& r) {
-                 auto& mesh = static_cast<model::RenderNode&>(*r.getRenderNodes().front());
-                 model::Vertices v = points({0, 0, float(kNaN), 1, 0, 0, 0, 1, 0});
-                 mesh.replaceGeometry(v, indexList({0, 1, 2}));
+             [](Sample& s) {
+                 auto& mesh = static_cast<RenderNode&>(*s.root->getRenderNodes().front());
+                 mesh.replaceGeometry(points({0, 0, float(kNaN), 1, 0, 0, 0, 1, 0}), indexList({0, 1, 2}));
              },
              "Vertex data of m holds a value that is not finite."},
         Case{"TreeBeforeBaseNodes",
-             [](model::RootNode& r) {
-                 static_cast<model::TransformNode&>(named(r, "t")).setMatrix(translation(kNaN, 0, 0));
-                 r.setBoundingBox(box(0, 0, 0, float(kNaN), 1, 1));
+             [](Sample& s) {
+                 s.t->setMatrix(translation(kNaN, 0, 0));
+                 s.root->setBoundingBox(box(0, 0, 0, float(kNaN), 1, 1));
              },
              "Matrix of t holds a value that is not finite."},
-        Case{"RootBox", [](model::RootNode& r) { r.setBoundingBox(box(0, 0, 0, float(kNaN), 1, 1)); },
+        Case{"RootBox", [](Sample& s) { s.root->setBoundingBox(box(0, 0, 0, float(kNaN), 1, 1)); },
              "Bounding box holds a value that is not finite."}),
     [](const auto& info) { return std::string(info.param.name); });

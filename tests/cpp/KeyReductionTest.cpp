@@ -65,8 +65,7 @@ std::vector<Key3> tiesAndNaN(std::mt19937& rng, std::size_t n) {
 // Straight lines with corners: most keys go.
 std::vector<Key3> polyline(std::mt19937& rng, std::size_t n) {
     std::uniform_int_distribution<int> corner(0, 9);
-    double slope = 1.0;
-    double y = 0.0;
+    double slope = 1.0, y = 0.0;
     return keyList<Key3>(rng, n, [](auto&, std::size_t i) { return double(i); }, [&](auto& r, double) {
         if (corner(r) == 0) slope = -slope;
         return y += slope / 3.0;

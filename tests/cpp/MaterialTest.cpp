@@ -8,21 +8,12 @@
 namespace model {
 namespace {
 
-using modeltest::make;
+using modeltest::property;
 using modeltest::material;
 using modeltest::hex;
 
-Ptr<FloatProperty> floatUniform(const std::string& name, float v) {
-    auto p = make<FloatProperty>("model::Property<float>", name);
-    p->setValue(v);
-    return p;
-}
-
-// The record with inline strings (length and bytes), readable in hex.
 std::string recordOf(const PropertiesSet& m) {
-    modeltest::ByteSink sink;
-    PrimitiveWriter10(sink).writeMaterial(m);
-    return hex(sink.bytes);
+    return modeltest::primitiveRecord([&](PrimitiveWriter10& w) { w.writeMaterial(m); });
 }
 
 using Tweak = std::function<void(PropertiesSet&)>;
@@ -33,8 +24,8 @@ TEST_P(MaterialTweaks, EqualityFollowsTheComparedFields) {
     auto base = [] {
         auto m = material("def_material", "n");
         m->setTexture(0, makeTexture("used.dds"));
-        m->addUniform(floatUniform("a", 1));
-        m->addUniform(floatUniform("b", 2));
+        m->addUniform(property<FloatProperty>("a", 1));
+        m->addUniform(property<FloatProperty>("b", 2));
         return m;
     };
     auto a = base(), b = base();
@@ -62,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         std::tuple{"billboard setting 1", Tweak([](P m) { m.setBillboardSetting1(1); }), false},
         std::tuple{"used slot file", Tweak([](P m) { m.getTexture(0).file = "other.dds"; }), false},
         std::tuple{"used slot matrix", Tweak([](P m) { m.getTexture(0).matrix[14] = 0.001f; }), false},
-        std::tuple{"uniform value", Tweak([](P m) { m.addUniform(floatUniform("b", 2.5f)); }), false}));
+        std::tuple{"uniform value", Tweak([](P m) { m.addUniform(property<FloatProperty>("b", 2.5f)); }), false}));
 
 TEST(MaterialTest, RecordListsEveryEntryInOrder) {
     auto m = material("def_material", "hull");
@@ -72,10 +63,8 @@ TEST(MaterialTest, RecordListsEveryEntryInOrder) {
     m->getVertexFormat()[0] = 3;
     m->getTexCoordChannels()[0] = 0;
     m->setTexture(1, makeTexture("hull.dds"));
-    m->addUniform(floatUniform("gloss", 0.5f));
-    auto arg = make<ArgumentProperty>("model::ArgumentProperty", "arg");
-    arg->setArgument(4);
-    m->addUniform(arg);
+    m->addUniform(property<FloatProperty>("gloss", 0.5f));
+    m->addUniform(property<ArgumentProperty>("arg", 4u));
     // Billboard and decal add their entries at the end; the setting is written as its low byte.
     m->setBillboard(1);
     m->setBillboardSetting1(0x101);

@@ -9,10 +9,7 @@ using namespace modeltest;
 
 namespace {
 
-struct Scene {
-    Ptr<Node> top = make<Node>("model::Node", "root");
-    Ptr<RootNode> root = modeltest::rootWithTop(top);
-
+struct Scene : Model {
     Ptr<Node> child(const Ptr<Node>& parent, const char* cls, const std::string& name) {
         Ptr<Node> n = make<Node>(cls, name);
         parent->addChild(n);
@@ -31,11 +28,7 @@ Ptr<RenderNode> triangle(const std::string& name, const Ptr<Node>& parent, const
     return meshNode(name, parent, m, points({0, 0, z, 1, 0, z, 0, 1, z}), indexList({0, 1, 2}));
 }
 
-Ptr<PropertiesSet> plainMaterial(const std::string& name = {}) {
-    auto m = materialFor(points({0, 0, 0}));
-    if (!name.empty()) m->setName(name);
-    return m;
-}
+Ptr<PropertiesSet> plainMaterial(const std::string& name = "paint") { return materialFor(points({0, 0, 0}), name); }
 
 struct ApartCase {
     const char* what;
@@ -72,7 +65,7 @@ TEST(MergeRenderNodes, MeshesUnderTwoParentsGetAnEntryEachAndTheFourthComponentS
     EXPECT_EQ(merged.getDamageArgument(0), 7u);
     EXPECT_EQ(merged.getDamageArgument(2), kNoArgument);
     std::vector<float> w;
-    const auto pos = attributeData(merged.getVertices(), POSITION0);
+    const auto& pos = merged.getVertices().getAttribute(POSITION0).data;
     for (std::size_t i = 3; i < pos.size(); i += 4) w.push_back(pos[i]);
     EXPECT_EQ(w, (std::vector<float>{0, 0, 0, 1, 1, 1, 2, 2, 2, 0, 0, 0}));
     // Each entry's box is that of its own vertices.
@@ -93,38 +86,34 @@ TEST_P(MergeRenderNodesApart, NodesThatMustStayApartAreNotMerged) {
     EXPECT_EQ(s.names(), (std::vector<std::string>{"a", "b"}));
 }
 
+using enum utils::MergeRefusal;
 INSTANTIATE_TEST_SUITE_P(
     Cases, MergeRenderNodesApart,
     ::testing::Values(
-        ApartCase{"glass", [](Scene&, RenderNode& a, RenderNode&) { a.getMaterial()->setBlending(1); },
-                  utils::MergeRefusal::Blending},
-        ApartCase{"other material", [](Scene&, RenderNode& a, RenderNode&) { a.setMaterial(plainMaterial("other")); },
-                  utils::MergeRefusal::Material},
+        ApartCase{"glass", [](Scene&, RenderNode& a, RenderNode&) { a.getMaterial()->setBlending(1); }, Blending},
+        ApartCase{"other material", [](Scene&, RenderNode& a, RenderNode&) { a.setMaterial(plainMaterial("o")); }, Material},
         ApartCase{"properties",
                   [](Scene&, RenderNode& a, RenderNode&) { a.addProperty(make<IProperty>("model::Property<float>")); },
-                  utils::MergeRefusal::Properties},
-        ApartCase{"kinds", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().primitiveKind = 1; },
-                  utils::MergeRefusal::PrimitiveKind},
+                  Properties},
+        ApartCase{"kinds", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().primitiveKind = 1; }, PrimitiveKind},
         ApartCase{"strips",
                   [](Scene&, RenderNode& a, RenderNode& b) { a.getIndices().primitiveKind = b.getIndices().primitiveKind = 6; },
-                  utils::MergeRefusal::PrimitiveKind},
-        ApartCase{"two parents", [](Scene& s, RenderNode& a, RenderNode&) { a.addParentEntry(s.top); },
-                  utils::MergeRefusal::ParentCount},
+                  PrimitiveKind},
+        ApartCase{"two parents", [](Scene& s, RenderNode& a, RenderNode&) { a.addParentEntry(s.top); }, ParentCount},
         ApartCase{"lod",
                   [](Scene& s, RenderNode& a, RenderNode& b) {
                       auto lod = s.child(s.top, "model::LodNode", "lod");
                       a.setParent(0, s.child(lod, "model::Node", "near"));
                       b.setParent(0, s.child(lod, "model::Node", "far"));
                   },
-                  utils::MergeRefusal::Parents},
+                  Parents},
         ApartCase{"visibility",
                   [](Scene& s, RenderNode& a, RenderNode&) {
                       a.setParent(0, s.child(s.child(s.top, "model::ArgVisibilityNode", "vis"), "model::Node", "shown"));
                   },
-                  utils::MergeRefusal::Parents},
-        ApartCase{"no parent", [](Scene&, RenderNode& a, RenderNode&) { a.setParent(0, {}); }, utils::MergeRefusal::Parents},
-        ApartCase{"index past vertices", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().indices[2] = 3; },
-                  utils::MergeRefusal::Geometry},
+                  Parents},
+        ApartCase{"no parent", [](Scene&, RenderNode& a, RenderNode&) { a.setParent(0, {}); }, Parents},
+        ApartCase{"index past vertices", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().indices[2] = 3; }, Geometry},
         ApartCase{"three-component positions under two parents",
                   [](Scene& s, RenderNode& a, RenderNode& b) {
                       Vertices v;
@@ -132,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                       for (RenderNode* n : {&a, &b}) n->replaceGeometry(v, indexList({0, 1, 2}));
                       b.setParent(0, s.child(s.top, "model::Node", "elsewhere"));
                   },
-                  utils::MergeRefusal::Geometry}));
+                  Geometry}));
 
 TEST(MergeRenderNodes, MeshesWithIndicesPastTheirVerticesStayAloneWhereverTheyStandInTheList) {
     Scene s;
@@ -140,8 +129,7 @@ TEST(MergeRenderNodes, MeshesWithIndicesPastTheirVerticesStayAloneWhereverTheySt
     // A node of another kind in front, so that list positions and the
     // positions among meshes differ; number nodes keep their per-parent
     // controls, so they stay as they are.
-    auto number = make<NumberNode>("model::NumberNode", "number");
-    number->setParent(0, s.top);
+    auto number = under<NumberNode>(s.top, "model::NumberNode", "number");
     number->setMaterial(m);
     number->replaceGeometry(points({0, 0, 0, 1, 0, 0, 0, 1, 0}), indexList({0, 1, 2}));
     s.root->addRenderNode(number);

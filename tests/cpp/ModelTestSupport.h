@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ClassRegistry.h"
+#include "CoreTestSupport.h"
 #include "PropertiesSet.h"
 #include "io/10/ClassWriter10.h"
 #include "io/10/NodeWriter10.h"
@@ -52,6 +53,26 @@ model::Ptr<T> make(std::string_view cls, const std::string& name = {}) {
     return object;
 }
 
+// An object of class cls named name whose first parent entry is parent.
+template <class T>
+model::Ptr<T> under(const model::Ptr<model::Node>& parent, std::string_view cls, const std::string& name) {
+    auto object = make<T>(cls, name);
+    object->setParent(0, parent);
+    return object;
+}
+
+// A property of class P named name; a value given is its argument when it
+// takes one, else its value.
+template <class P, class... V>
+model::Ptr<P> property(const std::string& name, const V&... value) {
+    auto p = make<P>(P().getClassName(), name);
+    if constexpr (sizeof...(V) == 1) {
+        if constexpr (requires { p->setArgument(value...); }) p->setArgument(value...);
+        else p->setValue(value...);
+    }
+    return p;
+}
+
 inline model::Ptr<model::Node> node(const std::string& name = {}) { return make<model::Node>("model::Node", name); }
 
 inline model::Matrix44d translation(double x, double y, double z) {
@@ -59,6 +80,15 @@ inline model::Matrix44d translation(double x, double y, double z) {
     m(3, 0) = x;
     m(3, 1) = y;
     m(3, 2) = z;
+    return m;
+}
+
+// A quarter turn taking axis a to `stretch` times axis b and b to -a, after
+// which the move of m applies.
+inline model::Matrix44d quarterTurn(int a, int b, double stretch = 1, model::Matrix44d m = {}) {
+    m(a, a) = m(b, b) = 0;
+    m(a, b) = stretch;
+    m(b, a) = -1;
     return m;
 }
 
@@ -107,21 +137,21 @@ public:
 // by hand; nothing here knows the layout, so a change of the writer cannot
 // hide in a matching change of a test builder.
 
-// The message of the qz::ExtException the call throws; "" when it throws none.
-inline std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const qz::ExtException& e) {
-        return e.what();
-    }
-    return "";
-}
+using coretest::messageOf;
 
 inline std::string hex(const std::vector<uint8_t>& bytes) {
     static const char* digits = "0123456789abcdef";
     std::string out;
     for (uint8_t b : bytes) out += {digits[b >> 4], digits[b & 15]};
     return out;
+}
+
+// What `write` puts through a primitive writer, as hex; strings inline (length and bytes).
+inline std::string primitiveRecord(const std::function<void(model::PrimitiveWriter10&)>& write) {
+    ByteSink sink;
+    model::PrimitiveWriter10 writer(sink);
+    write(writer);
+    return hex(sink.bytes);
 }
 
 inline std::vector<uint8_t> writeModel(const model::RootNode& root) {
@@ -194,11 +224,6 @@ inline model::Ptr<model::RenderNode> meshNode(const std::string& name, const mod
     node->setMaterial(material);
     node->replaceGeometry(std::move(vertices), std::move(indices));
     return node;
-}
-
-inline std::vector<float> attributeData(const model::Vertices& v, std::uint32_t semantic) {
-    const model::VertexAttribute* a = v.findAttribute(semantic);
-    return a ? a->data : std::vector<float>{};
 }
 
 }  // namespace modeltest

@@ -15,9 +15,7 @@ namespace {
 // A render node with two parent entries holding v, its material made for v.
 RenderNode& withGeometry(RenderNode& r, const Vertices& v) {
     r.addParentEntry(Ptr<Node>(new Node()));
-    auto m = Ptr<PropertiesSet>(new PropertiesSet());
-    m->getVertexFormat() = v.getFormat();
-    r.setMaterial(m);
+    r.setMaterial(modeltest::materialFor(v));
     EXPECT_TRUE(r.setGeometry(v, Indices()));
     return r;
 }
@@ -66,11 +64,7 @@ TEST(NodeKindRenderGeometry, TransformTouchesOnlyTheParentsVerticesAndTurnsNorma
     v.setAttribute(TEXCOORD0, 2, {0.25f, 0.5f, 0.25f, 0.5f});
     r.replaceGeometry(v, Indices());
     // x goes to 3y, y to -x, then a move along z: a turn with a stretch.
-    Matrix44d m = translation(0, 0, 5);
-    m(0, 0) = m(1, 1) = 0;
-    m(0, 1) = 3;
-    m(1, 0) = -1;
-    ASSERT_TRUE(r.transformGeometry(1, m));
+    ASSERT_TRUE(r.transformGeometry(1, modeltest::quarterTurn(0, 1, 3, translation(0, 0, 5))));
     EXPECT_EQ(r.getVertices().getAttribute(POSITION0).data, (std::vector<float>{1, 0, 0, 0, 0, 3, 5, 1}));
     const auto& n = r.getVertices().getAttribute(NORMAL0).data;
     EXPECT_EQ(n[0], 1);  // vertex 0 belongs to parent 0: untouched
@@ -109,11 +103,7 @@ TEST(NodeKindFakeLights, SpotDirectionTurnsWithItsParent) {
     FakeSpotLightsNode spot;
     spot.setDirection(0, osg::Vec3f(0, 0, 2));
     spot.setLights({FakeSpotLight()});
-    Matrix44d quarterTurnAboutX;
-    quarterTurnAboutX(1, 1) = quarterTurnAboutX(2, 2) = 0;
-    quarterTurnAboutX(1, 2) = 1;
-    quarterTurnAboutX(2, 1) = -1;
-    ASSERT_TRUE(spot.transformGeometry(0, quarterTurnAboutX));
+    ASSERT_TRUE(spot.transformGeometry(0, modeltest::quarterTurn(1, 2)));  // about x: y goes to z
     EXPECT_NEAR(spot.getDirection(0).y(), -2, 1e-6);
     EXPECT_NEAR(spot.getDirection(0).z(), 0, 1e-6);
 }

@@ -1,60 +1,41 @@
 // Number-node conversion: digits under temporary number roots become number
 // nodes that carry their digit index per vertex.
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "ClassRegistry.h"
-#include "PropertiesSet.h"
-#include "nodes/NumberNode.h"
-#include "nodes/RenderNode.h"
-#include "nodes/RootNode.h"
-#include "nodes/TmpNumberRoot.h"
-#include "nodes/TransformNode.h"
-#include "qz/ExtException.h"
+#include "ModelTestSupport.h"
 #include "utils/NumberNodeConverter.h"
 
 using namespace model;
+using namespace modeltest;
 
 namespace {
 
 // A digit: one triangle at x offset `at`, hanging off parent.
 template <class T = RenderNode>
 Ptr<T> digit(const char* cls, const Ptr<PropertiesSet>& material, const Ptr<Node>& parent, float at) {
-    auto r = ClassRegistry::make<T>(cls);
+    auto r = make<T>(cls);
     r->setMaterial(material);
+    r->setParent(0, parent);
     Vertices v;
     v.setAttribute(POSITION0, 3, {at, 0, 0, at + 1, 0, 0, at, 1, 0});
-    Indices i;
-    i.indices = {0, 1, 2};
-    r->replaceGeometry(v, i);
-    r->setParent(0, parent);
+    r->replaceGeometry(v, indexList({0, 1, 2}));
     return r;
 }
 
-struct Display {
-    Ptr<RootNode> root = ClassRegistry::make<RootNode>("model::RootNode");
-    Ptr<Node> top = ClassRegistry::make<Node>("model::Node");
-    Ptr<TransformNode> holder = ClassRegistry::make<TransformNode>("model::TransformNode");
-    Ptr<TmpNumberRoot> numberRoot = ClassRegistry::make<TmpNumberRoot>("model::TmpNumberRoot");
-    Ptr<PropertiesSet> material{new PropertiesSet()};
+// Three controls on a number root "counter" below a transform of the top.
+struct Display : Model {
+    Ptr<TransformNode> holder = transform("", Matrix44d());
+    Ptr<TmpNumberRoot> numberRoot = make<TmpNumberRoot>("model::TmpNumberRoot", "counter");
+    Ptr<PropertiesSet> material = modeltest::material("def_material", "paint");
 
-    explicit Display(int controlCount) {
-        numberRoot->setName("counter");
-        root->setTopNode(top);
+    Display() {
+        material->getVertexFormat()[POSITION0] = 3;
         top->addChild(holder);
         holder->addChild(numberRoot);
-        material->getVertexFormat()[POSITION0] = 3;
-        NumberControlList controls;
-        for (int i = 0; i < controlCount; ++i) controls.push_back(NumberControl{10 + i, 0.5f * i, -1, 0.0f});
-        numberRoot->setControls(controls);
+        numberRoot->setControls({{10, 0.0f, -1, 0.0f}, {11, 0.5f, -1, 0.0f}, {12, 1.0f, -1, 0.0f}});
     }
     Ptr<RenderNode> addDigit(float at) { return add(material, numberRoot, at); }
     Ptr<RenderNode> add(const Ptr<PropertiesSet>& m, const Ptr<Node>& parent, float at) {
-        auto d = ::digit<RenderNode>("model::RenderNode", m, parent, at);
+        auto d = digit("model::RenderNode", m, parent, at);
         root->addRenderNode(d);
         return d;
     }
@@ -66,7 +47,7 @@ struct Display {
 // that the damage argument carries over and the digits' material is left as
 // it was while the number node gets a copy with the digit index.
 TEST(NumberConverter, NumberNodeKeepsDamageArgumentAndCopiesTheMaterial) {
-    Display display(3);
+    Display display;
     auto other = display.add(display.material, display.holder, 7);
     display.addDigit(0)->setDamageArgument(0, 42);
     display.addDigit(2);
@@ -94,14 +75,9 @@ struct Failure {
 class NumberConverterFailure : public ::testing::TestWithParam<Failure> {};
 
 TEST_P(NumberConverterFailure, ReportsItsMessage) {
-    Display display(3);
+    Display display;
     GetParam().build(display);
-    try {
-        numberNodeConverter(*display.root);
-        ADD_FAILURE() << "converted";
-    } catch (const qz::ExtException& e) {
-        EXPECT_STREQ(e.what(), GetParam().message);
-    }
+    EXPECT_EQ(messageOf([&] { numberNodeConverter(*display.root); }), GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -114,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Only render nodes can be digits."},
         Failure{"DigitBelowANodeOfTheRoot",
                 [](Display& d) {
-                    auto below = ClassRegistry::make<Node>("model::Node");
+                    auto below = node();
                     d.numberRoot->addChild(below);
                     d.add(d.material, below, 0);
                 },

@@ -21,12 +21,7 @@ Matrix44d randomMatrix(std::mt19937& rng) {
     switch (pick(rng)) {
         case 0: break;
         case 1: m = modeltest::translation(pick(rng), 0, -pick(rng)); break;
-        case 2:
-            m(0, 0) = m(1, 1) = 0;
-            m(0, 1) = 1;
-            m(1, 0) = -1;
-            m(3, 1) = pick(rng);
-            break;
+        case 2: m = modeltest::quarterTurn(0, 1, 1, modeltest::translation(0, pick(rng), 0)); break;
         default:
             m(0, 0) = 2;
             m(2, 2) = 0.5;
@@ -98,13 +93,11 @@ Ptr<RootNode> randomModel(unsigned seed, int treeNodes, int baseNodes) {
         if (kind >= 2) {
             root->addRenderNode(randomMesh(rng, nodes, i));
         } else if (kind == 0) {
-            auto c = make<Connector>("model::Connector", "connector" + std::to_string(i));
-            c->setParent(0, nodes[rng() % nodes.size()]);
-            root->addConnector(c);
+            root->addConnector(modeltest::under<Connector>(nodes[rng() % nodes.size()], "model::Connector",
+                                                           "connector" + std::to_string(i)));
         } else {
-            auto l = make<LightNode>("model::LightNode", "light" + std::to_string(i));
-            l->setParent(0, nodes[rng() % nodes.size()]);
-            root->addLight(l);
+            root->addLight(modeltest::under<LightNode>(nodes[rng() % nodes.size()], "model::LightNode",
+                                                       "light" + std::to_string(i)));
         }
     }
     return root;

@@ -12,18 +12,10 @@ namespace {
 
 // One triangle with positions (1,0,0), (0,1,0), (0,0,1) and normals +x.
 Ptr<RenderNode> mesh(const Model& model, const Ptr<Node>& parent) {
-    auto r = make<RenderNode>("model::RenderNode", "r");
-    Ptr<PropertiesSet> m(new PropertiesSet());
-    m->getVertexFormat()[POSITION0] = 3;
-    m->getVertexFormat()[NORMAL0] = 3;
-    r->setMaterial(m);
     Vertices v;
     v.setAttribute(POSITION0, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     v.setAttribute(NORMAL0, 3, {1, 0, 0, 1, 0, 0, 1, 0, 0});
-    Indices i;
-    i.indices = {0, 1, 2};
-    EXPECT_TRUE(r->setGeometry(v, i));
-    r->setParent(0, parent);
+    auto r = meshNode("r", parent, materialFor(v), v, indexList({0, 1, 2}));
     model.root->addRenderNode(r);
     return r;
 }
@@ -67,11 +59,7 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
 TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
     Model model;
     // A quarter turn about z (x goes to y), then a shift.
-    Matrix44d m = translation(10, 20, 30);
-    m(0, 0) = m(1, 1) = 0;
-    m(0, 1) = 1;
-    m(1, 0) = -1;
-    auto t = transform("T", m);
+    auto t = transform("T", quarterTurn(0, 1, 1, translation(10, 20, 30)));
     auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
     vis->setEntries({{4, {{0.0, 0.5}}}});
     model.top->addChild(t);
@@ -96,8 +84,7 @@ TEST(OptimizeTransformations, RefusedGeometryKeepsTransformAndItsChildren) {
     t->addChild(inner);
     inner->addChild(bone);
     t->addChild(innerMost);
-    auto connector = make<Connector>("model::Connector");
-    connector->setParent(0, t);
+    auto connector = under<Connector>(t, "model::Connector", "");
     model.root->addConnector(connector);
     auto r = mesh(model, t);
     auto deep = mesh(model, innerMost);

@@ -8,19 +8,10 @@ namespace model {
 namespace {
 
 using modeltest::hex;
+using modeltest::property;
 
-template <class P>
-Ptr<P> make(const std::string& name) {
-    auto p = ClassRegistry::make<P>(P().getClassName());
-    p->setName(name);
-    return p;
-}
-
-// The record with inline strings (length and bytes), readable in hex.
 std::string recordOf(const IProperty& p) {
-    modeltest::ByteSink sink;
-    PrimitiveWriter10(sink).writeProperty(p);
-    return hex(sink.bytes);
+    return modeltest::primitiveRecord([&](PrimitiveWriter10& w) { w.writeProperty(p); });
 }
 
 struct ClassFacts {
@@ -74,13 +65,13 @@ class PropertyFloatTolerance : public ::testing::TestWithParam<FloatPair> {};
 
 TEST_P(PropertyFloatTolerance, FloatValuesCompareWithinTheTolerance) {
     const FloatPair& c = GetParam();
-    auto x = make<FloatProperty>("a"), y = make<FloatProperty>("a");
+    auto x = property<FloatProperty>("a"), y = property<FloatProperty>("a");
     x->setValue(c.a);
     y->setValue(c.b);
     EXPECT_EQ(x->isEqual(y), c.equal) << c.a << " vs " << c.b;
     EXPECT_EQ(y->isEqual(x), c.equal);
     // The same tolerance applies to each key value.
-    auto k = make<AnimatedVec2fProperty>("a"), l = make<AnimatedVec2fProperty>("a");
+    auto k = property<AnimatedVec2fProperty>("a"), l = property<AnimatedVec2fProperty>("a");
     k->addKey(0.0, osg::Vec2f(5, c.a));
     l->addKey(0.0, osg::Vec2f(5, c.b));
     EXPECT_EQ(k->isEqual(l), c.equal);
@@ -92,15 +83,13 @@ INSTANTIATE_TEST_SUITE_P(Property, PropertyFloatTolerance,
                                            FloatPair{100.0f, 100.001f, false}));
 
 TEST(PropertyTest, EqualityNeedsClassNameArgumentAndKeysAlike) {
-    auto f = make<FloatProperty>("same");
-    auto u = make<UIntProperty>("same");
+    auto f = property<FloatProperty>("same");
+    auto u = property<UIntProperty>("same");
     EXPECT_FALSE(f->isEqual(u));  // both hold 0
     EXPECT_FALSE(f->isEqual(PropertyPtr()));
-    auto u2 = make<UIntProperty>("same");
-    u2->setValue(2);
-    EXPECT_FALSE(u->isEqual(u2));
-    EXPECT_FALSE(make<StringProperty>(std::string("x\0y", 3))->isEqual(make<StringProperty>(std::string("x\0z", 3))));
-    auto a = make<AnimatedFloatProperty>("k"), b = make<AnimatedFloatProperty>("k");
+    EXPECT_FALSE(u->isEqual(property<UIntProperty>("same", 2u)));
+    EXPECT_FALSE(property<StringProperty>(std::string("x\0y", 3))->isEqual(property<StringProperty>(std::string("x\0z", 3))));
+    auto a = property<AnimatedFloatProperty>("k"), b = property<AnimatedFloatProperty>("k");
     a->setKeys({{1.0, 2.0f}, {0.0, 1.0f}});
     b->setKeys({{1.0, 2.0f}, {0.0, 1.0f}});
     EXPECT_TRUE(a->isEqual(b));

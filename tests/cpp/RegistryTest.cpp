@@ -53,26 +53,15 @@ TEST(RegistryTest, ConcurrentCreateCopyAndReleaseLeaveTheCountWhereItWas) {
 // fork() copies only the forking thread; the registry's lock inherited taken
 // by another thread would hang the child's first object.
 TEST(RegistryTest, ChildForkedWhileAnotherThreadMakesObjectsCanMakeAndCountObjects) {
-    std::atomic<bool> stop{false};
-    std::thread busy([&stop] {
-        while (!stop) Ptr<IObject> made = ClassRegistry::instance().create("model::Node");
-    });
-    int hung = 0, failed = 0;
-    for (int round = 0; round < 40; ++round) {
-        const coretest::ChildEnd end = coretest::runInForkedChild([] {
-            const std::size_t before = registry().aliveCount();
-            Ptr<IObject> made = registry().create("model::TransformNode");
-            if (!made || registry().aliveCount() != before + 1) return 1;
-            made.reset();
-            return registry().aliveCount() == before ? 0 : 2;
-        });
-        hung += end == coretest::ChildEnd::Hung;
-        failed += end == coretest::ChildEnd::Failed;
-    }
-    stop = true;
-    busy.join();
-    EXPECT_EQ(hung, 0);
-    EXPECT_EQ(failed, 0);
+    coretest::expectForkedChildrenFinish([] { Ptr<IObject> made = ClassRegistry::instance().create("model::Node"); },
+                                         [] {
+                                             const std::size_t before = registry().aliveCount();
+                                             Ptr<IObject> made = registry().create("model::TransformNode");
+                                             if (!made || registry().aliveCount() != before + 1) return 1;
+                                             made.reset();
+                                             return registry().aliveCount() == before ? 0 : 2;
+                                         },
+                                         40);
 }
 
 }  // namespace

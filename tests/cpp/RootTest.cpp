@@ -8,17 +8,6 @@
 using namespace model;
 using namespace modeltest;
 
-namespace {
-
-template <class P>
-Ptr<P> argumentProperty(const char* cls, uint32_t argument) {
-    auto p = make<P>(cls);
-    p->setArgument(argument);
-    return p;
-}
-
-}  // namespace
-
 // Each source below uses its own argument (1 to 9) and argument 100; a
 // count that misses a source, or counts 100 more than once, is wrong.
 TEST(RootNodeHandles, CountsEverySourceOnce) {
@@ -32,7 +21,7 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
     auto render = make<RenderNode>("model::RenderNode");
     render->setDamageArgument(0, 3);
     auto material = Ptr<PropertiesSet>(new PropertiesSet());
-    material->addUniform(argumentProperty<AnimatedFloatProperty>("model::AnimatedProperty<float>", 4));
+    material->addUniform(property<AnimatedFloatProperty>("", 4u));
     render->setMaterial(material);
     model.root->addRenderNode(render);
     auto number = make<NumberNode>("model::NumberNode");
@@ -42,10 +31,10 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
     lights->setArgument(7);
     model.root->addRenderNode(lights);
     auto light = make<LightNode>("model::LightNode");
-    light->setBrightness(argumentProperty<AnimatedFloatProperty>("model::AnimatedProperty<float>", 8));
+    light->setBrightness(property<AnimatedFloatProperty>("", 8u));
     model.root->addLight(light);
     auto connector = make<Connector>("model::Connector");
-    connector->addProperty(argumentProperty<ArgumentProperty>("model::ArgumentProperty", 9));
+    connector->addProperty(property<ArgumentProperty>("", 9u));
     model.root->addConnector(connector);
     auto skin = make<SkinNode>("model::SkinNode");
     skin->setDamageArgument(100);
@@ -67,12 +56,9 @@ TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
     model.top->addChild(moved);
     moved->addChild(anim);
     model.top->addChild(far);
-    auto render = make<RenderNode>("model::RenderNode");
-    render->setParent(0, anim);
+    auto render = under<RenderNode>(anim, "model::RenderNode", "");
     render->addParentEntry(far);
-    Vertices v;
-    v.setAttribute(POSITION0, 4, {0, 0, 0, 0, 1, 2, 3, 0});
-    render->replaceGeometry(v, Indices());
+    render->replaceGeometry(positions4({0, 0, 0, 0, 1, 2, 3, 0}), Indices());
     model.root->addRenderNode(render);
     model.root->calcBoundingBox();
     EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 11, 2, 3));

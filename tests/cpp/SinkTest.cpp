@@ -26,12 +26,6 @@ struct StingySink final : io::IBinaryFileW {
     size_t limit;
 };
 
-Bytes written(void (*fill)(io::IBinaryFileW&)) {
-    model::MemBinaryFileW sink;
-    fill(sink);
-    return sink.getData();
-}
-
 struct PrimitiveCase {
     const char* name;
     void (*fill)(io::IBinaryFileW&);
@@ -41,7 +35,9 @@ struct PrimitiveCase {
 class SinkPrimitiveBytes : public ::testing::TestWithParam<PrimitiveCase> {};
 
 TEST_P(SinkPrimitiveBytes, WritesLittleEndianLowestByteFirst) {
-    EXPECT_EQ(written(GetParam().fill), GetParam().expected);
+    model::MemBinaryFileW sink;
+    GetParam().fill(sink);
+    EXPECT_EQ(sink.getData(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -54,12 +54,8 @@ TEST(SlabPool, ThreadsAllocatingAndReleasingAtOnceGetDistinctAlignedBlocks) {
 // A child inheriting the pool's lock, or its construction half done, from a
 // thread that does not exist in it would hang at its first allocation.
 TEST(SlabPool, ChildForkedWhileAnotherThreadAllocatesCanAllocate) {
-    coretest::expectForkedChildrenFinish([] { qz::SlabPool::release(qz::SlabPool::allocate(64), 64); },
-                                         [] {
-                                             qz::SlabPool::release(qz::SlabPool::allocate(64), 64);
-                                             return 0;
-                                         },
-                                         20);
+    const auto allocate = [] { qz::SlabPool::release(qz::SlabPool::allocate(64), 64); };
+    coretest::expectForkedChildrenFinish(allocate, [allocate] { return allocate(), 0; }, 20);
 }
 
 // A node deleted through a base pointer must hand its dynamic size back: a

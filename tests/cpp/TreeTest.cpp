@@ -125,7 +125,7 @@ TEST(TreeTest, DeepAndWideTreesAreTraversedCopiedAndReleasedWithoutExhaustingThe
 
 TEST(TreeTest, SetVersionTwiceLeavesOneVersionPropertyInPlaceWithoutTouchingCopies) {
     NodePtr n = modeltest::node("n");
-    n->addProperty(modeltest::make<FloatProperty>("model::Property<float>", "before"));
+    n->addProperty(modeltest::property<FloatProperty>("before"));
     n->setVersion(3);
     NodePtr copy = qz::dynamicPtrCast<Node>(n->clone());
     n->setVersion(4);

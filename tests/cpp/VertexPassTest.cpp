@@ -88,6 +88,19 @@ Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t
     return expected;
 }
 
+// Rows of a position (3 or 4 floats), a normal and texture coordinates.
+Vertices fromRows(const std::vector<std::vector<float>>& rows, std::size_t posComponents) {
+    Vertices v;
+    for (const auto& [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
+                                       std::tuple{NORMAL0, posComponents, std::size_t(3)},
+                                       std::tuple{TEXCOORD0, posComponents + 3, std::size_t(2)}}) {
+        std::vector<float> column;
+        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
+        v.setAttribute(code, std::uint32_t(n), column);
+    }
+    return v;
+}
+
 // Seed, noise in tolerances, positions with a fourth component.
 class WeldAgainstPairwise : public testing::TestWithParam<std::tuple<unsigned, float, bool>> {};
 
@@ -123,14 +136,7 @@ TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
         rows.push_back(r);
     }
     std::shuffle(rows.begin(), rows.end(), rng);
-    Vertices v;
-    for (const auto& [code, from, n] : {std::tuple{POSITION0, std::size_t(0), posComponents},
-                                       std::tuple{NORMAL0, posComponents, std::size_t(3)},
-                                       std::tuple{TEXCOORD0, posComponents + 3, std::size_t(2)}}) {
-        std::vector<float> column;
-        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
-        v.setAttribute(code, std::uint32_t(n), column);
-    }
+    const Vertices v = fromRows(rows, posComponents);
     std::uniform_int_distribution<std::uint32_t> any(0, std::uint32_t(rows.size()) - 41);
     std::vector<std::uint32_t> idx;
     for (int i = 0; i < 8000; ++i) idx.push_back(any(rng));
@@ -173,12 +179,7 @@ TEST_P(WeldOnWorkers, MatchesAcrossCellBordersGiveThePairwiseResult) {
         }
     }
     std::shuffle(rows.begin(), rows.end(), rng);
-    Vertices v;
-    for (const auto& [code, from, n] : {std::tuple{POSITION0, 0, 4}, std::tuple{NORMAL0, 4, 3}, std::tuple{TEXCOORD0, 7, 2}}) {
-        std::vector<float> column;
-        for (const auto& r : rows) column.insert(column.end(), r.begin() + from, r.begin() + from + n);
-        v.setAttribute(code, std::uint32_t(n), column);
-    }
+    const Vertices v = fromRows(rows, 4);
     Idx idx;
     for (std::uint32_t i = 0; i < rows.size(); ++i)
         if (pick(rng) != 0) idx.push_back(i);
@@ -226,10 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
 constexpr std::uint32_t N = TexCoordChannels::NONE;
 using Coords = std::vector<std::pair<std::uint32_t, std::vector<float>>>;
 
-struct Fixture {
-    Ptr<Node> top = make<Node>("model::Node", "root");
-    Ptr<RootNode> root = modeltest::rootWithTop(top);
-
+struct Fixture : Model {
     // Two vertices; coordinates per TEXCOORD channel; the first table entries.
     Ptr<RenderNode> add(const Coords& coords, const Idx& table, const Ptr<PropertiesSet>& shared = {}) {
         Vertices v = points({0, 0, 0, 1, 1, 1});
@@ -240,11 +238,8 @@ struct Fixture {
         root->addRenderNode(node);
         return node;
     }
-    std::string failure() try {
-        utils::compactTextureChannels(*root);
-        return "";
-    } catch (const qz::ExtException& e) {
-        return e.what();
+    std::string failure() {
+        return messageOf([&] { utils::compactTextureChannels(*root); });
     }
 };
 
@@ -253,7 +248,7 @@ const PropertiesSet& setOf(const Ptr<RenderNode>& n) { return dynamic_cast<const
 }  // namespace
 
 TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
-    auto [top, root] = Fixture();
+    auto [root, top] = Fixture();
     // Vertex 3 duplicates vertex 1; vertex 4 is unused. After welding,
     // triangle (0, 1, 3) becomes (0, 1, 1).
     Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 9, 9, 9});
@@ -278,7 +273,7 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
 }
 
 TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {
-    auto [top, root] = Fixture();
+    auto [root, top] = Fixture();
     const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
     auto lights = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "lights");
     lights->setLights({FakeOmniLight{}});
@@ -307,7 +302,7 @@ TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {
 TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
     auto p = pool(2);
     for (int attempt = 0; attempt < 20; ++attempt) {
-        auto [top, root] = Fixture();
+        auto [root, top] = Fixture();
         const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
         Vertices uneven = v;
         uneven.setAttribute(NORMAL0, 3, {0, 0, 1});
@@ -340,7 +335,7 @@ TEST(VertexPass, LargeMeshWeldsIntoTheFirstRowOfEachGroup) {
         expected.push_back(number.emplace(group[k], std::uint32_t(number.size())).first->second);
         all[k] = std::uint32_t(k);
     }
-    auto [top, root] = Fixture();
+    auto [root, top] = Fixture();
     const Vertices v = points(xyz);
     auto node = meshNode("large", top, materialFor(v), v, indexList(all, 1));
     root->addRenderNode(node);

@@ -21,11 +21,10 @@ std::string floatsHex(const std::vector<float>& floats) {
 const std::string kIdentity = "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f" + std::string(64, '0') + "000000000000f03f";
 const std::string kEmptyBox = "000000e0ffffef47000000e0ffffef47000000e0ffffef47000000e0ffffefc7000000e0ffffefc7000000e0ffffefc7";
 
-template <class T>
-Ptr<T> under(const Ptr<Node>& parent, const char* cls, const char* name) {
-    auto node = make<T>(cls, name);
-    node->setParent(0, parent);
-    return node;
+void fillChannels(ArgAnimationNode& anim, bool position, bool rotation, bool scale) {
+    if (position) anim.setPositionAnimations({{4, {{0.5, {1, 2, 3}}}}});
+    if (rotation) anim.setRotationAnimations({{5, {{0.25, {0, 0, 1, 0}}}}});
+    if (scale) anim.setScaleAnimations({{6, {{0.0, {0, 1, 0, 0}}}, {{1.0, {2, 2, 2}}, {2.0, {3, 3, 3}}}}});
 }
 
 std::string tailHex(const std::vector<uint8_t>& bytes, size_t n) {
@@ -83,11 +82,8 @@ using WidthCase = std::pair<uint32_t, const char*>;
 class Writer10IndexWidth : public testing::TestWithParam<WidthCase> {};
 
 TEST_P(Writer10IndexWidth, LargestIndexPicksTheWidthOfTheWholeList) {
-    Indices indices;
-    indices.indices = {1, GetParam().first};
-    MemBinaryFileW sink;
-    PrimitiveWriter10(sink).writeIndices(indices);
-    EXPECT_EQ(hex(sink.getData()), GetParam().second);
+    const Indices indices = indexList({1, GetParam().first});
+    EXPECT_EQ(primitiveRecord([&](PrimitiveWriter10& w) { w.writeIndices(indices); }), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writer10Widths, Writer10IndexWidth,
@@ -116,16 +112,6 @@ INSTANTIATE_TEST_SUITE_P(Writer10Boxes, Writer10SkinBox,
                          testing::Values(BoundingBox::empty(), BoundingBox::fromValues(-1, -2, -3, 1, 2, 3),
                                          BoundingBox::fromValues(0, 0, 0, 0, 0, 0),
                                          BoundingBox::fromValues(1, 0, 0, -1, 5, 5)));
-
-namespace {
-
-void fillChannels(ArgAnimationNode& anim, bool position, bool rotation, bool scale) {
-    if (position) anim.setPositionAnimations({{4, {{0.5, {1, 2, 3}}}}});
-    if (rotation) anim.setRotationAnimations({{5, {{0.25, {0, 0, 1, 0}}}}});
-    if (scale) anim.setScaleAnimations({{6, {{0.0, {0, 1, 0, 0}}}, {{1.0, {2, 2, 2}}, {2.0, {3, 3, 3}}}}});
-}
-
-}  // namespace
 
 TEST(Writer10Layout, AnimationNodeIsSavedUnderTheTypeOfItsChannels) {
     const std::vector<std::pair<std::array<bool, 3>, std::string>> cases{
@@ -185,9 +171,7 @@ TEST(Writer10Layout, BaseNodeSectionsComeInFixedOrderWithTheirRecords) {
     for (const Ptr<BaseShellNode>& shell : std::vector<Ptr<BaseShellNode>>{segments, hull, skinHull})
         root->addShellNode(shell);
     auto hook = under<Connector>(arm, "model::Connector", "hook");
-    auto type = make<StringProperty>("model::Property<const char*>", "type");
-    type->setValue("bolt");
-    hook->addProperty(type);
+    hook->addProperty(property<StringProperty>("type", "bolt"));
     root->addConnector(hook);
 
     // Only the string table holds the section tags, in the order they are written.

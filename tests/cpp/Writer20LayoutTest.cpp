@@ -15,6 +15,7 @@ using namespace model;
 using modeltest::hex;
 using modeltest::make;
 using modeltest::messageOf;
+using modeltest::property;
 
 namespace {
 
@@ -40,15 +41,6 @@ Ptr<RootNode> rootWith(const Ptr<Node>& top, const std::vector<std::pair<const c
         root->addConnector(c);
     }
     return root;
-}
-
-template <class P, class V>
-Ptr<P> property(const char* cls, const std::string& name, const V& value) {
-    auto p = make<P>(cls);
-    p->setName(name);
-    if constexpr (requires { p->setArgument(value); }) p->setArgument(value);
-    else p->setValue(value);
-    return p;
 }
 
 // The identity with one element changed, or 0.25, 0.75, 1.25 and so on.
@@ -121,13 +113,10 @@ const Case kCases[] = {
          auto bone = node<Bone>("model::Bone", "bone");
          bone->setBoneMatrix(matrix(12, 7.0));
          for (const PropertyPtr& p : std::vector<PropertyPtr>{
-                  property<FloatProperty>("model::Property<float>", "f1", 0.5f),
-                  property<Vec2fProperty>("model::Property<osg::Vec2f>", "f2", osg::Vec2f{1, 2}),
-                  property<Vec3fProperty>("model::Property<osg::Vec3f>", "f3", osg::Vec3f{1, 2, 3}),
-                  property<Vec4fProperty>("model::Property<osg::Vec4f>", "f4", osg::Vec4f{1, 2, 3, 4}),
-                  property<UIntProperty>("model::Property<unsigned int>", "i1", 0xDEADBEEF),
-                  property<ArgumentProperty>("model::ArgumentProperty", "arg", 12u),
-                  property<StringProperty>("model::Property<const char*>", "text", "bone")})  // shares the name
+                  property<FloatProperty>("f1", 0.5f), property<Vec2fProperty>("f2", osg::Vec2f{1, 2}),
+                  property<Vec3fProperty>("f3", osg::Vec3f{1, 2, 3}), property<Vec4fProperty>("f4", osg::Vec4f{1, 2, 3, 4}),
+                  property<UIntProperty>("i1", 0xDEADBEEF), property<ArgumentProperty>("arg", 12u),
+                  property<StringProperty>("text", "bone")})  // shares the name
              bone->addProperty(p);
          auto top = node<TransformNode>("model::TransformNode", "xf", {bone});
          top->setMatrix(matrix(-1, 0));
@@ -185,17 +174,17 @@ const Case kCases[] = {
      [] {
          auto v = node<ArgVisibilityNode>("model::ArgVisibilityNode", "vis");
          v->setEntries({{7, {{0.0, 0.5}, {0.75, 1.0}}}, {9, {}}});
-         v->addProperty(property<FloatProperty>("model::Property<float>", "ignored", 1.0f));
-         auto a1 = property<AnimatedFloatProperty>("model::AnimatedProperty<float>", "a1", 2u);
+         v->addProperty(property<FloatProperty>("ignored", 1.0f));
+         auto a1 = property<AnimatedFloatProperty>("a1", 2u);
          a1->addKey(0.5, 0.25f);
-         auto a2 = property<AnimatedVec2fProperty>("model::AnimatedProperty<osg::Vec2f>", "a2", 3u);
+         auto a2 = property<AnimatedVec2fProperty>("a2", 3u);
          a2->addKey(1.0, {1, 2});
-         auto a4 = property<AnimatedVec4fProperty>("model::AnimatedProperty<osg::Vec4f>", "a4", 5u);
+         auto a4 = property<AnimatedVec4fProperty>("a4", 5u);
          a4->addKey(0.0, {1, 2, 3, 4});
          a4->addKey(1.0, {5, 6, 7, 8});
          auto top = plain("top", {v});
          for (const PropertyPtr& p : std::vector<PropertyPtr>{
-                  a1, a2, property<AnimatedVec3fProperty>("model::AnimatedProperty<osg::Vec3f>", "a3", 4u), a4})
+                  a1, a2, property<AnimatedVec3fProperty>("a3", 4u), a4})
              top->addProperty(p);
          return rootWith(top);
      },
@@ -214,7 +203,7 @@ const Case kCases[] = {
          auto top = plain("top", {vis("outer", {vis("inner", {plain("mid", {deep})})}), side});
          auto root = rootWith(top, {{"c1", deep}, {"c2", side}, {"c3", deep}});
          const auto& c2 = root->getConnectors()[1];
-         c2->addProperty(property<StringProperty>("model::Property<const char*>", "type", "seat"));
+         c2->addProperty(property<StringProperty>("type", "seat"));
          return root;
      },
      kTav2 + "00000000" + kNoBoxes + "42554646 31000000 64656570 00736964 6500746f 70006d69 64006f75 74657200"
