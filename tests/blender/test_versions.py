@@ -1,6 +1,6 @@
 """What differs between Blender versions, held to what Blender itself shows:
 corner normals (smooth, sharp by angle, custom), one action animating two
-objects (slots from 4.4 on), and the package: the manifest against bl_info,
+objects or lights (slots from 4.4 on), and the package: the manifest against bl_info,
 and one module per interpreter."""
 
 import glob
@@ -59,25 +59,39 @@ def test_corner_normals_are_the_ones_blender_shades():
                 assert np.allclose(n, expected(p), atol=1e-3), (k, p, n)
 
 
-def test_each_object_of_a_shared_action_follows_its_own_keys():
-    # From 4.4 on one action holds a slot per object; before, the objects
-    # share its curves. Either way the file must move each as Blender does.
+def test_each_object_or_light_of_a_shared_action_follows_its_own_keys():
+    # From 4.4 on one action holds a slot per user; before, the users share
+    # its curves. Either way the file must move and light each as Blender does.
     empty_scene()
     first, second = mesh_object("First"), mesh_object("Second", location=(3, 0, 0))
-    for frame, z in ((1, 0.0), (21, 2.0)):
-        first.location.z = z
-        first.keyframe_insert("location", frame=frame)
-    second.animation_data_create().action = first.animation_data.action
-    for frame, x in ((1, 3.0), (21, -1.0)):
-        second.location.x = x
-        second.keyframe_insert("location", frame=frame)
+    lamps = [bpy.data.objects.new(name, bpy.data.lights.new(name, "POINT")) for name in ("LampA", "LampB")]
+    # (owner, keyed setting, its component or None, values at frames 1 and 21, owner whose action it shares)
+    for owner, path, index, values, shares in ((first, "location", 2, (0.0, 2.0), None),
+                                               (second, "location", 0, (3.0, -1.0), first),
+                                               (lamps[0].data, "energy", None, (10.0, 50.0), None),
+                                               (lamps[1].data, "energy", None, (40.0, 0.0), lamps[0].data)):
+        if shares:
+            owner.animation_data_create().action = shares.animation_data.action
+        for frame, value in zip((1, 21), values):
+            if index is None:
+                setattr(owner, path, value)
+            else:
+                getattr(owner, path)[index] = value
+            owner.keyframe_insert(path, frame=frame)
+    for lamp in lamps:
+        bpy.context.scene.collection.objects.link(lamp)
     data, _ = export_and_read("shared_action.tav")
+    intensity = {n["name"]: np.array(n["light_properties"][1]["keys"]) for n in data["sections"]["LIGHT_NODES"]}
     for frame in (1, 6, 21):
         bpy.context.scene.frame_set(frame)
         t = (frame - 1) / 20
         for obj in (first, second):
             assert np.allclose(world(data["nodes"], node(data, obj.name)["index"], t), blender_world(obj),
                                atol=1e-4), (obj.name, frame)
+        for lamp in lamps:
+            keys = intensity[lamp.name]
+            assert np.isclose(np.interp(t, keys[:, 0], keys[:, 1]), lamp.data.energy * 683 / (4 * math.pi),
+                              rtol=1e-4), (lamp.name, frame)
 
 
 FOLDER = os.path.dirname(io_scene_tav.__file__)
