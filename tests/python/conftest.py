@@ -5,7 +5,10 @@
 
 import functools
 import os
+import shutil
 import stat
+import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -44,3 +47,17 @@ def saved_files_validate_clean():
     problems, _found[:] = list(_found), []
     if problems:
         pytest.fail("saved file with problems:\n" + "\n".join(problems), pytrace=False)
+
+
+@pytest.fixture(scope="session")
+def shim(tmp_path_factory):
+    # faultshim.c built for LD_PRELOAD (see preload_with in support.py).
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if not compiler:
+        pytest.skip("no C compiler for the fault shim")
+    library = tmp_path_factory.mktemp("shim") / "faultshim.so"
+    # The compiler runs without the sanitizer runtime a `make sanitize` run preloads.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    source = Path(__file__).parent / "faultshim.c"
+    subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", str(library), str(source), "-ldl"], check=True, env=env)
+    return library

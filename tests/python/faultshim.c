@@ -15,6 +15,8 @@
 //                     close        close closes the descriptor, then reports EIO
 //                     rename       rename/renameat/renameat2 fail (EACCES)
 //                     kill         the first write kills the process (SIGKILL)
+//                     slow         each write waits 10 ms, then stores at most
+//                                  64 KiB, so that two writers' bytes interleave
 //                     none         nothing fails (the shim only watches)
 //   FAULTSHIM_NO_TMPFILE  when set, opens with O_TMPFILE fail (EOPNOTSUPP), as
 //                   on a file system without unnamed files
@@ -140,6 +142,10 @@ ssize_t write(int fd, const void* buffer, size_t size) {
             report("write", NULL);
             errno = ENOSPC;
             return -1;
+        }
+        if (is_op("slow")) {
+            usleep(10000);
+            return real(fd, buffer, size < 65536 ? size : 65536);
         }
         if (is_op("zero_write")) {
             report("zero_write", NULL);

@@ -5,6 +5,7 @@
 import base64
 import functools
 import json
+import os
 import re
 import struct
 
@@ -25,6 +26,12 @@ def pytav_warnings(capfd) -> list:
     """The texts of the warnings the module logged since the last read of capfd."""
     lines = [LOG_LINE.match(line) for line in capfd.readouterr().err.splitlines()]
     return [m.group(2) for m in lines if m and m.group(1) == "WARNING"]
+
+
+def preload_with(shim):
+    # The shim goes after whatever is preloaded already: a sanitizer runtime
+    # must stay first in the list or it refuses to start.
+    return " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(shim)) if p)
 
 
 def u32(*values) -> bytes:

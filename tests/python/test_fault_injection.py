@@ -16,6 +16,8 @@ from pathlib import Path
 
 import pytest
 
+from support import preload_with
+
 HERE = Path(__file__).parent
 PREVIOUS = b"TAV previous file contents\x00\x01\x02" * 3
 
@@ -57,19 +59,6 @@ print(json.dumps(results))
 """
 
 
-@pytest.fixture(scope="module")
-def shim(tmp_path_factory):
-    compiler = shutil.which("cc") or shutil.which("gcc")
-    if not compiler:
-        pytest.skip("no C compiler for the fault shim")
-    library = tmp_path_factory.mktemp("shim") / "faultshim.so"
-    # The compiler runs without the sanitizer runtime a `make sanitize` run preloads.
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", str(library), str(HERE / "faultshim.c"), "-ldl"],
-                   check=True, env=env)
-    return library
-
-
 CASES = [f"{op}:{previous}" for op in FAULTS for previous in ("previous", "fresh")]
 
 
@@ -83,12 +72,6 @@ def make_folders(base, cases):
             (folder / "model.tav").write_bytes(PREVIOUS)
         folders[case] = str(folder)
     return folders
-
-
-def preload_with(shim):
-    # The shim goes after whatever is preloaded already: a sanitizer runtime
-    # must stay first in the list or it refuses to start.
-    return " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(shim)) if p)
 
 
 def run_saves(shim, base, folders, **env_extra):

@@ -15,6 +15,7 @@ from pathlib import Path
 import pytest
 
 import pytav
+from support import preload_with
 
 
 @pytest.fixture(scope="module")
@@ -80,12 +81,12 @@ def test_path_that_cannot_be_opened_is_refused_whole_and_nothing_is_saved(tmp_pa
 ROUNDS = 300
 
 
-def rounds(seconds: float = 15.0):
-    # At least ROUNDS rounds, and more while time is left: on a busy machine
+def rounds(least: int = ROUNDS, seconds: float = 15.0):
+    # At least `least` rounds, and more while time is left: on a busy machine
     # the two sides seldom run at the same moment.
     deadline = time.monotonic() + seconds
     count = 0
-    while count < ROUNDS or time.monotonic() < deadline:
+    while count < least or time.monotonic() < deadline:
         yield count
         count += 1
 SAVER = f"""
@@ -114,11 +115,11 @@ def connector_model(name: str) -> pytav.Model:
     return model
 
 
-def saver(name: str) -> subprocess.Popen:
+def saver(name: str, env: dict | None = None) -> subprocess.Popen:
     # A process that saves a model holding one connector `name` (a letter
     # repeated) to each path it is sent.
     return subprocess.Popen([sys.executable, "-c", SAVER, name[0], str(len(name))], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, text=True, bufsize=1)
+                            stdout=subprocess.PIPE, text=True, bufsize=1, env=env)
 
 
 def image_of(folder: Path, name: str) -> bytes:
@@ -181,20 +182,22 @@ while True:
 """
 
 
-def test_two_saves_into_hard_linked_file_leave_a_mixture(tmp_path, fast_folder):
+def test_two_saves_into_hard_linked_file_leave_a_mixture(tmp_path, fast_folder, shim):
     # Hard-linked files are rewritten in place; two processes doing so at
     # once must leave one whole model, never the head of one and the tail of
-    # the other.
-    # Images of some megabytes, whose writes take long enough to overlap.
+    # the other. The shim makes every write slow and small, so the two
+    # writes overlap whenever nothing keeps them apart; each round starts the
+    # other saver first.
     names = ["a" * 200_000, "b" * 1_000_000]
     images = {image_of(tmp_path / "reference", name) for name in names}
     target = fast_folder / "linked.tav"
     target.write_bytes(b"old")
     os.link(target, fast_folder / "second-name.tav")
-    savers = [saver(name) for name in names]
+    slow = dict(os.environ, LD_PRELOAD=preload_with(shim), FAULTSHIM_OP="slow", FAULTSHIM_PATH=str(target))
+    savers = [saver(name, slow) for name in names]
     try:
-        for _ in rounds():
-            for process in savers:
+        for count in rounds(least=20, seconds=0):
+            for process in savers[count % 2:] + savers[:count % 2]:
                 process.stdin.write(f"{target}\n")
             assert [process.stdout.readline().strip() for process in savers] == ["''", "''"]
             assert target.read_bytes() in images
