@@ -1,5 +1,5 @@
 # Fake light sets as saved: every field of every light as the script gave
-# it, and brightness curves sampled at i/127 over the argument range.
+# it, the set's material and its uniforms, and brightness curves sampled at i/127 over the argument range.
 
 import itertools
 import math
@@ -53,6 +53,39 @@ def test_every_light_field_front_and_back_is_saved_as_the_script_set_it(lights, 
     light_set = (pytav.FakeSpotLights if spot else pytav.FakeOmniLights)("lights")
     light_set.set(list(made))
     assert saved_record(light_set)["lights"] == list(records)
+
+
+# (set class, setters called, material name, its uniforms in file order)
+MATERIALS = [
+    (pytav.FakeOmniLights, {}, "fake_omni_lights2",
+     [("shiftToCamera", 0.0), ("sizeFactors", [20.0, 1000.0, 0.0]), ("luminance", 1.0)]),
+    (pytav.FakeOmniLights, {"setMinSizeInPixels": 8, "setMaxDistance": 500, "setShiftToCamera": 2},
+     "fake_omni_lights2",
+     [("shiftToCamera", 2.0), ("sizeFactors", [8.0, 500.0, 0.0]), ("luminance", 1.0)]),
+    (pytav.AnimatedFakeOmniLight, {"setAnimationArg": 3, "setLightsAnimation": [(0, [(0.0, 1.0)])]},
+     "animated_fake_omni_lights2",
+     [("shiftToCamera", 0.0), ("sizeFactors", [20.0, 1000.0, 0.0]), ("luminance", 1.0), ("arg", 3.0)]),
+    (pytav.FakeSpotLights, {}, "fake_spot_lights2",
+     [("shiftToCamera", 0.0), ("minSizeInPixels", 20.0), ("maxDistance", 1000.0),
+      ("coneSetup", [1.0, float(f32(0.8)), float(f32(0.05))]), ("luminance", 1.0)]),
+    (pytav.AnimatedFakeSpotLight, {"setMinSizeInPixels": 4, "setMaxDistance": 50, "setConeSetup": (2, 0.5, 0.25),
+                                   "setAnimationArg": 6, "setLightsAnimation": [(0, [(0.0, 1.0)])]},
+     "animated_fake_spot_lights2",
+     [("shiftToCamera", 0.0), ("minSizeInPixels", 4.0), ("maxDistance", 50.0), ("coneSetup", [2.0, 0.5, 0.25]),
+      ("luminance", 1.0), ("arg", 6.0)]),
+]
+
+
+@pytest.mark.parametrize("cls, calls, name, uniforms", MATERIALS)
+def test_light_set_material_loses_a_uniform_its_default_or_its_place(cls, calls, name, uniforms):
+    light_set = cls("lights")
+    light_set.set([(pytav.FakeSpotLight if issubclass(cls, pytav.FakeSpotLights) else pytav.FakeOmniLight)()])
+    for setter, value in calls.items():
+        getattr(light_set, setter)(value)
+    with tempfile.TemporaryDirectory() as folder:
+        material = saved_single(Path(folder), light_set)[1]
+    assert material["material_name"] == name
+    assert [(u["name"], u["value"]) for u in material["uniforms"]] == uniforms
 
 
 # --- the brightness curves --------------------------------------------------------
