@@ -1,5 +1,6 @@
 # Fake light sets as saved: every field of every light as the script gave
-# it, the set's material and its uniforms, and brightness curves sampled at i/127 over the argument range.
+# it, the set's material and its uniforms, and brightness curves sampled at
+# i/127 over the argument range.
 
 import itertools
 import math
