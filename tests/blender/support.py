@@ -1,6 +1,7 @@
 """Scene building, export and decoded-file helpers of the Blender tests;
 ``run(globals())`` runs a script's ``test_*`` functions in its Blender."""
 
+import math
 import os
 import struct
 import tempfile
@@ -15,6 +16,8 @@ from io_scene_tav.tavtools.preview import evaluate_tree
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 OUT = tempfile.mkdtemp(prefix="tav_blender_")
+# Candela per watt of light power, the conversion Blender's glTF exporter uses.
+CANDELA = 683 / (4 * math.pi)
 
 
 def empty_scene(frames=(1, 21)):

@@ -12,8 +12,9 @@ import numpy as np  # noqa: E402
 from io_scene_tav import compat  # noqa: E402
 from mathutils import Euler, Matrix  # noqa: E402
 
-from support import (blender_world, empty, empty_scene, export_and_read, mesh_object, node, renders, run,  # noqa: E402
-                     totals, vertex_rows, warnings, world)
+from support import (  # noqa: E402
+    CANDELA, blender_world, empty, empty_scene, export_and_read, mesh_object, node, renders, run, totals, vertex_rows,
+    warnings, world)
 
 FRAMES = (1, 21)
 
@@ -170,7 +171,7 @@ def test_lights_take_colour_power_distance_and_cone():
     assert sorted(lights) == ["Beacon", "Search"]
     values = {name: [p["value"] for p in light["light_properties"]] for name, light in lights.items()}
     color, brightness, _, _, distance, _, _ = values["Beacon"]
-    assert np.allclose(color, (1, 0.2, 0.1)) and math.isclose(brightness, 100 * 683 / (4 * math.pi), rel_tol=1e-6)
+    assert np.allclose(color, (1, 0.2, 0.1)) and math.isclose(brightness, 100 * CANDELA, rel_tol=1e-6)
     assert distance == 12.0
     _, brightness, phi, theta, distance, _, _ = values["Search"]
     assert math.isclose(phi, 30, rel_tol=1e-5) and math.isclose(theta, 22.5, rel_tol=1e-5)

@@ -11,11 +11,10 @@ import bpy  # noqa: E402
 import numpy as np  # noqa: E402
 from io_scene_tav import compat  # noqa: E402
 
-from support import (empty, empty_scene, export_and_read, mesh_object, renders, run, vertex_rows, warnings,  # noqa: E402
-                     world)
+from support import (  # noqa: E402
+    CANDELA, empty, empty_scene, export_and_read, mesh_object, renders, run, vertex_rows, warnings, world)
 
 FRAMES = (1, 21)
-CANDELA = 683 / (4 * math.pi)
 DECK_MAPS = {"deck_base_tiled": 0, "deck_normal_tiled": 1, "deck_aorms_tiled": 2, "deck_base": 3, "deck_aorms": 4,
              "deck_rain_mask": 5}
 DIGITS = {"Digit_a": (2, 0.1, -1, 0.0), "Digit_b": (5, 0.01, 6, 0.5), "Digit_c": (7, 1.0, -1, 0.0)}

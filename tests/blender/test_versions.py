@@ -15,7 +15,8 @@ import numpy as np  # noqa: E402
 
 import io_scene_tav  # noqa: E402
 from io_scene_tav import compat  # noqa: E402
-from support import blender_world, empty_scene, export_and_read, mesh_object, node, renders, run, vertex_rows, world  # noqa: E402
+from support import (  # noqa: E402
+    CANDELA, blender_world, empty_scene, export_and_read, mesh_object, node, renders, run, vertex_rows, world)
 
 
 def bare_cube(name, shade):
@@ -90,7 +91,7 @@ def test_each_object_or_light_of_a_shared_action_follows_its_own_keys():
                                atol=1e-4), (obj.name, frame)
         for lamp in lamps:
             keys = intensity[lamp.name]
-            assert np.isclose(np.interp(t, keys[:, 0], keys[:, 1]), lamp.data.energy * 683 / (4 * math.pi),
+            assert np.isclose(np.interp(t, keys[:, 0], keys[:, 1]), lamp.data.energy * CANDELA,
                               rtol=1e-4), (lamp.name, frame)
 
 
