@@ -153,9 +153,8 @@ def _flat32(values: Array) -> Any:
 def _special_mesh(b: _b._Builder, node: Node, s: SpecialMesh, control: Any) -> None:
     pt = b.pt
     mesh = s.mesh
+    _b._check_finite(mesh)
     positions = np.asarray(mesh.positions, dtype=np.float64)
-    if not (np.all(np.isfinite(positions)) and np.all(np.isfinite(mesh.normals))):
-        raise _b.BuildError(f"{mesh.where}: positions or normals hold a value that is not finite")
     triangles: NDArray[np.uint32] = np.asarray(mesh.indices, dtype=np.uint32).reshape(-1, 3)
     if np.linalg.det(b.world[id(node)][:3, :3]) < 0:
         # A mirroring matrix turns the triangles over.

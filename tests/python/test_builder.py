@@ -11,7 +11,7 @@ import tavtools
 from support import rows
 from tavtools import builder
 from tavtools.preview import evaluate_tree
-from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, Texture, Track
+from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, SpecialMesh, Texture, Track
 
 # A unit cube of 12 triangles wound counter-clockwise seen from outside, with outward corner normals.
 _FACES = [((0, 0, -1), [0, 2, 3, 1]), ((0, 0, 1), [4, 5, 7, 6]), ((0, -1, 0), [0, 1, 5, 4]),
@@ -139,12 +139,14 @@ def test_material_feature_the_file_cannot_hold_is_one_loss_line(tmp_path, label)
     assert losses == [line]
 
 
-@pytest.mark.parametrize("field", ["positions", "normals"])
-def test_nonfinite_mesh_value_stops_the_build_naming_the_mesh(tmp_path, field):
-    mesh = cube()
-    getattr(mesh, field)[5, 1] = math.inf
+@pytest.mark.parametrize("deck", [False, True], ids=["mesh", "deck"])
+@pytest.mark.parametrize("field", ["positions", "normals", "UV set 0"])
+def test_nonfinite_mesh_value_stops_the_build_naming_the_mesh(tmp_path, field, deck):
+    mesh = cube(uv_sets={0: np.zeros((len(CUBE_POSITIONS), 2))})
+    (mesh.uv_sets[0] if field == "UV set 0" else getattr(mesh, field))[5, 1] = math.inf
+    node = Node("box", "box", special=SpecialMesh("deck", mesh)) if deck else Node("box", "box", meshes=[mesh])
     with pytest.raises(builder.BuildError, match=f"^cube: {field} hold a value that is not finite$"):
-        builder.build(Scene([Node("box", "box", meshes=[mesh])]), str(tmp_path / "out.tav"))
+        builder.build(Scene([node]), str(tmp_path / "out.tav"))
 
 
 def test_memory_texture_never_replaces_a_file_this_run_did_not_write(tmp_path):
