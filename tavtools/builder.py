@@ -167,6 +167,17 @@ def transform_normals(matrix: Array, normals: Array) -> Array:
     return result
 
 
+def facing_triangles(indices: NDArray[Any], placed: Array) -> NDArray[Any]:
+    """The triangles of ``indices`` as (N, 3) corners of the same type, each
+    turned over when ``placed`` (the mesh's model-space matrix) mirrors: a
+    negative determinant would otherwise show their backs along the normals
+    the source gave."""
+    triangles: NDArray[Any] = np.asarray(indices).reshape(-1, 3)
+    if np.linalg.det(placed[:3, :3]) < 0:
+        triangles = triangles[:, ::-1]
+    return np.ascontiguousarray(triangles)
+
+
 def safe_file_name(name: str) -> str:
     """name as one file name: its last path part, without characters file
     systems refuse or leading dots."""
@@ -399,11 +410,7 @@ class _Builder:
         else:
             control = self.wrappers[id(node)] if control is None else control
             placed = self.world[id(node)]
-        triangles: NDArray[np.uint32] = np.asarray(mesh.indices, dtype=np.uint32).reshape(-1, 3)
-        if np.linalg.det(placed[:3, :3]) < 0:
-            # A mirroring matrix turns the triangles over; rewinding them
-            # keeps their front along the normals.
-            triangles = triangles[:, ::-1]
+        triangles = facing_triangles(mesh.indices, placed)
         render = pt.PBRNode(self._unique_render_name(mesh.name), mesh.material.name)
         used = self._material(render, mesh, positions, normals)
         for number in sorted(mesh.uv_sets):
@@ -709,9 +716,7 @@ class _Builder:
             positions, indices = node.shell
             if not np.all(np.isfinite(positions)):
                 raise BuildError(f"{node.where}: the shell holds a value that is not finite")
-            triangles: NDArray[np.int64] = np.asarray(indices, dtype=np.int64).reshape(-1, 3)
-            if np.linalg.det(self.world[id(node)][:3, :3]) < 0:
-                triangles = triangles[:, ::-1]
+            triangles = facing_triangles(indices, self.world[id(node)])
             shell = pt.ShellNode(node.name)
             shell.setPositions(np.asarray(positions, dtype=np.float64).reshape(-1).tolist())
             shell.setIndices(triangles.reshape(-1).tolist())

@@ -25,7 +25,6 @@ import math
 from typing import Any
 
 import numpy as np
-from numpy.typing import NDArray
 
 from . import builder as _b
 from .scene import Array, FakeLights, Light, Node, SpecialMesh, Track
@@ -155,11 +154,7 @@ def _special_mesh(b: _b._Builder, node: Node, s: SpecialMesh, control: Any) -> N
     mesh = s.mesh
     _b._check_finite(mesh)
     positions = np.asarray(mesh.positions, dtype=np.float64)
-    triangles: NDArray[np.uint32] = np.asarray(mesh.indices, dtype=np.uint32).reshape(-1, 3)
-    if np.linalg.det(b.world[id(node)][:3, :3]) < 0:
-        # A mirroring matrix turns the triangles over.
-        triangles = np.ascontiguousarray(triangles[:, ::-1])
-    indices = np.ascontiguousarray(triangles.reshape(-1), dtype=np.uint32)
+    indices = _b.facing_triangles(mesh.indices, b.world[id(node)]).reshape(-1).astype(np.uint32)
     name = b._unique_render_name(mesh.name)
     uv = mesh.uv_sets.get(0, np.zeros((len(positions), 2)))
     if s.kind == "color":

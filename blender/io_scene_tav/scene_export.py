@@ -318,7 +318,7 @@ class SceneExporter:
             return
         record.lod_distances = distances
 
-    def _mesh_data(self, o: Any, keep_groups: bool = False) -> tuple[Any, Any]:
+    def mesh_data(self, o: Any, keep_groups: bool = False) -> tuple[Any, Any]:
         """The mesh to export of object ``o`` (free it with to_mesh_clear on
         the returned owner): (owner, mesh)."""
         owner = o.evaluated_get(self.depsgraph) if self.apply_modifiers or o.type != "MESH" else o
@@ -335,7 +335,7 @@ class SceneExporter:
                 self.note(o.name, f"its armature {armature.name} is not exported; exported unskinned")
         if o.type == "MESH" and o.data.shape_keys is not None and len(o.data.shape_keys.key_blocks) > 1:
             self.note(o.name, "shape keys are not exported (their current mix is)")
-        owner, mesh = self._mesh_data(o, keep_groups=skeleton is not None)
+        owner, mesh = self.mesh_data(o, keep_groups=skeleton is not None)
         try:
             data = mesh_export.MeshArrays(mesh)
             if data.triangle_count == 0:
@@ -370,7 +370,7 @@ class SceneExporter:
             record.meshes.append(made)
 
     def _shell(self, o: Any, record: Node) -> None:
-        owner, mesh = self._mesh_data(o)
+        owner, mesh = self.mesh_data(o)
         try:
             positions, indices = mesh_export.MeshArrays(mesh).triangle_positions()
         finally:
@@ -381,7 +381,7 @@ class SceneExporter:
         record.shell = (positions.reshape(-1, 3).astype(np.float64), indices)
 
     def _segments(self, o: Any, record: Node) -> None:
-        owner, mesh = self._mesh_data(o)
+        owner, mesh = self.mesh_data(o)
         try:
             segments = mesh_export.edge_segments(mesh)
         finally:

@@ -89,7 +89,7 @@ def _image(exporter: SceneExporter, image: Any) -> Image | None:
 
 
 def _fake_lights(exporter: SceneExporter, o: Any, record: Node, kind: str) -> bool:
-    owner, mesh = exporter._mesh_data(o)
+    owner, mesh = exporter.mesh_data(o)
     try:
         co = np.empty(len(mesh.vertices) * 3, dtype=np.float32)
         mesh.vertices.foreach_get("co", co)
@@ -129,7 +129,7 @@ def read_mesh(exporter: SceneExporter, o: Any, matrix: Any = None, layers: tuple
     moved by ``matrix`` (4x4, column vectors) when given.  ``layers`` names
     the UV maps of sets 0, 1, ... ("" the render map); else set 0 is the
     render map and the others are numbered as textures name them."""
-    owner, data_mesh = exporter._mesh_data(o)
+    owner, data_mesh = exporter.mesh_data(o)
     try:
         data = mesh_export.MeshArrays(data_mesh)
     finally:

@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 
 import tavtools
 from support import rows
-from tavtools import builder
+from tavtools import builder, special_nodes
 from tavtools.preview import evaluate_tree
 from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, SpecialMesh, Texture, Track
 
@@ -64,6 +64,28 @@ def test_mirrored_node_turns_its_triangles_inside_out(tmp_path_factory, parent_s
     losses, data = built(tmp_path_factory.mktemp("m"), Node("top", "top", scale=parent_scale, children=[child]))
     assert losses == []
     assert along_normals(data) == 12
+
+
+def _cube_as(kind):
+    picture = Image("i", "i.png", data=b"i")
+    mesh = cube(uv_sets={0: np.zeros((len(CUBE_POSITIONS), 2))})
+    if kind == "shell":
+        return {"shell": (CUBE_POSITIONS, CUBE_INDICES)}
+    return {"special": SpecialMesh(kind, mesh, texture=picture, maps=dict.fromkeys(special_nodes.DECK_REQUIRED, picture))}
+
+
+@pytest.mark.parametrize("kind", ["shell", "color", "mirror", "deck"])
+@pytest.mark.parametrize("scale", [(1.0, 1.0, 1.0), (-1.0, 1.0, 1.0), (-1.0, -1.0, -1.0)])
+def test_mirrored_cube_of_every_kind_keeps_its_triangles_facing_out(tmp_path, kind, scale):
+    losses, data = built(tmp_path, Node("box", "box", scale=scale, **_cube_as(kind)))
+    assert losses == []
+    world, _ = evaluate_tree(data["nodes"])
+    records = data["sections"]["SHELL_NODES" if kind == "shell" else "RENDER_NODES"]
+    (record,) = records
+    w = world[record["parent"] if kind == "shell" else record["parents"][0]["node"]]
+    corners = (np.asarray(rows(record))[:, :3] @ w[:3, :3] + w[3, :3])[np.asarray(record["indices"]).reshape(-1, 3)]
+    facing = np.cross(corners[:, 1] - corners[:, 0], corners[:, 2] - corners[:, 0])
+    assert np.all(np.einsum("ij,ij->i", facing, corners.mean(axis=1)) > 0)
 
 
 def test_pop_in_base_matrix_comes_from_the_parent_inverse_not_the_pose(tmp_path):
