@@ -22,7 +22,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from . import compat, mesh_export, settings
+from . import action_export, compat, mesh_export, settings
 from .material_export import describe_image
 from .tavtools import builder
 from .tavtools.scene import Clip, Digit, FakeLights, Image, Mesh, Node, SpecialMesh, Track
@@ -110,13 +110,17 @@ def _fake_lights(exporter: SceneExporter, o: Any, record: Node, kind: str) -> bo
     if kind == "omni" and s.back_side:
         exporter.note(o.name, "Back Side is for fake spot lights; omni lights have no back side")
     keyed = {c.data_path: c for c in compat.action_curves(o) if c.data_path in ANIMATED_SETTINGS and not c.mute}
-    argument = settings.animation_argument(o, o.animation_data.action) if keyed else settings.object_argument(o)
+    action = o.animation_data.action if keyed else None
+    argument = settings.animation_argument(o, action) if keyed else settings.object_argument(o)
+    # The keys play over the action's argument range, as an object's own keys do.
+    span = action_export.action_span(action, exporter.note)
     if LUMINANCE in keyed:
         made.luminance_track = sampled_track(exporter, o.name, "luminance", argument, {0: keyed[LUMINANCE]},
-                                             [s.luminance])
+                                             [s.luminance], span=span)
     if s.animated:
         brightness = {0: keyed[BRIGHTNESS]} if BRIGHTNESS in keyed else {}
-        made.brightness = sampled_track(exporter, o.name, "brightness", argument, brightness, [s.brightness])
+        made.brightness = sampled_track(exporter, o.name, "brightness", argument, brightness, [s.brightness],
+                                        span=span)
     elif BRIGHTNESS in keyed:
         exporter.note(o.name, "Brightness is keyframed but Animated Brightness is off; the keys are not exported")
     record.fake_lights = made

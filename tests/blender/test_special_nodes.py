@@ -59,6 +59,8 @@ def build_scene():
                       fake_uv_min=(0.25, 0.25), fake_uv_max=(0.75, 1.0), fake_animated=True, fake_min_pixels=8.0)
     beacons["tav_argument"] = 9
     keyed(beacons, "tav_settings.fake_brightness", ((1, 0.0), (11, 1.0), (21, 0.25)))
+    keyed(beacons, "tav_settings.fake_luminance", ((1, 2.0), (21, 4.0)))
+    beacons.animation_data.action["tav_argument_range"] = (1.0, 0.0)
     special("NavLights", "FAKE_SPOT", points.copy(), fake_texture=image("nav"), fake_direction=(1, 0, 0),
             fake_back_side=True, fake_back_uv_min=(0.0, 0.5), fake_back_uv_max=(0.5, 1.0), fake_cone=(1, 0.5, 0.1))
     special("Mirror", "MIRROR", location=(0, 5, 0), mirror_texture=image("mirror"))
@@ -132,10 +134,14 @@ def test_light_sprites_sit_on_the_vertices_with_their_settings():
     assert all(light["back_side"] == 1 and np.allclose(light["back_uv"], [(0, 0.5), (0.5, 0)])
                for light in nav["lights"])
     assert np.allclose(uniforms(nav)["coneSetup"], (1, 0.5, 0.1))
-    # Every sprite's 128 brightness samples over [0, 1] are the keyed curve's.
+    # Every sprite's 128 brightness samples over [0, 1] are the keyed curve's,
+    # played backwards as the action's argument range asks.
     (fcurve,) = [c for c in compat.action_curves(OBJ["Beacons"]) if c.data_path.endswith("fake_brightness")]
-    expected = [fcurve.evaluate(FRAMES[0] + (FRAMES[1] - FRAMES[0]) * i / 127) for i in range(128)]
+    expected = [fcurve.evaluate(FRAMES[1] - (FRAMES[1] - FRAMES[0]) * i / 127) for i in range(128)]
     assert beacons["argument"] == 9 and np.allclose(np.reshape(beacons["animation"], (3, 128)), expected, atol=2e-3)
+    (luminance,) = material(beacons)["animated_uniforms"]
+    assert (luminance["name"], luminance["argument"]) == ("luminance", 9)
+    assert np.allclose(luminance["keys"], [(0.0, 4.0), (1.0, 2.0)])
 
 
 def test_mirror_colour_and_deck_carry_geometry_textures_and_settings():
