@@ -15,7 +15,7 @@ play: the second is reported and left out. An argument range that cannot be
 used is reported and the action plays on (0, 1).
 """
 
-from collections.abc import Callable
+from collections.abc import Callable, Collection
 from dataclasses import dataclass
 from typing import Any
 
@@ -64,6 +64,16 @@ def action_span(action: Any, lose: Callable[[str, str], None]) -> tuple[float, f
             where, _, text = str(error).partition(": ")
             lose(where, f"{text}; played on {settings.DEFAULT_RANGE}")
     return float(span[0]), float(span[1])
+
+
+def strips_left_out(owner: Any, paths: Collection[str] | None = None) -> list[str]:
+    """The names of the actions of ``owner``'s unmuted NLA strips, its active
+    action aside, that key any of ``paths`` (anything when None): a reader of
+    the active action alone leaves them out, and says so."""
+    data = getattr(owner, "animation_data", None)
+    active = data.action if data is not None else None
+    return sorted({action.name for action, slot in _candidates(owner) if action != active and
+                   any(paths is None or c.data_path in paths for c in compat.action_fcurves(action, slot))})
 
 
 def played_actions(owner: Any, lose: Callable[[str, str], None]) -> list[PlayedAction]:

@@ -86,6 +86,15 @@ def build_scene():
                                                                  ((1, 0.3), (21, 0.8)), "LINEAR", 4)
     spot.data.spot_size = math.radians(60)
     spot.data.animation_data.action["tav_argument_range"] = [-1.0, 1.0]
+    # Keys that play only from NLA strips: a lamp's power and a light set's brightness.
+    drift = special("Drift", "FAKE_OMNI", points.copy(), fake_texture=image("sprite"), fake_animated=True)
+    keyed(drift, "tav_settings.fake_brightness", ((1, 0.0), (21, 1.0)))
+    for owner, name in ((lamp("Pushed", "POINT", "energy", ((1, 10.0), (11, 0.0)), "LINEAR", 5)[0].data, "PushedBlink"),
+                        (drift, "DriftPulse")):
+        data = owner.animation_data
+        data.action.name = name
+        data.nla_tracks.new().strips.new(name, FRAMES[0], data.action)
+        data.action = None
     special("Stray", "NUMBER_DIGIT", location=(0, -5, 0))
     special("Unmirrored", "MIRROR", location=(0, -9, 0))
     special("Flat", "DECK", location=(0, -12, 0))
@@ -196,7 +205,9 @@ def test_blinking_lamp_or_blended_spot_off_blenders_values_or_argument():
 def test_unusable_roles_and_missing_maps_are_reported_not_fatal():
     texts = warnings(REPORTS)
     for name, what in (("Stray", "needs a Number Display"), ("Unmirrored", "Texture aren't set."),
-                       ("Flat", "baseTiledMap isn't set."), ("EmptyMirror", "needs a mesh")):
+                       ("Flat", "baseTiledMap isn't set."), ("EmptyMirror", "needs a mesh"),
+                       ("Pushed", "keys in NLA strips (PushedBlink) are not exported"),
+                       ("Drift", "keys in NLA strips (DriftPulse) are not exported")):
         assert any(t.startswith(name + ":") and what in t for t in texts), (name, texts)
     assert "Stray" in RECORDS and "Unmirrored" not in RECORDS
 
