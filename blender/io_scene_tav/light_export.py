@@ -46,7 +46,7 @@ def animate_light(exporter: SceneExporter, obj: Any, made: Light) -> None:
     left_out = action_export.strips_left_out(light)
     if left_out:
         exporter.note(obj.name, f"the light's keys in NLA strips ({', '.join(left_out)}) are not exported; "
-                                "only its active action plays")
+                                "only the active action plays")
     curves: dict[str, dict[int, Any]] = {}
     for curve in compat.action_curves(light):
         if not curve.mute:

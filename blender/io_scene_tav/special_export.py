@@ -113,7 +113,7 @@ def _fake_lights(exporter: SceneExporter, o: Any, record: Node, kind: str) -> bo
     left_out = action_export.strips_left_out(o, ANIMATED_SETTINGS)
     if left_out:
         exporter.note(o.name, f"light-set keys in NLA strips ({', '.join(left_out)}) are not exported; "
-                              "only the active action's are")
+                              "only the active action plays")
     action = o.animation_data.action if keyed else None
     argument = settings.animation_argument(o, action) if keyed else settings.object_argument(o)
     # The keys play over the action's argument range, as an object's own keys do.

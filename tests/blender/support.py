@@ -71,6 +71,16 @@ def empty(name, parent=None, **props):
     return obj
 
 
+def pushed_to_strip(owner, name, start=1):
+    """Renames the active action of ``owner`` (an ID) to ``name`` and moves it
+    onto an NLA track of its own, as Push Down does: only the strip plays it."""
+    data = owner.animation_data
+    data.action.name = name
+    data.nla_tracks.new().strips.new(name, start, data.action)
+    data.action = None
+    return bpy.data.actions[name]
+
+
 STEP = 0.1
 
 

@@ -11,7 +11,8 @@ import bpy  # noqa: E402
 import numpy as np  # noqa: E402
 from io_scene_tav import compat  # noqa: E402
 
-from support import OUT, empty_scene, export_and_read, mesh_object, renders, run, vertex_rows, warnings  # noqa: E402
+from support import (  # noqa: E402
+    OUT, empty_scene, export_and_read, mesh_object, pushed_to_strip, renders, run, vertex_rows, warnings)
 
 FRAMES = (1, 21)
 # Panel map -> (UV map, texture slot, channel-table entry of its coordinates).
@@ -70,6 +71,9 @@ def build_scene():
     for name, shared, argument, action_argument in GLOWING:
         found = bpy.data.materials.get(shared) or glowing(shared, action_argument)
         mesh_object(name, material=found)["tav_argument"] = argument
+    faded = glowing("Faded", None)      # its keys play only from an NLA strip: reported
+    pushed_to_strip(faded.node_tree, "FadedGlow")
+    mesh_object("Faded", material=faded)
 
 
 build_scene()
@@ -112,6 +116,7 @@ def test_what_cannot_be_carried_is_reported_with_the_modules_message():
     assert not [line for line in lines if "FLIR" in line and "Armor" in line or "UV set" in line]
     assert {t["slot"] for t in MATERIALS["Bare"]["textures"]} == {0}
     assert any(line.startswith("material Pulse: animation of nodes[") for line in lines), lines
+    assert "material Faded: keys in NLA strips (FadedGlow) are not exported; only the active action plays" in lines
 
 
 def test_keyed_emission_is_the_emissive_value_at_the_mapped_arguments():

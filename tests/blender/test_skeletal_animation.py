@@ -11,7 +11,7 @@ import bpy  # noqa: E402
 import numpy as np  # noqa: E402
 from mathutils import Euler, Matrix  # noqa: E402
 
-from support import empty, empty_scene, export_and_read, mesh_object, node, run, warnings  # noqa: E402
+from support import empty, empty_scene, export_and_read, mesh_object, node, pushed_to_strip, run, warnings  # noqa: E402
 from io_scene_tav.tavtools.preview import evaluate_tree, scene_triangles  # noqa: E402
 
 FRAMES, SCALE, TOL = (1, 21), 1.5, 1.5e-4   # TOL: 1e-4 of the rig's scale
@@ -26,15 +26,10 @@ def keyed(owner, path, values, track=None, argument=None):
     for frame, value in zip((1, 11, 21), values):
         setattr(owner, path, value)
         owner.keyframe_insert(path, frame=frame)
-    data = owner.id_data.animation_data
-    action = data.action
+    action = owner.id_data.animation_data.action
     if argument is not None:
         action["tav_argument"] = argument
-    if track:
-        action.name = track
-        data.nla_tracks.new().strips.new(track, FRAMES[0], action)
-        data.action = None
-    return action
+    return pushed_to_strip(owner.id_data, track, FRAMES[0]) if track else action
 
 
 def build_scene():

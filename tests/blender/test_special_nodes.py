@@ -12,7 +12,8 @@ import numpy as np  # noqa: E402
 from io_scene_tav import compat  # noqa: E402
 
 from support import (  # noqa: E402
-    CANDELA, empty, empty_scene, export_and_read, mesh_object, renders, run, vertex_rows, warnings, world)
+    CANDELA, empty, empty_scene, export_and_read, mesh_object, pushed_to_strip, renders, run, vertex_rows, warnings,
+    world)
 
 FRAMES = (1, 21)
 DECK_MAPS = {"deck_base_tiled": 0, "deck_normal_tiled": 1, "deck_aorms_tiled": 2, "deck_base": 3, "deck_aorms": 4,
@@ -89,12 +90,8 @@ def build_scene():
     # Keys that play only from NLA strips: a lamp's power and a light set's brightness.
     drift = special("Drift", "FAKE_OMNI", points.copy(), fake_texture=image("sprite"), fake_animated=True)
     keyed(drift, "tav_settings.fake_brightness", ((1, 0.0), (21, 1.0)))
-    for owner, name in ((lamp("Pushed", "POINT", "energy", ((1, 10.0), (11, 0.0)), "LINEAR", 5)[0].data, "PushedBlink"),
-                        (drift, "DriftPulse")):
-        data = owner.animation_data
-        data.action.name = name
-        data.nla_tracks.new().strips.new(name, FRAMES[0], data.action)
-        data.action = None
+    pushed_to_strip(lamp("Pushed", "POINT", "energy", ((1, 10.0), (11, 0.0)), "LINEAR", 5)[0].data, "PushedBlink")
+    pushed_to_strip(drift, "DriftPulse")
     special("Stray", "NUMBER_DIGIT", location=(0, -5, 0))
     special("Unmirrored", "MIRROR", location=(0, -9, 0))
     special("Flat", "DECK", location=(0, -12, 0))
