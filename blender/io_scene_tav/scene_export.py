@@ -30,7 +30,7 @@ What this reader takes:
   list ``tav_lod_distances``); the roles of light sprites, mirror, colour
   and deck nodes and number displays are read by ``special_export``.
 What it sees it cannot describe (cameras, other object types, collection
-instances, shape keys, drivers, delta
+instances, shape keys, drivers, constraints, delta
 transforms of animated objects, unknown roles, shader set-ups) is reported
 naming the object; the builder's losses follow, each a warning. A failed
 export reports an error and returns {'CANCELLED'}.
@@ -251,6 +251,9 @@ class SceneExporter:
             pose_export.animate_bones(skeleton, played, self.frames, self.clip_range, self.note)
 
     def _report_animation_losses(self, o: Any, played: list[action_export.PlayedAction]) -> None:
+        if any(not c.mute and c.influence > 0 for c in o.constraints):
+            self.note(o.name, "its constraints are not exported; its placement at the current frame and its own "
+                              "keys are")
         data = o.animation_data
         if data is None:
             return

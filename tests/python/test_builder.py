@@ -71,7 +71,8 @@ def _cube_as(kind):
     mesh = cube(uv_sets={0: np.zeros((len(CUBE_POSITIONS), 2))})
     if kind == "shell":
         return {"shell": (CUBE_POSITIONS, CUBE_INDICES)}
-    return {"special": SpecialMesh(kind, mesh, texture=picture, maps=dict.fromkeys(special_nodes.DECK_REQUIRED, picture))}
+    maps = dict.fromkeys(special_nodes.DECK_REQUIRED, picture)
+    return {"special": SpecialMesh(kind, mesh, texture=picture, maps=maps)}
 
 
 @pytest.mark.parametrize("kind", ["shell", "color", "mirror", "deck"])
