@@ -30,7 +30,8 @@ What this reader takes:
   list ``tav_lod_distances``); the roles of light sprites, mirror, colour
   and deck nodes and number displays are read by ``special_export``.
 What it sees it cannot describe (cameras, other object types, collection
-instances, shape keys, drivers, constraints, delta
+instances and other instancing, particle systems, shape keys, drivers,
+constraints, delta
 transforms of animated objects, unknown roles, shader set-ups) is reported
 naming the object; the builder's losses follow, each a warning. A failed
 export reports an error and returns {'CANCELLED'}.
@@ -196,6 +197,10 @@ class SceneExporter:
         scene = self.context.scene
         self.clip_range = (scene.frame_start, max(scene.frame_end, scene.frame_start))
         self.frames = list(range(self.clip_range[0], self.clip_range[1] + 1))
+        # Objects that make instances (on vertices or faces, by particles or
+        # geometry nodes): the mesh read from them holds none of those.
+        self.instancers = {i.parent.original.name for i in self.depsgraph.object_instances
+                           if i.is_instance and i.parent is not None}
         for o in objects:
             self._node(o)
         for k, o in enumerate(objects):
@@ -277,6 +282,11 @@ class SceneExporter:
             self.note(o.name, f"role {role!r} is not exported yet; exported as a plain object")
             role = None
         record = self.records[o.name]
+        collection_instance = o.type == "EMPTY" and o.instance_type == "COLLECTION"
+        if o.name in self.instancers and not collection_instance:
+            self.note(o.name, "the instances it makes are not exported (make them real first)")
+        if o.type == "MESH" and len(o.particle_systems) > 0:
+            self.note(o.name, "particle systems are not exported")
         if role in special_export.ROLES:
             if special_export.describe(self, o, record, role):
                 return
@@ -297,7 +307,7 @@ class SceneExporter:
                 self._connector(o, record)
             elif role in ("shell", "segments"):
                 self.note(o.name, f"role {role!r} needs a mesh; exported as a plain object")
-            if o.instance_type == "COLLECTION" and o.instance_collection is not None:
+            if collection_instance and o.instance_collection is not None:
                 self.note(o.name, "collection instances are not exported (make them real first)")
         elif o.type == "LIGHT":
             record.light = light_export.describe_light(o)

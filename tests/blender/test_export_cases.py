@@ -55,7 +55,19 @@ def collection_instance():
     parts.objects.link(bpy.data.objects.new("Part", bpy.data.meshes.new("part")))
     empty("Rack").instance_type = "COLLECTION"
     bpy.data.objects["Rack"].instance_collection = parts
-    return "Rack:", "collection instances", lambda data, reports: renders(data) == []
+    return "Rack:", "collection instances", \
+        lambda data, reports: renders(data) == [] and not any("instances it makes" in t for _, t in reports)
+
+
+def instancing_and_particles():
+    spreader = mesh_object("Spreader")
+    spreader.instance_type = "VERTS"
+    mesh_object("Pebble", parent=spreader)
+    mesh_object("Lawn").modifiers.new("grass", "PARTICLE_SYSTEM")
+    bpy.context.view_layer.update()
+    # The instancer's own mesh and the instanced child are written once each.
+    return "Spreader:", "the instances it makes are not exported", \
+        lambda data, reports: totals(data)[1] == 36 and ("WARNING", "Lawn: particle systems are not exported") in reports
 
 
 def zero_scale_parent():
@@ -91,7 +103,8 @@ def constrained():
 
 
 def test_what_cannot_be_written_as_it_is_is_reported_and_the_rest_written():
-    for case in (collection_instance, zero_scale_parent, driven, shifted_and_keyed, constrained):
+    for case in (collection_instance, instancing_and_particles, zero_scale_parent, driven, shifted_and_keyed,
+                 constrained):
         empty_scene()
         name, words, check = case()
         data, reports = export_and_read(case.__name__ + ".tav")
