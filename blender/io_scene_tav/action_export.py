@@ -66,6 +66,12 @@ def action_span(action: Any, lose: Callable[[str, str], None]) -> tuple[float, f
     return float(span[0]), float(span[1])
 
 
+def keys(owner: Any, path: str) -> bool:
+    """Whether an action ``owner`` plays keys ``path`` (an unmuted F-curve)."""
+    return any(c.data_path == path and not c.mute
+               for action, slot in _candidates(owner) for c in compat.action_fcurves(action, slot))
+
+
 def strips_left_out(owner: Any, paths: Collection[str] | None = None) -> list[str]:
     """The names of the actions of ``owner``'s unmuted NLA strips, its active
     action aside, that key any of ``paths`` (anything when None): a reader of

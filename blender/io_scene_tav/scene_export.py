@@ -153,7 +153,10 @@ class SceneExporter:
             return False
         if self.use_visible and not o.visible_get():
             return False
-        if self.use_renderable and (o.hide_render or any(c.hide_render for c in o.users_collection)):
+        # An object whose Disable in Renders is keyed renders on some frames:
+        # a pop-in hidden at the current frame is still one to export.
+        if self.use_renderable and (any(c.hide_render for c in o.users_collection) or
+                                    o.hide_render and not action_export.keys(o, "hide_render")):
             return False
         return collection_objects is None or o.name in collection_objects
 

@@ -122,9 +122,11 @@ def one_sided(name):
 # options -> triangles per render node: the subdivided cube has 24 quads,
 # half in each slot; the plain cubes 12 triangles.
 OPTIONS = [
-    ({}, {"Plate_red": 24, "Plate_blue": 24, "Other": 12}),
-    ({"apply_modifiers": False}, {"Plate_red": 6, "Plate_blue": 6, "Other": 12}),
+    ({}, {"Plate_red": 24, "Plate_blue": 24, "Other": 12, "PopIn": 12, "Hidden": 12}),
+    ({"apply_modifiers": False}, {"Plate_red": 6, "Plate_blue": 6, "Other": 12, "PopIn": 12, "Hidden": 12}),
     ({"use_selection": True}, {"Plate_red": 24, "Plate_blue": 24}),
+    # A pop-in hidden at the current frame renders later: it is renderable.
+    ({"use_renderable": True}, {"Plate_red": 24, "Plate_blue": 24, "Other": 12, "PopIn": 12}),
 ]
 
 
@@ -136,6 +138,12 @@ def test_options_choose_objects_and_modifiers_and_slots_split_render_nodes():
         polygon.material_index = 0 if polygon.index < 3 else 1
     plate.modifiers.new("Subdivision", "SUBSURF").levels = 1
     other = mesh_object("Other", location=(5, 0, 0), material=one_sided("red"))
+    mesh_object("Hidden", location=(0, 5, 0), material=one_sided("Hidden")).hide_render = True
+    pop_in = mesh_object("PopIn", location=(5, 5, 0), material=one_sided("PopIn"))
+    for frame, hidden in ((1, True), (11, False)):
+        pop_in.hide_render = hidden
+        pop_in.keyframe_insert("hide_render", frame=frame)
+    bpy.context.scene.frame_set(1)
     bpy.context.view_layer.update()
     plate.select_set(True)
     other.select_set(False)
