@@ -30,7 +30,8 @@ Meshes
     determinant), so they wind along their normals as the source shows them.
     A skinned mesh hangs from the model's root with its vertices in the
     space of the skin's inverse binds; its joints are bone 1 onwards (bone
-    0 is the control node), at most 255 of them.
+    0 is the control node), at most 255 of them: a bigger skin is cut to
+    the joints the mesh's weights use.
 Materials
     Base colour (``BaseBlock`` with a texture, else ``ColorBaseBlock``),
     normal map, metallic-roughness map (or occlusion) as ``AormsBlock`` and
@@ -374,16 +375,18 @@ class _Builder:
         self.render_names.add(candidate)
         return candidate
 
-    def _usable_skin(self, mesh: Mesh) -> Skin | None:
+    def _usable_skin(self, mesh: Mesh) -> tuple[Skin, NDArray[np.int64]] | None:
+        """The mesh's skin and its joint numbers into it; None (reported)
+        when it cannot be written skinned. A skin of more joints than a node
+        takes is cut to those the mesh's weights use, in skin order: a big
+        rig's mesh stays skinned when few enough of its bones weigh it. A
+        smaller skin is kept whole, so every joint stays a bone of the file
+        even where no vertex follows it."""
         skin = mesh.skin
         if skin is None:
             return None
         if not skin.joints:
             self.lose(skin.where, f"no deform bones; {mesh.where} written unskinned")
-            return None
-        if len(skin.joints) > MAX_BONES:
-            self.lose(skin.where, f"{len(skin.joints)} deform bones exceed {MAX_BONES}; "
-                                  f"{mesh.where} written unskinned")
             return None
         outside = [j for j in skin.joints if id(j) not in self.wrappers]
         if outside:
@@ -392,14 +395,26 @@ class _Builder:
         if mesh.joints is None or mesh.weights is None:
             self.lose(mesh.where, f"skinned by {skin.where} without joints and weights; written unskinned")
             return None
-        if mesh.joints.size and (mesh.joints.min() < 0 or mesh.joints.max() >= len(skin.joints)):
+        joints = np.asarray(mesh.joints, dtype=np.int64)
+        if joints.size and (joints.min() < 0 or joints.max() >= len(skin.joints)):
             raise BuildError(f"{mesh.where}: a joint number is not below the joint count {len(skin.joints)}")
-        return skin
+        if len(skin.joints) <= MAX_BONES:
+            return skin, joints
+        weighing = np.asarray(mesh.weights) > 0
+        used = np.unique(joints[weighing]) if weighing.any() else np.zeros(1, dtype=np.int64)
+        if len(used) > MAX_BONES:
+            self.lose(skin.where, f"{len(used)} deform bones exceed {MAX_BONES}; {mesh.where} written unskinned")
+            return None
+        number = np.zeros(len(skin.joints), dtype=np.int64)
+        number[used] = np.arange(len(used))
+        cut = Skin(skin.where, [skin.joints[k] for k in used], np.asarray(skin.inverse_binds)[used], skin.bind)
+        return cut, number[joints]
 
     def _mesh(self, node: Node, mesh: Mesh, control: Any = None) -> None:
         pt = self.pt
         _check_finite(mesh)
-        skin = self._usable_skin(mesh)
+        usable = self._usable_skin(mesh)
+        skin, joints = usable if usable is not None else (None, None)
         positions, normals = mesh.positions, mesh.normals
         if skin is not None:
             control = self.model.getRootTransform()
@@ -420,12 +435,12 @@ class _Builder:
                 label = f"UV set {number}" + (f" ({mesh.uv_names[number]})" if number in mesh.uv_names else "")
                 self.lose(mesh.where, f"{label} is read by no texture; not written")
         if skin is not None:
-            assert mesh.joints is not None and mesh.weights is not None
+            assert joints is not None and mesh.weights is not None
             block = pt.BoneBlock()
             block.setBones([self.wrappers[id(j)] for j in skin.joints])
             block.setBoneNames([j.name for j in skin.joints])
             # Bone 0 is the control node: it holds the vertices no joint weighs.
-            ids, weights = mesh.joints + 1, np.array(mesh.weights, dtype=np.float64)
+            ids, weights = joints + 1, np.array(mesh.weights, dtype=np.float64)
             still = weights.sum(axis=1) <= 0
             ids[still], weights[still] = 0, (1.0, 0.0, 0.0, 0.0)
             block.setBoneIndices(np.ascontiguousarray(ids, dtype=np.uint32).reshape(-1))
@@ -441,16 +456,17 @@ class _Builder:
             self.lose(mesh.where, "format 2.0 holds no render nodes" + (" or skins" if skin else "")
                       + "; not written")
         if skin is not None:
+            assert joints is not None
             self.skinned = True
-            self.bounds.append(self._skinned_points(mesh, skin, positions))
+            self.bounds.append(self._skinned_points(mesh, skin, joints, positions))
         else:
             self.bounds.append(transform_points(self.world[id(node)], positions))
 
-    def _skinned_points(self, mesh: Mesh, skin: Skin, positions: Array) -> Array:
-        assert mesh.joints is not None and mesh.weights is not None
+    def _skinned_points(self, mesh: Mesh, skin: Skin, joints: NDArray[np.int64], positions: Array) -> Array:
+        assert mesh.weights is not None
         palette = np.stack([self.world[id(j)] @ self.binds[id(j)] for j in skin.joints])
         weights = np.asarray(mesh.weights, dtype=np.float64)
-        blended = np.einsum("vk,vkij->vij", weights, palette[mesh.joints])
+        blended = np.einsum("vk,vkij->vij", weights, palette[joints])
         points = np.c_[positions, np.ones(len(positions))]
         moved: Array = np.einsum("vij,vj->vi", blended, points)[:, :3]
         still = weights.sum(axis=1) <= 0

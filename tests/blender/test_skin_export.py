@@ -76,4 +76,19 @@ def test_skinned_model_has_the_rest_box_the_save_asks_for():
     assert np.allclose(box["max"], points.max(axis=0), atol=1e-5)
 
 
+def test_rig_of_more_bones_than_a_node_takes_skins_a_mesh_with_those_that_weigh_it():
+    for obj in bpy.context.scene.objects:
+        obj.select_set(False)
+    big = build_armature("Big", 300, Matrix.Identity(4))
+    strip = build_strip(big, 20)
+    big.select_set(True)
+    strip.select_set(True)
+    data, reports = export_and_read("big.tav", 10, use_selection=True)
+    (record,) = renders(data)
+    by_index = {n["index"]: n["name"] for n in data["nodes"]}
+    assert record["class"] == "model::SkinNode"
+    assert [by_index[b] for b in record["bones"]] == ["root"] + [f"bone_{k:02d}" for k in range(20)]
+    assert not [text for _, text in reports if "unskinned" in text], reports
+
+
 run(globals())

@@ -109,29 +109,46 @@ def test_spot_theta_is_the_hard_inner_cone(tmp_path, cone, blend, theta):
     assert [p["value"] for p in light["light_properties"]][2:4] == pytest.approx([cone, theta], abs=1e-4)
 
 
-def _skinned(joint_count, extra_nodes=0):
+def _skinned(joint_count, weighing, extra_nodes=0):
+    # A rig of joint_count joints (and extra plain nodes) whose mesh every
+    # `weighing`-th joint weighs, each at least once, three to a vertex; the
+    # fourth influence names joint 1 at weight 0.
     joints = [Node(f"bone{k}", f"bone{k}") for k in range(joint_count)]
     others = [Node(f"control{k}", f"control{k}") for k in range(extra_nodes)]
     skin = Skin("rig", joints, np.broadcast_to(np.eye(4), (joint_count, 4, 4)).copy())
-    count = len(CUBE_POSITIONS)
-    body = Node("body", "body", meshes=[cube(skin=skin, joints=np.zeros((count, 4), dtype=np.int64),
-                                             weights=np.tile([1.0, 0, 0, 0], (count, 1)))])
-    return Node("rig", "rig", children=joints + others + [body])
+    used = list(range(0, joint_count, weighing))
+    count = 3 * -(-len(used) // 9)
+    corners = np.array([(0, 0, 0), (0, 1, 0), (0, 0, 1)], dtype=np.float64)
+    positions = (corners[None] + np.arange(count // 3)[:, None, None] * (2, 0, 0)).reshape(-1, 3)
+    weights = np.tile([1 / 3, 1 / 3, 1 / 3, 0.0], (count, 1))
+    mesh = Mesh("skin", "skin", positions, np.tile([1.0, 0, 0], (count, 1)), np.arange(count, dtype=np.uint32),
+                Material("paint", "paint"), skin=skin, joints=np.c_[np.resize(used, (count, 3)), np.ones(count)],
+                weights=weights)
+    return Node("rig", "rig", children=joints + others + [Node("body", "body", meshes=[mesh])]), used
 
 
-@pytest.mark.parametrize("joints, extra, skinned", [(10, 290, True), (255, 0, True), (256, 0, False)])
-def test_bone_limit_counts_the_skin_joints_only(tmp_path, joints, extra, skinned):
-    losses, data = built(tmp_path, _skinned(joints, extra))
+@pytest.mark.parametrize("joints, weighing, extra, skinned", [
+    (10, 1, 290, True),     # plain nodes are no bones
+    (255, 1, 0, True), (256, 1, 0, False),
+    (600, 3, 0, True),      # a big rig of which the mesh uses 200
+    (600, 2, 0, False)])
+def test_bone_limit_counts_the_joints_that_weigh_the_mesh(tmp_path, joints, weighing, extra, skinned):
+    rig, used = _skinned(joints, weighing, extra)
+    losses, data = built(tmp_path, rig)
     (record,) = data["sections"]["RENDER_NODES"]
     assert (record["class"] == "model::SkinNode") == skinned
-    assert losses == ([] if skinned else [f"rig: {joints} deform bones exceed 255; cube written unskinned"])
+    if skinned:
+        assert losses == []
+        assert [data["nodes"][b]["name"] for b in record["bones"][1:]] == [f"bone{k}" for k in used]
+    else:
+        assert losses == [f"rig: {len(used)} deform bones exceed 255; skin written unskinned"]
 
 
 def test_format_20_names_every_render_node_light_and_skin_it_drops(tmp_path):
     lamp = Node("lamp", "lamp", light=Light("lamp", "lamp", "point"))
-    losses, _ = built(tmp_path, Node("box", "box", meshes=[cube("box")]), lamp, _skinned(2), version=20)
+    losses, _ = built(tmp_path, Node("box", "box", meshes=[cube("box")]), lamp, _skinned(2, 1)[0], version=20)
     assert losses == ["box: format 2.0 holds no render nodes; not written",
-                      "cube: format 2.0 holds no render nodes or skins; not written",
+                      "skin: format 2.0 holds no render nodes or skins; not written",
                       "lamp: format 2.0 holds no lights; not written"]
 
 
