@@ -169,6 +169,11 @@ class MaterialReader:
                 self.notes.append((where, "no Principled BSDF; the viewport colour is exported"))
             return result
         self._principled(shader, result, where)
+        # Dithered surfaces (4.2 on) show their alpha as HASHED ones did.
+        alpha = compat.principled_input(shader, "Alpha")
+        if hasattr(material, "surface_render_method") and mode == "OPAQUE" and alpha is not None and \
+                (alpha.is_linked or alpha.default_value < 1.0):
+            self.notes.append((where, "Alpha under render method Dithered is not exported; written opaque"))
         return result
 
     def _principled(self, shader: Any, result: Material, where: str) -> None:

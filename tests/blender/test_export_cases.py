@@ -70,6 +70,17 @@ def instancing_and_particles():
         lambda data, reports: totals(data)[1] == 36 and ("WARNING", "Lawn: particle systems are not exported") in reports
 
 
+def see_through():
+    glass = bpy.data.materials.new("Glass")
+    glass.use_nodes = True
+    glass.node_tree.nodes["Principled BSDF"].inputs["Alpha"].default_value = 0.5
+    words = "Alpha under render method Dithered"       # 4.2 on: the default render method
+    if not hasattr(glass, "surface_render_method"):
+        glass.blend_method, words = "HASHED", "blend mode HASHED"
+    mesh_object("Pane", material=glass)
+    return "material Glass:", words, lambda data, reports: len(renders(data)) == 1
+
+
 def zero_scale_parent():
     flat = empty("Flat")
     flat.scale = (1, 0, 1)
@@ -103,8 +114,8 @@ def constrained():
 
 
 def test_what_cannot_be_written_as_it_is_is_reported_and_the_rest_written():
-    for case in (collection_instance, instancing_and_particles, zero_scale_parent, driven, shifted_and_keyed,
-                 constrained):
+    for case in (collection_instance, instancing_and_particles, see_through, zero_scale_parent, driven,
+                 shifted_and_keyed, constrained):
         empty_scene()
         name, words, check = case()
         data, reports = export_and_read(case.__name__ + ".tav")
