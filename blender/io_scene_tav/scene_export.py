@@ -346,6 +346,11 @@ class SceneExporter:
         skeleton = None
         armature = armature_export.deforming_armature(o) if o.type == "MESH" else None
         if armature is not None:
+            others = sorted({m.object.name for m in o.modifiers if m.type == "ARMATURE" and m.object is not None
+                             and m.show_viewport and m.object != armature})
+            if others:
+                self.note(o.name, f"only its first Armature modifier ({armature.name}) is exported as its skin; "
+                                  f"{', '.join(others)} is not")
             skeleton = self.skeletons.get(armature.name)
             if skeleton is None:
                 self.note(o.name, f"its armature {armature.name} is not exported; exported unskinned")

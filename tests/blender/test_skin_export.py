@@ -81,9 +81,12 @@ def test_rig_of_more_bones_than_a_node_takes_skins_a_mesh_with_those_that_weigh_
         obj.select_set(False)
     big = build_armature("Big", 300, Matrix.Identity(4))
     strip = build_strip(big, 20)
+    strip.modifiers.new("Second", "ARMATURE").object = ARM    # not carried: reported
     big.select_set(True)
     strip.select_set(True)
     data, reports = export_and_read("big.tav", 10, use_selection=True)
+    assert ("WARNING", f"{strip.name}: only its first Armature modifier (Big) is exported as its skin; Rig is not") \
+        in reports, reports
     (record,) = renders(data)
     by_index = {n["index"]: n["name"] for n in data["nodes"]}
     assert record["class"] == "model::SkinNode"
