@@ -31,10 +31,10 @@ What this reader takes:
   and deck nodes and number displays are read by ``special_export``.
 What it sees it cannot describe (cameras, other object types, collection
 instances and other instancing, particle systems, shape keys, drivers,
-constraints, delta
-transforms of animated objects, unknown roles, shader set-ups) is reported
-naming the object; the builder's losses follow, each a warning. A failed
-export reports an error and returns {'CANCELLED'}.
+constraints, delta transforms of animated objects, further Armature
+modifiers, unknown roles, shader set-ups) is reported naming the object;
+the builder's losses follow, each a warning. A failed export reports an
+error and returns {'CANCELLED'}.
 """
 
 import os

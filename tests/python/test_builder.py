@@ -130,8 +130,9 @@ def _skinned(joint_count, weighing, extra_nodes=0):
 @pytest.mark.parametrize("joints, weighing, extra, skinned", [
     (10, 1, 290, True),     # plain nodes are no bones
     (255, 1, 0, True), (256, 1, 0, False),
+    (255, 3, 0, True),      # kept whole: every joint stays a bone
     (600, 3, 0, True),      # a big rig of which the mesh uses 200
-    (600, 2, 0, False)])
+    (510, 2, 0, True), (600, 2, 0, False)])    # ... 255 or 300
 def test_bone_limit_counts_the_joints_that_weigh_the_mesh(tmp_path, joints, weighing, extra, skinned):
     rig, used = _skinned(joints, weighing, extra)
     losses, data = built(tmp_path, rig)
@@ -139,7 +140,8 @@ def test_bone_limit_counts_the_joints_that_weigh_the_mesh(tmp_path, joints, weig
     assert (record["class"] == "model::SkinNode") == skinned
     if skinned:
         assert losses == []
-        assert [data["nodes"][b]["name"] for b in record["bones"][1:]] == [f"bone{k}" for k in used]
+        kept = range(joints) if joints <= 255 else used
+        assert [data["nodes"][b]["name"] for b in record["bones"][1:]] == [f"bone{k}" for k in kept]
     else:
         assert losses == [f"rig: {len(used)} deform bones exceed 255; skin written unskinned"]
 
