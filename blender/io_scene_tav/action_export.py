@@ -72,14 +72,18 @@ def keys(owner: Any, path: str) -> bool:
                for action, slot in _candidates(owner) for c in compat.action_fcurves(action, slot))
 
 
-def strips_left_out(owner: Any, paths: Collection[str] | None = None) -> list[str]:
-    """The names of the actions of ``owner``'s unmuted NLA strips, its active
-    action aside, that key any of ``paths`` (anything when None): a reader of
-    the active action alone leaves them out, and says so."""
+def strips_left_out(owner: Any, what: str, paths: Collection[str] | None = None) -> str:
+    """The report for a reader of ``owner``'s active action alone: the
+    actions of its unmuted NLA strips, the active one aside, that key any of
+    ``paths`` (anything when None) and so are left out, named after
+    ``what`` they key; "" when there are none."""
     data = getattr(owner, "animation_data", None)
     active = data.action if data is not None else None
-    return sorted({action.name for action, slot in _candidates(owner) if action != active and
-                   any(paths is None or c.data_path in paths for c in compat.action_fcurves(action, slot))})
+    names = sorted({action.name for action, slot in _candidates(owner) if action != active and
+                    any(paths is None or c.data_path in paths for c in compat.action_fcurves(action, slot))})
+    if not names:
+        return ""
+    return f"{what} in NLA strips ({', '.join(names)}) are not exported; only the active action plays"
 
 
 def played_actions(owner: Any, lose: Callable[[str, str], None]) -> list[PlayedAction]:

@@ -43,10 +43,9 @@ def describe_light(obj: Any) -> Light:
 def animate_light(exporter: SceneExporter, obj: Any, made: Light) -> None:
     """Adds the tracks of the light data's keyframed values to ``made``."""
     light = obj.data
-    left_out = action_export.strips_left_out(light)
+    left_out = action_export.strips_left_out(light, "the light's keys")
     if left_out:
-        exporter.note(obj.name, f"the light's keys in NLA strips ({', '.join(left_out)}) are not exported; "
-                                "only the active action plays")
+        exporter.note(obj.name, left_out)
     curves: dict[str, dict[int, Any]] = {}
     for curve in compat.action_curves(light):
         if not curve.mute:

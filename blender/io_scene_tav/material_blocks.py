@@ -107,10 +107,9 @@ class MaterialExtras:
         """{track path: (socket, {component: F-curve})} of the keyed emission
         inputs of the material's shader; other curves of its tree are noted."""
         tree = compat.material_node_tree(material)
-        left_out = action_export.strips_left_out(tree) if tree is not None else []
+        left_out = action_export.strips_left_out(tree, "keys") if tree is not None else ""
         if left_out:
-            self.reader.notes.append((f"material {material.name}", f"keys in NLA strips ({', '.join(left_out)}) "
-                                                                   "are not exported; only the active action plays"))
+            self.reader.notes.append((f"material {material.name}", left_out))
         curves = compat.action_curves(tree) if tree is not None else []
         if not curves:
             return {}

@@ -110,10 +110,9 @@ def _fake_lights(exporter: SceneExporter, o: Any, record: Node, kind: str) -> bo
     if kind == "omni" and s.back_side:
         exporter.note(o.name, "Back Side is for fake spot lights; omni lights have no back side")
     keyed = {c.data_path: c for c in compat.action_curves(o) if c.data_path in ANIMATED_SETTINGS and not c.mute}
-    left_out = action_export.strips_left_out(o, ANIMATED_SETTINGS)
+    left_out = action_export.strips_left_out(o, "light-set keys", ANIMATED_SETTINGS)
     if left_out:
-        exporter.note(o.name, f"light-set keys in NLA strips ({', '.join(left_out)}) are not exported; "
-                              "only the active action plays")
+        exporter.note(o.name, left_out)
     action = o.animation_data.action if keyed else None
     argument = settings.animation_argument(o, action) if keyed else settings.object_argument(o)
     # The keys play over the action's argument range, as an object's own keys do.
