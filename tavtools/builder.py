@@ -396,6 +396,9 @@ class _Builder:
             self.lose(mesh.where, f"skinned by {skin.where} without joints and weights; written unskinned")
             return None
         joints = np.asarray(mesh.joints, dtype=np.int64)
+        if joints.ndim != 2 or joints.shape != np.shape(mesh.weights) or len(joints) != len(mesh.positions):
+            raise BuildError(f"{mesh.where}: joints {joints.shape} and weights {np.shape(mesh.weights)} are not "
+                             f"one row each for its {len(mesh.positions)} vertices")
         if joints.size and (joints.min() < 0 or joints.max() >= len(skin.joints)):
             raise BuildError(f"{mesh.where}: a joint number is not below the joint count {len(skin.joints)}")
         if len(skin.joints) <= MAX_BONES:

@@ -146,6 +146,18 @@ def test_bone_limit_counts_the_joints_that_weigh_the_mesh(tmp_path, joints, weig
         assert losses == [f"rig: {len(used)} deform bones exceed 255; skin written unskinned"]
 
 
+@pytest.mark.parametrize("fields", [
+    {"weights": np.full((3, 3), 0.5)}, {"weights": np.full((2, 4), 0.25)}, {"weights": np.full(12, 0.25)},
+    {"joints": np.zeros((2, 4)), "weights": np.full((2, 4), 0.25)}],
+    ids=["three weights a vertex", "weights a row short", "flat weights", "both a row short"])
+def test_skin_weights_not_shaped_as_the_joints_stop_the_build(tmp_path, fields):
+    rig, _ = _skinned(2, 1)
+    for name, value in fields.items():
+        setattr(rig.children[-1].meshes[0], name, value)
+    with pytest.raises(builder.BuildError, match="^skin: joints .* are not one row each for its 3 vertices$"):
+        builder.build(Scene([rig]), str(tmp_path / "out.tav"))
+
+
 def test_format_20_names_every_render_node_light_and_skin_it_drops(tmp_path):
     lamp = Node("lamp", "lamp", light=Light("lamp", "lamp", "point"))
     losses, _ = built(tmp_path, Node("box", "box", meshes=[cube("box")]), lamp, _skinned(2, 1)[0], version=20)
