@@ -2,6 +2,8 @@
 // kind; the cases around them hold the output to the model they came from.
 
 #include <array>
+#include <tuple>
+#include <utility>
 
 #include "StaticProperty.h"
 #include "ModelTestSupport.h"
@@ -219,3 +221,38 @@ TEST(Writer10Layout, NumberNodeAppendsOneControlListPerParentEntry) {
     number->addControlEntry({{3, 0.5f, -1, 0.0f}, {4, 1.5f, 5, 2.5f}});
     EXPECT_EQ(record(*number, {top.get()}, {mat}), "0000000006000000646967697473000000000000000000000000000000000100000000000000ffffffff000000000000000000000000000500000002000000030000000000003fffffffff00000000040000000000c03f0500000000002040|model::NumberNode");
 }
+
+// (indices in the list, largest index, whether the image holds on to the
+// node's own list): only lists of four-byte width and 1 MiB or more are held.
+using HeldCase = std::tuple<uint32_t, uint32_t, bool>;
+class Writer10ImageIndices : public testing::TestWithParam<HeldCase> {};
+
+TEST_P(Writer10ImageIndices, EditOfTheMeshAfterItsImageWasMadeChangesTheImage) {
+    const auto [count, largest, held] = GetParam();
+    std::vector<uint32_t> list(count);
+    for (uint32_t i = 0; i < count; ++i) list[i] = i % 3 ? i % 7 : largest;
+    auto top = node("root");
+    auto mesh = meshNode("big", top, material("def_material", ""), {}, indexList(list));
+    auto root = rootWithTop(top);
+    root->addRenderNode(mesh);
+    const std::vector<uint8_t> file = writeModel(*root);
+
+    FileImage image;
+    ClassWriter10().writeImage(*root, image);
+    const auto* own = reinterpret_cast<const uint8_t*>(std::as_const(*mesh).getIndices().indices.data());
+    EXPECT_EQ(std::count_if(image.begin(), image.end(), [&](const FilePiece& p) { return p.bytes.data() == own; }),
+              held ? 1 : 0);
+    // A script edits the mesh while the image is being written: the edit
+    // goes to a copy, the image stays the file of the model as it was.
+    mesh->getIndices().indices[0] = 1;
+    mesh->getIndices().indices.push_back(2);
+    std::vector<uint8_t> written;
+    for (const FilePiece& piece : image) written.insert(written.end(), piece.bytes.begin(), piece.bytes.end());
+    EXPECT_EQ(written, file);
+    EXPECT_EQ(mesh->getIndices().indices.size(), count + 1);
+    EXPECT_EQ(mesh->getIndices().indices[0], 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer10Images, Writer10ImageIndices,
+                         testing::Values(HeldCase{1u << 18, 65536, true}, HeldCase{(1u << 18) - 1, 65536, false},
+                                         HeldCase{1u << 19, 65535, false}, HeldCase{9, 70000, false}));

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "qzvfs/FileHelpersW.h"
@@ -37,6 +39,14 @@ public:
     // Writes a string. This base form writes a u32 byte length and the bytes
     // (no terminator); throws qz::ExtException for a string of 4 GiB or more.
     virtual void writeString(const std::string& s);
+
+    // Stores `bytes` like writeBytes. A sink may instead hold on to them
+    // through `keeper` and store them only when its bytes go to the file;
+    // the caller must leave them unchanged as long as `keeper` lives.
+    virtual void writeShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keeper) {
+        (void)keeper;
+        writeBytes(bytes.data(), bytes.size());
+    }
 };
 
 }  // namespace io

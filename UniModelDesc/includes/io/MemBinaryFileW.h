@@ -18,11 +18,19 @@
 //   knows its output is big avoids growing the buffer step by step; it
 //   throws std::bad_alloc (after the out-of-memory report) like a write.
 //   A buffer of 8 MiB or more is offered huge pages (qz::adviseHugePages).
+// - writeShared() of kShareFrom bytes or more at the end holds on to the
+//   caller's bytes instead of copying them; getData() and takeData() then
+//   lack them, tell() and seek() do not count them, and a later write in
+//   front of them throws std::logic_error.
+//   takePieces() gives the whole output in file order, the sink's own bytes
+//   and the held ones, and leaves the sink empty. Smaller blocks are copied
+//   like writeBytes().
 
 #include <cstdint>
 #include <vector>
 
 #include "io/IBinaryFileW.h"
+#include "io/IClassWriter.h"
 #include "qz/StringPool.h"
 
 namespace model {
@@ -37,9 +45,14 @@ public:
     uint64_t tell() const override { return position; }
     std::string getName() const override { return "buffer"; }
     void writeString(const std::string& s) override;
+    void writeShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keeper) override;
+
+    // Blocks this big are worth holding on to instead of copying.
+    static constexpr size_t kShareFrom = size_t(1) << 20;
 
     const std::vector<uint8_t>& getData() const noexcept { return data; }
     std::vector<uint8_t> takeData() noexcept;
+    FileImage takePieces();
     void reserve(size_t size);
     const qz::StringPool& getStrings() const noexcept { return strings; }
 
@@ -47,7 +60,14 @@ private:
     // From this capacity on the buffer is offered huge pages.
     static constexpr size_t kHugeImage = size_t(8) << 20;
 
+    // A held block and the length of the sink's own bytes in front of it.
+    struct Held {
+        size_t at;
+        FilePiece piece;
+    };
+
     std::vector<uint8_t> data;
+    std::vector<Held> held;
     uint64_t position = 0;
     qz::StringPool strings;
 };

@@ -18,7 +18,9 @@
 //    resized or removed the positions' list, which recomputes it as
 //    editGeometry does.
 //  - The indices alone may be changed through getIndices() (they do not
-//    affect derived data).
+//    affect derived data). shareIndices() gives a file image its hold on
+//    the current list; a change after that goes to a copy (see
+//    SharedWithImages.h).
 //  - getPrimitiveCount(): by primitive kind with n indices: 0 -> n; 1 -> n/2;
 //    2 -> n-1; 5 -> n/3; 6, 7 -> n-2; 3, 4 and kinds above 7 -> 0 (never
 //    below 0).
@@ -39,6 +41,7 @@
 #include <functional>
 
 #include "Indices.h"
+#include "SharedWithImages.h"
 #include "Vertices.h"
 #include "nodes/BaseRenderNode.h"
 
@@ -49,8 +52,10 @@ public:
     ~BaseMeshRenderNode() override;
 
     const Vertices& getVertices() const noexcept { return vertices_; }
-    const Indices& getIndices() const noexcept { return indices_; }
-    Indices& getIndices() noexcept { return indices_; }
+    const Indices& getIndices() const noexcept { return indices_.get(); }
+    Indices& getIndices() { return indices_.edit(); }
+    // The indices as they are now, for a file image to write later.
+    std::shared_ptr<const Indices> shareIndices() const noexcept { return indices_.share(); }
 
     bool setGeometry(Vertices vertices, Indices indices);
     void replaceGeometry(Vertices vertices, Indices indices);
@@ -76,7 +81,7 @@ protected:
 
 private:
     Vertices vertices_;
-    Indices indices_;
+    SharedWithImages<Indices> indices_;
     bool backFaces_ = false;
 };
 

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "BaseNode.h"
+#include "io/IClassWriter.h"
 #include "Node.h"
 #include "nodes/BoundingBox.h"
 
@@ -137,8 +138,9 @@ public:
     // save() in its two steps: the whole file serialised into memory (raises
     // as save() does before anything is written), then the bytes written to
     // path. The second touches nothing of the model, so a caller may let
-    // other threads run meanwhile.
-    using FileImage = std::vector<std::vector<std::uint8_t>>;
+    // other threads run meanwhile: the image may hold on to index lists of
+    // the model, which an edit meanwhile leaves alone (it changes a copy).
+    using FileImage = model::FileImage;
     FileImage image(std::uint16_t version) const;
     static void writeImage(const std::string& path, const FileImage& image);
 

@@ -11,6 +11,7 @@
 //  - getType() 13, visitor slot ShellNode.
 
 #include "Indices.h"
+#include "SharedWithImages.h"
 #include "Vertices.h"
 #include "nodes/BaseShellNode.h"
 
@@ -25,8 +26,10 @@ public:
     const Vertices& getVertices() const noexcept { return vertices_; }
     Vertices& getVertices() noexcept { return vertices_; }
     void setVertices(Vertices vertices) { vertices_ = std::move(vertices); }
-    const Indices& getIndices() const noexcept { return indices_; }
-    Indices& getIndices() noexcept { return indices_; }
+    const Indices& getIndices() const noexcept { return indices_.get(); }
+    Indices& getIndices() { return indices_.edit(); }
+    // The indices as they are now, for a file image to write later.
+    std::shared_ptr<const Indices> shareIndices() const noexcept { return indices_.share(); }
     void setIndices(Indices indices) { indices_ = std::move(indices); }
 
     bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
@@ -38,7 +41,7 @@ public:
 
 private:
     Vertices vertices_;
-    Indices indices_;
+    SharedWithImages<Indices> indices_;
 };
 
 }  // namespace model

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Indices.h"
+#include "SharedWithImages.h"
 #include "Vertices.h"
 #include "nodes/BaseShellNode.h"
 #include "nodes/BoundingBox.h"
@@ -44,8 +45,10 @@ public:
     const Vertices& getVertices() const noexcept { return vertices_; }
     Vertices& getVertices() noexcept { return vertices_; }
     void setVertices(Vertices vertices) { vertices_ = std::move(vertices); }
-    const Indices& getIndices() const noexcept { return indices_; }
-    Indices& getIndices() noexcept { return indices_; }
+    const Indices& getIndices() const noexcept { return indices_.get(); }
+    Indices& getIndices() { return indices_.edit(); }
+    // The indices as they are now, for a file image to write later.
+    std::shared_ptr<const Indices> shareIndices() const noexcept { return indices_.share(); }
     void setIndices(Indices indices) { indices_ = std::move(indices); }
 
     bool isEmpty() const override;
@@ -60,7 +63,7 @@ private:
     std::uint32_t damageArgument_ = kNoArgument;
     BoundingBox box_;
     Vertices vertices_;
-    Indices indices_;
+    SharedWithImages<Indices> indices_;
 };
 
 }  // namespace model

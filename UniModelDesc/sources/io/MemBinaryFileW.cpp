@@ -20,6 +20,8 @@ size_t MemBinaryFileW::write(const void* bytes, size_t size) {
         throw std::out_of_range(fmt::format(
             "MemBinaryFileW: write at position {} past the end ({} bytes)", position, data.size()));
     if (size == 0) return 0;
+    if (!held.empty() && position < held.back().at)
+        throw std::logic_error("MemBinaryFileW: write in front of a held block");
     const size_t needed = data.size() + size;
     if (needed > data.capacity()) reserve(std::max(data.capacity() + data.capacity() / 2, needed));
     const auto* p = static_cast<const uint8_t*>(bytes);
@@ -44,8 +46,37 @@ void MemBinaryFileW::reserve(size_t size) {
 std::vector<uint8_t> MemBinaryFileW::takeData() noexcept {
     std::vector<uint8_t> out;
     out.swap(data);
+    held.clear();
     position = 0;
     return out;
+}
+
+void MemBinaryFileW::writeShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keeper) {
+    if (bytes.size() < kShareFrom || position != data.size() || !keeper) {
+        writeBytes(bytes.data(), bytes.size());
+        return;
+    }
+    held.push_back({data.size(), {bytes, std::move(keeper)}});
+}
+
+FileImage MemBinaryFileW::takePieces() {
+    auto taken = std::make_shared<std::vector<uint8_t>>();
+    taken->swap(data);
+    position = 0;
+    const std::shared_ptr<const std::vector<uint8_t>> own = std::move(taken);
+    FileImage pieces;
+    size_t from = 0;
+    const auto ownPiece = [&](size_t to) {
+        if (to > from) pieces.push_back({std::span<const uint8_t>(own->data() + from, to - from), own});
+        from = to;
+    };
+    for (Held& block : held) {
+        ownPiece(block.at);
+        pieces.push_back(std::move(block.piece));
+    }
+    ownPiece(own->size());
+    held.clear();
+    return pieces;
 }
 
 void MemBinaryFileW::writeString(const std::string& s) {

@@ -30,7 +30,7 @@ void BaseMeshRenderNode::editGeometry(const std::function<void(Vertices&, Indice
         BaseMeshRenderNode& node;
         ~Refresh() { node.onVerticesChanged(); }
     } refresh{*this};
-    edit(vertices_, indices_);
+    edit(vertices_, indices_.edit());
 }
 
 void BaseMeshRenderNode::editAttributes(const std::function<void(Vertices&, Indices&)>& edit) {
@@ -55,7 +55,7 @@ void BaseMeshRenderNode::editAttributes(const std::function<void(Vertices&, Indi
             if (!(Positions(node.vertices_) == before)) node.onVerticesChanged();
         }
     } refresh{*this, Positions(vertices_)};
-    edit(vertices_, indices_);
+    edit(vertices_, indices_.edit());
 }
 
 std::size_t BaseMeshRenderNode::primitiveCount(std::uint32_t kind, std::size_t n) noexcept {
@@ -72,7 +72,7 @@ std::size_t BaseMeshRenderNode::primitiveCount(std::uint32_t kind, std::size_t n
 }
 
 std::size_t BaseMeshRenderNode::getPrimitiveCount() const noexcept {
-    return primitiveCount(indices_.primitiveKind, indices_.indices.size());
+    return primitiveCount(indices_.get().primitiveKind, indices_.get().indices.size());
 }
 
 bool BaseMeshRenderNode::vertexBelongsToParent(const Vertices& vertices, std::size_t vertex, std::size_t parent) {

@@ -207,22 +207,22 @@ void RootNode::prepareMeshes() {
 void RootNode::save(const std::string& path, std::uint16_t version) const { writeImage(path, image(version)); }
 
 void RootNode::save(const std::string& path, IClassWriter& writer) const {
-    FileImage parts;
-    writer.writeParts(*this, parts);
-    writeImage(path, parts);
+    FileImage image;
+    writer.writeImage(*this, image);
+    writeImage(path, image);
 }
 
 RootNode::FileImage RootNode::image(std::uint16_t version) const {
     std::unique_ptr<IClassWriter> writer = makeClassWriter(version);
     if (!writer) QZ_THROW(fmt::format("Unsupported version {}", version));
-    FileImage parts;
-    writer->writeParts(*this, parts);
-    return parts;
+    FileImage image;
+    writer->writeImage(*this, image);
+    return image;
 }
 
 void RootNode::writeImage(const std::string& path, const FileImage& image) {
     std::vector<qzvfs::FilePart> spans;
-    for (const auto& part : image) spans.push_back({part.data(), part.size()});
+    for (const FilePiece& piece : image) spans.push_back({piece.bytes.data(), piece.bytes.size()});
     try {
         qzvfs::writeWholeFile(path, spans);
     } catch (const qzvfs::FileError& e) {

@@ -11,7 +11,7 @@ bool ShellNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     return true;
 }
 
-bool ShellNode::isEmpty() const { return indices_.indices.empty() || vertices_.vertexCount() == 0; }
+bool ShellNode::isEmpty() const { return indices_.get().indices.empty() || vertices_.vertexCount() == 0; }
 
 void ShellNode::accept(INodeVisitor& visitor) { visitor.visit(*this); }
 void ShellNode::accept(INodeVisitor& visitor) const { visitor.visit(*this); }

@@ -14,7 +14,7 @@ void ShellSkinNode::setParent(std::size_t index, const Ptr<Node>& node) {
     bones_[index] = node;
 }
 
-bool ShellSkinNode::isEmpty() const { return indices_.indices.empty() || vertices_.vertexCount() == 0; }
+bool ShellSkinNode::isEmpty() const { return indices_.get().indices.empty() || vertices_.vertexCount() == 0; }
 
 void ShellSkinNode::forEachArgument(const ArgumentCallback& callback) const {
     BaseShellNode::forEachArgument(callback);

@@ -17,6 +17,9 @@
 // - writeParts(root, parts) gives the same file as two parts: magic,
 //   version and string table, then the rest. The string table is complete
 //   only once everything after it was written, so write() joins the two.
+//   writeImage(root, image) gives the same file as pieces: the first part,
+//   then the rest, in which each index list of four-byte width and 1 MiB or
+//   more is a piece of its own that holds on to the node's list.
 // - Node record failures (see NodeWriter10.h) propagate; `out` (`parts`) is
 //   then left as it was.
 // - Each write starts from a fresh sink, so one writer may serve several
@@ -35,6 +38,7 @@ public:
 
     void write(const RootNode& root, std::vector<uint8_t>& out) override;
     void writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) override;
+    void writeImage(const RootNode& root, FileImage& image) override;
     uint32_t version() const override { return 10; }
 };
 

@@ -12,6 +12,7 @@
 // - A failure throws qz::ExtException and may leave a partial record.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace io {
@@ -43,8 +44,10 @@ public:
     void writeVertices(const Vertices& vertices);
 
     // u8 width code, u32 index count, u32 primitive kind, then the indices at
-    // that width. Throws for 2^32 indices or more.
-    void writeIndices(const Indices& indices);
+    // that width. Throws for 2^32 indices or more. With a `keeper` of the
+    // list (a node's shareIndices()), a list of four-byte width goes to the
+    // sink's writeShared, which may hold on to it instead of copying it.
+    void writeIndices(const Indices& indices, std::shared_ptr<const void> keeper = nullptr);
 
     // Class name, name, then the value part: a static property's f32
     // components, u32 or string; an argument property its argument twice; an

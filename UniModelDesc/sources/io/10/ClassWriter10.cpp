@@ -39,7 +39,7 @@ public:
     // The string table goes in front of the records, but it is complete only
     // once they are written: the records are written first, into a part of
     // their own, so that the table need not be moved in front of them.
-    void write(std::vector<uint8_t>& head, std::vector<uint8_t>& body) {
+    void write(FileImage& image) {
         checkSection("CONNECTORS", root.getConnectors());
         checkSection("SHELL_NODES", root.getShellNodes());
         checkSection("LIGHT_NODES", root.getLights());
@@ -50,8 +50,10 @@ public:
         root.accept(nodes);
         writeTransforms();
         writeSections();
-        head = writeHead();
-        body = sink.takeData();
+        auto head = std::make_shared<const std::vector<uint8_t>>(writeHead());
+        FileImage made{{std::span<const uint8_t>(*head), head}};
+        for (FilePiece& piece : sink.takePieces()) made.push_back(std::move(piece));
+        image.swap(made);
     }
 
 private:
@@ -60,15 +62,17 @@ private:
     // buffer.
     static constexpr size_t kSmallRecordsRoom = size_t(1) << 20;
 
-    // The vertex and index bytes of the mesh render nodes (indices counted
-    // at their widest).
+    // The vertex and index bytes of the mesh render nodes that the sink
+    // copies (indices counted at their widest; lists it holds on to instead
+    // are left out).
     size_t geometryBytes() const {
         size_t bytes = 0;
         for (const auto& node : root.getRenderNodes())
             if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(node.get())) {
                 const Vertices& v = mesh->getVertices();
+                const size_t indexBytes = mesh->getIndices().indices.size() * sizeof(uint32_t);
                 bytes += v.vertexCount() * v.vertexSize() * sizeof(float) +
-                         mesh->getIndices().indices.size() * sizeof(uint32_t);
+                         (indexBytes < MemBinaryFileW::kShareFrom ? indexBytes : 0);
             }
         return bytes;
     }
@@ -141,17 +145,34 @@ private:
 
 }  // namespace
 
+namespace {
+
+std::vector<uint8_t> joined(std::span<const FilePiece> pieces) {
+    size_t size = 0;
+    for (const FilePiece& piece : pieces) size += piece.bytes.size();
+    std::vector<uint8_t> out;
+    out.reserve(size);
+    for (const FilePiece& piece : pieces) out.insert(out.end(), piece.bytes.begin(), piece.bytes.end());
+    return out;
+}
+
+}  // namespace
+
 void ClassWriter10::write(const RootNode& root, std::vector<uint8_t>& out) {
-    std::vector<uint8_t> bytes, body;
-    FileWriter10(root).write(bytes, body);
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    out.swap(bytes);
+    FileImage image;
+    FileWriter10(root).write(image);
+    out = joined(image);
 }
 
 void ClassWriter10::writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
-    std::vector<std::vector<uint8_t>> made(2);
-    FileWriter10(root).write(made[0], made[1]);
+    FileImage image;
+    FileWriter10(root).write(image);
+    std::vector<std::vector<uint8_t>> made;
+    made.push_back(joined(std::span(image).first(1)));
+    made.push_back(joined(std::span(image).subspan(1)));
     parts.swap(made);
 }
+
+void ClassWriter10::writeImage(const RootNode& root, FileImage& image) { FileWriter10(root).write(image); }
 
 }  // namespace model

@@ -189,7 +189,7 @@ void NodeWriter10::writeRenderRecord(const RenderNode& node) {
         }
     }
     primitives.writeVertices(node.getVertices());
-    primitives.writeIndices(node.getIndices());
+    primitives.writeIndices(node.getIndices(), node.shareIndices());
 }
 
 namespace {
@@ -309,7 +309,7 @@ void NodeWriter10::visit(const SkinNode& node) {
     sink.writeU32(node.getDamageArgument());
     writeBoxIfValid(node.getBoundingBox());
     primitives.writeVertices(node.getVertices());
-    primitives.writeIndices(node.getIndices());
+    primitives.writeIndices(node.getIndices(), node.shareIndices());
 }
 
 void NodeWriter10::visit(const RenderNode& node) { writeRenderRecord(node); }
@@ -345,14 +345,14 @@ void NodeWriter10::visit(const ShellSkinNode& node) {
     writeBoxIfValid(node.getBoundingBox());
     writeVertexFormat(sink, node.getVertices());
     primitives.writeVertices(node.getVertices());
-    primitives.writeIndices(node.getIndices());
+    primitives.writeIndices(node.getIndices(), node.shareIndices());
 }
 
 void NodeWriter10::visit(const ShellNode& node) {
     writeControlHeader(node);
     writeVertexFormat(sink, node.getVertices());
     primitives.writeVertices(node.getVertices());
-    primitives.writeIndices(node.getIndices());
+    primitives.writeIndices(node.getIndices(), node.shareIndices());
 }
 
 void NodeWriter10::visit(const LodNode& node) {

@@ -1,6 +1,7 @@
 #include "io/10/PrimitiveWriter10.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <span>
 #include <string>
@@ -121,7 +122,7 @@ void PrimitiveWriter10::writeVertices(const Vertices& vertices) {
     }
 }
 
-void PrimitiveWriter10::writeIndices(const Indices& list) {
+void PrimitiveWriter10::writeIndices(const Indices& list, std::shared_ptr<const void> keeper) {
     const std::vector<std::uint32_t>& indices = list.indices;
     if (indices.size() > std::numeric_limits<std::uint32_t>::max())
         QZ_THROW(fmt::format("Index list of {} indices is too long to write.", indices.size()));
@@ -137,7 +138,13 @@ void PrimitiveWriter10::writeIndices(const Indices& list) {
         writeNarrowed<std::uint16_t>(indices);
         break;
     default:
-        sink.writeU32s(indices);
+        // The file's four-byte indices are the list's own bytes on a
+        // little-endian machine.
+        if (keeper && std::endian::native == std::endian::little)
+            sink.writeShared({reinterpret_cast<const std::uint8_t*>(indices.data()), indices.size() * 4},
+                             std::move(keeper));
+        else
+            sink.writeU32s(indices);
         break;
     }
 }
