@@ -152,10 +152,11 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
     SaveTarget target(path);
     const bool replacing = target.kind() == SaveTarget::Kind::Regular;
     if (target.kind() == SaveTarget::Kind::Stream) return writeStream(target.release(), parts, size, path);
-    if (replacing && target.status().st_nlink > 1) return writeInPlace(target.release(), parts, size, path);
 
     const std::string& location = target.location();
     if (location.empty() || location.back() == '/') failOpen(path, EISDIR);
+    // No folder is opened for a file of several names either: every name
+    // must see the new contents, so it is rewritten in place.
     if (!target.hasFolder()) {
         if (replacing) return writeInPlace(target.release(), parts, size, path);
         failOpen(path, target.folderError());
