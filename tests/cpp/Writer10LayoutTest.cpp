@@ -249,6 +249,14 @@ TEST_P(Writer10ImageIndices, EditOfTheMeshAfterItsImageWasMadeChangesTheImage) {
     std::vector<uint8_t> written;
     for (const FilePiece& piece : image) written.insert(written.end(), piece.bytes.begin(), piece.bytes.end());
     EXPECT_EQ(written, file);
+    // The list stands whole right after its width code, count and kind.
+    const size_t width = largest > 65535 ? 4 : largest > 255 ? 2 : 1;
+    std::vector<uint8_t> indexRecord{uint8_t(width / 2)};
+    for (const uint32_t word : {count, 5u})
+        for (int b = 0; b < 4; ++b) indexRecord.push_back(uint8_t(word >> (8 * b)));
+    for (const uint32_t index : list)
+        for (size_t b = 0; b < width; ++b) indexRecord.push_back(uint8_t(index >> (8 * b)));
+    EXPECT_NE(std::search(written.begin(), written.end(), indexRecord.begin(), indexRecord.end()), written.end());
     EXPECT_EQ(mesh->getIndices().indices.size(), count + 1);
     EXPECT_EQ(mesh->getIndices().indices[0], 1u);
 }
