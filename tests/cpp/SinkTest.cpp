@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,5 +80,40 @@ INSTANTIATE_TEST_SUITE_P(
                     file.writeU8(1);
                 }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Two blocks of 1 MiB written through writeShared between bytes of the
+// sink's own, and a block 1 byte short of that size.
+TEST(MemSink, HeldBlockComesOutElsewhereThanWhereItWasWritten) {
+    const auto big = [](uint8_t fill, size_t size) { return std::make_shared<const Bytes>(size, fill); };
+    const auto first = big(1, model::MemBinaryFileW::kShareFrom), second = big(2, model::MemBinaryFileW::kShareFrom);
+    const auto small = big(3, model::MemBinaryFileW::kShareFrom - 1);
+    for (const bool holding : {false, true}) {
+        model::MemBinaryFileW sink;
+        if (holding) sink.holdLargeBlocks();
+        sink.writeU8(0xA0);
+        sink.writeShared(*first, first);
+        sink.writeShared(*small, small);
+        sink.writeShared(*second, second);
+        sink.writeU16(0xB1B2);
+        Bytes expected{0xA0};
+        for (const auto& block : {first, small, second}) expected.insert(expected.end(), block->begin(), block->end());
+        expected.insert(expected.end(), {0xB2, 0xB1});
+        EXPECT_EQ(sink.getData().size(), holding ? 3 + small->size() : expected.size());
+
+        sink.seek(0);
+        if (holding) {
+            EXPECT_THROW(sink.writeU8(0), std::logic_error);
+        }
+        sink.seek(sink.getData().size());
+        Bytes joined;
+        size_t heldPieces = 0;
+        for (const model::FilePiece& piece : sink.takePieces()) {
+            joined.insert(joined.end(), piece.bytes.begin(), piece.bytes.end());
+            heldPieces += piece.keeper == first || piece.keeper == second;
+        }
+        EXPECT_EQ(joined, expected);
+        EXPECT_EQ(heldPieces, holding ? 2u : 0u);
+    }
+}
 
 }  // namespace

@@ -18,13 +18,13 @@
 //   knows its output is big avoids growing the buffer step by step; it
 //   throws std::bad_alloc (after the out-of-memory report) like a write.
 //   A buffer of 8 MiB or more is offered huge pages (qz::adviseHugePages).
-// - writeShared() of kShareFrom bytes or more at the end holds on to the
-//   caller's bytes instead of copying them; getData() and takeData() then
-//   lack them, tell() and seek() do not count them, and a later write in
-//   front of them throws std::logic_error.
+// - After holdLargeBlocks(), writeShared() of kShareFrom bytes or more at
+//   the end holds on to the caller's bytes instead of copying them;
+//   getData() and takeData() then lack them, tell() and seek() do not count
+//   them, and a later write in front of them throws std::logic_error.
 //   takePieces() gives the whole output in file order, the sink's own bytes
-//   and the held ones, and leaves the sink empty. Smaller blocks are copied
-//   like writeBytes().
+//   and the held ones, and leaves the sink empty. Smaller blocks, and every
+//   block without holdLargeBlocks(), are copied like writeBytes().
 
 #include <cstdint>
 #include <vector>
@@ -49,6 +49,7 @@ public:
 
     // Blocks this big are worth holding on to instead of copying.
     static constexpr size_t kShareFrom = size_t(1) << 20;
+    void holdLargeBlocks() noexcept { holding = true; }
 
     const std::vector<uint8_t>& getData() const noexcept { return data; }
     std::vector<uint8_t> takeData() noexcept;
@@ -68,6 +69,7 @@ private:
 
     std::vector<uint8_t> data;
     std::vector<Held> held;
+    bool holding = false;
     uint64_t position = 0;
     qz::StringPool strings;
 };

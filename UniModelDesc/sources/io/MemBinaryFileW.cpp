@@ -52,7 +52,7 @@ std::vector<uint8_t> MemBinaryFileW::takeData() noexcept {
 }
 
 void MemBinaryFileW::writeShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keeper) {
-    if (bytes.size() < kShareFrom || position != data.size() || !keeper) {
+    if (!holding || bytes.size() < kShareFrom || position != data.size() || !keeper) {
         writeBytes(bytes.data(), bytes.size());
         return;
     }

@@ -33,8 +33,12 @@ uint32_t count32(size_t n, const char* what) {
 // list live exactly as long as one file is being built.
 class FileWriter10 {
 public:
-    explicit FileWriter10(const RootNode& root)
-        : root(root), materials(root.collectMaterials()), nodes(sink, transforms, materials) {}
+    // With `holdLists`, large index lists are pieces of the image that hold
+    // on to the nodes' own lists; without, the sink copies every byte.
+    FileWriter10(const RootNode& root, bool holdLists)
+        : root(root), holdLists(holdLists), materials(root.collectMaterials()), nodes(sink, transforms, materials) {
+        if (holdLists) sink.holdLargeBlocks();
+    }
 
     // The string table goes in front of the records, but it is complete only
     // once they are written: the records are written first, into a part of
@@ -72,7 +76,7 @@ private:
                 const Vertices& v = mesh->getVertices();
                 const size_t indexBytes = mesh->getIndices().indices.size() * sizeof(uint32_t);
                 bytes += v.vertexCount() * v.vertexSize() * sizeof(float) +
-                         (indexBytes < MemBinaryFileW::kShareFrom ? indexBytes : 0);
+                         (holdLists && indexBytes >= MemBinaryFileW::kShareFrom ? 0 : indexBytes);
             }
         return bytes;
     }
@@ -136,6 +140,7 @@ private:
     }
 
     const RootNode& root;
+    const bool holdLists;
     MemBinaryFileW sink;
     TransformIndexMap transforms;
     std::vector<const Node*> walk;
@@ -160,19 +165,19 @@ std::vector<uint8_t> joined(std::span<const FilePiece> pieces) {
 
 void ClassWriter10::write(const RootNode& root, std::vector<uint8_t>& out) {
     FileImage image;
-    FileWriter10(root).write(image);
+    FileWriter10(root, false).write(image);
     out = joined(image);
 }
 
 void ClassWriter10::writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
     FileImage image;
-    FileWriter10(root).write(image);
+    FileWriter10(root, false).write(image);
     std::vector<std::vector<uint8_t>> made;
     made.push_back(joined(std::span(image).first(1)));
     made.push_back(joined(std::span(image).subspan(1)));
     parts.swap(made);
 }
 
-void ClassWriter10::writeImage(const RootNode& root, FileImage& image) { FileWriter10(root).write(image); }
+void ClassWriter10::writeImage(const RootNode& root, FileImage& image) { FileWriter10(root, true).write(image); }
 
 }  // namespace model
