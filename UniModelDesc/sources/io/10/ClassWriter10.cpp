@@ -42,8 +42,9 @@ public:
 
     // The string table goes in front of the records, but it is complete only
     // once they are written: the records are written first, into a part of
-    // their own, so that the table need not be moved in front of them.
-    void write(FileImage& image) {
+    // their own (the sink), so that the table need not be moved in front of
+    // them. head() is the part in front, made after the records.
+    void writeRecords() {
         checkSection("CONNECTORS", root.getConnectors());
         checkSection("SHELL_NODES", root.getShellNodes());
         checkSection("LIGHT_NODES", root.getLights());
@@ -54,10 +55,22 @@ public:
         root.accept(nodes);
         writeTransforms();
         writeSections();
-        auto head = std::make_shared<const std::vector<uint8_t>>(writeHead());
-        FileImage made{{std::span<const uint8_t>(*head), head}};
-        for (FilePiece& piece : sink.takePieces()) made.push_back(std::move(piece));
-        image.swap(made);
+    }
+
+    std::vector<uint8_t> takeRecords() noexcept { return sink.takeData(); }
+    FileImage takeRecordPieces() { return sink.takePieces(); }
+
+    // Magic, version and the string table of everything the sink pooled.
+    std::vector<uint8_t> head() const {
+        std::vector<uint8_t> table;
+        sink.getStrings().serialize(table);
+        MemBinaryFileW out;
+        out.reserve(sizeof kMagic + sizeof kFormatVersion + sizeof(uint32_t) + table.size());
+        out.writeBytes(kMagic, sizeof kMagic);
+        out.writeU16(kFormatVersion);
+        out.writeU32(count32(table.size(), "string table bytes"));
+        out.writeBytes(table.data(), table.size());
+        return out.takeData();
     }
 
 private:
@@ -126,19 +139,6 @@ private:
         writeSection("RENDER_NODES", root.getRenderNodes());
     }
 
-    // Magic, version and the string table of everything the sink pooled.
-    std::vector<uint8_t> writeHead() const {
-        std::vector<uint8_t> table;
-        sink.getStrings().serialize(table);
-        MemBinaryFileW head;
-        head.reserve(sizeof kMagic + sizeof kFormatVersion + sizeof(uint32_t) + table.size());
-        head.writeBytes(kMagic, sizeof kMagic);
-        head.writeU16(kFormatVersion);
-        head.writeU32(count32(table.size(), "string table bytes"));
-        head.writeBytes(table.data(), table.size());
-        return head.takeData();
-    }
-
     const RootNode& root;
     const bool holdLists;
     MemBinaryFileW sink;
@@ -150,34 +150,30 @@ private:
 
 }  // namespace
 
-namespace {
-
-std::vector<uint8_t> joined(std::span<const FilePiece> pieces) {
-    size_t size = 0;
-    for (const FilePiece& piece : pieces) size += piece.bytes.size();
-    std::vector<uint8_t> out;
-    out.reserve(size);
-    for (const FilePiece& piece : pieces) out.insert(out.end(), piece.bytes.begin(), piece.bytes.end());
-    return out;
-}
-
-}  // namespace
-
 void ClassWriter10::write(const RootNode& root, std::vector<uint8_t>& out) {
-    FileImage image;
-    FileWriter10(root, false).write(image);
-    out = joined(image);
+    FileWriter10 writer(root, false);
+    writer.writeRecords();
+    std::vector<uint8_t> bytes = writer.head(), records = writer.takeRecords();
+    bytes.insert(bytes.end(), records.begin(), records.end());
+    out.swap(bytes);
 }
 
 void ClassWriter10::writeParts(const RootNode& root, std::vector<std::vector<uint8_t>>& parts) {
-    FileImage image;
-    FileWriter10(root, false).write(image);
+    FileWriter10 writer(root, false);
+    writer.writeRecords();
     std::vector<std::vector<uint8_t>> made;
-    made.push_back(joined(std::span(image).first(1)));
-    made.push_back(joined(std::span(image).subspan(1)));
+    made.push_back(writer.head());
+    made.push_back(writer.takeRecords());
     parts.swap(made);
 }
 
-void ClassWriter10::writeImage(const RootNode& root, FileImage& image) { FileWriter10(root, true).write(image); }
+void ClassWriter10::writeImage(const RootNode& root, FileImage& image) {
+    FileWriter10 writer(root, true);
+    writer.writeRecords();
+    const auto head = std::make_shared<const std::vector<uint8_t>>(writer.head());
+    FileImage made{{std::span<const uint8_t>(*head), head}};
+    for (FilePiece& piece : writer.takeRecordPieces()) made.push_back(std::move(piece));
+    image.swap(made);
+}
 
 }  // namespace model
