@@ -36,7 +36,7 @@ public:
     // With `holdLists`, large index lists are pieces of the image that hold
     // on to the nodes' own lists; without, the sink copies every byte.
     FileWriter10(const RootNode& root, bool holdLists)
-        : root(root), holdLists(holdLists), materials(root.collectMaterials()), nodes(sink, transforms, materials) {
+        : root(root), materials(root.collectMaterials()), nodes(sink, transforms, materials) {
         if (holdLists) sink.holdLargeBlocks();
     }
 
@@ -79,17 +79,16 @@ private:
     // buffer.
     static constexpr size_t kSmallRecordsRoom = size_t(1) << 20;
 
-    // The vertex and index bytes of the mesh render nodes that the sink
-    // copies (indices counted at their widest; lists it holds on to instead
-    // are left out).
+    // The vertex and index bytes of the mesh render nodes (indices counted
+    // at their widest). Room the sink does not fill, such as that of the
+    // index lists it holds on to, is never touched and so costs no memory.
     size_t geometryBytes() const {
         size_t bytes = 0;
         for (const auto& node : root.getRenderNodes())
             if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(node.get())) {
                 const Vertices& v = mesh->getVertices();
-                const size_t indexBytes = mesh->getIndices().indices.size() * sizeof(uint32_t);
                 bytes += v.vertexCount() * v.vertexSize() * sizeof(float) +
-                         (holdLists && indexBytes >= MemBinaryFileW::kShareFrom ? 0 : indexBytes);
+                         mesh->getIndices().indices.size() * sizeof(uint32_t);
             }
         return bytes;
     }
@@ -140,7 +139,6 @@ private:
     }
 
     const RootNode& root;
-    const bool holdLists;
     MemBinaryFileW sink;
     TransformIndexMap transforms;
     std::vector<const Node*> walk;
