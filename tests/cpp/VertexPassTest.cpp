@@ -164,7 +164,8 @@ TEST_P(WeldOnWorkers, MatchesAcrossCellBordersGiveThePairwiseResult) {
     std::uniform_int_distribution<int> pick(0, 7), cellNumber(-3, 3);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::vector<std::vector<float>> rows;
-    for (int b = 0; b < 400; ++b) {
+    // Enough rows for the grid to spread them over several buckets.
+    for (int b = 0; b < 2000; ++b) {
         std::vector<float> r(9, 0.0f);
         for (std::size_t f = 0; f < 3; ++f)
             r[f] = (float(cellNumber(rng)) + (pick(rng) < 6 ? 0.5f : 0.0f)) * cell + unit(rng) * 2.0f * t;

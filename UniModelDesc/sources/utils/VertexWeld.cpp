@@ -1,13 +1,17 @@
 #include "utils/VertexWeld.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "qz/ExtException.h"
@@ -111,13 +115,21 @@ private:
     bool wholeAxis_ = false;
 };
 
+// Asks the memory system for the cache line at p. The walks read rows and
+// keys in an order of their own, which the processor cannot foresee. The
+// compiler drops a prefetch it deems without effect; the fence, which emits
+// no instruction, keeps it.
+inline void fetchSoon(const void* p) noexcept {
+    __builtin_prefetch(p);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
 std::uint32_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exactBits) noexcept {
     const std::uint64_t h = std::uint64_t(keys[0]) * 0x9e3779b97f4a7c15ULL +
                             std::uint64_t(keys[1]) * 0xc2b2ae3d27d4eb4fULL +
                             std::uint64_t(keys[2]) * 0x165667b19e3779f9ULL +
                             std::uint64_t(exactBits) * 0xd6e8feb86659fd93ULL;
-    // kNone marks the grid's free slots; the hash next to it stands in.
-    return std::min(static_cast<std::uint32_t>(mixHash(h) >> 32), kNone - 1);
+    return static_cast<std::uint32_t>(mixHash(h) >> 32);
 }
 
 // The rows to weld, read where they lie: row k is the k-th kept vertex, its
@@ -170,6 +182,12 @@ public:
         return false;
     }
 
+    // Asks the memory system for row k, which is read soon.
+    void prefetch(std::size_t k) const noexcept {
+        const std::size_t v = vertexOf(k);
+        for (const Column& c : columns_) fetchSoon(c.data + v * c.components);
+    }
+
     bool match(std::size_t k, std::size_t l) const noexcept {
         const std::size_t a = vertexOf(k), b = vertexOf(l);
         for (const Column& c : columns_) {
@@ -211,28 +229,119 @@ enum RowFlag : std::uint8_t {
     kShared = 8,     // in a cell where a row has a match in another cell
 };
 
-// The grid: per part of the hash range a table from cell hash to the first
-// row of the cell, and per row the next row of its cell (rows of one cell
-// are chained in ascending order, so a row's later candidates are simply its
-// chain). Each part is built by one worker; the tables are read-only after.
-using CellTable = OpenAddressMap<std::uint32_t, std::uint32_t, kNone>;
-
+// The grid: the rows that can match something as keys (cell hash << 32 |
+// row), sorted, so the rows of one cell hash form one run of keys in
+// ascending row order. The keys are first spread over buckets by the top bits
+// of their hash, and every bucket then sorted on its own (in parallel); a
+// run never leaves its bucket. The walks read runs front to back, so the
+// memory system can fetch many rows at once, where links from row to row
+// would fetch one row after the other.
 class Grid {
 public:
-    explicit Grid(std::size_t parts) : tables_(parts) {}
+    Grid(const std::vector<std::uint32_t>& hashOf, const std::vector<std::uint8_t>& flags, const Workers& workers) {
+        const std::size_t n = hashOf.size();
+        const std::size_t parts = workers.parts();
+        // About a thousand keys a bucket: its sort then stays in the core's cache.
+        const unsigned bits = std::min<unsigned>(static_cast<unsigned>(std::bit_width(n / 1024)), 16);
+        shift_ = 32 - bits;
+        const std::size_t buckets = std::size_t(1) << bits;
+        auto range = [&](std::size_t part) { return std::pair(n * part / parts, n * (part + 1) / parts); };
 
-    std::size_t parts() const noexcept { return tables_.size(); }
-    std::size_t partOf(std::uint32_t hash) const noexcept {
-        return static_cast<std::size_t>((std::uint64_t(hash) * tables_.size()) >> 32);
+        // Phase 1: how many keys each range of rows gives each bucket.
+        std::vector<std::vector<std::size_t>> next(parts, std::vector<std::size_t>(buckets, 0));
+        workers.forEachPart([&](std::size_t part) {
+            const auto [b, e] = range(part);
+            for (std::size_t k = b; k < e; ++k)
+                if (!(flags[k] & kOutside)) ++next[part][bucketOf(hashOf[k])];
+        });
+        // Phase 2: where each range's keys of a bucket start. The ranges go
+        // in order within a bucket, so each bucket comes out in row order.
+        start_.assign(buckets + 1, 0);
+        std::size_t at = 0;
+        for (std::size_t bucket = 0; bucket < buckets; ++bucket) {
+            start_[bucket] = at;
+            for (std::size_t part = 0; part < parts; ++part) at += std::exchange(next[part][bucket], at);
+        }
+        start_[buckets] = at;
+        keys_ = std::make_unique_for_overwrite<std::uint64_t[]>(at);
+        // Phase 3: the keys, spread over their buckets.
+        workers.forEachPart([&](std::size_t part) {
+            const auto [b, e] = range(part);
+            for (std::size_t k = b; k < e; ++k)
+                if (!(flags[k] & kOutside)) keys_[next[part][bucketOf(hashOf[k])]++] = std::uint64_t(hashOf[k]) << 32 | k;
+        });
+        // Phase 4: each bucket sorted.
+        workers.forEachRange(buckets, [&](std::size_t b, std::size_t e) {
+            std::vector<std::uint64_t> scratch;
+            for (std::size_t bucket = b; bucket < e; ++bucket) sortBucket(start_[bucket], start_[bucket + 1], scratch);
+        });
     }
-    CellTable& table(std::size_t part) noexcept { return tables_[part]; }
-    std::uint32_t firstRow(std::uint32_t hash) const noexcept {
-        const std::uint32_t* head = tables_[partOf(hash)].find(hash);
-        return head ? *head : kNone;
+
+    std::size_t buckets() const noexcept { return start_.size() - 1; }
+    // The keys of buckets [b, e) are the keys [start(b), start(e)).
+    std::size_t start(std::size_t bucket) const noexcept { return start_[bucket]; }
+    std::uint32_t hashAt(std::size_t i) const noexcept { return static_cast<std::uint32_t>(keys_[i] >> 32); }
+    std::uint32_t rowAt(std::size_t i) const noexcept { return static_cast<std::uint32_t>(keys_[i]); }
+
+    // The end of the run that starts at key i, within keys [i, end).
+    std::size_t runEnd(std::size_t i, std::size_t end) const noexcept {
+        const std::uint32_t hash = hashAt(i);
+        while (++i < end && hashAt(i) == hash) {
+        }
+        return i;
     }
+
+    // The run of keys of `hash`: [first, last), empty when no row has it.
+    std::pair<std::size_t, std::size_t> run(std::uint32_t hash) const noexcept {
+        const std::size_t bucket = bucketOf(hash);
+        const std::size_t begin = start_[bucket], end = start_[bucket + 1];
+        std::size_t first = guess(hash);
+        while (first > begin && hashAt(first - 1) >= hash) --first;
+        while (first < end && hashAt(first) < hash) ++first;
+        if (first == end || hashAt(first) != hash) return {first, first};
+        return {first, runEnd(first, end)};
+    }
+
+    // Asks the memory system for the keys about the run of `hash`, which
+    // run() reads soon.
+    void prefetchRun(std::uint32_t hash) const noexcept { fetchSoon(&keys_[guess(hash)]); }
 
 private:
-    std::vector<CellTable> tables_;
+    std::size_t bucketOf(std::uint32_t hash) const noexcept { return static_cast<std::size_t>(std::uint64_t(hash) >> shift_); }
+
+    // Sorts keys [first, last), which are in row order, by hash: a stable
+    // radix sort on the hash bits below the bucket's, a digit at a time.
+    void sortBucket(std::size_t first, std::size_t last, std::vector<std::uint64_t>& scratch) const {
+        constexpr unsigned kDigitBits = 8;
+        constexpr std::uint64_t kDigitMask = (1u << kDigitBits) - 1;
+        const std::size_t n = last - first;
+        if (n < 2) return;
+        scratch.resize(n);
+        std::uint64_t* from = &keys_[first];
+        std::uint64_t* to = scratch.data();
+        for (unsigned low = 32; low < 32 + shift_; low += kDigitBits) {
+            std::array<std::size_t, kDigitMask + 1> next{};
+            for (std::size_t i = 0; i < n; ++i) ++next[(from[i] >> low) & kDigitMask];
+            std::size_t at = 0;
+            for (std::size_t& slot : next) at += std::exchange(slot, at);
+            for (std::size_t i = 0; i < n; ++i) to[next[(from[i] >> low) & kDigitMask]++] = from[i];
+            std::swap(from, to);
+        }
+        if (from != &keys_[first]) std::copy(from, from + n, &keys_[first]);
+    }
+
+    // Where in its bucket the run of `hash` about lies: hashes are spread
+    // evenly, so close to where the hash's value puts it.
+    std::size_t guess(std::uint32_t hash) const noexcept {
+        const std::size_t bucket = bucketOf(hash);
+        const std::size_t begin = start_[bucket], end = start_[bucket + 1];
+        const std::uint64_t within = std::uint64_t(hash) - (std::uint64_t(bucket) << shift_);
+        return begin + static_cast<std::size_t>((within * (end - begin)) >> shift_);
+    }
+
+    unsigned shift_ = 32;
+    std::unique_ptr<std::uint64_t[]> keys_;
+    std::vector<std::size_t> start_;
 };
 
 // The welding of one mesh's rows: owner[k] is the representative row k is
@@ -240,47 +349,44 @@ private:
 //
 // A row can match only rows of its own cell and, when it lies near a border,
 // of the neighbour cells. Rows whose cell holds no row with a match in
-// another cell ("clean" cells) are resolved cell by cell, each part of the
-// grid on its own worker; the rows of the other ("shared") cells form a
-// closed set (a match across cells makes both cells shared) and are resolved
-// in index order in one walk. Either way a row is resolved exactly as the
+// another cell ("clean" cells) are resolved cell by cell, groups of buckets
+// on several workers; the rows of the other ("shared") cells form a closed
+// set (a match across cells makes both cells shared) and are resolved in
+// index order in one walk. Either way a row is resolved exactly as the
 // single walk over all rows would: by the rows before it that match it.
 class Weld {
 public:
     Weld(const Rows& rows, float tolerance, const Workers& workers)
         : rows_(rows), keys_(tolerance), axes_(std::min(rows.size(), kGridAxes)), workers_(workers),
-          grid_(workers.parts()), owner_(rows.count(), kNone) {}
+          owner_(rows.count(), kNone) {}
 
     std::vector<std::uint32_t> run(float tolerance) {
         const std::size_t n = rows_.count();
         if (n < 2 || rows_.size() == 0 || !(tolerance >= 0.0f)) return std::move(owner_);
         flags_.assign(n, 0);
         hashOf_.assign(n, 0);
-        next_.assign(n, kNone);
         workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { placeRows(b, e); });
-        workers_.forEachPart([&](std::size_t p) { chainCells(p); });
-        // On one worker every row goes through the one walk, which then is
-        // the plain walk over all rows.
-        const bool split = grid_.parts() > 1;
-        if (split) {
-            workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { findSeeds(b, e); });
-            workers_.forEachPart([&](std::size_t p) { shareCells(p); });
-        }
-        if (!split) {
-            walkShared(true);
-            return std::move(owner_);
-        }
-        // The shared walk is the longest task, so it is queued first.
-        workers_.forEachTask(grid_.parts() + 1, [&](std::size_t task) {
+        grid_.emplace(hashOf_, flags_, workers_);
+        workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { findSeeds(b, e); });
+        sharedRun_.assign(grid_->start(grid_->buckets()), 0);
+        workers_.forEachRange(grid_->buckets(), [&](std::size_t b, std::size_t e) { shareCells(b, e); });
+        // Several groups of buckets a worker even out the walks' lengths; the
+        // shared walk, the longest task, is queued first.
+        const std::size_t groups = std::min(grid_->buckets(), kGroupsPerWorker * workers_.parts());
+        workers_.forEachTask(groups + 1, [&](std::size_t task) {
             if (task == 0)
-                walkShared(false);
+                walkShared();
             else
-                walkClean(task - 1);
+                walkClean(grid_->buckets() * (task - 1) / groups, grid_->buckets() * task / groups);
         });
         return std::move(owner_);
     }
 
 private:
+    static constexpr std::size_t kGroupsPerWorker = 8;
+    static constexpr std::size_t kAhead = 16;
+    static constexpr std::size_t kProbeBatch = 64;
+
     // Cell hash and flags of rows [b, e).
     void placeRows(std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k) {
@@ -299,23 +405,6 @@ private:
             }
             hashOf_[k] = cellHash(key, exactBits);
             if (straddles) flags_[k] = kStraddles;
-        }
-    }
-
-    // The table and chains of one part. Chains are built from the last row
-    // down, so each ends up ascending.
-    void chainCells(std::size_t part) {
-        const std::size_t n = rows_.count();
-        std::size_t cells = 0;
-        for (std::size_t k = 0; k < n; ++k)
-            if (!(flags_[k] & kOutside) && grid_.partOf(hashOf_[k]) == part) ++cells;
-        CellTable& table = grid_.table(part);
-        table = CellTable(cells);
-        for (std::size_t k = n; k-- > 0;) {
-            if ((flags_[k] & kOutside) || grid_.partOf(hashOf_[k]) != part) continue;
-            std::uint32_t& head = *table.insert(hashOf_[k], kNone).first;
-            next_[k] = head;
-            head = static_cast<std::uint32_t>(k);
         }
     }
 
@@ -341,66 +430,108 @@ private:
                 }
     }
 
-    // Seeds among rows [b, e): rows with a match in another cell.
+    // Seeds among rows [b, e): rows with a match in another cell. The
+    // neighbour cells of a batch of rows are listed first, and their keys
+    // fetched together, before any is looked into.
     void findSeeds(std::size_t b, std::size_t e) {
-        for (std::size_t k = b; k < e; ++k) {
-            if (!(flags_[k] & kStraddles)) continue;
-            forEachNeighbourCell(k, [&](std::uint32_t hash) {
-                for (std::uint32_t j = grid_.firstRow(hash); j != kNone; j = next_[j])
-                    if (rows_.match(k, j)) {
-                        flags_[k] |= kSeed;
-                        return true;
+        struct Probe {
+            std::uint32_t row;
+            std::uint32_t hash;
+        };
+        std::vector<Probe> probes;
+        probes.reserve(kProbeBatch + 8);
+        for (std::size_t k = b; k < e;) {
+            probes.clear();
+            for (; k < e && probes.size() < kProbeBatch; ++k) {
+                if (!(flags_[k] & kStraddles)) continue;
+                forEachNeighbourCell(k, [&](std::uint32_t hash) {
+                    grid_->prefetchRun(hash);
+                    probes.push_back({static_cast<std::uint32_t>(k), hash});
+                    return false;
+                });
+            }
+            for (const Probe& probe : probes) {
+                if (flags_[probe.row] & kSeed) continue;
+                const auto [first, last] = grid_->run(probe.hash);
+                for (std::size_t i = first; i < last; ++i)
+                    if (rows_.match(probe.row, grid_->rowAt(i))) {
+                        flags_[probe.row] |= kSeed;
+                        break;
                     }
-                return false;
-            });
+            }
         }
     }
 
-    // Marks every row of the cells of one part that hold a seed.
-    void shareCells(std::size_t part) {
-        const std::size_t n = rows_.count();
-        for (std::size_t k = 0; k < n; ++k) {
-            // Other parts' workers write the flags of their rows meanwhile.
-            if (grid_.partOf(hashOf_[k]) != part || (flags_[k] & (kSeed | kShared)) != kSeed) continue;
-            for (std::uint32_t j = grid_.firstRow(hashOf_[k]); j != kNone; j = next_[j]) flags_[j] |= kShared;
+    // Marks the cells of buckets [b, e) that hold a seed, and every row of
+    // them.
+    void shareCells(std::size_t b, std::size_t e) {
+        const std::size_t end = grid_->start(e);
+        for (std::size_t i = grid_->start(b), last; i < end; i = last) {
+            last = grid_->runEnd(i, end);
+            bool seeded = false;
+            for (std::size_t j = i; j < last && !seeded; ++j) seeded = flags_[grid_->rowAt(j)] & kSeed;
+            if (!seeded) continue;
+            sharedRun_[i] = 1;
+            for (std::size_t j = i; j < last; ++j) flags_[grid_->rowAt(j)] |= kShared;
         }
     }
 
-    // Row k, a representative, claims every later row of the chain from
-    // `first` that matches it; a later claim by another representative wins.
-    void claim(std::size_t k, std::uint32_t first) {
-        for (std::uint32_t j = first; j != kNone; j = next_[j])
+    // Row k, a representative, claims every later row of the keys [first,
+    // last) that matches it; a later claim by another representative wins.
+    void claim(std::size_t k, std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            const std::uint32_t j = grid_->rowAt(i);
             if (j > k && rows_.match(k, j)) owner_[j] = static_cast<std::uint32_t>(k);
-    }
-
-    // The rows of clean cells of one part, in index order, within their cell.
-    void walkClean(std::size_t part) {
-        const std::size_t n = rows_.count();
-        for (std::size_t k = 0; k < n; ++k) {
-            // Owners are read only for this part's rows: the other parts'
-            // walks write theirs meanwhile.
-            if ((flags_[k] & (kOutside | kShared)) || grid_.partOf(hashOf_[k]) != part || owner_[k] != kNone)
-                continue;
-            claim(k, next_[k]);
         }
     }
 
-    // The rows of shared cells (all rows when `everyRow`), in index order,
-    // within their cell and the neighbour cells.
-    void walkShared(bool everyRow) {
+    // The clean cells of buckets [b, e), each in index order. A run holds
+    // its rows in index order, so a row's later candidates follow it, and
+    // only they can claim it: whether a row is claimed is kept per run.
+    void walkClean(std::size_t b, std::size_t e) {
+        const std::size_t end = grid_->start(e);
+        std::vector<std::uint8_t> claimed;
+        std::size_t first = grid_->start(b);
+        for (std::size_t i = first; i < end; ++i) {
+            // Rows lie in random places: the row some keys on is fetched
+            // while this one is resolved.
+            if (i + kAhead < end) rows_.prefetch(grid_->rowAt(i + kAhead));
+            if (i + 1 < end && grid_->hashAt(i + 1) == grid_->hashAt(i)) continue;
+            // Keys [first, i] are one run. A cell of one row, or a shared
+            // one, has nothing to do here; the shared walk writes the owners
+            // of shared rows meanwhile.
+            if (i > first && !sharedRun_[first]) {
+                claimed.assign(i + 1 - first, 0);
+                for (std::size_t r = first; r < i; ++r) {
+                    if (claimed[r - first]) continue;
+                    const std::uint32_t k = grid_->rowAt(r);
+                    for (std::size_t c = r + 1; c <= i; ++c) {
+                        const std::uint32_t j = grid_->rowAt(c);
+                        if (!rows_.match(k, j)) continue;
+                        owner_[j] = k;
+                        claimed[c - first] = 1;
+                    }
+                }
+            }
+            first = i + 1;
+        }
+    }
+
+    // The rows of shared cells, in index order, within their cell and the
+    // neighbour cells.
+    void walkShared() {
         const std::size_t n = rows_.count();
         for (std::size_t k = 0; k < n; ++k) {
-            if (flags_[k] & kOutside) continue;
-            // The flag first: a clean row's owner is written meanwhile by its
-            // part's walk, so the shared walk must not read it.
-            if (!everyRow && !(flags_[k] & kShared)) continue;
-            if (owner_[k] != kNone) continue;
-            claim(k, next_[k]);
+            // The flag first: a clean row's owner is written meanwhile by the
+            // clean walks, so this walk must not read it.
+            if (!(flags_[k] & kShared) || owner_[k] != kNone) continue;
+            const auto [first, last] = grid_->run(hashOf_[k]);
+            claim(k, first, last);
             if (!(flags_[k] & kStraddles)) continue;
             forEachNeighbourCell(k, [&](std::uint32_t hash) {
-                const std::uint32_t first = grid_.firstRow(hash);
+                const auto [from, to] = grid_->run(hash);
                 // A clean cell holds no match of a shared row.
-                if (first != kNone && (everyRow || (flags_[first] & kShared))) claim(k, first);
+                if (from != to && sharedRun_[from]) claim(k, from, to);
                 return false;
             });
         }
@@ -410,13 +541,12 @@ private:
     const CellKeys keys_;
     const std::size_t axes_;
     const Workers& workers_;
-    Grid grid_;
+    std::optional<Grid> grid_;
     std::vector<std::uint32_t> owner_;
     std::vector<std::uint8_t> flags_;
     std::vector<std::uint32_t> hashOf_;
-    std::vector<std::uint32_t> next_;
+    std::vector<std::uint8_t> sharedRun_;  // per key: the run from it holds a seed
 };
-
 }  // namespace
 
 std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance) {
