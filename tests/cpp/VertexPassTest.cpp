@@ -17,6 +17,7 @@
 #include "qz/ExtException.h"
 #include "qz/tasks/ThreadPool.h"
 #include "utils/CompactTextureChannels.h"
+#include "utils/DegenerateTriangles.h"
 #include "utils/OptimizeVertices.h"
 #include "utils/VertexWeld.h"
 
@@ -271,6 +272,48 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
     EXPECT_EQ(node->getVertices().vertexCount(), 3u);
     EXPECT_EQ(twice->getIndices().indices, (Idx{1, 1, 2, 0, 1, 2}));
     EXPECT_EQ(root->getRenderNodes().size(), 3u);
+}
+
+// Triangles judged on several workers, whole runs of degenerate ones among
+// them, give what erasing in place while scanning gives: a removal slides
+// the next triangle into the place the scan has just passed.
+TEST(VertexPass, DegenerateTrianglesJudgedOnWorkersAreErasedAsTheScanMeetsThem) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> coarse(0, 3), pick(0, 9);
+    std::vector<float> xyz;
+    for (int k = 0; k < 3000; ++k)
+        for (int a = 0; a < 3; ++a) xyz.push_back(float(coarse(rng)) * 0.6e-4f);
+    const Vertices v = points(xyz);
+    std::uniform_int_distribution<std::uint32_t> any(0, 2999);
+    Idx indices;
+    for (int t = 0; t < 20000; ++t) {
+        const std::uint32_t a = any(rng);
+        indices.insert(indices.end(), {a, pick(rng) == 0 ? a : any(rng), any(rng)});
+    }
+    indices.push_back(7);  // past the last whole triangle: stays at the end
+    auto degenerate = [&](const std::uint32_t* t) {
+        if (t[0] == t[1] || t[0] == t[2] || t[1] == t[2]) return true;
+        int close = 0;
+        for (std::size_t a = 0; a < 3; ++a)
+            close += std::fabs(xyz[t[0] * 3 + a] - xyz[t[1] * 3 + a]) <= 1e-4f &&
+                     std::fabs(xyz[t[0] * 3 + a] - xyz[t[2] * 3 + a]) <= 1e-4f;
+        return close >= 2;
+    };
+    for (std::size_t scans : {1u, 2u, 3u}) {
+        Idx expected = indices;
+        std::size_t erased = 0;
+        for (std::size_t s = 0; s < scans; ++s)
+            for (std::size_t at = 0; at + 3 <= expected.size(); at += 3)
+                if (degenerate(&expected[at])) {
+                    expected.erase(expected.begin() + std::ptrdiff_t(at), expected.begin() + std::ptrdiff_t(at) + 3);
+                    ++erased;
+                }
+        auto p = pool(2);
+        Idx got = indices;
+        EXPECT_EQ(utils::removeDegenerateTriangles(v, got, scans, utils::Workers(p)), erased);
+        EXPECT_EQ(got, expected);
+        EXPECT_GT(erased, 3000u);
+    }
 }
 
 TEST(VertexPass, NodesLeftWithoutGeometryLeaveTheListsAndShellsAreWelded) {

@@ -17,16 +17,19 @@
 //  - Returns the number of triangles removed. Triangles keep their order.
 //  - An index whose POSITION0 row is missing throws std::out_of_range; the
 //    list is then unchanged.
+//  - With `workers`, the triangles are judged on their pool (see
+//    utils/Workers.h: not from one of its tasks); the result is the same.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "Vertices.h"
+#include "utils/Workers.h"
 
 namespace model::utils {
 
 std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
-                                      std::size_t runs);
+                                      std::size_t runs, const Workers& workers = Workers());
 
 }  // namespace model::utils

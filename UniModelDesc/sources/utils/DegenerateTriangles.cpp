@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -48,9 +49,18 @@ private:
     std::size_t rows_ = 0;
 };
 
-std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t>& indices) {
+std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t>& indices, const Workers& workers) {
     const std::size_t n = indices.size();
     std::uint32_t* d = indices.data();
+    // Phase 1: which triangles are degenerate. Each is judged on its own
+    // indices, wherever the scan finds it, so all are judged at once.
+    std::vector<std::uint8_t> bad(n / 3);
+    workers.forEachRange(bad.size(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t t = b; t < e; ++t) bad[t] = degenerate(d + 3 * t);
+    });
+    if (std::find(bad.begin(), bad.end(), std::uint8_t(1)) == bad.end()) return 0;
+
+    // Phase 2: the scan.
     std::size_t read = 0;
     std::size_t write = 0;
     std::size_t removed = 0;
@@ -60,7 +70,7 @@ std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t
         read += 3;
     };
     while (read + 3 <= n) {
-        if (!degenerate(d + read)) {
+        if (!bad[read / 3]) {
             keep();
             continue;
         }
@@ -79,12 +89,12 @@ std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t
 }  // namespace
 
 std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
-                                      std::size_t runs) {
+                                      std::size_t runs, const Workers& workers) {
     const DegenerateTest degenerate(vertices);
     degenerate.checkIndices(indices);
     std::size_t total = 0;
     for (std::size_t run = 0; run < runs; ++run) {
-        const std::size_t removed = scanOnce(degenerate, indices);
+        const std::size_t removed = scanOnce(degenerate, indices, workers);
         if (removed == 0) break;
         total += removed;
     }

@@ -66,7 +66,7 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
         mesh.editGeometry([&](Vertices& vertices, Indices& indices) {
             renderWelded += weldVertices(vertices, indices, tolerance, workers);
             if (indices.primitiveKind == primitive_kind::kTriangleList)
-                renderDegenerate += removeDegenerateTriangles(vertices, indices.indices, scans);
+                renderDegenerate += removeDegenerateTriangles(vertices, indices.indices, scans, workers);
         });
     };
     // A mesh that holds a large share of all vertices would keep one worker

@@ -384,7 +384,7 @@ public:
 
 private:
     static constexpr std::size_t kGroupsPerWorker = 8;
-    static constexpr std::size_t kAhead = 16;
+    static constexpr std::size_t kAhead = 32;
     static constexpr std::size_t kProbeBatch = 64;
 
     // Cell hash and flags of rows [b, e).
