@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "qz/Memory.h"
+
 namespace model::utils {
 namespace {
 
@@ -28,6 +30,12 @@ public:
             if (i >= rows_)
                 throw std::out_of_range("Triangle index " + std::to_string(i) + " is past the " +
                                         std::to_string(rows_) + " positions.");
+    }
+
+    // Asks the memory system for the positions of triangle t, read soon.
+    void prefetch(const std::uint32_t* t) const noexcept {
+        if (!data_) return;
+        for (int k = 0; k < 3; ++k) qz::prefetchForRead(data_ + std::size_t(t[k]) * stride_, axes_ * sizeof(float));
     }
 
     bool operator()(const std::uint32_t* t) const noexcept {
@@ -53,10 +61,16 @@ std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t
     const std::size_t n = indices.size();
     std::uint32_t* d = indices.data();
     // Phase 1: which triangles are degenerate. Each is judged on its own
-    // indices, wherever the scan finds it, so all are judged at once.
+    // indices, wherever the scan finds it, so all are judged at once; the
+    // positions of welded triangles lie anywhere, so those of a triangle a
+    // few on are fetched while one is judged.
+    constexpr std::size_t kAhead = 8;
     std::vector<std::uint8_t> bad(n / 3);
     workers.forEachRange(bad.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t t = b; t < e; ++t) bad[t] = degenerate(d + 3 * t);
+        for (std::size_t t = b; t < e; ++t) {
+            if (t + kAhead < e) degenerate.prefetch(d + 3 * (t + kAhead));
+            bad[t] = degenerate(d + 3 * t);
+        }
     });
     if (std::find(bad.begin(), bad.end(), std::uint8_t(1)) == bad.end()) return 0;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "qz/ExtException.h"
+#include "qz/Memory.h"
 #include "utils/OpenAddressMap.h"
 
 namespace model::utils {
@@ -59,11 +60,20 @@ public:
     // Under an infinite tolerance infinite values still match finite ones.
     bool infiniteValuesMatch() const noexcept { return wholeAxis_; }
 
-    std::int64_t key(float v) const noexcept {
+    // The cell v lies in, and in `straddles` whether range(v) may hold two
+    // cells: never false when it does; true for a few more values, whose
+    // range then holds only their own cell.
+    std::int64_t key(float v, bool& straddles) const noexcept {
+        straddles = false;
         if (wholeAxis_) return 0;
         if (!exactOnly_) {
-            const double d = std::floor(double(v) * inverse_ + 0.5);
-            if (std::fabs(d) < kGridLimit) return static_cast<std::int64_t>(d);
+            const double d = double(v) * inverse_ + 0.5;
+            const double cell = std::floor(d);
+            if (std::fabs(cell) < kGridLimit) {
+                const double f = d - cell;
+                straddles = f < reach_ || f > 1.0 - reach_;
+                return static_cast<std::int64_t>(cell);
+            }
         }
         return exactKey(v);
     }
@@ -87,17 +97,6 @@ public:
         lo = hi = exactKey(v);
     }
 
-    // Whether range(v) may hold two cells: never false when it does; true
-    // for a few more values, whose range then holds only their own cell.
-    bool mayStraddle(float v) const noexcept {
-        if (wholeAxis_ || exactOnly_) return false;
-        const double d = double(v) * inverse_ + 0.5;
-        const double cell = std::floor(d);
-        if (!(std::fabs(cell) < kGridLimit)) return false;
-        const double f = d - cell;
-        return f < reach_ || f > 1.0 - reach_;
-    }
-
 private:
     // How far into a cell, in cells, range() may still reach the neighbour:
     // the halo plus more than the rounding of the computation can move.
@@ -115,13 +114,16 @@ private:
     bool wholeAxis_ = false;
 };
 
-// Asks the memory system for the cache line at p. The walks read rows and
-// keys in an order of their own, which the processor cannot foresee. The
-// compiler drops a prefetch it deems without effect; the fence, which emits
-// no instruction, keeps it.
-inline void fetchSoon(const void* p) noexcept {
-    __builtin_prefetch(p);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
+// A vector of n copies of `value` whose memory is offered huge pages before
+// it is first touched: the weld's arrays are megabytes each, read in random
+// order, and each small page costs a fault and a slot in the address cache.
+template <class T>
+std::vector<T> hugeVector(std::size_t n, T value) {
+    std::vector<T> v;
+    v.reserve(n);
+    qz::adviseHugePages(v.data(), n * sizeof(T));
+    v.assign(n, value);
+    return v;
 }
 
 std::uint32_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exactBits) noexcept {
@@ -173,19 +175,22 @@ public:
     // Rows that can't match any row: a NaN never compares within the
     // tolerance, and an infinite value only under an infinite tolerance.
     bool matchesNothing(std::size_t k, bool infiniteMatches) const noexcept {
+        // One comparison a float: NaN fails it, and so does an infinite
+        // value unless the limit is infinite itself.
+        const float limit = infiniteMatches ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::max();
         const std::size_t v = vertexOf(k);
+        bool outside = false;
         for (const Column& c : columns_) {
             const float* r = c.data + v * c.components;
-            for (std::size_t f = 0; f < c.components; ++f)
-                if (f != c.exact && (std::isnan(r[f]) || (!infiniteMatches && std::isinf(r[f])))) return true;
+            for (std::size_t f = 0; f < c.components; ++f) outside |= f != c.exact && !(std::fabs(r[f]) <= limit);
         }
-        return false;
+        return outside;
     }
 
     // Asks the memory system for row k, which is read soon.
     void prefetch(std::size_t k) const noexcept {
         const std::size_t v = vertexOf(k);
-        for (const Column& c : columns_) fetchSoon(c.data + v * c.components);
+        for (const Column& c : columns_) qz::prefetchForRead(c.data + v * c.components, c.components * sizeof(float));
     }
 
     bool match(std::size_t k, std::size_t l) const noexcept {
@@ -264,6 +269,7 @@ public:
         }
         start_[buckets] = at;
         keys_ = std::make_unique_for_overwrite<std::uint64_t[]>(at);
+        qz::adviseHugePages(keys_.get(), at * sizeof(std::uint64_t));
         // Phase 3: the keys, spread over their buckets.
         workers.forEachPart([&](std::size_t part) {
             const auto [b, e] = range(part);
@@ -274,6 +280,18 @@ public:
         workers.forEachRange(buckets, [&](std::size_t b, std::size_t e) {
             std::vector<std::uint64_t> scratch;
             for (std::size_t bucket = b; bucket < e; ++bucket) sortBucket(start_[bucket], start_[bucket + 1], scratch);
+        });
+        // Phase 5: the filter. A word of it never spans two buckets (it
+        // covers fewer hash bits than a bucket), so ranges of buckets can
+        // set their bits at once.
+        const unsigned filterBits = std::clamp(static_cast<unsigned>(std::bit_width(n)) + 4, 6u, 32u);
+        filterShift_ = 32 - filterBits;
+        filter_ = hugeVector<std::uint64_t>(std::size_t(1) << (filterBits - 6), 0);
+        workers.forEachRange(buckets, [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = start_[b]; i < start_[e]; ++i) {
+                const std::uint32_t bit = hashAt(i) >> filterShift_;
+                filter_[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+            }
         });
     }
 
@@ -293,6 +311,7 @@ public:
 
     // The run of keys of `hash`: [first, last), empty when no row has it.
     std::pair<std::size_t, std::size_t> run(std::uint32_t hash) const noexcept {
+        if (!(filter_[(hash >> filterShift_) >> 6] >> ((hash >> filterShift_) & 63) & 1)) return {0, 0};
         const std::size_t bucket = bucketOf(hash);
         const std::size_t begin = start_[bucket], end = start_[bucket + 1];
         std::size_t first = guess(hash);
@@ -302,9 +321,8 @@ public:
         return {first, runEnd(first, end)};
     }
 
-    // Asks the memory system for the keys about the run of `hash`, which
-    // run() reads soon.
-    void prefetchRun(std::uint32_t hash) const noexcept { fetchSoon(&keys_[guess(hash)]); }
+    // Asks the memory system for what run(hash) reads first.
+    void prefetchRun(std::uint32_t hash) const noexcept { qz::prefetchForRead(&filter_[(hash >> filterShift_) >> 6]); }
 
 private:
     std::size_t bucketOf(std::uint32_t hash) const noexcept { return static_cast<std::size_t>(std::uint64_t(hash) >> shift_); }
@@ -342,6 +360,11 @@ private:
     unsigned shift_ = 32;
     std::unique_ptr<std::uint64_t[]> keys_;
     std::vector<std::size_t> start_;
+    // A bit per hash prefix that some key has: most cells looked up are
+    // empty, and the filter, a few bits a key, tells so from one cache line
+    // where the keys would take several.
+    unsigned filterShift_ = 0;
+    std::vector<std::uint64_t> filter_;
 };
 
 // The welding of one mesh's rows: owner[k] is the representative row k is
@@ -358,17 +381,17 @@ class Weld {
 public:
     Weld(const Rows& rows, float tolerance, const Workers& workers)
         : rows_(rows), keys_(tolerance), axes_(std::min(rows.size(), kGridAxes)), workers_(workers),
-          owner_(rows.count(), kNone) {}
+          owner_(hugeVector(rows.count(), kNone)) {}
 
     std::vector<std::uint32_t> run(float tolerance) {
         const std::size_t n = rows_.count();
         if (n < 2 || rows_.size() == 0 || !(tolerance >= 0.0f)) return std::move(owner_);
-        flags_.assign(n, 0);
-        hashOf_.assign(n, 0);
+        flags_ = hugeVector<std::uint8_t>(n, 0);
+        hashOf_ = hugeVector<std::uint32_t>(n, 0);
         workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { placeRows(b, e); });
         grid_.emplace(hashOf_, flags_, workers_);
         workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { findSeeds(b, e); });
-        sharedRun_.assign(grid_->start(grid_->buckets()), 0);
+        sharedRun_ = hugeVector<std::uint8_t>(grid_->start(grid_->buckets()), 0);
         workers_.forEachRange(grid_->buckets(), [&](std::size_t b, std::size_t e) { shareCells(b, e); });
         // Several groups of buckets a worker even out the walks' lengths; the
         // shared walk, the longest task, is queued first.
@@ -400,8 +423,9 @@ private:
             std::int64_t key[kGridAxes] = {0, 0, 0};
             bool straddles = false;
             for (std::size_t a = 0; a < axes_; ++a) {
-                key[a] = keys_.key(lead[a]);
-                straddles = straddles || keys_.mayStraddle(lead[a]);
+                bool near = false;
+                key[a] = keys_.key(lead[a], near);
+                straddles |= near;
             }
             hashOf_[k] = cellHash(key, exactBits);
             if (straddles) flags_[k] = kStraddles;
@@ -560,7 +584,7 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     if (count >= kNone) QZ_THROW("Vertex data holds too many vertices to weld.");
 
     // Phase 1: which vertices some index names.
-    std::vector<std::uint8_t> used(count, 0);
+    std::vector<std::uint8_t> used = hugeVector<std::uint8_t>(count, 0);
     workers.forEachRange(indices.size(), [&](std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k) {
             const std::uint32_t i = indices[k];
@@ -579,7 +603,7 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     std::vector<std::uint32_t> kept, keptNumber;
     if (unreferenced != 0) {
         kept.reserve(n);
-        keptNumber.assign(count, kNone);
+        keptNumber = hugeVector(count, kNone);
         for (std::size_t v = 0; v < count; ++v)
             if (used[v]) {
                 keptNumber[v] = static_cast<std::uint32_t>(kept.size());
@@ -597,7 +621,7 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
 
     // Phase 4: new numbers. A representative takes the next number, a merged
     // vertex its representative's (an earlier row, so already numbered).
-    std::vector<std::uint32_t> finalNumber(n);
+    std::vector<std::uint32_t> finalNumber = hugeVector<std::uint32_t>(n, 0);
     std::size_t representatives = 0;
     for (std::size_t j = 0; j < n; ++j)
         finalNumber[j] = owner[j] != kNone ? finalNumber[owner[j]] : static_cast<std::uint32_t>(representatives++);
@@ -606,14 +630,14 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
 
     // Phase 5: the representatives' rows become the vertex data. Ranges of
     // representatives are copied in parallel into fresh arrays.
-    std::vector<std::uint32_t> sourceOf(representatives);
+    std::vector<std::uint32_t> sourceOf = hugeVector<std::uint32_t>(representatives, 0);
     for (std::size_t j = 0; j < n; ++j)
         if (owner[j] == kNone) sourceOf[finalNumber[j]] = kept.empty() ? static_cast<std::uint32_t>(j) : kept[j];
     owner = {};
     for (const auto& [code, a] : vertices.getAttributes()) {
         const std::size_t c = a.components;
         if (c == 0) continue;
-        std::vector<float> data(representatives * c);
+        std::vector<float> data = hugeVector(representatives * c, 0.0f);
         const float* src = a.data.data();
         workers.forEachRange(representatives, [&](std::size_t b, std::size_t e) {
             for (std::size_t r = b; r < e; ++r)
