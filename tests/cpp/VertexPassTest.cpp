@@ -107,7 +107,8 @@ class WeldAgainstPairwise : public testing::TestWithParam<std::tuple<unsigned, f
 
 // Clusters of near-duplicates: every copy is a base or an earlier copy moved
 // by `noise` tolerances on a few floats, so matches chain and overlap. Signed
-// zeros, a few parent indices and unreferenced vertices are mixed in.
+// zeros, non-finite normals and coordinates, a few parent indices and
+// unreferenced vertices are mixed in.
 TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
     const auto [seed, noise, fourComponentPositions] = GetParam();
     std::mt19937 rng(seed);
@@ -134,6 +135,8 @@ TEST_P(WeldAgainstPairwise, GridSearchGivesThePairwiseResult) {
             if (!fourComponentPositions || f != 3) r[f] += (pick(rng) % 2 ? 1.0f : -1.0f) * noise * kTolerance;
         }
         if (pick(rng) == 0 && r[1] == 0.0f) r[1] = -r[1];
+        // A NaN or an infinity past the position: such a row matches no row.
+        if (pick(rng) == 0 && pick(rng) < 2) r[posComponents + std::size_t(pick(rng)) % 5] = pick(rng) % 2 ? kNan : kInf;
         rows.push_back(r);
     }
     std::shuffle(rows.begin(), rows.end(), rng);

@@ -172,21 +172,6 @@ public:
         }
     }
 
-    // Rows that can't match any row: a NaN never compares within the
-    // tolerance, and an infinite value only under an infinite tolerance.
-    bool matchesNothing(std::size_t k, bool infiniteMatches) const noexcept {
-        // One comparison a float: NaN fails it, and so does an infinite
-        // value unless the limit is infinite itself.
-        const float limit = infiniteMatches ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::max();
-        const std::size_t v = vertexOf(k);
-        bool outside = false;
-        for (const Column& c : columns_) {
-            const float* r = c.data + v * c.components;
-            for (std::size_t f = 0; f < c.components; ++f) outside |= f != c.exact && !(std::fabs(r[f]) <= limit);
-        }
-        return outside;
-    }
-
     // Asks the memory system for row k, which is read soon.
     void prefetch(std::size_t k) const noexcept {
         const std::size_t v = vertexOf(k);
@@ -228,7 +213,7 @@ private:
 
 // Per-row state of the search, one byte a row.
 enum RowFlag : std::uint8_t {
-    kOutside = 1,    // matches nothing, kept out of the grid
+    kOutside = 1,    // a lead float matches nothing: kept out of the grid
     kStraddles = 2,  // may have neighbour cells to look into
     kSeed = 4,       // matches a row of another cell
     kShared = 8,     // in a cell where a row has a match in another cell
@@ -410,16 +395,23 @@ private:
     static constexpr std::size_t kAhead = 32;
     static constexpr std::size_t kProbeBatch = 64;
 
-    // Cell hash and flags of rows [b, e).
+    // Cell hash and flags of rows [b, e). A NaN never compares within the
+    // tolerance, and an infinite value only under an infinite tolerance: a
+    // row with such a lead float matches no row, and would share one cell
+    // with every other such row. Other floats are left to the match itself.
     void placeRows(std::size_t b, std::size_t e) {
+        const float limit = keys_.infiniteValuesMatch() ? std::numeric_limits<float>::infinity()
+                                                        : std::numeric_limits<float>::max();
         for (std::size_t k = b; k < e; ++k) {
-            if (rows_.matchesNothing(k, keys_.infiniteValuesMatch())) {
-                flags_[k] = kOutside;
-                continue;
-            }
             float lead[kGridAxes] = {0, 0, 0};
             std::uint32_t exactBits = 0;
             rows_.lead(k, axes_, lead, exactBits);
+            bool outside = false;
+            for (std::size_t a = 0; a < axes_; ++a) outside |= !(std::fabs(lead[a]) <= limit);
+            if (outside) {
+                flags_[k] = kOutside;
+                continue;
+            }
             std::int64_t key[kGridAxes] = {0, 0, 0};
             bool straddles = false;
             for (std::size_t a = 0; a < axes_; ++a) {
