@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -612,33 +613,50 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     }
 
     // Phase 4: new numbers. A representative takes the next number, a merged
-    // vertex its representative's (an earlier row, so already numbered).
-    std::vector<std::uint32_t> finalNumber = hugeVector<std::uint32_t>(n, 0);
-    std::size_t representatives = 0;
-    for (std::size_t j = 0; j < n; ++j)
-        finalNumber[j] = owner[j] != kNone ? finalNumber[owner[j]] : static_cast<std::uint32_t>(representatives++);
+    // vertex its representative's. Each range of rows counts its
+    // representatives first, so that all ranges number theirs at once.
+    const std::size_t parts = workers.parts();
+    auto range = [&](std::size_t part) { return std::pair(n * part / parts, n * (part + 1) / parts); };
+    std::vector<std::size_t> firstNumber(parts + 1, 0);
+    workers.forEachPart([&](std::size_t part) {
+        const auto [b, e] = range(part);
+        firstNumber[part + 1] = static_cast<std::size_t>(std::count(owner.begin() + b, owner.begin() + e, kNone));
+    });
+    std::partial_sum(firstNumber.begin(), firstNumber.end(), firstNumber.begin());
+    const std::size_t representatives = firstNumber[parts];
     const std::size_t merged = n - representatives;
     if (unreferenced == 0 && merged == 0) return 0;
-
-    // Phase 5: the representatives' rows become the vertex data. Ranges of
-    // representatives are copied in parallel into fresh arrays.
+    std::vector<std::uint32_t> finalNumber = hugeVector<std::uint32_t>(n, 0);
     std::vector<std::uint32_t> sourceOf = hugeVector<std::uint32_t>(representatives, 0);
-    for (std::size_t j = 0; j < n; ++j)
-        if (owner[j] == kNone) sourceOf[finalNumber[j]] = kept.empty() ? static_cast<std::uint32_t>(j) : kept[j];
+    workers.forEachPart([&](std::size_t part) {
+        const auto [b, e] = range(part);
+        auto next = static_cast<std::uint32_t>(firstNumber[part]);
+        for (std::size_t j = b; j < e; ++j)
+            if (owner[j] == kNone) {
+                sourceOf[next] = kept.empty() ? static_cast<std::uint32_t>(j) : kept[j];
+                finalNumber[j] = next++;
+            }
+    });
+    // A representative is never merged itself: its number is known by now.
+    workers.forEachRange(n, [&](std::size_t b, std::size_t e) {
+        for (std::size_t j = b; j < e; ++j)
+            if (owner[j] != kNone) finalNumber[j] = finalNumber[owner[j]];
+    });
     owner = {};
-    for (const auto& [code, a] : vertices.getAttributes()) {
-        const std::size_t c = a.components;
-        if (c == 0) continue;
+
+    // Phase 5: the representatives' rows become the vertex data, each
+    // attribute on a worker of its own: clearing the new array and releasing
+    // the old one cost as much as the copy, and belong to the attribute too.
+    std::vector<VertexAttribute*> attributes;
+    for (const auto& [code, a] : vertices.getAttributes()) attributes.push_back(&vertices.getAttribute(code));
+    workers.forEachTask(attributes.size(), [&](std::size_t k) {
+        const std::size_t c = attributes[k]->components;
         std::vector<float> data = hugeVector(representatives * c, 0.0f);
-        const float* src = a.data.data();
-        workers.forEachRange(representatives, [&](std::size_t b, std::size_t e) {
-            for (std::size_t r = b; r < e; ++r)
-                std::memcpy(&data[r * c], src + std::size_t(sourceOf[r]) * c, c * sizeof(float));
-        });
-        vertices.getAttribute(code).data.swap(data);
-    }
-    for (const auto& [code, a] : vertices.getAttributes())
-        if (a.components == 0) vertices.getAttribute(code).data.clear();
+        const float* src = attributes[k]->data.data();
+        for (std::size_t r = 0; r < representatives; ++r)
+            std::memcpy(&data[r * c], src + std::size_t(sourceOf[r]) * c, c * sizeof(float));
+        attributes[k]->data.swap(data);
+    });
 
     // Phase 6: every index names its representative's number.
     workers.forEachRange(indices.size(), [&](std::size_t b, std::size_t e) {
