@@ -10,6 +10,7 @@
 #include "nodes/Bone.h"
 #include "nodes/LodNode.h"
 #include "utils/FiniteModel.h"
+#include "utils/FiniteVertexData.h"
 
 using namespace model;
 using namespace modeltest;
@@ -76,3 +77,24 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"RootBox", [](Sample& s) { s.root->setBoundingBox(box(0, 0, 0, float(kNaN), 1, 1)); },
              "Bounding box holds a value that is not finite."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// One value that is not finite, at every place of vertex data of a few sizes
+// about a block of the check (a last position row cut short among them): it
+// is found, unless it is the fourth float of a four-float position.
+TEST(FiniteVertexData, EveryPlaceOfAValueThatIsNotFiniteIsFoundButAParentIndex) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    for (const std::uint32_t code : {POSITION0, NORMAL0})
+        for (const std::uint32_t components : {3u, 4u})
+            for (const std::size_t floats : {1u, 3u, 1023u, 1024u, 1025u, 1030u, 2400u, 2402u}) {
+                if (code == NORMAL0 && components == 4) continue;
+                for (std::size_t at = 0; at < floats; ++at)
+                    for (const float bad : {float(kNaN), kInf, -kInf}) {
+                        std::vector<float> data(floats, 0.5f);
+                        data[at] = bad;
+                        Vertices v;
+                        v.setAttribute(code, components, data);
+                        const bool parentIndex = code == POSITION0 && components == 4 && at % 4 == 3;
+                        ASSERT_EQ(utils::hasFiniteValues(v), parentIndex) << code << " " << components << " " << floats << " " << at;
+                    }
+            }
+}
