@@ -127,6 +127,15 @@ std::vector<T> hugeVector(std::size_t n, T value) {
     return v;
 }
 
+// The same without the values, for an array whose every element is written
+// before it is read, by the workers rather than this thread.
+template <class T>
+std::unique_ptr<T[]> hugeArray(std::size_t n) {
+    auto a = std::make_unique_for_overwrite<T[]>(n);
+    qz::adviseHugePages(a.get(), n * sizeof(T));
+    return a;
+}
+
 std::uint32_t cellHash(const std::int64_t (&keys)[kGridAxes], std::uint32_t exactBits) noexcept {
     const std::uint64_t h = std::uint64_t(keys[0]) * 0x9e3779b97f4a7c15ULL +
                             std::uint64_t(keys[1]) * 0xc2b2ae3d27d4eb4fULL +
@@ -229,8 +238,8 @@ enum RowFlag : std::uint8_t {
 // would fetch one row after the other.
 class Grid {
 public:
-    Grid(const std::vector<std::uint32_t>& hashOf, const std::vector<std::uint8_t>& flags, const Workers& workers) {
-        const std::size_t n = hashOf.size();
+    // The keys of rows [0, n) not flagged kOutside.
+    Grid(const std::uint32_t* hashOf, const std::uint8_t* flags, std::size_t n, const Workers& workers) {
         const std::size_t parts = workers.parts();
         // About a thousand keys a bucket: its sort then stays in the core's cache.
         const unsigned bits = std::min<unsigned>(static_cast<unsigned>(std::bit_width(n / 1024)), 16);
@@ -254,8 +263,7 @@ public:
             for (std::size_t part = 0; part < parts; ++part) at += std::exchange(next[part][bucket], at);
         }
         start_[buckets] = at;
-        keys_ = std::make_unique_for_overwrite<std::uint64_t[]>(at);
-        qz::adviseHugePages(keys_.get(), at * sizeof(std::uint64_t));
+        keys_ = hugeArray<std::uint64_t>(at);
         // Phase 3: the keys, spread over their buckets.
         workers.forEachPart([&](std::size_t part) {
             const auto [b, e] = range(part);
@@ -372,10 +380,10 @@ public:
     std::vector<std::uint32_t> run(float tolerance) {
         const std::size_t n = rows_.count();
         if (n < 2 || rows_.size() == 0 || !(tolerance >= 0.0f)) return std::move(owner_);
-        flags_ = hugeVector<std::uint8_t>(n, 0);
-        hashOf_ = hugeVector<std::uint32_t>(n, 0);
+        flags_ = hugeArray<std::uint8_t>(n);
+        hashOf_ = hugeArray<std::uint32_t>(n);
         workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { placeRows(b, e); });
-        grid_.emplace(hashOf_, flags_, workers_);
+        grid_.emplace(hashOf_.get(), flags_.get(), n, workers_);
         workers_.forEachRange(n, [&](std::size_t b, std::size_t e) { findSeeds(b, e); });
         sharedRun_ = hugeVector<std::uint8_t>(grid_->start(grid_->buckets()), 0);
         workers_.forEachRange(grid_->buckets(), [&](std::size_t b, std::size_t e) { shareCells(b, e); });
@@ -421,7 +429,7 @@ private:
                 straddles |= near;
             }
             hashOf_[k] = cellHash(key, exactBits);
-            if (straddles) flags_[k] = kStraddles;
+            flags_[k] = straddles ? kStraddles : 0;
         }
     }
 
@@ -560,8 +568,8 @@ private:
     const Workers& workers_;
     std::optional<Grid> grid_;
     std::vector<std::uint32_t> owner_;
-    std::vector<std::uint8_t> flags_;
-    std::vector<std::uint32_t> hashOf_;
+    std::unique_ptr<std::uint8_t[]> flags_;
+    std::unique_ptr<std::uint32_t[]> hashOf_;  // of the rows not kOutside
     std::vector<std::uint8_t> sharedRun_;  // per key: the run from it holds a seed
 };
 }  // namespace
