@@ -456,8 +456,8 @@ private:
     }
 
     // Seeds among rows [b, e): rows with a match in another cell. The
-    // neighbour cells of a batch of rows are listed first, and their keys
-    // fetched together, before any is looked into.
+    // neighbour cells of a batch of rows are listed first, and what their
+    // lookups read fetched together, before any is looked into.
     void findSeeds(std::size_t b, std::size_t e) {
         struct Probe {
             std::uint32_t row;
@@ -519,8 +519,10 @@ private:
         std::size_t first = grid_->start(b);
         for (std::size_t i = first; i < end; ++i) {
             // Rows lie in random places: the row some keys on is fetched
-            // while this one is resolved.
-            if (i + kAhead < end) rows_.prefetch(grid_->rowAt(i + kAhead));
+            // while this one is resolved, unless it is alone in its cell.
+            if (const std::size_t a = i + kAhead; a + 1 < end && (grid_->hashAt(a) == grid_->hashAt(a - 1) ||
+                                                                  grid_->hashAt(a) == grid_->hashAt(a + 1)))
+                rows_.prefetch(grid_->rowAt(a));
             if (i + 1 < end && grid_->hashAt(i + 1) == grid_->hashAt(i)) continue;
             // Keys [first, i] are one run. A cell of one row, or a shared
             // one, has nothing to do here; the shared walk writes the owners
@@ -584,13 +586,19 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     // Vertex numbers must fit the 32-bit lists below, kNone excluded.
     if (count >= kNone) QZ_THROW("Vertex data holds too many vertices to weld.");
 
-    // Phase 1: which vertices some index names.
+    // Phase 1: which vertices some index names. Each block of indices is
+    // checked whole before it is used: a branch per index would keep the
+    // compiler from checking several at once.
+    constexpr std::size_t kIndexBlock = 1024;
     std::vector<std::uint8_t> used = hugeVector<std::uint8_t>(count, 0);
     workers.forEachRange(indices.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t k = b; k < e; ++k) {
-            const std::uint32_t i = indices[k];
-            if (i >= count) throw std::out_of_range("invalid vector<bool> subscript");
-            std::atomic_ref<std::uint8_t>(used[i]).store(1, std::memory_order_relaxed);
+        for (std::size_t at = b; at < e; at += kIndexBlock) {
+            const std::size_t end = std::min(e, at + kIndexBlock);
+            std::uint32_t highest = 0;
+            for (std::size_t k = at; k < end; ++k) highest = std::max(highest, indices[k]);
+            if (highest >= count) throw std::out_of_range("invalid vector<bool> subscript");
+            for (std::size_t k = at; k < end; ++k)
+                std::atomic_ref<std::uint8_t>(used[indices[k]]).store(1, std::memory_order_relaxed);
         }
     });
     bool consistent = vertices.isValid();
