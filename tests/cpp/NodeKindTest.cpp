@@ -1,6 +1,9 @@
 // Node kinds: geometry baking and the per-parent boxes of render nodes.
 
 #include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
 #include <stdexcept>
 
 #include "ModelTestSupport.h"
@@ -38,6 +41,33 @@ TEST(NodeKindRenderBoxes, FollowEveryChangeOfVertexData) {
     r.replaceGeometry(positions4({2, 2, 2, 1}), Indices());
     EXPECT_FALSE(r.getParentBox(0).isValid());
     EXPECT_EQ(r.getParentBox(1), box(2, 2, 2, 2, 2, 2));
+}
+
+// A parent index rounds half away from zero: values on either side of every
+// halfway point between entries go to the entry they round to, or to none.
+TEST(NodeKindRenderBoxes, ParentIndexRoundsHalfAwayFromZeroAtEveryBoundary) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    struct Vertex {
+        float w;
+        int entry;  // -1: none
+    };
+    const std::vector<Vertex> table = {{-0.5f, -1},       {std::nextafter(-0.5f, 0.0f), 0},
+                                       {-0.0f, 0},        {std::nextafter(0.5f, 0.0f), 0},
+                                       {0.5f, 1},         {std::nextafter(1.5f, 0.0f), 1},
+                                       {1.5f, 2},         {std::nextafter(2.5f, 0.0f), 2},
+                                       {2.5f, -1},        {nan, -1},
+                                       {inf, -1},         {-inf, -1}};
+    std::vector<float> xyzw;
+    std::vector<BoundingBox> expected(3);
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const float x = float(k);
+        xyzw.insert(xyzw.end(), {x, -x, 2 * x, table[k].w});
+        if (table[k].entry >= 0) expected[std::size_t(table[k].entry)].expand(x, -x, 2 * x);
+    }
+    RenderNode r;
+    r.addParentEntry(Ptr<Node>(new Node()));
+    withGeometry(r, positions4(xyzw));
+    for (std::size_t e = 0; e < 3; ++e) EXPECT_EQ(r.getParentBox(e), expected[e]) << e;
 }
 
 // editAttributes skips the box pass for edits that leave the positions
