@@ -1,6 +1,5 @@
 #include "nodes/RenderNode.h"
 
-
 #include "INodeVisitor.h"
 #include "nodes/GeometryTransform.h"
 
