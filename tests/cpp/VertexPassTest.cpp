@@ -361,6 +361,26 @@ TEST(VertexPass, FirstFailingNodeInListOrderIsReportedWhateverTheTiming) {
     }
 }
 
+// The index equal to the vertex count, the first past the last vertex, at
+// either end of a block of the index check and at the list's end, on one
+// task and on workers.
+TEST(VertexPass, IndexEqualToTheVertexCountIsRefusedBeforeAnythingChanges) {
+    const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0});
+    auto p = pool(2);
+    for (const std::size_t place : {std::size_t(0), std::size_t(1023), std::size_t(1024), std::size_t(2999)}) {
+        Idx idx(3000, 0);
+        for (std::size_t k = 0; k < idx.size(); ++k) idx[k] = std::uint32_t(k % 3);
+        idx[place] = 4;
+        for (const utils::Workers& workers : {utils::Workers(), utils::Workers(p)}) {
+            Vertices welded = v;
+            Indices indices = indexList(idx);
+            EXPECT_THROW(utils::weldVertices(welded, indices, kTolerance, workers), std::out_of_range) << place;
+            EXPECT_EQ(indices.indices, idx);
+            EXPECT_EQ(welded.interleave(), v.interleave());
+        }
+    }
+}
+
 // A mesh holding most of the model's vertices is welded by every worker:
 // groups of rows within 0.4 tolerance of a lattice point 10 tolerances from
 // the next, so each group welds into its first row.
