@@ -7,7 +7,8 @@ With the ``bpy`` module (the Python of a virtual environment holding it):
     python tests/blender/runner.py ZIP SCRIPT [ARG...]
 ``--extension`` before ZIP installs the zip as an extension instead (Blender
 4.2 and later); the add-on's module is then ``bl_ext.user_default.io_scene_tav``.
-The script runs as ``__main__`` with ``sys.argv`` [SCRIPT, ARG...]; a failure
+The script runs as ``__main__`` with ``sys.argv`` [SCRIPT, ARG...] and its
+own folder first on ``sys.path`` (so it imports its neighbours); a failure
 in it (an exception, or a non-zero exit) is the runner's exit status.
 """
 

@@ -23,9 +23,8 @@ CANDELA = 683 / (4 * math.pi)
 def empty_scene(frames=(1, 21)):
     """Removes every object and data block the tests make (reloading the
     factory settings would disable the add-on)."""
-    for collection in (bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.lights,
-                       bpy.data.cameras, bpy.data.armatures, bpy.data.images, bpy.data.actions,
-                       bpy.data.collections):
+    kinds = "objects meshes materials lights cameras armatures images actions collections"
+    for collection in (getattr(bpy.data, kind) for kind in kinds.split()):
         for item in list(collection):
             collection.remove(item)
     scene = bpy.context.scene
@@ -50,15 +49,45 @@ def mesh_object(name, mesh=None, parent=None, location=(0, 0, 0), material=None)
     """A new mesh object (a copy of a unit cube's mesh unless given)."""
     if mesh is None:
         bpy.ops.mesh.primitive_cube_add()
-        cube = bpy.context.object
-        mesh = cube.data
-        bpy.data.objects.remove(cube)
+        mesh = bpy.context.object.data
+        bpy.data.objects.remove(bpy.context.object)
     obj = bpy.data.objects.new(name, mesh)
     bpy.context.scene.collection.objects.link(obj)
     obj.parent = parent
     obj.location = location
     if material is not None:
         obj.data.materials.append(material)
+    return obj
+
+
+def textured(name, image, mapping=False):
+    """A material whose Base Color is ``image`` through an Image Texture node
+    (with ``mapping``, its coordinates pass through a Mapping node)."""
+    material = bpy.data.materials.new(name)
+    material.use_nodes = True
+    tree = material.node_tree
+    texture = tree.nodes.new("ShaderNodeTexImage")
+    texture.image = image
+    tree.links.new(texture.outputs["Color"], tree.nodes["Principled BSDF"].inputs["Base Color"])
+    if mapping:
+        tree.links.new(tree.nodes.new("ShaderNodeMapping").outputs["Vector"], texture.inputs["Vector"])
+    return material
+
+
+def image(name):
+    """A new 4 x 4 image whose file would be textures/NAME.png beside the .blend."""
+    made = bpy.data.images.new(name, 4, 4)
+    made.filepath_raw = f"//textures/{name}.png"
+    return made
+
+
+def light(name, kind, location=(0, 0, 0), **settings):
+    data = bpy.data.lights.new(name, kind)
+    for key, value in settings.items():
+        setattr(data, key, value)
+    obj = bpy.data.objects.new(name, data)
+    bpy.context.scene.collection.objects.link(obj)
+    obj.location = location
     return obj
 
 
@@ -81,24 +110,39 @@ def pushed_to_strip(owner, name, start=1):
     return bpy.data.actions[name]
 
 
+def frames(chosen=None):
+    """Sets Blender to each chosen frame (else every frame of the scene's
+    range) and yields it with t, its place in that range mapped onto [0, 1]."""
+    scene = bpy.context.scene
+    for frame in chosen or range(scene.frame_start, scene.frame_end + 1):
+        scene.frame_set(frame)
+        yield frame, (frame - scene.frame_start) / (scene.frame_end - scene.frame_start)
+
+
 STEP = 0.1
 
 
-def build_armature(name, count, matrix):
+def armature(name, matrix, bones):
+    """An armature object placed by ``matrix``; ``bones`` maps each bone's
+    name to (head, tail, parent's name or None, connected), parents first."""
     data = bpy.data.armatures.new(name)
     arm = bpy.data.objects.new(name, data)
     bpy.context.scene.collection.objects.link(arm)
     arm.matrix_world = matrix
     bpy.context.view_layer.objects.active = arm
     bpy.ops.object.mode_set(mode="EDIT")
-    previous = None
-    for i in range(count):
-        bone = data.edit_bones.new(f"bone_{i:02d}")
-        bone.head, bone.tail = (i * STEP, 0, 0), ((i + 1) * STEP, 0, 0)
-        bone.parent, bone.use_connect = previous, previous is not None
-        previous = bone
+    for bone_name, (head, tail, parent, connected) in bones.items():
+        bone = data.edit_bones.new(bone_name)
+        bone.head, bone.tail, bone.parent = head, tail, data.edit_bones.get(parent or "")
+        bone.use_connect = connected
     bpy.ops.object.mode_set(mode="OBJECT")
     return arm
+
+
+def build_armature(name, count, matrix):
+    """A chain of ``count`` connected bones bone_00, bone_01, ... along x."""
+    return armature(name, matrix, {f"bone_{i:02d}": ((i * STEP, 0, 0), ((i + 1) * STEP, 0, 0),
+                                                     f"bone_{i - 1:02d}" if i else None, i > 0) for i in range(count)})
 
 
 def build_strip(arm, count):
@@ -108,9 +152,7 @@ def build_strip(arm, count):
     faces = [(2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1) for i in range(count)]
     mesh = bpy.data.meshes.new("strip")
     mesh.from_pydata(verts, [], faces)
-    obj = bpy.data.objects.new("Strip", mesh)
-    bpy.context.scene.collection.objects.link(obj)
-    obj.parent = arm
+    obj = mesh_object("Strip", mesh=mesh, parent=arm)
     obj.modifiers.new("Armature", "ARMATURE").object = arm
     groups = {b.name: obj.vertex_groups.new(name=b.name) for b in arm.data.bones}
     stray = obj.vertex_groups.new(name="not_a_bone")
@@ -141,10 +183,27 @@ def world(nodes, index, t=0.0):
     return evaluate_tree(nodes, dict.fromkeys(range(16), t))[0][index]
 
 
-def texcoords(data, record):
-    """TEXCOORD0 of a render record's vertices (V x 2)."""
+def placed(data, record, t=0.0):
+    """A render record's vertex positions in world space at argument value t."""
+    w = world(data["nodes"], record["parents"][0]["node"], t)
+    return vertex_rows(record)[:, :3] @ w[:3, :3] + w[3, :3]
+
+
+def rounded(points):
+    """Points as a set of tuples rounded to 1e-4, comparable whatever their
+    order (as float64: Blender 5 hands vectors over as float32)."""
+    return {tuple(p) for p in np.round(np.asarray(points, np.float64), 4)}
+
+
+def corners(obj):
+    """The object's mesh vertices in world space, as ``rounded`` gives them."""
+    return rounded([obj.matrix_world @ v.co for v in obj.data.vertices])
+
+
+def texcoords(data, record, channel=0):
+    """TEXCOORD<channel> of a render record's vertices (V x 2)."""
     fmt = data["materials"][record["material"]]["vertex_format"]
-    start = sum(fmt[:4])
+    start = sum(fmt[:4 + channel])
     return vertex_rows(record)[:, start:start + 2]
 
 

@@ -7,10 +7,8 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
+import bpy
+import numpy as np
 
 # Blender 3.4's glTF importer still calls numpy.bool, which NumPy 1.20 to 1.26
 # do not have (NumPy 2 has it again, as its own boolean type).
@@ -58,12 +56,10 @@ def by_name(data):
     return {RENAMED.get(r["name"], r["name"]): r for r in renders(data)}
 
 
-def triangles(data, t, name=None):
-    """The triangles (of render node ``name``, else all) at argument value t,
-    each as its sorted corners rounded, in sorted order: comparable whatever
-    the vertex order."""
-    records = [r for r in renders(data) if name in (None, RENAMED.get(r["name"], r["name"]))]
-    tris, _ = scene_triangles(dict(data, sections=dict(data["sections"], RENDER_NODES=records)), {0: t})
+def triangles(data, t):
+    """The triangles at argument value t, each as its sorted corners rounded,
+    in sorted order: comparable whatever the vertex order."""
+    tris, _ = scene_triangles(data, {0: t})
     return np.array(sorted(sorted(tuple(c) for c in np.round(tri, 3)) for tri in tris))
 
 

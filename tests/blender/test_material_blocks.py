@@ -3,18 +3,14 @@ its own on a UV map of its own; a material whose blocks lack their maps;
 glowing materials keyed over the frames. Exported, read back, held to the scene."""
 
 import os
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bpy
+import numpy as np
+from io_scene_tav import compat
 
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
-from io_scene_tav import compat  # noqa: E402
+from support import (OUT, empty_scene, export_and_read, frames, mesh_object, pushed_to_strip, renders, run, textured,
+                     vertex_rows, warnings)
 
-from support import (  # noqa: E402
-    OUT, empty_scene, export_and_read, mesh_object, pushed_to_strip, renders, run, vertex_rows, warnings)
-
-FRAMES = (1, 21)
 # Panel map -> (UV map, texture slot, channel-table entry of its coordinates).
 MAPS = {("damage", "albedo"): ("dmg_albedo_uv", 5, 5), ("damage", "normal"): ("dmg_normal_uv", 10, 10),
         ("damage", "mask"): ("ao_uv", 15, None),  # the masks read the damage albedo's coordinates: reported
@@ -27,11 +23,8 @@ SPAN = [-1.0, 1.0]
 
 
 def material(name, blocks, maps, culling=True, two_sided="AUTO"):
-    made = bpy.data.materials.new(name)
-    made.use_nodes, made.use_backface_culling, made.tav_settings.two_sided = True, culling, two_sided
-    texture = made.node_tree.nodes.new("ShaderNodeTexImage")
-    texture.image = bpy.data.images.new(name + "_base", 4, 4)
-    made.node_tree.links.new(texture.outputs["Color"], made.node_tree.nodes["Principled BSDF"].inputs["Base Color"])
+    made = textured(name, bpy.data.images.new(name + "_base", 4, 4))
+    made.use_backface_culling, made.tav_settings.two_sided = culling, two_sided
     for block in blocks:
         getattr(made.tav_settings, block).enabled = True
     for block, slot in maps:
@@ -57,7 +50,7 @@ def glowing(name, argument):
 
 
 def build_scene():
-    empty_scene(FRAMES)
+    empty_scene()
     armor = mesh_object("Armor", material=material("Armor", {block for block, _ in MAPS}, MAPS, two_sided="ON"))
     for uv_map in sorted({m[0] for m in MAPS.values()} - {"", "UVMap"}):
         armor.data.uv_layers.new(name=uv_map).data.foreach_set("uv", np.random.rand(2 * len(armor.data.loops)))
@@ -126,10 +119,9 @@ def test_keyed_emission_is_the_emissive_value_at_the_mapped_arguments():
         amount, color = keyed["selfIlluminationValue"], keyed["selfIlluminationColor"]
         assert amount["argument"] == color["argument"] == (action_argument or argument), name
         shader = bpy.data.materials[shared].node_tree.nodes["Principled BSDF"]
-        for frame in (1, 3, 6, 10, 11, 17, 21):
-            bpy.context.scene.frame_set(frame)
-            low, high = SPAN if action_argument else (0.0, 1.0)
-            at = low + (high - low) * (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
+        low, high = SPAN if action_argument else (0.0, 1.0)
+        for frame, t in frames((1, 3, 6, 10, 11, 17, 21)):
+            at = low + (high - low) * t
             value = [np.interp(at, *np.array(keys["keys"])[:, [0, k]].T) for keys, k in
                      ((amount, 1), (color, 1), (color, 2), (color, 3))]
             blender = [shader.inputs["Emission Strength"].default_value,

@@ -2,38 +2,28 @@
 held to the scene that was built."""
 
 import math
-import os
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bpy
+import numpy as np
+from io_scene_tav import compat
+from mathutils import Euler, Matrix
 
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
-from io_scene_tav import compat  # noqa: E402
-from mathutils import Euler, Matrix  # noqa: E402
-
-from support import (  # noqa: E402
-    CANDELA, blender_world, empty, empty_scene, export_and_read, mesh_object, node, renders, run, totals, vertex_rows,
-    warnings, world)
-
-FRAMES = (1, 21)
+from support import (CANDELA, blender_world, corners, empty, empty_scene, export_and_read, frames, image, light,
+                     mesh_object, node, placed, renders, rounded, run, textured, totals, warnings, world)
 
 
 def image_node(tree, name):
     texture = tree.nodes.new("ShaderNodeTexImage")
-    texture.image = bpy.data.images.new(name, 4, 4)
-    texture.image.filepath_raw = f"//textures/{name}.png"
+    texture.image = image(name)
     return texture
 
 
 def textured_material():
-    material = bpy.data.materials.new("hull")
-    material.use_nodes = True
+    material = textured("hull", image("hull_albedo"))
     material.use_backface_culling = True
     tree = material.node_tree
     shader = tree.nodes["Principled BSDF"]
     link = tree.links.new
-    link(image_node(tree, "hull_albedo").outputs["Color"], shader.inputs["Base Color"])
     normal = tree.nodes.new("ShaderNodeNormalMap")
     link(image_node(tree, "hull_normal").outputs["Color"], normal.inputs["Color"])
     link(normal.outputs["Normal"], shader.inputs["Normal"])
@@ -57,23 +47,12 @@ def glass_material():
     return material
 
 
-def light(name, kind, location, **settings):
-    data = bpy.data.lights.new(name, kind)
-    for key, value in settings.items():
-        setattr(data, key, value)
-    obj = bpy.data.objects.new(name, data)
-    bpy.context.scene.collection.objects.link(obj)
-    obj.location = location
-    return obj
-
-
 def build_scene():
-    empty_scene(FRAMES)
+    empty_scene()
     base = empty("Base")
     base.matrix_world = Matrix.LocRotScale((1, 2, 3), Euler((0, 0, math.radians(30))), (2, 2, 2))
     bpy.context.view_layer.update()
-    body = mesh_object("Body", location=(0, 0, 1), material=textured_material())
-    body.parent = base
+    body = mesh_object("Body", location=(0, 0, 1), material=textured_material(), parent=base)
     body.matrix_parent_inverse = Matrix.Translation((0.5, 0, 0))
     empty("Mount", parent=body, tav="connector", speed=3.5, label="front", sizes=[1, 2])
     mesh_object("Canopy", location=(4, 0, 0), material=glass_material())
@@ -81,27 +60,22 @@ def build_scene():
     turret.matrix_parent_inverse = Matrix.Translation((0, 1, 0))
     turret["tav_argument"] = 3
     for frame, z, angle, hidden in ((1, 0.0, 0.0, False), (11, 1.0, 45.0, True), (21, 4.0, 90.0, True)):
-        turret.location.z = z
-        turret.rotation_euler.z = math.radians(angle)
-        turret.hide_render = hidden and frame >= 11
-        turret.keyframe_insert("location", frame=frame)
-        turret.keyframe_insert("rotation_euler", frame=frame)
-        turret.keyframe_insert("hide_render", frame=frame)
+        turret.location.z, turret.rotation_euler.z, turret.hide_render = z, math.radians(angle), hidden
+        for path in ("location", "rotation_euler", "hide_render"):
+            turret.keyframe_insert(path, frame=frame)
     light("Beacon", "POINT", (0, 0, 5), energy=100.0, color=(1.0, 0.2, 0.1), use_custom_distance=True,
           cutoff_distance=12.0)
     light("Search", "SPOT", (0, 3, 5), energy=1000.0, spot_size=math.radians(60), spot_blend=0.25,
           use_custom_distance=False)
     light("Sun", "SUN", (0, 0, 9))
-    shell = mesh_object("Hull_shell", location=(0, -3, 0))
-    shell["tav"] = "shell"
+    mesh_object("Hull_shell", location=(0, -3, 0))["tav"] = "shell"
     rails = bpy.data.meshes.new("rails")
     rails.from_pydata([(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 1)], [(0, 1), (1, 2), (2, 3)], [])
     mesh_object("Rails", mesh=rails)["tav"] = "segments"
     tree = empty("Tree", tav="lod", tav_lod_distances=[10.0, 50.0])
     mesh_object("Tree_high", parent=tree)
     mesh_object("Tree_low", parent=tree)
-    camera = bpy.data.objects.new("Cam", bpy.data.cameras.new("Cam"))
-    bpy.context.scene.collection.objects.link(camera)
+    bpy.context.scene.collection.objects.link(bpy.data.objects.new("Cam", bpy.data.cameras.new("Cam")))
     bpy.context.view_layer.update()
 
 
@@ -120,10 +94,7 @@ def test_hierarchy_places_connector_and_geometry_where_blender_has_them():
                        atol=1e-5)
     # Body's corners in the file, through whatever the save folded, are its world corners.
     (record,) = [r for r in renders(DATA) if r["name"] == "Body"]
-    points = vertex_rows(record)[:, :3]
-    placed = np.c_[points, np.ones(len(points))] @ world(DATA["nodes"], record["parents"][0]["node"])
-    expected = np.array([OBJ["Body"].matrix_world @ v.co for v in OBJ["Body"].data.vertices], dtype=np.float64)
-    assert {tuple(p) for p in np.round(placed[:, :3], 4)} == {tuple(p) for p in np.round(expected, 4)}
+    assert rounded(placed(DATA, record)) == corners(OBJ["Body"])
 
 
 def test_totals_count_a_vertex_per_corner_normal_and_uv_and_double_two_sided_faces():
@@ -155,10 +126,7 @@ def test_materials_carry_their_images_colours_and_modes():
 def test_keys_place_the_animated_object_where_blender_has_it_at_every_frame():
     turret = node(DATA, "Turret")
     assert [e["argument"] for e in turret["position"] + turret["rotation"]] == [3, 3]
-    scene = bpy.context.scene
-    for frame in range(FRAMES[0], FRAMES[1] + 1):
-        scene.frame_set(frame)
-        t = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
+    for frame, t in frames():
         assert np.allclose(world(DATA["nodes"], turret["index"], t), blender_world(OBJ["Turret"]), atol=2e-3), frame
     visibility = node(DATA, "Turret_visibility")
     assert turret["parent"] == visibility["index"]
@@ -168,7 +136,7 @@ def test_keys_place_the_animated_object_where_blender_has_it_at_every_frame():
 
 def test_lights_take_colour_power_distance_and_cone():
     lights = {light["name"]: light for light in DATA["sections"]["LIGHT_NODES"]}
-    assert sorted(lights) == ["Beacon", "Search"]
+    assert {name: light["kind"] for name, light in lights.items()} == {"Beacon": 0, "Search": 1}
     values = {name: [p["value"] for p in light["light_properties"]] for name, light in lights.items()}
     color, brightness, _, _, distance, _, _ = values["Beacon"]
     assert np.allclose(color, (1, 0.2, 0.1)) and math.isclose(brightness, 100 * CANDELA, rel_tol=1e-6)
@@ -176,14 +144,12 @@ def test_lights_take_colour_power_distance_and_cone():
     _, brightness, phi, theta, distance, _, _ = values["Search"]
     assert math.isclose(phi, 30, rel_tol=1e-5) and math.isclose(theta, 22.5, rel_tol=1e-5)
     assert math.isclose(distance, math.sqrt(256 * brightness), rel_tol=1e-5)
-    assert lights["Search"]["kind"] == 1 and lights["Beacon"]["kind"] == 0
 
 
 def test_lod_children_are_its_levels_in_name_order():
     lod = node(DATA, "Tree_lod")
     assert np.allclose(lod["ranges"], [(0, 100), (100, 2500)])
-    levels = [n["name"] for n in DATA["nodes"] if n["parent"] == lod["index"]]
-    assert levels == ["Tree_high", "Tree_low"]
+    assert [n["name"] for n in DATA["nodes"] if n["parent"] == lod["index"]] == ["Tree_high", "Tree_low"]
 
 
 def test_what_is_not_exported_is_reported_naming_the_object():

@@ -4,19 +4,14 @@ refused with a message naming owner and setting, every setting drawn in a
 panel, and the add-on's classes registered and unregistered cleanly."""
 
 import os
-import sys
 from types import SimpleNamespace
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bpy
 
-import bpy  # noqa: E402
-
-import io_scene_tav  # noqa: E402
-from io_scene_tav import panels, properties, settings  # noqa: E402
-from io_scene_tav.settings import MaterialSettings, SettingError  # noqa: E402
-from support import OUT, empty, empty_scene, export_and_read, mesh_object, node, run, warnings  # noqa: E402
-
-GROUPS = (properties.TAVObjectSettings, properties.TAVMaterialSettings, properties.TAVActionSettings)
+import io_scene_tav
+from io_scene_tav import panels, properties, settings
+from io_scene_tav.settings import MaterialSettings, SettingError
+from support import OUT, empty, empty_scene, export_and_read, mesh_object, node, run, warnings
 
 
 def owners():
@@ -149,11 +144,9 @@ def test_panel_custom_property_and_default_taken_in_the_wrong_order():
         (argument_range, "action", {"argument_range": (-1, 1)}, {"tav_argument_range": [0.0, 2.0]}, (0.0, 2.0)),
         (argument_range, "action", {}, {}, (0.0, 1.0)),
         (lambda o: settings.material_settings(o.material), "material", {}, {}, MaterialSettings()),
-        (lambda o: settings.material_settings(o.material).transparent_mode, "material",
-         {"transparent_mode": "2"}, {}, 2),
-        (lambda o: settings.material_settings(o.material).two_sided, "material", {"two_sided": "OFF"}, {}, False),
-        (lambda o: settings.material_settings(o.material).shadow_caster, "material",
-         {"shadow_caster": "0"}, {}, 0),
+        (lambda o: settings.material_settings(o.material), "material",
+         {"transparent_mode": "2", "two_sided": "OFF", "shadow_caster": "0"}, {},
+         MaterialSettings(transparent_mode=2, two_sided=False, shadow_caster=0)),
         (decal_map, "material", {}, {}, ("dirt", "UVMap")),  # the named node's image
         (lambda o: decal_map(o, image=True), "material", {}, {}, ("tex", "UVMap")),  # the chosen image wins
     ])

@@ -2,17 +2,14 @@
 an argument value shows what Blender shows at the frame it maps to."""
 
 import math
-import os
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bpy
+import numpy as np
+from mathutils import Euler, Matrix
 
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
-from mathutils import Euler, Matrix  # noqa: E402
-
-from support import empty, empty_scene, export_and_read, mesh_object, node, pushed_to_strip, run, warnings  # noqa: E402
-from io_scene_tav.tavtools.preview import evaluate_tree, scene_triangles  # noqa: E402
+from support import (armature, empty, empty_scene, export_and_read, frames, mesh_object, node, pushed_to_strip, run,
+                     warnings)
+from io_scene_tav.tavtools.preview import evaluate_tree, scene_triangles
 
 FRAMES, SCALE, TOL = (1, 21), 1.5, 1.5e-4   # TOL: 1e-4 of the rig's scale
 # Bone: head, tail, parent, connected. Arm sits apart from Spine's tail.
@@ -34,16 +31,7 @@ def keyed(owner, path, values, track=None, argument=None):
 
 def build_scene():
     empty_scene(FRAMES)
-    rig = bpy.data.objects.new("Rig", bpy.data.armatures.new("Rig"))
-    bpy.context.scene.collection.objects.link(rig)
-    rig.matrix_world = Matrix.LocRotScale((1, 2, 0.5), Euler((0.2, 0, math.radians(40))), (SCALE,) * 3)
-    bpy.context.view_layer.objects.active = rig
-    bpy.ops.object.mode_set(mode="EDIT")
-    for name, (head, tail, parent, connected) in BONES.items():
-        bone = rig.data.edit_bones.new(name)
-        bone.head, bone.tail, bone.parent = head, tail, rig.data.edit_bones.get(parent or "")
-        bone.use_connect = connected
-    bpy.ops.object.mode_set(mode="OBJECT")
+    rig = armature("Rig", Matrix.LocRotScale((1, 2, 0.5), Euler((0.2, 0, math.radians(40))), (SCALE,) * 3), BONES)
     keyed(rig.pose.bones["Neck"], "rotation_quaternion", [(1, 0, 0, 0), (0.9, 0.3, 0, 0.3), (0.7, -0.5, 0.5, 0)])
     keyed(rig.pose.bones["Arm"], "location", [(0, 0, 0), (0.3, 0.2, 0), (0, 0.5, -0.4)])
     # A strip up the spine and neck (weighed to both) and out along the arm (to Arm and Spine).
@@ -84,20 +72,13 @@ def file_world(name, arguments):
     return evaluate_tree(DATA["nodes"], arguments)[0][node(DATA, name)["index"]]
 
 
-def at_frames(arguments_at):
-    """(file's world matrices at arguments_at(t)) per frame, t its place in [0, 1], Blender set to it."""
-    for frame in range(FRAMES[0], FRAMES[1] + 1):
-        bpy.context.scene.frame_set(frame)
-        t = (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
-        yield t, evaluate_tree(DATA["nodes"], arguments_at(t))[0]
-
-
 def test_keyed_bones_their_skin_and_bone_children_miss_blenders_pose():
     rig, body = OBJ["Rig"], OBJ["Body"]
     classes = {n["name"]: n["class"] for n in DATA["nodes"]}
     assert {name: classes[name] for name in BONES} == dict.fromkeys(BONES, "model::Bone")
     assert {n[:-len("_animation")] for n in classes if n.endswith("_animation")} == {"Neck", "Arm"}
-    for t, world in at_frames(lambda t: {0: t}):
+    for _, t in frames():
+        world = evaluate_tree(DATA["nodes"], {0: t})[0]
         for bone in rig.pose.bones:
             pose = np.array(rig.matrix_world @ bone.matrix, dtype=np.float64).T
             assert np.allclose(world[node(DATA, bone.name)["index"]], pose, atol=TOL), (t, bone.name)
@@ -116,7 +97,8 @@ def test_nla_actions_or_a_ranged_action_play_other_channels_arguments_or_frames(
     lowered, turned = file_world("Gear", {0: 0.5}), file_world("Gear", {2: 0.5})
     assert np.allclose(lowered[:3, :3], rest[:3, :3]) and lowered[3, 2] < rest[3, 2] - 0.1
     assert np.allclose(turned[3], rest[3]) and not np.allclose(turned[:3, :3], rest[:3, :3])
-    for t, world in at_frames(lambda t: {0: t, 2: t, 5: 2 * t - 1}):
+    for _, t in frames():
+        world = evaluate_tree(DATA["nodes"], {0: t, 2: t, 5: 2 * t - 1})[0]
         assert np.allclose(world[gear["index"]], np.array(OBJ["Gear"].matrix_world).T, atol=1e-4), t
         assert np.allclose(world[flap["index"]], np.array(OBJ["Flap"].matrix_world).T, atol=1e-4), t
     assert np.allclose(file_world("Flap", {5: -5.0}), file_world("Flap", {5: -1.0}))   # held before the range

@@ -3,17 +3,13 @@ holds the bones and the mesh at rest, and per vertex the four heaviest bones
 its vertex groups name, with their weights normalised."""
 
 import math
-import os
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bpy
+import numpy as np
+from mathutils import Euler, Matrix
 
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
-from mathutils import Euler, Matrix  # noqa: E402
-
-from support import (build_armature, build_strip, empty_scene, export_and_read, node, packed_indices,  # noqa: E402
-                     renders, run, vertex_rows, world)
+from support import (build_armature, build_strip, empty_scene, export_and_read, node, packed_indices, renders, run,
+                     vertex_rows, world)
 
 BONES = 70
 
@@ -54,9 +50,8 @@ def test_every_vertex_names_its_heaviest_bones_by_packed_index():
     parents = [by_index[b] for b in record["bones"]]
     assert parents == ["root"] + [b.name for b in ARM.data.bones]
     rest = {tuple(np.round(np.array(STRIP.matrix_world @ v.co, dtype=np.float64), 4)): v for v in STRIP.data.vertices}
-    rows = vertex_rows(record)
     seen = set()
-    for row in rows:
+    for row in vertex_rows(record):
         vertex = rest[tuple(np.round(row[:3], 4))]
         seen.add(vertex.index)
         got = {}
@@ -72,8 +67,7 @@ def test_every_vertex_names_its_heaviest_bones_by_packed_index():
 def test_skinned_model_has_the_rest_box_the_save_asks_for():
     box = DATA["root"]["bounding_box"]
     points = np.array([STRIP.matrix_world @ v.co for v in STRIP.data.vertices])
-    assert np.allclose(box["min"], points.min(axis=0), atol=1e-5)
-    assert np.allclose(box["max"], points.max(axis=0), atol=1e-5)
+    assert np.allclose([box["min"], box["max"]], [points.min(axis=0), points.max(axis=0)], atol=1e-5), box
 
 
 def test_rig_of_more_bones_than_a_node_takes_skins_a_mesh_with_those_that_weigh_it():

@@ -2,29 +2,18 @@
 decoded and held to what Blender shows."""
 
 import math
-import os
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bpy
+import numpy as np
+from io_scene_tav import compat
 
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
-from io_scene_tav import compat  # noqa: E402
-
-from support import (  # noqa: E402
-    CANDELA, empty, empty_scene, export_and_read, mesh_object, pushed_to_strip, renders, run, vertex_rows, warnings,
-    world)
+from support import (CANDELA, corners, empty, empty_scene, export_and_read, frames, image, light, mesh_object, placed,
+                     pushed_to_strip, renders, rounded, run, texcoords, vertex_rows, warnings)
 
 FRAMES = (1, 21)
 DECK_MAPS = {"deck_base_tiled": 0, "deck_normal_tiled": 1, "deck_aorms_tiled": 2, "deck_base": 3, "deck_aorms": 4,
              "deck_rain_mask": 5}
 DIGITS = {"Digit_a": (2, 0.1, -1, 0.0), "Digit_b": (5, 0.01, 6, 0.5), "Digit_c": (7, 1.0, -1, 0.0)}
-
-
-def image(name):
-    made = bpy.data.images.new(name, 4, 4)
-    made.filepath_raw = f"//textures/{name}.png"
-    return made
 
 
 def keyed(owner, path, frames_values, interpolation="LINEAR"):
@@ -35,21 +24,15 @@ def keyed(owner, path, frames_values, interpolation="LINEAR"):
     for curve in compat.action_curves(owner):
         for point in curve.keyframe_points:
             point.interpolation = interpolation
+    return owner
 
 
-def special(name, role, mesh=None, location=(0, 0, 0), **values):
-    obj = mesh_object(name, mesh=mesh, location=location) if role != "NUMBER_ROOT" else empty(name)
-    obj.tav_settings.role = role
+def special(name, role, mesh=None, location=(0, 0, 0), parent=None, **values):
+    obj = mesh_object(name, mesh=mesh) if role != "NUMBER_ROOT" else empty(name)
+    obj.location, obj.parent, obj.tav_settings.role = location, parent, role
     for key, value in values.items():
         setattr(obj.tav_settings, key, value)
     return obj
-
-
-def lamp(name, kind, path, keys, interpolation, argument):
-    obj = bpy.data.objects.new(name, bpy.data.lights.new(name, kind))
-    bpy.context.scene.collection.objects.link(obj)
-    keyed(obj.data, path, keys, interpolation)
-    return obj, argument
 
 
 def build_scene():
@@ -72,25 +55,20 @@ def build_scene():
         setattr(deck.tav_settings, key, image(key))
     tiled = deck.data.uv_layers.new(name="tiled")
     tiled.data.foreach_set("uv", [4 * c for c in np.ravel([d.uv for d in deck.data.uv_layers[0].data])])
-    counter = special("Counter", "NUMBER_ROOT")
-    counter.location = (0, 0, 4)
+    counter = special("Counter", "NUMBER_ROOT", location=(0, 0, 4))
     shared = bpy.data.materials.new("digits")
     for k, name in enumerate(reversed(DIGITS)):     # made out of name order
-        digit = special(name, "NUMBER_DIGIT", location=(10 * (len(DIGITS) - 1 - k), 0, 0))
-        digit.parent = counter
-        digit.data.materials.append(shared)
-        s = digit.tav_settings
-        s.digit_argument, s.digit_value, s.digit_argument2, s.digit_value2 = DIGITS[name]
-    blink, blink["tav_argument"] = lamp("Blink", "POINT", "energy", ((1, 10.0), (6, 0.0), (11, 10.0), (16, 0.0)),
-                                        "CONSTANT", 3)
-    spot, spot.data.animation_data.action["tav_argument"] = lamp("Spot", "SPOT", "spot_blend",
-                                                                 ((1, 0.3), (21, 0.8)), "LINEAR", 4)
-    spot.data.spot_size = math.radians(60)
-    spot.data.animation_data.action["tav_argument_range"] = [-1.0, 1.0]
+        controls = dict(zip(("digit_argument", "digit_value", "digit_argument2", "digit_value2"), DIGITS[name]))
+        special(name, "NUMBER_DIGIT", location=(10 * (len(DIGITS) - 1 - k), 0, 0), parent=counter,
+                **controls).data.materials.append(shared)
+    light("Blink", "POINT")["tav_argument"] = 3
+    keyed(bpy.data.lights["Blink"], "energy", ((1, 10.0), (6, 0.0), (11, 10.0), (16, 0.0)), "CONSTANT")
+    spot = keyed(light("Spot", "SPOT", spot_size=math.radians(60)).data, "spot_blend", ((1, 0.3), (21, 0.8)))
+    spot.animation_data.action["tav_argument"], spot.animation_data.action["tav_argument_range"] = 4, [-1.0, 1.0]
     # Keys that play only from NLA strips: a lamp's power and a light set's brightness.
     drift = special("Drift", "FAKE_OMNI", points.copy(), fake_texture=image("sprite"), fake_animated=True)
     keyed(drift, "tav_settings.fake_brightness", ((1, 0.0), (21, 1.0)))
-    pushed_to_strip(lamp("Pushed", "POINT", "energy", ((1, 10.0), (11, 0.0)), "LINEAR", 5)[0].data, "PushedBlink")
+    pushed_to_strip(keyed(light("Pushed", "POINT").data, "energy", ((1, 10.0), (11, 0.0))), "PushedBlink")
     pushed_to_strip(drift, "DriftPulse")
     special("Stray", "NUMBER_DIGIT", location=(0, -5, 0))
     special("Unmirrored", "MIRROR", location=(0, -9, 0))
@@ -119,18 +97,11 @@ def uniforms(record):
     return {u["name"]: u["value"] for u in material(record)["uniforms"]}
 
 
-def placed(record):
-    """A render record's vertex positions in world space."""
-    points = vertex_rows(record)[:, :3]
-    return (np.c_[points, np.ones(len(points))] @ world(DATA["nodes"], record["parents"][0]["node"]))[:, :3]
-
-
 def test_light_sprites_sit_on_the_vertices_with_their_settings():
     for name, cls in (("Beacons", "model::AnimatedFakeOmniLightsNode"), ("NavLights", "model::FakeSpotLightsNode")):
         record = RECORDS[name]
         assert record["class"] == cls
-        lights = record["lights"]
-        assert [tuple(light["position"]) for light in lights] == [tuple(v.co) for v in OBJ[name].data.vertices]
+        assert [tuple(s["position"]) for s in record["lights"]] == [tuple(v.co) for v in OBJ[name].data.vertices]
         assert [t["file"] for t in material(record)["textures"]] == [OBJ[name].tav_settings.fake_texture.name + ".png"]
     beacons, nav = RECORDS["Beacons"], RECORDS["NavLights"]
     assert all(np.allclose(light["uv"], [(0.25, 0.75), (0.75, 0.0)]) and light["size"] == 0.5
@@ -153,9 +124,7 @@ def test_light_sprites_sit_on_the_vertices_with_their_settings():
 def test_mirror_colour_and_deck_carry_geometry_textures_and_settings():
     mirror, panel, deck = RECORDS["Mirror"], RECORDS["Panel"], RECORDS["Deck"]
     for record in (mirror, panel, deck):
-        obj = OBJ[record["name"]]
-        assert {tuple(p) for p in np.round(placed(record), 4)} == \
-            {tuple(np.round(obj.matrix_world @ v.co, 4)) for v in obj.data.vertices}
+        assert rounded(placed(DATA, record)) == corners(OBJ[record["name"]]), record["name"]
     assert (material(mirror)["material_name"], [t["file"] for t in material(mirror)["textures"]]) == \
         ("mirror_material", ["mirror.png"])
     assert material(panel)["material_name"] == "color_material" and np.allclose(uniforms(panel)["color"],
@@ -164,9 +133,7 @@ def test_mirror_colour_and_deck_carry_geometry_textures_and_settings():
     assert {t["slot"]: t["file"] for t in deck_material["textures"]} == \
         {slot: f"{key}.png" for key, slot in DECK_MAPS.items()}
     assert (deck_material["blending"], deck_material["decal"], deck["parents"][0]["damage_argument"]) == (2, 3, 7)
-    fmt = deck_material["vertex_format"]
-    rows = vertex_rows(deck)
-    tiled, regular = rows[:, sum(fmt[:4]):sum(fmt[:4]) + 2], rows[:, sum(fmt[:5]):sum(fmt[:5]) + 2]
+    tiled, regular = texcoords(DATA, deck), texcoords(DATA, deck, 1)
     # The tiled map is the regular one scaled by four (v measured from the top).
     assert np.allclose(tiled[:, 0], 4 * regular[:, 0]) and np.allclose(1 - tiled[:, 1], 4 * (1 - regular[:, 1]))
 
@@ -174,11 +141,9 @@ def test_mirror_colour_and_deck_carry_geometry_textures_and_settings():
 def test_number_display_digits_keep_name_order_and_controls():
     (number,) = [r for r in renders(DATA) if r["class"] == "model::NumberNode"]
     assert np.allclose([list(c.values()) for c in number["controls"][0]], list(DIGITS.values()))
-    fmt = material(number)["vertex_format"]
-    rows = vertex_rows(number)
-    index = rows[:, sum(fmt[:21])]
+    index = vertex_rows(number)[:, sum(material(number)["vertex_format"][:21])]
     # Digit i stands at x = 10 i, its cube's corners within 1 of it.
-    points = placed(number)
+    points = placed(DATA, number)
     assert np.allclose(np.round(points[:, 0] / 10), index) and np.allclose(points[:, 2], 4, atol=1.001)
 
 
@@ -192,10 +157,9 @@ def test_blinking_lamp_or_blended_spot_off_blenders_values_or_argument():
             ("Spot", 3, 4, lambda light: 30.0 * (1 - light.spot_blend), (-1.0, 1.0))):
         prop = lights[name][index]
         assert prop["argument"] == argument, name
-        for frame in (1, 5, 6, 8, 10, 11, 16, 21):
-            bpy.context.scene.frame_set(frame)
-            a = low + (high - low) * (frame - FRAMES[0]) / (FRAMES[1] - FRAMES[0])
-            assert np.isclose(value_at(prop, a)[0], blender(OBJ[name].data), atol=1e-2), (name, frame)
+        for frame, t in frames((1, 5, 6, 8, 10, 11, 16, 21)):
+            got = value_at(prop, low + (high - low) * t)[0]
+            assert np.isclose(got, blender(OBJ[name].data), atol=1e-2), (name, frame)
     assert np.isclose(value_at(lights["Spot"][3], -1.0)[0], 21.0, atol=1e-3)
 
 

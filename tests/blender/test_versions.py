@@ -8,23 +8,12 @@ import math
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import numpy as np
 
-import bpy  # noqa: E402
-import numpy as np  # noqa: E402
-
-import io_scene_tav  # noqa: E402
-from io_scene_tav import compat  # noqa: E402
-from support import (  # noqa: E402
-    CANDELA, blender_world, empty_scene, export_and_read, mesh_object, node, renders, run, vertex_rows, world)
-
-
-def bare_cube(name, shade):
-    """A cube of size 2 at the origin without UV layer, shaded by ``shade``."""
-    cube = mesh_object(name)
-    cube.data.uv_layers.remove(cube.data.uv_layers[0])
-    shade(cube.data)
-    return cube
+import io_scene_tav
+from io_scene_tav import compat
+from support import (CANDELA, blender_world, empty_scene, export_and_read, frames, light, mesh_object, node, renders,
+                     run, vertex_rows, world)
 
 
 def smooth(mesh):
@@ -48,7 +37,9 @@ SHADINGS = [
 def test_corner_normals_are_the_ones_blender_shades():
     for k, (shade, count, expected) in enumerate(SHADINGS):
         empty_scene()
-        bare_cube("Cube", shade)
+        cube = mesh_object("Cube")     # of size 2 at the origin, here without UV layer
+        cube.data.uv_layers.remove(cube.data.uv_layers[0])
+        shade(cube.data)
         data, _ = export_and_read(f"normals{k}.tav")
         (record,) = renders(data)
         rows = vertex_rows(record)
@@ -65,7 +56,7 @@ def test_each_object_or_light_of_a_shared_action_follows_its_own_keys():
     # its curves. Either way the file must move and light each as Blender does.
     empty_scene()
     first, second = mesh_object("First"), mesh_object("Second", location=(3, 0, 0))
-    lamps = [bpy.data.objects.new(name, bpy.data.lights.new(name, "POINT")) for name in ("LampA", "LampB")]
+    lamps = [light(name, "POINT") for name in ("LampA", "LampB")]
     # (owner, keyed setting, its component or None, values at frames 1 and 21, owner whose action it shares)
     for owner, path, index, values, shares in ((first, "location", 2, (0.0, 2.0), None),
                                                (second, "location", 0, (3.0, -1.0), first),
@@ -79,13 +70,9 @@ def test_each_object_or_light_of_a_shared_action_follows_its_own_keys():
             else:
                 getattr(owner, path)[index] = value
             owner.keyframe_insert(path, frame=frame)
-    for lamp in lamps:
-        bpy.context.scene.collection.objects.link(lamp)
     data, _ = export_and_read("shared_action.tav")
     intensity = {n["name"]: np.array(n["light_properties"][1]["keys"]) for n in data["sections"]["LIGHT_NODES"]}
-    for frame in (1, 6, 21):
-        bpy.context.scene.frame_set(frame)
-        t = (frame - 1) / 20
+    for frame, t in frames((1, 6, 21)):
         for obj in (first, second):
             assert np.allclose(world(data["nodes"], node(data, obj.name)["index"], t), blender_world(obj),
                                atol=1e-4), (obj.name, frame)

@@ -50,10 +50,6 @@ def node_named(data: dict, name: str) -> dict:
     return matches[0]
 
 
-def lights(data: dict) -> list:
-    return data["sections"]["LIGHT_NODES"]
-
-
 def keep(model, node):
     # Hangs a light off node so that the save's graph passes keep node as
     # built (a plain group node, an identity transform or a node without keys
@@ -111,12 +107,7 @@ def damage_block(argument=7):
 
 
 def pbr_node(*blocks, name="mesh", material="mat", indices=INDICES) -> pytav.PBRNode:
-    node = pytav.PBRNode(name, material)
-    if indices is not None:
-        node.setIndices(indices)
-    for block in blocks:
-        node.addBlock(block)
-    return node
+    return _set(pytav.PBRNode(name, material), ("setIndices", indices), *[("addBlock", block) for block in blocks])
 
 
 def _node_of(blocks_or_node, **options):
@@ -133,11 +124,8 @@ def saved_single(tmp_path, *blocks_or_node, bbox=None, children=()) -> tuple:
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     for child in children:
         holder.addChild(child)
-    if bbox:
-        model.setBBox(bbox)
-    node = _node_of(blocks_or_node)
-    node.setControlNode(holder)
-    message = model.addRenderNode(node)
+    _set(model, ("setBBox", bbox))
+    message = model.addRenderNode(_set(_node_of(blocks_or_node), ("setControlNode", holder)))
     assert message == "", message
     data = save_and_read(model, tmp_path / "pbr.tav")
     (record,) = data["sections"]["RENDER_NODES"]
@@ -161,15 +149,16 @@ def build_message(*blocks, indices=INDICES, material="mat", control=True) -> str
     # What Model.addRenderNode returns for a node, or a PBR node of the blocks.
     model = pytav.Model()
     node = _node_of(blocks, material=material, indices=indices)
-    if control:
-        node.setControlNode(model.getRootTransform())
-    return model.addRenderNode(node)
+    return model.addRenderNode(_set(node, ("setControlNode", model.getRootTransform() if control else None)))
 
 
 # The special render nodes on the quad.
 TILED = [0, 0, 1, 0, 1, 1, 0, 1]
 REGULAR = [0.5, 0.5, 0.75, 0.5, 0.75, 0.75, 0.5, 0.75]
 DECK_MAPS = ["setBaseTiledMap", "setNormalTiledMap", "setAormsTiledMap", "setBaseMap", "setAormsMap"]
+# The deck's optional maps, each set to a file named after it.
+DECK_DAMAGE_MAPS = [(setter, setter[3:] + ".dds") for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA",
+                                                                 "setRainMask")]
 
 
 def _f32(values):
@@ -181,7 +170,7 @@ def color_node(positions=POSITIONS, normals=NORMALS, indices=INDICES, name="pain
                 ("setIndices", None if indices is None else np.array(indices, dtype=np.uint32)))
 
 
-def mirror_node(positions=POSITIONS, normals=NORMALS, uv=TILED, indices=INDICES.tolist(), texture="mirror.dds",
+def mirror_node(positions=POSITIONS, normals=NORMALS, uv=TILED, indices=(0, 1, 2, 0, 2, 3), texture="mirror.dds",
                 name="mirror"):
     return _set(pytav.MirrorNode(name, "mirror_mat"), ("setPositions", _f32(positions)),
                 ("setNormals", _f32(normals)), ("setTextureCoordinates", _f32(uv)), ("setIndices", indices),
@@ -220,8 +209,7 @@ def build(model=None, lod=True):
     body = root.addChild(pytav.Transform("body", moved(1.5)))
     lod = body.addChild(pytav.Node("group")).addChild(pytav.Lod("lod", [10.0, 50.0]) if lod else
                                                       pytav.Transform("no_lod"))
-    near = lod.addChild(pytav.Transform("near"))
-    near.setMatrix(moved(2.0))
+    near = _set(lod.addChild(pytav.Transform("near")), ("setMatrix", moved(2.0)))
     far = lod.addChild(pytav.Transform("far", moved(3.0)))
     visibility = _set(body.addChild(pytav.VisibilityNode("hatch")),
                       ("setArguments", [(4, [(-1.0, 0.0), (0.0, 1.0), (0.5, 0.0)])]))
@@ -248,9 +236,7 @@ def build(model=None, lod=True):
     glass = _set(pytav.GlassBlock(), ("setColorMap", "glass.dds"), ("setInstrumental", True))
     color = color_node(POSITIONS + np.float32(10), name="color", material="color_mat")
     color.setColor(0.5, 0.25, 0.125)
-    deck = _set(deck_node(POSITIONS + np.float32(14)), ("setArgument", 11),
-                *[(setter, setter[3:] + ".dds") for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA",
-                                                               "setRainMask")])
+    deck = _set(deck_node(POSITIONS + np.float32(14)), ("setArgument", 11), *DECK_DAMAGE_MAPS)
     placed = [(near, hull), (body, pbr_node(base_block(offset=0.9), skin, name="skin", material="skin_mat")),
               (animation, pbr_node(paint, glow, name="paint", material="paint_mat"))] + [
         (number, pbr_node(base_block(offset=2.0 * i + 6), name=f"digit{i}", material=f"digit{i}_mat"))
@@ -266,10 +252,8 @@ def build(model=None, lod=True):
     spot_light.setBackUV((0, 0.5), (0.5, 1))
     for cls, light in ((pytav.FakeOmniLights, omni_light), (pytav.AnimatedFakeOmniLight, omni_light),
                        (pytav.FakeSpotLights, spot_light), (pytav.AnimatedFakeSpotLight, spot_light)):
-        light_set = cls(cls.__name__.lower())
-        light_set.set([light, light])
-        light_set.setTexture("sprite.dds")
-        light_set.setLuminance(pytav.PropertyFloat(0.75))
+        light_set = _set(cls(cls.__name__.lower()), ("set", [light, light]), ("setTexture", "sprite.dds"),
+                         ("setLuminance", pytav.PropertyFloat(0.75)))
         if isinstance(light_set, pytav.FakeSpotLights):
             light_set.setDirection((0, 0, -1))
         if hasattr(light_set, "setAnimationArg"):

@@ -4,16 +4,12 @@ import numpy as np
 import pytest
 
 import pytav
-from support import NORMALS, POSITIONS, _set, base_block, build_message, float_bits, rows, saved_single, uv
-
-
-def _floats(values):
-    return None if values is None else np.asarray(values, dtype=np.float32)
+from support import NORMALS, POSITIONS, _f32, _set, base_block, build_message, float_bits, rows, saved_single, uv
 
 
 def _base(positions=POSITIONS, normals=NORMALS, coordinates=None, albedo=None):
-    return _set(pytav.BaseBlock(), ("setPositions", _floats(positions)), ("setNormals", _floats(normals)),
-                ("setAlbedoMapUV", _floats(coordinates)), ("setAlbedoMap", albedo))
+    return _set(pytav.BaseBlock(), ("setPositions", _f32(positions)), ("setNormals", _f32(normals)),
+                ("setAlbedoMapUV", _f32(coordinates)), ("setAlbedoMap", albedo))
 
 
 def _partial(block_class, **calls):
@@ -65,9 +61,6 @@ def test_incomplete_block_reports_its_first_missing_field(blocks, message):
     assert build_message(*blocks) == message
 
 
-BBOX = (-1, -1, -1, 2, 2, 2)
-
-
 @pytest.mark.parametrize("bone_indices, expected", [
     ([1, 2, 3, 4] * 4, [0x04030201] * 4),
     ([0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 7, 6, 5, 4], [0, 0xFF, 0xFF00, 0x04050607]),
@@ -78,7 +71,7 @@ BBOX = (-1, -1, -1, 2, 2, 2)
 def test_bone_indices_packed_into_fourth_position_of_every_vertex(tmp_path, bone_indices, expected):
     bone = pytav.Bone("b0")
     block = _set(_bones(indices=bone_indices), ("setBones", [bone]))
-    record, material = saved_single(tmp_path, base_block(), block, bbox=BBOX, children=[bone])
+    record, material = saved_single(tmp_path, base_block(), block, bbox=(-1, -1, -1, 2, 2, 2), children=[bone])
     assert record["class"] == "model::SkinNode"
     assert material["vertex_format"][21] == 4
     got = [float_bits(row[3]) for row in rows(record)]

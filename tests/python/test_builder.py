@@ -19,7 +19,7 @@ _FACES = [((0, 0, -1), [0, 2, 3, 1]), ((0, 0, 1), [4, 5, 7, 6]), ((0, -1, 0), [0
 _CORNERS = np.array([[x, y, z] for z in (0, 1) for y in (0, 1) for x in (0, 1)], dtype=np.float64) - 0.5
 CUBE_POSITIONS = np.concatenate([_CORNERS[q] for _, q in _FACES])
 CUBE_NORMALS = np.repeat(np.array([n for n, _ in _FACES], dtype=np.float64), 4, axis=0)
-CUBE_INDICES = np.concatenate([[4 * f, 4 * f + 1, 4 * f + 2, 4 * f, 4 * f + 2, 4 * f + 3] for f in range(6)]).astype(np.uint32)
+CUBE_INDICES = (np.arange(0, 24, 4, dtype=np.uint32)[:, None] + np.uint32([0, 1, 2, 0, 2, 3])).ravel()
 
 
 def cube(name="cube", material=None, **fields):
@@ -177,7 +177,8 @@ LOSSES = {  # what the material holds: the loss line
     "metallic": ({"metallic": 0.0}, "paint: the metallic factor 0 is not carried"),
     "roughness": ({"roughness": 0.5}, "paint: the roughness factor 0.5 is not carried"),
     "alpha": ({"base_color": (1, 1, 1, 0.5), "alpha_mode": "BLEND"}, "paint: the alpha value 0.5 is not carried"),
-    "transform": ({"transformed": True}, "tex: the texture transform is not carried; coordinates written untransformed"),
+    "transform": ({"transformed": True},
+                  "tex: the texture transform is not carried; coordinates written untransformed"),
     "uv_set": ({"uv_set": 1}, "tex: reads UV set 1, which cube does not have; coordinates written as zeros"),
     "tiles": ({"image": Image("img", "t.png", kind="UDIM tiles")},
               "img: UDIM tiles cannot be one texture file; the texture is left out"),
@@ -209,8 +210,9 @@ def test_memory_texture_never_replaces_a_file_this_run_did_not_write(tmp_path):
     before = sorted(p.name for p in tmp_path.iterdir())
     with pytest.raises(builder.BuildError, match="glow.png exists and is not this run's; not replaced"):
         builder.build(Scene([_textured()]), str(tmp_path / "out.tav"), builder.Options(rename=False))
-    _, data = built(tmp_path, _textured(), Node("twin", "twin", meshes=[cube("twin", material=Material(
-        "same", "same", base_texture=Texture(Image("i2", "same.png", data=b"same"), "t2")), uv_sets={0: np.zeros((24, 2))})]))
+    twin = cube("twin", Material("same", "same", base_texture=Texture(Image("i2", "same.png", data=b"same"), "t2")),
+                uv_sets={0: np.zeros((24, 2))})
+    _, data = built(tmp_path, _textured(), Node("twin", "twin", meshes=[twin]))
     names = {data["materials"][r["material"]]["name"]: r["material"] for r in data["sections"]["RENDER_NODES"]}
     assert {t["file"] for t in data["materials"][names["paint"]]["textures"]} == {"glow_2.png"}
     assert {t["file"] for t in data["materials"][names["same"]]["textures"]} == {"same.png"}

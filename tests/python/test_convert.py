@@ -9,10 +9,9 @@ import numpy as np
 import pytest
 
 import tavtools
-from support import UBYTE, USHORT, Asset, animation, quad, skinned_asset, textured_material
+from support import UBYTE, USHORT, Asset, animation, float_bits, quad, rows, skinned_asset, textured_material
 from tavtools.convert import convert
 from tavtools.preview import scene_triangles
-
 
 
 def run(tmp_path, asset, how="embedded", version=10, missing=False, **options):
@@ -88,16 +87,14 @@ FAN = [0, 1, 2, 3]
 def test_strips_and_fans_become_front_facing_triangle_lists(tmp_path, mode, order, triangles):
     a = Asset()
     corners = [[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0]]
-    primitive = {"attributes": {"POSITION": a.accessor(corners)}, "indices": a.accessor(order, USHORT),
-                 "mode": mode}
+    primitive = {"attributes": {"POSITION": a.accessor(corners)}, "indices": a.accessor(order, USHORT), "mode": mode}
     a.scene(a.node("n", mesh=a.mesh("m", primitive)))
     code, lines, data = run(tmp_path, a)
     (record,) = data["sections"]["RENDER_NODES"]
     assert (code, lines) == (0, [])
     assert len(record["indices"]) == 3 * triangles
     # Flat normals from the winding: all +Z in glTF, -Y after the axis change.
-    normals = {tuple(record["vertices"][i + 4:i + 7]) for i in range(0, len(record["vertices"]), record["floats_per_vertex"])}
-    assert normals == {(0.0, -1.0, 0.0)}
+    assert {tuple(row[4:7]) for row in rows(record)} == {(0.0, -1.0, 0.0)}
 
 
 # -- skins, animations, lights --------------------------------------------------
@@ -111,9 +108,7 @@ def test_skin_joints_become_bones_with_shifted_indices_that_move_vertices_and_bo
     assert record["class"] == "model::SkinNode"
     assert [data["nodes"][i]["name"] for i in record["bones"]] == ["root", "base", "tip"]
     assert data["nodes"][record["bones"][2]]["bone_matrix"][3][:3] == [0.0, -1.0, 0.0]
-    packed = {struct.unpack("<I", struct.pack("<f", record["vertices"][i + 3]))[0]
-              for i in range(0, len(record["vertices"]), record["floats_per_vertex"])}
-    assert packed == {0x01010101, 0x01010102}
+    assert {float_bits(row[3]) for row in rows(record)} == {0x01010101, 0x01010102}
     # glTF (x, y, 0) in Z-up is (x, 0, y); the tip edge moved from y = 1 to y = 3, and the
     # skin's node transform (9, 9, 9) is ignored, as glTF asks.
     assert data["root"]["bounding_box"] == {"min": [0.0, 0.0, 0.0], "max": [1.0, 0.0, 3.0]}
@@ -186,15 +181,18 @@ HOSTILE = {  # label: (the file's text, or a damage of the quad asset; the messa
     "glb_truncated": (Raw(b"glTF" + struct.pack("<II", 2, 400) + b"\0" * 12), ""),
     "glb_header_short": (Raw(b"glTF\x02\0\0\0"), "file too short for a binary glTF header"),
     "missing_bin": (Raw(GLTF + b'"gone.bin"}]}'), ""),
-    "bad_base64": (Raw(GLTF + b'"data:,%%"}, {"byteLength": 4, "uri": "data:application/octet-stream;base64,@@@"}]}'), ""),
+    "bad_base64": (Raw(GLTF + b'"data:,%%"}, {"byteLength": 4, '
+                       b'"uri": "data:application/octet-stream;base64,@@@"}]}'), ""),
     "accessor_past_view": (_set("accessors", 0, "count", 1000), ""),
     "index_out_of_range": (lambda a: _set(*PRIMITIVE, "indices", a.accessor([0, 1, 9], USHORT))(a), ""),
     "node_cycle": (_set("nodes", 0, "children", [0]), ""),
     "short_translation": (_set("nodes", 0, "translation", [1, 2]), ""),
     "rotation_keys_of_three": (lambda a: animation(a, 0, "rotation", [0, 1], [[0, 0, 0]] * 2), ""),
-    "attribute": (_set(*PRIMITIVE, "attributes", "POSITION", 9), f"{P0}.attributes.POSITION refers to accessors[9], which does not exist"),
+    "attribute": (_set(*PRIMITIVE, "attributes", "POSITION", 9),
+                  f"{P0}.attributes.POSITION refers to accessors[9], which does not exist"),
     "indices": (_set(*PRIMITIVE, "indices", 7), f"{P0}.indices refers to accessors[7], which does not exist"),
-    "buffer_view": (_set("accessors", 0, "bufferView", 40), "accessors[0].bufferView refers to bufferViews[40], which does not exist"),
+    "buffer_view": (_set("accessors", 0, "bufferView", 40),
+                    "accessors[0].bufferView refers to bufferViews[40], which does not exist"),
     "buffer": (_set("bufferViews", 0, "buffer", 3), "bufferViews[0].buffer refers to buffers[3], which does not exist"),
     # A device or FIFO would be read without end (or wait for a writer).
     "buffer_uri_device": (Raw(GLTF + b'"/dev/null"}]}'), "buffers[0]: '/dev/null' is not a regular file"),
@@ -223,11 +221,6 @@ def _unresolvable_channel(a):
     del a.json["animations"][0]["channels"][0]["target"]["node"]
 
 
-def _nan_mesh(a):
-    bad = a.mesh("bad", {"attributes": {"POSITION": a.accessor([[0, 0, 0], [1, 0, 0], [float("nan"), 1, 0]])}})
-    a.json["nodes"][0]["children"] = [a.node("bad", mesh=bad)]
-
-
 def _each(*damages):
     return lambda a: [damage(a) for damage in damages]
 
@@ -235,8 +228,8 @@ def _each(*damages):
 LOSSES = {
     "vertex_colours": (_attribute("COLOR_0", [[1, 0, 0, 1]] * 4, width=4),
                        f"{P0}.attributes.COLOR_0: vertex colours are not supported; not converted"),
-    "unresolvable_channel": (_unresolvable_channel,
-                             "animations[0].channels[0]: target without a node (path 'translation') cannot be resolved; skipped"),
+    "unresolvable_channel": (_unresolvable_channel, "animations[0].channels[0]: target without a node "
+                                                    "(path 'translation') cannot be resolved; skipped"),
     "morph_targets": (_set(*PRIMITIVE, "targets", [{"POSITION": 0}]),
                       f"{P0}.targets: morph targets are not supported; the base shape is kept"),
     "unused_uv_set": (_each(lambda a: _set(*PRIMITIVE, "material", textured_material(a, "paint", "albedo.png"))(a),
@@ -251,7 +244,8 @@ LOSSES = {
                      lambda a: _set("nodes", 0, "children", [a.node("eye", camera=0)])(a)),
                "nodes[1].camera: cameras are not supported; skipped"),
     "unknown_extension": (_set("extensionsUsed", ["KHR_lights_punctual", "EXT_mesh_gpu_instancing"]),
-                          "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; what it adds is ignored"),
+                          "extensionsUsed[1]: extension EXT_mesh_gpu_instancing is not supported; "
+                          "what it adds is ignored"),
 }
 
 
@@ -268,63 +262,52 @@ def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp
 
 
 def losing_textured_asset():
-    # Embedded textures (a data URI and a buffer view) beside three losses of the table.
+    # Embedded textures (a data URI and a buffer view) and an external one, whose file run() leaves out with
+    # missing, beside three losses of the table.
     a = single_quad_asset()
     a.add("images", {"uri": "data:image/png;base64,iVBORw0K"})
     a.add("images", {"name": "paint", "mimeType": "image/jpeg", "bufferView": a.view(b"\xff\xd8\xff")})
     a.json["meshes"][0]["primitives"][0]["material"] = a.add("materials", {"pbrMetallicRoughness": {
-        "baseColorTexture": {"index": a.add("textures", {"source": 0})}},
-        "normalTexture": {"index": a.add("textures", {"source": 1})}})
+        "baseColorTexture": {"index": a.add("textures", {"source": 0})}, "metallicRoughnessTexture": {
+            "index": a.texture("gone.png")}}, "normalTexture": {"index": a.add("textures", {"source": 1})}})
     for label in ("vertex_colours", "unresolvable_channel", "camera"):
         LOSSES[label][0](a)
     return a
 
 
 def test_embedded_textures_written_and_every_loss_named_or_nothing_with_strict(tmp_path):
-    code, lines, data = run(tmp_path, losing_textured_asset())
+    code, lines, data = run(tmp_path, losing_textured_asset(), missing=True)
     assert code == 2
     assert [line.split(": ")[1] for line in lines] == [
-        "animations[0].channels[0]", "meshes[0].primitives[0].attributes.COLOR_0", "nodes[1].camera"]
-    assert {t["file"] for t in data["materials"][0]["textures"]} == {"image0.png", "paint.jpg"}
+        "animations[0].channels[0]", "meshes[0].primitives[0].attributes.COLOR_0", "nodes[1].camera", "images[2]"]
+    # A missing texture file is a loss, yet the file still names it.
+    assert {t["file"] for t in data["materials"][0]["textures"]} == {"image0.png", "paint.jpg", "gone.png"}
     assert (tmp_path / "image0.png").read_bytes() == b"\x89PNG\r\n\x1a\n"[:6]
     assert (tmp_path / "paint.jpg").read_bytes() == b"\xff\xd8\xff"
 
     (strict := tmp_path / "strict").mkdir()
-    code, lines, _ = run(strict, losing_textured_asset(), strict=True)
-    assert code == 2 and len(lines) == 4
-    assert lines[-1] == "tavtools convert: 3 losses; nothing written (--strict)"
+    code, lines, _ = run(strict, losing_textured_asset(), missing=True, strict=True)
+    assert code == 2 and len(lines) == 5
+    assert lines[-1] == "tavtools convert: 4 losses; nothing written (--strict)"
     assert sorted(p.name for p in strict.iterdir()) == ["in.gltf"]
 
 
 # -- what the builder decides, seen through the converter ---------------------------
 
-def test_missing_texture_files_are_losses(tmp_path):
-    a = single_quad_asset()
-    a.json["meshes"][0]["primitives"][0]["material"] = textured_material(a, "paint", "albedo.png", normal="n.png")
-    code, lines, data = run(tmp_path, a, missing=True)
-    assert code == 2 and [line.split(": ", 2)[1] for line in lines] == ["images[0]", "images[1]"]
-    assert {t["file"] for t in data["materials"][0]["textures"]} == {"albedo.png", "n.png"}
-
-
 def test_nonfinite_vertex_is_an_error_naming_the_glTF_path_and_nothing_is_written(tmp_path):
     a = single_quad_asset()
-    _nan_mesh(a)
+    bad = a.mesh("bad", {"attributes": {"POSITION": a.accessor([[0, 0, 0], [1, 0, 0], [float("nan"), 1, 0]])}})
+    a.json["nodes"][0]["children"] = [a.node("bad", mesh=bad)]
     code, lines, _ = run(tmp_path, a)
-    assert code == 1 and lines[0].endswith("meshes[1].primitives[0].attributes.POSITION holds a value that is not finite")
+    assert code == 1
+    assert lines[0].endswith("meshes[1].primitives[0].attributes.POSITION holds a value that is not finite")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["in.gltf"]
-
-
-def embedded_image_asset(content: bytes):
-    a = single_quad_asset()
-    a.add("images", {"uri": "data:image/png;base64," + __import__("base64").b64encode(content).decode()})
-    a.json["meshes"][0]["primitives"][0]["material"] = a.add("materials", {"pbrMetallicRoughness": {
-        "baseColorTexture": {"index": a.add("textures", {"source": 0})}}})
-    return a
 
 
 def test_converter_never_replaces_a_file_it_did_not_write_nor_its_input(tmp_path):
     (tmp_path / "image0.png").write_bytes(b"theirs")
-    code, lines, _ = run(tmp_path, embedded_image_asset(b"mine"), rename=False)
+    # The asset's first embedded image would be written as image0.png.
+    code, lines, _ = run(tmp_path, losing_textured_asset(), missing=True, rename=False)
     assert code == 1 and "not replaced" in lines[0]
     assert sorted(p.name for p in tmp_path.iterdir()) == ["image0.png", "in.gltf"]
     source = single_quad_asset().write(tmp_path / "self.gltf", "embedded")

@@ -12,15 +12,16 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import pytav
-from support import saved_single
+from support import _set, saved_single
 
 f32 = np.float32
 SAMPLES = 128
 
 
-def saved_record(light_set) -> dict:
+def saved(light_set) -> tuple:
+    # (record, material) of the set saved alone.
     with tempfile.TemporaryDirectory() as folder:
-        return saved_single(Path(folder), light_set)[0]
+        return saved_single(Path(folder), light_set)
 
 
 def stored_uv(u, v) -> list:
@@ -51,9 +52,8 @@ def light_and_record(cls, f) -> tuple:
 @given(lights=st.lists(SPOT, min_size=1, max_size=4), spot=st.booleans())
 def test_every_light_field_front_and_back_is_saved_as_the_script_set_it(lights, spot):
     made, records = zip(*[light_and_record(pytav.FakeSpotLight if spot else pytav.FakeOmniLight, f) for f in lights])
-    light_set = (pytav.FakeSpotLights if spot else pytav.FakeOmniLights)("lights")
-    light_set.set(list(made))
-    assert saved_record(light_set)["lights"] == list(records)
+    light_set = _set((pytav.FakeSpotLights if spot else pytav.FakeOmniLights)("lights"), ("set", list(made)))
+    assert saved(light_set)[0]["lights"] == list(records)
 
 
 # (set class, setters called, material name, its uniforms in file order)
@@ -81,10 +81,7 @@ MATERIALS = [
 def test_light_set_material_loses_a_uniform_its_default_or_its_place(cls, calls, name, uniforms):
     light_set = cls("lights")
     light_set.set([(pytav.FakeSpotLight if issubclass(cls, pytav.FakeSpotLights) else pytav.FakeOmniLight)()])
-    for setter, value in calls.items():
-        getattr(light_set, setter)(value)
-    with tempfile.TemporaryDirectory() as folder:
-        material = saved_single(Path(folder), light_set)[1]
+    material = saved(_set(light_set, *calls.items()))[1]
     assert material["material_name"] == name
     assert [(u["name"], u["value"]) for u in material["uniforms"]] == uniforms
 
@@ -113,16 +110,14 @@ def expected_curves(calls) -> list:
 def deviation(calls, cls=pytav.AnimatedFakeOmniLight) -> float:
     # Of the saved samples from those of the curves the calls should leave.
     curves = expected_curves(calls)
-    light_set = cls("curves")
-    light_set.set([(pytav.FakeSpotLight if cls is pytav.AnimatedFakeSpotLight else pytav.FakeOmniLight)()
-                   for _ in curves])
-    light_set.setAnimationArg(3)
+    light = pytav.FakeSpotLight if cls is pytav.AnimatedFakeSpotLight else pytav.FakeOmniLight
+    light_set = _set(cls("curves"), ("set", [light() for _ in curves]), ("setAnimationArg", 3))
     for call in calls:
         try:
             light_set.setLightsAnimation(call)
         except ValueError:
             assert any(math.isnan(t) for _, keys in call for t, _ in keys)
-    record = saved_record(light_set)
+    record = saved(light_set)[0]
     assert (record["argument"], len(record["animation"])) == (3, SAMPLES * len(curves))
     return np.max(np.abs(np.reshape(record["animation"], (-1, SAMPLES)) - [reference_samples(k) for k in curves]))
 

@@ -64,20 +64,17 @@ CASES = [f"{op}:{previous}" for op in FAULTS for previous in ("previous", "fresh
 
 def make_folders(base, cases):
     # One folder per case, holding PREVIOUS as model.tav for ":previous" cases.
-    folders = {}
-    for case in cases:
-        folder = base / case.replace(":", "-")
+    folders = {case: base / case.replace(":", "-") for case in cases}
+    for case, folder in folders.items():
         folder.mkdir()
         if case.endswith(":previous"):
             (folder / "model.tav").write_bytes(PREVIOUS)
-        folders[case] = str(folder)
-    return folders
+    return {case: str(folder) for case, folder in folders.items()}
 
 
 def run_saves(shim, base, folders, **env_extra):
     # Saves into every folder in one subprocess under the shim.
-    env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(base), **env_extra)
-    env["LD_PRELOAD"] = preload_with(shim)
+    env = dict(os.environ, FAULTSHIM_OP="none", FAULTSHIM_PATH=str(base), LD_PRELOAD=preload_with(shim), **env_extra)
     return subprocess.run([sys.executable, "-c", RUNNER.format(here=str(HERE)), json.dumps(folders)],
                           env=env, capture_output=True, text=True)
 

@@ -152,8 +152,7 @@ class ApiMachine(RuleBasedStateMachine):
         return [data.draw(junk) if data.draw(st.integers(0, 7)) == 0 else self.draw_value(data, t) for t in types]
 
     def draw_value(self, data, type_name):
-        outer, _, inner = type_name.partition("[")
-        inner = inner[:-1]
+        outer, _, inner = type_name.removesuffix("]").partition("[")
         if outer in VALUES:
             return data.draw(VALUES[outer])
         if outer == "List" or outer == "list":
@@ -172,10 +171,6 @@ class ApiMachine(RuleBasedStateMachine):
         if choice == 9 or not objects:
             return data.draw(junk)
         return objects[data.draw(st.integers(0, len(objects) - 1))]
-
-    def model(self, data):
-        models = [o for o in self.objects if isinstance(o, pytav.Model)]
-        return models[data.draw(st.integers(0, len(models) - 1))]
 
     @initialize(mesh=st.booleans())
     @step
@@ -209,7 +204,8 @@ class ApiMachine(RuleBasedStateMachine):
     @rule(data=st.data())
     @step
     def save(self, data):
-        model = self.model(data)
+        models = [o for o in self.objects if isinstance(o, pytav.Model)]
+        model = models[data.draw(st.integers(0, len(models) - 1))]
         path = data.draw(st.sampled_from([str(self.folder / "same.tav"), str(self.folder), "", None, 42,
                                           str(self.folder / "missing" / "m.tav"), str(self.folder / "a\0b.tav")]))
         result = self.invoke(JOURNAL.name(model) + ".", "save", model.save, [path, data.draw(VERSIONS)])
@@ -220,8 +216,8 @@ class ApiMachine(RuleBasedStateMachine):
     @step
     def drop(self, data, collect):
         index = data.draw(st.integers(0, len(self.objects) - 1))
-        if not isinstance(self.objects[index], pytav.Model) or len([o for o in self.objects
-                                                                   if isinstance(o, pytav.Model)]) > 1:
+        models = sum(isinstance(o, pytav.Model) for o in self.objects)
+        if not isinstance(self.objects[index], pytav.Model) or models > 1:
             JOURNAL.write(f"del {JOURNAL.name(self.objects.pop(index))}")
             if collect:
                 gc.collect(0)

@@ -23,11 +23,6 @@ def f32(value: float) -> float:
     return float(np.float32(value))
 
 
-def read(model) -> dict:
-    with tempfile.TemporaryDirectory() as folder:
-        return save_and_read(model, Path(folder) / "keys.tav")
-
-
 # --- one saver per channel: (script keys) -> stored keys or samples -----------
 
 def animation_keys(channel: str, keys: list) -> list:
@@ -35,7 +30,8 @@ def animation_keys(channel: str, keys: list) -> list:
     node = pytav.AnimationNode("anim")
     getattr(node, f"set{channel.capitalize()}Animation")([(0, keys)])
     keep(model, model.getRootTransform().addChild(node))
-    (entry,) = node_named(read(model), "anim")[channel]
+    with tempfile.TemporaryDirectory() as folder:
+        (entry,) = node_named(save_and_read(model, Path(folder) / "keys.tav"), "anim")[channel]
     return entry["scale_keys" if channel == "scale" else "keys"]
 
 

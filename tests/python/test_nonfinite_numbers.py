@@ -30,6 +30,7 @@ def static_set(cls, values):
 
 
 lamp = functools.partial(pytav.SpotLight, "lamp")
+anim = functools.partial(pytav.AnimationNode, "a")
 
 # (case, number of floats, make() -> target (None: the call makes one), apply(target, floats), what the message
 # names). Every setter of the module whose floats reach the file and that no render node's vertex check covers.
@@ -40,14 +41,7 @@ SETTERS = [
     ("Bone()", 16, None, lambda _, v: pytav.Bone("b", rows_of(v)), "Matrix"),
     ("Bone.setInvertedBaseBoneMatrix", 16, lambda: pytav.Bone("b"),
      lambda b, v: b.setInvertedBaseBoneMatrix(rows_of(v)), "Matrix"),
-    ("AnimationNode.setBaseMatrix", 16, lambda: pytav.AnimationNode("a"), lambda a, v: a.setBaseMatrix(rows_of(v)),
-     "Matrix"),
-    ("AnimationNode.setPositionAnimation", 8, lambda: pytav.AnimationNode("a"),
-     lambda a, v: a.setPositionAnimation([(1, vector_keys(v, 3))]), "Animation key"),
-    ("AnimationNode.setRotationAnimation", 10, lambda: pytav.AnimationNode("a"),
-     lambda a, v: a.setRotationAnimation([(1, vector_keys(v, 4))]), "Animation key"),
-    ("AnimationNode.setScaleAnimation", 8, lambda: pytav.AnimationNode("a"),
-     lambda a, v: a.setScaleAnimation([(1, vector_keys(v, 3))]), "Animation key"),
+    ("AnimationNode.setBaseMatrix", 16, anim, lambda a, v: a.setBaseMatrix(rows_of(v)), "Matrix"),
     ("VisibilityNode.setArguments", 4, lambda: pytav.VisibilityNode("v"),
      lambda n, v: n.setArguments([(2, [(v[0], v[1]), (v[2], v[3])])]), "Visibility key"),
     ("Lod()", 2, None, lambda _, v: pytav.Lod("l", list(v)), "Lod distance list"),
@@ -56,19 +50,23 @@ SETTERS = [
     ("Model.setBBox", 6, pytav.Model, lambda m, v: m.setBBox(tuple(v)), "Bounding box"),
     ("Model.setUserBox", 6, pytav.Model, lambda m, v: m.setUserBox(tuple(v)), "User box"),
     ("Model.setLightBox", 6, pytav.Model, lambda m, v: m.setLightBox(tuple(v)), "Light box"),
-    ("SegmentsNode.set", 6, lambda: pytav.SegmentsNode("lines"), lambda n, v: n.set([(tuple(v[:3]), tuple(v[3:]))]),
+    ("SegmentsNode.set", 6, lambda: pytav.SegmentsNode("s"), lambda n, v: n.set([(tuple(v[:3]), tuple(v[3:]))]),
      "Segment"),
-    ("Connector.setPropertyFloat", 1, lambda: pytav.Connector("dock"),
-     lambda c, v: c.setPropertyFloat("range", v[0]), "Connector property range"),
+    ("Connector.setPropertyFloat", 1, lambda: pytav.Connector("dock"), lambda c, v: c.setPropertyFloat("range", v[0]),
+     "Connector property range"),
     ("ColorNode.setColor", 3, lambda: pytav.ColorNode("paint", "mat"), lambda n, v: n.setColor(*v), "Color"),
-    ("PropertyFloat()", 1, lamp, lambda l, v: l.setBrightness(pytav.PropertyFloat(v[0])), "Property value"),
-    ("PropertyFloat.set", 1, lamp, lambda l, v: l.setDistance(static_set(pytav.PropertyFloat, v)), "Property value"),
+    ("PropertyFloat()", 1, lamp, lambda s, v: s.setBrightness(pytav.PropertyFloat(v[0])), "Property value"),
+    ("PropertyFloat.set", 1, lamp, lambda s, v: s.setDistance(static_set(pytav.PropertyFloat, v)), "Property value"),
     ("PropertyFloat.setAnim", 4, lamp,
-     lambda l, v: l.setSoftness(pytav.PropertyFloat(3, [(v[0], v[1]), (v[2], v[3])])), "Property key"),
-    ("PropertyFloat3()", 3, lamp, lambda l, v: l.setColor(pytav.PropertyFloat3(tuple(v))), "Property value"),
-    ("PropertyFloat3.set", 3, lamp, lambda l, v: l.setColor(static_set(pytav.PropertyFloat3, v)), "Property value"),
-    ("PropertyFloat3.setAnim", 8, lamp, lambda l, v: l.setColor(pytav.PropertyFloat3(4, vector_keys(v, 3))),
+     lambda s, v: s.setSoftness(pytav.PropertyFloat(3, [(v[0], v[1]), (v[2], v[3])])), "Property key"),
+    ("PropertyFloat3()", 3, lamp, lambda s, v: s.setColor(pytav.PropertyFloat3(tuple(v))), "Property value"),
+    ("PropertyFloat3.set", 3, lamp, lambda s, v: s.setColor(static_set(pytav.PropertyFloat3, v)), "Property value"),
+    ("PropertyFloat3.setAnim", 8, lamp, lambda s, v: s.setColor(pytav.PropertyFloat3(4, vector_keys(v, 3))),
      "Property key"),
+] + [
+    (f"AnimationNode.set{channel}Animation", 2 * (1 + width), anim,
+     lambda a, v, c=channel, w=width: getattr(a, f"set{c}Animation")([(1, vector_keys(v, w))]), "Animation key")
+    for channel, width in (("Position", 3), ("Rotation", 4), ("Scale", 3))
 ]
 
 

@@ -11,12 +11,11 @@ from support import (EMPTY_BOX, NORMALS, POSITIONS, _set, ao_block, base_block, 
 
 BAD_VALUES = [float("nan"), float("inf"), float("-inf")]
 QUAD = POSITIONS.tolist()
-UP = NORMALS.tolist()
 UV = uv(0.0).tolist()
 
 
-def message_for(name):
-    return f"Vertex data of {name} holds a value that is not finite."
+# What adding, or saving, a node named "bad" with such a value says.
+REFUSED = "Vertex data of bad holds a value that is not finite."
 
 
 def poisoned(values, bad, index=4):
@@ -29,11 +28,6 @@ def poisoned(values, bad, index=4):
 def setter(block, name, values, bad):
     getattr(block, name)(poisoned(values, bad))
     return block
-
-
-def bone_block(weights, bone):
-    return _set(pytav.BoneBlock(), ("setBoneWeights", weights), ("setBoneIndices", np.zeros(16, dtype=np.uint32)),
-                ("setBones", [bone]))
 
 
 def pbr(*blocks):
@@ -56,17 +50,19 @@ RENDER_CASES = [
     ("pbr_color_base_positions", lambda b, _: pbr(setter(color_base_block(), "setPositions", POSITIONS, b))),
     ("pbr_normal_uv", lambda b, _: pbr(base_block(), setter(normal_block(), "setNormalMapUV", uv(0.1), b))),
     ("pbr_damage_albedo_uv", lambda b, _: pbr(base_block(), setter(damage_block(), "setAlbedoMapUV", uv(0.5), b))),
-    ("pbr_emissive_uv", lambda b, _: pbr(base_block(), setter(textured(pytav.EmissiveBlock, "Emissive", "glow.dds", 0.7),
-                                                               "setEmissiveMapUV", uv(0.7), b))),
+    ("pbr_emissive_uv", lambda b, _: pbr(base_block(), setter(
+        textured(pytav.EmissiveBlock, "Emissive", "glow.dds", 0.7), "setEmissiveMapUV", uv(0.7), b))),
     ("pbr_ao_uv", lambda b, _: pbr(base_block(), setter(ao_block(), "setAoMapUV", uv(0.2), b))),
-    ("pbr_bone_weights", lambda b, bone: pbr(base_block(), bone_block(poisoned(np.ones(16, np.float32), b), bone))),
+    ("pbr_bone_weights", lambda b, bone: pbr(base_block(), _set(
+        pytav.BoneBlock(), ("setBoneWeights", poisoned(np.ones(16, np.float32), b)),
+        ("setBoneIndices", np.zeros(16, dtype=np.uint32)), ("setBones", [bone])))),
     ("color_positions", lambda b, _: color_node(name="bad", positions=poisoned(QUAD, b))),
     ("mirror_positions", lambda b, _: mirror_node(name="bad", positions=poisoned(QUAD, b))),
     ("mirror_coordinates", lambda b, _: mirror_node(name="bad", uv=poisoned(UV, b))),
     ("deck_positions", lambda b, _: deck_node(name="bad", positions=poisoned(QUAD, b))),
     ("deck_tiled_uv", lambda b, _: deck_node(name="bad", tiled=poisoned(UV, b))),
 ] + [
-    (f"{set_cls.__name__}_{field}", lambda b, _, s=set_cls, l=light_cls, f=field: fake_lights(s, l, b, f))
+    (f"{set_cls.__name__}_{field}", lambda b, _, s=set_cls, c=light_cls, f=field: fake_lights(s, c, b, f))
     for set_cls, light_cls, fields in [
         (pytav.FakeOmniLights, pytav.FakeOmniLight, ("pos",)),
         (pytav.AnimatedFakeSpotLight, pytav.FakeSpotLight, ("pos", "curve")),
@@ -87,7 +83,7 @@ def test_non_finite_vertex_value_refuses_render_node_and_keeps_it_out_of_file(tm
     model, holder, bone = model_with_holder()
     node = factory(bad, bone)
     node.setControlNode(holder)
-    assert model.addRenderNode(node) == message_for("bad")
+    assert model.addRenderNode(node) == REFUSED
     assert model.save(str(tmp_path / "m.tav"), 10) == ""
     data = tavtools.read(tmp_path / "m.tav")
     assert data["sections"]["RENDER_NODES"] == []
@@ -104,7 +100,7 @@ def test_non_finite_shell_position_fails_the_save_naming_the_shell(tmp_path, bad
         model.addShellNode(_set(pytav.ShellNode(name), ("setPositions", positions), ("setIndices", [0, 1, 2]),
                                 ("setControlNode", holder)))
     # A dropped collision mesh is a broken model: the save says so and writes nothing.
-    assert model.save(str(tmp_path / "m.tav"), 10) == "Shell 'bad': " + message_for("bad")
+    assert model.save(str(tmp_path / "m.tav"), 10) == "Shell 'bad': " + REFUSED
     assert not (tmp_path / "m.tav").exists()
 
 

@@ -5,7 +5,7 @@ import pytest
 
 import pytav
 import tavtools
-from support import base_block, build_message, normal_block, pbr_node
+from support import _set, base_block, build_message, normal_block, pbr_node
 
 
 @pytest.mark.parametrize("blocks, options, message", [
@@ -31,9 +31,7 @@ def test_second_save_does_not_add_back_faces_again(tmp_path):
     model = pytav.Model()
     holder = model.getRootTransform().addChild(pytav.Transform("holder"))
     for name in ("left", "right"):
-        node = pbr_node(base_block(), name=name)
-        node.setTwoSided(True)
-        node.setControlNode(holder)
+        node = _set(pbr_node(base_block(), name=name), ("setTwoSided", True), ("setControlNode", holder))
         assert model.addRenderNode(node) == ""
     first, second = tmp_path / "first.tav", tmp_path / "second.tav"
     assert model.save(str(first), 10) == ""

@@ -38,9 +38,10 @@ def drawn(pixels: np.ndarray) -> int:
     return int(np.any(pixels != BACKGROUND, axis=2).sum())
 
 
-def quad_model(holder=None):
+def quad_model(holder):
+    # A quad below holder, below the root.
     model = pytav.Model()
-    parent = model.getRootTransform().addChild(holder) if holder else model.getRootTransform()
+    parent = model.getRootTransform().addChild(holder)
     assert model.addRenderNode(_set(pbr_node(color_base_block()), ("setControlNode", parent))) == ""
     return model
 
@@ -52,19 +53,16 @@ def test_sample_renders_a_valid_png_of_the_requested_size_with_identical_bytes_t
     assert images[0] == images[1] and pixels.shape == (97, 97, 3) and drawn(pixels) > 97 * 97 // 10
 
 
-def lifted():
-    return _set(pytav.AnimationNode("lift"),
-                ("setPositionAnimation", [(1, [(-1.0, (0, 0, -4)), (0.0, (0, 0, 7)), (1.0, (0, 0, 9))])]),
-                ("setScaleAnimation", [(2, [(0.0, (2, 2, 2)), (1.0, (1, 1, 1))])]))
-
-
 @pytest.mark.parametrize("arguments, corners", [
     (None, {(0, 0, 7), (2, 0, 7), (2, 2, 7), (0, 2, 7)}),
     ({1: 1.0}, {(0, 0, 9), (2, 0, 9), (2, 2, 9), (0, 2, 9)}),              # lifted to its last key
     ({1: -0.5, 2: 1.0}, {(0, 0, 1.5), (1, 0, 1.5), (1, 1, 1.5), (0, 1, 1.5)}),  # half-way down, unscaled
 ])
 def test_animation_node_drawn_at_its_keys_for_the_argument_values(tmp_path, arguments, corners):
-    data = save_and_read(quad_model(lifted()), tmp_path / "a.tav")
+    lift = _set(pytav.AnimationNode("lift"),
+                ("setPositionAnimation", [(1, [(-1.0, (0, 0, -4)), (0.0, (0, 0, 7)), (1.0, (0, 0, 9))])]),
+                ("setScaleAnimation", [(2, [(0.0, (2, 2, 2)), (1.0, (1, 1, 1))])]))
+    data = save_and_read(quad_model(lift), tmp_path / "a.tav")
     tris, _ = scene_triangles(data, arguments)
     assert {tuple(p) for p in tris.reshape(-1, 3).tolist()} == corners
 

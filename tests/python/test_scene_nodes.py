@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import pytav
-from support import keep, node_named, save_and_read
+from support import _set, keep, node_named, save_and_read
 
 # A column-vector matrix with a translation (5, 6, 7) and a distinct element.
 COLUMN_ROWS = [(1, 0, 0, 5), (0, 1, 0, 6), (0, 0, 1, 7), (0, 2, 0, 1)]
@@ -15,9 +15,8 @@ def saved(tmp_path, *children) -> dict:
     # Saves the children under the root, each holding a light so that the
     # save's graph passes keep it as it was built.
     model = pytav.Model()
-    root = model.getRootTransform()
     for child in children:
-        keep(model, root.addChild(child))
+        keep(model, model.getRootTransform().addChild(child))
     return save_and_read(model, tmp_path / "scene.tav")
 
 
@@ -78,8 +77,7 @@ BELOW_END = float(np.nextafter(np.float32(1.0001), np.float32(0)))
     ([(-1, 0), (float(np.float32(1.0001)), 1)], []),
 ])
 def test_visible_ranges_from_keys(tmp_path, keys, ranges):
-    node = pytav.VisibilityNode("vis")
-    node.setArguments([(3, keys), KEEPER_ENTRY])
+    node = _set(pytav.VisibilityNode("vis"), ("setArguments", [(3, keys), KEEPER_ENTRY]))
     assert node_named(saved(tmp_path, node), "vis")["arguments"] == [
         {"argument": 3, "ranges": ranges}, KEEPER_RANGES]
 

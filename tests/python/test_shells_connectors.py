@@ -8,11 +8,6 @@ from support import _set, pytav_warnings
 TRIANGLE = [0, 0, 0, 1, 0, 0, 0, 1, 0]
 
 
-def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNode:
-    listed = lambda values: None if values is None else list(values)  # noqa: E731
-    return _set(pytav.ShellNode(name), ("setPositions", listed(positions)), ("setIndices", listed(indices)))
-
-
 @pytest.mark.parametrize("positions, indices, message", [
     (TRIANGLE, None, "Indices aren't set."),
     (TRIANGLE, [], "Indices aren't set."),
@@ -23,7 +18,8 @@ def shell(name="shell", positions=TRIANGLE, indices=(0, 1, 2)) -> pytav.ShellNod
 ])
 def test_shell_whose_build_fails_makes_the_save_fail_naming_it(tmp_path, capfd, positions, indices, message):
     model = pytav.Model()
-    hull = _set(shell("hull_col", positions, indices), ("setControlNode", model.getRootTransform()))
+    hull = _set(pytav.ShellNode("hull_col"), ("setPositions", positions), ("setIndices", indices),
+                ("setControlNode", model.getRootTransform()))
     capfd.readouterr()
     assert model.addShellNode(hull) is None
     assert pytav_warnings(capfd) == [f"hull_col: {message}"]

@@ -2,8 +2,8 @@
 
 import pytest
 
-from support import (DECK_MAPS, POSITIONS, REGULAR, TILED, _set, build_message, color_node, deck_node, mirror_node,
-                     rows, saved_single, textures)
+from support import (DECK_DAMAGE_MAPS, DECK_MAPS, POSITIONS, REGULAR, TILED, _set, build_message, color_node,
+                     deck_node, mirror_node, rows, saved_single, textures)
 
 QUAD = POSITIONS.tolist()
 NONE = 0xFFFFFFFF
@@ -55,9 +55,7 @@ def test_node_without_control_node_is_refused(make):
 # --- DeckNode ------------------------------------------------------------
 
 def test_deck_node_saves_material_textures_and_settings(tmp_path):
-    maps = [(setter, setter[3:] + ".dds") for setter in ("setDamageMap", "setDamageMask", "setDamageMaskRGBA",
-                                                         "setRainMask")]
-    node = _set(deck_node(), *maps, ("setTransparentMode", 2), ("setDecalId", 5), ("setArgument", 12))
+    node = _set(deck_node(), *DECK_DAMAGE_MAPS, ("setTransparentMode", 2), ("setDecalId", 5), ("setArgument", 12))
     record, material = saved_single(tmp_path, node)
     assert (material["material_name"], material["name"]) == ("deck_material", "deck_mat")
     assert (material["blending"], material["decal"]) == (2, 5)

@@ -13,7 +13,7 @@ import pytest
 
 import pytav
 import tavtools
-from support import FLT_MAX, build, color_base_block, pbr_node, u32
+from support import EMPTY_BOX, FLT_MAX, build, color_base_block, pbr_node, u32
 from tavtools import FormatError
 from tavtools.__main__ import main
 from tavtools.validate import validate
@@ -42,8 +42,7 @@ def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
     assert saved(tmp_path, lambda model, root: None) == MINIMAL
     data = tavtools.read(memoryview(MINIMAL))   # bytes-likes as well as paths
     assert data["strings"] == TABLE.decode().split("\0")[:-1] and data["materials"] == []
-    assert (data["root"]["version"], data["root"]["handle_count"], data["root"]["light_box"]) == \
-        (3, 0, {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3})
+    assert (data["root"]["version"], data["root"]["handle_count"], data["root"]["light_box"]) == (3, 0, EMPTY_BOX)
     assert [(n["class"], n["name"], n["parent"]) for n in data["nodes"]] == [("model::Node", "root", None)]
     assert all(records == [] for records in data["sections"].values())
 

@@ -6,7 +6,7 @@ import pytest
 
 import pytav
 import tavtools
-from support import FLT_MAX, build, save_and_read, u32
+from support import EMPTY_BOX, FLT_MAX, build, save_and_read, u32
 from tavtools import FormatError
 from tavtools.validate import validate
 
@@ -22,13 +22,11 @@ POOL, TREES, TOP, VIS = 92, 97, 113, 133
 
 
 def test_empty_model_is_saved_and_decoded_byte_for_byte(tmp_path):
-    path = tmp_path / "m.tav"
-    assert pytav.Model().save(str(path), 20) == ""
-    assert path.read_bytes() == MINIMAL
-    data = tavtools.read(MINIMAL)
+    data = save_and_read(pytav.Model(), tmp_path / "m.tav", 20)
+    assert (tmp_path / "m.tav").read_bytes() == MINIMAL
     assert (data["magic"], data["version"], data["pool_size"], data["handle_count"], data["connectors"]) == \
         ("TAV2", 20, 5, 0, [])
-    assert data["bounding_box"] == {"min": [FLT_MAX] * 3, "max": [-FLT_MAX] * 3}
+    assert data["bounding_box"] == EMPTY_BOX
     assert [(n["tag"], n["name"], n["name_offset"], n["parent"]) for n in data["transform_tree"]] == \
         [("NODE", "root", 0, None)]
     # The empty name shares the NUL of "root".
@@ -92,7 +90,8 @@ def key_block(block):
     (key_block(u32(0, 10, 10)), "key times at pool offset 10 (0 bytes) lies outside the pool"),
     # A huge visibility range count, refused before anything is allocated.
     (HEADER + b"BUFF" + u32(2) + b"v\0" + b"TRTR" + u32(0, 0) + u32(0) + u32(2) + b"NODE" + u32(1, 0) + b"ANVS"
-     + u32(0, 1) + u32(5) + struct.pack("<QQ", 1 << 62, 0) + u32(0, 1, 1) + u32(1, 0), "visibility ranges at pool offset 0"),
+     + u32(0, 1) + u32(5) + struct.pack("<QQ", 1 << 62, 0) + u32(0, 1, 1) + u32(1, 0),
+     "visibility ranges at pool offset 0"),
 ])
 def test_corrupt_field_is_refused_at_its_offset(data, message):
     with pytest.raises(FormatError) as caught:
