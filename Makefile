@@ -219,11 +219,14 @@ blender_run = $(if $(filter 3.4,$(1)),blender -b --factory-startup --python-exit
 # Every tests/blender script in one Blender; then the demo scene exported by
 # the add-on installed as an extension (4.2 and later). Logs in build/blender.
 BLENDER_TESTS := $(addprefix test-blender-,$(BLENDER_VERSIONS))
+# The scripts each version runs; the mutant runner narrows it to the script
+# that caught a fault last time.
+BLENDER_TEST_SCRIPTS ?= $(wildcard tests/blender/test_*.py)
 BLENDER_BENCHES := $(addprefix bench-blender-,$(BLENDER_VERSIONS))
 $(BLENDER_TESTS): test-blender-%: blender
 	@[ $* = 3.4 ] || $(MAKE) -s build/bpy/$*/.created
 	@log=build/blender/tests-$*; rm -rf $$log; mkdir -p $$log; start=$$(date +%s); failed=""; \
-	for t in tests/blender/test_*.py; do \
+	for t in $(BLENDER_TEST_SCRIPTS); do \
 	  $(call blender_run,$*) $(BLENDER_ZIP) $$t > $$log/$$(basename $$t .py).log 2>&1 \
 	    || { cat $$log/$$(basename $$t .py).log; failed="$$failed $$t"; }; \
 	done; \

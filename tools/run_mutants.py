@@ -116,7 +116,11 @@ def hint(detail: str) -> tuple[str, list[str]] | None:
     """The command that runs by itself the test a table row names as the first failure."""
     step, _, test = detail.partition(": ")
     if step == "Python tests" and test.startswith("tests/python/"):
-        return step, PYTEST + [test.split("[")[0]]
+        # The table cuts long names: the test is found by what is left of its name.
+        path, _, name = test.split("[")[0].partition("::")
+        return step, PYTEST + [path] + (["-k", name] if name else [])
+    if step == "Blender tests" and test.startswith("tests/blender/"):
+        return step, ["make", "test-blender", "BLENDER_TEST_SCRIPTS=" + test]
     if step == "C++ tests" and re.match(r"[\w/]+\.\w+", test):
         name = test.split(" ")[0].split(",")[0]
         return step, ["build/cpp/pytav_cpp_tests", f"--gtest_filter={name}*"]
