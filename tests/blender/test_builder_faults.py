@@ -107,7 +107,8 @@ def test_generated_and_packed_images_are_written_beside_the_model():
     packed = bpy.data.images.new("decal", 2, 2)
     packed.filepath_raw, packed.file_format = os.path.join(OUT, "decal.png"), "PNG"
     packed.save()
-    decal = open(packed.filepath_raw, "rb").read()
+    with open(packed.filepath_raw, "rb") as handle:
+        decal = handle.read()
     packed.pack()
     os.remove(packed.filepath_raw)
     for name, image in (("Box", bpy.data.images.new("paint", 4, 4)), ("Glass", glass), ("Decal", packed)):
