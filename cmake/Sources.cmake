@@ -17,6 +17,7 @@ set(CORE_SOURCES
   Core/src/qzvfs/Drivers/IDriver.cpp
   Core/src/qzvfs/FilePool.cpp
   Core/src/qzvfs/IFile.cpp
+  Core/src/qzvfs/MadePart.cpp
   Core/src/qzvfs/Manager.cpp
   Core/src/qzvfs/MemBuffer.cpp
   Core/src/qzvfs/MemWriter.cpp
@@ -50,6 +51,7 @@ set(UMD_SOURCES
   UniModelDesc/sources/io/10/NodeWriter10.cpp
   UniModelDesc/sources/io/10/PrimitiveWriter10.cpp
   UniModelDesc/sources/io/ClassWriterFactory.cpp
+  UniModelDesc/sources/io/FileImage.cpp
   UniModelDesc/sources/io/IBinaryFileW.cpp
   UniModelDesc/sources/io/MemBinaryFileW.cpp
   UniModelDesc/sources/io/tav2/ClassWriter20.cpp

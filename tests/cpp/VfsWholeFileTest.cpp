@@ -89,6 +89,41 @@ TEST(VfsWholeFile, PartsReplaceALongerFileInOrderAndEmptyOnesAddNothing) {
 
 // The data must be on disk before the file takes the target's name, and the
 // folder after it, or a crash could leave an empty file or the old one.
+// A made part's byte at file offset i is i * 7 mod 251, so that a stage
+// written twice, skipped or out of order shows.
+qzvfs::FilePart madePart(size_t from, size_t size, size_t unit, std::vector<std::pair<size_t, size_t>>* asked) {
+    return {nullptr, size,
+            [from, unit, asked](size_t offset, void* out, size_t n) {
+                if (offset % unit != 0 || n % unit != 0 || n == 0) asked->push_back({offset, n});  // a wrong request
+                for (size_t i = 0; i < n; ++i) static_cast<char*>(out)[i] = char((from + offset + i) * 7 % 251);
+            },
+            unit};
+}
+
+// (size, unit): empty, within one stage, exactly one stage of 512 KiB, one
+// unit past it, several stages of a unit that does not divide the stage, a
+// unit larger than the stage.
+class VfsWholeFileMade : public testing::TestWithParam<std::pair<size_t, size_t>> {};
+
+TEST_P(VfsWholeFileMade, MadePartIsWrittenWholeInOrderAndAskedForWholeUnitsOnly) {
+    const auto [size, unit] = GetParam();
+    TempDir dir;
+    std::vector<std::pair<size_t, size_t>> wrong;
+    EXPECT_EQ(save(dir / "m.tav", {{"TAV", 3}, madePart(3, size, unit, &wrong), {"end", 3}}).kind, std::nullopt);
+    std::string expected = "TAV";
+    for (size_t i = 3; i < 3 + size; ++i) expected += char(i * 7 % 251);
+    expected += "end";
+    EXPECT_TRUE(coretest::readText(dir / "m.tav") == expected);
+    EXPECT_TRUE(wrong.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, VfsWholeFileMade,
+                         testing::Values(std::pair<size_t, size_t>{0, 1}, std::pair<size_t, size_t>{1000, 8},
+                                         std::pair<size_t, size_t>{1 << 19, 1},
+                                         std::pair<size_t, size_t>{(1 << 19) + 16, 16},
+                                         std::pair<size_t, size_t>{12 * 300001, 12},
+                                         std::pair<size_t, size_t>{1800000, 600000}));
+
 TEST(VfsWholeFile, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
     TempDir dir;
     coretest::writeText(dir / "model.tav", "old");
@@ -148,8 +183,12 @@ TEST(VfsWholeFile, UnopenableTargetsAndMissingDataFailBeforeTouchingAnything) {
 }
 
 // The reader of a FIFO goes away after a few bytes: the save fails as a
-// short write and the process lives on (no SIGPIPE), the FIFO stays one.
-TEST(VfsWholeFile, FifoReaderThatLeavesFailsTheSaveWithoutEndingTheProcess) {
+// short write and the process lives on (no SIGPIPE), the FIFO stays one;
+// with bytes given and with bytes made a stage at a time (whose maker is
+// stopped half-way).
+class VfsWholeFileFifo : public testing::TestWithParam<bool> {};
+
+TEST_P(VfsWholeFileFifo, FifoReaderThatLeavesFailsTheSaveWithoutEndingTheProcess) {
     TempDir dir;
     const std::string fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -160,8 +199,10 @@ TEST(VfsWholeFile, FifoReaderThatLeavesFailsTheSaveWithoutEndingTheProcess) {
         for (ssize_t got = 0; got <= 0;) got = ::read(reader, first, sizeof first);  // the writer has begun
         ::close(reader);
     });
-    const std::string big(1 << 20, 'm');  // more than a pipe holds
-    const Outcome outcome = save(fifo, {{big.data(), big.size()}});
+    const std::string big(4 << 20, 'm');  // more than a pipe holds
+    std::vector<std::pair<size_t, size_t>> wrong;
+    const Outcome outcome =
+        save(fifo, {GetParam() ? madePart(0, big.size(), 4, &wrong) : qzvfs::FilePart{big.data(), big.size()}});
     leaving.join();
     EXPECT_EQ(outcome.kind, FileErrorKind::Write);
     EXPECT_EQ(outcome.message.rfind("Short write to " + fifo + ": ", 0), 0u) << outcome.message;
@@ -169,6 +210,9 @@ TEST(VfsWholeFile, FifoReaderThatLeavesFailsTheSaveWithoutEndingTheProcess) {
     ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"fifo"});
+    EXPECT_TRUE(wrong.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Parts, VfsWholeFileFifo, testing::Bool());
 
 }  // namespace

@@ -246,8 +246,7 @@ TEST_P(Writer10ImageIndices, EditOfTheMeshAfterItsImageWasMadeChangesTheImage) {
     // goes to a copy, the image stays the file of the model as it was.
     mesh->getIndices().indices[0] = 1;
     mesh->getIndices().indices.push_back(2);
-    std::vector<uint8_t> written;
-    for (const FilePiece& piece : image) written.insert(written.end(), piece.bytes.begin(), piece.bytes.end());
+    const std::vector<uint8_t> written = joinImage(image);
     EXPECT_EQ(written, file);
     // The list stands whole right after its width code, count and kind.
     const size_t width = largest > 65535 ? 4 : largest > 255 ? 2 : 1;
@@ -264,3 +263,44 @@ TEST_P(Writer10ImageIndices, EditOfTheMeshAfterItsImageWasMadeChangesTheImage) {
 INSTANTIATE_TEST_SUITE_P(Writer10Images, Writer10ImageIndices,
                          testing::Values(HeldCase{1u << 18, 65536, true}, HeldCase{(1u << 18) - 1, 65536, false},
                                          HeldCase{1u << 19, 65535, false}, HeldCase{9, 70000, false}));
+
+// (rows of four floats, whether the image makes them only as the file is
+// written): vertex data of 1 MiB or more is; 300,001 rows span several of
+// the save's stages and end in a part of one.
+using MadeCase = std::tuple<uint32_t, bool>;
+class Writer10ImageVertices : public testing::TestWithParam<MadeCase> {};
+
+TEST_P(Writer10ImageVertices, EditOfTheMeshAfterItsImageWasMadeChangesTheFile) {
+    const auto [rows, made] = GetParam();
+    std::vector<float> xyzw;
+    for (uint32_t i = 0; i < rows; ++i) xyzw.insert(xyzw.end(), {float(i), float(i) * 0.5f, -float(i % 977), 0.0f});
+    auto top = node("root");
+    Vertices vertices = positions4(xyzw);
+    auto mesh = meshNode("big", top, materialFor(vertices), vertices, indexList({0, 1, rows - 1}));
+    auto root = rootWithTop(top);
+    root->addRenderNode(mesh);
+    const std::vector<uint8_t> file = writeModel(*root);
+
+    FileImage image;
+    ClassWriter10().writeImage(*root, image);
+    EXPECT_EQ(std::count_if(image.begin(), image.end(), [](const FilePiece& p) { return bool(p.fill); }), made ? 1 : 0);
+    mesh->editGeometry([](Vertices& v, Indices&) {
+        v.getAttribute(POSITION0).data[0] = 7.0f;
+        v.getAttribute(POSITION0).data.back() = 1.0f;
+    });
+    EXPECT_EQ(joinImage(image), file);
+    const coretest::TempDir folder;
+    RootNode::writeImage(folder / "big.tav", image);
+    EXPECT_EQ(coretest::readText(folder / "big.tav"), std::string(file.begin(), file.end()));
+    // The rows stand whole right after the vertex count and floats per row.
+    std::vector<uint8_t> rowsRecord(8 + xyzw.size() * 4);
+    const uint32_t head[2] = {rows, 4};
+    std::memcpy(rowsRecord.data(), head, 8);
+    std::memcpy(rowsRecord.data() + 8, xyzw.data(), xyzw.size() * 4);
+    EXPECT_NE(std::search(file.begin(), file.end(), rowsRecord.begin(), rowsRecord.end()), file.end());
+    EXPECT_EQ(mesh->getVertices().findAttribute(POSITION0)->data[0], 7.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writer10Images, Writer10ImageVertices,
+                         testing::Values(MadeCase{1u << 16, true}, MadeCase{(1u << 16) - 1, false},
+                                         MadeCase{300001, true}));

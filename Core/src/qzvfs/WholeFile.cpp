@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fmt/format.h>
@@ -14,6 +15,7 @@
 #include "qz/Log.h"
 #include "qzvfs/FileError.h"
 #include "qzvfs/FilePool.h"
+#include "qzvfs/MadePart.h"
 #include "qzvfs/OsError.h"
 #include "qzvfs/PosixFileRaw.h"
 #include "qzvfs/SaveTarget.h"
@@ -76,14 +78,27 @@ FilePtr fileFor(int descriptor, const std::string& path) {
 
 PosixFileRaw& raw(const FilePtr& file) { return static_cast<PosixFileRaw&>(*file); }
 
+// A made part goes out a stage of about this size at a time: small enough
+// to stay in the cache between being made and being copied to the system.
+constexpr size_t kStage = size_t(1) << 19;
+
 void writeParts(IFile* file, const std::vector<FilePart>& parts, size_t size, const std::string& path) {
     size_t written = 0;
-    for (const FilePart& part : parts) {
-        const size_t done = VFS_write(file, part.data, part.size);
+    const auto put = [&](const void* data, size_t n) {
+        const size_t done = VFS_write(file, data, n);
         written += done;
-        if (done != part.size)
+        if (done != n)
             QZVFS_THROW(FileErrorKind::Write,
                         logged(fmt::format("Short write to {}: {} of {} bytes written", path, written, size)));
+    };
+    for (const FilePart& part : parts) {
+        if (part.data || !part.fill) {
+            put(part.data, part.size);
+            continue;
+        }
+        MadePart made(part, kStage);
+        for (std::span<const uint8_t> stage = made.next(); !stage.empty(); stage = made.next())
+            put(stage.data(), stage.size());
     }
 }
 
@@ -141,7 +156,7 @@ void writeWholeFile(const std::string& path, const void* data, size_t size) {
 void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts) {
     size_t size = 0;
     for (const FilePart& part : parts) {
-        if (!part.data && part.size != 0)
+        if (!part.data && !part.fill && part.size != 0)
             QZVFS_THROW(FileErrorKind::Write, logged("Can't write " + path + ": no data"));
         size += part.size;
     }

@@ -33,8 +33,8 @@
 //           nothing is changed
 //   Write   "Short write to <path>: <n> of <size> bytes written" (disk full,
 //           limit; counted over all parts), "Can't write <path>: <reason>",
-//           "Can't write <path>: no data" (data null, size not 0, of any part;
-//           refused before anything is touched)
+//           "Can't write <path>: no data" (data and fill null, size not 0, of
+//           any part; refused before anything is touched)
 //   Flush   "Can't flush <path>: <reason>"   data or new name refused by disk
 //   Close   "Can't close <path>: <reason>"   the system failed the close
 //   Rename  "Can't replace <path>: <reason>" the new file could not be put in
@@ -45,15 +45,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace qzvfs {
 
-// A run of bytes owned by the caller, valid for the call.
+// A run of bytes owned by the caller, valid for the call. A part without
+// data but with `fill` is made as it is written, a stage at a time:
+// fill(offset, out, n) puts its bytes [offset, offset + n) into `out`
+// (aligned for any scalar), is asked only for whole multiples of `unit`
+// bytes, and must not throw.
 struct FilePart {
     const void* data;
     size_t size;
+    std::function<void(size_t offset, void* out, size_t n)> fill = {};
+    size_t unit = 1;
 };
 
 void writeWholeFile(const std::string& path, const void* data, size_t size);

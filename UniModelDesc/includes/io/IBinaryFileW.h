@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 
+#include "io/FileImage.h"
 #include "qzvfs/FileHelpersW.h"
 
 namespace io {
@@ -47,6 +48,12 @@ public:
         (void)keeper;
         writeBytes(bytes.data(), bytes.size());
     }
+
+    // Stores the `size` bytes that `fill` makes (see model::FilePiece; size
+    // a multiple of `unit`). A sink may instead keep `fill` and `keeper` and
+    // make the bytes only when they go to the file; this base form makes
+    // them a block at a time and writes them.
+    virtual void writeMade(size_t size, size_t unit, const model::FillPiece& fill, std::shared_ptr<const void> keeper);
 };
 
 }  // namespace io

@@ -8,28 +8,22 @@
 // other (their concatenation is what write() gives), so that a writer that
 // finishes the front of its file last need not join the parts in memory; by
 // default it is the one part write() gives. writeImage() gives the same
-// file as pieces that may hold on to the model's own lists (an index list is
-// shared, see SharedWithImages.h) so that a big list the file holds as it is
-// needs no copy; by default the parts of writeParts(). version() names the
+// file as pieces that may hold on to the model's own lists (an index list or
+// vertex data is shared, see SharedWithImages.h) so that a big list the file
+// holds as it is needs no copy, and big vertex blocks are made only as they
+// are written (see FileImage.h); by default the parts of writeParts(). version() names the
 // format: 10 or 20. Each write starts afresh, so one writer may serve
 // several saves; the root node's save makes one per save.
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <vector>
+
+#include "io/FileImage.h"
 
 namespace model {
 
 class RootNode;
-
-// One stretch of a file's bytes, and the owner that keeps them alive.
-struct FilePiece {
-    std::span<const uint8_t> bytes;
-    std::shared_ptr<const void> keeper;
-};
-// A file's bytes as pieces in file order.
-using FileImage = std::vector<FilePiece>;
 
 class IClassWriter {
 public:

@@ -22,6 +22,8 @@
 //   the end holds on to the caller's bytes instead of copying them;
 //   getData() and takeData() then lack them, tell() and seek() do not count
 //   them, and a later write in front of them throws std::logic_error.
+//   writeMade() of kShareFrom bytes or more is held the same way, as a made
+//   piece that makes its bytes only when the file is written.
 //   takePieces() gives the whole output in file order, the sink's own bytes
 //   and the held ones, and leaves the sink empty. Smaller blocks, and every
 //   block without holdLargeBlocks(), are copied like writeBytes().
@@ -46,6 +48,7 @@ public:
     std::string getName() const override { return "buffer"; }
     void writeString(const std::string& s) override;
     void writeShared(std::span<const uint8_t> bytes, std::shared_ptr<const void> keeper) override;
+    void writeMade(size_t size, size_t unit, const FillPiece& fill, std::shared_ptr<const void> keeper) override;
 
     // Blocks this big are worth holding on to instead of copying.
     static constexpr size_t kShareFrom = size_t(1) << 20;

@@ -19,8 +19,8 @@
 //    editGeometry does.
 //  - The indices alone may be changed through getIndices() (they do not
 //    affect derived data). shareIndices() gives a file image its hold on
-//    the current list; a change after that goes to a copy (see
-//    SharedWithImages.h).
+//    the current list, shareVertices() on the vertex data; a change after
+//    that goes to a copy (see SharedWithImages.h).
 //  - getPrimitiveCount(): by primitive kind with n indices: 0 -> n; 1 -> n/2;
 //    2 -> n-1; 5 -> n/3; 6, 7 -> n-2; 3, 4 and kinds above 7 -> 0 (never
 //    below 0).
@@ -51,11 +51,12 @@ class BaseMeshRenderNode : public BaseRenderNode {
 public:
     ~BaseMeshRenderNode() override;
 
-    const Vertices& getVertices() const noexcept { return vertices_; }
+    const Vertices& getVertices() const noexcept { return vertices_.get(); }
     const Indices& getIndices() const noexcept { return indices_.get(); }
     Indices& getIndices() { return indices_.edit(); }
     // The indices as they are now, for a file image to write later.
     std::shared_ptr<const Indices> shareIndices() const noexcept { return indices_.share(); }
+    std::shared_ptr<const Vertices> shareVertices() const noexcept { return vertices_.share(); }
 
     bool setGeometry(Vertices vertices, Indices indices);
     void replaceGeometry(Vertices vertices, Indices indices);
@@ -80,7 +81,7 @@ protected:
     virtual void onVerticesChanged() {}
 
 private:
-    Vertices vertices_;
+    SharedWithImages<Vertices> vertices_;
     SharedWithImages<Indices> indices_;
     bool backFaces_ = false;
 };

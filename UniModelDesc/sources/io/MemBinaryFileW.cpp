@@ -59,6 +59,14 @@ void MemBinaryFileW::writeShared(std::span<const uint8_t> bytes, std::shared_ptr
     held.push_back({data.size(), {bytes, std::move(keeper)}});
 }
 
+void MemBinaryFileW::writeMade(size_t size, size_t unit, const FillPiece& fill, std::shared_ptr<const void> keeper) {
+    if (!holding || size < kShareFrom || position != data.size() || !keeper) {
+        IBinaryFileW::writeMade(size, unit, fill, std::move(keeper));
+        return;
+    }
+    held.push_back({data.size(), {{}, std::move(keeper), fill, size, unit}});
+}
+
 FileImage MemBinaryFileW::takePieces() {
     auto taken = std::make_shared<std::vector<uint8_t>>();
     taken->swap(data);

@@ -30,7 +30,7 @@ void BaseMeshRenderNode::editGeometry(const std::function<void(Vertices&, Indice
         BaseMeshRenderNode& node;
         ~Refresh() { node.onVerticesChanged(); }
     } refresh{*this};
-    edit(vertices_, indices_.edit());
+    edit(vertices_.edit(), indices_.edit());
 }
 
 void BaseMeshRenderNode::editAttributes(const std::function<void(Vertices&, Indices&)>& edit) {
@@ -52,10 +52,10 @@ void BaseMeshRenderNode::editAttributes(const std::function<void(Vertices&, Indi
         BaseMeshRenderNode& node;
         const Positions before;
         ~Refresh() {
-            if (!(Positions(node.vertices_) == before)) node.onVerticesChanged();
+            if (!(Positions(node.vertices_.get()) == before)) node.onVerticesChanged();
         }
-    } refresh{*this, Positions(vertices_)};
-    edit(vertices_, indices_.edit());
+    } refresh{*this, Positions(vertices_.get())};
+    edit(vertices_.edit(), indices_.edit());
 }
 
 std::size_t BaseMeshRenderNode::primitiveCount(std::uint32_t kind, std::size_t n) noexcept {

@@ -222,7 +222,17 @@ RootNode::FileImage RootNode::image(std::uint16_t version) const {
 
 void RootNode::writeImage(const std::string& path, const FileImage& image) {
     std::vector<qzvfs::FilePart> spans;
-    for (const FilePiece& piece : image) spans.push_back({piece.bytes.data(), piece.bytes.size()});
+    for (const FilePiece& piece : image) {
+        if (!piece.fill) {
+            spans.push_back({piece.bytes.data(), piece.bytes.size()});
+            continue;
+        }
+        spans.push_back({nullptr, piece.madeSize,
+                         [&fill = piece.fill](size_t offset, void* out, size_t n) {
+                             fill(offset, {static_cast<uint8_t*>(out), n});
+                         },
+                         piece.unit});
+    }
     try {
         qzvfs::writeWholeFile(path, spans);
     } catch (const qzvfs::FileError& e) {

@@ -40,8 +40,10 @@ public:
     // each attribute in code order (0 and 0 without vertices). Throws
     // "Vertex data is invalid." when vertices.isValid() is false or the
     // attributes hold different row counts, and a size message above 2^32-1
-    // vertices or floats per vertex.
-    void writeVertices(const Vertices& vertices);
+    // vertices or floats per vertex. With a `keeper` of the vertices (a
+    // node's shareVertices()), the rows go to the sink's writeMade, which may
+    // make them only as the file is written instead of copying them now.
+    void writeVertices(const Vertices& vertices, std::shared_ptr<const Vertices> keeper = nullptr);
 
     // u8 width code, u32 index count, u32 primitive kind, then the indices at
     // that width. Throws for 2^32 indices or more. With a `keeper` of the

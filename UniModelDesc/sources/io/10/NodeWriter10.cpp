@@ -188,7 +188,7 @@ void NodeWriter10::writeRenderRecord(const RenderNode& node) {
             sink.writeU32(entry.damageArgument);
         }
     }
-    primitives.writeVertices(node.getVertices());
+    primitives.writeVertices(node.getVertices(), node.shareVertices());
     primitives.writeIndices(node.getIndices(), node.shareIndices());
 }
 
@@ -308,7 +308,7 @@ void NodeWriter10::visit(const SkinNode& node) {
     writeBones(node.getBones());
     sink.writeU32(node.getDamageArgument());
     writeBoxIfValid(node.getBoundingBox());
-    primitives.writeVertices(node.getVertices());
+    primitives.writeVertices(node.getVertices(), node.shareVertices());
     primitives.writeIndices(node.getIndices(), node.shareIndices());
 }
 

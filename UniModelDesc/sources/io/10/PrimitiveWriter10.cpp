@@ -95,7 +95,7 @@ std::uint8_t PrimitiveWriter10::indexWidthCode(const std::vector<std::uint32_t>&
     return largest <= 0xFF ? 0 : largest <= 0xFFFF ? 1 : 2;
 }
 
-void PrimitiveWriter10::writeVertices(const Vertices& vertices) {
+void PrimitiveWriter10::writeVertices(const Vertices& vertices, std::shared_ptr<const Vertices> keeper) {
     const std::size_t count = vertices.vertexCount();
     bool consistent = vertices.isValid();
     for (const auto& [code, a] : vertices.getAttributes())
@@ -109,6 +109,19 @@ void PrimitiveWriter10::writeVertices(const Vertices& vertices) {
     sink.writeU32(static_cast<std::uint32_t>(count));
     sink.writeU32(static_cast<std::uint32_t>(size));
     if (count == 0) return;
+    // The file's floats are the rows' own bytes on a little-endian machine;
+    // a made piece is filled into storage aligned for floats.
+    if (keeper && std::endian::native == std::endian::little) {
+        const std::size_t rowBytes = size * sizeof(float);
+        const Vertices* rows = keeper.get();
+        sink.writeMade(count * rowBytes, rowBytes,
+                       [rows, rowBytes](std::size_t offset, std::span<std::uint8_t> out) {
+                           rows->interleaveRows(offset / rowBytes,
+                                                {reinterpret_cast<float*>(out.data()), out.size() / sizeof(float)});
+                       },
+                       std::move(keeper));
+        return;
+    }
     // Interleaved a block of rows at a time: a big mesh needs no second copy
     // of its whole vertex data on the way to the file.
     constexpr std::size_t kBlockFloats = std::size_t(1) << 14;
