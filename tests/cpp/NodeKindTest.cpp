@@ -68,6 +68,23 @@ TEST(NodeKindRenderBoxes, ParentIndexRoundsHalfAwayFromZeroAtEveryBoundary) {
     r.addParentEntry(Ptr<Node>(new Node()));
     withGeometry(r, positions4(xyzw));
     for (std::size_t e = 0; e < 3; ++e) EXPECT_EQ(r.getParentBox(e), expected[e]) << e;
+    // Baking a parent's transform moves exactly the rows its boxes hold;
+    // a mesh whose rows all belong to one parent moves whole.
+    std::vector<float> oneParent(xyzw);
+    for (std::size_t k = 0; k < table.size(); ++k) oneParent[4 * k + 3] = std::nextafter(2.5f, 0.0f);
+    for (std::size_t e = 0; e < 4; ++e) {
+        RenderNode baked;
+        baked.addParentEntry(Ptr<Node>(new Node()));
+        withGeometry(baked, positions4(e < 3 ? xyzw : oneParent));
+        ASSERT_TRUE(baked.transformGeometry(std::min<std::size_t>(e, 2), translation(100, 0, 0)));
+        const std::vector<float>& rows = baked.getVertices().findAttribute(POSITION0)->data;
+        for (std::size_t k = 0; k < table.size(); ++k) {
+            const bool moved = e == 3 || table[k].entry == int(e);
+            EXPECT_EQ(rows[4 * k], float(k) + (moved ? 100.0f : 0.0f)) << e << " " << k;
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(rows[4 * k + 3]),
+                      std::bit_cast<std::uint32_t>(e < 3 ? table[k].w : oneParent[4 * k + 3]));
+        }
+    }
 }
 
 // editAttributes skips the box pass for edits that leave the positions

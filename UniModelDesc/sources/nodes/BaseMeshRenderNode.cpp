@@ -93,14 +93,31 @@ bool BaseMeshRenderNode::transformGeometry(std::size_t parentIndex, const Matrix
         const VertexAttribute* positions = vertices.findAttribute(POSITION0);
         if (!positions || positions->components < 3) return;
         if (positions->components == 3) {
-            geometry::transformVertices(vertices, m, [](std::size_t) { return true; });
+            geometry::transformVertices(vertices, m);
             return;
         }
-        const float wanted = static_cast<float>(parentIndex);
-        geometry::transformVertices(vertices, m, [positions, wanted](std::size_t v) {
-            const std::size_t at = v * positions->components + 3;
-            return at < positions->data.size() && std::round(positions->data[at]) == wanted;
-        });
+        // A vertex is the parent's when its fourth component rounds (half
+        // away from zero) to the index: it lies in [i - 0.5, i + 0.5), but
+        // above -0.5 for index 0. The bounds are exact in double, so no
+        // rounding call is needed per vertex.
+        const double low = static_cast<double>(parentIndex) - 0.5, high = low + 1.0;
+        const bool lowIncluded = parentIndex > 0;
+        const float* fourth = positions->data.data() + 3;
+        const std::size_t step = positions->components, rows = positions->rowCount();
+        // Other attributes may hold more rows than the positions.
+        const auto selected = [=](std::size_t v) {
+            if (v >= rows) return false;
+            const double w = fourth[v * step];
+            return w < high && (w > low || (lowIncluded && w == low));
+        };
+        std::size_t taken = 0;
+        for (std::size_t v = 0; v < rows; ++v) taken += selected(v);
+        bool longer = false;
+        for (const auto& [code, a] : vertices.getAttributes()) longer = longer || a.rowCount() > rows;
+        if (taken == rows && !longer)
+            geometry::transformVertices(vertices, m);
+        else if (taken > 0)
+            geometry::transformVertices(vertices, m, selected);
     });
     return true;
 }

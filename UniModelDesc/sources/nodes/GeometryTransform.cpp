@@ -43,13 +43,47 @@ void applyDirection(float* v, const Matrix3& m) {
     for (int j = 0; j < 3; ++j) v[j] = static_cast<float>(r[j] * scale);
 }
 
-template <class Fn>
-void forSelectedRows(VertexAttribute* attribute, const std::function<bool(std::size_t)>& selected, Fn fn) {
+// The selection is a template parameter so that a whole mesh's rows, the
+// common case, go through a loop with no call per row.
+template <class Selected, class Fn>
+void forSelectedRows(VertexAttribute* attribute, const Selected& selected, Fn fn) {
     if (!attribute || attribute->components < 3) return;
     const std::size_t rows = attribute->rowCount();
     for (std::size_t v = 0; v < rows; ++v)
         if (selected(v)) fn(attribute->data.data() + v * attribute->components);
 }
+
+template <class Selected>
+void transformRows(Vertices& vertices, const Matrix44d& m, const Selected& selected) {
+    for (uint32_t code : {POSITION0, POSITION1})
+        forSelectedRows(vertices.findAttribute(code), selected, [&m](float* row) {
+            const auto r = m.transformPoint(row[0], row[1], row[2]);
+            for (int j = 0; j < 3; ++j) row[j] = static_cast<float>(r[j]);
+        });
+    const Matrix3 normals = normalMatrix(m);
+    for (uint32_t code : {NORMAL0, NORMAL1})
+        forSelectedRows(vertices.findAttribute(code), selected, [&normals](float* row) { applyDirection(row, normals); });
+    const Matrix3 directions = upper3x3(m);
+    for (uint32_t code : {TANGENT0, BINORMAL0, TANGENT1, BINORMAL1})
+        forSelectedRows(vertices.findAttribute(code), selected,
+                        [&directions](float* row) { applyDirection(row, directions); });
+}
+
+template <class Selected>
+BoundingBox boxOfRows(const Vertices& vertices, const Selected& selected) {
+    BoundingBox box;
+    const VertexAttribute* positions = vertices.findAttribute(POSITION0);
+    if (!positions || positions->components < 3) return box;
+    const std::size_t rows = positions->rowCount();
+    for (std::size_t v = 0; v < rows; ++v) {
+        if (!selected(v)) continue;
+        const float* row = positions->data.data() + v * positions->components;
+        box.expand(row[0], row[1], row[2]);
+    }
+    return box;
+}
+
+constexpr auto kEveryRow = [](std::size_t) { return true; };
 
 }  // namespace
 
@@ -65,32 +99,16 @@ osg::Vec3f transformDirection(const osg::Vec3f& d, const Matrix44d& m) {
 }
 
 void transformVertices(Vertices& vertices, const Matrix44d& m, const std::function<bool(std::size_t)>& selected) {
-    for (uint32_t code : {POSITION0, POSITION1})
-        forSelectedRows(vertices.findAttribute(code), selected, [&m](float* row) {
-            const auto r = m.transformPoint(row[0], row[1], row[2]);
-            for (int j = 0; j < 3; ++j) row[j] = static_cast<float>(r[j]);
-        });
-    const Matrix3 normals = normalMatrix(m);
-    for (uint32_t code : {NORMAL0, NORMAL1})
-        forSelectedRows(vertices.findAttribute(code), selected, [&normals](float* row) { applyDirection(row, normals); });
-    const Matrix3 directions = upper3x3(m);
-    for (uint32_t code : {TANGENT0, BINORMAL0, TANGENT1, BINORMAL1})
-        forSelectedRows(vertices.findAttribute(code), selected,
-                        [&directions](float* row) { applyDirection(row, directions); });
+    transformRows(vertices, m, selected);
 }
 
+void transformVertices(Vertices& vertices, const Matrix44d& m) { transformRows(vertices, m, kEveryRow); }
+
 BoundingBox positionsBox(const Vertices& vertices, const std::function<bool(std::size_t)>& selected) {
-    BoundingBox box;
-    const VertexAttribute* positions = vertices.findAttribute(POSITION0);
-    if (!positions || positions->components < 3) return box;
-    const std::size_t rows = positions->rowCount();
-    for (std::size_t v = 0; v < rows; ++v) {
-        if (!selected(v)) continue;
-        const float* row = positions->data.data() + v * positions->components;
-        box.expand(row[0], row[1], row[2]);
-    }
-    return box;
+    return boxOfRows(vertices, selected);
 }
+
+BoundingBox positionsBox(const Vertices& vertices) { return boxOfRows(vertices, kEveryRow); }
 
 BoundingBox transformBox(const BoundingBox& box, const Matrix44d& m) {
     BoundingBox result;

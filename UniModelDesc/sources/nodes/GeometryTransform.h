@@ -24,10 +24,13 @@ osg::Vec3f transformDirection(const osg::Vec3f& d, const Matrix44d& m);
 // and BINORMAL0/1 as directions (handedness kept); normals and tangent frames
 // keep their lengths. Other attributes are untouched.
 void transformVertices(Vertices& vertices, const Matrix44d& m, const std::function<bool(std::size_t)>& selected);
+// The same for every vertex.
+void transformVertices(Vertices& vertices, const Matrix44d& m);
 
 // The box of POSITION0 (x, y, z) over the selected vertices; empty without
 // positions of three or more components.
 BoundingBox positionsBox(const Vertices& vertices, const std::function<bool(std::size_t)>& selected);
+BoundingBox positionsBox(const Vertices& vertices);
 
 // The box of a box's eight corners transformed by m (points, divided by the
 // homogeneous coordinate); an invalid box stays empty.

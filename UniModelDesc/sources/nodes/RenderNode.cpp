@@ -55,7 +55,7 @@ void RenderNode::updateBoxes() {
     const VertexAttribute* positions = getVertices().findAttribute(POSITION0);
     if (!positions || positions->components < 3 || entries_.empty()) return;
     if (positions->components == 3) {
-        const BoundingBox all = geometry::positionsBox(getVertices(), [](std::size_t) { return true; });
+        const BoundingBox all = geometry::positionsBox(getVertices());
         for (RenderParentEntry& e : entries_) e.box = all;
         return;
     }

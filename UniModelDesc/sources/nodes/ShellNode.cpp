@@ -7,7 +7,7 @@ namespace model {
 
 bool ShellNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     checkParentIndex(parentIndex, getNumParents());
-    geometry::transformVertices(vertices_, m, [](std::size_t) { return true; });
+    geometry::transformVertices(vertices_, m);
     return true;
 }
 

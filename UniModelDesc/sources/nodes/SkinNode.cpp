@@ -30,7 +30,7 @@ bool SkinNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     // The base class would pick vertices by their fourth component, which
     // here is not a parent index but the bone indices' bits.
     editGeometry([&m](Vertices& vertices, Indices&) {
-        geometry::transformVertices(vertices, m, [](std::size_t) { return true; });
+        geometry::transformVertices(vertices, m);
     });
     box_ = geometry::transformBox(box_, m);
     return true;

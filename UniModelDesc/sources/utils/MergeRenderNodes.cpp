@@ -54,9 +54,10 @@ bool geometryIsSound(const RenderNode& node) {
     const std::size_t count = v.vertexCount();
     for (const auto& [code, a] : v.getAttributes())
         if (a.components != 0 && a.rowCount() != count) return false;
-    for (std::uint32_t i : node.getIndices().indices)
-        if (i >= count) return false;
-    return true;
+    // The largest index, without a branch per index.
+    std::uint32_t largest = 0;
+    for (std::uint32_t i : node.getIndices().indices) largest = std::max(largest, i);
+    return node.getIndices().indices.empty() || largest < count;
 }
 
 // Whether the geometry of each render node of a list is sound, found once
@@ -173,10 +174,12 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
 
     Indices indices;
     indices.primitiveKind = first.getIndices().primitiveKind;
-    indices.indices.reserve(totalIndices);
+    indices.indices.resize(totalIndices);
+    auto out = indices.indices.begin();
     for (std::size_t k = 0; k < members.size(); ++k) {
         const auto offset = static_cast<std::uint32_t>(starts[k]);
-        for (std::uint32_t i : members[k]->getIndices().indices) indices.indices.push_back(i + offset);
+        const std::vector<std::uint32_t>& own = members[k]->getIndices().indices;
+        out = std::transform(own.begin(), own.end(), out, [offset](std::uint32_t i) { return i + offset; });
     }
 
     merged->setParentEntries(std::move(entries));
