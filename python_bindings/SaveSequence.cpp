@@ -81,7 +81,7 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
         // script that never called init still gets its file.
         if (!qz::globalThreadPoolsExist()) qz::createGlobalThreadPools();
         model::utils::compactTextureChannels(root);
-        model::utils::mergeRenderNodes(root);
+        model::utils::mergeRenderNodes(root, model::utils::Workers(qz::globalThreadPool(qz::PoolSlot::Normal)));
         model::utils::optimizeVertices(root, 1e-5f);
 
         checkBonesBoundingBox(root);

@@ -2,6 +2,7 @@
 
 #include "StaticProperty.h"
 #include "ModelTestSupport.h"
+#include "qz/tasks/ThreadPool.h"
 #include "utils/MergeRenderNodes.h"
 
 using namespace model;
@@ -163,4 +164,28 @@ TEST(MergeRenderNodes, MeshesMergeAcrossTheListWithinOneVisibilityScopeOnly) {
     for (const auto& n : s.root->getRenderNodes())
         for (std::size_t i = 0; i < n->getNumParents(); ++i) parents.push_back(n->getParent(i));
     EXPECT_EQ(parents, (std::vector<Ptr<Node>>{n1, n2, n3, vis2, n4, s.top}));
+}
+
+// Groups merged on workers give the file that one thread gives: members
+// under four materials and three parents, a node listed twice, in an order
+// that interleaves the groups.
+TEST(MergeRenderNodes, GroupsMergedOnWorkersGiveTheFileOfOneThread) {
+    const auto build = [] {
+        auto s = std::make_unique<Scene>();
+        std::vector<Ptr<Node>> parents{s->top, s->child(s->top, "model::TransformNode", "left"),
+                                       s->child(s->top, "model::Node", "right")};
+        std::vector<Ptr<BaseMaterial>> materials;
+        for (int k = 0; k < 4; ++k) materials.push_back(plainMaterial("paint" + std::to_string(k)));
+        for (int k = 0; k < 60; ++k)
+            s->root->addRenderNode(triangle("t" + std::to_string(k), parents[k % 3], materials[k * 7 % 4], float(k)));
+        s->root->addRenderNode(s->root->getRenderNodes()[5]);
+        return s;
+    };
+    const auto one = build();
+    const auto spread = build();
+    utils::mergeRenderNodes(*one->root);
+    qz::ThreadPool pool("MergeTest", 2, qz::ThreadInfo{});
+    EXPECT_EQ(utils::mergeRenderNodes(*spread->root, utils::Workers(pool)).mergedRenderGroups, 4u);
+    EXPECT_EQ(spread->names(), one->names());
+    EXPECT_EQ(writeModel(*spread->root), writeModel(*one->root));
 }

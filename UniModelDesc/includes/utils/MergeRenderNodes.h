@@ -33,9 +33,13 @@
 //     members' lights in order, each pointing at its parent's new position.
 //  Nodes listed twice stay listed twice; null entries stay where they are.
 //  Members leave the list as soon as their group is merged, so a member
-//  nothing else holds is freed before the next group is copied. When a
-//  merge fails (qz::ExtException, std::bad_alloc) the list stays whole:
-//  groups merged so far are replaced, every other entry keeps its place.
+//  nothing else holds is freed before later groups are copied. With
+//  `workers`, the groups of render nodes are merged on them, at most one
+//  group per worker at a time, started in list order; the result is the
+//  same. When a merge fails (qz::ExtException, std::bad_alloc) the list
+//  stays whole: groups merged are replaced, every other entry keeps its
+//  place, and the failure of the first failing group in list order is
+//  thrown.
 //
 // Returns what the pass did; the refusal counts are kept per reason for
 // diagnostics only, and count only the pairs actually compared: a node is
@@ -51,6 +55,7 @@
 #include "nodes/FakeSpotLightsNode.h"
 #include "nodes/RenderNode.h"
 #include "nodes/RootNode.h"
+#include "utils/Workers.h"
 
 namespace model::utils {
 
@@ -77,6 +82,7 @@ struct MergeStats {
 };
 
 MergeStats mergeRenderNodes(RootNode& root);
+MergeStats mergeRenderNodes(RootNode& root, const Workers& workers);
 
 // Removes mesh render nodes whose primitive count is 0 and fake light sets
 // that hold no lights from the render-node list; returns how many went.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <unordered_map>
@@ -182,8 +183,9 @@ Ptr<BaseRenderNode> mergeMeshes(const std::vector<const RenderNode*>& members) {
         out = std::transform(own.begin(), own.end(), out, [offset](std::uint32_t i) { return i + offset; });
     }
 
-    merged->setParentEntries(std::move(entries));
+    // Geometry first: the entries' boxes are then read from it once.
     merged->replaceGeometry(std::move(vertices), std::move(indices));
+    merged->setParentEntries(std::move(entries));
     // Members share one material, so they are two-sided alike.
     merged->setHasBackFaces(first.hasBackFaces());
     return merged;
@@ -262,12 +264,13 @@ template <class T>
 using Refusal = std::function<MergeRefusal(const T& first, std::size_t firstPos, const T& node, std::size_t pos)>;
 
 // Groups the nodes of exactly `type` in list order and replaces each group
-// of two or more by merge(members) at its first member's position. Returns
-// the number of groups replaced.
+// of two or more by merge(members) at its first member's position, the
+// groups' merges spread over `workers`. Returns the number of groups
+// replaced.
 template <class T>
 std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type, const Refusal<T>& refusal,
                           const std::function<Ptr<BaseRenderNode>(const std::vector<const T*>&)>& merge,
-                          MergeStats& stats) {
+                          MergeStats& stats, const Workers& workers) {
     std::vector<std::vector<std::size_t>> groups;
     // A node is tried only against the groups, still in group order, whose
     // first node holds its material and shares its parent anchor: every
@@ -305,42 +308,52 @@ std::size_t groupAndMerge(std::vector<Ptr<BaseRenderNode>>& list, NodeType type,
 
     constexpr std::size_t kAlone = std::numeric_limits<std::size_t>::max();
     std::vector<std::size_t> groupAt(list.size(), kAlone);
-    std::size_t merged = 0;
+    std::vector<std::size_t> toMerge;  // in list order of their first members
     for (std::size_t g = 0; g < groups.size(); ++g)
         if (groups[g].size() > 1) {
-            ++merged;
+            toMerge.push_back(g);
             for (std::size_t pos : groups[g]) groupAt[pos] = g;
         }
-    if (merged == 0) return 0;
+    if (toMerge.empty()) return 0;
 
+    // Each task writes only its own group's result and list entries; a node
+    // listed in two groups is only read, and stays alive through the other.
+    std::vector<Ptr<BaseRenderNode>> made(groups.size());
+    std::exception_ptr failure;
+    try {
+        workers.forEachTask(toMerge.size(), [&](std::size_t task) {
+            const std::vector<std::size_t>& group = groups[toMerge[task]];
+            std::vector<const T*> members;
+            for (std::size_t p : group) members.push_back(static_cast<const T*>(list[p].get()));
+            made[toMerge[task]] = merge(members);
+            // Members the list alone held go now, so that the next groups'
+            // copies reuse their memory: merging every mesh of a big model
+            // would otherwise hold all of its geometry twice and grow the
+            // heap by the whole of it.
+            for (std::size_t p : group) list[p].reset();
+        });
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    // The list stays whole even after a failure: merged groups stand for
+    // their members, every other entry keeps its place.
+    std::vector<bool> replaced(groups.size());
+    for (std::size_t g : toMerge) replaced[g] = bool(made[g]);
     std::vector<Ptr<BaseRenderNode>> out;
     out.reserve(list.size());
-    std::size_t pos = 0;
-    try {
-        for (; pos < list.size(); ++pos) {
-            const std::size_t g = groupAt[pos];
-            if (g == kAlone) {
-                out.push_back(std::move(list[pos]));
-            } else if (groups[g].front() == pos) {
-                std::vector<const T*> members;
-                for (std::size_t p : groups[g]) members.push_back(static_cast<const T*>(list[p].get()));
-                out.push_back(merge(members));
-                // Members the list alone held go now, so that the next
-                // groups' copies reuse their memory: merging every mesh of
-                // a big model would otherwise hold all of its geometry
-                // twice and grow the heap by the whole of it.
-                for (std::size_t p : groups[g]) list[p].reset();
-            }
+    std::size_t merged = 0;
+    for (std::size_t pos = 0; pos < list.size(); ++pos) {
+        const std::size_t g = groupAt[pos];
+        if (g == kAlone || !replaced[g]) {
+            out.push_back(std::move(list[pos]));
+        } else if (groups[g].front() == pos) {
+            out.push_back(std::move(made[g]));
+            ++merged;
         }
-    } catch (...) {
-        // The list stays whole: groups merged so far stand for their
-        // members, the rest keep their places.
-        for (; pos < list.size(); ++pos)
-            if (list[pos] || groupAt[pos] == kAlone) out.push_back(std::move(list[pos]));
-        list = std::move(out);
-        throw;
     }
     list = std::move(out);
+    if (failure) std::rethrow_exception(failure);
     return merged;
 }
 
@@ -383,7 +396,9 @@ std::size_t removeEmptyRenderNodes(RootNode& root) {
     return before - list.size();
 }
 
-MergeStats mergeRenderNodes(RootNode& root) {
+MergeStats mergeRenderNodes(RootNode& root) { return mergeRenderNodes(root, Workers()); }
+
+MergeStats mergeRenderNodes(RootNode& root, const Workers& workers) {
     MergeStats stats;
     stats.removedEmpty = removeEmptyRenderNodes(root);
     mergeEqualMaterials(root);
@@ -395,7 +410,7 @@ MergeStats mergeRenderNodes(RootNode& root) {
         [&sound](const RenderNode& a, std::size_t aPos, const RenderNode& b, std::size_t bPos) {
             return renderRefusal(a, b, sound.at(aPos), sound.at(bPos));
         },
-        mergeMeshes, stats);
+        mergeMeshes, stats, workers);
     stats.mergedLightGroups = groupAndMerge<FakeOmniLightsNode>(
         list, NodeType::FakeOmniLightsNode,
         [](const FakeOmniLightsNode& a, std::size_t, const FakeOmniLightsNode& b, std::size_t) {
@@ -404,7 +419,7 @@ MergeStats mergeRenderNodes(RootNode& root) {
         [](const std::vector<const FakeOmniLightsNode*>& members) {
             return mergeLightSets(members, "model::FakeOmniLightsNode");
         },
-        stats);
+        stats, Workers());
     stats.mergedLightGroups += groupAndMerge<FakeSpotLightsNode>(
         list, NodeType::FakeSpotLightsNode,
         [](const FakeSpotLightsNode& a, std::size_t, const FakeSpotLightsNode& b, std::size_t) {
@@ -413,7 +428,7 @@ MergeStats mergeRenderNodes(RootNode& root) {
         [](const std::vector<const FakeSpotLightsNode*>& members) {
             return mergeLightSets(members, "model::FakeSpotLightsNode");
         },
-        stats);
+        stats, Workers());
     return stats;
 }
 
