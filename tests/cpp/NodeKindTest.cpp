@@ -103,6 +103,45 @@ TEST(NodeKindRenderBoxes, AttributeEditThatReplacesPositionsStillRefreshesBoxes)
     EXPECT_FALSE(r.getParentBox(0).isValid());
 }
 
+// A transform that only moves turns every direction by the identity: the
+// result must be, bit for bit, what the full turn (rescaled to the old
+// length) gives, for zeros of both signs, tiny, huge, infinite and NaN
+// components and the zero vector.
+TEST(NodeKindRenderGeometry, MovedDirectionsAreBitForBitWhatTheFullTurnGives) {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const float tiny = std::numeric_limits<float>::denorm_min(), huge = std::numeric_limits<float>::max();
+    const std::vector<float> directions = {-0.0f, 0.0f, 1.0f,  0.0f, -0.0f, -0.0f, 0.6f, -0.8f, -0.0f,
+                                           tiny,  -tiny, 0.0f, huge, -huge, 1.0f,   inf,  0.0f,  -0.0f,
+                                           nan,   1.0f,  0.0f, 3.0f, 4.0f,  12.0f,  -0.0f, -1.0f, 0.0f};
+    // The full turn, for a matrix that turns nothing.
+    const auto turned = [](const float* v) {
+        const double x = v[0], y = v[1], z = v[2];
+        const double length = std::sqrt(x * x + y * y + z * z);
+        const double r[3] = {x * 1.0 + y * 0.0 + z * 0.0, x * 0.0 + y * 1.0 + z * 0.0, x * 0.0 + y * 0.0 + z * 1.0};
+        const double newLength = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+        const double scale = newLength > 0.0 ? length / newLength : 1.0;
+        return std::vector<float>{float(r[0] * scale), float(r[1] * scale), float(r[2] * scale)};
+    };
+    const std::size_t rows = directions.size() / 3;
+    for (const uint32_t code : {NORMAL0, TANGENT0}) {
+        RenderNode r;
+        r.addParentEntry(Ptr<Node>());
+        Vertices v;
+        v.setAttribute(POSITION0, 3, std::vector<float>(directions.size(), 1.0f));
+        v.setAttribute(code, 3, directions);
+        r.replaceGeometry(v, Indices());
+        ASSERT_TRUE(r.transformGeometry(0, translation(5, -6, 7)));
+        const std::vector<float>& out = r.getVertices().findAttribute(code)->data;
+        for (std::size_t k = 0; k < rows; ++k) {
+            const std::vector<float> expected = turned(directions.data() + 3 * k);
+            for (int j = 0; j < 3; ++j)
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(out[3 * k + j]), std::bit_cast<std::uint32_t>(expected[j]))
+                    << code << " row " << k << " component " << j;
+        }
+        EXPECT_EQ(r.getVertices().findAttribute(POSITION0)->data[0], 6.0f);
+    }
+}
+
 TEST(NodeKindRenderGeometry, TransformTouchesOnlyTheParentsVerticesAndTurnsNormals) {
     RenderNode r;
     r.addParentEntry(Ptr<Node>());
