@@ -5,10 +5,18 @@
 
 namespace qzvfs {
 
+namespace {
+
+// Whole units of at least one byte, as many as fit the stage, at least one.
+size_t stepOf(size_t unit, size_t stageBytes) {
+    unit = std::max<size_t>(1, unit);
+    return std::max<size_t>(1, stageBytes / unit) * unit;
+}
+
+}  // namespace
+
 MadePart::MadePart(const FilePart& part, size_t stageBytes)
-    : part_(part),
-      step_(std::max<size_t>(1, stageBytes / part.unit) * part.unit),
-      stages_((part.size + step_ - 1) / step_) {
+    : part_(part), step_(stepOf(part.unit, stageBytes)), stages_((part.size + step_ - 1) / step_) {
     buffers_[0].resize(std::min(step_, part.size));
     if (stages_ < 2) return;
     buffers_[1].resize(step_);

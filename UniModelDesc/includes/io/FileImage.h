@@ -6,8 +6,9 @@
 // - A piece either has its bytes (`bytes`, kept alive by `keeper`) or is
 //   made as it is written: `fill` puts its `madeSize` bytes from what
 //   `keeper` holds, asked only for whole multiples of `unit` bytes into
-//   storage aligned for any scalar, and never throws. A big vertex block is made so, a block at a time on its
-//   way to the disk, instead of being laid out whole in memory first.
+//   storage aligned for any scalar, and never throws. A big vertex block is
+//   made so, a block at a time on its way to the disk, instead of being laid
+//   out whole in memory first.
 // - joinImage() gives the whole file in one vector (made pieces filled in);
 //   it throws std::bad_alloc like any vector.
 

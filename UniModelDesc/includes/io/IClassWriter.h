@@ -11,9 +11,9 @@
 // file as pieces that may hold on to the model's own lists (an index list or
 // vertex data is shared, see SharedWithImages.h) so that a big list the file
 // holds as it is needs no copy, and big vertex blocks are made only as they
-// are written (see FileImage.h); by default the parts of writeParts(). version() names the
-// format: 10 or 20. Each write starts afresh, so one writer may serve
-// several saves; the root node's save makes one per save.
+// are written (see FileImage.h); by default the parts of writeParts().
+// version() names the format: 10 or 20. Each write starts afresh, so one
+// writer may serve several saves; the root node's save makes one per save.
 
 #include <cstdint>
 #include <memory>

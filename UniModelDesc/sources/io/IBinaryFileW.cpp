@@ -20,6 +20,7 @@ void IBinaryFileW::writeString(const std::string& s) {
 void IBinaryFileW::writeMade(size_t size, size_t unit, const model::FillPiece& fill, std::shared_ptr<const void>) {
     // About 64 KiB at a time: the block stays in the cache between being
     // made and being stored.
+    unit = std::max<size_t>(1, unit);
     const size_t step = std::max<size_t>(1, (size_t(1) << 16) / unit) * unit;
     std::vector<uint8_t> block(std::min(step, size));
     for (size_t offset = 0; offset < size; offset += step) {
