@@ -51,7 +51,6 @@ set(UMD_SOURCES
   UniModelDesc/sources/io/10/NodeWriter10.cpp
   UniModelDesc/sources/io/10/PrimitiveWriter10.cpp
   UniModelDesc/sources/io/ClassWriterFactory.cpp
-  UniModelDesc/sources/io/FileImage.cpp
   UniModelDesc/sources/io/IBinaryFileW.cpp
   UniModelDesc/sources/io/MemBinaryFileW.cpp
   UniModelDesc/sources/io/tav2/ClassWriter20.cpp

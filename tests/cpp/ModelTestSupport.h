@@ -154,6 +154,19 @@ inline std::string primitiveRecord(const std::function<void(model::PrimitiveWrit
     return hex(sink.bytes);
 }
 
+// A file image's bytes in one vector, made pieces filled in (into storage of
+// their own, aligned as a fill may ask).
+inline std::vector<uint8_t> joinImage(const model::FileImage& image) {
+    std::vector<uint8_t> bytes;
+    for (const model::FilePiece& piece : image) {
+        std::vector<uint8_t> made(piece.size());
+        if (piece.fill) piece.fill(0, made);
+        else std::copy(piece.bytes.begin(), piece.bytes.end(), made.begin());
+        bytes.insert(bytes.end(), made.begin(), made.end());
+    }
+    return bytes;
+}
+
 inline std::vector<uint8_t> writeModel(const model::RootNode& root) {
     std::vector<uint8_t> out;
     model::ClassWriter10().write(root, out);

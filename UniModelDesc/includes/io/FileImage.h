@@ -9,8 +9,6 @@
 //   storage aligned for any scalar, and never throws. A big vertex block is
 //   made so, a block at a time on its way to the disk, instead of being laid
 //   out whole in memory first.
-// - joinImage() gives the whole file in one vector (made pieces filled in);
-//   it throws std::bad_alloc like any vector.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +32,5 @@ struct FilePiece {
 };
 
 using FileImage = std::vector<FilePiece>;
-
-std::vector<uint8_t> joinImage(const FileImage& image);
 
 }  // namespace model

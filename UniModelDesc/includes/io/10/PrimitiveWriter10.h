@@ -40,8 +40,8 @@ public:
     // each attribute in code order (0 and 0 without vertices). Throws
     // "Vertex data is invalid." when vertices.isValid() is false or the
     // attributes hold different row counts, and a size message above 2^32-1
-    // vertices or floats per vertex. With a `keeper` of the vertices (a
-    // node's shareVertices()), the rows go to the sink's writeMade, which may
+    // vertices or floats per vertex. The rows go to the sink's writeMade;
+    // with a `keeper` of the vertices (a node's shareVertices()) the sink may
     // make them only as the file is written instead of copying them now.
     void writeVertices(const Vertices& vertices, std::shared_ptr<const Vertices> keeper = nullptr);
 

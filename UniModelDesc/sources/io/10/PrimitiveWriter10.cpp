@@ -109,30 +109,21 @@ void PrimitiveWriter10::writeVertices(const Vertices& vertices, std::shared_ptr<
     sink.writeU32(static_cast<std::uint32_t>(count));
     sink.writeU32(static_cast<std::uint32_t>(size));
     if (count == 0) return;
-    // The file's floats are the rows' own bytes on a little-endian machine;
-    // a made piece is filled into storage aligned for floats.
-    if (keeper && std::endian::native == std::endian::little) {
-        const std::size_t rowBytes = size * sizeof(float);
-        const Vertices* rows = keeper.get();
-        sink.writeMade(count * rowBytes, rowBytes,
-                       [rows, rowBytes](std::size_t offset, std::span<std::uint8_t> out) {
-                           rows->interleaveRows(offset / rowBytes,
-                                                {reinterpret_cast<float*>(out.data()), out.size() / sizeof(float)});
-                       },
-                       std::move(keeper));
-        return;
-    }
-    // Interleaved a block of rows at a time: a big mesh needs no second copy
-    // of its whole vertex data on the way to the file.
-    constexpr std::size_t kBlockFloats = std::size_t(1) << 14;
-    const std::size_t rowsPerBlock = std::max<std::size_t>(1, kBlockFloats / size);
-    std::vector<float> block(rowsPerBlock * size);
-    for (std::size_t first = 0; first < count; first += rowsPerBlock) {
-        const std::size_t rows = std::min(rowsPerBlock, count - first);
-        const std::span<float> part(block.data(), rows * size);
-        vertices.interleaveRows(first, part);
-        sink.writeFloats(std::span<const float>(part));
-    }
+    // Interleaved a block of rows at a time, by the sink now or (where it
+    // holds on to the kept vertices) as the file is written: a big mesh
+    // needs no second copy of its whole vertex data on the way to the file.
+    // The storage filled is aligned for floats.
+    const std::size_t rowBytes = size * sizeof(float);
+    const Vertices* rows = keeper ? keeper.get() : &vertices;
+    sink.writeMade(
+        count * rowBytes, rowBytes,
+        [rows, rowBytes](std::size_t offset, std::span<std::uint8_t> out) {
+            const std::span<float> floats(reinterpret_cast<float*>(out.data()), out.size() / sizeof(float));
+            rows->interleaveRows(offset / rowBytes, floats);
+            if constexpr (std::endian::native == std::endian::big)
+                for (float& f : floats) f = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<std::uint32_t>(f)));
+        },
+        std::move(keeper));
 }
 
 void PrimitiveWriter10::writeIndices(const Indices& list, std::shared_ptr<const void> keeper) {
