@@ -273,6 +273,8 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
     EXPECT_EQ(totals.degenerateAndShellTriangles, 3u);
     EXPECT_EQ(node->getIndices().indices, (Idx{0, 1, 2, 0, 1, 2}));
     EXPECT_EQ(node->getVertices().vertexCount(), 3u);
+    // The unused far vertex is gone, and with it the box's far corner.
+    EXPECT_EQ(node->getParentBox(0).maximum, osg::Vec3f(1, 1, 0));
     EXPECT_EQ(twice->getIndices().indices, (Idx{1, 1, 2, 0, 1, 2}));
     EXPECT_EQ(root->getRenderNodes().size(), 3u);
 }
@@ -377,6 +379,30 @@ TEST(VertexPass, IndexEqualToTheVertexCountIsRefusedBeforeAnythingChanges) {
             EXPECT_THROW(utils::weldVertices(welded, indices, kTolerance, workers), std::out_of_range) << place;
             EXPECT_EQ(indices.indices, idx);
             EXPECT_EQ(welded.interleave(), v.interleave());
+        }
+    }
+}
+
+// The first index past the positions in list order is named, wherever the
+// workers' ranges and the check's blocks split the list, and the list is
+// left as it was.
+TEST(VertexPass, FirstIndexPastThePositionsIsNamedWhereverItStands) {
+    const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    auto p = pool(2);
+    for (const std::size_t place : {std::size_t(0), std::size_t(1023), std::size_t(1024), std::size_t(2998)}) {
+        Idx idx(3000);
+        for (std::size_t k = 0; k < idx.size(); ++k) idx[k] = std::uint32_t(k % 3);
+        idx[place] = 3;
+        idx[2999] = 9;  // a later, larger one
+        for (const utils::Workers& workers : {utils::Workers(), utils::Workers(p)}) {
+            Idx got = idx;
+            try {
+                utils::removeDegenerateTriangles(v, got, 1, workers);
+                ADD_FAILURE() << place;
+            } catch (const std::out_of_range& e) {
+                EXPECT_STREQ(e.what(), "Triangle index 3 is past the 3 positions.") << place;
+            }
+            EXPECT_EQ(got, idx);
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "utils/DegenerateTriangles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -24,12 +25,24 @@ public:
         rows_ = positions->rowCount();
     }
 
-    void checkIndices(const std::vector<std::uint32_t>& indices) const {
+    // Each block of indices is checked by its largest, without a branch per
+    // index, on the workers: the list runs to tens of megabytes. Only a
+    // failed check looks for the first index past the positions.
+    void checkIndices(const std::vector<std::uint32_t>& indices, const Workers& workers) const {
         if (!data_) return;
-        for (std::uint32_t i : indices)
-            if (i >= rows_)
-                throw std::out_of_range("Triangle index " + std::to_string(i) + " is past the " +
-                                        std::to_string(rows_) + " positions.");
+        constexpr std::size_t kBlock = 1024;
+        std::atomic<bool> past{false};
+        workers.forEachRange(indices.size(), [&](std::size_t b, std::size_t e) {
+            for (std::size_t at = b; at < e && !past.load(std::memory_order_relaxed); at += kBlock) {
+                std::uint32_t highest = 0;
+                for (std::size_t k = at; k < std::min(e, at + kBlock); ++k) highest = std::max(highest, indices[k]);
+                if (highest >= rows_) past = true;
+            }
+        });
+        if (!past) return;
+        const std::uint32_t i = *std::find_if(indices.begin(), indices.end(), [&](std::uint32_t i) { return i >= rows_; });
+        throw std::out_of_range("Triangle index " + std::to_string(i) + " is past the " + std::to_string(rows_) +
+                                " positions.");
     }
 
     // Asks the memory system for the positions of triangle t, read soon.
@@ -105,7 +118,7 @@ std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t
 std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
                                       std::size_t runs, const Workers& workers) {
     const DegenerateTest degenerate(vertices);
-    degenerate.checkIndices(indices);
+    degenerate.checkIndices(indices, workers);
     std::size_t total = 0;
     for (std::size_t run = 0; run < runs; ++run) {
         const std::size_t removed = scanOnce(degenerate, indices, workers);
