@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -62,6 +63,18 @@ std::vector<std::string> allEntries(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// How many descriptors of this process are open on the file at `path`, or
+// on the file that had that name until it was replaced.
+int descriptorsOn(const std::string& path) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error);
+        count += !error && (target == path || target == path + " (deleted)");
+    }
+    return count;
 }
 
 struct Outcome {
@@ -135,6 +148,19 @@ TEST(VfsWholeFile, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
     EXPECT_EQ(g_calls, (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
 }
 
+// The replaced file is closed off the saving thread, soon after the save:
+// until then the system keeps its space.
+TEST(VfsWholeFile, ReplacedFileIsClosedOnceTheNewOneHasItsName) {
+    TempDir dir;
+    const std::string path = dir / "model.tav";
+    coretest::writeText(path, std::string(1 << 20, 'o'));
+    EXPECT_EQ(save(path, {{"new", 3}}).kind, std::nullopt);
+    EXPECT_EQ(coretest::readText(path), "new");
+    for (int wait = 0; wait < 500 && descriptorsOn(path) != 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(descriptorsOn(path), 0);
+}
+
 struct Fault {
     const char* name;
     const char* call;
@@ -158,6 +184,7 @@ TEST_P(VfsWholeFileFault, RefusedCallFailsTheSaveWithItsStepAndLeavesNoTemporary
     EXPECT_EQ(outcome.message, GetParam().message + path + ": Input/output error");
     EXPECT_EQ(coretest::readText(path), GetParam().oldKept ? "old" : "new");
     EXPECT_EQ(allEntries(dir.path()), std::vector<std::string>{"model.tav"});
+    EXPECT_EQ(descriptorsOn(path), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Vfs, VfsWholeFileFault,

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -147,6 +149,19 @@ void writeStream(int descriptor, const std::vector<FilePart>& parts, size_t size
     close(raw(file), path);
 }
 
+// The file a save replaced loses its last name with the rename, but the
+// system frees its space only when its last descriptor closes: for a file of
+// a few hundred megabytes that takes tens of milliseconds, which the save
+// need not wait for. A thread of its own closes it; where no thread can be
+// started, this one does.
+void closeReplaced(int descriptor) {
+    try {
+        std::thread([descriptor] { ::close(descriptor); }).detach();
+    } catch (const std::system_error&) {
+        ::close(descriptor);
+    }
+}
+
 }  // namespace
 
 void writeWholeFile(const std::string& path, const void* data, size_t size) {
@@ -197,7 +212,8 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
             return writeInPlace(target.release(), parts, size, path);
         }
         ::fchmod(descriptor, old.st_mode & 07777);  // after fchown, which clears set-id bits
-        ::close(target.release());                  // only looked at, never written
+        // The old file stays open, never written, until the new one has
+        // taken its name: its space is then freed off this thread.
     }
 
     FilePtr file = fileFor(descriptor, path);
@@ -219,6 +235,7 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
         logOsError(path, "fsync()", error);
         QZVFS_THROW(FileErrorKind::Flush, logged(fmt::format("Can't flush {}: {}", path, osErrorText(error))));
     }
+    if (replacing) closeReplaced(target.release());
 }
 
 }  // namespace qzvfs

@@ -15,7 +15,9 @@
 //     survives a power cut. A reader sees the old file or the new one; a
 //     failure or a killed process leaves the old file untouched and no file
 //     beside it (hidden files of earlier saves whose process is gone are
-//     removed). The file keeps its permission bits and owner.
+//     removed). The file keeps its permission bits and owner. The replaced
+//     file is closed by a thread of its own once the new one has its name,
+//     so the system frees its space just after the call returns.
 //   - an ordinary file with more than one name, in a folder where the caller
 //     cannot create files, or whose owner could not be kept: the bytes are
 //     written into the file itself, which is then cut to their length and
