@@ -71,17 +71,19 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
         root.prepareMeshes();
         checkZeroNormals(root);
 
-        model::optimizeTransformations(root);
+        // The geometry passes spread their work over the global pools; a
+        // script that never called init still gets its file.
+        if (!qz::globalThreadPoolsExist()) qz::createGlobalThreadPools();
+        const model::utils::Workers workers(qz::globalThreadPool(qz::PoolSlot::Normal));
+
+        model::optimizeTransformations(root, workers);
 
         model::utils::mergeEqualMaterials(root);
 
         model::numberNodeConverter(root);
 
-        // The vertex passes spread their work over the global pools; a
-        // script that never called init still gets its file.
-        if (!qz::globalThreadPoolsExist()) qz::createGlobalThreadPools();
         model::utils::compactTextureChannels(root);
-        model::utils::mergeRenderNodes(root, model::utils::Workers(qz::globalThreadPool(qz::PoolSlot::Normal)));
+        model::utils::mergeRenderNodes(root, workers);
         model::utils::optimizeVertices(root, 1e-5f);
 
         checkBonesBoundingBox(root);

@@ -10,6 +10,9 @@
 //    reference, so a scan of many base nodes does not write to their parents.
 //  - transformGeometry(i, M): true when the node has baked M into its own
 //    data for the geometry under parent i; this base accepts nothing (false).
+//    takesGeometryTransform(i) tells beforehand, with the same index checks,
+//    what transformGeometry(i, M) returns for any M: a pass can decide on
+//    the tree first and bake the geometry of many nodes at once after.
 //  - forEachArgument(callback): callback(argument) for every argument-driven
 //    property of `properties` whose argument is set, in list order; classes
 //    with more argument sources (a render node's material) extend it.
@@ -39,6 +42,7 @@ public:
     virtual const Node* parentNode(std::size_t index) const;
     virtual void setParent(std::size_t index, const Ptr<Node>& node);
     virtual bool transformGeometry(std::size_t parentIndex, const Matrix44d& m);
+    virtual bool takesGeometryTransform(std::size_t parentIndex) const;
     virtual void forEachArgument(const ArgumentCallback& callback) const;
 
     const std::string& getName() const noexcept { return name_; }

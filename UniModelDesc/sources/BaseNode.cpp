@@ -26,6 +26,7 @@ const Node* BaseNode::parentNode(std::size_t index) const { return getParent(ind
 void BaseNode::setParent(std::size_t index, const Ptr<Node>&) { checkParentIndex(index, getNumParents()); }
 
 bool BaseNode::transformGeometry(std::size_t, const Matrix44d&) { return false; }
+bool BaseNode::takesGeometryTransform(std::size_t) const { return false; }
 
 void BaseNode::forEachArgument(const ArgumentCallback& callback) const {
     forEachPropertyArgument(properties_, callback);

@@ -3,6 +3,7 @@
 // OptimizeAttachmentIndexTest.
 
 #include "ModelTestSupport.h"
+#include "qz/tasks/ThreadPool.h"
 #include "utils/OptimizeTransformations.h"
 
 using namespace model;
@@ -109,6 +110,41 @@ TEST(OptimizeTransformations, RenderNodeListedTwiceIsBakedOnce) {
     model.root->addRenderNode(r);
     optimizeTransformations(*model.root);
     EXPECT_EQ(positionsOf(*r), (std::vector<float>{1, 0, 1, 0, 1, 1, 0, 0, 2}));
+}
+
+// The pass decides on the tree first and bakes the geometry after, nodes on
+// the workers. A node of two parents whose positions all belong to both
+// takes the quarter turn of T1 and then T2's matrix (T1's merged into it),
+// in that order: the other order puts the corner elsewhere. Sixty-four
+// nodes under transforms of their own are each baked, once.
+TEST(OptimizeTransformations, BakesOfOneNodeKeepTheirOrderAndEveryNodeIsBakedOnWorkers) {
+    qz::ThreadPool pool("OptimizeTest", 2, qz::ThreadInfo{});
+    for (const utils::Workers& workers : {utils::Workers(), utils::Workers(pool)}) {
+        Model model;
+        auto t1 = transform("T1", quarterTurn(0, 1));
+        auto t2 = transform("T2", translation(10, 0, 0));
+        model.top->addChild(t1);
+        t1->addChild(t2);
+        auto twice = mesh(model, t1);
+        twice->addParentEntry(t2);
+        std::vector<Ptr<RenderNode>> singles;
+        for (int k = 0; k < 64; ++k) {
+            auto t = transform("t" + std::to_string(k), translation(0, 0, 100.0 * (k + 1)));
+            model.top->addChild(t);
+            singles.push_back(mesh(model, t));
+        }
+        optimizeTransformations(*model.root, workers);
+
+        auto expected = mesh(Model(), model.top);
+        expected->transformGeometry(0, quarterTurn(0, 1));
+        expected->transformGeometry(0, t2->getMatrix());
+        EXPECT_EQ(positionsOf(*twice), positionsOf(*expected));
+        EXPECT_EQ(positionsOf(*twice)[0], -1.0f);  // (1,0,0): turned, moved by 10, turned again
+        for (int k = 0; k < 64; ++k) {
+            const float z = 100.0f * float(k + 1);
+            EXPECT_EQ(positionsOf(*singles[std::size_t(k)]), (std::vector<float>{1, 0, z, 0, 1, z, 0, 0, z + 1})) << k;
+        }
+    }
 }
 
 TEST(OptimizeTransformations, EmptyTopNodeIsReplacedAndModelTopChanges) {

@@ -67,6 +67,7 @@ public:
     static std::size_t primitiveCount(std::uint32_t kind, std::size_t indexCount) noexcept;
 
     bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
+    bool takesGeometryTransform(std::size_t parentIndex) const override;
 
     static bool vertexBelongsToParent(const Vertices& vertices, std::size_t vertex, std::size_t parent);
 

@@ -66,6 +66,10 @@ public:
     const std::vector<Light>& getLights() const noexcept { return lights_; }
     void setLights(std::vector<Light> lights) { lights_ = std::move(lights); }
 
+    bool takesGeometryTransform(std::size_t parentIndex) const override {
+        checkParentIndex(parentIndex, entries_.size());
+        return true;
+    }
     bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override {
         checkParentIndex(parentIndex, entries_.size());
         for (Light& light : lights_)

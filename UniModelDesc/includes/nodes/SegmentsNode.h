@@ -30,6 +30,7 @@ public:
     void setSegments(std::vector<Segment> segments) { segments_ = std::move(segments); }
 
     bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
+    bool takesGeometryTransform(std::size_t parentIndex) const override;
     bool isEmpty() const override { return segments_.empty(); }
 
     NodeType getType() const override { return NodeType::SegmentsNode; }

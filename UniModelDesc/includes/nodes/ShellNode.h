@@ -33,6 +33,7 @@ public:
     void setIndices(Indices indices) { indices_ = std::move(indices); }
 
     bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
+    bool takesGeometryTransform(std::size_t parentIndex) const override;
     bool isEmpty() const override;
 
     NodeType getType() const override { return NodeType::ShellNode; }

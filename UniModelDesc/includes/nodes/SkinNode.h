@@ -48,6 +48,7 @@ public:
     BoundingBox getParentBox(std::size_t index) const override;
 
     bool transformGeometry(std::size_t parentIndex, const Matrix44d& m) override;
+    bool takesGeometryTransform(std::size_t parentIndex) const override;
 
     void forEachArgument(const ArgumentCallback& callback) const override;
 

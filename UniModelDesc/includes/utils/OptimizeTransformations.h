@@ -24,6 +24,9 @@
 //    nodes are re-pointed before the tree node they hang off is removed.
 //  - utils::iteratePasses(root, helpers) is the iteration alone with any
 //    helpers: no index, no renaming.
+//  - With `workers`, moveTransforms bakes the geometry of different base
+//    nodes on their pool (see utils/Workers.h: not from one of its tasks);
+//    the result is the same as on one thread.
 //
 // Each pass has two forms: on a tree given by its top (walked afresh), and
 // on a PreOrder list of the tree below its top, which a call that returns
@@ -36,16 +39,17 @@
 #include "nodes/RootNode.h"
 #include "utils/PreOrder.h"
 #include "utils/TreeEdits.h"
+#include "utils/Workers.h"
 
 namespace model {
 
-std::size_t optimizeTransformations(RootNode& root);
+std::size_t optimizeTransformations(RootNode& root, const utils::Workers& workers = utils::Workers());
 
 namespace utils {
 
 inline constexpr const char* kDeletedNodeName = "_DELETED_";
 
-std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers);
+std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers, const Workers& workers = Workers());
 
 // 1. replaceEmptyNodes: replaces tree nodes that have no effect of their
 // own by simpler nodes of the same name. Collects (replacement, node) pairs
@@ -89,12 +93,14 @@ std::uint64_t removeDeadEnds(PreOrder& order, const NodeHelpers& helpers);
 // matrix:
 //  a. When t has no parent, or its parent protects its children, the call
 //     ends: later candidates are not looked at.
-//  b. Each (base node, parent index) of helpers.getAttached(t) is asked to
-//     bake M into its geometry (BaseNode::transformGeometry). The first
-//     acceptance puts a new plain node G (no name) into t's place and t
-//     under G; every base node that accepted is re-pointed to G through
+//  b. Each (base node, parent index) of helpers.getAttached(t) is asked
+//     whether it bakes M into its geometry (takesGeometryTransform). The
+//     first acceptance puts a new plain node G (no name) into t's place and
+//     t under G; every base node that accepted is re-pointed to G through
 //     helpers.setParent and counts one. When any base node refused, t is
-//     done.
+//     done. The matrices themselves are baked (transformGeometry) once all
+//     candidates are done, each base node's in the order they were
+//     accepted.
 //  c. Each child c of t, in order, by its optimiser kind: a merging node
 //     (transforms, animation nodes) takes M into its own matrix
 //     (mergeTransform) and moves into t's parent just before t; a node that
@@ -104,8 +110,8 @@ std::uint64_t removeDeadEnds(PreOrder& order, const NodeHelpers& helpers);
 //     child counts one.
 // t itself stays; once it has neither children nor base nodes, the next
 // removeDeadEnds() removes it. Returns the count.
-std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers);
-std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers);
+std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers, const Workers& workers = Workers());
+std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers, const Workers& workers = Workers());
 
 }  // namespace utils
 

@@ -85,6 +85,11 @@ bool BaseMeshRenderNode::vertexBelongsToParent(const Vertices& vertices, std::si
     return index >= 0.0f && index == static_cast<float>(parent);
 }
 
+bool BaseMeshRenderNode::takesGeometryTransform(std::size_t parentIndex) const {
+    checkParentIndex(parentIndex, getNumParents());
+    return true;
+}
+
 bool BaseMeshRenderNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     checkParentIndex(parentIndex, getNumParents());
     editGeometry([&](Vertices& vertices, Indices&) {

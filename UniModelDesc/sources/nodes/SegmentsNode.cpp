@@ -5,6 +5,11 @@
 
 namespace model {
 
+bool SegmentsNode::takesGeometryTransform(std::size_t parentIndex) const {
+    checkParentIndex(parentIndex, getNumParents());
+    return true;
+}
+
 bool SegmentsNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     checkParentIndex(parentIndex, getNumParents());
     for (Segment& s : segments_) {

@@ -5,6 +5,11 @@
 
 namespace model {
 
+bool ShellNode::takesGeometryTransform(std::size_t parentIndex) const {
+    checkParentIndex(parentIndex, getNumParents());
+    return true;
+}
+
 bool ShellNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     checkParentIndex(parentIndex, getNumParents());
     geometry::transformVertices(vertices_, m);

@@ -24,6 +24,11 @@ BoundingBox SkinNode::getParentBox(std::size_t index) const {
     return index == 0 ? box_ : BoundingBox();
 }
 
+bool SkinNode::takesGeometryTransform(std::size_t parentIndex) const {
+    checkParentIndex(parentIndex, bones_.size());
+    return parentIndex == 0;
+}
+
 bool SkinNode::transformGeometry(std::size_t parentIndex, const Matrix44d& m) {
     checkParentIndex(parentIndex, bones_.size());
     if (parentIndex != 0) return false;

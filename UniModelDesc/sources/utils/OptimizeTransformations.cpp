@@ -1,6 +1,8 @@
 #include "utils/OptimizeTransformations.h"
 
 #include <algorithm>
+#include <atomic>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -140,17 +142,28 @@ std::uint64_t removeDeadEnds(PreOrder& order, const NodeHelpers& helpers) {
 
 namespace {
 
-// Step b: bakes m into the base nodes hanging off t. True when every one of
-// them took it (or there were none), so the children may move on.
-bool bakeIntoGeometry(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& helpers, std::uint64_t& count) {
+// A matrix to bake into the geometry of one parent of a base node.
+struct Bake {
+    BaseNode* base;
+    std::size_t index;
+    Matrix44d m;
+};
+
+// Step b: bakes m into the base nodes hanging off t, as far as the tree is
+// concerned; the geometry is baked after the pass (bakeGeometry). True when
+// every one of them takes it (or there were none), so the children may move
+// on.
+bool bakeIntoGeometry(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& helpers, std::uint64_t& count,
+                      std::vector<Bake>& bakes) {
     const AttachedList attached = helpers.getAttached(t.get());
     bool allTook = true;
     Ptr<Node> group;
     for (const auto& [base, index] : attached) {
-        if (!base->transformGeometry(index, m)) {
+        if (!base->takesGeometryTransform(index)) {
             allTook = false;
             continue;
         }
+        bakes.push_back({base.get(), index, m});
         if (!group) {
             // The baked geometry must stay where t is without t's matrix: a
             // new group in t's place holds it, with t below.
@@ -191,25 +204,46 @@ void moveChildrenUp(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& h
     }
 }
 
-}  // namespace
-
-std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers) {
-    PreOrder order(top);
-    return moveTransforms(order, helpers);
+// The geometry of the bakes: each base node's in the order the pass decided
+// them (a node of several parents may take several matrices, and they need
+// not commute), the nodes on the workers, each taken by the first free one:
+// their sizes differ by orders of magnitude.
+void bakeGeometry(const std::vector<Bake>& bakes, const Workers& workers) {
+    std::unordered_map<const BaseNode*, std::size_t> nodeOf;
+    std::vector<std::vector<const Bake*>> nodes;
+    for (const Bake& bake : bakes) {
+        const auto [at, fresh] = nodeOf.emplace(bake.base, nodes.size());
+        if (fresh) nodes.emplace_back();
+        nodes[at->second].push_back(&bake);
+    }
+    std::atomic<std::size_t> next{0};
+    workers.forEachPart([&](std::size_t) {
+        for (std::size_t k; (k = next++) < nodes.size();)
+            for (const Bake* bake : nodes[k]) bake->base->transformGeometry(bake->index, bake->m);
+    });
 }
 
-std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers) {
+}  // namespace
+
+std::uint64_t moveTransforms(const Ptr<Node>& top, const NodeHelpers& helpers, const Workers& workers) {
+    PreOrder order(top);
+    return moveTransforms(order, helpers, workers);
+}
+
+std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers, const Workers& workers) {
     // Moves leave every node alive and its entry in place until the list is
     // rebuilt below, so the entries stay valid through the loop.
     const std::vector<std::size_t> transforms = order.select(NodeType::TransformNode, [](const Node&) { return true; });
     std::uint64_t count = 0;
+    std::vector<Bake> bakes;
     order.forEach(transforms, [&](std::size_t, Node& n) {
         const Ptr<Node> t(&n);
         if (!isMovable(*t)) return false;  // step a
         const Matrix44d m = static_cast<const TransformNode&>(*t).getMatrix();
-        if (bakeIntoGeometry(t, m, helpers, count)) moveChildrenUp(t, m, helpers, count);
+        if (bakeIntoGeometry(t, m, helpers, count, bakes)) moveChildrenUp(t, m, helpers, count);
         return true;
     });
+    bakeGeometry(bakes, workers);
     // Moves reorder the tree; nothing counted means nothing moved.
     if (count != 0) order.rebuild(Ptr<Node>(order.top()));
     return count;
@@ -219,7 +253,7 @@ std::uint64_t moveTransforms(PreOrder& order, const NodeHelpers& helpers) {
 // The iteration
 // ---------------------------------------------------------------------------
 
-std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
+std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers, const Workers& workers) {
     std::size_t iterations = 0;
     // One walk serves every pass: each leaves the list describing the tree
     // as it left it, so it carries over to the next iteration unless the
@@ -235,7 +269,7 @@ std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
         const std::uint64_t replaced = replaceEmptyNodes(order, helpers);
         const std::uint64_t dummies = removeDummyNodes(order, helpers);
         std::uint64_t deadEnds = removeDeadEnds(order, helpers);
-        const std::uint64_t moved = moveTransforms(order, helpers);
+        const std::uint64_t moved = moveTransforms(order, helpers, workers);
         if (deadEnds != 0)
             while (const std::uint64_t more = removeDeadEnds(order, helpers)) deadEnds += more;
         if (replaced + dummies + deadEnds + moved == 0) return iterations;
@@ -244,7 +278,7 @@ std::size_t iteratePasses(RootNode& root, const NodeHelpers& helpers) {
 
 }  // namespace utils
 
-std::size_t optimizeTransformations(RootNode& root) {
+std::size_t optimizeTransformations(RootNode& root, const utils::Workers& workers) {
     utils::AttachmentIndex index(root);
     utils::RemovedList removed;
     // Renaming marks removed nodes for anyone still holding them (a script's
@@ -261,7 +295,7 @@ std::size_t optimizeTransformations(RootNode& root) {
                 });
         }
     } mark{removed};
-    return utils::iteratePasses(root, utils::bindNodeHelpers(root, index, removed));
+    return utils::iteratePasses(root, utils::bindNodeHelpers(root, index, removed), workers);
 }
 
 }  // namespace model
