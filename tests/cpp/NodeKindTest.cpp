@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 #include <stdexcept>
 
@@ -10,6 +11,7 @@
 
 using namespace model;
 using modeltest::box;
+using modeltest::make;
 using modeltest::positions4;  // (x, y, z, parent index)
 using modeltest::translation;
 
@@ -192,4 +194,40 @@ TEST(NodeKindFakeLights, SpotDirectionTurnsWithItsParent) {
     ASSERT_TRUE(spot.transformGeometry(0, modeltest::quarterTurn(1, 2)));  // about x: y goes to z
     EXPECT_NEAR(spot.getDirection(0).y(), -2, 1e-6);
     EXPECT_NEAR(spot.getDirection(0).z(), 0, 1e-6);
+}
+
+// The transform folding asks every node whether it takes a matrix before it
+// bakes any: the answer (or the refused index) must be what the bake does.
+TEST(NodeKindBake, TakesGeometryTransformTellsWhatTransformGeometryDoes) {
+    auto render = make<RenderNode>("model::RenderNode", "render");
+    withGeometry(*render, modeltest::points({0, 0, 0}));
+    auto skin = make<SkinNode>("model::SkinNode", "skin");
+    skin->setNumParents(2);
+    auto shellSkin = make<ShellSkinNode>("model::ShellSkinNode", "shellSkin");
+    shellSkin->setNumParents(2);
+    auto omni = make<FakeOmniLightsNode>("model::FakeOmniLightsNode", "omni");
+    omni->setNumParents(2);
+    auto spot = make<FakeSpotLightsNode>("model::FakeSpotLightsNode", "spot");
+    spot->setNumParents(1);
+    const std::vector<Ptr<BaseNode>> nodes{render, skin, shellSkin, omni, spot,
+                                          make<ShellNode>("model::ShellNode", "shell"),
+                                          make<SegmentsNode>("model::SegmentsNode", "segments"),
+                                          make<Connector>("model::Connector", "connector"),
+                                          make<LightNode>("model::LightNode", "light")};
+    for (const Ptr<BaseNode>& node : nodes)
+        for (std::size_t i = 0; i <= node->getNumParents(); ++i) {
+            std::optional<bool> takes, took;
+            try {
+                takes = node->takesGeometryTransform(i);
+            } catch (const std::out_of_range&) {
+            }
+            try {
+                took = node->transformGeometry(i, translation(1, 2, 3));
+            } catch (const std::out_of_range&) {
+            }
+            EXPECT_EQ(takes, took) << node->getName() << " " << i;
+        }
+    EXPECT_TRUE(skin->takesGeometryTransform(0));
+    EXPECT_FALSE(skin->takesGeometryTransform(1));
+    EXPECT_TRUE(render->takesGeometryTransform(1));
 }
