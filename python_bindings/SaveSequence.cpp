@@ -3,6 +3,7 @@
 #include "SaveSequence.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <pybind11/pybind11.h>
 
@@ -28,24 +29,47 @@ namespace {
 // Shorter normals than this can't be normalised reliably by the renderer.
 constexpr float kMinNormalLengthSquared = 0.0001f;
 
-bool hasZeroNormal(const model::Vertices& vertices) {
-    const model::VertexAttribute* normals = vertices.findAttribute(model::NORMAL0);
-    if (!normals || normals->components != 3) return false;
-    const std::vector<float>& d = normals->data;
-    for (std::size_t i = 0; i + 3 <= d.size(); i += 3)
-        if (d[i] * d[i] + d[i + 1] * d[i + 1] + d[i + 2] * d[i + 2] < kMinNormalLengthSquared) return true;
-    return false;
+// Normals are checked a chunk at a time: a large mesh's by every worker, and
+// many small meshes by one worker each without a task per mesh.
+constexpr std::size_t kNormalChunk = std::size_t(3) << 16;  // floats
+
+// Whether one of the `count` normals at d is too short. Counted without a
+// branch per normal, so the compiler can check several at once.
+bool hasZeroNormal(const float* d, std::size_t count) {
+    std::size_t shorter = 0;
+    for (std::size_t i = 0; i < 3 * count; i += 3)
+        shorter += d[i] * d[i] + d[i + 1] * d[i + 1] + d[i + 2] * d[i + 2] < kMinNormalLengthSquared;
+    return shorter != 0;
 }
 
 }  // namespace
 
-void checkZeroNormals(const model::RootNode& root) {
+void checkZeroNormals(const model::RootNode& root, const model::utils::Workers& workers) {
+    struct Chunk {
+        std::size_t node;  // in the render-node list
+        const float* normals;
+        std::size_t count;
+    };
+    const auto& nodes = root.getRenderNodes();
+    std::vector<Chunk> chunks;
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+        const auto* mesh = dynamic_cast<const model::BaseMeshRenderNode*>(nodes[k].get());
+        const model::VertexAttribute* normals = mesh ? mesh->getVertices().findAttribute(model::NORMAL0) : nullptr;
+        if (!normals || normals->components != 3) continue;
+        const std::size_t floats = normals->data.size() / 3 * 3;
+        for (std::size_t at = 0; at < floats; at += kNormalChunk)
+            chunks.push_back({k, normals->data.data() + at, std::min(kNormalChunk, floats - at) / 3});
+    }
+    std::vector<std::uint8_t> zero(chunks.size(), 0);
+    workers.forEachItem(chunks.size(), [&](std::size_t c) { zero[c] = hasZeroNormal(chunks[c].normals, chunks[c].count); });
+    std::vector<bool> named(nodes.size(), false);
+    for (std::size_t c = 0; c < chunks.size(); ++c)
+        if (zero[c]) named[chunks[c].node] = true;
     std::string names;
-    for (const auto& node : root.getRenderNodes()) {
-        const auto* mesh = dynamic_cast<const model::BaseMeshRenderNode*>(node.get());
-        if (!mesh || !hasZeroNormal(mesh->getVertices())) continue;
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+        if (!named[k]) continue;
         if (!names.empty()) names += ", ";
-        names += mesh->getName();
+        names += nodes[k]->getName();
     }
     if (!names.empty()) QZ_THROW("Nodes having zero normals: " + names);
 }
@@ -68,13 +92,13 @@ void completeBoxes(model::RootNode& root) {
 
 std::string saveModel(model::RootNode& root, const std::string& path, std::uint32_t version) {
     try {
-        root.prepareMeshes();
-        checkZeroNormals(root);
-
-        // The geometry passes spread their work over the global pools; a
-        // script that never called init still gets its file.
+        // The passes spread their work over the global pools; a script that
+        // never called init still gets its file.
         if (!qz::globalThreadPoolsExist()) qz::createGlobalThreadPools();
         const model::utils::Workers workers(qz::globalThreadPool(qz::PoolSlot::Normal));
+
+        root.prepareMeshes();
+        checkZeroNormals(root, workers);
 
         model::optimizeTransformations(root, workers);
 
@@ -90,7 +114,7 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
         completeBoxes(root);
         // The folding, baking and boxes above compute new numbers; only a
         // model of finite numbers is written.
-        model::utils::checkFiniteModel(root);
+        model::utils::checkFiniteModel(root, workers);
         const model::RootNode::FileImage image = root.image(static_cast<std::uint16_t>(version));
         // The finished bytes go out without the interpreter lock: the reader
         // of a FIFO or socket may be another thread of this process, and no

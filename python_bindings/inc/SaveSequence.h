@@ -21,6 +21,7 @@
 #include <string>
 
 #include "nodes/RootNode.h"
+#include "utils/Workers.h"
 
 namespace pytav {
 
@@ -28,8 +29,9 @@ std::string saveModel(model::RootNode& root, const std::string& path, std::uint3
 
 // "Nodes having zero normals: " and the names (joined with ", ", each once,
 // in render-node order) of the mesh render nodes with a three-component
-// NORMAL0 whose squared length is below 0.0001 somewhere.
-void checkZeroNormals(const model::RootNode& root);
+// NORMAL0 whose squared length is below 0.0001 somewhere. With `workers`,
+// the normals are checked on their pool (not from one of its tasks).
+void checkZeroNormals(const model::RootNode& root, const model::utils::Workers& workers = model::utils::Workers());
 
 // "if the model has bones, then you need to set a bounding box." when a
 // skinned render node meets an invalid bounding box.

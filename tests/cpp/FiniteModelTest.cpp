@@ -9,6 +9,7 @@
 #include "ModelTestSupport.h"
 #include "nodes/Bone.h"
 #include "nodes/LodNode.h"
+#include "qz/tasks/ThreadPool.h"
 #include "utils/FiniteModel.h"
 #include "utils/FiniteVertexData.h"
 
@@ -96,5 +97,28 @@ TEST(FiniteVertexData, EveryPlaceOfAValueThatIsNotFiniteIsFoundButAParentIndex) 
                         const bool parentIndex = code == POSITION0 && components == 4 && at % 4 == 3;
                         ASSERT_EQ(utils::hasFiniteValues(v), parentIndex) << code << " " << components << " " << floats << " " << at;
                     }
+            }
+}
+
+// Checked in chunks on workers, a value that is not finite on either side of
+// a chunk border, or in a last position row cut short, fails its own data
+// and no other; a parent index at a border fails nothing.
+TEST(FiniteVertexData, VerdictsOnWorkersAreEachDataOwnAtEveryChunkBorder) {
+    constexpr std::size_t kChunk = std::size_t(1) << 18;
+    qz::ThreadPool pool("FiniteTest", 2, qz::ThreadInfo{});
+    Vertices clean;
+    clean.setAttribute(NORMAL0, 3, std::vector<float>(3 * kChunk, 0.5f));
+    for (const std::uint32_t components : {3u, 4u})
+        for (const std::size_t floats : {kChunk, kChunk + 2, 2 * kChunk + 5})
+            for (const std::size_t at : {std::size_t(0), kChunk - 1, kChunk, kChunk + 1, kChunk + 3, floats - 1}) {
+                if (at >= floats) continue;
+                std::vector<float> data(floats, 0.5f);
+                data[at] = kNaN;
+                Vertices bad;
+                bad.setAttribute(POSITION0, components, data);
+                const bool parentIndex = components == 4 && at % 4 == 3;
+                const std::vector<std::uint8_t> verdicts = utils::haveFiniteValues({&clean, &bad, &clean}, utils::Workers(pool));
+                EXPECT_EQ(verdicts, (std::vector<std::uint8_t>{1, parentIndex, 1})) << components << " " << floats << " " << at;
+                EXPECT_EQ(utils::hasFiniteValues(bad), parentIndex) << components << " " << floats << " " << at;
             }
 }

@@ -6,6 +6,7 @@
 // channel table names, numbered from 0 in order of first use, in a material
 // of its own.
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -383,28 +384,44 @@ TEST(VertexPass, IndexEqualToTheVertexCountIsRefusedBeforeAnythingChanges) {
     }
 }
 
+// Items handed out to whichever part is free: each exactly once, none when
+// there are none, and an item's exception reaches the caller.
+TEST(Workers, EveryItemIsTakenOnceAndAnItemsExceptionPassesOn) {
+    auto p = pool(2);
+    for (const utils::Workers& workers : {utils::Workers(), utils::Workers(p)}) {
+        for (const std::size_t count : {0u, 1u, 2u, 1000u}) {
+            std::vector<std::atomic<int>> calls(count);
+            workers.forEachItem(count, [&](std::size_t k) { ++calls[k]; });
+            for (std::size_t k = 0; k < count; ++k) EXPECT_EQ(calls[k].load(), 1) << count << " " << k;
+        }
+        EXPECT_THROW(workers.forEachItem(100, [](std::size_t k) { if (k == 50) throw std::out_of_range("item"); }),
+                     std::out_of_range);
+    }
+}
+
 // The first index past the positions in list order is named, wherever the
-// workers' ranges and the check's blocks split the list, and the list is
-// left as it was.
+// workers' ranges and the check's blocks split the list, alone or before a
+// larger one, and the list is left as it was.
 TEST(VertexPass, FirstIndexPastThePositionsIsNamedWhereverItStands) {
     const Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
     auto p = pool(2);
-    for (const std::size_t place : {std::size_t(0), std::size_t(1023), std::size_t(1024), std::size_t(2998)}) {
-        Idx idx(3000);
-        for (std::size_t k = 0; k < idx.size(); ++k) idx[k] = std::uint32_t(k % 3);
-        idx[place] = 3;
-        idx[2999] = 9;  // a later, larger one
-        for (const utils::Workers& workers : {utils::Workers(), utils::Workers(p)}) {
-            Idx got = idx;
-            try {
-                utils::removeDegenerateTriangles(v, got, 1, workers);
-                ADD_FAILURE() << place;
-            } catch (const std::out_of_range& e) {
-                EXPECT_STREQ(e.what(), "Triangle index 3 is past the 3 positions.") << place;
+    for (const std::size_t place : {std::size_t(0), std::size_t(1023), std::size_t(1024), std::size_t(2998)})
+        for (const bool larger : {false, true}) {
+            Idx idx(3000);
+            for (std::size_t k = 0; k < idx.size(); ++k) idx[k] = std::uint32_t(k % 3);
+            idx[place] = 3;
+            if (larger) idx[2999] = 9;
+            for (const utils::Workers& workers : {utils::Workers(), utils::Workers(p)}) {
+                Idx got = idx;
+                try {
+                    utils::removeDegenerateTriangles(v, got, 1, workers);
+                    ADD_FAILURE() << place;
+                } catch (const std::out_of_range& e) {
+                    EXPECT_STREQ(e.what(), "Triangle index 3 is past the 3 positions.") << place;
+                }
+                EXPECT_EQ(got, idx);
             }
-            EXPECT_EQ(got, idx);
         }
-    }
 }
 
 // A mesh holding most of the model's vertices is welded by every worker:

@@ -41,6 +41,29 @@ def test_index_list_past_16_bits_decodes_whole_and_the_file_goes_on_after_it(tmp
     assert records == {"big": k.tolist(), "small": [0, 1, 2, 0, 2, 3]}
 
 
+def test_zero_normals_name_their_nodes_in_list_order_wherever_they_stand(tmp_path):
+    # Normals are checked in chunks of 65,536: "big" has its short normal
+    # first in the second chunk, "last" as its very last normal. "edge"'s
+    # short normal has a squared length just above 1e-4, theirs just below.
+    def node(name, count, short_at=None, short=(0.0099, 0, 0)):
+        k = np.arange(count)
+        xyz = np.stack([k * 0.01, k % 3, np.zeros(count)], -1).astype(np.float32)
+        normals = np.tile(np.float32([0, 0, 1]), (count, 1))
+        if short_at is not None:
+            normals[short_at] = short
+        block = _set(color_base_block(), ("setPositions", xyz.ravel()), ("setNormals", normals.ravel()))
+        return pbr_node(block, name=name, indices=k.astype("u4")[: count // 3 * 3])
+
+    model = pytav.Model()
+    root = model.getRootTransform()
+    for n in (node("fine", 6), node("big", 70002, 65536), node("edge", 6, 2, (0.0101, 0, 0)),
+              node("last", 6, 5, (0, 0, -0.0099)), node("clean", 70002)):
+        n.setControlNode(root)
+        assert model.addRenderNode(n) == ""
+    assert model.save(str(tmp_path / "zero.tav"), 10) == "Nodes having zero normals: big, last"
+    assert not (tmp_path / "zero.tav").exists()
+
+
 # --- degenerate triangles -------------------------------------------------------
 
 NEAR = np.float32(1e-4)

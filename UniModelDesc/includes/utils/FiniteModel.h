@@ -22,7 +22,9 @@
 //    "Axis", "Properties", "Vertex data", "Material", "Box", "Segments",
 //    "Parameters"), or "{Bounding box|User box|Light box} holds a value that
 //    is not finite.", for the first such place (the tree in pre-order, then
-//    the base nodes in getAllBaseNodes order, then the boxes).
+//    the base nodes in getAllBaseNodes order, then the boxes). With
+//    `workers`, the vertex data is checked on their pool first (not from
+//    one of its tasks); the message is the same.
 //    Each node kind is checked by its own visit (INodeVisitor), so a new
 //    kind is not checked until it names its checks.
 //  - isFiniteProperty(p): every value (and key time) of p is finite; texts,
@@ -30,10 +32,11 @@
 
 #include "IProperty.h"
 #include "nodes/RootNode.h"
+#include "utils/Workers.h"
 
 namespace model::utils {
 
-void checkFiniteModel(const RootNode& root);
+void checkFiniteModel(const RootNode& root, const Workers& workers = Workers());
 
 bool isFiniteProperty(const IProperty& property);
 

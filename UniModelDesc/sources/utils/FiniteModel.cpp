@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <osg/Vec2f>
@@ -149,6 +150,10 @@ bool finiteSegments(const SegmentsNode& node) noexcept {
 // data, material, controls, box, segments, parameters (base nodes).
 class FiniteCheck final : public INodeVisitor {
 public:
+    // The verdicts of hasFiniteValues on the vertex data of the base nodes,
+    // made beforehand; data not among them is checked when visited.
+    explicit FiniteCheck(const std::unordered_map<const Vertices*, bool>& verdicts) : verdicts_(verdicts) {}
+
     // Tree nodes.
     void visit(const Node& node) override {
         // A number root visits as a plain node.
@@ -213,11 +218,11 @@ public:
     void visit(const FakeOmniLightsNode& node) override { lights(node); }
     void visit(const ShellNode& node) override {
         properties(node);
-        require(hasFiniteValues(node.getVertices()), "Vertex data", node.getName());
+        require(finiteVertices(node.getVertices()), "Vertex data", node.getName());
     }
     void visit(const ShellSkinNode& node) override {
         properties(node);
-        require(hasFiniteValues(node.getVertices()), "Vertex data", node.getName());
+        require(finiteVertices(node.getVertices()), "Vertex data", node.getName());
         require(finite(node.getBoundingBox()), "Box", node.getName());
     }
     void visit(const SegmentsNode& node) override {
@@ -238,10 +243,14 @@ private:
     static void material(const BaseRenderNode& node) {
         if (const auto& m = node.getMaterial()) require(finite(m->getUniforms()), "Material", node.getName());
     }
-    static void mesh(const BaseMeshRenderNode& node) {
+    void mesh(const BaseMeshRenderNode& node) const {
         properties(node);
-        require(hasFiniteValues(node.getVertices()), "Vertex data", node.getName());
+        require(finiteVertices(node.getVertices()), "Vertex data", node.getName());
         material(node);
+    }
+    bool finiteVertices(const Vertices& vertices) const {
+        const auto verdict = verdicts_.find(&vertices);
+        return verdict != verdicts_.end() ? verdict->second : hasFiniteValues(vertices);
     }
     template <class Lights>
     static void lights(const Lights& node) {
@@ -249,7 +258,16 @@ private:
         require(hasFiniteLights(node), "Vertex data", node.getName());
         material(node);
     }
+
+    const std::unordered_map<const Vertices*, bool>& verdicts_;
 };
+
+const Vertices* verticesOf(const BaseNode& node) {
+    if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(&node)) return &mesh->getVertices();
+    if (const auto* shell = dynamic_cast<const ShellNode*>(&node)) return &shell->getVertices();
+    if (const auto* shell = dynamic_cast<const ShellSkinNode*>(&node)) return &shell->getVertices();
+    return nullptr;
+}
 
 // Pre-order without recursion: models nest deeply enough (long bone chains)
 // that a recursive walk would risk the stack.
@@ -274,9 +292,19 @@ bool isFiniteProperty(const IProperty& property) {
     return check.finiteValues;
 }
 
-void checkFiniteModel(const RootNode& root) {
+void checkFiniteModel(const RootNode& root, const Workers& workers) {
+    // Vertex data holds nearly all of the numbers: it is checked first, all
+    // of it at once on the workers; the walk then names the first fault in
+    // its own order.
+    std::vector<const Vertices*> all;
+    for (const BaseNode* node : root.getAllBaseNodePointers())
+        if (const Vertices* vertices = verticesOf(*node)) all.push_back(vertices);
+    const std::vector<std::uint8_t> finite = haveFiniteValues(all, workers);
+    std::unordered_map<const Vertices*, bool> verdicts;
+    for (std::size_t k = 0; k < all.size(); ++k) verdicts.emplace(all[k], finite[k] != 0);
+
     // The boxes come from the nodes: a node's own fault is named first.
-    FiniteCheck check;
+    FiniteCheck check(verdicts);
     checkTree(root.getTopNode().get(), check);
     for (const BaseNode* node : root.getAllBaseNodePointers()) node->accept(check);
     requireBox(root.getBoundingBox(), "Bounding box");

@@ -101,6 +101,39 @@ bool hasFiniteValues(const Vertices& vertices) noexcept {
     return true;
 }
 
+std::vector<std::uint8_t> haveFiniteValues(const std::vector<const Vertices*>& all, const Workers& workers) {
+    // Whole rows of four floats, so that a chunk of four-component positions
+    // starts on a row.
+    constexpr std::size_t kChunk = std::size_t(1) << 18;
+    struct Chunk {
+        std::size_t owner;
+        std::span<const float> values;
+        bool rowsOfFour;
+    };
+    std::vector<std::uint8_t> finite(all.size(), 1);
+    std::vector<Chunk> chunks;
+    for (std::size_t k = 0; k < all.size(); ++k)
+        for (const auto& [semantic, attribute] : all[k]->getAttributes()) {
+            std::span<const float> data(attribute.data);
+            const bool rowsOfFour = semantic == POSITION0 && attribute.components == 4;
+            if (rowsOfFour) {
+                const std::size_t whole = data.size() & ~std::size_t(3);
+                for (std::size_t i = whole; i < data.size() && i < whole + 3; ++i)
+                    if (!std::isfinite(data[i])) finite[k] = 0;
+                data = data.first(whole);
+            }
+            for (std::size_t at = 0; at < data.size(); at += kChunk)
+                chunks.push_back({k, data.subspan(at, std::min(kChunk, data.size() - at)), rowsOfFour});
+        }
+    std::vector<std::uint8_t> chunkFinite(chunks.size(), 1);
+    workers.forEachItem(chunks.size(), [&](std::size_t c) {
+        chunkFinite[c] = chunks[c].rowsOfFour ? firstThreeFinite(chunks[c].values) : allFinite(chunks[c].values);
+    });
+    for (std::size_t c = 0; c < chunks.size(); ++c)
+        if (!chunkFinite[c]) finite[chunks[c].owner] = 0;
+    return finite;
+}
+
 bool hasFiniteVertexData(const BaseRenderNode& node) noexcept {
     if (const auto* mesh = dynamic_cast<const BaseMeshRenderNode*>(&node))
         return hasFiniteValues(mesh->getVertices());

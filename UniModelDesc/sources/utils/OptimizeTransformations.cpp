@@ -1,7 +1,6 @@
 #include "utils/OptimizeTransformations.h"
 
 #include <algorithm>
-#include <atomic>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -206,8 +205,8 @@ void moveChildrenUp(const Ptr<Node>& t, const Matrix44d& m, const NodeHelpers& h
 
 // The geometry of the bakes: each base node's in the order the pass decided
 // them (a node of several parents may take several matrices, and they need
-// not commute), the nodes on the workers, each taken by the first free one:
-// their sizes differ by orders of magnitude.
+// not commute), the nodes on the workers as items: their sizes differ by
+// orders of magnitude.
 void bakeGeometry(const std::vector<Bake>& bakes, const Workers& workers) {
     std::unordered_map<const BaseNode*, std::size_t> nodeOf;
     std::vector<std::vector<const Bake*>> nodes;
@@ -216,10 +215,8 @@ void bakeGeometry(const std::vector<Bake>& bakes, const Workers& workers) {
         if (fresh) nodes.emplace_back();
         nodes[at->second].push_back(&bake);
     }
-    std::atomic<std::size_t> next{0};
-    workers.forEachPart([&](std::size_t) {
-        for (std::size_t k; (k = next++) < nodes.size();)
-            for (const Bake* bake : nodes[k]) bake->base->transformGeometry(bake->index, bake->m);
+    workers.forEachItem(nodes.size(), [&](std::size_t k) {
+        for (const Bake* bake : nodes[k]) bake->base->transformGeometry(bake->index, bake->m);
     });
 }
 

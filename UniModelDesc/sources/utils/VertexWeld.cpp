@@ -574,6 +574,26 @@ private:
     std::unique_ptr<std::uint32_t[]> hashOf_;  // of the rows not kOutside
     std::vector<std::uint8_t> sharedRun_;  // per key: the run from it holds a seed
 };
+// Row r of `out` is row sourceOf[r] of `src`, rows of c floats. The usual
+// widths get a copy of fixed size, which the compiler inlines: a library
+// call per row of a few floats costs more than the copy itself.
+template <std::size_t C>
+void gatherRows(float* out, const float* src, const std::uint32_t* sourceOf, std::size_t n) {
+    for (std::size_t r = 0; r < n; ++r) std::memcpy(out + r * C, src + std::size_t(sourceOf[r]) * C, C * sizeof(float));
+}
+
+void gatherRows(float* out, const float* src, const std::uint32_t* sourceOf, std::size_t n, std::size_t c) {
+    switch (c) {
+        case 1: return gatherRows<1>(out, src, sourceOf, n);
+        case 2: return gatherRows<2>(out, src, sourceOf, n);
+        case 3: return gatherRows<3>(out, src, sourceOf, n);
+        case 4: return gatherRows<4>(out, src, sourceOf, n);
+        default:
+            for (std::size_t r = 0; r < n; ++r)
+                std::memcpy(out + r * c, src + std::size_t(sourceOf[r]) * c, c * sizeof(float));
+    }
+}
+
 }  // namespace
 
 std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance) {
@@ -668,9 +688,7 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     workers.forEachTask(attributes.size(), [&](std::size_t k) {
         const std::size_t c = attributes[k]->components;
         std::vector<float> data = hugeVector(representatives * c, 0.0f);
-        const float* src = attributes[k]->data.data();
-        for (std::size_t r = 0; r < representatives; ++r)
-            std::memcpy(&data[r * c], src + std::size_t(sourceOf[r]) * c, c * sizeof(float));
+        gatherRows(data.data(), attributes[k]->data.data(), sourceOf.data(), representatives, c);
         attributes[k]->data.swap(data);
     });
 

@@ -1,5 +1,6 @@
 #include "utils/Workers.h"
 
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -47,6 +48,13 @@ void Workers::forEachRange(std::size_t count, const std::function<void(std::size
     if (ranges == 0) return;
     forEachPart([&](std::size_t p) {
         if (p < ranges) fn(count * p / ranges, count * (p + 1) / ranges);
+    });
+}
+
+void Workers::forEachItem(std::size_t count, const std::function<void(std::size_t)>& fn) const {
+    std::atomic<std::size_t> next{0};
+    forEachPart([&](std::size_t) {
+        for (std::size_t item; (item = next++) < count;) fn(item);
     });
 }
 
