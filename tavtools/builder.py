@@ -467,11 +467,17 @@ class _Builder:
 
     def _skinned_points(self, mesh: Mesh, skin: Skin, joints: NDArray[np.int64], positions: Array) -> Array:
         assert mesh.weights is not None
-        palette = np.stack([self.world[id(j)] @ self.binds[id(j)] for j in skin.joints])
+        # The top three rows of each joint's matrix, blended an influence at a
+        # time: gathering every influence's matrix at once holds a matrix per
+        # influence of every vertex, hundreds of megabytes for a large mesh.
+        palette = np.stack([self.world[id(j)] @ self.binds[id(j)] for j in skin.joints])[:, :3, :]
         weights = np.asarray(mesh.weights, dtype=np.float64)
-        blended = np.einsum("vk,vkij->vij", weights, palette[joints])
+        blended = np.zeros((len(positions), 3, 4))
+        for k in range(weights.shape[1]):
+            if weights[:, k].any():
+                blended += weights[:, k, None, None] * palette[joints[:, k]]
         points = np.c_[positions, np.ones(len(positions))]
-        moved: Array = np.einsum("vij,vj->vi", blended, points)[:, :3]
+        moved: Array = np.einsum("vij,vj->vi", blended, points)
         still = weights.sum(axis=1) <= 0
         moved[still] = positions[still]
         return moved

@@ -10,7 +10,7 @@ from hypothesis import strategies as st
 import tavtools
 from support import rows
 from tavtools import builder, special_nodes
-from tavtools.preview import evaluate_tree
+from tavtools.preview import evaluate_tree, scene_triangles
 from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, SpecialMesh, Texture, Track
 
 # A unit cube of 12 triangles wound counter-clockwise seen from outside, with outward corner normals.
@@ -144,6 +144,29 @@ def test_bone_limit_counts_the_joints_that_weigh_the_mesh(tmp_path, joints, weig
         assert [data["nodes"][b]["name"] for b in record["bones"][1:]] == [f"bone{k}" for k in kept]
     else:
         assert losses == [f"rig: {len(used)} deform bones exceed 255; skin written unskinned"]
+
+
+def test_skin_box_holds_the_vertices_where_their_blended_joints_put_them(tmp_path):
+    # Joints bound where they stand, then moved: j1 by 10 along x, j2 by -6
+    # along z after a quarter turn about z. The first vertex is weighed half
+    # to j0, half to j1; the second only in its third influence, to j2; the
+    # third by nothing, so it stays. The file's own bones must put the
+    # triangle inside its box, touching every face.
+    s = math.sqrt(0.5)
+    joints = [Node("j0", "j0"), Node("j1", "j1", translation=(10.0, 0.0, 0.0)),
+              Node("j2", "j2", translation=(0.0, 0.0, -6.0), rotation=(s, 0.0, 0.0, s))]
+    skin = Skin("rig", joints, np.broadcast_to(np.eye(4), (3, 4, 4)).copy())
+    mesh = Mesh("skin", "skin", np.array([[1.0, 0, 0], [0, 1, 0], [0, 0, 2]]), np.tile([0, 0, 1.0], (3, 1)),
+                np.arange(3, dtype=np.uint32), Material("paint", "paint"), skin=skin,
+                joints=np.array([[0, 1, 2, 0], [0, 0, 2, 0], [0, 0, 0, 0]]),
+                weights=np.array([[0.5, 0.5, 0, 0], [0, 0, 1.0, 0], [0, 0, 0, 0]]))
+    _, data = built(tmp_path, Node("rig", "rig", children=joints + [Node("body", "body", meshes=[mesh])]))
+    tris, _ = scene_triangles(data)
+    points = tris.reshape(-1, 3)
+    assert np.allclose(points, [[6, 0, 0], [-1, 0, -6], [0, 0, 2]], atol=1e-5), points
+    box = data["root"]["bounding_box"]
+    assert (box["min"], box["max"]) == (pytest.approx(points.min(0).tolist(), abs=1e-5),
+                                        pytest.approx(points.max(0).tolist(), abs=1e-5))
 
 
 @pytest.mark.parametrize("fields", [
