@@ -45,6 +45,23 @@ TEST(NodeKindRenderBoxes, FollowEveryChangeOfVertexData) {
     EXPECT_EQ(r.getParentBox(1), box(2, 2, 2, 2, 2, 2));
 }
 
+// A merged node's rows come in runs of one entry, but an entry's rows may
+// also stand apart, behind a row of no entry or under another bit pattern of
+// the same index (-0): every row counts, the first and last of a run too.
+TEST(NodeKindRenderBoxes, RowsOfAnEntryInRunsAndApartAllCount) {
+    RenderNode r;
+    withGeometry(r, positions4({-1, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0,  // entry 0, x and y extremes at the ends
+                                1, 1, 1, 1, 2, 2, 2, 1,                // entry 1
+                                0, 0, -7, 0,                           // entry 0 again
+                                3, 3, 3, 2, 4, 4, 4, 9, 8, 3, 3, 2,    // entry 2 around a row of no entry
+                                0, 0, 9, -0.0f,                        // entry 0 as -0
+                                3, -4, 3, 2}));                        // entry 2, the last row
+    r.addParentEntry(Ptr<Node>(new Node()));
+    EXPECT_EQ(r.getParentBox(0), box(-1, 0, -7, 0, 5, 9));
+    EXPECT_EQ(r.getParentBox(1), box(1, 1, 1, 2, 2, 2));
+    EXPECT_EQ(r.getParentBox(2), box(3, -4, 3, 8, 3, 3));
+}
+
 // A parent index rounds half away from zero: values on either side of every
 // halfway point between entries go to the entry they round to, or to none.
 TEST(NodeKindRenderBoxes, ParentIndexRoundsHalfAwayFromZeroAtEveryBoundary) {

@@ -1,5 +1,9 @@
 #include "nodes/RenderNode.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
 #include "INodeVisitor.h"
 #include "nodes/GeometryTransform.h"
 
@@ -63,13 +67,31 @@ void RenderNode::updateBoxes() {
     // i + 0.5), -0.5 itself to none. Tested on those bounds and rounded in
     // double, where the sums are exact, this costs no call per vertex.
     const double past = static_cast<double>(entries_.size()) - 0.5;
-    const std::size_t rows = positions->rowCount();
-    for (std::size_t v = 0; v < rows; ++v) {
-        const float* row = positions->data.data() + v * positions->components;
-        const double index = row[3];
+    const std::size_t rows = positions->rowCount(), step = positions->components;
+    const float* data = positions->data.data();
+    for (std::size_t v = 0; v < rows;) {
+        const std::uint32_t bits = std::bit_cast<std::uint32_t>(data[v * step + 3]);
+        const double index = data[v * step + 3];
         // Vertices naming no entry belong to nobody.
-        if (!(index > -0.5 && index < past)) continue;
-        entries_[static_cast<std::size_t>(index + 0.5)].box.expand(row[0], row[1], row[2]);
+        if (!(index > -0.5 && index < past)) {
+            ++v;
+            continue;
+        }
+        // A merged node holds its members' rows one after the other, so the
+        // rows of an entry come in runs (equal fourth floats): a run's
+        // extremes are kept in registers and stored into the box once.
+        BoundingBox& box = entries_[static_cast<std::size_t>(index + 0.5)].box;
+        float lo[3] = {box.minimum.x(), box.minimum.y(), box.minimum.z()};
+        float hi[3] = {box.maximum.x(), box.maximum.y(), box.maximum.z()};
+        do {
+            const float* row = data + v * step;
+            for (int a = 0; a < 3; ++a) {
+                lo[a] = std::min(lo[a], row[a]);
+                hi[a] = std::max(hi[a], row[a]);
+            }
+        } while (++v < rows && std::bit_cast<std::uint32_t>(data[v * step + 3]) == bits);
+        box.minimum.set(lo[0], lo[1], lo[2]);
+        box.maximum.set(hi[0], hi[1], hi[2]);
     }
 }
 
