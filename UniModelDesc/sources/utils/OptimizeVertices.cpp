@@ -63,9 +63,9 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
     auto tidy = [&](std::size_t k, const Workers& workers) {
         BaseMeshRenderNode& mesh = *meshes[k];
         const std::size_t scans = mesh.getNumParents();
-        // The weld leaves the vertex data as it was or puts new lists in
-        // its place, so the boxes are read again only when it removed
-        // vertices: reading them costs a pass over every position.
+        // The weld leaves the vertex data as it was or shortens its lists,
+        // so the boxes are read again only when it removed vertices:
+        // reading them costs a pass over every position.
         mesh.editAttributes([&](Vertices& vertices, Indices& indices) {
             renderWelded += weldVertices(vertices, indices, tolerance, workers);
             if (indices.primitiveKind == primitive_kind::kTriangleList)

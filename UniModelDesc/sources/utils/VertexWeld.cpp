@@ -574,23 +574,25 @@ private:
     std::unique_ptr<std::uint32_t[]> hashOf_;  // of the rows not kOutside
     std::vector<std::uint8_t> sharedRun_;  // per key: the run from it holds a seed
 };
-// Row r of `out` is row sourceOf[r] of `src`, rows of c floats. The usual
-// widths get a copy of fixed size, which the compiler inlines: a library
-// call per row of a few floats costs more than the copy itself.
+// Rows [0, n) of `data`, rows of C floats, become its rows sourceOf[0..n).
+// sourceOf ascends and sourceOf[r] >= r, so each row is read before a later
+// row of the compaction writes over it, and no second array is needed. The
+// usual widths get a copy of fixed size, which the compiler inlines: a
+// library call per row of a few floats costs more than the copy itself.
 template <std::size_t C>
-void gatherRows(float* out, const float* src, const std::uint32_t* sourceOf, std::size_t n) {
-    for (std::size_t r = 0; r < n; ++r) std::memcpy(out + r * C, src + std::size_t(sourceOf[r]) * C, C * sizeof(float));
+void compactRows(float* data, const std::uint32_t* sourceOf, std::size_t n) {
+    for (std::size_t r = 0; r < n; ++r) std::memmove(data + r * C, data + std::size_t(sourceOf[r]) * C, C * sizeof(float));
 }
 
-void gatherRows(float* out, const float* src, const std::uint32_t* sourceOf, std::size_t n, std::size_t c) {
+void compactRows(float* data, const std::uint32_t* sourceOf, std::size_t n, std::size_t c) {
     switch (c) {
-        case 1: return gatherRows<1>(out, src, sourceOf, n);
-        case 2: return gatherRows<2>(out, src, sourceOf, n);
-        case 3: return gatherRows<3>(out, src, sourceOf, n);
-        case 4: return gatherRows<4>(out, src, sourceOf, n);
+        case 1: return compactRows<1>(data, sourceOf, n);
+        case 2: return compactRows<2>(data, sourceOf, n);
+        case 3: return compactRows<3>(data, sourceOf, n);
+        case 4: return compactRows<4>(data, sourceOf, n);
         default:
             for (std::size_t r = 0; r < n; ++r)
-                std::memcpy(out + r * c, src + std::size_t(sourceOf[r]) * c, c * sizeof(float));
+                std::memmove(data + r * c, data + std::size_t(sourceOf[r]) * c, c * sizeof(float));
     }
 }
 
@@ -662,8 +664,8 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     const std::size_t representatives = firstNumber[parts];
     const std::size_t merged = n - representatives;
     if (unreferenced == 0 && merged == 0) return 0;
-    std::vector<std::uint32_t> finalNumber = hugeVector<std::uint32_t>(n, 0);
-    std::vector<std::uint32_t> sourceOf = hugeVector<std::uint32_t>(representatives, 0);
+    const std::unique_ptr<std::uint32_t[]> finalNumber = hugeArray<std::uint32_t>(n);
+    const std::unique_ptr<std::uint32_t[]> sourceOf = hugeArray<std::uint32_t>(representatives);
     workers.forEachPart([&](std::size_t part) {
         const auto [b, e] = range(part);
         auto next = static_cast<std::uint32_t>(firstNumber[part]);
@@ -680,16 +682,16 @@ std::size_t weldVertices(Vertices& vertices, Indices& indexList, float tolerance
     });
     owner = {};
 
-    // Phase 5: the representatives' rows become the vertex data, each
-    // attribute on a worker of its own: clearing the new array and releasing
-    // the old one cost as much as the copy, and belong to the attribute too.
+    // Phase 5: the representatives' rows move to the front of each
+    // attribute's array, each attribute on a worker of its own. Compacting
+    // in place spares clearing a new array and releasing the old one, which
+    // cost as much as the copy.
     std::vector<VertexAttribute*> attributes;
     for (const auto& [code, a] : vertices.getAttributes()) attributes.push_back(&vertices.getAttribute(code));
     workers.forEachTask(attributes.size(), [&](std::size_t k) {
         const std::size_t c = attributes[k]->components;
-        std::vector<float> data = hugeVector(representatives * c, 0.0f);
-        gatherRows(data.data(), attributes[k]->data.data(), sourceOf.data(), representatives, c);
-        attributes[k]->data.swap(data);
+        compactRows(attributes[k]->data.data(), sourceOf.get(), representatives, c);
+        attributes[k]->data.resize(representatives * c);
     });
 
     // Phase 6: every index names its representative's number.
