@@ -86,6 +86,9 @@ Welded weldAndCompare(Vertices v, const std::vector<std::uint32_t>& idx, float t
     Indices indices = indexList(idx);
     EXPECT_EQ(utils::weldVertices(v, indices, t, workers), expected.removed);
     EXPECT_EQ(bitsOf(v.interleave()), expected.rowBits);
+    // interleave() reads as many rows of each list as the first has.
+    for (const auto& [code, a] : v.getAttributes())
+        EXPECT_EQ(a.rowCount() * v.vertexSize(), expected.rowBits.size()) << "list of semantic " << code;
     EXPECT_EQ(indices.indices, expected.indices);
     return expected;
 }
