@@ -19,6 +19,9 @@
 //    list is then unchanged.
 //  - With `workers`, the triangles are judged on their pool (see
 //    utils/Workers.h: not from one of its tasks); the result is the same.
+//  - With IndicesInRange, the caller vouches that every index names a
+//    POSITION0 row (as weldVertices leaves them), and the pass over the list
+//    that checks it is left out.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,5 +34,9 @@ namespace model::utils {
 
 std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
                                       std::size_t runs, const Workers& workers = Workers());
+
+struct IndicesInRange {};
+std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
+                                      std::size_t runs, const Workers& workers, IndicesInRange);
 
 }  // namespace model::utils

@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "qz/Memory.h"
-
 namespace model::utils {
 namespace {
 
@@ -45,12 +43,6 @@ public:
                                 " positions.");
     }
 
-    // Asks the memory system for the positions of triangle t, read soon.
-    void prefetch(const std::uint32_t* t) const noexcept {
-        if (!data_) return;
-        for (int k = 0; k < 3; ++k) qz::prefetchForRead(data_ + std::size_t(t[k]) * stride_, axes_ * sizeof(float));
-    }
-
     bool operator()(const std::uint32_t* t) const noexcept {
         if (t[0] == t[1] || t[0] == t[2] || t[1] == t[2]) return true;
         if (!data_) return false;
@@ -74,16 +66,12 @@ std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t
     const std::size_t n = indices.size();
     std::uint32_t* d = indices.data();
     // Phase 1: which triangles are degenerate. Each is judged on its own
-    // indices, wherever the scan finds it, so all are judged at once; the
-    // positions of welded triangles lie anywhere, so those of a triangle a
-    // few on are fetched while one is judged.
-    constexpr std::size_t kAhead = 8;
+    // indices, wherever the scan finds it, so all are judged at once. The
+    // processor runs far enough ahead to fetch the positions of welded
+    // triangles, which lie anywhere: asking for them earlier measured slower.
     std::vector<std::uint8_t> bad(n / 3);
     workers.forEachRange(bad.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t t = b; t < e; ++t) {
-            if (t + kAhead < e) degenerate.prefetch(d + 3 * (t + kAhead));
-            bad[t] = degenerate(d + 3 * t);
-        }
+        for (std::size_t t = b; t < e; ++t) bad[t] = degenerate(d + 3 * t);
     });
     if (std::find(bad.begin(), bad.end(), std::uint8_t(1)) == bad.end()) return 0;
 
@@ -117,8 +105,13 @@ std::size_t scanOnce(const DegenerateTest& degenerate, std::vector<std::uint32_t
 
 std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
                                       std::size_t runs, const Workers& workers) {
+    DegenerateTest(vertices).checkIndices(indices, workers);
+    return removeDegenerateTriangles(vertices, indices, runs, workers, IndicesInRange{});
+}
+
+std::size_t removeDegenerateTriangles(const Vertices& vertices, std::vector<std::uint32_t>& indices,
+                                      std::size_t runs, const Workers& workers, IndicesInRange) {
     const DegenerateTest degenerate(vertices);
-    degenerate.checkIndices(indices, workers);
     std::size_t total = 0;
     for (std::size_t run = 0; run < runs; ++run) {
         const std::size_t removed = scanOnce(degenerate, indices, workers);

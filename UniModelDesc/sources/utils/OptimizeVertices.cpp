@@ -68,8 +68,11 @@ VertexPassTotals optimizeVertices(RootNode& root, float tolerance, qz::ThreadPoo
         // reading them costs a pass over every position.
         mesh.editAttributes([&](Vertices& vertices, Indices& indices) {
             renderWelded += weldVertices(vertices, indices, tolerance, workers);
+            // The weld refuses an index past the vertices before it changes
+            // anything, so the list needs no second check.
             if (indices.primitiveKind == primitive_kind::kTriangleList)
-                renderDegenerate += removeDegenerateTriangles(vertices, indices.indices, scans, workers);
+                renderDegenerate +=
+                    removeDegenerateTriangles(vertices, indices.indices, scans, workers, IndicesInRange{});
         });
     };
     // A mesh that holds a large share of all vertices would keep one worker
