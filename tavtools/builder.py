@@ -68,6 +68,7 @@ A value that is not finite in a mesh raises ``BuildError`` naming it.
 
 from __future__ import annotations
 
+from collections.abc import Callable
 import filecmp
 import importlib
 import os
@@ -253,7 +254,9 @@ class _Builder:
         self.taken: set[str] = {os.path.basename(self.target).casefold()}
         self.files: list[TextureFile] = []
         self.render_names: set[str] = set()
-        self.bounds: list[Array] = []
+        # The model-space points of every placed mesh and shell, computed only
+        # when a skinned mesh makes the model's box needed.
+        self.bounds: list[Callable[[], Array]] = []
         self.skinned = False
 
     def lose(self, where: str, text: str) -> None:
@@ -279,7 +282,7 @@ class _Builder:
         for node, _ in order:
             self._content(node)
         if self.skinned and self.bounds:
-            points = np.concatenate(self.bounds)
+            points = np.concatenate([placed() for placed in self.bounds])
             self.model.setBBox(tuple(float(v) for v in np.r_[points.min(axis=0), points.max(axis=0)]))
         return Built(self.model, self.target, self.options.version, self.losses, self.files)
 
@@ -461,9 +464,10 @@ class _Builder:
         if skin is not None:
             assert joints is not None
             self.skinned = True
-            self.bounds.append(self._skinned_points(mesh, skin, joints, positions))
+            self.bounds.append(lambda: self._skinned_points(mesh, skin, joints, positions))
         else:
-            self.bounds.append(transform_points(self.world[id(node)], positions))
+            world = self.world[id(node)]
+            self.bounds.append(lambda: transform_points(world, positions))
 
     def _skinned_points(self, mesh: Mesh, skin: Skin, joints: NDArray[np.int64], positions: Array) -> Array:
         assert mesh.weights is not None
@@ -748,7 +752,8 @@ class _Builder:
             shell.setControlNode(control)
             self.model.addShellNode(shell)
             self._format20_drop(node.where, "collision shells")
-            self.bounds.append(transform_points(self.world[id(node)], np.asarray(positions).reshape(-1, 3)))
+            world = self.world[id(node)]
+            self.bounds.append(lambda: transform_points(world, np.asarray(positions).reshape(-1, 3)))
         if node.segments is not None:
             made = pt.SegmentsNode(node.name)
             made.set(node.segments)

@@ -192,7 +192,8 @@ def _special_mesh(b: _b._Builder, node: Node, s: SpecialMesh, control: Any) -> N
             made.setArgument(int(s.argument))
     made.setControlNode(control)
     _add_render(b, mesh.where, made)
-    b.bounds.append(_b.transform_points(b.world[id(node)], positions))
+    world = b.world[id(node)]
+    b.bounds.append(lambda: _b.transform_points(world, positions))
 
 
 def _digits(b: _b._Builder, node: Node) -> None:

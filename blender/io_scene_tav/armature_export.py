@@ -13,6 +13,7 @@ that visits the vertices from Python (``MeshVertex.groups`` has no bulk
 reader); the sorting is NumPy.
 """
 
+import itertools
 from typing import Any
 
 import numpy as np
@@ -62,8 +63,11 @@ class Skeleton:
         group_joint = np.full(max(len(mesh_object.vertex_groups), 1), -1, dtype=np.int64)
         for group in mesh_object.vertex_groups:
             group_joint[group.index] = self.joint_of.get(group.name, -1)
-        entries = np.array([(v.index, g.group, g.weight) for v in mesh.vertices for g in v.groups],
-                           dtype=np.float64).reshape(-1, 3)
+        # Blender has no bulk read of vertex groups; one flat pass of NumPy's
+        # fromiter over the tuples is cheaper than building a 2-D array of them.
+        found = [(v.index, g.group, g.weight) for v in mesh.vertices for g in v.groups]
+        entries = np.fromiter(itertools.chain.from_iterable(found), dtype=np.float64,
+                              count=3 * len(found)).reshape(-1, 3)
         vertex = entries[:, 0].astype(np.int64)
         group = entries[:, 1].astype(np.int64)
         weight = entries[:, 2]

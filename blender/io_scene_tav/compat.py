@@ -39,6 +39,57 @@ def corner_normals(mesh: Any) -> npt.NDArray[np.float32]:
     return normals.reshape(-1, 3)
 
 
+def vertex_positions(mesh: Any) -> npt.NDArray[np.float32]:
+    """The position of every vertex of ``mesh``: a (vertices, 3) float32
+    array. From 3.5 on positions are the generic attribute "position",
+    whose bulk read is many times faster than ``vertices[].co``."""
+    co = np.empty(len(mesh.vertices) * 3, dtype=np.float32)
+    attribute = _attribute(mesh, "position", "POINT", "FLOAT_VECTOR")
+    if attribute is not None:
+        attribute.data.foreach_get("vector", co)
+    else:
+        mesh.vertices.foreach_get("co", co)
+    return co.reshape(-1, 3)
+
+
+def corner_vertices(mesh: Any) -> npt.NDArray[np.uint32]:
+    """The vertex of every face corner (loop) of ``mesh``: a (loops,)
+    uint32 array. From 3.6 on it is the internal attribute ".corner_vert",
+    read in bulk far faster than ``loops[].vertex_index``."""
+    vertices = np.empty(len(mesh.loops), dtype=np.uint32)
+    attribute = _attribute(mesh, ".corner_vert", "CORNER", "INT")
+    if attribute is not None:
+        signed = vertices.view(np.int32)  # the attribute's own type takes the fast path
+        attribute.data.foreach_get("value", signed)
+    else:
+        mesh.loops.foreach_get("vertex_index", vertices)
+    return vertices
+
+
+def uv_coordinates(mesh: Any, layer: Any) -> npt.NDArray[np.float32]:
+    """The coordinates of UV layer ``layer`` of ``mesh`` at every face
+    corner: a (loops, 2) float32 array, as Blender stores them (v up). From
+    3.5 on a UV layer is a corner attribute of the same name, read in bulk
+    far faster than through ``layer.data``."""
+    uvs = np.empty(len(mesh.loops) * 2, dtype=np.float32)
+    attribute = _attribute(mesh, layer.name, "CORNER", "FLOAT2")
+    if attribute is not None:
+        attribute.data.foreach_get("vector", uvs)
+    else:
+        layer.data.foreach_get("uv", uvs)
+    return uvs.reshape(-1, 2)
+
+
+def _attribute(mesh: Any, name: str, domain: str, data_type: str) -> Any:
+    """The generic attribute ``name`` of ``mesh`` when it exists with this
+    domain and type, else None (older Blenders keep the data elsewhere)."""
+    attributes = getattr(mesh, "attributes", None)
+    attribute = attributes.get(name) if attributes is not None else None
+    if attribute is None or attribute.domain != domain or attribute.data_type != data_type:
+        return None
+    return attribute
+
+
 # -- materials ---------------------------------------------------------------
 
 # Principled BSDF inputs renamed in Blender 4.0: current name -> earlier name.

@@ -14,7 +14,7 @@ Mapping rules:
   by +Z so that the save does not refuse the mesh; the caller reports it.
 - The triangles of each material slot become one part; slots no triangle
   uses give no part.
-Everything is read with ``foreach_get``; no Python loop visits vertices.
+Everything is read in bulk (``foreach_get``); no Python loop visits vertices.
 """
 
 from collections.abc import Iterator
@@ -62,10 +62,7 @@ class MeshArrays:
         mesh.calc_loop_triangles()
         self.vertex_count = len(mesh.vertices)
         triangles = len(mesh.loop_triangles)
-        loop_count = len(mesh.loops)
-        self.co: npt.NDArray[np.float32] = np.empty(self.vertex_count * 3, dtype=np.float32)
-        mesh.vertices.foreach_get("co", self.co)
-        self.co = self.co.reshape(-1, 3)
+        self.co = compat.vertex_positions(mesh)
         # Buffers of the exact type Blender stores (unsigned for loop and
         # vertex numbers) take foreach_get's fast path, many times faster.
         self.tri_loops = np.empty(triangles * 3, dtype=np.uint32)
@@ -77,8 +74,7 @@ class MeshArrays:
             polygons = np.empty(triangles, dtype=np.uint32)
             mesh.loop_triangles.foreach_get("polygon_index", polygons)
             self.tri_slots = polygon_slots[polygons].astype(np.int32)
-        self.loop_vertex = np.empty(loop_count, dtype=np.uint32)
-        mesh.loops.foreach_get("vertex_index", self.loop_vertex)
+        self.loop_vertex = compat.corner_vertices(mesh)
         normals = compat.corner_normals(mesh)
         bad = np.einsum("ij,ij->i", normals, normals) < 1e-4
         self.zero_normals = int(np.count_nonzero(bad))
@@ -90,13 +86,9 @@ class MeshArrays:
         self.has_uv = bool(layers)
         self.loop_uvs: list[npt.NDArray[np.float32]] = []
         for layer in layers:
-            uvs: npt.NDArray[np.float32] = np.empty(loop_count * 2, dtype=np.float32)
-            layer.data.foreach_get("uv", uvs)
-            uvs = uvs.reshape(-1, 2)
+            uvs = compat.uv_coordinates(mesh, layer)
             uvs[:, 1] = 1.0 - uvs[:, 1]
             self.loop_uvs.append(uvs)
-        # Normal and coordinates side by side, compared in one operation.
-        self.loop_attributes = np.hstack([self.loop_normals] + self.loop_uvs)
 
     @property
     def triangle_count(self) -> int:
@@ -132,19 +124,27 @@ class MeshArrays:
         (same normal and coordinates) is replaced by that loop."""
         loop_count = len(self.loop_vertex)
         used: npt.NDArray[np.int32]
-        if len(corners) == len(self.tri_loops):
+        whole = len(corners) == len(self.tri_loops)
+        if whole:
             # All triangles: the triangles of a face use all its loops.
             used = np.arange(loop_count, dtype=np.int32)
+            vertex = self.loop_vertex
         else:
             used = np.flatnonzero(np.bincount(corners, minlength=loop_count)).astype(np.int32)
-        vertex = self.loop_vertex[used]
+            vertex = self.loop_vertex[used]
         first = np.empty(self.vertex_count, dtype=np.int32)
         first[vertex[::-1]] = used[::-1]          # the last write wins: each vertex's first loop
         lead = first[vertex]
-        attributes = self.loop_attributes
-        same = (attributes[used] == attributes[lead]).all(axis=1)
+        same = np.ones(len(used), dtype=bool)
+        for values in [self.loop_normals, *self.loop_uvs]:
+            mine, theirs = (values if whole else values[used]), values[lead]
+            # Column by column: a reduction along the short rows is several times slower.
+            for column in range(values.shape[1]):
+                same &= mine[:, column] == theirs[:, column]
         target = np.where(same, lead, used)
-        loops = np.flatnonzero(np.bincount(target, minlength=loop_count)).astype(np.int32)
+        kept = np.zeros(loop_count, dtype=bool)
+        kept[target] = True
+        loops = np.flatnonzero(kept).astype(np.int32)
         remap = np.empty(loop_count, dtype=np.uint32)
         remap[loops] = np.arange(len(loops), dtype=np.uint32)
         remap[used] = remap[target]
@@ -159,9 +159,8 @@ class MeshArrays:
 
 def edge_segments(mesh: Any) -> list[tuple[tuple[float, float, float], tuple[float, float, float]]]:
     """The mesh's edges as a list of ((x, y, z), (x, y, z)) pairs."""
-    co = np.empty(len(mesh.vertices) * 3, dtype=np.float32)
-    mesh.vertices.foreach_get("co", co)
+    co = compat.vertex_positions(mesh)
     edges = np.empty(len(mesh.edges) * 2, dtype=np.int32)
     mesh.edges.foreach_get("vertices", edges)
-    ends = co.reshape(-1, 3).astype(np.float64)[edges].reshape(-1, 2, 3)
+    ends = co.astype(np.float64)[edges].reshape(-1, 2, 3)
     return [((ax, ay, az), (bx, by, bz)) for (ax, ay, az), (bx, by, bz) in ends.tolist()]

@@ -91,14 +91,13 @@ def _image(exporter: SceneExporter, image: Any) -> Image | None:
 def _fake_lights(exporter: SceneExporter, o: Any, record: Node, kind: str) -> bool:
     owner, mesh = exporter.mesh_data(o)
     try:
-        co = np.empty(len(mesh.vertices) * 3, dtype=np.float32)
-        mesh.vertices.foreach_get("co", co)
+        co = compat.vertex_positions(mesh)
     finally:
         owner.to_mesh_clear()
     if len(co) == 0:
         exporter.note(o.name, "light sprites without vertices; skipped")
         return True
-    made = FakeLights(o.name, kind, co.reshape(-1, 3).astype(np.float64))
+    made = FakeLights(o.name, kind, co.astype(np.float64))
     s = settings.fake_lights(o)
     if s is None:
         record.fake_lights = made
