@@ -8,12 +8,13 @@ import math
 import os
 import sys
 
+import bpy
 import numpy as np
 
 import io_scene_tav
 from io_scene_tav import compat
-from support import (CANDELA, blender_world, empty_scene, export_and_read, frames, light, mesh_object, node, renders,
-                     run, vertex_rows, world)
+from support import (CANDELA, blender_world, empty_scene, export_and_read, frames, image, light, mesh_object, node,
+                     renders, run, texcoords, textured, vertex_rows, world)
 
 
 def smooth(mesh):
@@ -49,6 +50,49 @@ def test_corner_normals_are_the_ones_blender_shades():
                 assert np.isclose(np.abs(n).max(), 1, atol=1e-5) and np.isclose(n @ p, 1, atol=1e-5), (k, p, n)
             else:
                 assert np.allclose(n, expected(p), atol=1e-3), (k, p, n)
+
+
+# seam -> (lift of the far edge, smooth faces, UV offset of the second face, vertices in the file)
+SEAMS = [
+    ("none", 0.0, True, (0.0, 0.0), 6),
+    ("u only", 0.0, True, (0.5, 0.0), 8),
+    ("v only", 0.0, True, (0.0, 0.25), 8),
+    ("normal only", 1.0, False, (0.0, 0.0), 8),
+]
+
+
+def corner(position, normal, uv):
+    return tuple(np.round(np.r_[position, normal, uv].astype(np.float64), 4) + 0.0)
+
+
+def test_each_corner_keeps_the_normal_and_uv_blender_gives_it():
+    # Two quads sharing an edge: the corners on that edge are one vertex
+    # only where they agree in normal and in every UV coordinate.
+    for seam, lift, smoothed, (du, dv), count in SEAMS:
+        empty_scene()
+        mesh = bpy.data.meshes.new(seam)
+        mesh.from_pydata([(x, y, lift * (x == 2)) for x in range(3) for y in range(2)], [],
+                         [(0, 2, 3, 1), (2, 4, 5, 3)])
+        mesh.polygons.foreach_set("use_smooth", [smoothed] * 2)
+        layer = mesh.uv_layers.new(name="UVMap")
+        for polygon in mesh.polygons:
+            for i in polygon.loop_indices:
+                x, y, _ = mesh.vertices[mesh.loops[i].vertex_index].co
+                layer.data[i].uv = (x / 2 + du * polygon.index, y / 2 + dv * polygon.index)
+        mesh.update()
+        paint = textured("paint", image("paint"))  # a texture that reads the UVs keeps them in the file
+        paint.use_backface_culling = True
+        mesh_object("Strip", mesh=mesh, material=paint)
+        data, _ = export_and_read(f"seam_{seam.replace(' ', '_')}.tav")
+        (record,) = renders(data)
+        rows = vertex_rows(record)
+        uvs = texcoords(data, record)
+        found = {corner(rows[i, :3], rows[i, 4:7], uvs[i]) for i in record["indices"]}
+        normals, layer = compat.corner_normals(mesh), mesh.uv_layers["UVMap"]
+        given = {corner(mesh.vertices[loop.vertex_index].co, normals[loop.index],
+                        (layer.data[loop.index].uv[0], 1 - layer.data[loop.index].uv[1])) for loop in mesh.loops}
+        assert found == given, (seam, found ^ given)
+        assert record["vertex_count"] == count, (seam, record["vertex_count"])
 
 
 def test_each_object_or_light_of_a_shared_action_follows_its_own_keys():

@@ -146,12 +146,24 @@ def test_bone_limit_counts_the_joints_that_weigh_the_mesh(tmp_path, joints, weig
         assert losses == [f"rig: {len(used)} deform bones exceed 255; skin written unskinned"]
 
 
-def test_skin_box_holds_the_vertices_where_their_blended_joints_put_them(tmp_path):
+# neighbour of the skin -> (its node, its points in model space)
+NEIGHBOURS = {
+    "none": (None, np.empty((0, 3))),
+    "unskinned mesh": (Node("crate", "crate", translation=(0.0, 20.0, 0.0), meshes=[cube("crate")]),
+                       CUBE_POSITIONS + (0.0, 20.0, 0.0)),
+    "shell": (Node("wall", "wall", translation=(0.0, -20.0, 0.0), shell=(CUBE_POSITIONS.copy(), CUBE_INDICES.copy())),
+              CUBE_POSITIONS + (0.0, -20.0, 0.0)),
+}
+
+
+@pytest.mark.parametrize("neighbour", NEIGHBOURS)
+def test_skin_box_holds_the_vertices_where_their_blended_joints_put_them(tmp_path, neighbour):
     # Joints bound where they stand, then moved: j1 by 10 along x, j2 by -6
     # along z after a quarter turn about z. The first vertex is weighed half
     # to j0, half to j1; the second only in its third influence, to j2; the
     # third by nothing, so it stays. The file's own bones must put the
-    # triangle inside its box, touching every face.
+    # triangle inside its box, touching every face; the model's box holds
+    # whatever else the model places too.
     s = math.sqrt(0.5)
     joints = [Node("j0", "j0"), Node("j1", "j1", translation=(10.0, 0.0, 0.0)),
               Node("j2", "j2", translation=(0.0, 0.0, -6.0), rotation=(s, 0.0, 0.0, s))]
@@ -160,10 +172,14 @@ def test_skin_box_holds_the_vertices_where_their_blended_joints_put_them(tmp_pat
                 np.arange(3, dtype=np.uint32), Material("paint", "paint"), skin=skin,
                 joints=np.array([[0, 1, 2, 0], [0, 0, 2, 0], [0, 0, 0, 0]]),
                 weights=np.array([[0.5, 0.5, 0, 0], [0, 0, 1.0, 0], [0, 0, 0, 0]]))
-    _, data = built(tmp_path, Node("rig", "rig", children=joints + [Node("body", "body", meshes=[mesh])]))
+    other, other_points = NEIGHBOURS[neighbour]
+    _, data = built(tmp_path, Node("rig", "rig", children=joints + [Node("body", "body", meshes=[mesh])]),
+                    *([other] if other else []))
     tris, _ = scene_triangles(data)
-    points = tris.reshape(-1, 3)
-    assert np.allclose(points, [[6, 0, 0], [-1, 0, -6], [0, 0, 2]], atol=1e-5), points
+    skin_points = [[6, 0, 0], [-1, 0, -6], [0, 0, 2]]
+    if other is None:
+        assert np.allclose(tris.reshape(-1, 3), skin_points, atol=1e-5), tris
+    points = np.r_[skin_points, other_points]
     box = data["root"]["bounding_box"]
     assert (box["min"], box["max"]) == (pytest.approx(points.min(0).tolist(), abs=1e-5),
                                         pytest.approx(points.max(0).tolist(), abs=1e-5))
