@@ -479,7 +479,8 @@ class _Builder:
         blended = np.zeros((len(positions), 3, 4))
         for k in range(weights.shape[1]):
             if weights[:, k].any():
-                blended += weights[:, k, None, None] * palette[joints[:, k]]
+                # take() gathers whole matrices; fancy indexing walks them element by element.
+                blended += weights[:, k, None, None] * np.take(palette, joints[:, k], axis=0)
         points = np.c_[positions, np.ones(len(positions))]
         moved: Array = np.einsum("vij,vj->vi", blended, points)
         still = weights.sum(axis=1) <= 0

@@ -113,9 +113,13 @@ class MeshArrays:
             else:
                 corners = self.tri_loops.reshape(-1, 3)[slots == slot].reshape(-1)
             loops, indices = self._shared(corners)
-            yield MeshPart(int(slot), loops, indices, self.co[self.loop_vertex[loops]].astype(np.float64),
-                           self.loop_normals[loops].astype(np.float64),
-                           {name: uvs[loops].astype(np.float64) for name, uvs in zip(self.uv_names, self.loop_uvs)})
+            # Rows are gathered with take(): for (N, k) arrays it is several
+            # times faster than fancy indexing, which walks them element-wise.
+            yield MeshPart(int(slot), loops, indices,
+                           np.take(self.co, self.loop_vertex[loops], axis=0).astype(np.float64),
+                           np.take(self.loop_normals, loops, axis=0).astype(np.float64),
+                           {name: np.take(uvs, loops, axis=0).astype(np.float64)
+                            for name, uvs in zip(self.uv_names, self.loop_uvs)})
 
     def _shared(self, corners: npt.NDArray[np.uint32]) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.uint32]]:
         """(loops, indices): the distinct vertices that the triangle corners
@@ -137,7 +141,8 @@ class MeshArrays:
         lead = first[vertex]
         same = np.ones(len(used), dtype=bool)
         for values in [self.loop_normals, *self.loop_uvs]:
-            mine, theirs = (values if whole else values[used]), values[lead]
+            mine = values if whole else np.take(values, used, axis=0)
+            theirs = np.take(values, lead, axis=0)
             # Column by column: a reduction along the short rows is several times slower.
             for column in range(values.shape[1]):
                 same &= mine[:, column] == theirs[:, column]

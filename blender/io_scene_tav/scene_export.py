@@ -387,7 +387,8 @@ class SceneExporter:
                 vertices = data.loop_vertex[part.loops]
                 made.skin = Skin(skeleton.object.name, skeleton.skin.joints, skeleton.skin.inverse_binds,
                                  _np(o.matrix_world))
-                made.joints, made.weights = influences[0][vertices], influences[1][vertices]
+                made.joints = np.take(influences[0], vertices, axis=0)
+                made.weights = np.take(influences[1], vertices, axis=0)
             record.meshes.append(made)
 
     def _shell(self, o: Any, record: Node) -> None:
