@@ -101,12 +101,9 @@ class MeshArrays:
         (Blender draws them with it); a mesh without slots has one part of
         slot 0.
         """
-        slots: npt.NDArray[np.int32] = self.tri_slots
-        if slot_count > 0:
-            slots = np.minimum(slots, slot_count - 1)
-        else:
-            slots = np.zeros_like(slots)
-        used_slots = np.unique(slots)
+        slots: npt.NDArray[np.int32] = np.minimum(self.tri_slots, max(slot_count - 1, 0))
+        # One slot or none: every triangle is drawn with slot 0.
+        used_slots = np.unique(slots) if slot_count > 1 else [0]
         for slot in used_slots:
             if len(used_slots) == 1:
                 corners = self.tri_loops
