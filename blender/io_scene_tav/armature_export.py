@@ -19,6 +19,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from .tavtools import builder
 from .tavtools.scene import Node, Skin
 
 INFLUENCES = 4
@@ -85,7 +86,7 @@ class Skeleton:
         weights = np.zeros((count, INFLUENCES), dtype=np.float64)
         joints[vertex[top], rank[top]] = joint[top]
         weights[vertex[top], rank[top]] = weight[top]
-        total = weights.sum(axis=1)
+        total = builder.row_sums(weights)
         total[total <= 0] = 1.0
         return joints, weights / total[:, None]
 
