@@ -83,6 +83,7 @@ from . import special_nodes
 from .scene import Array, Image, Light, Material, Mesh, Node, Scene, Skin, Texture, Track
 
 MAX_BONES = 255
+SKIN_BLOCK = 16384     # rows of a skinned mesh placed at a time for the model box
 STEP_HOLD = 1e-5
 VISIBLE_END = 1e-4
 ARGUMENT_RANGE = (0.0, 1.0)
@@ -175,8 +176,8 @@ def transform_normals(matrix: Array, normals: Array) -> Array:
     turned = np.asarray(normals, dtype=np.float64) @ np.linalg.pinv(matrix[:3, :3])
     length = np.sqrt(row_sums(turned * turned))
     length[length < 1e-12] = 1.0
-    result: Array = turned / length[:, None]
-    return result
+    turned /= length[:, None]
+    return turned
 
 
 def facing_triangles(indices: NDArray[Any], placed: Array) -> NDArray[Any]:
@@ -458,11 +459,14 @@ class _Builder:
             block.setBones([self.wrappers[id(j)] for j in skin.joints])
             block.setBoneNames([j.name for j in skin.joints])
             # Bone 0 is the control node: it holds the vertices no joint weighs.
-            ids, weights = joints + 1, np.array(mesh.weights, dtype=np.float64)
-            still = row_sums(weights) <= 0
+            # Made in the types the block takes: a large mesh's copies are tens of megabytes.
+            ids = joints.astype(np.uint32)
+            ids += 1
+            weights = np.array(mesh.weights, dtype=np.float32)
+            still = row_sums(np.asarray(mesh.weights, dtype=np.float64)) <= 0
             ids[still], weights[still] = 0, (1.0, 0.0, 0.0, 0.0)
-            block.setBoneIndices(np.ascontiguousarray(ids, dtype=np.uint32).reshape(-1))
-            block.setBoneWeights(np.ascontiguousarray(weights, dtype=np.float32).reshape(-1))
+            block.setBoneIndices(ids.reshape(-1))
+            block.setBoneWeights(weights.reshape(-1))
             render.addBlock(block)
         render.setIndices(np.ascontiguousarray(triangles.reshape(-1), dtype=np.uint32))
         render.setControlNode(control)
@@ -488,16 +492,23 @@ class _Builder:
         # influence of every vertex, hundreds of megabytes for a large mesh.
         palette = np.stack([self.world[id(j)] @ self.binds[id(j)] for j in skin.joints])[:, :3, :]
         weights = np.asarray(mesh.weights, dtype=np.float64)
-        blended = np.zeros((len(positions), 3, 4))
-        gathered = np.empty_like(blended)    # one buffer for every influence's matrices
-        for k in range(weights.shape[1]):
-            if weights[:, k].any():
-                # take() gathers whole matrices; fancy indexing walks them element by element.
-                np.take(palette, joints[:, k], axis=0, out=gathered)
-                gathered *= weights[:, k, None, None]
-                blended += gathered
-        points = np.c_[positions, np.ones(len(positions))]
-        moved: Array = np.einsum("vij,vj->vi", blended, points)
+        moved: Array = np.empty((len(positions), 3))
+        # A block of rows at a time, in two buffers that stay in cache: a
+        # whole large mesh's matrices are tens of megabytes of fresh memory.
+        blended_rows, gathered_rows = np.empty((SKIN_BLOCK, 3, 4)), np.empty((SKIN_BLOCK, 3, 4))
+        for start in range(0, len(positions), SKIN_BLOCK):
+            block = slice(start, start + SKIN_BLOCK)
+            count = len(positions[block])
+            blended, gathered = blended_rows[:count], gathered_rows[:count]
+            blended[...] = 0.0
+            for k in range(weights.shape[1]):
+                if weights[block, k].any():
+                    # take() gathers whole matrices; fancy indexing walks them element by element.
+                    np.take(palette, joints[block, k], axis=0, out=gathered)
+                    gathered *= weights[block, k, None, None]
+                    blended += gathered
+            points = np.c_[positions[block], np.ones(count)]
+            moved[block] = np.einsum("vij,vj->vi", blended, points)
         still = row_sums(weights) <= 0
         moved[still] = positions[still]
         return moved
