@@ -185,6 +185,31 @@ def test_skin_box_holds_the_vertices_where_their_blended_joints_put_them(tmp_pat
                                         pytest.approx(points.max(0).tolist(), abs=1e-5))
 
 
+@pytest.mark.parametrize("count", [builder.SKIN_BLOCK - 1, builder.SKIN_BLOCK, builder.SKIN_BLOCK + 1,
+                                   2 * builder.SKIN_BLOCK + 7])
+def test_skin_box_of_a_mesh_of_many_rows_holds_every_vertex_its_bones_place(tmp_path, count):
+    # Rows are placed a block at a time: around and past a block's size,
+    # random normalised influences (some rows weighed by nothing) must still give the
+    # box the file's own bones make; the farthest vertices end the blocks.
+    rng = np.random.default_rng(count)
+    s = math.sqrt(0.5)
+    joints = [Node("j0", "j0"), Node("j1", "j1", translation=(10.0, 0.0, 0.0)),
+              Node("j2", "j2", translation=(0.0, 0.0, -6.0), rotation=(s, 0.0, 0.0, s))]
+    skin = Skin("rig", joints, np.broadcast_to(np.eye(4), (3, 4, 4)).copy())
+    positions = rng.uniform(-1.0, 1.0, (count, 3))
+    positions[builder.SKIN_BLOCK - 1::builder.SKIN_BLOCK] = (30.0, -20.0, 9.0)   # each block's last row
+    weights = rng.uniform(0.0, 1.0, (count, 4)) * (rng.uniform(size=(count, 1)) > 0.1)
+    weights /= np.maximum(weights.sum(axis=1, keepdims=True), 1e-9)
+    mesh = Mesh("skin", "skin", positions, np.tile([0, 0, 1.0], (count, 1)), np.arange(count, dtype=np.uint32),
+                Material("paint", "paint"), skin=skin, joints=rng.integers(0, 3, (count, 4)), weights=weights)
+    mesh.indices = np.r_[mesh.indices, mesh.indices[:-count % 3]]     # every row in a triangle
+    _, data = built(tmp_path, Node("rig", "rig", children=joints + [Node("body", "body", meshes=[mesh])]))
+    points = scene_triangles(data)[0].reshape(-1, 3)
+    box = data["root"]["bounding_box"]
+    assert (box["min"], box["max"]) == (pytest.approx(points.min(0).tolist(), abs=1e-4),
+                                        pytest.approx(points.max(0).tolist(), abs=1e-4))
+
+
 @pytest.mark.parametrize("fields", [
     {"weights": np.full((3, 3), 0.5)}, {"weights": np.full((2, 4), 0.25)}, {"weights": np.full(12, 0.25)},
     {"joints": np.zeros((2, 4)), "weights": np.full((2, 4), 0.25)}],
