@@ -68,11 +68,11 @@ A value that is not finite in a mesh raises ``BuildError`` naming it.
 
 from __future__ import annotations
 
-from collections.abc import Callable
 import filecmp
 import importlib
 import os
 import tempfile
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 

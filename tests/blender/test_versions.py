@@ -1,7 +1,8 @@
 """What differs between Blender versions, held to what Blender itself shows:
-corner normals (smooth, sharp by angle, custom), one action animating two
-objects or lights (slots from 4.4 on), and the package: the manifest against bl_info,
-and one module per interpreter."""
+corner normals (smooth, sharp by angle, custom), each corner's normal and UV
+across seams (read as generic attributes from 3.5 on), one action animating
+two objects or lights (slots from 4.4 on), and the package: the manifest
+against bl_info, and one module per interpreter."""
 
 import glob
 import math
