@@ -80,6 +80,33 @@ def uv_coordinates(mesh: Any, layer: Any) -> npt.NDArray[np.float32]:
     return uvs.reshape(-1, 2)
 
 
+def face_materials(mesh: Any) -> npt.NDArray[np.int32]:
+    """The material slot number of every face of ``mesh``: a (faces,)
+    int32 array. From 3.4 on it is the face attribute "material_index"
+    where any face has a slot other than the first; ``polygons[]`` is the
+    slow way round."""
+    slots = np.empty(len(mesh.polygons), dtype=np.int32)
+    attribute = _attribute(mesh, "material_index", "FACE", "INT")
+    if attribute is not None:
+        attribute.data.foreach_get("value", slots)
+    else:
+        mesh.polygons.foreach_get("material_index", slots)
+    return slots
+
+
+def triangle_faces(mesh: Any) -> npt.NDArray[np.int32]:
+    """The face each loop triangle of ``mesh`` belongs to: a (triangles,)
+    int32 array (``calc_loop_triangles`` first). From 4.0 on Blender keeps
+    them in ``loop_triangle_polygons``, read in bulk far faster than
+    ``loop_triangles[].polygon_index``."""
+    faces = np.empty(len(mesh.loop_triangles), dtype=np.int32)
+    if hasattr(mesh, "loop_triangle_polygons"):
+        mesh.loop_triangle_polygons.foreach_get("value", faces)
+    else:
+        mesh.loop_triangles.foreach_get("polygon_index", faces.view(np.uint32))
+    return faces
+
+
 def _attribute(mesh: Any, name: str, domain: str, data_type: str) -> Any:
     """The generic attribute ``name`` of ``mesh`` when it exists with this
     domain and type, else None (older Blenders keep the data elsewhere)."""

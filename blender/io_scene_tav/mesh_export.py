@@ -69,11 +69,7 @@ class MeshArrays:
         mesh.loop_triangles.foreach_get("loops", self.tri_loops)
         self.tri_slots: npt.NDArray[np.int32] = np.zeros(triangles, dtype=np.int32)
         if len(mesh.materials) > 1:
-            polygon_slots = np.empty(len(mesh.polygons), dtype=np.int16)
-            mesh.polygons.foreach_get("material_index", polygon_slots)
-            polygons = np.empty(triangles, dtype=np.uint32)
-            mesh.loop_triangles.foreach_get("polygon_index", polygons)
-            self.tri_slots = polygon_slots[polygons].astype(np.int32)
+            self.tri_slots = compat.face_materials(mesh)[compat.triangle_faces(mesh)]
         self.loop_vertex = compat.corner_vertices(mesh)
         normals = compat.corner_normals(mesh)
         bad = np.einsum("ij,ij->i", normals, normals) < 1e-4
