@@ -4,10 +4,11 @@ naming the object, the rest written) and the operator's options."""
 import os
 
 import bpy
+import numpy as np
 
 import io_scene_tav
 from io_scene_tav.scene_export import SceneExporter
-from support import OUT, empty, empty_scene, export_and_read, mesh_object, renders, run, totals
+from support import OUT, empty, empty_scene, export_and_read, mesh_object, placed, renders, run, totals
 
 
 def missing_folder():
@@ -161,6 +162,38 @@ def test_options_choose_objects_and_modifiers_and_slots_split_render_nodes():
         materials = {r["name"]: data["materials"][r["material"]]["name"] for r in renders(data)}
         assert got == expected, (options, got)
         assert all(materials[name] == name.rpartition("_")[2] or name == "Other" for name in got), materials
+
+
+
+def test_each_triangle_goes_to_the_node_of_its_faces_slot():
+    # Triangles, a quad and a hexagon in two slots: each face gives as many
+    # triangles as it has corners less two, and each triangle must land in
+    # the render node of its own face's material.
+    empty_scene()
+    points = [(0, 0), (0, 1), (1, 0), (1, 1), (2, 0), (2, 1), (3, -0.3), (3, 1.3), (4, 0), (4, 1), (5, 0)]
+    faces = [((0, 2, 1), 1), ((2, 3, 1), 0), ((2, 4, 5, 3), 1), ((4, 6, 8, 9, 7, 5), 0), ((8, 10, 9), 1)]
+    mesh = bpy.data.meshes.new("fan")
+    mesh.from_pydata([(x, y, 0.0) for x, y in points], [], [f for f, _ in faces])
+    for polygon, (_, slot) in zip(mesh.polygons, faces):
+        polygon.material_index = slot
+    mesh.calc_loop_triangles()
+    strip = mesh_object("Strip", mesh=mesh, material=one_sided("red"))
+    strip.data.materials.append(one_sided("blue"))
+    data, _ = export_and_read("slots.tav")
+
+    def triangle(corners):
+        return frozenset(tuple(np.round(np.asarray(c, np.float64), 4) + 0.0) for c in corners)
+
+    given = {"red": set(), "blue": set()}
+    for t in mesh.loop_triangles:
+        slot = ("red", "blue")[mesh.polygons[t.polygon_index].material_index]
+        given[slot].add(triangle([mesh.vertices[v].co for v in t.vertices]))
+    found = {}
+    for record in renders(data):
+        corners = placed(data, record)
+        found[data["materials"][record["material"]]["name"]] = {
+            triangle(corners[record["indices"][i:i + 3]]) for i in range(0, len(record["indices"]), 3)}
+    assert found == given, (found, given)
 
 
 run(globals())
