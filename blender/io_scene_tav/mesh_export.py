@@ -94,10 +94,10 @@ class MeshArrays:
         """The parts of the mesh, one per used slot, in slot order.
 
         Material indices at or past ``slot_count`` count as the last slot
-        (Blender draws them with it); a mesh without slots has one part of
-        slot 0.
+        and those below 0 as the first (Blender draws them so); a mesh
+        without slots has one part of slot 0.
         """
-        slots: npt.NDArray[np.int32] = np.minimum(self.tri_slots, max(slot_count - 1, 0))
+        slots: npt.NDArray[np.int32] = np.clip(self.tri_slots, 0, max(slot_count - 1, 0))
         # One slot or none: every triangle is drawn with slot 0.
         used_slots = np.unique(slots) if slot_count > 1 else [0]
         for slot in used_slots:
