@@ -54,8 +54,9 @@ def vertex_positions(mesh: Any) -> npt.NDArray[np.float32]:
 
 def corner_vertices(mesh: Any) -> npt.NDArray[np.uint32]:
     """The vertex of every face corner (loop) of ``mesh``: a (loops,)
-    uint32 array. From 3.6 on it is the internal attribute ".corner_vert",
-    read in bulk far faster than ``loops[].vertex_index``."""
+    uint32 array. Newer Blenders (4.2 does, 3.4 not) keep it as the
+    internal attribute ".corner_vert", read in bulk far faster than
+    ``loops[].vertex_index``."""
     vertices = np.empty(len(mesh.loops), dtype=np.uint32)
     attribute = _attribute(mesh, ".corner_vert", "CORNER", "INT")
     if attribute is not None:
@@ -96,9 +97,9 @@ def face_materials(mesh: Any) -> npt.NDArray[np.int32]:
 
 def triangle_faces(mesh: Any) -> npt.NDArray[np.int32]:
     """The face each loop triangle of ``mesh`` belongs to: a (triangles,)
-    int32 array (``calc_loop_triangles`` first). From 4.0 on Blender keeps
-    them in ``loop_triangle_polygons``, read in bulk far faster than
-    ``loop_triangles[].polygon_index``."""
+    int32 array (``calc_loop_triangles`` first). Newer Blenders (4.2 does,
+    3.4 not) keep them in ``loop_triangle_polygons``, read in bulk far
+    faster than ``loop_triangles[].polygon_index``."""
     faces = np.empty(len(mesh.loop_triangles), dtype=np.int32)
     if hasattr(mesh, "loop_triangle_polygons"):
         mesh.loop_triangle_polygons.foreach_get("value", faces)
