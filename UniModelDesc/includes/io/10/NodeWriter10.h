@@ -115,6 +115,10 @@ private:
     PrimitiveWriter10 primitives;
     const TransformIndexMap& transforms;
     const MaterialList& materials;
+    // A material's position in `materials` (its first, should it stand
+    // twice): render records look theirs up here, so a file of many
+    // materials is not searched once per node.
+    std::unordered_map<const BaseMaterial*, std::uint32_t> materialIndex;
 };
 
 }  // namespace model

@@ -54,7 +54,11 @@ void writeVertexFormat(MemBinaryFileW& sink, const Vertices& vertices) {
 }  // namespace
 
 NodeWriter10::NodeWriter10(MemBinaryFileW& sink, const TransformIndexMap& transforms, const MaterialList& materials)
-    : sink(sink), primitives(sink), transforms(transforms), materials(materials) {}
+    : sink(sink), primitives(sink), transforms(transforms), materials(materials) {
+    materialIndex.reserve(materials.size());
+    for (std::size_t i = 0; i < materials.size(); ++i)
+        if (materials[i]) materialIndex.emplace(materials[i].get(), count32(i));
+}
 
 uint32_t NodeWriter10::transformIndex(const Node* node) const {
     const auto found = transforms.find(node);
@@ -119,12 +123,12 @@ void NodeWriter10::writeTreeHeader(const Node& node) {
 }
 
 void NodeWriter10::writeMaterialHeader(const BaseRenderNode& node) {
-    const auto found = std::find(materials.begin(), materials.end(), node.getMaterial());
-    if (!node.getMaterial() || found == materials.end())
+    const auto found = materialIndex.find(node.getMaterial().get());
+    if (!node.getMaterial() || found == materialIndex.end())
         QZ_THROW("Unknown properties set. Node: " + node.getName() + ".");
     writeCommonHeader(node);
     sink.writeU32(0);
-    sink.writeU32(count32(size_t(found - materials.begin())));
+    sink.writeU32(found->second);
 }
 
 void NodeWriter10::writeControlHeader(const BaseShellNode& node) {
