@@ -57,6 +57,41 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     EXPECT_EQ(removed[4], bone);
 }
 
+// A keyless animation node becomes the transform its base values make: the
+// scale along its orientation, then the rotation, then the move. Each row
+// turns a different axis, so every term of the quaternion's matrix shows.
+TEST(OptimizeReplaceEmpty, KeylessAnimationBecomesTheTransformOfItsBaseValues) {
+    const double h = std::sqrt(0.5);
+    struct Case {
+        const char* name;
+        Quatd rotation, scaleOrientation;
+        Vec3d scale, position;
+        Matrix44d expected;
+    };
+    Matrix44d stretchedY;
+    stretchedY(1, 1) = 2;
+    const Case cases[] = {
+        {"turnAboutZ", {0, 0, h, h}, kIdentityQuat, {1, 1, 1}, {1, 2, 3}, quarterTurn(0, 1, 1, translation(1, 2, 3))},
+        {"turnAboutX", {h, 0, 0, h}, kIdentityQuat, {1, 1, 1}, {0, 0, 0}, quarterTurn(1, 2)},
+        {"turnAboutY", {0, h, 0, h}, kIdentityQuat, {1, 1, 1}, {-4, 0, 0}, quarterTurn(2, 0, 1, translation(-4, 0, 0))},
+        {"scaleAlongTurnedX", kIdentityQuat, {0, 0, h, h}, {2, 1, 1}, {0, 0, 0}, stretchedY},
+    };
+    for (const Case& c : cases) {
+        Model model;
+        auto anim = make<ArgAnimationNode>("model::ArgAnimationNode", c.name);
+        anim->setBaseRotation(c.rotation);
+        anim->setBaseScaleOrientation(c.scaleOrientation);
+        anim->setBaseScale(c.scale);
+        anim->setBasePosition(c.position);
+        model.top->addChild(anim);
+        utils::RemovedList removed;
+        utils::replaceEmptyNodes(model.top, utils::bindNodeHelpers(*model.root, removed));
+        ASSERT_EQ(model.top->getChildren().front()->getType(), NodeType::TransformNode) << c.name;
+        const Matrix44d& got = static_cast<const TransformNode&>(*model.top->getChildren().front()).getMatrix();
+        for (int i = 0; i < 16; ++i) EXPECT_NEAR(got(i / 4, i % 4), c.expected(i / 4, i % 4), 1e-12) << c.name << " " << i;
+    }
+}
+
 TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
     Model model;
     // A quarter turn about z (x goes to y), then a shift.

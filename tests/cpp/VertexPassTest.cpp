@@ -261,7 +261,7 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
     // Vertex 3 duplicates vertex 1; vertex 4 is unused. After welding,
     // triangle (0, 1, 3) becomes (0, 1, 1).
     Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 9, 9, 9});
-    auto node = meshNode("m", top, materialFor(v), v, indexList({0, 1, 3, 0, 1, 2, 0, 0, 2, 0, 1, 2}));
+    auto node = meshNode("m", top, materialFor(v), v, indexList({0, 1, 3, 0, 0, 2, 0, 1, 2, 0, 1, 2}));
     node->addParentEntry(top);
     root->addRenderNode(node);
     // Listed twice, scanned once: a second scan would remove (1,1,2).
@@ -272,8 +272,8 @@ TEST(VertexPass, EachMeshIsWeldedThenCleanedOncePerParentEntryAndListedOnce) {
     auto p = pool(2);
     const auto totals = utils::optimizeVertices(*root, kTolerance, p);
     EXPECT_EQ(totals.weldedVertices, 2u);
-    // The scan removes (0,1,1), passes over the (0,1,2) that slid into its
-    // place, then removes (0,0,2); the second scan finds nothing more.
+    // Two parent entries, two scans: the first removes (0,1,1) and passes
+    // over the (0,0,2) that slid into its place, which the second removes.
     EXPECT_EQ(totals.degenerateAndShellTriangles, 3u);
     EXPECT_EQ(node->getIndices().indices, (Idx{0, 1, 2, 0, 1, 2}));
     EXPECT_EQ(node->getVertices().vertexCount(), 3u);
@@ -473,6 +473,34 @@ TEST(CompactChannels, DuplicatesAndUnusedListsGoAndChannelsAreNumberedInOrderOfF
     const auto& t = setOf(node).getTexCoordChannels();
     EXPECT_EQ(Idx(t.begin(), t.begin() + 7), (Idx{0, 1, N, 2, 0, 2, N}));
     EXPECT_TRUE(node->getVertices().matchesFormat(setOf(node).getVertexFormat()));
+}
+
+// The last list is compared like the others, and lists exactly a thousandth
+// apart are duplicates.
+TEST(CompactChannels, LastListExactlyAThousandthOffTheFirstGoes) {
+    Fixture f;
+    auto node = f.add({{0, {0, 0, 1, 1}}, {15, {0.001f, 0, 1, 1}}}, {15, 0});
+    EXPECT_EQ(utils::compactTextureChannels(*f.root), 1u);
+    EXPECT_EQ(node->getVertices().findAttribute(TEXCOORD0 + 15), nullptr);
+    const auto& t = setOf(node).getTexCoordChannels();
+    EXPECT_EQ(Idx(t.begin(), t.begin() + 2), (Idx{0, 0}));
+}
+
+// A mesh whose other attributes differ gets a copy of its own vertex
+// format, though its channel table comes out as another's.
+TEST(CompactChannels, MeshOfOtherAttributesGetsACopyOfItsOwnFormat) {
+    Fixture f;
+    auto plain = f.add({{0, {1, 2, 3, 4}}}, {0});
+    const Ptr<PropertiesSet> source(const_cast<PropertiesSet*>(&setOf(plain)));
+    Vertices v = points({0, 0, 0, 1, 1, 1});
+    v.setAttribute(TEXCOORD0, 2, {1, 2, 3, 4});
+    v.setAttribute(NORMAL0, 3, {0, 0, 1, 0, 0, 1});
+    auto lit = meshNode("lit", f.top, source, v, indexList({0, 1, 1}));
+    f.root->addRenderNode(lit);
+    utils::compactTextureChannels(*f.root);
+    EXPECT_NE(lit->getMaterial(), plain->getMaterial());
+    for (const auto& n : {plain, lit})
+        EXPECT_TRUE(n->getVertices().matchesFormat(setOf(n).getVertexFormat())) << n->getName();
 }
 
 // Entries past the first eight are not checked; light sets are skipped.

@@ -96,6 +96,17 @@ def test_key_off_the_line_by_more_than_the_tolerance_is_kept_and_within_it_dropp
     assert times == ([0.0, 0.5, 1.0] if kept else [0.0, 1.0])
 
 
+@pytest.mark.parametrize("signs", [(1, 1, 1), (1, 1, -1), (-1, -1, 1)])
+def test_rotation_key_on_the_shorter_arc_is_dropped_whatever_sign_the_last_key_has(signs):
+    # q and -q are one rotation, so keys blend along the shorter arc: the
+    # middle key lies on it, and the stored pair must give it back.
+    keys = [(0.0, quat_z(0, signs[0])), (0.5, quat_z(45, signs[1])), (1.0, quat_z(90, signs[2]))]
+    stored = animation_keys("rotation", keys)
+    assert [k[0] for k in stored] == [0.0, 1.0]
+    w, x, y, z = keys[1][1]
+    assert np.abs(np.array(_rotation_at(stored, 0.5)) - [x, y, z, w]).max() < 1e-5
+
+
 # --- PropertyFloat2: keys as given ------------------------------------------------
 
 # Times drawn from a few values repeat, and NaN and infinities fall, in every position of the list.

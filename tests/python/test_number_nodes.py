@@ -17,11 +17,12 @@ def display(model, parent, count, controls=None, albedos=None):
     return number
 
 
-def test_three_digits_sharing_a_material_become_one_number_node(tmp_path):
+@pytest.mark.parametrize("count", [1, 3, 8])  # 8: the most digits a display takes
+def test_digits_sharing_a_material_become_one_number_node(tmp_path, count):
     model = pytav.Model()
     panel = model.getRootTransform().addChild(pytav.Transform("panel", [(1, 0, 0, 0), (0, 1, 0, 0), (0, 0, 1, 5),
                                                                         (0, 0, 0, 1)]))
-    display(model, panel, 3)
+    display(model, panel, count)
     data = save_and_read(model, tmp_path / "n.tav")
 
     (record,) = data["sections"]["RENDER_NODES"]
@@ -29,14 +30,14 @@ def test_three_digits_sharing_a_material_become_one_number_node(tmp_path):
     assert [p["node"] for p in record["parents"]] == [[n["name"] for n in data["nodes"]].index("panel")]
     assert record["controls"] == [[
         {"argument": 10 + i, "value": pytest.approx(0.1 * i), "second_argument": -1, "second_value": 0.0}
-        for i in range(3)]]
+        for i in range(count)]]
     assert data["materials"][record["material"]]["vertex_format"][21] == 1  # the digit index
     # The digit index is the last float of a row (the highest semantic);
     # each digit sits at its own x.
     digits = sorted({(int(row[0]) // 2, row[-1]) for row in rows(record)})
-    assert digits == [(0, 0.0), (1, 1.0), (2, 2.0)]
-    assert len(rows(record)) == 12
-    assert len(record["indices"]) == 3 * len(INDICES)
+    assert digits == [(i, float(i)) for i in range(count)]
+    assert len(rows(record)) == 4 * count
+    assert len(record["indices"]) == count * len(INDICES)
     # The number root is not written.
     assert [n["name"] for n in data["nodes"]] == ["root", "panel"]
 
