@@ -3,7 +3,7 @@
 import pytest
 
 import pytav
-from support import _set, pytav_warnings
+from support import _set, pytav_warnings, save_and_read
 
 TRIANGLE = [0, 0, 0, 1, 0, 0, 0, 1, 0]
 
@@ -34,3 +34,10 @@ def test_shell_whose_build_fails_makes_the_save_fail_naming_it(tmp_path, capfd, 
 # --- segments ------------------------------------------------------------
 
 
+def test_segments_are_saved_in_order_each_start_then_end(tmp_path):
+    model = pytav.Model()
+    holder = model.getRootTransform().addChild(pytav.Transform("holder"))
+    pairs = [((0, 0, 0), (1, 2, 3)), ((-1, 0.5, 2), (4, 4, -4)), ((7, 7, 7), (7, 7, 7))]
+    model.addSegmentsNode(_set(pytav.SegmentsNode("rails"), ("set", pairs), ("setControlNode", holder)))
+    (record,) = save_and_read(model, tmp_path / "s.tav")["sections"]["SHELL_NODES"]
+    assert record["segments"] == [{"start": list(a), "end": list(b)} for a, b in pairs]
