@@ -168,7 +168,9 @@ class Document:
         column_size = rows * size
         column_stride = (column_size + 3) & ~3 if columns > 1 else column_size
         element_size = column_stride * (columns - 1) + column_size
-        stride = _get(view, "byteStride", int, 0, f"bufferViews[{view_index}]") or element_size
+        # Tightly packed elements lie a whole padded element apart; the last
+        # one need not carry its padding.
+        stride = _get(view, "byteStride", int, 0, f"bufferViews[{view_index}]") or column_stride * columns
         if stride < element_size:
             raise GltfError(f"{where}: byteStride {stride} is smaller than an element ({element_size} bytes)")
         if byte_offset < 0 or byte_offset % size:

@@ -313,3 +313,52 @@ def test_converter_never_replaces_a_file_it_did_not_write_nor_its_input(tmp_path
     source = single_quad_asset().write(tmp_path / "self.gltf", "embedded")
     text = source.read_bytes()
     assert convert(source, source, stderr=io.StringIO()) == 1 and source.read_bytes() == text
+
+
+# --- accessor layouts -------------------------------------------------------------
+
+BYTE, SHORT = 5120, 5122
+ROWS = [(1.5, -2.0, 3.0, 0, 65535), (4.0, 5.0, -6.0, 13107, 32768), (0.0, 0.25, 8.0, 65534, 1)]
+
+
+def accessor_values(tmp_path, views, accessors) -> list:
+    # Every accessor of an asset made of the given views (raw bytes, stride) and accessors, as read.
+    asset = Asset()
+    for raw, stride in views:
+        view = asset.view(raw)
+        if stride:
+            asset.json["bufferViews"][view]["byteStride"] = stride
+    for accessor in accessors:
+        asset.add("accessors", accessor)
+    document = tavtools.gltf.load(asset.write(tmp_path / "layouts.gltf"))
+    return [np.asarray(document.accessor(k)).tolist() for k in range(len(accessors))]
+
+
+@pytest.mark.parametrize("views, accessors, wanted", [
+    # Interleaved rows of 16 bytes: a position, then normalized 16-bit coordinates.
+    ([(b"".join(struct.pack("<3f2H", *row) for row in ROWS), 16)],
+     [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3"},
+      {"bufferView": 0, "byteOffset": 12, "componentType": USHORT, "normalized": True, "count": 3, "type": "VEC2"}],
+     [[list(row[:3]) for row in ROWS], [[np.float32(u / 65535), np.float32(v / 65535)] for *_, u, v in ROWS]]),
+    # Normalized integers of each width: the largest value is 1, signed ones stop at -1.
+    ([(struct.pack("<4b", -128, -127, 0, 127), 0), (struct.pack("<3B", 0, 255, 51), 0),
+      (struct.pack("<2h", -32768, 32767), 0)],
+     [{"bufferView": 0, "componentType": BYTE, "normalized": True, "count": 4, "type": "SCALAR"},
+      {"bufferView": 1, "componentType": UBYTE, "normalized": True, "count": 3, "type": "SCALAR"},
+      {"bufferView": 2, "componentType": SHORT, "normalized": True, "count": 2, "type": "SCALAR"}],
+     [[[-1.0], [-1.0], [0.0], [1.0]], [[0.0], [1.0], [np.float32(0.2)]], [[-1.0], [1.0]]]),
+    # Sparse values over zeros (no buffer view) and over data.
+    ([(struct.pack("<2B", 1, 3), 0), (struct.pack("<2f", 5, 7), 0), (struct.pack("<4f", 1, 2, 3, 4), 0),
+      (struct.pack("<H", 0), 0), (struct.pack("<f", 9), 0)],
+     [{"componentType": 5126, "count": 4, "type": "SCALAR",
+       "sparse": {"count": 2, "indices": {"bufferView": 0, "componentType": UBYTE}, "values": {"bufferView": 1}}},
+      {"bufferView": 2, "componentType": 5126, "count": 4, "type": "SCALAR",
+       "sparse": {"count": 1, "indices": {"bufferView": 3, "componentType": USHORT}, "values": {"bufferView": 4}}}],
+     [[[0.0], [5.0], [0.0], [7.0]], [[9.0], [2.0], [3.0], [4.0]]]),
+    # A matrix of bytes: each column padded to four bytes, read as [row][column].
+    ([(bytes([1, 2, 0, 0, 3, 4, 0, 0, 5, 6, 0, 0, 7, 8, 0, 0]), 0)],
+     [{"bufferView": 0, "componentType": UBYTE, "count": 2, "type": "MAT2"}],
+     [[[[1, 3], [2, 4]], [[5, 7], [6, 8]]]]),
+], ids=["interleaved", "normalized", "sparse", "padded_matrix"])
+def test_accessor_layouts_give_the_values_they_hold(tmp_path, views, accessors, wanted):
+    assert accessor_values(tmp_path, views, accessors) == wanted
