@@ -74,6 +74,21 @@ TEST(MergeRenderNodes, MeshesUnderTwoParentsGetAnEntryEachAndTheFourthComponentS
     EXPECT_EQ(merged.getParentBox(0).maximum[2], 4.0f);
 }
 
+// Line lists merge as triangle lists do: the second's indices follow the
+// first's vertices.
+TEST(MergeRenderNodes, LineListsOfOneMaterialMerge) {
+    Scene s;
+    auto m = plainMaterial();
+    for (const char* name : {"a", "b"}) {
+        auto n = triangle(name, s.top, m, 1);
+        n->getIndices() = indexList({0, 1, 1, 2}, primitive_kind::kLineList);
+        s.root->addRenderNode(n);
+    }
+    utils::mergeRenderNodes(*s.root);
+    ASSERT_EQ(s.names(), std::vector<std::string>{"a"});
+    EXPECT_EQ(s.mesh(0).getIndices().indices, (std::vector<std::uint32_t>{0, 1, 1, 2, 3, 4, 4, 5}));
+}
+
 TEST_P(MergeRenderNodesApart, NodesThatMustStayApartAreNotMerged) {
     Scene s;
     auto m = plainMaterial();
@@ -95,6 +110,13 @@ INSTANTIATE_TEST_SUITE_P(
         ApartCase{"other material", [](Scene&, RenderNode& a, RenderNode&) { a.setMaterial(plainMaterial("o")); }, Material},
         ApartCase{"properties",
                   [](Scene&, RenderNode& a, RenderNode&) { a.addProperty(make<IProperty>("model::Property<float>")); },
+                  Properties},
+        ApartCase{"one property of two differing",
+                  [](Scene&, RenderNode& a, RenderNode& b) {
+                      for (RenderNode* n : {&a, &b}) n->addProperty(property<FloatProperty>("same", 1.0f));
+                      a.addProperty(property<FloatProperty>("speed", 1.0f));
+                      b.addProperty(property<FloatProperty>("speed", 2.0f));
+                  },
                   Properties},
         ApartCase{"kinds", [](Scene&, RenderNode& a, RenderNode&) { a.getIndices().primitiveKind = 1; }, PrimitiveKind},
         ApartCase{"strips",

@@ -63,3 +63,53 @@ TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
     model.root->calcBoundingBox();
     EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 11, 2, 3));
 }
+
+// Each parent entry's vertices are placed by their own parent.
+TEST(RootNodeBoxes, EveryParentEntryWithVerticesStretchesTheBox) {
+    Model model;
+    auto near = transform("near", translation(10, 0, 0));
+    auto far = transform("far", translation(100, 0, 0));
+    model.top->addChild(near);
+    model.top->addChild(far);
+    auto render = under<RenderNode>(near, "model::RenderNode", "");
+    render->addParentEntry(far);
+    render->replaceGeometry(positions4({0, 0, 0, 0, 1, 2, 3, 1}), Indices());
+    model.root->addRenderNode(render);
+    model.root->calcBoundingBox();
+    EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 101, 2, 3));
+}
+
+// A two-sided triangle list gets a turned copy of every vertex, both
+// normals reversed and everything else kept, and every triangle again with
+// the opposite winding; once only, and only for two-sided triangle lists.
+TEST(RootNodeBackFaces, TwoSidedTriangleListsGetTurnedCopiesOnce) {
+    Model model;
+    Vertices v = points({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    v.setAttribute(NORMAL0, 3, {0, 0, 1, 0, 0, 1, 0, 0, 1});
+    v.setAttribute(NORMAL1, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+    v.setAttribute(TEXCOORD0, 2, {0, 0, 1, 0, 0, 1});
+    auto twoSided = materialFor(v, "twoSided");
+    twoSided->setCulling(0);
+    auto mesh = meshNode("mesh", model.top, twoSided, v, indexList({0, 1, 2}));
+    auto lines = meshNode("lines", model.top, twoSided, v, indexList({0, 1, 1, 2}, primitive_kind::kLineList));
+    auto culled = meshNode("culled", model.top, materialFor(v, "culled"), v, indexList({0, 1, 2}));
+    for (const auto& n : {mesh, lines, culled}) model.root->addRenderNode(n);
+    model.root->prepareMeshes();
+    model.root->prepareMeshes();
+    const Vertices& got = mesh->getVertices();
+    const auto doubled = [&](std::uint32_t code, float sign) {
+        std::vector<float> d = v.getAttribute(code).data;
+        for (float x : v.getAttribute(code).data) d.push_back(sign * x);
+        return d;
+    };
+    EXPECT_EQ(got.getAttribute(POSITION0).data, doubled(POSITION0, 1));
+    EXPECT_EQ(got.getAttribute(NORMAL0).data, doubled(NORMAL0, -1));
+    EXPECT_EQ(got.getAttribute(NORMAL1).data, doubled(NORMAL1, -1));
+    EXPECT_EQ(got.getAttribute(TEXCOORD0).data, doubled(TEXCOORD0, 1));
+    EXPECT_EQ(mesh->getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 5, 4}));
+    EXPECT_TRUE(mesh->hasBackFaces());
+    for (const auto& n : {lines, culled}) {
+        EXPECT_EQ(n->getVertices().vertexCount(), 3u) << n->getName();
+        EXPECT_FALSE(n->hasBackFaces()) << n->getName();
+    }
+}
