@@ -1,17 +1,14 @@
 """Failures (cancelled with one readable error, no file), losses (reported
 naming the object, the rest written) and the operator's options."""
 
-import math
 import os
 
 import bpy
 import numpy as np
-from mathutils import Euler
 
 import io_scene_tav
 from io_scene_tav.scene_export import SceneExporter
-from support import (OUT, blender_world, empty, empty_scene, export_and_read, frames, mesh_object, node, placed, renders,
-                     run, totals, world)
+from support import OUT, empty, empty_scene, export_and_read, mesh_object, placed, renders, run, totals
 
 
 def missing_folder():
@@ -201,32 +198,6 @@ def test_each_triangle_goes_to_the_node_of_its_faces_slot():
             triangle(corners[record["indices"][i:i + 3]]) for i in range(0, len(record["indices"]), 3)}
     assert found == given, (found, given)
 
-
-
-def test_every_rotation_mode_places_the_object_where_blender_has_it_at_every_frame():
-    # One object per mode, keyed through the same three turns at frames 1,
-    # 11 and 21: each mode interpolates its own channel its own way.
-    empty_scene()
-    turns = [Euler([math.radians(a) for a in angles]) for angles in ((0, 0, 0), (30, -60, 120), (170, 10, -150))]
-    modes = ("QUATERNION", "AXIS_ANGLE", "XYZ", "ZXY", "YZX")
-    for k, mode in enumerate(modes):
-        spinner = mesh_object(f"Spin_{mode}", location=(3 * k, 0, 0))
-        spinner.rotation_mode = mode
-        for frame, turn in zip((1, 11, 21), turns):
-            if mode == "QUATERNION":
-                spinner.rotation_quaternion, path = turn.to_quaternion(), "rotation_quaternion"
-            elif mode == "AXIS_ANGLE":
-                axis, angle = turn.to_quaternion().to_axis_angle()
-                spinner.rotation_axis_angle, path = (angle, *axis), "rotation_axis_angle"
-            else:
-                spinner.rotation_euler, path = turn.to_matrix().to_euler(mode), "rotation_euler"
-            spinner.keyframe_insert(path, frame=frame)
-    data, _ = export_and_read("rotation_modes.tav")
-    for frame, t in frames():
-        for mode in modes:
-            spinner = bpy.data.objects[f"Spin_{mode}"]
-            got = world(data["nodes"], node(data, spinner.name)["index"], t)
-            assert np.allclose(got, blender_world(spinner), atol=2e-3), (mode, frame)
 
 
 run(globals())

@@ -137,6 +137,17 @@ def test_animation_times_map_onto_zero_to_one_per_argument(tmp_path):
     assert [(s["argument"], s["scale_keys"]) for s in node["scale"]] == [(0, [[0.0, 2.0, 2.0, 2.0]])]
 
 
+def test_cubic_spline_keys_keep_their_values_and_drop_their_tangents_with_a_loss(tmp_path):
+    a = single_quad_asset()
+    # Per key: in-tangent, value, out-tangent.
+    animation(a, 0, "translation", [0, 1], [[9, 9, 9], [0, 0, 0], [7, 7, 7], [5, 5, 5], [0, 3, 0], [1, 1, 1]],
+              interpolation="CUBICSPLINE")
+    code, lines, data = run(tmp_path, a)
+    assert code == 2 and len(lines) == 1 and "CUBICSPLINE" in lines[0], lines
+    (position,) = [n for n in data["nodes"] if n["name"] == "plate"][0]["position"]
+    assert position["keys"] == [[0.0, 0, 0, 0], [1.0, 0, 3, 0]]
+
+
 def test_point_and_spot_lights_keep_colour_power_range_and_cone(tmp_path):
     a = single_quad_asset()
     a.json["extensions"] = {"KHR_lights_punctual": {"lights": [

@@ -239,3 +239,36 @@ def test_module_debug_and_info_lines_shown_without_verbose(tmp_path, flags):
     assert done.returncode == 1 and "ERROR" in levels, done.stderr
     assert bool(levels & {"DEBUG", "INFO"}) == bool(flags), done.stderr
     assert done.stderr.endswith(f"tavtools convert: save failed: Can't open {target}\n")
+
+
+# --- the summary's figures ----------------------------------------------------------
+
+def decoded(records, bounding_box) -> dict:
+    # The least of a decoded format 10 model that the summary reads.
+    return {"version": 10, "nodes": [{"name": "root", "class": "model::Node", "properties": []}], "materials": [],
+            "sections": {"CONNECTORS": [], "SHELL_NODES": [], "LIGHT_NODES": [], "RENDER_NODES": records},
+            "root": {"handle_count": 0, "bounding_box": bounding_box, "user_box": EMPTY_BOX, "light_box": EMPTY_BOX}}
+
+
+# (primitive kind, index count, triangles): lists, strips and fans count triangles, lines none.
+KINDS = [(5, 9, 3), (5, 10, 3), (6, 6, 4), (6, 2, 0), (7, 5, 3), (1, 4, 0)]
+
+
+def test_summary_counts_the_triangles_of_each_primitive_kind():
+    records = [{"name": f"n{k}", "class": "model::RenderNode", "vertex_count": 4, "primitive_kind": kind,
+                "indices": [0] * count, "properties": [], "parents": [{"node": 0}]}
+               for k, (kind, count, _) in enumerate(KINDS)]
+    text = tavtools.summarize(decoded(records, EMPTY_BOX))
+    assert f"render: {4 * len(KINDS)} vertices, {sum(t for *_, t in KINDS)} triangles" in text
+    for k, (*_, triangles) in enumerate(KINDS):
+        assert re.search(rf"^  n{k} +- +4 +{triangles} +root$", text, re.M), (k, text)
+
+
+@pytest.mark.parametrize("box, shown", [
+    (EMPTY_BOX, "empty"),
+    ({"min": [FLT_MAX, 0.0, FLT_MAX], "max": [-FLT_MAX] * 3}, f"min ({FLT_MAX:g}, 0, {FLT_MAX:g}) max "
+                                                                f"({-FLT_MAX:g}, {-FLT_MAX:g}, {-FLT_MAX:g})"),
+    ({"min": [-1.0, 0.0, 2.5], "max": [3.0, 4.0, 5.0]}, "min (-1, 0, 2.5) max (3, 4, 5)"),
+])
+def test_summary_calls_a_box_empty_only_when_every_axis_is(box, shown):
+    assert f"bounding box: {shown}\n" in tavtools.summarize(decoded([], box))
