@@ -13,7 +13,9 @@ from support import (CANDELA, corners, empty, empty_scene, export_and_read, fram
 FRAMES = (1, 21)
 DECK_MAPS = {"deck_base_tiled": 0, "deck_normal_tiled": 1, "deck_aorms_tiled": 2, "deck_base": 3, "deck_aorms": 4,
              "deck_rain_mask": 5}
-DIGITS = {"Digit_a": (2, 0.1, -1, 0.0), "Digit_b": (5, 0.01, 6, 0.5), "Digit_c": (7, 1.0, -1, 0.0)}
+# Digit_d's settings are left as the panel starts them: no argument, value 1.
+DIGITS = {"Digit_a": (2, 0.1, -1, 0.0), "Digit_b": (5, 0.01, 6, 0.5), "Digit_c": (7, 1.0, -1, 0.0),
+          "Digit_d": (-1, 1.0, -1, 0.0)}
 
 
 def keyed(owner, path, frames_values, interpolation="LINEAR"):
@@ -58,7 +60,8 @@ def build_scene():
     counter = special("Counter", "NUMBER_ROOT", location=(0, 0, 4))
     shared = bpy.data.materials.new("digits")
     for k, name in enumerate(reversed(DIGITS)):     # made out of name order
-        controls = dict(zip(("digit_argument", "digit_value", "digit_argument2", "digit_value2"), DIGITS[name]))
+        controls = dict(zip(("digit_argument", "digit_value", "digit_argument2", "digit_value2"),
+                            DIGITS[name] if name != "Digit_d" else ()))
         special(name, "NUMBER_DIGIT", location=(10 * (len(DIGITS) - 1 - k), 0, 0), parent=counter,
                 **controls).data.materials.append(shared)
     light("Blink", "POINT")["tav_argument"] = 3
