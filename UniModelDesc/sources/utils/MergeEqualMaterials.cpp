@@ -1,5 +1,6 @@
 #include "utils/MergeEqualMaterials.h"
 
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -13,23 +14,39 @@
 namespace model::utils {
 namespace {
 
-// Materials differing in name or blending are never equal, so a material is
-// only compared with the representatives of its own bucket: big models with
-// thousands of materials stay linear instead of comparing every pair.
+// Materials differing in name, blending, shader family or a texture file
+// are never equal, so a material is only compared with the representatives
+// of its own bucket: big models with thousands of materials stay linear
+// instead of comparing every pair, even where one name is given to all.
 // The name is viewed in the material, which outlives the run.
 struct BucketKey {
     std::string_view name;
     std::uint32_t blending;
+    std::size_t files;  // the shader family and the used slots' files, hashed
     bool operator==(const BucketKey&) const = default;
 };
 
 struct BucketHash {
     std::size_t operator()(const BucketKey& k) const noexcept {
-        return std::hash<std::string_view>()(k.name) * 31 + k.blending;
+        return (std::hash<std::string_view>()(k.name) * 31 + k.blending) * 31 + k.files;
     }
 };
 
-BucketKey bucketOf(const BaseMaterial& material) { return {material.getName(), material.getBlending()}; }
+// Equal sets have the same files in the same used slots (and unused slots
+// are empty), so equal sets hash alike.
+std::size_t filesOf(const BaseMaterial& material) {
+    const auto* set = dynamic_cast<const PropertiesSet*>(&material);
+    if (!set) return 0;
+    std::size_t h = std::hash<std::string>()(set->getMaterialName());
+    for (std::size_t slot = 0; slot < PropertiesSet::kTextureSlots; ++slot)
+        if (const Texture& t = set->getTexture(slot); t.isUsed())
+            h = h * 1000003 + std::hash<std::string>()(t.file) + slot;
+    return h;
+}
+
+BucketKey bucketOf(const BaseMaterial& material) {
+    return {material.getName(), material.getBlending(), filesOf(material)};
+}
 
 }  // namespace
 
