@@ -1,5 +1,11 @@
 #include "utils/MergeEqualMaterials.h"
 
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -8,6 +14,7 @@
 
 #include "BaseMaterial.h"
 #include "PropertiesSet.h"
+#include "StaticProperty.h"
 #include "nodes/BaseRenderNode.h"
 #include "qz/ExtException.h"
 
@@ -48,6 +55,80 @@ BucketKey bucketOf(const BaseMaterial& material) {
     return {material.getName(), material.getBlending(), filesOf(material)};
 }
 
+std::optional<double> firstNumber(const IProperty& p) {
+    if (const auto* f = dynamic_cast<const FloatProperty*>(&p)) return f->getValue();
+    if (const auto* v = dynamic_cast<const Vec2fProperty*>(&p)) return v->getValue()[0];
+    if (const auto* v = dynamic_cast<const Vec3fProperty*>(&p)) return v->getValue()[0];
+    if (const auto* v = dynamic_cast<const Vec4fProperty*>(&p)) return v->getValue()[0];
+    return std::nullopt;
+}
+
+constexpr double kNoKey = std::numeric_limits<double>::quiet_NaN();
+
+// Sets of one bucket may still differ only in their uniforms' values (one
+// name, many colours), which the bucket key cannot tell apart within the
+// tolerance. Each set gets a number instead: the first component of its
+// number uniform whose class and name come first. Equal sets whose uniforms
+// all differ in class or name hold the same uniforms by name, so their
+// numbers are within the tolerance of each other; any other set has no
+// number (NaN) and is compared with every set of its bucket.
+double keyOf(const BaseMaterial& material) {
+    using Name = std::pair<std::string_view, std::string_view>;
+    std::vector<Name> names;
+    std::optional<Name> least;
+    double key = 0.0;
+    for (const PropertyPtr& u : material.getUniforms()) {
+        if (!u) return kNoKey;
+        const Name name{u->getClassName(), u->getName()};
+        names.push_back(name);
+        if (const std::optional<double> number = firstNumber(*u); number && (!least || name < *least)) {
+            least = name;
+            key = *number;
+        }
+    }
+    std::sort(names.begin(), names.end());
+    if (std::adjacent_find(names.begin(), names.end()) != names.end() || !std::isfinite(key)) return kNoKey;
+    return key;
+}
+
+// How far apart two numbers nearlyEqual calls equal can lie, with room to spare.
+double reach(double key) { return 2.0 * (1e-5 + FLT_EPSILON * std::fabs(key)); }
+
+// The representatives of one bucket in the order they were found, those
+// with a number also ordered by it.
+struct Bucket {
+    std::vector<BaseMaterial*> found;
+    std::vector<double> keys;
+    std::multimap<double, std::size_t> byKey;
+    std::vector<std::size_t> unkeyed;
+
+    // Positions of the representatives that can equal a set of this key, ascending.
+    std::vector<std::size_t> candidates(double key) const {
+        std::vector<std::size_t> out;
+        if (std::isnan(key)) {
+            out.resize(found.size());
+            for (std::size_t p = 0; p < out.size(); ++p) out[p] = p;
+            return out;
+        }
+        const double r = reach(key);
+        for (auto it = byKey.lower_bound(key - r); it != byKey.end() && it->first <= key + r; ++it)
+            out.push_back(it->second);
+        out.insert(out.end(), unkeyed.begin(), unkeyed.end());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    void add(BaseMaterial* material, double key) {
+        const std::size_t p = found.size();
+        found.push_back(material);
+        keys.push_back(key);
+        if (std::isnan(key))
+            unkeyed.push_back(p);
+        else
+            byKey.emplace(key, p);
+    }
+};
+
 }  // namespace
 
 bool mergeEqualMaterials(RootNode& root) {
@@ -56,7 +137,7 @@ bool mergeEqualMaterials(RootNode& root) {
     // Walks the nodes in list order: the first material of a content becomes
     // its representative, later equal ones map onto it. Mapping first and
     // replacing afterwards gives what replacing in every holder at once gives.
-    std::unordered_map<BucketKey, std::vector<BaseMaterial*>, BucketHash> buckets;
+    std::unordered_map<BucketKey, Bucket, BucketHash> buckets;
     std::unordered_map<const BaseMaterial*, Ptr<BaseMaterial>> replacement;
     std::size_t distinctBefore = 0;
     for (std::size_t i = 0; i < nodes.size(); ++i) {
@@ -65,14 +146,15 @@ bool mergeEqualMaterials(RootNode& root) {
         const Ptr<BaseMaterial> material = node->getMaterial();
         if (!material || replacement.count(material.get())) continue;
         ++distinctBefore;
-        std::vector<BaseMaterial*>& bucket = buckets[bucketOf(*material)];
+        Bucket& bucket = buckets[bucketOf(*material)];
+        const double key = keyOf(*material);
         Ptr<BaseMaterial> representative = material;
-        for (BaseMaterial* r : bucket)
-            if (r->isEqual(*material)) {
-                representative = Ptr<BaseMaterial>(r);
+        for (std::size_t p : bucket.candidates(key))
+            if (bucket.found[p]->isEqual(*material)) {
+                representative = Ptr<BaseMaterial>(bucket.found[p]);
                 break;
             }
-        if (representative == material) bucket.push_back(material.get());
+        if (representative == material) bucket.add(material.get(), key);
         replacement.emplace(material.get(), std::move(representative));
     }
     for (const auto& node : nodes)
@@ -85,10 +167,11 @@ bool mergeEqualMaterials(RootNode& root) {
     // materials in use are equal; only one bucket can hold such a pair.
     std::size_t distinctAfter = 0;
     for (const auto& [key, bucket] : buckets) {
-        distinctAfter += bucket.size();
-        for (std::size_t i = 0; i < bucket.size(); ++i)
-            for (std::size_t j = i + 1; j < bucket.size(); ++j)
-                if (bucket[i]->isEqual(*bucket[j])) QZ_THROW("There is still equal properties sets.");
+        distinctAfter += bucket.found.size();
+        for (std::size_t i = 0; i < bucket.found.size(); ++i)
+            for (std::size_t j : bucket.candidates(bucket.keys[i]))
+                if (j > i && bucket.found[i]->isEqual(*bucket.found[j]))
+                    QZ_THROW("There is still equal properties sets.");
     }
     return distinctAfter != distinctBefore;
 }
