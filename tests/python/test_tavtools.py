@@ -251,16 +251,16 @@ def decoded(records, bounding_box) -> dict:
 
 
 # (primitive kind, index count, triangles): lists, strips and fans count triangles, lines none.
-KINDS = [(5, 9, 3), (5, 10, 3), (6, 6, 4), (6, 2, 0), (7, 5, 3), (1, 4, 0)]
+PRIMITIVES = [(5, 9, 3), (5, 10, 3), (6, 6, 4), (6, 2, 0), (7, 5, 3), (1, 4, 0)]
 
 
 def test_summary_counts_the_triangles_of_each_primitive_kind():
     records = [{"name": f"n{k}", "class": "model::RenderNode", "vertex_count": 4, "primitive_kind": kind,
                 "indices": [0] * count, "properties": [], "parents": [{"node": 0}]}
-               for k, (kind, count, _) in enumerate(KINDS)]
+               for k, (kind, count, _) in enumerate(PRIMITIVES)]
     text = tavtools.summarize(decoded(records, EMPTY_BOX))
-    assert f"render: {4 * len(KINDS)} vertices, {sum(t for *_, t in KINDS)} triangles" in text
-    for k, (*_, triangles) in enumerate(KINDS):
+    assert f"render: {4 * len(PRIMITIVES)} vertices, {sum(t for *_, t in PRIMITIVES)} triangles" in text
+    for k, (*_, triangles) in enumerate(PRIMITIVES):
         assert re.search(rf"^  n{k} +- +4 +{triangles} +root$", text, re.M), (k, text)
 
 
