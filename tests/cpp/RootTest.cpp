@@ -44,39 +44,31 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
     EXPECT_EQ(model.root->calcNumHandles(), 10u);
 }
 
-// Parent 0 holds the vertices and sits under a moved transform and an
-// animation evaluated with every argument at 0, half way between its keys;
-// parent 1 holds none and sits far away: it must not stretch the box.
+// Parent 0 sits under a moved transform and an animation evaluated with
+// every argument at 0, half way between its keys; parent 1 sits far away.
+// Each entry's vertices are placed by their own parent, and an entry that
+// holds none must not stretch the box.
 TEST(RootNodeBoxes, ParentBoxesAreMovedAndEmptyOnesIgnored) {
-    Model model;
-    auto moved = transform("moved", translation(10, 0, 0));
-    auto anim = make<ArgAnimationNode>("model::ArgAnimationNode");
-    anim->setPositionAnimations({PositionAnimation{3, {{-1, {0, 0, -4}}, {1, {0, 0, 4}}}}});
-    auto far = transform("far", translation(1000, 1000, 1000));
-    model.top->addChild(moved);
-    moved->addChild(anim);
-    model.top->addChild(far);
-    auto render = under<RenderNode>(anim, "model::RenderNode", "");
-    render->addParentEntry(far);
-    render->replaceGeometry(positions4({0, 0, 0, 0, 1, 2, 3, 0}), Indices());
-    model.root->addRenderNode(render);
-    model.root->calcBoundingBox();
-    EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 11, 2, 3));
-}
-
-// Each parent entry's vertices are placed by their own parent.
-TEST(RootNodeBoxes, EveryParentEntryWithVerticesStretchesTheBox) {
-    Model model;
-    auto near = transform("near", translation(10, 0, 0));
-    auto far = transform("far", translation(100, 0, 0));
-    model.top->addChild(near);
-    model.top->addChild(far);
-    auto render = under<RenderNode>(near, "model::RenderNode", "");
-    render->addParentEntry(far);
-    render->replaceGeometry(positions4({0, 0, 0, 0, 1, 2, 3, 1}), Indices());
-    model.root->addRenderNode(render);
-    model.root->calcBoundingBox();
-    EXPECT_EQ(model.root->getBoundingBox(), box(10, 0, 0, 101, 2, 3));
+    const struct {
+        float secondEntry;  // the parent-entry index of the second vertex
+        BoundingBox expected;
+    } cases[] = {{0, box(10, 0, 0, 11, 2, 3)}, {1, box(10, 0, 0, 1001, 1002, 1003)}};
+    for (const auto& c : cases) {
+        Model model;
+        auto moved = transform("moved", translation(10, 0, 0));
+        auto anim = make<ArgAnimationNode>("model::ArgAnimationNode");
+        anim->setPositionAnimations({PositionAnimation{3, {{-1, {0, 0, -4}}, {1, {0, 0, 4}}}}});
+        auto far = transform("far", translation(1000, 1000, 1000));
+        model.top->addChild(moved);
+        moved->addChild(anim);
+        model.top->addChild(far);
+        auto render = under<RenderNode>(anim, "model::RenderNode", "");
+        render->addParentEntry(far);
+        render->replaceGeometry(positions4({0, 0, 0, 0, 1, 2, 3, c.secondEntry}), Indices());
+        model.root->addRenderNode(render);
+        model.root->calcBoundingBox();
+        EXPECT_EQ(model.root->getBoundingBox(), c.expected) << c.secondEntry;
+    }
 }
 
 // A two-sided triangle list gets a turned copy of every vertex, both
