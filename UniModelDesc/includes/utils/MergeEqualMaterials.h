@@ -14,9 +14,9 @@
 //    otherwise.
 //  - Returns whether the number of distinct materials changed.
 //  - Cost: a material is compared only with representatives of its name,
-//    blending, shader family and texture files whose first number uniform
-//    lies within the equality tolerance of its own, so thousands of sets
-//    of one name and many colours take about n log n, not n squared.
+//    blending, shader family and texture files whose number uniforms sum
+//    to within the equality tolerance of its own, so thousands of sets of
+//    one name and many colours take about n log n, not n squared.
 
 #include "nodes/RootNode.h"
 

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,8 +22,9 @@ namespace {
 
 // Materials differing in name, blending, shader family or a texture file
 // are never equal, so a material is only compared with the representatives
-// of its own bucket: big models with thousands of materials stay linear
-// instead of comparing every pair, even where one name is given to all.
+// of its own bucket: big models with thousands of materials stay near
+// linear instead of comparing every pair, even where one name is given to
+// all.
 // The name is viewed in the material, which outlives the run.
 struct BucketKey {
     std::string_view name;
@@ -55,77 +55,79 @@ BucketKey bucketOf(const BaseMaterial& material) {
     return {material.getName(), material.getBlending(), filesOf(material)};
 }
 
-std::optional<double> firstNumber(const IProperty& p) {
-    if (const auto* f = dynamic_cast<const FloatProperty*>(&p)) return f->getValue();
-    if (const auto* v = dynamic_cast<const Vec2fProperty*>(&p)) return v->getValue()[0];
-    if (const auto* v = dynamic_cast<const Vec3fProperty*>(&p)) return v->getValue()[0];
-    if (const auto* v = dynamic_cast<const Vec4fProperty*>(&p)) return v->getValue()[0];
-    return std::nullopt;
+// Adds the components of a static number uniform to sum and what each may
+// differ by in an equal set (see nearlyEqual, with room to spare) to reach.
+void addComponents(const IProperty& p, double& sum, double& reach) {
+    const auto add = [&](const float* c, int count) {
+        for (int k = 0; k < count; ++k) {
+            sum += c[k];
+            reach += 2.0 * (1e-5 + FLT_EPSILON * std::fabs(c[k]));
+        }
+    };
+    if (const auto* f = dynamic_cast<const FloatProperty*>(&p)) add(&f->getValue(), 1);
+    else if (const auto* v = dynamic_cast<const Vec2fProperty*>(&p)) add(v->getValue().ptr(), 2);
+    else if (const auto* v = dynamic_cast<const Vec3fProperty*>(&p)) add(v->getValue().ptr(), 3);
+    else if (const auto* v = dynamic_cast<const Vec4fProperty*>(&p)) add(v->getValue().ptr(), 4);
 }
-
-constexpr double kNoKey = std::numeric_limits<double>::quiet_NaN();
 
 // Sets of one bucket may still differ only in their uniforms' values (one
 // name, many colours), which the bucket key cannot tell apart within the
-// tolerance. Each set gets a number instead: the first component of its
-// number uniform whose class and name come first. Equal sets whose uniforms
-// all differ in class or name hold the same uniforms by name, so their
-// numbers are within the tolerance of each other; any other set has no
-// number (NaN) and is compared with every set of its bucket.
-double keyOf(const BaseMaterial& material) {
-    using Name = std::pair<std::string_view, std::string_view>;
-    std::vector<Name> names;
-    std::optional<Name> least;
-    double key = 0.0;
+// tolerance. Each set gets a number instead: the sum of the components of
+// its static number uniforms. Equal sets whose uniforms all differ in class
+// or name hold the same uniforms by name, so their sums lie within the
+// reach of either; any other set has no number (NaN) and is compared with
+// every set of its bucket.
+struct Key {
+    double sum = 0.0;
+    double reach = 0.0;
+};
+
+Key keyOf(const BaseMaterial& material) {
+    constexpr Key kNone{std::numeric_limits<double>::quiet_NaN(), 0.0};
+    std::vector<std::pair<std::string_view, std::string_view>> names;
+    Key key;
     for (const PropertyPtr& u : material.getUniforms()) {
-        if (!u) return kNoKey;
-        const Name name{u->getClassName(), u->getName()};
-        names.push_back(name);
-        if (const std::optional<double> number = firstNumber(*u); number && (!least || name < *least)) {
-            least = name;
-            key = *number;
-        }
+        if (!u) return kNone;
+        names.emplace_back(u->getClassName(), u->getName());
+        addComponents(*u, key.sum, key.reach);
     }
     std::sort(names.begin(), names.end());
-    if (std::adjacent_find(names.begin(), names.end()) != names.end() || !std::isfinite(key)) return kNoKey;
+    if (std::adjacent_find(names.begin(), names.end()) != names.end() || !std::isfinite(key.sum)) return kNone;
     return key;
 }
-
-// How far apart two numbers nearlyEqual calls equal can lie, with room to spare.
-double reach(double key) { return 2.0 * (1e-5 + FLT_EPSILON * std::fabs(key)); }
 
 // The representatives of one bucket in the order they were found, those
 // with a number also ordered by it.
 struct Bucket {
     std::vector<BaseMaterial*> found;
-    std::vector<double> keys;
+    std::vector<Key> keys;
     std::multimap<double, std::size_t> byKey;
     std::vector<std::size_t> unkeyed;
 
     // Positions of the representatives that can equal a set of this key, ascending.
-    std::vector<std::size_t> candidates(double key) const {
+    std::vector<std::size_t> candidates(const Key& key) const {
         std::vector<std::size_t> out;
-        if (std::isnan(key)) {
+        if (std::isnan(key.sum)) {
             out.resize(found.size());
             for (std::size_t p = 0; p < out.size(); ++p) out[p] = p;
             return out;
         }
-        const double r = reach(key);
-        for (auto it = byKey.lower_bound(key - r); it != byKey.end() && it->first <= key + r; ++it)
+        for (auto it = byKey.lower_bound(key.sum - key.reach); it != byKey.end() && it->first <= key.sum + key.reach;
+             ++it)
             out.push_back(it->second);
         out.insert(out.end(), unkeyed.begin(), unkeyed.end());
         std::sort(out.begin(), out.end());
         return out;
     }
 
-    void add(BaseMaterial* material, double key) {
+    void add(BaseMaterial* material, const Key& key) {
         const std::size_t p = found.size();
         found.push_back(material);
         keys.push_back(key);
-        if (std::isnan(key))
+        if (std::isnan(key.sum))
             unkeyed.push_back(p);
         else
-            byKey.emplace(key, p);
+            byKey.emplace(key.sum, p);
     }
 };
 
@@ -147,7 +149,7 @@ bool mergeEqualMaterials(RootNode& root) {
         if (!material || replacement.count(material.get())) continue;
         ++distinctBefore;
         Bucket& bucket = buckets[bucketOf(*material)];
-        const double key = keyOf(*material);
+        const Key key = keyOf(*material);
         Ptr<BaseMaterial> representative = material;
         for (std::size_t p : bucket.candidates(key))
             if (bucket.found[p]->isEqual(*material)) {
