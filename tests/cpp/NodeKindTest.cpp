@@ -181,6 +181,29 @@ TEST(NodeKindRenderGeometry, TransformTouchesOnlyTheParentsVerticesAndTurnsNorma
     EXPECT_EQ(r.getVertices().getAttribute(TEXCOORD0).data[2], 0.25f);
 }
 
+// Under a stretch along y, the normal of the plane x + y = 0 turns by the
+// inverse transpose and its tangent by the matrix itself: both keep their
+// length and stay perpendicular.
+TEST(NodeKindRenderGeometry, StretchTurnsNormalsByTheInverseTransposeAndTangentsByTheMatrix) {
+    RenderNode r;
+    r.addParentEntry(Ptr<Node>());
+    const float h = std::sqrt(0.5f);
+    Vertices v;
+    v.setAttribute(POSITION0, 3, {0, 0, 0});
+    v.setAttribute(NORMAL0, 3, {h, h, 0});
+    v.setAttribute(TANGENT0, 3, {h, -h, 0});
+    r.replaceGeometry(v, Indices());
+    Matrix44d stretch;
+    stretch(1, 1) = 3;
+    ASSERT_TRUE(r.transformGeometry(0, stretch));
+    const double n = std::sqrt(1 + 1 / 9.0), t = std::sqrt(1 + 9.0);
+    const std::vector<double> normal{1 / n, 1 / (3 * n), 0}, tangent{1 / t, -3 / t, 0};
+    for (int j = 0; j < 3; ++j) {
+        EXPECT_NEAR(r.getVertices().getAttribute(NORMAL0).data[j], normal[j], 1e-6) << j;
+        EXPECT_NEAR(r.getVertices().getAttribute(TANGENT0).data[j], tangent[j], 1e-6) << j;
+    }
+}
+
 TEST(NodeKindSkins, ControlEntryBakesEveryVertexAndBoneEntriesRefuse) {
     SkinNode skin;
     skin.setNumParents(2);

@@ -71,6 +71,21 @@ INSTANTIATE_TEST_SUITE_P(
              {kDiagonal, kU, kDiagonal, kDiagonal}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The first tangents follow the coordinates texture use 1 names, the
+// second those use 10 names.
+TEST(TangentGenerate, SecondTangentsFollowTheCoordinatesOfUseTen) {
+    Vertices v = quad({0, 0, 1, 0, 0, 1, 1, 1});
+    v.setAttribute(model::TEXCOORD0 + 1, 2, {0, 0, -1, 0, 0, 1, 1, 1});
+    v.setAttribute(model::TANGENT1, 4, Floats(16, 7.0f));
+    TexCoordChannels t = channel(1, 0);
+    t[10] = 1;
+    model::computeTangents(t, {0, 1, 2}, v);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(row(v, model::TANGENT0, i), kU) << i;
+        EXPECT_EQ(row(v, model::TANGENT1, i), kMirrored) << i;
+    }
+}
+
 TEST(TangentBadInput, RejectedBeforeAnyWrite) {
     Vertices v = quad({0, 0, 1, 0, 0, 1, 1, 1});
     const Vertices before = v;

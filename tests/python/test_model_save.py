@@ -21,6 +21,9 @@ def test_light_box_grows_the_bounding_box_by_the_longest_light_reach(tmp_path):
                             ("setDistance", pytav.PropertyFloat(5.0))))
     model.addSpotLight(_set(pytav.SpotLight("far"), ("setControlNode", model.getRootTransform()),
                             ("setDistance", pytav.PropertyFloat(1, [(0, 3), (1, 12)]))))
+    # The longest reach is not the last light's.
+    model.addOmniLight(_set(pytav.OmniLight("near"), ("setControlNode", model.getRootTransform()),
+                            ("setDistance", pytav.PropertyFloat(2.0))))
     model.setBBox((0, 0, 0, 1, 1, 1))
     assert save_and_read(model, tmp_path / "lit.tav")["root"]["light_box"] == {"min": [-12.0] * 3, "max": [13.0] * 3}
 
