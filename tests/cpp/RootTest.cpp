@@ -37,11 +37,11 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
     connector->addProperty(property<ArgumentProperty>("", 9u));
     model.root->addConnector(connector);
     auto skin = make<SkinNode>("model::SkinNode");
-    skin->setDamageArgument(100);
+    skin->setDamageArgument(10);
     model.root->addRenderNode(skin);
 
-    EXPECT_EQ(model.root->collectArguments(), (ArgumentSet{1, 2, 3, 4, 5, 6, 7, 8, 9, 100}));
-    EXPECT_EQ(model.root->calcNumHandles(), 10u);
+    EXPECT_EQ(model.root->collectArguments(), (ArgumentSet{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 100}));
+    EXPECT_EQ(model.root->calcNumHandles(), 11u);
 }
 
 // Parent 0 sits under a moved transform and an animation evaluated with
