@@ -221,6 +221,12 @@ def totals(data):
     return sum(r["vertex_count"] for r in renders(data)), sum(len(r["indices"]) // 3 for r in renders(data))
 
 
+def value_at(prop, argument):
+    """A decoded animated property's value with every argument at ``argument``."""
+    keys = np.array(prop["keys"], dtype=np.float64)
+    return np.array([np.interp(argument, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
+
+
 def vertex_rows(record):
     size = record["floats_per_vertex"]
     return np.array(record["vertices"], dtype=np.float64).reshape(-1, size)

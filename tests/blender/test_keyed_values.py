@@ -8,7 +8,7 @@ import numpy as np
 from mathutils import Euler
 
 from support import (CANDELA, blender_world, empty_scene, export_and_read, frames, light, mesh_object, node, run,
-                     world)
+                     value_at, world)
 
 
 def test_every_rotation_mode_places_the_object_where_blender_has_it_at_every_frame():
@@ -50,19 +50,12 @@ def test_every_keyed_setting_of_a_spot_light_follows_blender_at_every_frame():
     data, _ = export_and_read("keyed_light.tav")
     (record,) = data["sections"]["LIGHT_NODES"]
     color, brightness, phi, theta, distance = record["light_properties"][:5]
-
-    def at(prop, t):
-        if "keys" not in prop:
-            return np.atleast_1d(prop["value"])
-        keys = np.array(prop["keys"], dtype=np.float64)
-        return np.array([np.interp(t, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
-
     for frame, t in frames((1, 6, 13, 21)):
         lamp = beam.data
         outer = math.degrees(lamp.spot_size) / 2
         wanted = [tuple(lamp.color), [lamp.energy * CANDELA], [outer], [outer * (1 - lamp.spot_blend)],
                   [lamp.cutoff_distance]]
-        got = [at(prop, t) for prop in (color, brightness, phi, theta, distance)]
+        got = [value_at(prop, t) for prop in (color, brightness, phi, theta, distance)]
         for name, g, w in zip(("color", "brightness", "phi", "theta", "distance"), got, wanted):
             assert np.allclose(g, w, rtol=1e-4, atol=1e-5), (name, frame, g, w)
 

@@ -8,7 +8,7 @@ import numpy as np
 from io_scene_tav import compat
 
 from support import (CANDELA, corners, empty, empty_scene, export_and_read, frames, image, light, mesh_object, placed,
-                     pushed_to_strip, renders, rounded, run, texcoords, vertex_rows, warnings)
+                     pushed_to_strip, renders, rounded, run, texcoords, value_at, vertex_rows, warnings)
 
 FRAMES = (1, 21)
 DECK_MAPS = {"deck_base_tiled": 0, "deck_normal_tiled": 1, "deck_aorms_tiled": 2, "deck_base": 3, "deck_aorms": 4,
@@ -84,12 +84,6 @@ build_scene()
 DATA, REPORTS = export_and_read("special.tav")
 RECORDS = {r["name"]: r for r in renders(DATA)}
 OBJ = bpy.data.objects
-
-
-def value_at(prop, argument):
-    """A decoded animated property's value with every argument at ``argument``."""
-    keys = np.array(prop["keys"], dtype=np.float64)
-    return np.array([np.interp(argument, keys[:, 0], keys[:, c]) for c in range(1, keys.shape[1])])
 
 
 def material(record):
