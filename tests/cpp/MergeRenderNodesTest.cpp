@@ -147,25 +147,28 @@ INSTANTIATE_TEST_SUITE_P(
                   Geometry}));
 
 TEST(MergeRenderNodes, MeshesWithIndicesPastTheirVerticesStayAloneWhereverTheyStandInTheList) {
-    Scene s;
-    auto m = plainMaterial();
-    // A node of another kind in front, so that list positions and the
-    // positions among meshes differ; number nodes keep their per-parent
-    // controls, so they stay as they are.
-    auto number = under<NumberNode>(s.top, "model::NumberNode", "number");
-    number->setMaterial(m);
-    number->replaceGeometry(points({0, 0, 0, 1, 0, 0, 0, 1, 0}), indexList({0, 1, 2}));
-    s.root->addRenderNode(number);
-    for (const char* name : {"bad1", "a", "bad2", "c", "e"}) {
-        auto t = triangle(name, s.top, m, 0);
-        // Far past the three vertices, and just past them.
-        if (name[0] == 'b') t->getIndices().indices[1] = name[3] == '1' ? 7 : 3;
-        s.root->addRenderNode(t);
+    qz::ThreadPool pool("MergeTest", 2, qz::ThreadInfo{});
+    for (const utils::Workers& workers : {utils::Workers(), utils::Workers(pool)}) {
+        Scene s;
+        auto m = plainMaterial();
+        // A node of another kind in front, so that list positions and the
+        // positions among meshes differ; number nodes keep their per-parent
+        // controls, so they stay as they are.
+        auto number = under<NumberNode>(s.top, "model::NumberNode", "number");
+        number->setMaterial(m);
+        number->replaceGeometry(points({0, 0, 0, 1, 0, 0, 0, 1, 0}), indexList({0, 1, 2}));
+        s.root->addRenderNode(number);
+        for (const char* name : {"bad1", "a", "bad2", "c", "e"}) {
+            auto t = triangle(name, s.top, m, 0);
+            // Far past the three vertices, and just past them.
+            if (name[0] == 'b') t->getIndices().indices[1] = name[3] == '1' ? 7 : 3;
+            s.root->addRenderNode(t);
+        }
+        EXPECT_EQ(utils::mergeRenderNodes(*s.root, workers).mergedRenderGroups, 1u);
+        EXPECT_EQ(s.names(), (std::vector<std::string>{"number", "bad1", "a", "bad2"}));
+        EXPECT_EQ(s.mesh(2).getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+        EXPECT_EQ(s.mesh(3).getIndices().indices, (std::vector<std::uint32_t>{0, 3, 2}));
     }
-    EXPECT_EQ(utils::mergeRenderNodes(*s.root).mergedRenderGroups, 1u);
-    EXPECT_EQ(s.names(), (std::vector<std::string>{"number", "bad1", "a", "bad2"}));
-    EXPECT_EQ(s.mesh(2).getIndices().indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(s.mesh(3).getIndices().indices, (std::vector<std::uint32_t>{0, 3, 2}));
 }
 
 TEST(MergeRenderNodes, MeshesMergeAcrossTheListWithinOneVisibilityScopeOnly) {

@@ -2,6 +2,11 @@
 // out by hand; random models are compared with a reference run in
 // OptimizeAttachmentIndexTest.
 
+#include <array>
+#include <bit>
+#include <limits>
+#include <random>
+
 #include "ModelTestSupport.h"
 #include "qz/tasks/ThreadPool.h"
 #include "utils/OptimizeTransformations.h"
@@ -90,6 +95,51 @@ TEST(OptimizeReplaceEmpty, KeylessAnimationBecomesTheTransformOfItsBaseValues) {
         const Matrix44d& got = static_cast<const TransformNode&>(*model.top->getChildren().front()).getMatrix();
         for (int i = 0; i < 16; ++i) EXPECT_NEAR(got(i / 4, i % 4), c.expected(i / 4, i % 4), 1e-12) << c.name << " " << i;
     }
+}
+
+// A transform that only moves a mesh leaves its directions as the general
+// rule gives them, bit for bit: unchanged, except that a -0 component whose
+// row sums +0 with another component's zero product becomes +0.
+TEST(BakedDirections, MovedMeshKeepsNormalsAndTangentsBitForBit) {
+    struct Row {
+        std::array<float, 3> in, out;
+    };
+    const float tiny = std::numeric_limits<float>::denorm_min(), huge = 3e38f;
+    std::vector<Row> rows{
+        {{0.6f, 0.8f, 0}, {0.6f, 0.8f, 0}},
+        {{-0.0f, 1, 0}, {0.0f, 1, 0}},
+        {{1, -0.0f, 0}, {1, 0.0f, 0}},
+        {{-0.0f, -0.0f, -1}, {-0.0f, -0.0f, -1}},
+        {{tiny, 0, 1}, {tiny, 0, 1}},
+        {{huge, -huge, 1}, {huge, -huge, 1}},
+        {{0, 0, 0}, {0, 0, 0}},
+    };
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> component(-1.0f, 1.0f);
+    for (int k = 0; k < 64; ++k) {
+        const std::array<float, 3> d{component(random), component(random), component(random)};
+        rows.push_back({d, d});
+    }
+    std::vector<float> positions, directions;
+    for (const Row& r : rows) {
+        positions.insert(positions.end(), {0, 0, 0});
+        directions.insert(directions.end(), r.in.begin(), r.in.end());
+    }
+    Vertices v;
+    v.setAttribute(POSITION0, 3, positions);
+    v.setAttribute(NORMAL0, 3, directions);
+    v.setAttribute(TANGENT0, 3, directions);
+    Model model;
+    auto mesh = meshNode("moved", model.top, materialFor(v), v, indexList({0, 1, 2}));
+    ASSERT_TRUE(mesh->transformGeometry(0, translation(1, 2, 3)));
+    for (std::uint32_t code : {NORMAL0, TANGENT0}) {
+        const std::vector<float>& got = mesh->getVertices().getAttribute(code).data;
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            for (std::size_t a = 0; a < 3; ++a)
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(got[3 * r + a]), std::bit_cast<std::uint32_t>(rows[r].out[a]))
+                    << "attribute " << code << " row " << r << " component " << a;
+    }
+    EXPECT_EQ(mesh->getVertices().getAttribute(POSITION0).data[0], 1.0f);
 }
 
 TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {

@@ -43,6 +43,23 @@ void applyDirection(float* v, const Matrix3& m) {
     for (int j = 0; j < 3; ++j) v[j] = static_cast<float>(r[j] * scale);
 }
 
+// applyDirection under a matrix whose 3x3 is the identity, as the
+// transforms that only move an object have: each new component then has the
+// old one's magnitude (or is NaN), the two lengths are equal and the scale is
+// exactly 1, so the products and sums alone give the same floats, bit for
+// bit (-0 included), without the two square roots and the division.
+void applyIdentityDirection(float* v, const Matrix3& m) {
+    const double x = v[0], y = v[1], z = v[2];
+    for (int j = 0; j < 3; ++j) v[j] = static_cast<float>(x * m[0][j] + y * m[1][j] + z * m[2][j]);
+}
+
+bool isIdentity(const Matrix3& m) {
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (m[i][j] != (i == j ? 1.0 : 0.0)) return false;
+    return true;
+}
+
 // The selection is a template parameter so that a whole mesh's rows, the
 // common case, go through a loop with no call per row.
 template <class Selected, class Fn>
@@ -61,12 +78,19 @@ void transformRows(Vertices& vertices, const Matrix44d& m, const Selected& selec
             for (int j = 0; j < 3; ++j) row[j] = static_cast<float>(r[j]);
         });
     const Matrix3 normals = normalMatrix(m);
-    for (uint32_t code : {NORMAL0, NORMAL1})
-        forSelectedRows(vertices.findAttribute(code), selected, [&normals](float* row) { applyDirection(row, normals); });
     const Matrix3 directions = upper3x3(m);
+    // The inverse transpose of the identity is the identity: both or neither.
+    const bool identity = isIdentity(directions);
+    auto turn = [identity](float* row, const Matrix3& by) {
+        if (identity)
+            applyIdentityDirection(row, by);
+        else
+            applyDirection(row, by);
+    };
+    for (uint32_t code : {NORMAL0, NORMAL1})
+        forSelectedRows(vertices.findAttribute(code), selected, [&](float* row) { turn(row, normals); });
     for (uint32_t code : {TANGENT0, BINORMAL0, TANGENT1, BINORMAL1})
-        forSelectedRows(vertices.findAttribute(code), selected,
-                        [&directions](float* row) { applyDirection(row, directions); });
+        forSelectedRows(vertices.findAttribute(code), selected, [&](float* row) { turn(row, directions); });
 }
 
 template <class Selected>

@@ -61,22 +61,25 @@ bool geometryIsSound(const RenderNode& node) {
     return node.getIndices().indices.empty() || largest < count;
 }
 
-// Whether the geometry of each render node of a list is sound, found once
-// per node (by list position) when it is first asked.
+// Whether the geometry of each render node of a list is sound, by list
+// position. Every render node is judged up front, on the workers: the judge
+// reads all of a node's indices, and a big model's nodes hold more indices
+// than one core reads quickly.
 class SoundGeometry {
 public:
-    explicit SoundGeometry(const std::vector<Ptr<BaseRenderNode>>& list) : list_(list), known_(list.size(), kUnknown) {}
-
-    bool at(std::size_t pos) {
-        if (known_[pos] == kUnknown)
-            known_[pos] = geometryIsSound(static_cast<const RenderNode&>(*list_[pos])) ? kSound : kUnsound;
-        return known_[pos] == kSound;
+    SoundGeometry(const std::vector<Ptr<BaseRenderNode>>& list, const Workers& workers) : sound_(list.size(), 0) {
+        workers.forEachItem(list.size(), [&](std::size_t pos) {
+            const BaseRenderNode* node = list[pos].get();
+            if (node && node->getType() == NodeType::RenderNode)
+                sound_[pos] = geometryIsSound(static_cast<const RenderNode&>(*node));
+        });
     }
 
+    bool at(std::size_t pos) const { return sound_[pos] != 0; }
+
 private:
-    static constexpr signed char kUnknown = -1, kUnsound = 0, kSound = 1;
-    const std::vector<Ptr<BaseRenderNode>>& list_;
-    std::vector<signed char> known_;
+    // Bytes, not bits: the workers write neighbouring entries at once.
+    std::vector<std::uint8_t> sound_;
 };
 
 bool sameLayout(const Vertices& a, const Vertices& b) {
@@ -404,7 +407,7 @@ MergeStats mergeRenderNodes(RootNode& root, const Workers& workers) {
     mergeEqualMaterials(root);
     auto& list = root.getRenderNodes();
 
-    SoundGeometry sound(list);
+    const SoundGeometry sound(list, workers);
     stats.mergedRenderGroups = groupAndMerge<RenderNode>(
         list, NodeType::RenderNode,
         [&sound](const RenderNode& a, std::size_t aPos, const RenderNode& b, std::size_t bPos) {
