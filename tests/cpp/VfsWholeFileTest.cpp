@@ -52,6 +52,16 @@ extern "C" int renameat(int from, const char* old, int to, const char* name) {
     return refused("rename") ? -1 : real(from, old, to, name);
 }
 
+// The stretches of the file the disk was asked to start writing, in order.
+std::vector<std::pair<long long, long long>> g_started;
+
+extern "C" int sync_file_range(int fd, off64_t offset, off64_t count, unsigned int flags) {
+    static auto* real =
+        reinterpret_cast<int (*)(int, off64_t, off64_t, unsigned int)>(dlsym(RTLD_NEXT, "sync_file_range"));
+    g_started.push_back({offset, count});
+    return real(fd, offset, count, flags);
+}
+
 namespace {
 
 using coretest::TempDir;
@@ -136,6 +146,41 @@ INSTANTIATE_TEST_SUITE_P(Stages, VfsWholeFileMade,
                                          std::pair<size_t, size_t>{(1 << 19) + 16, 16},
                                          std::pair<size_t, size_t>{12 * 300001, 12},
                                          std::pair<size_t, size_t>{1800000, 600000}));
+
+// Parts of several stretches of 8 MiB, given and made, reach the file whole,
+// whether it is replaced or (having a second name) rewritten in place; the
+// disk is asked to start on each stretch once, in order, as it is handed
+// over, so that the flush at the end waits for the last ones only.
+TEST(VfsWholeFile, BigPartsReachTheFileWholeAndTheDiskStartsOnEachStretchInOrder) {
+    constexpr size_t kStretch = size_t(8) << 20;
+    for (const bool inPlace : {false, true}) {
+        TempDir dir;
+        coretest::writeText(dir / "m.tav", "old");
+        if (inPlace) std::filesystem::create_hard_link(dir / "m.tav", dir / "other.tav");
+        std::string given(2 * kStretch + 12345, '\0');
+        for (size_t i = 0; i < given.size(); ++i) given[i] = char((3 + i) * 7 % 251);
+        const size_t made = kStretch + 5;
+        std::vector<std::pair<size_t, size_t>> wrong;
+        g_started.clear();
+        EXPECT_EQ(save(dir / "m.tav", {{"TAV", 3}, {given.data(), given.size()}, madePart(3 + given.size(), made, 1, &wrong),
+                                       {"end", 3}})
+                      .kind,
+                  std::nullopt);
+        std::string expected = "TAV" + given;
+        for (size_t i = 3 + given.size(); i < 3 + given.size() + made; ++i) expected += char(i * 7 % 251);
+        expected += "end";
+        EXPECT_TRUE(coretest::readText(dir / "m.tav") == expected) << inPlace;
+        ASSERT_FALSE(g_started.empty()) << inPlace;
+        long long next = 0;
+        for (const auto& [offset, count] : g_started) {
+            EXPECT_EQ(offset, next) << inPlace;
+            EXPECT_GE(count, static_cast<long long>(kStretch)) << inPlace;
+            next = offset + count;
+        }
+        EXPECT_LE(next, static_cast<long long>(expected.size())) << inPlace;
+        EXPECT_GT(next + static_cast<long long>(kStretch), static_cast<long long>(expected.size())) << inPlace;
+    }
+}
 
 TEST(VfsWholeFile, DataIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
     TempDir dir;

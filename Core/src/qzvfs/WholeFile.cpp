@@ -84,7 +84,36 @@ PosixFileRaw& raw(const FilePtr& file) { return static_cast<PosixFileRaw&>(*file
 // to stay in the cache between being made and being copied to the system.
 constexpr size_t kStage = size_t(1) << 19;
 
-void writeParts(IFile* file, const std::vector<FilePart>& parts, size_t size, const std::string& path) {
+// The system is asked to start writing each stretch of a file to disk as
+// soon as the stretch is handed over, while the next ones are made and
+// copied: the flush at the end then waits for the last stretches only,
+// where it would otherwise wait for the whole file.
+constexpr size_t kStretch = size_t(8) << 20;
+
+class WriteBehind {
+public:
+    // -1 for a stream, which has no disk to start on.
+    explicit WriteBehind(int descriptor) : descriptor_(descriptor) {}
+
+    // The file holds bytes [0, end) now.
+    void wrote(size_t end) noexcept {
+        if (descriptor_ < 0 || end - started_ < kStretch) return;
+#ifdef __linux__
+        // Only a request: whatever keeps it from being carried out is
+        // reported by the flush that every save ends with.
+        (void)::sync_file_range(descriptor_, static_cast<off_t>(started_), static_cast<off_t>(end - started_),
+                                SYNC_FILE_RANGE_WRITE);
+#endif
+        started_ = end;
+    }
+
+private:
+    int descriptor_;
+    size_t started_ = 0;
+};
+
+void writeParts(IFile* file, const std::vector<FilePart>& parts, size_t size, const std::string& path,
+                WriteBehind behind) {
     size_t written = 0;
     const auto put = [&](const void* data, size_t n) {
         const size_t done = VFS_write(file, data, n);
@@ -92,10 +121,14 @@ void writeParts(IFile* file, const std::vector<FilePart>& parts, size_t size, co
         if (done != n)
             QZVFS_THROW(FileErrorKind::Write,
                         logged(fmt::format("Short write to {}: {} of {} bytes written", path, written, size)));
+        behind.wrote(written);
     };
     for (const FilePart& part : parts) {
         if (part.data || !part.fill) {
-            put(part.data, part.size);
+            // A stretch at a time, so that the disk starts on a big part
+            // before all of it is handed over.
+            const auto* bytes = static_cast<const uint8_t*>(part.data);
+            for (size_t at = 0; at < part.size; at += kStretch) put(bytes + at, std::min(kStretch, part.size - at));
             continue;
         }
         MadePart made(part, kStage);
@@ -134,7 +167,7 @@ void writeInPlace(int descriptor, const std::vector<FilePart>& parts, size_t siz
     if (size > 0 && ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
         (errno == ENOSPC || errno == EDQUOT))
         failWrite(path, "fallocate()", errno);
-    writeParts(file.get(), parts, size, path);
+    writeParts(file.get(), parts, size, path, WriteBehind(descriptor));
     if (::ftruncate(descriptor, static_cast<off_t>(size)) != 0) failWrite(path, "SetEndOfFile()", errno);
     flush(raw(file), path);
     close(raw(file), path);
@@ -144,7 +177,7 @@ void writeStream(int descriptor, const std::vector<FilePart>& parts, size_t size
     FilePtr file = fileFor(descriptor, path);
     {
         PipeSignalBlock block;
-        writeParts(file.get(), parts, size, path);
+        writeParts(file.get(), parts, size, path, WriteBehind(-1));
     }
     close(raw(file), path);
 }
@@ -217,7 +250,7 @@ void writeWholeFile(const std::string& path, const std::vector<FilePart>& parts)
     }
 
     FilePtr file = fileFor(descriptor, path);
-    writeParts(file.get(), parts, size, path);
+    writeParts(file.get(), parts, size, path, WriteBehind(descriptor));
     // Data must be on disk before the file takes the target's name, or a
     // crash could leave an empty file under that name.
     flush(raw(file), path);
