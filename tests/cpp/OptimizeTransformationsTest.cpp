@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <random>
 
@@ -140,6 +141,40 @@ TEST(BakedDirections, MovedMeshKeepsNormalsAndTangentsBitForBit) {
                     << "attribute " << code << " row " << r << " component " << a;
     }
     EXPECT_EQ(mesh->getVertices().getAttribute(POSITION0).data[0], 1.0f);
+}
+
+// A shear keeps the ones of the identity on its diagonal, yet turns
+// directions: tangents go by the matrix, normals by its inverse transpose,
+// and both keep their lengths.
+TEST(BakedDirections, ShearedMeshTurnsNormalsAndTangentsAndKeepsTheirLengths) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> component(-1.0f, 1.0f);
+    std::vector<float> positions, directions;
+    for (int k = 0; k < 32; ++k) {
+        positions.insert(positions.end(), {0, 0, 0});
+        directions.insert(directions.end(), {component(random), component(random), component(random)});
+    }
+    Vertices v;
+    v.setAttribute(POSITION0, 3, positions);
+    v.setAttribute(NORMAL0, 3, directions);
+    v.setAttribute(TANGENT0, 3, directions);
+    Model model;
+    auto mesh = meshNode("sheared", model.top, materialFor(v), v, indexList({0, 1, 2}));
+    Matrix44d shear = translation(1, 2, 3);
+    shear(0, 1) = 0.5;  // x moves y along
+    ASSERT_TRUE(mesh->transformGeometry(0, shear));
+    const std::vector<float>& normals = mesh->getVertices().getAttribute(NORMAL0).data;
+    const std::vector<float>& tangents = mesh->getVertices().getAttribute(TANGENT0).data;
+    for (std::size_t r = 0; r < directions.size() / 3; ++r) {
+        const double x = directions[3 * r], y = directions[3 * r + 1], z = directions[3 * r + 2];
+        const double length = std::sqrt(x * x + y * y + z * z);
+        const std::array<double, 3> tangent{x, 0.5 * x + y, z}, normal{x - 0.5 * y, y, z};
+        for (const auto& [got, want] : {std::pair{&tangents, tangent}, std::pair{&normals, normal}}) {
+            const double scale = length / std::sqrt(want[0] * want[0] + want[1] * want[1] + want[2] * want[2]);
+            for (std::size_t a = 0; a < 3; ++a)
+                EXPECT_NEAR((*got)[3 * r + a], want[a] * scale, 1e-6 * length) << "row " << r << " component " << a;
+        }
+    }
 }
 
 TEST(OptimizeTransformations, TransformMovesBelowVisibilityNodeIntoGeometry) {
