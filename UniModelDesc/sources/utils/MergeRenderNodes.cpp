@@ -62,24 +62,34 @@ bool geometryIsSound(const RenderNode& node) {
 }
 
 // Whether the geometry of each render node of a list is sound, by list
-// position. Every render node is judged up front, on the workers: the judge
-// reads all of a node's indices, and a big model's nodes hold more indices
-// than one core reads quickly.
+// position. The judge reads all of a node's indices, so it runs only for
+// nodes that can meet another: those whose material another render node
+// shares are judged up front on the workers, any other when first asked.
 class SoundGeometry {
 public:
-    SoundGeometry(const std::vector<Ptr<BaseRenderNode>>& list, const Workers& workers) : sound_(list.size(), 0) {
+    SoundGeometry(const std::vector<Ptr<BaseRenderNode>>& list, const Workers& workers)
+        : list_(list), known_(list.size(), kUnknown) {
+        std::unordered_map<const BaseMaterial*, std::size_t> users;
+        for (const Ptr<BaseRenderNode>& node : list)
+            if (node && node->getType() == NodeType::RenderNode) ++users[node->getMaterial().get()];
         workers.forEachItem(list.size(), [&](std::size_t pos) {
             const BaseRenderNode* node = list[pos].get();
-            if (node && node->getType() == NodeType::RenderNode)
-                sound_[pos] = geometryIsSound(static_cast<const RenderNode&>(*node));
+            if (node && node->getType() == NodeType::RenderNode && users.find(node->getMaterial().get())->second > 1)
+                at(pos);
         });
     }
 
-    bool at(std::size_t pos) const { return sound_[pos] != 0; }
+    bool at(std::size_t pos) {
+        if (known_[pos] == kUnknown)
+            known_[pos] = geometryIsSound(static_cast<const RenderNode&>(*list_[pos])) ? kSound : kUnsound;
+        return known_[pos] == kSound;
+    }
 
 private:
+    static constexpr std::uint8_t kUnknown = 2, kUnsound = 0, kSound = 1;
+    const std::vector<Ptr<BaseRenderNode>>& list_;
     // Bytes, not bits: the workers write neighbouring entries at once.
-    std::vector<std::uint8_t> sound_;
+    std::vector<std::uint8_t> known_;
 };
 
 bool sameLayout(const Vertices& a, const Vertices& b) {
@@ -407,7 +417,7 @@ MergeStats mergeRenderNodes(RootNode& root, const Workers& workers) {
     mergeEqualMaterials(root);
     auto& list = root.getRenderNodes();
 
-    const SoundGeometry sound(list, workers);
+    SoundGeometry sound(list, workers);
     stats.mergedRenderGroups = groupAndMerge<RenderNode>(
         list, NodeType::RenderNode,
         [&sound](const RenderNode& a, std::size_t aPos, const RenderNode& b, std::size_t bPos) {
