@@ -68,6 +68,7 @@ TEST_P(PreOrderShapes, ListsEveryNodeOnceInThePlainWalksOrderBeforeAndAfterMarks
 INSTANTIATE_TEST_SUITE_P(Trees, PreOrderShapes,
                          ::testing::Values(Shape{0, 1, 0},          // the top alone
                                            Shape{0, 1, 30},         // one chain
+                                           Shape{2, 8, 1},          // one node taken out
                                            Shape{5, 8, 2},          // fewer subtrees than walks
                                            Shape{2000, 2, 0},       // deep
                                            Shape{2000, 40, 0},      // mixed

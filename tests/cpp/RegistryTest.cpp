@@ -31,6 +31,12 @@ TEST(RegistryTest, UnknownNamesAndCopiesUnderAnotherClassGiveNullWithoutChanging
     EXPECT_FALSE(registry().createAs<Node>("model::Property<float>"));
     EXPECT_EQ(registry().aliveCount(), before);
     EXPECT_THROW(registry().registerClass<Node>("model::Node"), qz::ExtException);
+    // A copy under the source's own class is counted while it lives.
+    Ptr<IObject> copy = registry().clone(*source, "model::Property<float>");
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(registry().aliveCount(), before + 1);
+    copy.reset();
+    EXPECT_EQ(registry().aliveCount(), before);
 }
 
 TEST(RegistryTest, ConcurrentCreateCopyAndReleaseLeaveTheCountWhereItWas) {

@@ -51,7 +51,7 @@ TEST(VerticesInterleave, DeinterleaveRestoresEveryAttributeOrChangesNothing) {
     v.setAttribute(model::COLOR0, 0);
     const Vertices original = v;
     const Floats rows = v.interleave();
-    v.getAttribute(model::NORMAL0).data.assign(3, 0.0f);
+    v.getAttribute(model::NORMAL0).data.assign(3 * 4, 0.0f);  // one row short
     EXPECT_THROW(v.interleave(), std::out_of_range);
     v.deinterleave(rows, 5);
     EXPECT_EQ(v, original);
@@ -61,13 +61,15 @@ TEST(VerticesInterleave, DeinterleaveRestoresEveryAttributeOrChangesNothing) {
 }
 
 TEST(VerticesWrite, InvalidOrRaggedDataIsRefusedWithTheMessage) {
-    Vertices ragged, longer, zero;
+    Vertices ragged, longer, zero, partial;
     ragged.setAttribute(model::POSITION0, 3, iota(9, 0));  // each attribute valid alone
     ragged.setAttribute(model::NORMAL0, 3, iota(6, 0));
     longer.setAttribute(model::POSITION0, 3, iota(3, 0));  // would lose the extra rows
     longer.setAttribute(model::NORMAL0, 3, iota(6, 0));
     zero.setAttribute(model::POSITION0, 0, iota(5, 0));
-    for (const Vertices* v : {&ragged, &longer, &zero}) {
+    partial.setAttribute(model::POSITION0, 3, iota(7, 0));  // two rows and a third begun
+    EXPECT_FALSE(partial.isValid());
+    for (const Vertices* v : {&ragged, &longer, &zero, &partial}) {
         model::MemBinaryFileW sink;
         EXPECT_EQ(coretest::messageOf([&] { model::PrimitiveWriter10(sink).writeVertices(*v); }), "Vertex data is invalid.");
         EXPECT_TRUE(sink.getData().empty());
@@ -86,6 +88,37 @@ TEST(VerticesWrite, MeshLargerThanOneBlockIsWrittenAsItsInterleavedRows) {
     expected.resize(8 + rows.size() * 4);
     std::memcpy(expected.data() + 8, rows.data(), rows.size() * 4);
     EXPECT_EQ(sink.getData(), expected);
+}
+
+// A format holds up to 255 components an attribute; it matches vertices only
+// when every code agrees, an attribute the vertices lack counting as 0.
+TEST(VerticesFormat, FormatHoldsUpTo255ComponentsAndMatchesOnlyWhenEveryCodeAgrees) {
+    Vertices v;
+    v.setAttribute(model::POSITION0, 3, iota(3, 0));
+    v.setAttribute(model::TEXCOORD0, 255);
+    model::VertexFormat format = v.getFormat();
+    EXPECT_EQ(format[model::TEXCOORD0], 255);
+    EXPECT_TRUE(v.matchesFormat(format));
+    format[model::NORMAL0] = 3;  // asked for, not held
+    EXPECT_FALSE(v.matchesFormat(format));
+    format[model::NORMAL0] = 0;
+    format[model::POSITION0] = 4;
+    EXPECT_FALSE(v.matchesFormat(format));
+    v.setAttribute(model::TEXCOORD0, 256);
+    EXPECT_THROW(v.getFormat(), qz::ExtException);
+}
+
+// Vertex data appended to itself holds each attribute's rows twice over.
+TEST(VerticesAppend, DataAppendedToItselfHoldsEveryRowTwice) {
+    Vertices v;
+    v.setAttribute(model::POSITION0, 3, iota(9, 0));
+    v.setAttribute(model::TEXCOORD0, 2, iota(6, 50));
+    ASSERT_TRUE(v.append(v));
+    Floats twice = iota(9, 0);
+    twice.insert(twice.end(), twice.begin(), twice.end());
+    EXPECT_EQ(v.getAttribute(model::POSITION0).data, twice);
+    EXPECT_EQ(v.vertexCount(), 6u);
+    EXPECT_EQ(v.getAttribute(model::TEXCOORD0).data.size(), 12u);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // rule of the split into transform and visibility trees, the name search of
 // the data pool among them) and the refusals with their messages.
 
+#include <algorithm>
 #include <functional>
+#include <random>
+#include <string>
 
 #include "AnimatedProperty.h"
 #include "StaticProperty.h"
@@ -226,5 +229,38 @@ const Case kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Writer20, Writer20Layout, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The pool against its definition: a string is stored up to its first NUL,
+// and its offset is the first place in the whole pool (raw bytes included)
+// where those bytes and a NUL stand, or the end when there is none. Short
+// strings over ten letters share many tails, so that index nodes grow past
+// the few children they hold in a list and edges split at every depth.
+TEST(DataPool20, EveryStringStandsAtTheFirstPlaceItsBytesAndANulDo) {
+    std::mt19937 random(20);
+    for (int round = 0; round < 20; ++round) {
+        DataPool20 pool;
+        std::string model;  // the pool's bytes, kept by the definition
+        for (int op = 0; op < 400; ++op) {
+            std::string s(random() % 7, '\0');
+            for (char& c : s) c = char('a' + random() % 10);
+            if (random() % 10 == 0 && !s.empty()) s[random() % s.size()] = '\0';
+            if (random() % 8 == 0) {
+                pool.write(s.data(), s.size());
+                model += s;
+                continue;
+            }
+            const std::string stored = s.substr(0, s.find('\0')) + std::string(1, '\0');
+            const std::size_t first = model.find(stored);
+            const std::uint32_t offset = pool.addString(s);
+            if (first == std::string::npos) {
+                EXPECT_EQ(offset, model.size()) << "round " << round << " op " << op;
+                model += stored;
+            } else {
+                EXPECT_EQ(offset, first) << "round " << round << " op " << op;
+            }
+            ASSERT_EQ(std::string(pool.bytes().begin(), pool.bytes().end()), model) << "round " << round << " op " << op;
+        }
+    }
+}
 
 }  // namespace

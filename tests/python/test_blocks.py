@@ -1,5 +1,7 @@
 # Material blocks: type names, validation and what each adds to a saved node.
 
+import re
+
 import numpy as np
 import pytest
 
@@ -87,6 +89,29 @@ INDEX_SETTERS = [
     pytest.param(lambda values: pytav.PBRNode("n", "m").setIndices(values), id="PBRNode.setIndices"),
     pytest.param(lambda values: pytav.ColorNode("n", "m").setIndices(values), id="ColorNode.setIndices"),
 ]
+
+
+# Arrays of what are not plain numbers would lose something in a cast (an
+# imaginary part, a date's meaning, an object's own float()): refused.
+@pytest.mark.parametrize("values", [
+    np.array([1 + 2j, 0, 0]), np.array([1.0, 2.0, 3.0], dtype=object),
+    np.array(["2020-01-01"] * 3, dtype="datetime64[D]"), np.array(["1", "2", "3"]),
+], ids=["complex", "object", "datetime", "text"])
+@pytest.mark.parametrize("setter", INDEX_SETTERS + [
+    pytest.param(lambda values: pytav.BaseBlock().setPositions(values), id="BaseBlock.setPositions")])
+def test_array_of_other_than_numbers_is_refused_naming_its_dtype(setter, values):
+    with pytest.raises(TypeError, match="^" + re.escape(f"Expected an array of numbers; got an array of dtype {values.dtype}.")):
+        setter(values)
+
+
+# A single number where a list is due is a mistake a list of one would hide.
+@pytest.mark.parametrize("values", [np.array(1.0), np.array(3, dtype=np.uint32), 2.0],
+                         ids=["float array", "index array", "number"])
+@pytest.mark.parametrize("setter", INDEX_SETTERS + [
+    pytest.param(lambda values: pytav.BaseBlock().setPositions(values), id="BaseBlock.setPositions")])
+def test_single_number_where_a_list_is_due_is_refused(setter, values):
+    with pytest.raises(ValueError, match="^A zero-dimensional array can't be used as a list of values.$"):
+        setter(values)
 
 
 @pytest.mark.parametrize("values, shown", [

@@ -11,7 +11,8 @@ import tavtools
 from support import rows
 from tavtools import builder, special_nodes
 from tavtools.preview import evaluate_tree, scene_triangles
-from tavtools.scene import Clip, Image, Light, Material, Mesh, Node, Scene, Skin, SpecialMesh, Texture, Track
+from tavtools.scene import (Clip, FakeLights, Image, Light, Material, Mesh, Node, Scene, Skin, SpecialMesh, Texture,
+                            Track)
 
 # A unit cube of 12 triangles wound counter-clockwise seen from outside, with outward corner normals.
 _FACES = [((0, 0, -1), [0, 2, 3, 1]), ((0, 0, 1), [4, 5, 7, 6]), ((0, -1, 0), [0, 1, 5, 4]),
@@ -101,12 +102,34 @@ def test_pop_in_base_matrix_comes_from_the_parent_inverse_not_the_pose(tmp_path)
         assert np.allclose(tris.reshape(-1, 3), CUBE_POSITIONS[CUBE_INDICES] * size + (3, 0, 0), atol=1e-5)
 
 
-@pytest.mark.parametrize("cone, blend, theta", [(30, 0.3, 21), (30, 0.0, 30), (30, 1.0, 0), (45, 0.5, 22.5)])
+# cone None: a spot light the source gives no cone, which opens 45 degrees.
+@pytest.mark.parametrize("cone, blend, theta", [(30, 0.3, 21), (30, 0.0, 30), (30, 1.0, 0), (45, 0.5, 22.5),
+                                                (None, 0.0, 45)])
 def test_spot_theta_is_the_hard_inner_cone(tmp_path, cone, blend, theta):
-    lamp = Light("lamp", "lamp", "spot", intensity=4.0, cone=math.radians(cone), blend=blend)
+    opening = {} if cone is None else {"cone": math.radians(cone)}
+    lamp = Light("lamp", "lamp", "spot", intensity=4.0, blend=blend, **opening)
+    cone = 45 if cone is None else cone
     _, data = built(tmp_path, Node("lamp", "lamp", light=lamp))
     (light,) = data["sections"]["LIGHT_NODES"]
     assert [p["value"] for p in light["light_properties"]][2:4] == pytest.approx([cone, theta], abs=1e-4)
+
+
+# A light set the source gives nothing but its kind and positions (a script
+# exporting without the add-on's settings) gets the settings a new set has:
+# sprites looking down -z, the whole texture, size 1, seen from 20 pixels to
+# 1000 units away.
+def test_fake_spot_set_without_settings_takes_a_new_sets_settings(tmp_path):
+    points = np.array([(0.0, 0.0, 1.0), (2.0, 0.0, 1.0)])
+    _, data = built(tmp_path, Node("spots", "spots", fake_lights=FakeLights("spots", "spot", points)))
+    (record,) = [r for r in data["sections"]["RENDER_NODES"] if r["name"] == "spots"]
+    assert record["class"] == "model::FakeSpotLightsNode"
+    assert np.allclose(record["parents"][0]["direction"], (0, 0, -1))
+    assert [tuple(light["position"]) for light in record["lights"]] == [(0, 0, 1), (2, 0, 1)]
+    assert all(light["size"] == 1 and np.allclose(light["uv"], [(0, 1), (1, 0)]) for light in record["lights"])
+    uniforms = {u["name"]: u["value"] for u in data["materials"][record["material"]]["uniforms"]}
+    assert np.allclose(uniforms["coneSetup"], (1, 0.8, 0.05))
+    assert (uniforms["minSizeInPixels"], uniforms["maxDistance"], uniforms["shiftToCamera"]) == (20, 1000, 0)
+    assert uniforms["luminance"] == 1
 
 
 def _skinned(joint_count, weighing, extra_nodes=0):

@@ -272,6 +272,17 @@ def test_each_loss_is_one_line_by_gltf_path_and_exit_2_with_the_rest_written(tmp
     assert not any(n["class"].startswith("model::Arg") for n in data["nodes"])
 
 
+# A mesh read for each node that shows it: its loss is still one line.
+@pytest.mark.parametrize("label", ["vertex_colours", "morph_targets"])
+def test_loss_of_a_mesh_two_nodes_show_is_one_line(tmp_path, label):
+    damage, line = LOSSES[label]
+    a = single_quad_asset()
+    damage(a)
+    a.json["nodes"][0]["children"] = [a.node("again", mesh=0, translation=[3, 0, 0])]
+    code, lines, _ = run(tmp_path, a)
+    assert (code, lines) == (2, ["tavtools convert: " + line])
+
+
 def losing_textured_asset():
     # Embedded textures (a data URI and a buffer view) and an external one, whose file run() leaves out with
     # missing, beside three losses of the table.
