@@ -11,6 +11,7 @@
 #include "ModelTestSupport.h"
 #include "qz/tasks/ThreadPool.h"
 #include "utils/OptimizeTransformations.h"
+#include "utils/TreeEdits.h"
 
 using namespace model;
 using namespace modeltest;
@@ -33,10 +34,30 @@ std::string treeOf(const Model& model) { return shape(*model.root->getTopNode())
 
 }  // namespace
 
+// A node replaced by itself or by a node below it would leave the tree a
+// cycle: refused before anything changes.
+TEST(TreeEdits, ReplacementByTheNodeOrANodeBelowItIsRefusedAndChangesNothing) {
+    Model model;
+    auto a = node("a"), b = node("b"), c = node("c");
+    model.top->addChild(a);
+    a->addChild(b);
+    b->addChild(c);
+    utils::RemovedList removed;
+    const utils::NodeHelpers helpers = utils::bindNodeHelpers(*model.root, removed);
+    for (const Ptr<Node>& by : {a, b, c})
+        EXPECT_EQ(messageOf([&] { utils::replaceNode(helpers, a, by); }),
+                  "Can't replace a node by itself or a node below it.")
+            << by->getName();
+    EXPECT_EQ(shape(*model.top), "root(a(b(c)))");
+    EXPECT_TRUE(removed.empty());
+}
+
 TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     Model model;
     auto keyed = make<ArgAnimationNode>("model::ArgAnimationNode", "keyed");
     keyed->setPositionAnimations({{1, {{0.0, {0, 0, 0}}}}});
+    auto scaled = make<ArgAnimationNode>("model::ArgAnimationNode", "scaled");
+    scaled->setScaleAnimations({ScaleAnimation{1, {}, {{0.0, {2, 2, 2}}}}});
     auto noRanges = make<ArgVisibilityNode>("model::ArgVisibilityNode", "noRanges");
     noRanges->setEntries({{1, {}}, {2, {}}});
     auto someRange = make<ArgVisibilityNode>("model::ArgVisibilityNode", "someRange");
@@ -44,7 +65,7 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     auto bone = make<ArgAnimatedBone>("model::ArgAnimatedBone", "bone");
     bone->setBaseMatrix(translation(0, 3, 0));
     for (const Ptr<Node>& n : std::vector<Ptr<Node>>{make<ArgAnimationNode>("model::ArgAnimationNode", "identityAnim"),
-                                                    keyed, make<ArgVisibilityNode>("model::ArgVisibilityNode", "noEntries"),
+                                                    keyed, scaled, make<ArgVisibilityNode>("model::ArgVisibilityNode", "noEntries"),
                                                     noRanges, someRange, transform("almostIdentity", translation(5e-6, 0, 0)),
                                                     transform("moved", translation(2e-5, 0, 0)), bone})
         model.top->addChild(n);
@@ -53,10 +74,10 @@ TEST(OptimizeReplaceEmpty, EachEmptyKindGetsItsReplacementAndOthersStay) {
     EXPECT_EQ(utils::replaceEmptyNodes(model.top, utils::bindNodeHelpers(*model.root, removed)), 5u);
     std::vector<NodeType> types;
     for (const auto& c : model.top->getChildren()) types.push_back(c->getType());
-    EXPECT_EQ(types, (std::vector<NodeType>{NodeType::Node, NodeType::ArgAnimationNode, NodeType::Node,
+    EXPECT_EQ(types, (std::vector<NodeType>{NodeType::Node, NodeType::ArgAnimationNode, NodeType::ArgAnimationNode, NodeType::Node,
                                             NodeType::Node, NodeType::ArgVisibilityNode, NodeType::Node,
                                             NodeType::TransformNode, NodeType::Bone}));
-    EXPECT_EQ(shape(*model.top), "root(identityAnim keyed noEntries noRanges someRange almostIdentity moved bone)");
+    EXPECT_EQ(shape(*model.top), "root(identityAnim keyed scaled noEntries noRanges someRange almostIdentity moved bone)");
     const auto& newBone = static_cast<const Bone&>(*model.top->getLastChild());
     EXPECT_TRUE((newBone.getMatrix() * translation(0, -3, 0)).isIdentity());
     ASSERT_EQ(removed.size(), 5u);

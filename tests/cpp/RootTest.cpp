@@ -8,12 +8,14 @@
 using namespace model;
 using namespace modeltest;
 
-// Each source below uses its own argument (1 to 9) and argument 100; a
+// Each source below uses its own argument (1 to 12) and argument 100; a
 // count that misses a source, or counts 100 more than once, is wrong.
 TEST(RootNodeHandles, CountsEverySourceOnce) {
     Model model;
     auto anim = make<ArgAnimationNode>("model::ArgAnimationNode");
     anim->setPositionAnimations({PositionAnimation{1, {}}, PositionAnimation{100, {}}});
+    anim->setRotationAnimations({RotationAnimation{11, {}}});
+    anim->setScaleAnimations({ScaleAnimation{12, {}, {}}});
     auto vis = make<ArgVisibilityNode>("model::ArgVisibilityNode");
     vis->setEntries({VisibilityEntry{2, {}}, VisibilityEntry{100, {}}});
     model.top->addChild(anim);
@@ -40,8 +42,8 @@ TEST(RootNodeHandles, CountsEverySourceOnce) {
     skin->setDamageArgument(10);
     model.root->addRenderNode(skin);
 
-    EXPECT_EQ(model.root->collectArguments(), (ArgumentSet{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 100}));
-    EXPECT_EQ(model.root->calcNumHandles(), 11u);
+    EXPECT_EQ(model.root->collectArguments(), (ArgumentSet{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 100}));
+    EXPECT_EQ(model.root->calcNumHandles(), 13u);
 }
 
 // Parent 0 sits under a moved transform and an animation evaluated with
