@@ -1,6 +1,8 @@
 // The root node: argument counting and boxes. Its save frame is held to the
 // saved files by the module's tests of failing saves.
 
+#include <cmath>
+
 #include "AnimatedProperty.h"
 #include "ModelTestSupport.h"
 #include "StaticProperty.h"
@@ -107,3 +109,22 @@ TEST(RootNodeBackFaces, TwoSidedTriangleListsGetTurnedCopiesOnce) {
         EXPECT_FALSE(n->hasBackFaces()) << n->getName();
     }
 }
+
+// An animation node's base rotation applies first, its keyed rotation after
+// it: for row vectors, the base-only matrix times the keyed-only one.
+TEST(AnimationNodeRotation, BaseRotationAppliesBeforeTheKeyedOne) {
+    const double h = std::sqrt(0.5);
+    const Quatd quarterAboutZ{0, 0, h, h}, quarterAboutX{h, 0, 0, h};
+    const auto node = [&](bool base, bool keyed) {
+        auto n = make<ArgAnimationNode>("model::ArgAnimationNode");
+        if (base) n->setBaseRotation(quarterAboutZ);
+        n->setRotationAnimations({RotationAnimation{1, {{0.0, keyed ? quarterAboutX : kIdentityQuat}}}});
+        return n;
+    };
+    const DummyArguments rest;
+    const Matrix44d both = node(true, true)->evaluateMatrix(rest);
+    const Matrix44d expected = node(true, false)->evaluateMatrix(rest) * node(false, true)->evaluateMatrix(rest);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) EXPECT_NEAR(both(i, j), expected(i, j), 1e-12) << i << "," << j;
+}
+
