@@ -32,6 +32,18 @@ std::vector<float> positionsOf(const RenderNode& r) { return r.getVertices().get
 
 std::string treeOf(const Model& model) { return shape(*model.root->getTopNode()); }
 
+// A mesh under the model's top whose rows hold the given directions as both
+// normals and tangents (positions at the origin), baked by m.
+Ptr<RenderNode> bakedDirections(const Model& model, const std::vector<float>& directions, const Matrix44d& m) {
+    Vertices v;
+    v.setAttribute(POSITION0, 3, std::vector<float>(directions.size(), 0.0f));
+    v.setAttribute(NORMAL0, 3, directions);
+    v.setAttribute(TANGENT0, 3, directions);
+    auto mesh = meshNode("baked", model.top, materialFor(v), v, indexList({0, 1, 2}));
+    EXPECT_TRUE(mesh->transformGeometry(0, m));
+    return mesh;
+}
+
 }  // namespace
 
 // A node replaced by itself or by a node below it would leave the tree a
@@ -142,18 +154,10 @@ TEST(BakedDirections, MovedMeshKeepsNormalsAndTangentsBitForBit) {
         const std::array<float, 3> d{component(random), component(random), component(random)};
         rows.push_back({d, d});
     }
-    std::vector<float> positions, directions;
-    for (const Row& r : rows) {
-        positions.insert(positions.end(), {0, 0, 0});
-        directions.insert(directions.end(), r.in.begin(), r.in.end());
-    }
-    Vertices v;
-    v.setAttribute(POSITION0, 3, positions);
-    v.setAttribute(NORMAL0, 3, directions);
-    v.setAttribute(TANGENT0, 3, directions);
+    std::vector<float> directions;
+    for (const Row& r : rows) directions.insert(directions.end(), r.in.begin(), r.in.end());
     Model model;
-    auto mesh = meshNode("moved", model.top, materialFor(v), v, indexList({0, 1, 2}));
-    ASSERT_TRUE(mesh->transformGeometry(0, translation(1, 2, 3)));
+    const auto mesh = bakedDirections(model, directions, translation(1, 2, 3));
     for (std::uint32_t code : {NORMAL0, TANGENT0}) {
         const std::vector<float>& got = mesh->getVertices().getAttribute(code).data;
         for (std::size_t r = 0; r < rows.size(); ++r)
@@ -170,20 +174,12 @@ TEST(BakedDirections, MovedMeshKeepsNormalsAndTangentsBitForBit) {
 TEST(BakedDirections, ShearedMeshTurnsNormalsAndTangentsAndKeepsTheirLengths) {
     std::mt19937 random(11);
     std::uniform_real_distribution<float> component(-1.0f, 1.0f);
-    std::vector<float> positions, directions;
-    for (int k = 0; k < 32; ++k) {
-        positions.insert(positions.end(), {0, 0, 0});
-        directions.insert(directions.end(), {component(random), component(random), component(random)});
-    }
-    Vertices v;
-    v.setAttribute(POSITION0, 3, positions);
-    v.setAttribute(NORMAL0, 3, directions);
-    v.setAttribute(TANGENT0, 3, directions);
-    Model model;
-    auto mesh = meshNode("sheared", model.top, materialFor(v), v, indexList({0, 1, 2}));
+    std::vector<float> directions(3 * 32);
+    for (float& d : directions) d = component(random);
     Matrix44d shear = translation(1, 2, 3);
     shear(0, 1) = 0.5;  // x moves y along
-    ASSERT_TRUE(mesh->transformGeometry(0, shear));
+    Model model;
+    const auto mesh = bakedDirections(model, directions, shear);
     const std::vector<float>& normals = mesh->getVertices().getAttribute(NORMAL0).data;
     const std::vector<float>& tangents = mesh->getVertices().getAttribute(TANGENT0).data;
     for (std::size_t r = 0; r < directions.size() / 3; ++r) {
